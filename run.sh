@@ -1,0 +1,41 @@
+#!/bin/sh
+# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | fuzz [seconds] | bench
+set -eu
+cd "$(dirname "$0")"
+
+BUILD=build
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+build() {
+    ./tools/setup.sh
+    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$BUILD" -j "$JOBS"
+}
+
+case "${1:-demo}" in
+    test)
+        build
+        ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS"
+        ;;
+    demo)
+        build
+        ./tools/demo.sh "$BUILD/bin"
+        ;;
+    gui)
+        build
+        shift
+        exec "$BUILD/bin/zentrop" "$@"
+        ;;
+    fuzz)
+        ./tools/setup.sh
+        ./tools/fuzz.sh "${2:-60}"
+        ;;
+    bench)
+        build
+        ./tools/bench.sh "$BUILD/bin"
+        ;;
+    *)
+        echo "usage: $0 demo | test | gui | fuzz [seconds per target] | bench" >&2
+        exit 2
+        ;;
+esac

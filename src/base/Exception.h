@@ -1,0 +1,36 @@
+// The exception base of the whole program and the framework's own error classes.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(QString message);
+
+    const QString& Message() const noexcept { return FMessage; }
+    const char* what() const noexcept override { return FUtf8.constData(); }
+
+private:
+    QString FMessage;
+    QByteArray FUtf8;
+};
+
+// A text or value that cannot be converted, or a format that does not fit its arguments.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A file that cannot be opened.
+class EFOpenError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A settings file that cannot be written.
+class EIniFileException : public Exception {
+public:
+    using Exception::Exception;
+};

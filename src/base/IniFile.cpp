@@ -1,0 +1,216 @@
+// INI file reading and atomic writing.
+#include "IniFile.h"
+
+#include "Exception.h"
+#include "Format.h"
+#include "ResStrings.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// "[name]" gives the section name; anything else gives nothing.
+std::optional<QString> SectionOf(const QString& line)
+{
+    const QString t = line.trimmed();
+    if (t.size() < 2 || !t.startsWith(u'[') || !t.endsWith(u']'))
+        return std::nullopt;
+    return t.mid(1, t.size() - 2).trimmed();
+}
+
+// "key=value" gives the key and the value, both trimmed; comments and other lines give nothing.
+std::optional<std::pair<QString, QString>> KeyValueOf(const QString& line)
+{
+    const QString t = line.trimmed();
+    if (t.isEmpty() || t.startsWith(u';'))
+        return std::nullopt;
+    const qsizetype eq = t.indexOf(u'=');
+    if (eq <= 0)
+        return std::nullopt;
+    return std::make_pair(t.left(eq).trimmed(), t.mid(eq + 1).trimmed());
+}
+
+bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// The range [first, last) of the lines after the header of the section, or nothing.
+std::optional<std::pair<qsizetype, qsizetype>> FindSection(const QStringList& lines, const QString& section)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const auto name = SectionOf(lines[i]);
+        if (!name || !SameName(*name, section))
+            continue;
+        qsizetype end = i + 1;
+        while (end < lines.size() && !SectionOf(lines[end]))
+            ++end;
+        return std::make_pair(i + 1, end);
+    }
+    return std::nullopt;
+}
+
+// A value is one line: line breaks inside it become blanks so it cannot split the file.
+QString OneLine(QString value)
+{
+    value.replace(u'\r', u' ');
+    value.replace(u'\n', u' ');
+    return value;
+}
+
+} // namespace
+
+TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
+
+QStringList TIniFile::LoadLines(bool forWrite) const
+{
+    QFile f(FFileName);
+    if (!f.open(QIODevice::ReadOnly)) {
+        // Rewriting a file that exists but cannot be read would lose its other values.
+        if (forWrite && f.exists())
+            throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
+        return {};
+    }
+    QString text = QString::fromUtf8(f.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList lines = text.split(u'\n');
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void TIniFile::SaveLines(const QStringList& lines)
+{
+    QSaveFile f(FFileName);
+    bool ok = f.open(QIODevice::WriteOnly);
+    if (ok) {
+        QByteArray data;
+        for (const QString& l : lines)
+            data += l.toUtf8() + "\n";
+        ok = f.write(data) == data.size() && f.commit();
+    }
+    if (!ok)
+        throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
+}
+
+QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) const
+{
+    const QStringList lines = LoadLines();
+    QString result = def;
+    if (const auto range = FindSection(lines, section)) {
+        for (qsizetype i = range->first; i < range->second; ++i) {
+            const auto kv = KeyValueOf(lines[i]);
+            if (kv && SameName(kv->first, ident)) {
+                result = kv->second;
+                break;
+            }
+        }
+    }
+    return result.left(MaxValueLength);
+}
+
+int TIniFile::ReadInteger(const QString& section, const QString& ident, int def) const
+{
+    const QString s = ReadString(section, ident, QString());
+    bool ok = false;
+    const int v = s.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive) ? s.mid(2).toInt(&ok, 16) : s.toInt(&ok);
+    return ok ? v : def;
+}
+
+bool TIniFile::ReadBool(const QString& section, const QString& ident, bool def) const
+{
+    return ReadInteger(section, ident, def ? 1 : 0) != 0;
+}
+
+QStringList TIniFile::ReadSection(const QString& section) const
+{
+    const QStringList lines = LoadLines();
+    QStringList keys;
+    if (const auto range = FindSection(lines, section))
+        for (qsizetype i = range->first; i < range->second; ++i)
+            if (const auto kv = KeyValueOf(lines[i]))
+                keys.append(kv->first);
+    return keys;
+}
+
+QStringList TIniFile::ReadSections() const
+{
+    QStringList names;
+    for (const QString& l : LoadLines())
+        if (const auto name = SectionOf(l))
+            names.append(*name);
+    return names;
+}
+
+bool TIniFile::SectionExists(const QString& section) const { return !ReadSection(section).isEmpty(); }
+
+bool TIniFile::ValueExists(const QString& section, const QString& ident) const
+{
+    const QStringList keys = ReadSection(section);
+    return std::any_of(keys.begin(), keys.end(), [&](const QString& k) { return SameName(k, ident); });
+}
+
+void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value)
+{
+    QStringList lines = LoadLines(true);
+    const QString entry = ident + u'=' + OneLine(value);
+    const auto range = FindSection(lines, section);
+    if (!range) {
+        lines.append(u'[' + section + u']');
+        lines.append(entry);
+        SaveLines(lines);
+        return;
+    }
+    for (qsizetype i = range->first; i < range->second; ++i) {
+        const auto kv = KeyValueOf(lines[i]);
+        if (kv && SameName(kv->first, ident)) {
+            lines[i] = entry;
+            SaveLines(lines);
+            return;
+        }
+    }
+    // New keys go after the section's last key, before any blank lines that separate it.
+    qsizetype at = range->second;
+    while (at > range->first && lines[at - 1].trimmed().isEmpty())
+        --at;
+    lines.insert(at, entry);
+    SaveLines(lines);
+}
+
+void TIniFile::WriteInteger(const QString& section, const QString& ident, int value)
+{
+    WriteString(section, ident, QString::number(value));
+}
+
+void TIniFile::WriteBool(const QString& section, const QString& ident, bool value)
+{
+    WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TIniFile::EraseSection(const QString& section)
+{
+    QStringList lines = LoadLines(true);
+    const auto range = FindSection(lines, section);
+    if (!range)
+        return;
+    lines.erase(lines.begin() + (range->first - 1), lines.begin() + range->second);
+    SaveLines(lines);
+}
+
+void TIniFile::DeleteKey(const QString& section, const QString& ident)
+{
+    QStringList lines = LoadLines(true);
+    const auto range = FindSection(lines, section);
+    if (!range)
+        return;
+    for (qsizetype i = range->first; i < range->second; ++i) {
+        const auto kv = KeyValueOf(lines[i]);
+        if (kv && SameName(kv->first, ident)) {
+            lines.removeAt(i);
+            SaveLines(lines);
+            return;
+        }
+    }
+}

@@ -1,0 +1,44 @@
+// The settings file: an INI file read and written like the platform's private-profile
+// functions, one line per value, names compared without regard to letter case.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TIniFile {
+public:
+    // Values read back are cut to this many characters.
+    static constexpr int MaxValueLength = 2047;
+
+    explicit TIniFile(QString fileName);
+
+    const QString& FileName() const { return FFileName; }
+
+    QString ReadString(const QString& section, const QString& ident, const QString& def) const;
+    int ReadInteger(const QString& section, const QString& ident, int def) const;
+    bool ReadBool(const QString& section, const QString& ident, bool def) const;
+    // The key names of a section, in file order.
+    QStringList ReadSection(const QString& section) const;
+    QStringList ReadSections() const;
+    // True when the section holds at least one key.
+    bool SectionExists(const QString& section) const;
+    bool ValueExists(const QString& section, const QString& ident) const;
+
+    // Every write replaces the file at once through a temporary file and a rename, so the
+    // file on disk is always whole; a missing file is created. Failure raises
+    // EIniFileException "Unable to write to %s".
+    void WriteString(const QString& section, const QString& ident, const QString& value);
+    void WriteInteger(const QString& section, const QString& ident, int value);
+    void WriteBool(const QString& section, const QString& ident, bool value);
+    void EraseSection(const QString& section);
+    void DeleteKey(const QString& section, const QString& ident);
+
+    // Every write is already on disk; kept for callers that flush before they finish.
+    void UpdateFile() {}
+
+private:
+    QStringList LoadLines(bool forWrite = false) const;
+    void SaveLines(const QStringList& lines);
+
+    QString FFileName;
+};

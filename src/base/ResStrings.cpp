@@ -1,0 +1,55 @@
+// The built-in string table and the replaceable loader in front of it.
+#include "ResStrings.h"
+
+#include <atomic>
+
+namespace {
+
+struct Entry {
+    int ident;
+    const char* text;
+};
+
+constexpr Entry kTable[] = {
+    {res::SMsgDlgWarning, "Warning"},
+    {res::SMsgDlgError, "Error"},
+    {res::SMsgDlgInformation, "Information"},
+    {res::SMsgDlgConfirm, "Confirm"},
+    {res::SMsgDlgYes, "&Yes"},
+    {res::SMsgDlgNo, "&No"},
+    {res::SMsgDlgOK, "OK"},
+    {res::SMsgDlgCancel, "Cancel"},
+    {res::SFOpenErrorEx, "Cannot open file \"%s\". %s"},
+    {res::SIniFileWriteError, "Unable to write to %s"},
+    {res::SInvalidInteger, "'%s' is not a valid integer value"},
+    {res::SInvalidFormat, "Format '%s' invalid or incompatible with argument"},
+    {res::SAssignError, "Cannot assign a %s to a %s"},
+    {res::SListIndexError, "List index out of bounds (%d)"},
+    {res::SInvalidFloatOperation, "Invalid floating point operation"},
+    {res::SOpenDialogTitle, "Open"},
+    {res::SFileNotFound, "File not found"},
+};
+
+std::atomic<ResStringLoader> gLoader{nullptr};
+
+} // namespace
+
+QString LoadBuiltinResString(int ident)
+{
+    for (const Entry& e : kTable)
+        if (e.ident == ident)
+            return QString::fromUtf8(e.text);
+    return {};
+}
+
+QString LoadResString(int ident)
+{
+    const ResStringLoader loader = gLoader.load();
+    return loader ? loader(ident) : LoadBuiltinResString(ident);
+}
+
+ResStringLoader SetResStringLoader(ResStringLoader loader)
+{
+    ResStringLoader previous = gLoader.exchange(loader);
+    return previous ? previous : &LoadBuiltinResString;
+}

@@ -1,0 +1,130 @@
+// The settings file: private-profile reading, atomic writing, and failures that lose nothing.
+#include "base/Exception.h"
+#include "base/IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+class IniFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath("zentrop.ini");
+};
+
+} // namespace
+
+TEST_F(IniFileTest, MissingFileGivesDefaultsAndFirstWriteCreatesIt)
+{
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("COMMON", "comport", "COM1"), "COM1");
+    EXPECT_FALSE(ini.SectionExists("COMMON"));
+    EXPECT_FALSE(QFile::exists(path));
+    ini.WriteString("COMMON", "comport", "COM1");
+    EXPECT_EQ(ReadAll(path), "[COMMON]\ncomport=COM1\n");
+    EXPECT_TRUE(ini.SectionExists("common"));
+}
+
+TEST_F(IniFileTest, NamesIgnoreCaseAndValuesKeepQuotes)
+{
+    WriteAll(path, "; comment\n[Upgrade]\n  FileList = \"a b\",c \n\n[COMMON]\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("UPGRADE", "filelist", ""), "\"a b\",c");
+    // A section header without keys counts as no section.
+    EXPECT_FALSE(ini.SectionExists("COMMON"));
+    EXPECT_EQ(ini.ReadSections(), QStringList({"Upgrade", "COMMON"}));
+    ini.WriteString("upgrade", "upgradefile", "x.upg");
+    ini.WriteString("UPGRADE", "FILELIST", "d");
+    EXPECT_EQ(ReadAll(path), "; comment\n[Upgrade]\nFILELIST=d\nupgradefile=x.upg\n\n[COMMON]\n");
+    EXPECT_EQ(ini.ReadSection("Upgrade"), QStringList({"FILELIST", "upgradefile"}));
+}
+
+TEST_F(IniFileTest, LongValuesAreReadCutTo2047Characters)
+{
+    TIniFile ini(path);
+    const QString longValue(5000, u'x');
+    ini.WriteString("UPGRADE", "filelist", longValue);
+    EXPECT_EQ(ini.ReadString("UPGRADE", "filelist", "").size(), 2047);
+    // The file itself holds the whole value.
+    EXPECT_TRUE(ReadAll(path).contains(longValue.toUtf8()));
+}
+
+TEST_F(IniFileTest, IntegersBooleansAndRemoval)
+{
+    TIniFile ini(path);
+    ini.WriteInteger("S", "n", -42);
+    ini.WriteBool("S", "b", true);
+    ini.WriteString("S", "bad", "12x");
+    EXPECT_EQ(ini.ReadInteger("S", "n", 0), -42);
+    EXPECT_EQ(ini.ReadInteger("S", "bad", 7), 7);
+    EXPECT_TRUE(ini.ReadBool("S", "b", false));
+    ini.DeleteKey("S", "n");
+    EXPECT_FALSE(ini.ValueExists("S", "n"));
+    ini.EraseSection("S");
+    EXPECT_EQ(ini.ReadSections(), QStringList());
+}
+
+TEST_F(IniFileTest, ValuesWithLineBreaksStayOnOneLine)
+{
+    TIniFile ini(path);
+    ini.WriteString("S", "k", "a\nb");
+    ini.WriteString("S", "other", "1");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "a b");
+    EXPECT_EQ(ini.ReadString("S", "other", ""), "1");
+}
+
+TEST_F(IniFileTest, FailedWriteRaisesWithThePathAndKeepsTheOldFile)
+{
+    const QString sub = dir.filePath("ro");
+    ASSERT_TRUE(QDir().mkdir(sub));
+    const QString inRo = sub + "/zentrop.ini";
+    WriteAll(inRo, "[COMMON]\ncomport=COM3\n");
+    QFile::setPermissions(sub, QFile::ReadOwner | QFile::ExeOwner);
+    if (QFile(sub + "/probe").open(QIODevice::WriteOnly))
+        GTEST_SKIP() << "running with rights that ignore directory permissions";
+    TIniFile ini(inRo);
+    try {
+        ini.WriteString("COMMON", "comport", "COM4");
+        FAIL() << "no exception";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + inRo);
+    }
+    EXPECT_EQ(ini.ReadString("COMMON", "comport", ""), "COM3");
+    QFile::setPermissions(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(IniFileTest, UnreadableFileIsNotOverwritten)
+{
+    WriteAll(path, "[COMMON]\ncomport=COM3\n");
+    QFile::setPermissions(path, QFileDevice::Permissions());
+    if (QFile(path).open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with rights that ignore file permissions";
+    TIniFile ini(path);
+    EXPECT_THROW(ini.WriteString("UPGRADE", "filelist", "x"), EIniFileException);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(ReadAll(path), "[COMMON]\ncomport=COM3\n");
+}
+
+TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsToWrite)
+{
+    ASSERT_TRUE(QDir().mkdir(path));
+    TIniFile ini(path);
+    EXPECT_THROW(ini.WriteString("COMMON", "comport", "COM1"), EIniFileException);
+}

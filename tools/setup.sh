@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages that building, testing and the demo need; does nothing when all are present.
+set -eu
+
+PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing:$missing"
+$SUDO apt-get update
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
