@@ -35,7 +35,8 @@ std::optional<std::pair<QString, QString>> KeyValueOf(const QString& line)
     return std::make_pair(t.left(eq).trimmed(), t.mid(eq + 1).trimmed());
 }
 
-bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+// Names match without regard to letter case or surrounding blanks, as they are read trimmed.
+bool SameName(const QString& a, const QString& b) { return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0; }
 
 // The range [first, last) of the lines after the header of the section, or nothing.
 std::optional<std::pair<qsizetype, qsizetype>> FindSection(const QStringList& lines, const QString& section)
@@ -155,10 +156,10 @@ bool TIniFile::ValueExists(const QString& section, const QString& ident) const
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value)
 {
     QStringList lines = LoadLines(true);
-    const QString entry = ident + u'=' + OneLine(value);
+    const QString entry = ident.trimmed() + u'=' + OneLine(value);
     const auto range = FindSection(lines, section);
     if (!range) {
-        lines.append(u'[' + section + u']');
+        lines.append(u'[' + section.trimmed() + u']');
         lines.append(entry);
         SaveLines(lines);
         return;

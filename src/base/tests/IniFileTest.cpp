@@ -122,9 +122,29 @@ TEST_F(IniFileTest, UnreadableFileIsNotOverwritten)
     EXPECT_EQ(ReadAll(path), "[COMMON]\ncomport=COM3\n");
 }
 
-TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsToWrite)
+TEST_F(IniFileTest, UnwritablePlacesRaiseWithThePath)
 {
+    // Both fail for every user, root included: a directory where the file should be, and a
+    // file where its directory should be.
     ASSERT_TRUE(QDir().mkdir(path));
+    EXPECT_THROW(TIniFile(path).WriteString("COMMON", "comport", "COM1"), EIniFileException);
+
+    WriteAll(dir.filePath("plain"), "x");
+    const QString below = dir.filePath("plain") + "/zentrop.ini";
+    try {
+        TIniFile(below).WriteString("COMMON", "comport", "COM1");
+        FAIL() << "no exception";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + below);
+    }
+}
+
+TEST_F(IniFileTest, NamesAreComparedTrimmed)
+{
     TIniFile ini(path);
-    EXPECT_THROW(ini.WriteString("COMMON", "comport", "COM1"), EIniFileException);
+    ini.WriteString("  S ", " k ", "v");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "v");
+    ini.WriteString("S", "k", "w");
+    EXPECT_EQ(ini.ReadSections(), QStringList({"S"}));
+    EXPECT_EQ(ini.ReadString(" s", "K ", ""), "w");
 }
