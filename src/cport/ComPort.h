@@ -1,0 +1,258 @@
+// The serial port component: its settings, opening, configuring and closing its device,
+// reads and writes with the device time-outs, and the links through which controls hear it.
+#pragma once
+
+#include "CPortTypes.h"
+#include "ComConvert.h"
+#include "ComDevice.h"
+#include "ComError.h"
+#include "ComPortList.h"
+#include "ComSettings.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <memory>
+#include <vector>
+
+class TCustomComPort;
+
+// Through a link a control hears one port without taking the port's own handlers. The port
+// calls the assigned slots; it never owns, frees or changes a link.
+class TComLink {
+public:
+    TComSignalEvent OnConnectionChange;   // after open (true) and after close (false)
+    TRxBufEvent OnRxData;                 // bytes the port has read
+    TRxBufEvent OnTxData;                 // a completed write; the port's copy of its bytes
+    TNotifyEvent OnTxQueueEmpty;
+    TNotifyEvent OnRxEventChar;
+    TComSignalEvent OnCTSSignal;
+    TComSignalEvent OnDSRSignal;
+    TComSignalEvent OnRLSDSignal;
+    TNotifyEvent OnRingSignal;
+    TComSignalEvent OnTxBusy;             // a write started (true); the output queue ran empty (false)
+    TComSignalEvent OnRxBusy;             // bytes are waiting (true); a read left none (false)
+};
+
+enum class TRequestOperation { roWrite, roRead };
+
+// One device request: the device's record of it, what it does, and the port's private copy
+// of the bytes of a write (told to the links once the write has completed).
+struct TComRequest {
+    TOverlapped Ovl;
+    TRequestOperation Operation = TRequestOperation::roWrite;
+    std::unique_ptr<char[]> DataCopy;
+    int CopySize = 0;
+};
+
+void NewRequest(TComRequest*& Request);
+// Releases the request and sets the reference to nil.
+void FreeRequest(TComRequest*& Request);
+
+class TCustomComPort : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TCustomComPort(QObject* Owner = nullptr);
+    ~TCustomComPort() override;
+
+    // ---- component states: while designing, Open and Close do nothing; while loading,
+    // Connected only records the value and Loaded opens the port afterwards.
+    bool Designing() const { return FDesigning; }
+    void SetDesigning(bool Value) { FDesigning = Value; }
+    bool Loading() const { return FLoading; }
+    void BeginLoading() { FLoading = true; }
+    // The form has been read: opens the port if Connected was read as true. An error is
+    // handed to the installed load-error handler (the application shows it) and the port
+    // stays closed.
+    virtual void Loaded();
+    using LoadErrorHandler = void (*)(const Exception&);
+    static LoadErrorHandler SetLoadErrorHandler(LoadErrorHandler Handler);
+
+    // ---- settings
+    bool Connected() const { return FConnected; }
+    void SetConnected(bool Value);
+    TBaudRate BaudRate() const { return FBaudRate; }
+    void SetBaudRate(TBaudRate Value);
+    int CustomBaudRate() const { return FCustomBaudRate; }
+    void SetCustomBaudRate(int Value);
+    QString Port() const { return FPort; }
+    // A different name (compared case-sensitively) reopens an open port under it.
+    void SetPort(const QString& Value);
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits Value);
+    TDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(TDataBits Value);
+    bool DiscardNull() const { return FDiscardNull; }
+    void SetDiscardNull(bool Value);
+    char EventChar() const { return FEventChar; }
+    void SetEventChar(char Value);
+    // Takes effect at the next Open.
+    TComEvents Events() const { return FEvents; }
+    void SetEvents(TComEvents Value) { FEvents = Value; }
+    TSyncMethod SyncMethod() const { return FSyncMethod; }
+    // Raises code 14 on a connected port.
+    void SetSyncMethod(TSyncMethod Value);
+    bool AnnounceRxCount() const { return FAnnounceRxCount; }
+    void SetAnnounceRxCount(bool Value) { FAnnounceRxCount = Value; }
+    QThread::Priority ThreadPriority() const { return FThreadPriority; }
+    void SetThreadPriority(QThread::Priority Value) { FThreadPriority = Value; }
+    TStoredGroups StoredGroups() const { return FStoredGroups; }
+    void SetStoredGroups(TStoredGroups Value) { FStoredGroups = Value; }
+
+    TComParity* Parity() const { return FParity.get(); }
+    TComFlowControl* FlowControl() const { return FFlowControl.get(); }
+    TComTimeouts* Timeouts() const { return FTimeouts.get(); }
+    TComBuffer* Buffer() const { return FBuffer.get(); }
+    // These copy the given object's fields, then apply them.
+    void SetParity(const TComParity* Value);
+    void SetFlowControl(const TComFlowControl* Value);
+    void SetTimeouts(const TComTimeouts* Value);
+    void SetBuffer(const TComBuffer* Value);
+
+    // ---- handlers
+    TNotifyEvent OnAfterOpen;
+    TNotifyEvent OnAfterClose;
+    TNotifyEvent OnBeforeOpen;
+    TNotifyEvent OnBeforeClose;
+    TRxCharEvent OnRxChar;
+    TRxBufEvent OnRxBuf;
+    TNotifyEvent OnTxEmpty;
+    TNotifyEvent OnBreak;
+    TNotifyEvent OnRing;
+    TComSignalEvent OnCTSChange;
+    TComSignalEvent OnDSRChange;
+    TComSignalEvent OnRLSDChange;
+    TNotifyEvent OnRxFlag;
+    TComErrorEvent OnError;
+    TNotifyEvent OnRx80Full;
+
+    // ---- lifecycle
+    void Open();
+    void Close();
+    // Settings changed between these reach an open device together at the last EndUpdate.
+    void BeginUpdate();
+    void EndUpdate();
+    int UpdateDepth() const { return FUpdateDepth; }
+    bool ThreadRunning() const { return FThreadRunning; }
+    virtual void ApplyAllSettings();
+    virtual void ApplyLineSettings();
+    virtual void ApplyTimeoutSettings();
+    virtual void ApplyBufferSettings();
+    // Ends every pending read and write of the device.
+    void CancelRequests();
+    TLineSignals LineSignals();
+
+    // Shows the port setup dialog through the hook its library installs; nothing without one.
+    void ShowSetupDialog();
+    using SetupDialogProc = void (*)(TCustomComPort&);
+    static SetupDialogProc SetSetupDialogProc(SetupDialogProc proc);
+
+    // ---- transfer; Read and Write may run on two threads at once.
+    int StartWrite(const void* Buffer, int Count, TComRequest* Request);
+    int StartWriteStr(const QByteArray& Str, TComRequest* Request);
+    // Sets the first byte of Buffer to 0xFF, so a read that gets nothing leaves 0xFF there.
+    int StartRead(void* Buffer, int Count, TComRequest* Request);
+    int WaitForRequest(TComRequest* Request);
+    int Write(const void* Buffer, int Count);
+    int WriteStr(const QByteArray& Str);
+    int Read(void* Buffer, int Count);
+    void PurgeBuffers(bool Input, bool Output);
+    int InputQueueCount();
+    TComErrors TakeLineErrors();
+
+    // ---- links
+    void AttachLink(TComLink* Link);
+    void DetachLink(TComLink* Link);
+
+    // Reads the signal and tells the links and the handler of its state.
+    void ProcessCTSChange();
+    void ProcessDSRChange();
+    void ProcessRLSDChange();
+
+    // The device this port drives; another one may be installed while the port is closed.
+    TComDevice& Device() const { return *FDevice; }
+    void SetDevice(std::unique_ptr<TComDevice> Device);
+
+protected:
+    virtual void OpenDevice();
+    virtual void CloseDevice();
+
+    virtual void FireAfterClose();
+    virtual void FireAfterOpen();
+    virtual void FireBeforeClose();
+    virtual void FireBeforeOpen();
+    virtual void FireRxChar(int Count);
+    virtual void FireRxBuf(const char* Buffer, int Count);
+    virtual void FireTxEmpty();
+    virtual void FireBreak();
+    virtual void FireRing();
+    virtual void FireRxFlag();
+    virtual void FireCTSChange(bool OnOff);
+    virtual void FireDSRChange(bool OnOff);
+    virtual void FireError(TComErrors Errors);
+    virtual void FireRLSDChange(bool OnOff);
+    virtual void FireRx80Full();
+
+    void NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff);
+    void NotifyLinksTxData(const char* Buffer, int Count);
+
+private:
+    // The apply operations act only on a connected port outside an update bracket, and
+    // never while the component is designed or loaded.
+    bool CanApply() const;
+    [[noreturn]] void RaiseDevice(int Code, int SystemCode) const;
+    void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
+                      void (TCustomComPort::*Fire)(bool));
+    DCB BuildDCB() const;
+    COMMTIMEOUTS BuildTimeouts() const;
+    void RecomputeLinkWantsRxData();
+
+    std::unique_ptr<TComDevice> FDevice;
+    bool FDesigning = false;
+    bool FLoading = false;
+    bool FConnected = false;
+    int FUpdateDepth = 0;
+    bool FThreadRunning = false;
+    std::vector<TComLink*> FLinkList;
+    bool FLinkWantsRxData = false;
+
+    TBaudRate FBaudRate = TBaudRate::br9600;
+    int FCustomBaudRate = 9600;
+    QString FPort = QStringLiteral("COM1");
+    TStopBits FStopBits = TStopBits::sbOneStopBit;
+    TDataBits FDataBits = TDataBits::dbEight;
+    bool FDiscardNull = false;
+    char FEventChar = 0;
+    TComEvents FEvents = AllComEvents;
+    TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
+    bool FAnnounceRxCount = true;
+    QThread::Priority FThreadPriority = QThread::NormalPriority;
+    TStoredGroups FStoredGroups = {TStoredGroup::sgBasic};
+
+    std::unique_ptr<TComParity> FParity;
+    std::unique_ptr<TComFlowControl> FFlowControl;
+    std::unique_ptr<TComTimeouts> FTimeouts;
+    std::unique_ptr<TComBuffer> FBuffer;
+};
+
+// The port with its settings published under their names, in the order a form lists them.
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+    Q_PROPERTY(bool Connected READ Connected WRITE SetConnected)
+    Q_PROPERTY(CPortTypes::TBaudRate BaudRate READ BaudRate WRITE SetBaudRate)
+    Q_PROPERTY(QString Port READ Port WRITE SetPort)
+    Q_PROPERTY(TComParity* Parity READ Parity WRITE SetParity)
+    Q_PROPERTY(CPortTypes::TStopBits StopBits READ StopBits WRITE SetStopBits)
+    Q_PROPERTY(CPortTypes::TDataBits DataBits READ DataBits WRITE SetDataBits)
+    Q_PROPERTY(bool DiscardNull READ DiscardNull WRITE SetDiscardNull)
+    Q_PROPERTY(char EventChar READ EventChar WRITE SetEventChar)
+    Q_PROPERTY(TComEvents Events READ Events WRITE SetEvents)
+    Q_PROPERTY(TComBuffer* Buffer READ Buffer WRITE SetBuffer)
+    Q_PROPERTY(TComFlowControl* FlowControl READ FlowControl WRITE SetFlowControl)
+    Q_PROPERTY(TComTimeouts* Timeouts READ Timeouts WRITE SetTimeouts)
+    Q_PROPERTY(CPortTypes::TSyncMethod SyncMethod READ SyncMethod WRITE SetSyncMethod)
+
+public:
+    using TCustomComPort::TCustomComPort;
+};

@@ -1,0 +1,164 @@
+// Moving bytes: device requests, the blocking Read and Write built on them, the queues and
+// the line errors, with the links told of sends and of a drained input queue.
+#include "ComPort.h"
+
+#include "base/Debug.h"
+
+#include <cstring>
+
+namespace {
+
+// Frees a request on every path out of a transfer.
+class RequestGuard {
+public:
+    RequestGuard() { NewRequest(FRequest); }
+    ~RequestGuard() { FreeRequest(FRequest); }
+    RequestGuard(const RequestGuard&) = delete;
+    RequestGuard& operator=(const RequestGuard&) = delete;
+    TComRequest* Get() const { return FRequest; }
+
+private:
+    TComRequest* FRequest = nullptr;
+};
+
+} // namespace
+
+void NewRequest(TComRequest*& Request)
+{
+    Request = new TComRequest;
+}
+
+void FreeRequest(TComRequest*& Request)
+{
+    delete Request;
+    Request = nullptr;
+}
+
+int TCustomComPort::StartWrite(const void* Buffer, int Count, TComRequest* Request)
+{
+    if (!Request)
+        throw EComPort(FPort, ComErr::InvalidAsync);
+    Request->Operation = TRequestOperation::roWrite;
+    Request->DataCopy.reset();
+    Request->CopySize = 0;
+    if (Count > 0 && Buffer) {
+        Request->DataCopy = std::make_unique<char[]>(static_cast<size_t>(Count));
+        std::memcpy(Request->DataCopy.get(), Buffer, static_cast<size_t>(Count));
+        Request->CopySize = Count;
+    }
+    int written = 0;
+    if (const int err = FDevice->WriteFile(static_cast<const char*>(Buffer), Count, written,
+                                           Request->Ovl))
+        RaiseDevice(ComErr::WriteFailed, err);
+    NotifyLinksState(&TComLink::OnTxBusy, true);
+    return written;
+}
+
+int TCustomComPort::StartWriteStr(const QByteArray& Str, TComRequest* Request)
+{
+    if (Str.isEmpty())
+        return 0;
+    return StartWrite(Str.constData(), static_cast<int>(Str.size()), Request);
+}
+
+int TCustomComPort::StartRead(void* Buffer, int Count, TComRequest* Request)
+{
+    if (!Request)
+        throw EComPort(FPort, ComErr::InvalidAsync);
+    Request->Operation = TRequestOperation::roRead;
+    // A read that gets nothing leaves 0xFF as the first byte, so a missing one-byte reply
+    // never reads as a valid answer. A buffer of no bytes is not touched.
+    if (Count > 0 && Buffer)
+        static_cast<unsigned char*>(Buffer)[0] = 0xFF;
+    int read = 0;
+    if (FDevice->ReadFile(static_cast<char*>(Buffer), Count, read, Request->Ovl) != 0)
+        return 0;
+    return read;
+}
+
+int TCustomComPort::WaitForRequest(TComRequest* Request)
+{
+    if (!Request)
+        throw EComPort(FPort, ComErr::InvalidAsync);
+    int transferred = 0;
+    if (const int err = FDevice->GetOverlappedResult(Request->Ovl, transferred))
+        RaiseDevice(Request->Operation == TRequestOperation::roWrite ? ComErr::WriteFailed
+                                                                     : ComErr::ReadFailed,
+                    err);
+    if (Request->Operation == TRequestOperation::roRead) {
+        // Only links care whether the queue ran dry; without any the query is skipped.
+        if (!FLinkList.empty() && InputQueueCount() == 0)
+            NotifyLinksState(&TComLink::OnRxBusy, false);
+    } else if (Request->DataCopy) {
+        NotifyLinksTxData(Request->DataCopy.get(), Request->CopySize);
+    }
+    return transferred;
+}
+
+int TCustomComPort::Write(const void* Buffer, int Count)
+{
+    RequestGuard request;
+    StartWrite(Buffer, Count, request.Get());
+    return WaitForRequest(request.Get());
+}
+
+int TCustomComPort::WriteStr(const QByteArray& Str)
+{
+    OutputDebugString(QStringLiteral("TCustomComPort.WriteStr"));
+    RequestGuard request;
+    StartWriteStr(Str, request.Get());
+    return WaitForRequest(request.Get());
+}
+
+int TCustomComPort::Read(void* Buffer, int Count)
+{
+    RequestGuard request;
+    StartRead(Buffer, Count, request.Get());
+    return WaitForRequest(request.Get());
+}
+
+void TCustomComPort::PurgeBuffers(bool Input, bool Output)
+{
+    uint32_t flags = 0;
+    if (Input)
+        flags |= PURGE_RXCLEAR;
+    if (Output)
+        flags |= PURGE_TXCLEAR;
+    if (const int err = FDevice->PurgeComm(flags))
+        RaiseDevice(ComErr::PurgeFailed, err);
+}
+
+int TCustomComPort::InputQueueCount()
+{
+    uint32_t errors = 0;
+    COMSTAT stat;
+    if (const int err = FDevice->ClearCommError(errors, stat))
+        RaiseDevice(ComErr::ClearComFailed, err);
+    return static_cast<int>(stat.cbInQue);
+}
+
+TComErrors TCustomComPort::TakeLineErrors()
+{
+    uint32_t errors = 0;
+    COMSTAT stat;
+    if (const int err = FDevice->ClearCommError(errors, stat))
+        RaiseDevice(ComErr::ClearComFailed, err);
+    TComErrors result;
+    if (errors & CE_FRAME)
+        result.Include(TComError::ceFrame);
+    if ((errors & CE_RXPARITY) && FParity->Check())
+        result.Include(TComError::ceRxParity);
+    if (errors & CE_OVERRUN)
+        result.Include(TComError::ceOverrun);
+    if (errors & CE_RXOVER)
+        result.Include(TComError::ceRxOver);
+    if (errors & CE_TXFULL)
+        result.Include(TComError::ceTxFull);
+    if (errors & CE_BREAK)
+        result.Include(TComError::ceBreak);
+    if (errors & CE_IOE)
+        result.Include(TComError::ceIO);
+    if (errors & CE_MODE)
+        result.Include(TComError::ceMode);
+    return result;
+}

@@ -1,0 +1,69 @@
+// The serial device on POSIX systems: termios, ioctl and poll in place of the system calls
+// the port engine is written against.
+#pragma once
+
+#include "ComDevice.h"
+#include "TransferTimer.h"
+
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+#include <termios.h>
+#include <vector>
+
+class TPosixComDevice : public TComDevice {
+public:
+    TPosixComDevice() = default;
+    ~TPosixComDevice() override;
+
+    // "/..." is a path as given, "COMn" is /dev/ttyS(n-1), any other name is under /dev/.
+    static QString DevicePath(const QString& Port);
+
+    QString DeviceName(const QString& Port) const override { return DevicePath(Port); }
+    int Open(const QString& Port) override;
+    void Close() override;
+    bool IsOpen() const override;
+
+    int SetCommState(const DCB& Dcb) override;
+    int SetCommTimeouts(const COMMTIMEOUTS& Timeouts) override;
+    int SetupComm(int InputSize, int OutputSize) override;
+    int PurgeComm(uint32_t Flags) override;
+    int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
+    int GetCommModemStatus(uint32_t& Status) override;
+
+    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
+    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+
+private:
+    struct ErrorCounts {
+        int frame = 0, parity = 0, overrun = 0, bufOverrun = 0, brk = 0;
+    };
+
+    int Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite);
+    int RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Transferred);
+    int RunWrite(TOverlapped& Ovl, int Fd, int& Transferred);
+    // Waits for the device or the request's wake descriptor; tells whether the request
+    // was cancelled meanwhile (or the device is closing).
+    int WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nanos* Left, bool& Cancelled,
+                  bool& Hangup);
+    bool IsCancelled(const TOverlapped& Ovl) const;
+    void WakeWaiting(bool Reads, bool Writes);
+    int ApplyModemLines(int Fd, const DCB& Dcb);
+    int ReadErrorCounts(int Fd, ErrorCounts& Counts) const;
+
+    // Held shared by every waiting request, exclusively by Close before the descriptor goes.
+    std::shared_mutex FUse;
+    mutable std::mutex FMutex;   // everything below
+    int FFd = -1;
+    bool FClosing = false;
+    termios FSaved{};
+    bool FRestoreLowLatency = false;
+    int FSavedSerialFlags = 0;
+    COMMTIMEOUTS FTimeouts;
+    bool FDiscardNull = false;
+    uint64_t FReadGeneration = 0;
+    uint64_t FWriteGeneration = 0;
+    std::vector<TOverlapped*> FWaiting;
+    ErrorCounts FLastCounts;
+};
