@@ -1,0 +1,40 @@
+// Modal message boxes with one OK button, and the hook through which tests see them instead
+// of blocking on a real box.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+
+// One message box as it would be shown.
+struct TMessageBoxCall {
+    TMsgDlgType Type;
+    QString Title;
+    QString Text;
+};
+
+// A hook receives every message box in place of the real one. An empty hook shows real boxes.
+using TMessageBoxHook = std::function<void(const TMessageBoxCall&)>;
+
+// Installs a hook and returns the one it replaces.
+TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook);
+
+// Shows a modal box with the text, the title and an OK button whose caption is the
+// resource string of OK; returns when the user has closed it.
+void MessageBoxOk(TMsgDlgType type, const QString& title, const QString& text);
+
+// A plain message: the application's title over the text.
+void ShowMessage(const QString& text);
+
+// Installs a hook for the lifetime of the object and puts the previous one back after it.
+class TScopedMessageBoxHook {
+public:
+    explicit TScopedMessageBoxHook(TMessageBoxHook hook) : FPrevious(SetMessageBoxHook(std::move(hook))) {}
+    ~TScopedMessageBoxHook() { SetMessageBoxHook(std::move(FPrevious)); }
+    TScopedMessageBoxHook(const TScopedMessageBoxHook&) = delete;
+    TScopedMessageBoxHook& operator=(const TScopedMessageBoxHook&) = delete;
+
+private:
+    TMessageBoxHook FPrevious;
+};
