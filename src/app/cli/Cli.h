@@ -1,0 +1,24 @@
+// The command-line front end's commands and the exit statuses that scripts rely on.
+#pragma once
+
+#include <QStringList>
+
+namespace cli {
+
+enum ExitCode : int {
+    ExitSuccess = 0,
+    ExitNoAnswer = 1,     // the device did not answer a command correctly
+    ExitUsage = 2,        // wrong arguments
+    ExitFileRejected = 3, // the upgrade file failed its CRC, is damaged or cannot be read
+    ExitPortError = 4,    // the port could not be opened or failed during the run
+};
+
+// Each takes the arguments after its command name.
+int Info(const QStringList& args);
+int Flash(const QStringList& args);
+int Ports(const QStringList& args);
+
+// Prints the error and the usage to standard error; returns ExitUsage.
+int UsageError(const QString& error);
+
+} // namespace cli

@@ -1,0 +1,244 @@
+// zentrop-cli as scripts see it: exit statuses, the info and --json output, the status lines
+// on standard error, and upgrades against the simulated bootloader.
+#include "app/tests/UpgradeFileBuilder.h"
+#include "bootsim/BootSim.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using upgtest::Builder;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CliRun Cli(const QStringList& args, const std::function<void()>& childSetup = {})
+{
+    QProcess p;
+    if (childSetup)
+        p.setChildProcessModifier(childSetup);
+    p.start(QStringLiteral(ZENTROP_CLI), args);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(30000));
+    CliRun r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+class CliTest : public testing::Test {
+protected:
+    QString Write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+
+    // Two Flash pages and one EEProm page; the name holds a character of the 8-bit code page.
+    QString Sample()
+    {
+        return Write("sample.upg", Builder()
+                                       .Name("Zentr\xF6p")
+                                       .Version("2.1")
+                                       .User(1, -7)
+                                       .Flash()
+                                       .Page(0x0000, QByteArray(16, 'a'))
+                                       .Page(0x1A0, QByteArray(16, 'b'))
+                                       .EEProm()
+                                       .Page(0x0010, QByteArray(4, 'c'))
+                                       .Bytes());
+    }
+
+    QString CrcBroken()
+    {
+        QByteArray bytes = Builder().Flash().Page(0, "xy").Bytes();
+        bytes[bytes.size() - 1] = static_cast<char>(bytes[bytes.size() - 1] ^ 0x5A);
+        return Write("broken.upg", bytes);
+    }
+
+    QTemporaryDir dir;
+};
+
+// A simulator with 16-byte Flash and 4-byte EEProm pages, on its own thread.
+struct Device {
+    explicit Device(const char* fault = nullptr)
+    {
+        bootsim::SimOptions o;
+        o.Device.FlashPageSize = 16;
+        o.Device.EEPromPageSize = 4;
+        if (fault) {
+            QString error;
+            o.Device.Faults.push_back(*bootsim::Fault::Parse(QString::fromLatin1(fault), &error));
+        }
+        sim = std::make_unique<bootsim::Simulator>(o);
+        path = sim->Open();
+        sim->Start();
+    }
+    std::unique_ptr<bootsim::Simulator> sim;
+    QString path;
+};
+
+} // namespace
+
+TEST_F(CliTest, InfoListsThePreparedUpgrade)
+{
+    const CliRun r = Cli({"info", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString::fromUtf8("Name: Zentröp\nVersion: 2.1\nUser: -7\n"
+                                       "Flash: 2 pages\n  0x0000   16 bytes\n  0x01A0   16 bytes\n"
+                                       "EEProm: 1 pages\n  0x0010    4 bytes\n"));
+}
+
+TEST_F(CliTest, InfoJson)
+{
+    const CliRun r = Cli({"info", "--json", Sample()});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o.value("name").toString(), QString::fromUtf8("Zentröp"));
+    EXPECT_EQ(o.value("version").toString(), "2.1");
+    EXPECT_EQ(o.value("user").toInt(), -7);
+    const QJsonArray flash = o.value("flash").toArray();
+    ASSERT_EQ(flash.size(), 2);
+    EXPECT_EQ(flash[1].toObject().value("address").toInt(), 0x1A0);
+    EXPECT_EQ(flash[1].toObject().value("size").toInt(), 16);
+    EXPECT_EQ(o.value("eeprom").toArray().size(), 1);
+
+    // Without a user record the number is null, not 0.
+    const CliRun bare = Cli({"info", "--json", Write("bare.upg", Builder().Bytes())});
+    const QJsonObject b = QJsonDocument::fromJson(bare.out.toUtf8()).object();
+    EXPECT_TRUE(b.value("user").isNull());
+    EXPECT_EQ(b.value("name").toString(), "");
+    EXPECT_TRUE(b.value("flash").toArray().isEmpty());
+}
+
+TEST_F(CliTest, RejectedFilesAndWrongUsage)
+{
+    const CliRun crc = Cli({"info", CrcBroken()});
+    EXPECT_EQ(crc.status, 3);
+    EXPECT_EQ(crc.err, "CRC error!\n");
+    const CliRun missing = Cli({"info", dir.filePath("missing.upg")});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_TRUE(missing.err.startsWith("Cannot open file")) << missing.err.toStdString();
+    // The file is checked before the port is touched.
+    EXPECT_EQ(Cli({"flash", "--port", "/dev/zentrop-no-such-port", CrcBroken()}).status, 3);
+
+    const QList<QStringList> usage{{},
+                                   {"frobnicate"},
+                                   {"info"},
+                                   {"info", "--xml", Sample()},
+                                   {"info", Sample(), Sample()},
+                                   {"flash", Sample()},
+                                   {"flash", "--port"},
+                                   {"flash", "--port", "/dev/null", "--mode", "all", Sample()},
+                                   {"flash", "--port", "/dev/null", "--baud", "fast", Sample()},
+                                   {"flash", "--port", "/dev/null"},
+                                   {"ports", "extra"}};
+    for (const QStringList& args : usage) {
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("usage:")) << args.join(' ').toStdString();
+    }
+}
+
+TEST_F(CliTest, FlashBothOverThePseudoTerminal)
+{
+    Device d;
+    const CliRun r = Cli({"flash", "--port", d.path, "--mode", "both", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    // Not a terminal: every status line as a line of its own.
+    EXPECT_EQ(r.err, "Ready for Upgrade (Flash: 2 pages, EEProm: 1 pages\n"
+                     "Send Flash mode\nWrite Flash Page at 0x   0\nWrite Flash Page at 0x 1A0\n"
+                     "Send EEProm mode\nWrite EEProm Page at 0x  10\nJump to Application!\n");
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    const auto pages = d.sim->Snapshot().Pages;
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(pages[1].Address, 0x1A0);
+    EXPECT_EQ(pages[2].Data, "cccc");
+}
+
+TEST_F(CliTest, FlashModeDefaultsToFlashOnly)
+{
+    Device d;
+    EXPECT_EQ(Cli({"flash", "--port", d.path, Sample()}).status, 0);
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    for (const bootsim::ReceivedPage& p : d.sim->Snapshot().Pages)
+        EXPECT_EQ(p.Where, bootsim::Memory::Flash);
+}
+
+TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOne)
+{
+    Device d("A#2:wrong");
+    const CliRun r = Cli({"flash", "--port", d.path, Sample()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.endsWith("Write Flash Page at 0x 1A0\nSend Flash Page address: Communication Error!\n"))
+        << r.err.toStdString();
+}
+
+TEST_F(CliTest, PortErrorsGiveStatusFour)
+{
+    const CliRun missing = Cli({"flash", "--port", "/dev/zentrop-no-such-port", Sample()});
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_TRUE(missing.err.contains("COM Port Error: Unable to open com port on /dev/zentrop-no-such-port\n"))
+        << missing.err.toStdString();
+
+    Device hangsUp("D#1+3:hangup");
+    const CliRun gone = Cli({"flash", "--port", hangsUp.path, Sample()});
+    EXPECT_EQ(gone.status, 4);
+    EXPECT_TRUE(gone.err.contains("COM Port Error: ")) << gone.err.toStdString();
+}
+
+TEST_F(CliTest, PermissionErrorHintsAtTheDialoutGroup)
+{
+    Device d;
+    std::function<void()> asOtherUser;
+    if (geteuid() == 0) {
+        // Root may open anything; the pseudo-terminal is not open to an unprivileged user.
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody)
+            GTEST_SKIP() << "no unprivileged user to run as";
+        // It still has to reach the program and the upgrade file.
+        chmod(dir.path().toLocal8Bit().constData(), 0755);
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        asOtherUser = [uid, gid] {
+            if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+                _exit(99);
+        };
+    } else {
+        ASSERT_EQ(chmod(d.path.toLocal8Bit().constData(), 0), 0);
+    }
+    const QString file = Sample();
+    chmod(file.toLocal8Bit().constData(), 0644);
+    const CliRun r = Cli({"flash", "--port", d.path, file}, asOtherUser);
+    if (r.status == 3)
+        GTEST_SKIP() << "the unprivileged user cannot read the test's files: " << r.err.toStdString();
+    EXPECT_EQ(r.status, 4) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("dialout")) << r.err.toStdString();
+}
+
+TEST(CliPorts, ListsAndSucceeds)
+{
+    const CliRun r = Cli({"ports"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.startsWith("/dev/")) << line.toStdString();
+}
