@@ -179,6 +179,7 @@ int Flash(const QStringList& args)
     TConsoleObserver observer(stderr, isatty(STDERR_FILENO) == 1);
     observer.SetStatus(Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
                               {static_cast<int>(file->FlashPages().size()), static_cast<int>(file->EEPromPages().size())}));
+    observer.Finish(); // the prepared file's line stays above the progress
     TComPort port;
     try {
         SetUpgradeLineSettings(port, baud);
