@@ -8,10 +8,16 @@
 #include "forms/MessageBox.h"
 
 #include <QMetaProperty>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QPointer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -98,6 +104,7 @@ private slots:
 
     void dialogIsLaidOutAsDesigned();
     void dialogShowsThePortsCurrentValues();
+    void dialogTextsFitTheirPlaces();
     void portNameIsLookedUpIgnoringCase_data();
     void portNameIsLookedUpIgnoringCase();
     void choiceReachesThePortInOneUpdateOnlyOnOk_data();
@@ -106,6 +113,7 @@ private slots:
     void failedApplyReleasesFormAndClosesUpdate_data();
     void failedApplyReleasesFormAndClosesUpdate();
     void showSetupDialogRunsTheInstalledDialog();
+    void pseudoTerminalPortIsMovedAndReconfigured();
 
 private:
     std::optional<ScopedPortSource> FPorts;
@@ -361,6 +369,42 @@ void ComSetupTest::dialogShowsThePortsCurrentValues()
     QCOMPARE(shown, (QStringList{"COM1", "115200", "8", "1", "None", "Hardware"}));
 }
 
+void ComSetupTest::dialogTextsFitTheirPlaces()
+{
+    ScopedPortSource ports(QStringList{"/dev/ttyS0", "/dev/ttyUSB0"});
+    TestPort p(QStringLiteral("/dev/ttyUSB0"), false);
+    TComSetupFrm form;
+    for (TComComboBox* combo : form.Combos())
+        combo->SetComPort(p.Port.get());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    // Each label ends before its list begins; each list shows its longest value whole.
+    for (const TLabel* label : form.findChildren<TLabel*>()) {
+        QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(label->Caption()) < 80,
+                 qPrintable(label->Caption()));
+    }
+    for (const TComComboBox* combo : form.Combos()) {
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        option.editable = false;
+        const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                           QStyle::SC_ComboBoxEditField, combo);
+        int widest = 0;
+        for (const QString& text : Texts(combo))
+            widest = std::max(widest, combo->fontMetrics().horizontalAdvance(text));
+        QVERIFY2(widest <= field.width(), qPrintable(combo->objectName()));
+        QVERIFY2(combo->fontMetrics().height() <= field.height(), qPrintable(combo->objectName()));
+    }
+    for (const TButton* button : {form.Button1, form.Button2})
+        QVERIFY(button->fontMetrics().horizontalAdvance(button->Caption()) < button->width() - 8);
+
+    // Where a picture of the dialog is wanted, it is saved there.
+    const QString shot = qEnvironmentVariable("ZENTROP_SETUP_SCREENSHOT");
+    if (!shot.isEmpty())
+        QVERIFY(form.grab().save(shot));
+}
+
 void ComSetupTest::portNameIsLookedUpIgnoringCase_data()
 {
     QTest::addColumn<QString>("portName");
@@ -531,6 +575,51 @@ void ComSetupTest::showSetupDialogRunsTheInstalledDialog()
     TCustomComPort::SetSetupDialogProc(previous);
     QCOMPARE(formName, QStringLiteral("ComSetupFrm"));
     QCOMPARE(linked, p.Port.get());
+}
+
+void ComSetupTest::pseudoTerminalPortIsMovedAndReconfigured()
+{
+    // Two lines with nothing on the far end; the test keeps each slave open to read its
+    // line settings, which belong to the line and not to one descriptor. (A pseudo-terminal
+    // keeps the speed and stop bits it is given, but always drops parity.)
+    struct Pty {
+        int Master = -1;
+        int Slave = -1;
+        QString Path;
+        ~Pty()
+        {
+            ::close(Master);
+            ::close(Slave);
+        }
+    } a, b;
+    for (Pty* pty : {&a, &b}) {
+        char name[128] = {};
+        QVERIFY(::openpty(&pty->Master, &pty->Slave, name, nullptr, nullptr) == 0);
+        pty->Path = QString::fromLocal8Bit(name);
+    }
+    ScopedPortSource ports(QStringList{a.Path, b.Path});
+    TComPort port;
+    port.SetEvents({});
+    port.SetPort(a.Path);
+    port.SetBaudRate(TBaudRate::br115200);
+    port.Open();
+
+    ScopedModalHook modal([&](TForm& f) {
+        auto& form = dynamic_cast<TComSetupFrm&>(f);
+        UserPicks(form.Combo1, b.Path);
+        UserPicks(form.Combo2, QStringLiteral("9600"));
+        UserPicks(form.Combo4, QStringLiteral("2"));
+        return mrOk;
+    });
+    ExecuteComSetup(&port);
+
+    QVERIFY(port.Connected());
+    QCOMPARE(port.Port(), b.Path);
+    termios line{};
+    QCOMPARE(::tcgetattr(b.Slave, &line), 0);
+    QCOMPARE(::cfgetospeed(&line), speed_t(B9600));
+    QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+    port.Close();
 }
 
 QTEST_MAIN(ComSetupTest)
