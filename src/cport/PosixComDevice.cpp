@@ -19,6 +19,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -97,6 +98,16 @@ const StandardRate* FindStandardRate(uint32_t rate)
 // The settings that a driver must have taken as asked for the line to work as set.
 constexpr tcflag_t kCheckedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 constexpr tcflag_t kCheckedIflags = IXON | IXOFF | INPCK;
+// A pseudo-terminal has no wire: it carries eight bits without parity whatever it is told,
+// and the C library refuses to tell it otherwise.
+constexpr tcflag_t kPtyIgnoredCflags = CSIZE | PARENB | PARODD | CMSPAR;
+
+// Slaves of the pseudo-terminal multiplexer and of the old BSD pairs.
+bool IsPtySlave(const struct stat& st)
+{
+    const unsigned int m = major(st.st_rdev);
+    return (m >= 136 && m <= 143) || m == 3;
+}
 
 int TcSetAttr(int fd, const termios& t)
 {
@@ -116,6 +127,38 @@ void DrainWake(int fd)
 }
 
 } // namespace
+
+void TermiosFromDCB(const DCB& Dcb, termios& t)
+{
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= kSizes[std::clamp<int>(Dcb.ByteSize, 5, 8) - 5] | CLOCAL | CREAD;
+    switch (Dcb.Parity) {
+    case DCB::ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+    case DCB::EVENPARITY: t.c_cflag |= PARENB; break;
+    case DCB::MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case DCB::SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    // There is no one-and-a-half stop bits setting; the line gets two.
+    if (Dcb.StopBits != DCB::ONESTOPBIT)
+        t.c_cflag |= CSTOPB;
+    // The kernel's hardware handshake covers both directions: CTS gates our output and
+    // RTS tells the other side whether we can take more.
+    if ((Dcb.Flags & DCB::fOutxCtsFlow)
+        || (Dcb.Flags & DCB::fRtsControlMask) == DCB::fRtsControlHandshake)
+        t.c_cflag |= CRTSCTS;
+
+    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+    if (Dcb.Flags & DCB::fOutX)
+        t.c_iflag |= IXON;
+    if (Dcb.Flags & DCB::fInX)
+        t.c_iflag |= IXOFF;
+    if (Dcb.Flags & DCB::fParity)
+        t.c_iflag |= INPCK;
+    t.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
+}
 
 TPosixComDevice::~TPosixComDevice()
 {
@@ -190,6 +233,7 @@ int TPosixComDevice::Open(const QString& Port)
     }
 
     FFd = fd;
+    FIsPty = IsPtySlave(st);
     FSaved = saved;
     FTimeouts = COMMTIMEOUTS{};
     FDiscardNull = false;
@@ -245,35 +289,9 @@ int TPosixComDevice::SetCommState(const DCB& Dcb)
     if (::tcgetattr(FFd, &old) != 0)
         return errno;
     termios t = old;
-
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= kSizes[Dcb.ByteSize - 5] | CLOCAL | CREAD;
-    switch (Dcb.Parity) {
-    case DCB::ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-    case DCB::EVENPARITY: t.c_cflag |= PARENB; break;
-    case DCB::MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case DCB::SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
-    }
-    // There is no one-and-a-half stop bits setting; the line gets two.
-    if (Dcb.StopBits != DCB::ONESTOPBIT)
-        t.c_cflag |= CSTOPB;
-    // The kernel's hardware handshake covers both directions: CTS gates our output and
-    // RTS tells the other side whether we can take more.
-    if ((Dcb.Flags & DCB::fOutxCtsFlow)
-        || (Dcb.Flags & DCB::fRtsControlMask) == DCB::fRtsControlHandshake)
-        t.c_cflag |= CRTSCTS;
-
-    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-    if (Dcb.Flags & DCB::fOutX)
-        t.c_iflag |= IXON;
-    if (Dcb.Flags & DCB::fInX)
-        t.c_iflag |= IXOFF;
-    if (Dcb.Flags & DCB::fParity)
-        t.c_iflag |= INPCK;
-    t.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
+    TermiosFromDCB(Dcb, t);
+    if (FIsPty)
+        t.c_cflag = (t.c_cflag & ~kPtyIgnoredCflags) | CS8;
 
     const StandardRate* standard = FindStandardRate(Dcb.BaudRate);
     if (standard && ::cfsetspeed(&t, standard->constant) != 0)

@@ -11,6 +11,10 @@
 #include <termios.h>
 #include <vector>
 
+// Sets the character size, parity, stop bits, handshakes and flow control characters of a
+// terminal record as the line state asks; the speed and modem lines are set apart.
+void TermiosFromDCB(const DCB& Dcb, termios& t);
+
 class TPosixComDevice : public TComDevice {
 public:
     TPosixComDevice() = default;
@@ -57,6 +61,7 @@ private:
     mutable std::mutex FMutex;   // everything below
     int FFd = -1;
     bool FClosing = false;
+    bool FIsPty = false;
     termios FSaved{};
     bool FRestoreLowLatency = false;
     int FSavedSerialFlags = 0;

@@ -1,0 +1,407 @@
+// Opening, applying settings and closing against the recording device: the order of calls
+// and callbacks, the device records, the update bracket, setter rules and failures.
+#include "PortFixture.h"
+
+#include "base/Debug.h"
+
+#include <QRegularExpression>
+
+#include <cerrno>
+
+namespace {
+
+QStringList Strings(std::initializer_list<const char*> items)
+{
+    QStringList out;
+    for (const char* s : items)
+        out.append(QString::fromLatin1(s));
+    return out;
+}
+
+} // namespace
+
+TEST_F(PortFixture, OpenAndCloseRunEveryStepInOrder)
+{
+    LogCallbacks();
+    dev->SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    port.SetEvents({});
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    EXPECT_FALSE(port.ThreadRunning());
+    EXPECT_EQ(dev->Calls(), Strings({"BeforeOpen", "Open COM6", "SetupComm 1024 1024",
+                                     "SetCommState 9600", "SetCommTimeouts", "link Connection on",
+                                     "AfterOpen", "GetCommModemStatus", "link CTS on",
+                                     "CTSChange on", "GetCommModemStatus", "link DSR off",
+                                     "DSRChange off", "GetCommModemStatus", "link RLSD on",
+                                     "RLSDChange on"}));
+    dev->ClearCalls();
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(dev->Calls(), Strings({"link CTS off", "link DSR off", "link RLSD off",
+                                     "CTSChange off", "DSRChange off", "RLSDChange off",
+                                     "BeforeClose", "PurgeComm 3", "Close",
+                                     "link Connection off", "AfterClose"}));
+}
+
+TEST_F(PortFixture, OpenTwiceAndCloseTwiceActOnce)
+{
+    port.Open();
+    port.Open();
+    port.Close();
+    port.Close();
+    EXPECT_EQ(dev->Calls().filter(QStringLiteral("Open")).size(), 1);
+    EXPECT_EQ(dev->Calls().filter(QStringLiteral("Close")).size(), 1);
+}
+
+TEST_F(PortFixture, OpenEvenWithEventsStartsNoThreadYet)
+{
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    EXPECT_FALSE(port.ThreadRunning());
+}
+
+TEST_F(PortFixture, FailedOpenWritesDebugTextAndRaisesCode1)
+{
+    QStringList debug;
+    const DebugSink previous = SetDebugSink([&](const QString& t) { debug.append(t); });
+    LogCallbacks();
+    dev->Fail(QStringLiteral("Open"), ENOENT);
+    try {
+        port.Open();
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPortExt& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.SystemCode(), ENOENT);
+        EXPECT_EQ(e.Message(), "COM Port Error: Unable to open com port on COM6");
+    }
+    SetDebugSink(previous);
+    EXPECT_EQ(debug, QStringList{QStringLiteral("CreateFile dev:COM6")});
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(dev->Calls(), Strings({"BeforeOpen", "Open COM6"}));
+}
+
+TEST_F(PortFixture, RefusedSettingWhileOpeningClosesTheDevice)
+{
+    struct Case {
+        const char* call;
+        int code;
+    };
+    for (const Case& c : {Case{"SetupComm", 9}, Case{"SetCommState", 7}, Case{"SetCommTimeouts", 8}}) {
+        SCOPED_TRACE(c.call);
+        dev->Fail(QString::fromLatin1(c.call), EINVAL);
+        bool afterOpen = false;
+        port.OnAfterOpen = [&](QObject*) { afterOpen = true; };
+        try {
+            port.Open();
+            ADD_FAILURE() << "no exception";
+        } catch (const EComPortExt& e) {
+            EXPECT_EQ(e.Code(), c.code);
+        }
+        EXPECT_FALSE(port.Connected());
+        EXPECT_FALSE(dev->IsOpen());
+        EXPECT_FALSE(afterOpen);
+        dev->Fail(QString::fromLatin1(c.call), 0);
+    }
+}
+
+TEST_F(PortFixture, SignalFailureAtOpenLeavesThePortOpen)
+{
+    dev->Fail(QStringLiteral("GetCommModemStatus"), EIO);
+    bool afterOpen = false;
+    port.OnAfterOpen = [&](QObject*) { afterOpen = true; };
+    try {
+        port.Open();
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPortExt& e) {
+        EXPECT_EQ(e.Code(), 11);
+    }
+    EXPECT_TRUE(afterOpen);
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PortFixture, CloseStopsAtAFailedCancel)
+{
+    port.Open();
+    dev->Fail(QStringLiteral("PurgeComm"), EIO);
+    EXPECT_THROW(port.Close(), EComPortExt);
+    EXPECT_TRUE(port.Connected());
+    dev->Fail(QStringLiteral("PurgeComm"), 0);
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PortFixture, LineStateRecordCarriesEverySetting)
+{
+    port.Open();
+    EXPECT_EQ(dev->LastDCB().DCBlength, 28u);
+    EXPECT_EQ(dev->LastDCB().Flags, DCB::fBinary);
+    EXPECT_EQ(dev->LastDCB().XonLim, 256);
+    EXPECT_EQ(dev->LastDCB().XoffLim, 256);
+    EXPECT_EQ(dev->LastDCB().XonChar, 17);
+    EXPECT_EQ(dev->LastDCB().XoffChar, 19);
+
+    port.BeginUpdate();
+    port.SetBaudRate(TBaudRate::br256000);
+    port.SetDataBits(TDataBits::dbSeven);
+    port.SetStopBits(TStopBits::sbOne5StopBits);
+    port.SetDiscardNull(true);
+    port.SetEventChar('\n');
+    port.Parity()->SetBits(TParityBits::prSpace);
+    port.Parity()->SetCheck(true);
+    port.Parity()->SetReplaceChar('?');
+    port.FlowControl()->SetFlowControl(TFlowControl::fcHardware);
+    port.FlowControl()->SetControlDTR(TDTRFlowControl::dtrHandshake);
+    port.FlowControl()->SetOutDSRFlow(true);
+    port.FlowControl()->SetDSRSensitivity(true);
+    port.FlowControl()->SetTxContinueOnXoff(true);
+    port.FlowControl()->SetXonChar('a');
+    port.FlowControl()->SetXoffChar('b');
+    port.Buffer()->SetInputSize(4097);
+    port.EndUpdate();
+
+    DCB d = dev->LastDCB();
+    EXPECT_EQ(d.BaudRate, 256000u);
+    EXPECT_EQ(d.ByteSize, 7);
+    EXPECT_EQ(d.Parity, 4);
+    EXPECT_EQ(d.StopBits, 1);
+    EXPECT_EQ(d.XonLim, 1024);
+    EXPECT_EQ(d.XoffLim, 1024);
+    EXPECT_EQ(d.XonChar, 'a');
+    EXPECT_EQ(d.XoffChar, 'b');
+    EXPECT_EQ(d.EvtChar, '\n');
+    // Checked parity without replacement: no error character.
+    EXPECT_EQ(d.ErrorChar, 0);
+    EXPECT_EQ(d.Flags, 0x0001u | 0x0002 | 0x0004 | 0x0008 | 0x0020 | 0x0040 | 0x0080 | 0x0800 | 0x2000);
+
+    port.Parity()->SetReplace(true);
+    port.FlowControl()->SetFlowControl(TFlowControl::fcSoftware);
+    port.FlowControl()->SetControlDTR(TDTRFlowControl::dtrEnable);
+    port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
+    port.SetBaudRate(TBaudRate::brCustom);
+    port.SetCustomBaudRate(31250);
+    d = dev->LastDCB();
+    EXPECT_EQ(d.BaudRate, 31250u);
+    EXPECT_EQ(d.ErrorChar, '?');
+    EXPECT_EQ(d.Flags & 0x0400u, 0x0400u);
+    EXPECT_EQ(d.Flags & (0x0100u | 0x0200), 0x0300u);
+    EXPECT_EQ(d.Flags & 0x3030u, 0x3010u);
+    EXPECT_EQ(d.Flags & 0x4000u, 0u);
+}
+
+TEST_F(PortFixture, TimeoutRecordPassesValuesUnchanged)
+{
+    port.Open();
+    EXPECT_EQ(dev->LastTimeouts(), (COMMTIMEOUTS{0xFFFFFFFF, 0, 0, 100, 1000}));
+    port.Timeouts()->SetReadInterval(10);
+    port.Timeouts()->SetReadTotalMultiplier(10);
+    port.Timeouts()->SetReadTotalConstant(500);
+    port.Timeouts()->SetWriteTotalMultiplier(-2);
+    port.Timeouts()->SetWriteTotalConstant(0);
+    EXPECT_EQ(dev->LastTimeouts(), (COMMTIMEOUTS{10, 10, 500, 0xFFFFFFFE, 0}));
+}
+
+TEST_F(PortFixture, SettersApplyOnlyToAnOpenPortOutsideTheBracket)
+{
+    port.SetBaudRate(TBaudRate::br115200);
+    EXPECT_TRUE(dev->Calls().filter(QStringLiteral("SetCommState")).isEmpty());
+    port.Open();
+    dev->ClearCalls();
+    port.SetBaudRate(TBaudRate::br115200);   // equal value: nothing
+    port.SetBaudRate(TBaudRate::br57600);
+    EXPECT_EQ(dev->Calls(), Strings({"SetCommState 57600"}));
+
+    dev->ClearCalls();
+    port.BeginUpdate();
+    port.BeginUpdate();
+    port.SetBaudRate(TBaudRate::br1200);
+    port.Timeouts()->SetReadInterval(5);
+    port.Buffer()->SetOutputSize(2048);
+    port.EndUpdate();
+    EXPECT_TRUE(dev->Calls().isEmpty());
+    port.EndUpdate();
+    EXPECT_EQ(dev->Calls(), Strings({"SetupComm 1024 2048", "SetCommState 1200", "SetCommTimeouts"}));
+    dev->ClearCalls();
+    port.EndUpdate();   // an extra one at depth 0 does nothing
+    EXPECT_EQ(port.UpdateDepth(), 0);
+    EXPECT_TRUE(dev->Calls().isEmpty());
+}
+
+TEST_F(PortFixture, EachSettingTriggersItsOwnApplyCall)
+{
+    port.Open();
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        const char* call;
+    };
+    const Case cases[] = {
+        {"StopBits", [&] { port.SetStopBits(TStopBits::sbTwoStopBits); }, "SetCommState"},
+        {"DataBits", [&] { port.SetDataBits(TDataBits::dbFive); }, "SetCommState"},
+        {"DiscardNull", [&] { port.SetDiscardNull(true); }, "SetCommState"},
+        {"EventChar", [&] { port.SetEventChar('x'); }, "SetCommState"},
+        {"CustomBaudRate", [&] { port.SetCustomBaudRate(1000); }, "SetCommState"},
+        {"Parity.Bits", [&] { port.Parity()->SetBits(TParityBits::prOdd); }, "SetCommState"},
+        {"ControlDTR", [&] { port.FlowControl()->SetControlDTR(TDTRFlowControl::dtrEnable); }, "SetCommState"},
+        {"FlowControl same value", [&] { port.FlowControl()->SetFlowControl(port.FlowControl()->FlowControl()); }, "SetCommState"},
+        {"FlowControl custom", [&] { port.FlowControl()->SetFlowControl(TFlowControl::fcCustom); }, "SetCommState"},
+        {"ReadTotalConstant", [&] { port.Timeouts()->SetReadTotalConstant(7); }, "SetCommTimeouts"},
+        {"InputSize", [&] { port.Buffer()->SetInputSize(512); }, "SetupComm"},
+        {"InputSize odd above", [&] { port.Buffer()->SetInputSize(513); }, "SetupComm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dev->ClearCalls();
+        c.change();
+        ASSERT_EQ(dev->Calls().size(), 1);
+        EXPECT_TRUE(dev->Calls().front().startsWith(QString::fromLatin1(c.call)));
+    }
+    dev->ClearCalls();
+    port.SetEvents({TComEvent::evRxChar});   // stored only
+    port.Parity()->SetBits(TParityBits::prOdd);
+    EXPECT_TRUE(dev->Calls().isEmpty());
+}
+
+TEST_F(PortFixture, SettingObjectsThroughThePortCopiesThenApplies)
+{
+    port.Open();
+    TComTimeouts t;
+    t.SetReadInterval(10);
+    dev->ClearCalls();
+    port.SetTimeouts(&t);
+    EXPECT_EQ(port.Timeouts()->ReadInterval(), 10);
+    EXPECT_EQ(port.Timeouts()->OwnerPort(), &port);
+    EXPECT_EQ(dev->Calls(), Strings({"SetCommTimeouts"}));
+}
+
+TEST_F(PortFixture, ApplyFailureOnAnOpenPortKeepsValueAndPort)
+{
+    port.Open();
+    dev->Fail(QStringLiteral("SetCommState"), EINVAL);
+    try {
+        port.SetBaudRate(TBaudRate::br300);
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPortExt& e) {
+        EXPECT_EQ(e.Message(), "COM Port Error: SetCommState function failed on COM6");
+    }
+    EXPECT_EQ(port.BaudRate(), TBaudRate::br300);
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PortFixture, PortSetterReopensUnderTheNewName)
+{
+    port.SetPort(QStringLiteral("COM7"));
+    EXPECT_TRUE(dev->Calls().isEmpty());
+    port.Open();
+    dev->ClearCalls();
+    port.SetPort(QStringLiteral("COM7"));
+    EXPECT_TRUE(dev->Calls().isEmpty());
+    port.SetPort(QStringLiteral("com7"));   // other letter case counts as a change
+    EXPECT_EQ(dev->Calls().filter(QRegularExpression("^(Open|Close)")),
+              Strings({"Close", "Open com7"}));
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PortFixture, SyncMethodCannotChangeWhileConnected)
+{
+    port.SetSyncMethod(TSyncMethod::smNone);
+    port.Open();
+    port.SetSyncMethod(TSyncMethod::smNone);   // equal value: ignored
+    try {
+        port.SetSyncMethod(TSyncMethod::smDisableEvents);
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPortExt&) {
+        ADD_FAILURE() << "wrong class";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 14);
+        EXPECT_EQ(e.Message(), "COM6 Error: Cannot set property while connected");
+    }
+    EXPECT_EQ(port.SyncMethod(), TSyncMethod::smNone);
+}
+
+TEST_F(PortFixture, ConnectedSetterOpensAndCloses)
+{
+    port.SetConnected(true);
+    EXPECT_TRUE(dev->IsOpen());
+    port.SetConnected(false);
+    EXPECT_FALSE(dev->IsOpen());
+}
+
+TEST_F(PortFixture, DesigningOnlyRecordsConnected)
+{
+    port.SetDesigning(true);
+    port.SetConnected(true);
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    EXPECT_TRUE(dev->Calls().isEmpty());
+}
+
+TEST_F(PortFixture, LoadingRecordsConnectedAndLoadedOpens)
+{
+    port.BeginLoading();
+    port.SetConnected(true);
+    port.SetBaudRate(TBaudRate::br300);
+    EXPECT_TRUE(dev->Calls().isEmpty());
+    port.Loaded();
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(dev->LastDCB().BaudRate, 300u);
+}
+
+TEST_F(PortFixture, LoadedHandsAnOpenErrorToTheHandler)
+{
+    static QString shown;
+    shown.clear();
+    const auto previous = TCustomComPort::SetLoadErrorHandler([](const Exception& e) { shown = e.Message(); });
+    dev->Fail(QStringLiteral("Open"), EBUSY);
+    port.BeginLoading();
+    port.SetConnected(true);
+    EXPECT_NO_THROW(port.Loaded());
+    TCustomComPort::SetLoadErrorHandler(previous);
+    EXPECT_EQ(shown, "COM Port Error: Unable to open com port on COM6");
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PortFixture, LineSignalsMapTheModemStatus)
+{
+    port.Open();
+    dev->SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+    EXPECT_EQ(port.LineSignals(), (TLineSignals{TLineSignal::lsCTS, TLineSignal::lsRLSD}));
+    dev->SetModemStatus(MS_DSR_ON | MS_RING_ON);
+    EXPECT_EQ(port.LineSignals(), (TLineSignals{TLineSignal::lsDSR, TLineSignal::lsRing}));
+}
+
+TEST_F(PortFixture, LinksRegisterOnce)
+{
+    TComLink other;
+    port.AttachLink(&other);
+    try {
+        port.AttachLink(&other);
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Message(), "COM6 Error: Link (un)registration failed");
+    }
+    port.DetachLink(&other);
+    EXPECT_THROW(port.DetachLink(&other), EComPort);
+}
+
+TEST_F(PortFixture, SetupDialogGoesThroughTheInstalledHook)
+{
+    port.ShowSetupDialog();   // no hook: nothing
+    static TCustomComPort* shownFor = nullptr;
+    const auto previous = TCustomComPort::SetSetupDialogProc([](TCustomComPort& p) { shownFor = &p; });
+    port.ShowSetupDialog();
+    TCustomComPort::SetSetupDialogProc(previous);
+    EXPECT_EQ(shownFor, &port);
+}
+
+TEST(PortDestruction, ClosesAnOpenPort)
+{
+    auto* p = new TComPort;
+    p->SetDevice(std::make_unique<RecordingComDevice>());
+    p->Open();
+    QStringList seen;
+    p->OnBeforeClose = [&seen](QObject*) { seen.append(QStringLiteral("BeforeClose")); };
+    p->OnAfterClose = [&seen](QObject*) { seen.append(QStringLiteral("AfterClose")); };
+    delete p;
+    EXPECT_EQ(seen, QStringList({QStringLiteral("BeforeClose"), QStringLiteral("AfterClose")}));
+}

@@ -1,0 +1,66 @@
+// How the POSIX device reads port names and turns line state records into terminal flags.
+#include "cport/PosixComDevice.h"
+
+#include <gtest/gtest.h>
+
+TEST(PosixDevice, PortNamesMapToDevicePaths)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"COM1", "/dev/ttyS0"},
+        {"COM6", "/dev/ttyS5"},
+        {"com12", "/dev/ttyS11"},
+        {"COM0", "/dev/COM0"},
+        {"COM", "/dev/COM"},
+        {"COM1x", "/dev/COM1x"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {"pts/3", "/dev/pts/3"},
+        {"/dev/ttyACM0", "/dev/ttyACM0"},
+        {"/tmp/vport", "/tmp/vport"},
+    };
+    for (const auto& [name, path] : cases)
+        EXPECT_EQ(TPosixComDevice::DevicePath(QString::fromLatin1(name)), QString::fromLatin1(path))
+            << name;
+}
+
+TEST(PosixDevice, LineStateRecordBecomesTerminalFlags)
+{
+    struct Case {
+        const char* name;
+        uint8_t byteSize, parity, stopBits;
+        uint32_t flags;
+        tcflag_t cflags;   // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS
+        tcflag_t iflags;   // of IXON | IXOFF | INPCK
+    };
+    const Case cases[] = {
+        {"8N1", 8, DCB::NOPARITY, DCB::ONESTOPBIT, DCB::fBinary, CS8, 0},
+        {"7E1 checked", 7, DCB::EVENPARITY, DCB::ONESTOPBIT, DCB::fParity, CS7 | PARENB, INPCK},
+        {"6O2", 6, DCB::ODDPARITY, DCB::TWOSTOPBITS, 0, CS6 | PARENB | PARODD | CSTOPB, 0},
+        {"5M1.5", 5, DCB::MARKPARITY, DCB::ONE5STOPBITS, 0, CS5 | PARENB | PARODD | CMSPAR | CSTOPB, 0},
+        {"8S1", 8, DCB::SPACEPARITY, DCB::ONESTOPBIT, 0, CS8 | PARENB | CMSPAR, 0},
+        {"CTS flow", 8, 0, 0, DCB::fOutxCtsFlow, CS8 | CRTSCTS, 0},
+        {"RTS handshake", 8, 0, 0, DCB::fRtsControlHandshake, CS8 | CRTSCTS, 0},
+        {"RTS enabled", 8, 0, 0, DCB::fRtsControlEnable, CS8, 0},
+        {"Xon/Xoff", 8, 0, 0, DCB::fOutX | DCB::fInX, CS8, IXON | IXOFF},
+        {"Xon/Xoff out only", 8, 0, 0, DCB::fOutX, CS8, IXON},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        termios t{};
+        cfmakeraw(&t);
+        t.c_cflag |= CRTSCTS | CMSPAR | PARENB;   // left over from an earlier setting
+        t.c_iflag |= IXON | IXOFF | INPCK;
+        DCB d;
+        d.ByteSize = c.byteSize;
+        d.Parity = c.parity;
+        d.StopBits = c.stopBits;
+        d.Flags = c.flags;
+        d.XonChar = 17;
+        d.XoffChar = 19;
+        TermiosFromDCB(d, t);
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), c.cflags);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), c.iflags);
+        EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+        EXPECT_EQ(t.c_cc[VSTART], 17);
+        EXPECT_EQ(t.c_cc[VSTOP], 19);
+    }
+}

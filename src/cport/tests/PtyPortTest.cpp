@@ -1,0 +1,403 @@
+// The port on real pseudo-terminals: exclusive open and close, reads under each time-out
+// rule, writes, cancelling a blocked request from another thread, and a device that hangs
+// up in the middle of a transfer.
+#include "PtyPair.h"
+#include "base/Debug.h"
+#include "cport/ComPort.h"
+#include "cport/PosixBaudRate.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryFile>
+
+#include <future>
+#include <termios.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class PtyPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.Valid());
+        port.SetPort(pty.SlaveName());
+        port.SetEvents({});
+        port.SetSyncMethod(TSyncMethod::smDisableEvents);
+        port.SetBaudRate(TBaudRate::br115200);
+    }
+
+    void SetReadTimeouts(int interval, int multiplier, int constant)
+    {
+        port.Timeouts()->SetReadInterval(interval);
+        port.Timeouts()->SetReadTotalMultiplier(multiplier);
+        port.Timeouts()->SetReadTotalConstant(constant);
+    }
+
+    // Runs f on another thread; the test fails instead of hanging if it does not end.
+    template <typename F>
+    static auto RunAside(F f)
+    {
+        return std::async(std::launch::async, std::move(f));
+    }
+
+    template <typename T>
+    static bool EndsWithin(std::future<T>& f, std::chrono::milliseconds limit)
+    {
+        return f.wait_for(limit) == std::future_status::ready;
+    }
+
+    PtyPair pty;
+    TComPort port;
+};
+
+// The code of the port exception f raises; 0 when it raises none.
+template <typename F>
+int CodeOf(F f)
+{
+    try {
+        f();
+    } catch (const EComPort& e) {
+        return e.Code();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_F(PtyPort, OpensClosesAndOpensAgain)
+{
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    EXPECT_TRUE(port.LineSignals().Empty());   // a pty has no modem lines
+    EXPECT_TRUE(port.TakeLineErrors().Empty());
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, SecondOpenOfABusyPortFailsAndLeavesTheFirstWorking)
+{
+    port.Open();
+    TComPort second;
+    second.SetPort(pty.SlaveName());
+    try {
+        second.Open();
+        ADD_FAILURE() << "second open succeeded";
+    } catch (const EComPortExt& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.Message(), "COM Port Error: Unable to open com port on " + pty.SlaveName());
+    }
+    EXPECT_FALSE(second.Connected());
+    EXPECT_EQ(port.Write("ok", 2), 2);
+    EXPECT_EQ(pty.Receive(2), "ok");
+    port.Close();
+    second.Open();   // the lock went with the first port's close
+    EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(PtyPort, OpenFailuresNameTheDeviceAndLeaveNothingOpen)
+{
+    QStringList debug;
+    const DebugSink previous = SetDebugSink([&](const QString& t) { debug.append(t); });
+    QTemporaryFile plainFile;
+    ASSERT_TRUE(plainFile.open());
+    struct Case {
+        QString port;
+        QString device;
+        int systemCode;
+    };
+    const Case cases[] = {
+        {"/dev/zentrop-no-such-port", "/dev/zentrop-no-such-port", ENOENT},
+        {"zentrop-no-such-port", "/dev/zentrop-no-such-port", ENOENT},
+        {plainFile.fileName(), plainFile.fileName(), ENOTTY},
+        {"/dev/null", "/dev/null", ENOTTY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port.toStdString());
+        debug.clear();
+        TComPort p;
+        p.SetPort(c.port);
+        try {
+            p.Open();
+            ADD_FAILURE() << "opened";
+        } catch (const EComPortExt& e) {
+            EXPECT_EQ(e.Code(), 1);
+            EXPECT_EQ(e.SystemCode(), c.systemCode);
+            EXPECT_FALSE(e.SystemText().isEmpty());
+        }
+        EXPECT_EQ(debug, QStringList{"CreateFile " + c.device});
+        EXPECT_FALSE(p.Connected());
+    }
+    SetDebugSink(previous);
+}
+
+TEST_F(PtyPort, LineSettingsReachTheTerminalAndAreRestoredOnClose)
+{
+    PtyPair kept(true);
+    ASSERT_TRUE(kept.Valid());
+    termios before{};
+    ASSERT_EQ(tcgetattr(kept.Slave(), &before), 0);
+    port.SetPort(kept.SlaveName());
+    port.SetDataBits(TDataBits::dbSeven);
+    port.SetStopBits(TStopBits::sbOne5StopBits);
+    port.Parity()->SetBits(TParityBits::prMark);
+    port.Parity()->SetCheck(true);
+    port.FlowControl()->SetFlowControl(TFlowControl::fcSoftware);
+    port.FlowControl()->SetXonChar('Q');
+    port.Open();
+
+    // A pseudo-terminal keeps eight bits without parity whatever it is told; the rest it
+    // takes as a UART would.
+    termios t{};
+    ASSERT_EQ(tcgetattr(kept.Slave(), &t), 0);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(t.c_cflag & CLOCAL);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(IXON | IXOFF | INPCK));
+    EXPECT_EQ(t.c_cc[VSTART], 'Q');
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
+
+    port.SetDataBits(TDataBits::dbEight);
+    port.Parity()->SetBits(TParityBits::prNone);
+    port.FlowControl()->SetFlowControl(TFlowControl::fcHardware);
+    port.SetBaudRate(TBaudRate::brCustom);
+    port.SetCustomBaudRate(31250);
+    ASSERT_EQ(tcgetattr(kept.Slave(), &t), 0);
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+    uint32_t rate = 0;
+    ASSERT_EQ(GetActualBaudRate(kept.Slave(), rate), 0);
+    EXPECT_EQ(rate, 31250u);
+
+    // A rate the device cannot take is refused and the line keeps its state.
+    EXPECT_EQ(CodeOf([&] { port.SetCustomBaudRate(0); }), 7);
+    ASSERT_EQ(GetActualBaudRate(kept.Slave(), rate), 0);
+    EXPECT_EQ(rate, 31250u);
+    EXPECT_TRUE(port.Connected());
+
+    port.Close();
+    termios after{};
+    ASSERT_EQ(tcgetattr(kept.Slave(), &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+}
+
+TEST_F(PtyPort, OneByteReadTimesOutAfterTheTotalTimeout)
+{
+    SetReadTimeouts(10, 10, 500);
+    port.Open();
+    unsigned char b = 0x00;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(b, 0xFF);
+    EXPECT_GE(ms, 450);
+    EXPECT_LE(ms, 2000);
+}
+
+TEST_F(PtyPort, ReadReturnsWhatArrivedBeforeTheTimeout)
+{
+    SetReadTimeouts(0, 0, 300);
+    port.Open();
+    pty.Send("ab");
+    char buf[4] = {};
+    EXPECT_EQ(port.Read(buf, 4), 2);
+    EXPECT_EQ(QByteArray(buf, 2), "ab");
+}
+
+TEST_F(PtyPort, IntervalTimeoutEndsAReadAfterTheLastByte)
+{
+    SetReadTimeouts(100, 0, 0);   // no total limit: only the gap after a byte ends the read
+    port.Open();
+    auto sender = RunAside([&] {
+        std::this_thread::sleep_for(200ms);
+        pty.Send("xyz");
+    });
+    char buf[16] = {};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(port.Read(buf, 16), 3);
+    EXPECT_GE(clock.elapsed(), 200);   // the interval timer starts with the first byte only
+    EXPECT_LE(clock.elapsed(), 3000);
+    EXPECT_EQ(QByteArray(buf, 3), "xyz");
+    sender.get();
+}
+
+TEST_F(PtyPort, ImmediateModeReturnsAtOnceWithWhatIsThere)
+{
+    port.Open();   // the initial time-outs: interval -1, totals 0
+    char buf[8] = {};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(port.Read(buf, 8), 0);
+    EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0xFF);
+    pty.Send("123");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(port.Read(buf, 8), 3);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(QByteArray(buf, 3), "123");
+}
+
+TEST_F(PtyPort, AllZeroTimeoutsWaitForTheFullCount)
+{
+    SetReadTimeouts(0, 0, 0);
+    port.Open();
+    auto sender = RunAside([&] {
+        pty.Send("ab");
+        std::this_thread::sleep_for(300ms);
+        pty.Send("cd");
+    });
+    char buf[4] = {};
+    EXPECT_EQ(port.Read(buf, 4), 4);
+    EXPECT_EQ(QByteArray(buf, 4), "abcd");
+    sender.get();
+}
+
+TEST_F(PtyPort, QueueCountPurgeAndDiscardNull)
+{
+    port.Open();
+    pty.Send(QByteArray("a\0b", 3));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(port.InputQueueCount(), 3);
+    port.PurgeBuffers(true, false);
+    EXPECT_EQ(port.InputQueueCount(), 0);
+
+    port.SetDiscardNull(true);
+    pty.Send(QByteArray("a\0b", 3));
+    std::this_thread::sleep_for(50ms);
+    char buf[4] = {};
+    EXPECT_EQ(port.Read(buf, 4), 2);
+    EXPECT_EQ(QByteArray(buf, 2), "ab");
+}
+
+TEST_F(PtyPort, WritesReachTheOtherEnd)
+{
+    port.Open();
+    EXPECT_EQ(port.WriteStr("hello"), 5);
+    EXPECT_EQ(pty.Receive(5), "hello");
+    EXPECT_EQ(port.Write("", 0), 0);
+
+    // More than the terminal buffers at once: the write waits for the reader.
+    QByteArray big(200000, 'z');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char('a' + i % 26);
+    auto reader = RunAside([&] { return pty.Receive(int(big.size())); });
+    EXPECT_EQ(port.Write(big.constData(), int(big.size())), big.size());
+    ASSERT_TRUE(EndsWithin(reader, 10s));
+    EXPECT_TRUE(reader.get() == big);
+}
+
+TEST_F(PtyPort, WriteTimeoutGivesAShortCount)
+{
+    port.Timeouts()->SetWriteTotalMultiplier(0);
+    port.Timeouts()->SetWriteTotalConstant(200);
+    port.Open();
+    QByteArray big(1 << 20, 'x');   // nobody reads: the write cannot finish
+    QElapsedTimer clock;
+    clock.start();
+    const int written = port.Write(big.constData(), int(big.size()));
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, big.size());
+    EXPECT_GE(clock.elapsed(), 150);
+    EXPECT_LE(clock.elapsed(), 3000);
+}
+
+TEST_F(PtyPort, ReadAndWriteRunOnTwoThreadsAtOnce)
+{
+    SetReadTimeouts(0, 0, 2000);
+    port.Open();
+    auto echo = RunAside([&] { pty.Send(pty.Receive(4)); });
+    char buf[4] = {};
+    auto reader = RunAside([&] { return port.Read(buf, 4); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(port.Write("ping", 4), 4);
+    ASSERT_TRUE(EndsWithin(reader, 5s));
+    EXPECT_EQ(reader.get(), 4);
+    EXPECT_EQ(QByteArray(buf, 4), "ping");
+    echo.get();
+}
+
+TEST_F(PtyPort, CancelRequestsWakesABlockedReadAtOnce)
+{
+    SetReadTimeouts(0, 0, 0);   // would wait for ever
+    port.Open();
+    char buf[4];
+    auto reader = RunAside([&] { return CodeOf([&] { port.Read(buf, 4); }); });
+    std::this_thread::sleep_for(100ms);
+    ASSERT_FALSE(EndsWithin(reader, 0ms));
+    port.CancelRequests();
+    ASSERT_TRUE(EndsWithin(reader, 2s));
+    EXPECT_EQ(reader.get(), 3);
+    // Later requests are not affected.
+    SetReadTimeouts(0, 0, 100);
+    pty.Send("k");
+    EXPECT_EQ(port.Read(buf, 1), 1);
+}
+
+TEST_F(PtyPort, CloseWakesABlockedReadOnAnotherThread)
+{
+    SetReadTimeouts(0, 0, 0);
+    port.Open();
+    char buf[4];
+    auto reader = RunAside([&] { return CodeOf([&] { port.Read(buf, 4); }); });
+    std::this_thread::sleep_for(100ms);
+    port.Close();
+    ASSERT_TRUE(EndsWithin(reader, 2s));
+    EXPECT_EQ(reader.get(), 3);
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PtyPort, HangupInTheMiddleOfAReadFailsIt)
+{
+    SetReadTimeouts(0, 0, 0);
+    port.Open();
+    char buf[4];
+    auto reader = RunAside([&] { return CodeOf([&] { port.Read(buf, 4); }); });
+    std::this_thread::sleep_for(100ms);
+    pty.CloseMaster();
+    ASSERT_TRUE(EndsWithin(reader, 2s));
+    EXPECT_EQ(reader.get(), 3);
+    // The device stays gone: further reads fail at once instead of spinning or waiting.
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(CodeOf([&] { port.Read(buf, 4); }), 3);
+    EXPECT_LT(clock.elapsed(), 1000);
+    port.Close();
+}
+
+TEST_F(PtyPort, BytesReceivedBeforeAHangupAreNotLost)
+{
+    SetReadTimeouts(0, 0, 0);
+    port.Open();
+    char buf[8] = {};
+    auto reader = RunAside([&] { return port.Read(buf, 8); });
+    std::this_thread::sleep_for(50ms);
+    pty.Send("abc");
+    std::this_thread::sleep_for(100ms);
+    pty.CloseMaster();
+    ASSERT_TRUE(EndsWithin(reader, 2s));
+    EXPECT_EQ(reader.get(), 3);
+    EXPECT_EQ(QByteArray(buf, 3), "abc");
+}
+
+TEST_F(PtyPort, HangupInTheMiddleOfAWriteFailsIt)
+{
+    port.Timeouts()->SetWriteTotalMultiplier(0);
+    port.Timeouts()->SetWriteTotalConstant(0);   // no limit
+    port.Open();
+    QByteArray big(1 << 20, 'x');
+    auto writer = RunAside([&] { return CodeOf([&] { port.Write(big.constData(), int(big.size())); }); });
+    std::this_thread::sleep_for(200ms);
+    ASSERT_FALSE(EndsWithin(writer, 0ms));
+    pty.CloseMaster();
+    ASSERT_TRUE(EndsWithin(writer, 2s));
+    EXPECT_EQ(writer.get(), 2);
+}
