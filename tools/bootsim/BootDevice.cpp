@@ -34,14 +34,14 @@ const char* MemoryName(Memory m)
     return "none";
 }
 
-std::optional<Fault> Fault::Parse(const QString& spec, QString* error)
+std::optional<Fault> Fault::Parse(const QString& faultText, QString* error)
 {
     static const QRegularExpression re(
         QStringLiteral("^([FEAZD])(?:#(\\d+))?(?:\\+(\\d+))?(?::(silent|wrong|hangup)(?:=([0-9A-Fa-f]{2}))?)?$"));
-    const QRegularExpressionMatch m = re.match(spec);
+    const QRegularExpressionMatch m = re.match(faultText);
     auto fail = [&](const QString& why) -> std::optional<Fault> {
         if (error)
-            *error = QStringLiteral("bad fault \"%1\": %2").arg(spec, why);
+            *error = QStringLiteral("bad fault \"%1\": %2").arg(faultText, why);
         return std::nullopt;
     };
     if (!m.hasMatch())

@@ -27,7 +27,7 @@ struct Fault {
 
     // Parses CMD[#N][+K][:silent|:wrong[=HEX]|:hangup]; the action defaults to silent, and
     // +K goes only with a data command that hangs up. Returns nullopt and sets error otherwise.
-    static std::optional<Fault> Parse(const QString& spec, QString* error);
+    static std::optional<Fault> Parse(const QString& faultText, QString* error);
 };
 
 struct DeviceOptions {

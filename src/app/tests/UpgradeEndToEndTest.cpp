@@ -83,10 +83,10 @@ bootsim::DeviceOptions PageSizes(int flash, int eeprom, int idleGapMs = 0)
     return o;
 }
 
-bootsim::DeviceOptions WithFault(bootsim::DeviceOptions o, const char* spec)
+bootsim::DeviceOptions WithFault(bootsim::DeviceOptions o, const char* faultText)
 {
     QString error;
-    o.Faults.push_back(*bootsim::Fault::Parse(QString::fromLatin1(spec), &error));
+    o.Faults.push_back(*bootsim::Fault::Parse(QString::fromLatin1(faultText), &error));
     return o;
 }
 

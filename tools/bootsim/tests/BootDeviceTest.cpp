@@ -31,7 +31,7 @@ const QByteArray kWake("\x1bU\x1b", 3);
 TEST(BootDevice, FaultSpecifications)
 {
     struct Case {
-        const char* spec;
+        const char* faultText;
         char command;
         int occurrence, afterData;
         Fault::Action action;
@@ -46,9 +46,9 @@ TEST(BootDevice, FaultSpecifications)
         {"E:hangup", 'E', 1, -1, Fault::Action::HangUp, '?'},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.faultText);
         QString error;
-        const std::optional<Fault> f = Fault::Parse(QString::fromLatin1(c.spec), &error);
+        const std::optional<Fault> f = Fault::Parse(QString::fromLatin1(c.faultText), &error);
         ASSERT_TRUE(f.has_value()) << error.toStdString();
         EXPECT_EQ(f->Command, c.command);
         EXPECT_EQ(f->Occurrence, c.occurrence);
