@@ -86,8 +86,9 @@ int TCustomComPort::WaitForRequest(TComRequest* Request)
                                                                      : ComErr::ReadFailed,
                     err);
     if (Request->Operation == TRequestOperation::roRead) {
-        // Only links care whether the queue ran dry; without any the query is skipped.
-        if (!FLinkList.empty() && InputQueueCount() == 0)
+        // Only links care whether the queue ran dry: without any, or without a device to
+        // ask, the query is skipped (a read on a closed port just reports nothing read).
+        if (!FLinkList.empty() && FDevice->IsOpen() && InputQueueCount() == 0)
             NotifyLinksState(&TComLink::OnRxBusy, false);
     } else if (Request->DataCopy) {
         NotifyLinksTxData(Request->DataCopy.get(), Request->CopySize);

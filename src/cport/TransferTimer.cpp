@@ -12,7 +12,9 @@ std::optional<Nanos> TotalDeadline(uint32_t multiplier, uint32_t constant, int c
 {
     if (multiplier == 0 && constant == 0)
         return std::nullopt;
-    const int64_t ms = int64_t(multiplier) * std::max(count, 0) + int64_t(constant);
+    // Capped at about 35 years, which no transfer outlives, so the arithmetic cannot overflow.
+    constexpr int64_t kMaxMs = int64_t(1) << 40;
+    const int64_t ms = std::min(int64_t(multiplier) * std::max(count, 0) + int64_t(constant), kMaxMs);
     return start + ms * kNsPerMs;
 }
 
