@@ -1,7 +1,5 @@
-// The device interface of the port engine: the records and operations of the system's serial
-// calls (line state, time-outs, queues, purge, errors, modem status, requests), behind which
-// each platform's implementation sits. The port builds these records; a device turns them
-// into calls of its system. Every operation returns 0 or the system's error code (errno).
+// The device interface of the port engine: the records and operations of the serial calls
+// the port is written against, which each platform's device turns into its own calls.
 #pragma once
 
 #include <QString>
@@ -125,6 +123,7 @@ public:
     COMMTIMEOUTS Timeouts;      // the time-outs in force at the start
 };
 
+// Every operation returns 0 or the system's error code (errno).
 class TComDevice {
 public:
     virtual ~TComDevice() = default;

@@ -158,11 +158,12 @@ void TCustomComPort::SetBuffer(const TComBuffer* Value)
     ApplyBufferSettings();
 }
 
-void TCustomComPort::SetDevice(std::unique_ptr<TComDevice> Device)
+bool TCustomComPort::SetDevice(std::unique_ptr<TComDevice> Device)
 {
     if (!Device || FDevice->IsOpen())
-        return;
+        return false;
     FDevice = std::move(Device);
+    return true;
 }
 
 void TCustomComPort::ShowSetupDialog()

@@ -170,9 +170,10 @@ public:
     void ProcessDSRChange();
     void ProcessRLSDChange();
 
-    // The device this port drives; another one may be installed while the port is closed.
+    // The device this port drives. Another one can be installed only while the device is
+    // closed; false when it was refused.
     TComDevice& Device() const { return *FDevice; }
-    void SetDevice(std::unique_ptr<TComDevice> Device);
+    bool SetDevice(std::unique_ptr<TComDevice> Device);
 
 protected:
     virtual void OpenDevice();

@@ -3,7 +3,6 @@
 
 #include "ComError.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 

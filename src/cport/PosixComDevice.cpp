@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -602,10 +601,12 @@ int TPosixComDevice::RunWrite(TOverlapped& Ovl, int Fd, int& Transferred)
         }
         if (n < 0 && Classify(err) == ErrorKind::Retry)
             continue;
-        // A write to a device that went away fails, whatever part of it got through.
-        if (n < 0 && Classify(err) != ErrorKind::WouldBlock) {
+        // A write to a device that went away fails, whatever part of it got through. A
+        // device that takes nothing without saying why counts as gone rather than being
+        // asked again and again.
+        if (n == 0 || Classify(err) != ErrorKind::WouldBlock) {
             Transferred = done;
-            return err;
+            return n == 0 ? EIO : err;
         }
         if (hangup) {
             Transferred = done;
