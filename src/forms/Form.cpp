@@ -201,23 +201,31 @@ void TForm::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void TForm::showEvent(QShowEvent* event)
+void TForm::setVisible(bool visible)
 {
-    QWidget::showEvent(event);
-    if (FPlaced || !isWindow())
-        return;
-    FPlaced = true;
+    if (visible && !FPlaced && isWindow()) {
+        FPlaced = true;
+        Place();
+    }
+    QWidget::setVisible(visible);
+}
+
+void TForm::Place()
+{
+    // Sized by its layout first (menu entries added while hidden did not resize it yet),
+    // so that the whole window, menu bar included, is placed.
+    FLayout->invalidate();
+    FLayout->activate();
     const QScreen* s = screen();
     if (!s)
         return;
     const QRect area = s->availableGeometry();
-    const QRect frame = frameGeometry();
+    const QSize size = frameGeometry().size();
     QPoint at = pos();
     if (FPosition == TPosition::poScreenCenter)
-        at = area.center() - QPoint(frame.width() / 2, frame.height() / 2);
+        at = area.center() - QPoint(size.width() / 2, size.height() / 2);
     // A designed position is kept, but never so far out that the window cannot be reached.
-    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)));
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
-    if (at != pos())
-        move(at);
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
+    move(at);
 }

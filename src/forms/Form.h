@@ -98,6 +98,9 @@ public:
     // Shows the form modally and returns its modal result; closing the form gives mrCancel.
     TModalResult ShowModal();
 
+    // The first showing places the window: centred, or at its designed position kept on the screen.
+    void setVisible(bool visible) override;
+
     // The enabled and visible button marked Default (or Cancel); nullptr when none.
     TButton* DefaultButton() const;
     TButton* CancelButton() const;
@@ -108,10 +111,10 @@ protected:
 
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void ApplyClientSize();
+    void Place();
     TButton* FindButton(bool cancel) const;
 
     QVBoxLayout* FLayout;
