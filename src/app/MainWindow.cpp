@@ -1,0 +1,337 @@
+// The main window's components, its start-up and closing, and its commands.
+#include "MainWindow.h"
+
+#include "base/Ansi.h"
+#include "base/Format.h"
+#include "base/IniFile.h"
+#include "cport/ComPort.h"
+#include "forms/Actions.h"
+#include "forms/Application.h"
+#include "forms/Buttons.h"
+#include "forms/ComboBox.h"
+#include "forms/Controls.h"
+#include "forms/Dialogs.h"
+#include "forms/Font.h"
+#include "forms/Menus.h"
+#include "forms/MessageBox.h"
+#include "forms/RadioGroup.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+
+const QString kCommon = QStringLiteral("COMMON");
+const QString kUpgrade = QStringLiteral("UPGRADE");
+const QString kComPort = QStringLiteral("comport");
+const QString kFileList = QStringLiteral("filelist");
+const QString kUpgradeFile = QStringLiteral("upgradefile");
+const QString kDefaultPort = QStringLiteral("COM1");
+
+const QString kUpgradeFilter = QStringLiteral("Upgrade (*.upg)|*.upg|All files (*.*)|*.*");
+
+// Kept as the 8-bit text it is stored as; each 0xE1 byte is an "á".
+const QByteArray kPortOpenError = QByteArrayLiteral("Hiba a %s port megnyit\xE1s\xE1n\xE1l!");
+
+TwMain::TLanguageHooks& LanguageHooks()
+{
+    static TwMain::TLanguageHooks hooks;
+    return hooks;
+}
+
+// The executable's path with its extension replaced, beside the executable.
+QString BesideExecutable(const QString& extension)
+{
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    return exe.absolutePath() + u'/' + exe.completeBaseName() + extension;
+}
+
+template <typename T>
+T* Placed(T* control, int left, int top, int width, int height)
+{
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+} // namespace
+
+TwMain::TLanguageHooks TwMain::SetLanguageHooks(TLanguageHooks hooks)
+{
+    const TLanguageHooks previous = LanguageHooks();
+    LanguageHooks() = hooks;
+    return previous;
+}
+
+TwMain::TwMain(TIniFile& settings, QWidget* parent)
+    : TForm(parent), FSettings(settings)
+{
+    CreateActions();
+    CreateComponents();
+    CreateMenu();
+    CreatePort();
+    FormCreate();
+}
+
+TwMain::~TwMain() = default;
+
+void TwMain::CreateActions()
+{
+    auto action = [this](const char* name, const char* caption) {
+        auto* a = Own(new TAction(this), QString::fromLatin1(name));
+        a->SetCaption(QString::fromLatin1(caption));
+        return a;
+    };
+    aSelectUpgradeFile = action("aSelectUpgradeFile", "FlashFile");
+    aSelectUpgradeFile->SetOnExecute([this] { aSelectUpgradeFileExecute(); });
+    aWriteToDevice = action("aWriteToDevice", "Do Upgrade");
+    aWriteToDevice->SetOnExecute([this] { aWriteToDeviceExecute(); });
+    // No operation: without a handler the action shows disabled.
+    aReadFromDevice = action("aReadFromDevice", "ReadFromDevice");
+    aComSetup = action("aComSetup", "ComSetup");
+    aComSetup->SetOnExecute([this] { aComSetupExecute(); });
+    aExit = action("aExit", "Exit");
+    aExit->SetOnExecute([this] { aExitExecute(); });
+    aPrepareUpgrade = action("aPrepareUpgrade", "Prepare Flash");
+    aPrepareUpgrade->SetOnExecute([this] { aPrepareUpgradeExecute(); });
+    // No operation: the button "Get FirmwareID" is always greyed.
+    aGetFirmwareID = action("aGetFirmwareID", "Get FirmwareID");
+    // The terminal window is not reachable: the command stays off.
+    aTerminal = action("aTerminal", "Terminal");
+    aTerminal->SetEnabled(false);
+}
+
+void TwMain::CreateComponents()
+{
+    setObjectName(QStringLiteral("wMain"));
+    SetCaption(QStringLiteral("Zentrop"));
+    setFont(DesignFont(QStringLiteral("MS Sans Serif"), 11));
+    SetBorderStyle(TFormBorderStyle::bsSingle);
+    SetClientSize(522, 241);
+    move(426, 469);
+    QWidget* client = Client();
+
+    Panel1 = Own(new TPanel(client), QStringLiteral("Panel1"));
+    Panel1->resize(522, 137);
+    Panel1->SetAlign(TPanel::TAlign::alTop);
+
+    Label1 = Own(new TLabel(Panel1), QStringLiteral("Label1"));
+    Label1->move(8, 16);
+    Label1->SetCaption(QStringLiteral("Upgrade file:"));
+
+    cbFile = Own(Placed(new TComboBox(Panel1), 80, 16, 400, 21), QStringLiteral("cbFile"));
+
+    SpeedButton1 = Own(Placed(new TSpeedButton(Panel1), 480, 16, 23, 19), QStringLiteral("SpeedButton1"));
+    SpeedButton1->SetAction(aSelectUpgradeFile);
+    // The button's own caption, not the action's.
+    SpeedButton1->SetCaption(QStringLiteral("..."));
+
+    GroupBox1 = Own(Placed(new TGroupBox(Panel1), 16, 48, 369, 81), QStringLiteral("GroupBox1"));
+    GroupBox1->SetCaption(QStringLiteral("Upgrade info "));
+
+    lbUpgradeFlashName = Own(new TLabel(GroupBox1), QStringLiteral("lbUpgradeFlashName"));
+    lbUpgradeFlashName->move(16, 24);
+    lbUpgradeFlashName->SetCaption(QStringLiteral("Name:"));
+    lbUpgradeFlashVersion = Own(new TLabel(GroupBox1), QStringLiteral("lbUpgradeFlashVersion"));
+    lbUpgradeFlashVersion->move(232, 24);
+    lbUpgradeFlashVersion->SetCaption(QStringLiteral("Version:"));
+    lbUser = Own(new TLabel(GroupBox1), QStringLiteral("lbUser"));
+    lbUser->move(16, 48);
+    lbUser->SetCaption(QStringLiteral("User:"));
+
+    rgUpgradeMode = Own(Placed(new TRadioGroup(Panel1), 392, 56, 113, 73), QStringLiteral("rgUpgradeMode"));
+    rgUpgradeMode->SetCaption(QStringLiteral(" Upgrade mode "));
+    rgUpgradeMode->Items()->Assign({QStringLiteral("Flash"), QStringLiteral("EEProm"), QStringLiteral("Flash+EEProm")});
+    rgUpgradeMode->SetItemIndex(0);
+
+    pbar = Own(Placed(new TProgressBar(client), 48, 152, 425, 17), QStringLiteral("pbar"));
+    pbar->SetMin(0);
+    pbar->SetMax(100);
+    pbar->SetStep(1);
+
+    lbPageInfo = Own(new TLabel(client), QStringLiteral("lbPageInfo"));
+    lbPageInfo->SetAutoSize(false);
+    lbPageInfo->setGeometry(48, 176, 345, 13);
+
+    chkAutoExit = Own(Placed(new TCheckBox(client), 408, 176, 97, 17), QStringLiteral("chkAutoExit"));
+    chkAutoExit->SetCaption(QStringLiteral("Exit on finish"));
+
+    Panel2 = Own(new TPanel(client), QStringLiteral("Panel2"));
+    Panel2->resize(522, 41);
+    Panel2->SetAlign(TPanel::TAlign::alBottom);
+
+    auto button = [this](const char* name, int left, TAction* action) {
+        auto* b = Own(Placed(new TButton(Panel2), left, 8, 100, 25), QString::fromLatin1(name));
+        b->SetAction(action);
+        return b;
+    };
+    Button1 = button("Button1", 32, aPrepareUpgrade);
+    Button1->SetDefault(true);
+    Button2 = button("Button2", 144, aWriteToDevice);
+    Button4 = button("Button4", 256, aGetFirmwareID);
+    Button3 = button("Button3", 392, aExit);
+    Button3->SetCancel(true);
+
+    OpenDialog1 = Own(new TOpenDialog(this), QStringLiteral("OpenDialog1"));
+}
+
+void TwMain::CreateMenu()
+{
+    MainMenu1 = Own(new TMainMenu(this), QStringLiteral("MainMenu1"));
+    auto item = [this](const char* name, TAction* action) {
+        auto* i = Own(new TMenuItem(this), QString::fromLatin1(name));
+        i->SetAction(action);
+        return i;
+    };
+    Program1 = Own(new TMenuItem(this), QStringLiteral("Program1"));
+    Program1->SetCaption(QStringLiteral("Program"));
+    Exit1 = item("Exit1", aExit);
+    Program1->Add(Exit1);
+    Setup1 = Own(new TMenuItem(this), QStringLiteral("Setup1"));
+    Setup1->SetCaption(QStringLiteral("Setup"));
+    ComSetup1 = item("ComSetup1", aComSetup);
+    Setup1->Add(ComSetup1);
+    Terminal1 = item("Terminal1", aTerminal);
+    Exit2 = item("Exit2", aExit);
+    MainMenu1->Add(Program1);
+    MainMenu1->Add(Setup1);
+    MainMenu1->Add(Terminal1);
+    MainMenu1->Add(Exit2);
+}
+
+void TwMain::CreatePort()
+{
+    // The line settings hold at every start; only the port name comes from the settings file.
+    pPort = Own(new TComPort(this), QStringLiteral("pPort"));
+    pPort->SetBaudRate(TBaudRate::br115200);
+    pPort->SetDataBits(TDataBits::dbEight);
+    pPort->Parity()->SetBits(TParityBits::prNone);
+    pPort->SetStopBits(TStopBits::sbOneStopBit);
+    TComFlowControl* flow = pPort->FlowControl();
+    flow->SetOutCTSFlow(false);
+    flow->SetOutDSRFlow(false);
+    flow->SetControlDTR(TDTRFlowControl::dtrDisable);
+    flow->SetControlRTS(TRTSFlowControl::rtsDisable);
+    flow->SetXonXoffOut(false);
+    flow->SetXonXoffIn(false);
+    // No events, so opening starts no event thread and only the upgrade run reads the line.
+    pPort->SetEvents(TComEvents{});
+    pPort->Timeouts()->SetReadInterval(10);
+    pPort->Timeouts()->SetReadTotalMultiplier(10);
+    pPort->Timeouts()->SetReadTotalConstant(500);
+    pPort->SetSyncMethod(TSyncMethod::smDisableEvents);
+}
+
+void TwMain::Localize()
+{
+    const TLanguageHooks hooks = LanguageHooks();
+    if (!hooks.LoadLanguage)
+        return;
+    if (hooks.LoadLanguage(BesideExecutable(QStringLiteral(".lcf")), LanguageId, nullptr, this) == 1 && hooks.TranslateForm)
+        hooks.TranslateForm(this);
+}
+
+void TwMain::FormCreate()
+{
+    Localize();
+    pPort->SetPort(FSettings.ReadString(kCommon, kComPort, kDefaultPort));
+    try {
+        pPort->Open();
+        pPort->PurgeBuffers(true, true);
+    } catch (const std::exception&) {
+        // The window opens all the same; the upgrade run opens the port again when it is closed.
+        ShowMessage(Format(DecodeAnsi(kPortOpenError), {pPort->Port()}));
+    }
+    cbFile->Items()->SetCommaText(FSettings.ReadString(kUpgrade, kFileList, QString()));
+    cbFile->SetText(FSettings.ReadString(kUpgrade, kUpgradeFile, QString()));
+    SetStatus(QString());
+    aWriteToDevice->SetEnabled(false);
+    FFlashPages.clear();
+    FEEPromPages.clear();
+}
+
+void TwMain::DoClose()
+{
+    FormClose();
+}
+
+void TwMain::FormClose()
+{
+    try {
+        pPort->Close();
+    } catch (const std::exception&) {
+        // Closing goes on: nothing is left to do with a port that cannot be closed.
+    }
+    // A settings file that cannot be written is reported, and the window still closes.
+    Guarded([this] { FSettings.WriteString(kUpgrade, kFileList, cbFile->Items()->CommaText()); });
+    FFlashPages.clear();
+    FEEPromPages.clear();
+}
+
+void TwMain::SetStatus(const QString& text)
+{
+    lbPageInfo->SetCaption(text);
+}
+
+void TwMain::aSelectUpgradeFileExecute()
+{
+    OpenDialog1->SetFilter(kUpgradeFilter);
+    OpenDialog1->SetFilterIndex(1);
+    OpenDialog1->SetFileName(cbFile->Text());
+    if (!OpenDialog1->Execute())
+        return;
+    const QString fileName = OpenDialog1->FileName();
+    cbFile->Items()->Add(fileName);
+    cbFile->SetText(fileName);
+    FSettings.WriteString(kUpgrade, kUpgradeFile, fileName);
+}
+
+bool TwMain::LoadUpgradeFile(const QString& fileName)
+{
+    FFlashPages.clear();
+    FEEPromPages.clear();
+    if (FUpgradeFile.Load(fileName) == TUpgradeFile::Result::CrcError) {
+        ShowMessage(QStringLiteral("CRC error!"));
+        return false;
+    }
+    FFlashPages = FUpgradeFile.FlashPages();
+    FEEPromPages = FUpgradeFile.EEPromPages();
+    if (FUpgradeFile.HasUser())
+        lbUser->SetCaption(QStringLiteral("User: ") + QString::number(UserNumber()));
+    return true;
+}
+
+void TwMain::aPrepareUpgradeExecute()
+{
+    SetStatus(QString());
+    aWriteToDevice->SetEnabled(false);
+    if (!LoadUpgradeFile(cbFile->Text()))
+        return;
+    lbUpgradeFlashVersion->SetCaption(QStringLiteral("Version: ") + DecodeAnsi(FirmwareVersion()));
+    lbUpgradeFlashName->SetCaption(QStringLiteral("Name: ") + DecodeAnsi(FirmwareName()));
+    aWriteToDevice->SetEnabled(true);
+    SetStatus(Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
+                     {static_cast<int>(FFlashPages.size()), static_cast<int>(FEEPromPages.size())}));
+}
+
+void TwMain::aPrepareEEPromExecute()
+{
+    aWriteToDevice->SetEnabled(false);
+}
+
+void TwMain::aWriteToDeviceExecute()
+{
+    // The upgrade run's entry. The bootloader run is connected here by the protocol work;
+    // until then "Do Upgrade" sends nothing.
+}
+
+void TwMain::aComSetupExecute()
+{
+    pPort->ShowSetupDialog();
+    pPort->SetConnected(true);
+}
+
+void TwMain::aExitExecute()
+{
+    close();
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,127 @@
+// The main window: choosing and preparing an upgrade file, the port it is sent through, the
+// commands of the menu and the buttons, and the settings it keeps in the settings file.
+#pragma once
+
+#include "app/UpgradeFile.h"
+#include "forms/Form.h"
+
+#include <QByteArray>
+#include <QString>
+
+class TAction;
+class TButton;
+class TCheckBox;
+class TComPort;
+class TComboBox;
+class TGroupBox;
+class TIniFile;
+class TLabel;
+class TMainMenu;
+class TMenuItem;
+class TOpenDialog;
+class TPanel;
+class TProgressBar;
+class TRadioGroup;
+class TSpeedButton;
+
+class TwMain : public TForm {
+    Q_OBJECT
+
+public:
+    // Language identifier of the texts the language file is asked for.
+    static constexpr int LanguageId = 1038;
+
+    // The language library's entry points. They stay unset until that library installs
+    // them; while unset, no language file is read and the window keeps its built-in texts.
+    struct TLanguageHooks {
+        // Loads the language file and returns 1 when it holds the language.
+        int (*LoadLanguage)(const QString& fileName, int languageId, void* enumProc, QObject* context) = nullptr;
+        // Replaces the translatable texts of the form's components.
+        bool (*TranslateForm)(TForm* form) = nullptr;
+    };
+    static TLanguageHooks SetLanguageHooks(TLanguageHooks hooks);
+
+    // Builds the window and runs FormCreate. The settings file is the program's; the window
+    // reads it at once and writes it when a file is chosen and when it closes.
+    explicit TwMain(TIniFile& settings, QWidget* parent = nullptr);
+    ~TwMain() override;
+
+    // Components.
+    TPanel* Panel1;
+    TLabel* Label1;
+    TComboBox* cbFile;
+    TSpeedButton* SpeedButton1;
+    TGroupBox* GroupBox1;
+    TLabel* lbUpgradeFlashName;
+    TLabel* lbUpgradeFlashVersion;
+    TLabel* lbUser;
+    TRadioGroup* rgUpgradeMode;
+    TProgressBar* pbar;
+    TLabel* lbPageInfo;
+    TCheckBox* chkAutoExit;
+    TPanel* Panel2;
+    TButton* Button1;
+    TButton* Button2;
+    TButton* Button4;
+    TButton* Button3;
+    TMainMenu* MainMenu1;
+    TMenuItem* Program1;
+    TMenuItem* Exit1;
+    TMenuItem* Setup1;
+    TMenuItem* ComSetup1;
+    TMenuItem* Terminal1;
+    TMenuItem* Exit2;
+    TAction* aSelectUpgradeFile;
+    TAction* aWriteToDevice;
+    TAction* aReadFromDevice;
+    TAction* aComSetup;
+    TAction* aExit;
+    TAction* aPrepareUpgrade;
+    TAction* aGetFirmwareID;
+    TAction* aTerminal;
+    TComPort* pPort;
+    TOpenDialog* OpenDialog1;
+
+    // The one-line status text below the progress bar; empty clears it.
+    void SetStatus(const QString& text);
+
+    // The page images of the prepared file; empty until "Prepare Flash" succeeds.
+    const TPageList& FlashPages() const { return FFlashPages; }
+    const TPageList& EEPromPages() const { return FEEPromPages; }
+    // The firmware values of the files read so far: each keeps its value until a file
+    // carries a new one.
+    QByteArray FirmwareName() const { return FUpgradeFile.Firmware().FFirmwareName; }
+    QByteArray FirmwareVersion() const { return FUpgradeFile.Firmware().FFirmwareVersion; }
+    int32_t UserNumber() const { return FUpgradeFile.Firmware().FUserNumber; }
+    int32_t UserFlag() const { return FUpgradeFile.Firmware().FUserFlag; }
+
+    // Empties the page lists, then reads and checks the file. False after a CRC mismatch,
+    // which has been shown; an unreadable or damaged file raises.
+    bool LoadUpgradeFile(const QString& fileName);
+
+public slots:
+    void aSelectUpgradeFileExecute();
+    void aPrepareUpgradeExecute();
+    // Only turns "Do Upgrade" off; nothing calls it.
+    void aPrepareEEPromExecute();
+    void aWriteToDeviceExecute();
+    void aComSetupExecute();
+    void aExitExecute();
+
+protected:
+    void DoClose() override;
+
+private:
+    void CreateComponents();
+    void CreateActions();
+    void CreateMenu();
+    void CreatePort();
+    void FormCreate();
+    void FormClose();
+    void Localize();
+
+    TIniFile& FSettings;
+    TUpgradeFile FUpgradeFile;
+    TPageList FFlashPages;
+    TPageList FEEPromPages;
+};

@@ -1,0 +1,23 @@
+// The program entry's steps: the settings file beside the executable, its start-up default,
+// the main window's message loop, and the port name saved at the end.
+#pragma once
+
+#include <QString>
+
+class TApplication;
+class TIniFile;
+class TwMain;
+
+// The settings file of an executable: same directory and base name, extension ".ini".
+QString SettingsFileName(const QString& executable);
+
+// Writes "comport" = "COM1" into "COMMON" when that section holds no key.
+void PrepareSettings(TIniFile& settings);
+
+// Writes the port name the window ends with as "comport" and flushes the file.
+void SaveSettings(TIniFile& settings, const TwMain& window);
+
+// Opens the settings file, shows the main window, runs the message loop and saves the port
+// name. An error that nothing else caught (such as a settings file that cannot be written at
+// start-up) is shown by the standard error report and gives the exit code 1.
+int RunProgram(TApplication& application);
