@@ -1,5 +1,6 @@
 // Zentrop: loads firmware into a device through its serial bootloader.
 #include "ProgramEntry.h"
+#include "cportctl/ComSetup.h"
 #include "forms/Application.h"
 
 int main(int argc, char** argv)
@@ -9,5 +10,6 @@ int main(int argc, char** argv)
     QApplication::setStyle(QStringLiteral("Windows"));
     TApplication application(argc, argv);
     application.SetTitle(QStringLiteral("Zentrop"));
+    InstallComSetupDialog();
     return RunProgram(application);
 }
