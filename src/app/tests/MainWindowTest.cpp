@@ -5,6 +5,8 @@
 #include "app/tests/UpgradeFileBuilder.h"
 #include "base/IniFile.h"
 #include "cport/ComPort.h"
+#include "cport/tests/PtyPair.h"
+#include "cport/tests/RecordingComDevice.h"
 #include "forms/Actions.h"
 #include "forms/Application.h"
 #include "forms/Buttons.h"
@@ -23,111 +25,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <pty.h>
-#include <unistd.h>
-
 #include <memory>
 #include <vector>
 
 namespace {
-
-// What the window asked of its port's device.
-struct DeviceLog {
-    QStringList opened;
-    std::vector<uint32_t> purges;
-    DCB dcb;
-    COMMTIMEOUTS timeouts;
-    int openError = 0;
-    int purgeError = 0;
-};
-
-// A port device that opens any name and records the calls, or refuses them on request.
-class FakeDevice : public TComDevice {
-public:
-    explicit FakeDevice(std::shared_ptr<DeviceLog> log) : FLog(std::move(log)) {}
-
-    QString DeviceName(const QString& port) const override { return port; }
-    int Open(const QString& port) override
-    {
-        if (FLog->openError)
-            return FLog->openError;
-        FLog->opened << port;
-        FOpen = true;
-        return 0;
-    }
-    void Close() override { FOpen = false; }
-    bool IsOpen() const override { return FOpen; }
-    int SetCommState(const DCB& dcb) override
-    {
-        FLog->dcb = dcb;
-        return 0;
-    }
-    int SetCommTimeouts(const COMMTIMEOUTS& timeouts) override
-    {
-        FLog->timeouts = timeouts;
-        return 0;
-    }
-    int SetupComm(int, int) override { return 0; }
-    int PurgeComm(uint32_t flags) override
-    {
-        FLog->purges.push_back(flags);
-        return FLog->purgeError;
-    }
-    int ClearCommError(uint32_t& errors, COMSTAT& stat) override
-    {
-        errors = 0;
-        stat = {};
-        return 0;
-    }
-    int GetCommModemStatus(uint32_t& status) override
-    {
-        status = 0;
-        return 0;
-    }
-    int ReadFile(char*, int, int& transferred, TOverlapped&) override
-    {
-        transferred = 0;
-        return 0;
-    }
-    int WriteFile(const char*, int count, int& transferred, TOverlapped&) override
-    {
-        transferred = count;
-        return 0;
-    }
-    int GetOverlappedResult(TOverlapped&, int& transferred) override
-    {
-        transferred = 0;
-        return 0;
-    }
-
-private:
-    std::shared_ptr<DeviceLog> FLog;
-    bool FOpen = false;
-};
-
-// One end of a pseudo-terminal, standing in for a serial port.
-class PseudoTerminal {
-public:
-    PseudoTerminal()
-    {
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) == 0) {
-            FPath = QString::fromLocal8Bit(name);
-            ::close(slave);
-        }
-    }
-    ~PseudoTerminal()
-    {
-        if (FMaster >= 0)
-            ::close(FMaster);
-    }
-    const QString& Path() const { return FPath; }
-
-private:
-    int FMaster = -1;
-    QString FPath;
-};
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -141,12 +42,13 @@ struct LanguageCalls {
     int languageId = 0;
     void* enumProc = reinterpret_cast<void*>(1);
     QObject* context = nullptr;
-    int portsOpenedBefore = -1;
+    QStringList deviceCallsBefore{QStringLiteral("none")};
     TForm* translated = nullptr;
     int result = 0;
 };
 LanguageCalls* gLanguage = nullptr;
-DeviceLog* gDeviceLog = nullptr;
+// The device of the port of the window created last.
+RecordingComDevice* gDevice = nullptr;
 
 } // namespace
 
@@ -194,7 +96,8 @@ private:
 
     std::unique_ptr<QTemporaryDir> FDir;
     std::unique_ptr<TIniFile> FIni;
-    std::shared_ptr<DeviceLog> FLog;
+    // Failures the next recording device starts with.
+    QHash<QString, int> FDeviceFailures;
     std::vector<TMessageBoxCall> FBoxes;
     std::unique_ptr<TScopedMessageBoxHook> FBoxHook;
     ComDeviceFactory FPreviousFactory;
@@ -205,11 +108,16 @@ void MainWindowTest::init()
     FDir = std::make_unique<QTemporaryDir>();
     QVERIFY(FDir->isValid());
     FIni = std::make_unique<TIniFile>(IniPath());
-    FLog = std::make_shared<DeviceLog>();
-    gDeviceLog = FLog.get();
+    FDeviceFailures.clear();
     FBoxes.clear();
     FBoxHook = std::make_unique<TScopedMessageBoxHook>([this](const TMessageBoxCall& c) { FBoxes.push_back(c); });
-    FPreviousFactory = SetComDeviceFactory([log = FLog] { return std::make_unique<FakeDevice>(log); });
+    FPreviousFactory = SetComDeviceFactory([this] {
+        auto device = std::make_unique<RecordingComDevice>();
+        for (auto i = FDeviceFailures.cbegin(); i != FDeviceFailures.cend(); ++i)
+            device->Fail(i.key(), i.value());
+        gDevice = device.get();
+        return device;
+    });
 }
 
 void MainWindowTest::cleanup()
@@ -219,7 +127,7 @@ void MainWindowTest::cleanup()
     TOpenDialog::SetExecuteHook({});
     TCustomComPort::SetSetupDialogProc(nullptr);
     TwMain::SetLanguageHooks({});
-    gDeviceLog = nullptr;
+    gDevice = nullptr;
 }
 
 std::unique_ptr<TwMain> MainWindowTest::OpenWindow()
@@ -260,26 +168,31 @@ void MainWindowTest::firstStartWritesTheDefaultPortAndOpensIt()
     QCOMPARE(FIni->ReadString(QStringLiteral("COMMON"), QStringLiteral("comport"), QString()), QStringLiteral("COM1"));
 
     auto w = OpenWindow();
-    QCOMPARE(FLog->opened, QStringList{QStringLiteral("COM1")});
+    const QStringList calls = gDevice->Calls();
+    QCOMPARE(calls.filter(QRegularExpression(QStringLiteral("^Open"))), QStringList{QStringLiteral("Open COM1")});
     QVERIFY(w->pPort->Connected());
-    QCOMPARE(FLog->purges.size(), size_t(1));
-    QCOMPARE(FLog->purges[0] & (PURGE_RXCLEAR | PURGE_TXCLEAR), uint32_t(PURGE_RXCLEAR | PURGE_TXCLEAR));
+    // Opened, then both queues purged.
+    QVERIFY(calls.last().startsWith(QStringLiteral("PurgeComm ")));
+    const uint32_t purged = calls.last().mid(10).toUInt();
+    QCOMPARE(purged & (PURGE_RXCLEAR | PURGE_TXCLEAR), uint32_t(PURGE_RXCLEAR | PURGE_TXCLEAR));
     QVERIFY(FBoxes.empty());
     QCOMPARE(w->cbFile->Items()->Count(), 0);
     QCOMPARE(w->cbFile->Text(), QString());
     QCOMPARE(w->lbPageInfo->Caption(), QString());
 
     // The design line settings reached the device.
-    QCOMPARE(FLog->dcb.BaudRate, uint32_t(115200));
-    QCOMPARE(FLog->dcb.ByteSize, uint8_t(8));
-    QCOMPARE(FLog->dcb.Parity, uint8_t(DCB::NOPARITY));
-    QCOMPARE(FLog->dcb.StopBits, uint8_t(DCB::ONESTOPBIT));
-    QCOMPARE(FLog->dcb.Flags & (DCB::fOutxCtsFlow | DCB::fOutxDsrFlow | DCB::fDtrControlMask | DCB::fRtsControlMask |
-                                DCB::fOutX | DCB::fInX),
+    const DCB dcb = gDevice->LastDCB();
+    QCOMPARE(dcb.BaudRate, uint32_t(115200));
+    QCOMPARE(dcb.ByteSize, uint8_t(8));
+    QCOMPARE(dcb.Parity, uint8_t(DCB::NOPARITY));
+    QCOMPARE(dcb.StopBits, uint8_t(DCB::ONESTOPBIT));
+    QCOMPARE(dcb.Flags & (DCB::fOutxCtsFlow | DCB::fOutxDsrFlow | DCB::fDtrControlMask | DCB::fRtsControlMask |
+                          DCB::fOutX | DCB::fInX),
              uint32_t(0));
-    QCOMPARE(FLog->timeouts.ReadIntervalTimeout, uint32_t(10));
-    QCOMPARE(FLog->timeouts.ReadTotalTimeoutMultiplier, uint32_t(10));
-    QCOMPARE(FLog->timeouts.ReadTotalTimeoutConstant, uint32_t(500));
+    const COMMTIMEOUTS timeouts = gDevice->LastTimeouts();
+    QCOMPARE(timeouts.ReadIntervalTimeout, uint32_t(10));
+    QCOMPARE(timeouts.ReadTotalTimeoutMultiplier, uint32_t(10));
+    QCOMPARE(timeouts.ReadTotalTimeoutConstant, uint32_t(500));
     QVERIFY(w->pPort->Events().Empty());
     QCOMPARE(w->pPort->SyncMethod(), TSyncMethod::smDisableEvents);
     QVERIFY(!w->pPort->ThreadRunning());
@@ -412,9 +325,6 @@ void MainWindowTest::windowHasFixedSizeFontAndMenu()
     QCOMPARE(w->rgUpgradeMode->Items()->ToStringList(), (QStringList{"Flash", "EEProm", "Flash+EEProm"}));
     QCOMPARE(w->rgUpgradeMode->ItemIndex(), 0);
     QVERIFY(!w->chkAutoExit->Checked());
-    QCOMPARE(w->pbar->Min(), 0);
-    QCOMPARE(w->pbar->Max(), 100);
-    QCOMPARE(w->pbar->Step(), 1);
 }
 
 void MainWindowTest::actionsStartEnabledOrNot_data()
@@ -691,7 +601,7 @@ void MainWindowTest::portThatCannotBeOpenedIsNamedInTheStartMessage()
 
 void MainWindowTest::portThatCannotBePurgedIsReportedAndStaysOpen()
 {
-    FLog->purgeError = EIO;
+    FDeviceFailures[QStringLiteral("PurgeComm")] = EIO;
     auto w = OpenWindow();
     QCOMPARE(FBoxes.size(), size_t(1));
     QCOMPARE(FBoxes[0].Text, QStringLiteral("Hiba a COM1 port megnyit\u00E1s\u00E1n\u00E1l!"));
@@ -701,30 +611,31 @@ void MainWindowTest::portThatCannotBePurgedIsReportedAndStaysOpen()
 void MainWindowTest::pseudoTerminalPortIsOpenedAndClosed()
 {
     UseSystemDevices();
-    PseudoTerminal pty;
-    QVERIFY(!pty.Path().isEmpty());
-    FIni->WriteString(QStringLiteral("COMMON"), QStringLiteral("comport"), pty.Path());
+    PtyPair pty;
+    QVERIFY(pty.Valid());
+    FIni->WriteString(QStringLiteral("COMMON"), QStringLiteral("comport"), pty.SlaveName());
     auto w = OpenWindow();
     QVERIFY(FBoxes.empty());
     QVERIFY(w->pPort->Connected());
-    QCOMPARE(w->pPort->Port(), pty.Path());
+    QCOMPARE(w->pPort->Port(), pty.SlaveName());
     w->close();
     QVERIFY(!w->pPort->Connected());
 }
 
 void MainWindowTest::comSetupShowsTheDialogThenConnects()
 {
-    FLog->openError = ENOENT;
+    FDeviceFailures[QStringLiteral("Open")] = ENOENT;
     auto w = OpenWindow();
     QVERIFY(!w->pPort->Connected());
     FBoxes.clear();
-    FLog->openError = 0;
+    gDevice->Fail(QStringLiteral("Open"), 0);
     TCustomComPort::SetSetupDialogProc([](TCustomComPort& port) {
-        gDeviceLog->opened << QStringLiteral("dialog");
+        gDevice->Note(QStringLiteral("dialog"));
         port.SetPort(QStringLiteral("COM3"));
     });
     w->ComSetup1->Click();
-    QCOMPARE(FLog->opened, (QStringList{"dialog", "COM3"}));
+    QCOMPARE(gDevice->Calls().filter(QRegularExpression(QStringLiteral("^(Open|dialog)"))),
+             (QStringList{"Open COM1", "dialog", "Open COM3"}));
     QVERIFY(w->pPort->Connected());
     QVERIFY(FBoxes.empty());
 }
@@ -741,7 +652,7 @@ void MainWindowTest::comSetupErrorsReachTheErrorReport()
     // The window goes on: an opening error of the reconnect is reported the same way.
     TCustomComPort::SetSetupDialogProc(nullptr);
     w->pPort->Close();
-    FLog->openError = EBUSY;
+    gDevice->Fail(QStringLiteral("Open"), EBUSY);
     w->aComSetup->Execute();
     QCOMPARE(FBoxes.size(), size_t(2));
     QVERIFY(!w->pPort->Connected());
@@ -757,7 +668,7 @@ void MainWindowTest::languageFileIsAskedForBeforeThePortOpens()
         gLanguage->languageId = id;
         gLanguage->enumProc = enumProc;
         gLanguage->context = context;
-        gLanguage->portsOpenedBefore = static_cast<int>(gDeviceLog->opened.size());
+        gLanguage->deviceCallsBefore = gDevice->Calls();
         return gLanguage->result;
     };
     hooks.TranslateForm = [](TForm* form) {
@@ -774,14 +685,13 @@ void MainWindowTest::languageFileIsAskedForBeforeThePortOpens()
         QCOMPARE(w->Caption(), QStringLiteral("Zentrop"));
     }
     calls.result = 1;
-    FLog->opened.clear();
     auto w = OpenWindow();
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     QCOMPARE(calls.fileName, exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".lcf"));
     QCOMPARE(calls.languageId, 1038);
     QCOMPARE(calls.enumProc, nullptr);
     QCOMPARE(calls.context, w.get());
-    QCOMPARE(calls.portsOpenedBefore, 0);
+    QCOMPARE(calls.deviceCallsBefore, QStringList{});
     QCOMPARE(calls.translated, w.get());
     QCOMPARE(w->Caption(), QStringLiteral("Zentrop (hu)"));
     gLanguage = nullptr;

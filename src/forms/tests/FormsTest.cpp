@@ -59,7 +59,6 @@ private slots:
     void fontNameIsReachableThroughTheFontObject();
     void actionWithoutHandlerIsShownDisabled();
     void linkedControlFollowsActionUnlessCaptionWasChanged();
-    void disabledActionDoesNotRun();
     void handlerExceptionsReachTheErrorReport();
     void eventLoopExceptionsReachTheErrorReport();
     void enterAndEscapePressDefaultAndCancelButtons();
@@ -70,7 +69,6 @@ private slots:
     void comboChangeFiresOnlyForTheUser();
     void dropDownListTextSelectsMatchingItem();
     void radioGroupItemsAreItsButtons();
-    void radioGroupArrangesButtonsInTheGroup();
     void progressBarStaysInRangeAndStartsOver();
     void panelsAlignToTheEdges();
     void labelSizesItselfToItsText();
@@ -154,11 +152,15 @@ void FormsTest::actionWithoutHandlerIsShownDisabled()
     QVERIFY(!button->isEnabled());
     QCOMPARE(button->Caption(), QStringLiteral("Get FirmwareID"));
 
-    action->SetOnExecute([] {});
+    int runs = 0;
+    action->SetOnExecute([&] { ++runs; });
     QVERIFY(action->Enabled());
     QVERIFY(button->isEnabled());
+    QVERIFY(action->Execute());
     action->SetEnabled(false);
     QVERIFY(!button->isEnabled());
+    QVERIFY(!action->Execute());
+    QCOMPARE(runs, 1);
 }
 
 void FormsTest::linkedControlFollowsActionUnlessCaptionWasChanged()
@@ -189,17 +191,6 @@ void FormsTest::linkedControlFollowsActionUnlessCaptionWasChanged()
     QCOMPARE(follows->Caption(), QStringLiteral("Fájl"));
 }
 
-void FormsTest::disabledActionDoesNotRun()
-{
-    int runs = 0;
-    TAction action;
-    action.SetOnExecute([&] { ++runs; });
-    QVERIFY(action.Execute());
-    action.SetEnabled(false);
-    QVERIFY(!action.Execute());
-    QCOMPARE(runs, 1);
-}
-
 void FormsTest::handlerExceptionsReachTheErrorReport()
 {
     BoxRecorder boxes;
@@ -208,15 +199,11 @@ void FormsTest::handlerExceptionsReachTheErrorReport()
     action->SetOnExecute([] { throw EFOpenError(QStringLiteral("Cannot open file \"x\". No such file or directory")); });
     auto* button = new TButton(form.Client());
     button->SetAction(action);
-    int after = 0;
-    button->OnClick = nullptr;
     button->click();
-    ++after;
     auto* check = new TCheckBox(form.Client());
     check->OnClick = [] { throw std::runtime_error("plain failure"); };
     check->click();
 
-    QCOMPARE(after, 1);
     QCOMPARE(boxes.calls.size(), size_t(2));
     QCOMPARE(boxes.calls[0].Type, TMsgDlgType::mtError);
     QCOMPARE(boxes.calls[0].Title, QStringLiteral("Error"));
@@ -443,24 +430,6 @@ void FormsTest::radioGroupItemsAreItsButtons()
     QVERIFY(group->Buttons()[1]->isChecked());
 }
 
-void FormsTest::radioGroupArrangesButtonsInTheGroup()
-{
-    TForm form;
-    form.setFont(DesignFont(QStringLiteral("MS Sans Serif"), 11));
-    auto* group = new TRadioGroup(form.Client());
-    group->setGeometry(0, 0, 113, 73);
-    group->Items()->SetCommaText(QStringLiteral("a,b,c"));
-    const int text = QFontMetrics(group->font()).height();
-    const int room = 73 - text - 5;
-    for (int i = 0; i < 3; ++i) {
-        const QRect r = group->Buttons()[i]->geometry();
-        QCOMPARE(r.left(), 8);
-        QCOMPARE(r.width(), 103);
-        QCOMPARE(r.top(), text + 1 + (room % 3) / 2 + i * (room / 3));
-        QVERIFY(r.bottom() < 73);
-    }
-}
-
 void FormsTest::progressBarStaysInRangeAndStartsOver()
 {
     TForm form;
@@ -541,7 +510,6 @@ void FormsTest::openDialogFilters()
     QFETCH(QString, filter);
     QFETCH(QStringList, expected);
     QCOMPARE(TOpenDialog::NameFilters(filter), expected);
-    QCOMPARE(TOpenDialog::NameFilters(filter).join(QStringLiteral(";;")), expected.join(QStringLiteral(";;")));
 }
 
 void FormsTest::openDialogHookAnswersInsteadOfTheUser()
