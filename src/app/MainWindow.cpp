@@ -293,8 +293,10 @@ bool TwMain::LoadUpgradeFile(const QString& fileName)
         ShowMessage(QStringLiteral("CRC error!"));
         return false;
     }
+    // The window keeps the one copy of the pages; the reader keeps only the firmware values.
     FFlashPages = FUpgradeFile.FlashPages();
     FEEPromPages = FUpgradeFile.EEPromPages();
+    FUpgradeFile.ClearPages();
     if (FUpgradeFile.HasUser())
         lbUser->SetCaption(QStringLiteral("User: ") + QString::number(UserNumber()));
     return true;

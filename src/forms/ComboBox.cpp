@@ -65,7 +65,8 @@ void TComboBoxStrings::Clear()
 TCustomComboBox::TCustomComboBox(QWidget* parent)
     : QComboBox(parent), FItems(new TComboBoxStrings(this)), FFont(new TFont(this))
 {
-    // The longest file names must fit the list; the box keeps the size it was given.
+    // The box keeps the size it was given, however long its items are; its list shows up to
+    // eight items at a time.
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMaxVisibleItems(8);
     SetStyle(TComboBoxStyle::csDropDown);
