@@ -1,6 +1,9 @@
-// The main window's components, its start-up and closing, and its commands.
+// The main window's components, its start-up and closing, and its commands, the upgrade run
+// among them.
 #include "MainWindow.h"
 
+#include "BootComPort.h"
+#include "Bootloader.h"
 #include "base/Ansi.h"
 #include "base/Format.h"
 #include "base/IniFile.h"
@@ -16,8 +19,12 @@
 #include "forms/MessageBox.h"
 #include "forms/RadioGroup.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -52,6 +59,60 @@ T* Placed(T* control, int left, int top, int width, int height)
     control->setGeometry(left, top, width, height);
     return control;
 }
+
+// The window as the upgrade run sees it: the status line, the progress bar, message boxes
+// and the event processing that keeps it responsive.
+class TWindowObserver : public TBootObserver {
+public:
+    explicit TWindowObserver(TwMain& window) : FWindow(window) {}
+
+    void SetStatus(const QString& text) override { FWindow.SetStatus(text); }
+    void StartProgress(int max) override
+    {
+        FWindow.pbar->SetMax(max);
+        FWindow.pbar->SetPosition(0);
+    }
+    void StepProgress() override { FWindow.pbar->StepIt(); }
+    void ShowMessage(const QString& text) override { ::ShowMessage(text); }
+    void ProcessEvents() override { QCoreApplication::processEvents(); }
+
+private:
+    TwMain& FWindow;
+};
+
+// While a run lasts, the commands that could free its pages, close or reconfigure its port,
+// change its mode or start a second run are off; afterwards each gets back the state it had,
+// however the run ended.
+class TRunLock {
+public:
+    TRunLock(TwMain& window, bool& running)
+        : FRunning(running), FModeGroup(window.rgUpgradeMode)
+    {
+        for (TAction* action : {window.aPrepareUpgrade, window.aWriteToDevice, window.aSelectUpgradeFile,
+                                window.aComSetup, window.aExit})
+            FActions.emplace_back(action, action->Enabled());
+        FModeGroupEnabled = !FModeGroup->testAttribute(Qt::WA_Disabled);
+        for (const auto& [action, enabled] : FActions)
+            action->SetEnabled(false);
+        FModeGroup->setEnabled(false);
+        FRunning = true;
+    }
+    ~TRunLock()
+    {
+        FRunning = false;
+        for (const auto& [action, enabled] : FActions)
+            action->SetEnabled(enabled);
+        FModeGroup->setEnabled(FModeGroupEnabled);
+    }
+    TRunLock(const TRunLock&) = delete;
+    TRunLock& operator=(const TRunLock&) = delete;
+
+private:
+    bool& FRunning;
+    std::vector<std::pair<TAction*, bool>> FActions;
+    TRadioGroup* FModeGroup;
+    bool FModeGroupEnabled = true;
+};
 
 } // namespace
 
@@ -254,6 +315,17 @@ void TwMain::DoClose()
     FormClose();
 }
 
+void TwMain::closeEvent(QCloseEvent* event)
+{
+    if (FUpgradeRunning) {
+        // The run needs the port and the pages until it ends; it closes the window then.
+        FClosePending = true;
+        event->ignore();
+        return;
+    }
+    TForm::closeEvent(event);
+}
+
 void TwMain::FormClose()
 {
     try {
@@ -322,8 +394,41 @@ void TwMain::aPrepareEEPromExecute()
 
 void TwMain::aWriteToDeviceExecute()
 {
-    // The upgrade run's entry. The bootloader run is connected here by the protocol work;
-    // until then "Do Upgrade" sends nothing.
+    if (FUpgradeRunning)
+        throw EUpgradeBusy(QStringLiteral("An upgrade is already running."));
+    FClosePending = false;
+    try {
+        RunUpgrade();
+    } catch (const std::exception& e) {
+        // A port error ends the run without "Exit on finish". A close asked for during the
+        // run still happens, after the report that tells why the run stopped.
+        if (!std::exchange(FClosePending, false))
+            throw;
+        ShowException(e);
+        close();
+        return;
+    }
+    const bool closePending = std::exchange(FClosePending, false);
+    // "Exit on finish" is read now: the user may tick it while the run is going.
+    if (chkAutoExit->Checked() && aExit->Execute())
+        return;
+    if (closePending)
+        close();
+}
+
+void TwMain::RunUpgrade()
+{
+    const TRunLock lock(*this, FUpgradeRunning);
+    TWindowObserver observer(*this);
+    TComPortLine line(*pPort);
+    TBootloader bootloader(line, observer);
+    SetStatus(QString());
+    QCoreApplication::processEvents();
+    // The run sends copies (sharing the page data), so nothing done to the window's lists
+    // while events are processed can pull its pages away.
+    const TPageList flashPages = FFlashPages;
+    const TPageList eepromPages = FEEPromPages;
+    bootloader.WriteToDevice(static_cast<TUpgradeMode>(rgUpgradeMode->ItemIndex()), flashPages, eepromPages);
 }
 
 void TwMain::aComSetupExecute()

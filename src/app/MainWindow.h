@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QCloseEvent;
 class TAction;
 class TButton;
 class TCheckBox;
@@ -95,6 +96,9 @@ public:
     int32_t UserNumber() const { return FUpgradeFile.Firmware().FUserNumber; }
     int32_t UserFlag() const { return FUpgradeFile.Firmware().FUserFlag; }
 
+    // True while "Do Upgrade" runs, from the cleared status line to its last message.
+    bool UpgradeRunning() const { return FUpgradeRunning; }
+
     // Empties the page lists, then reads and checks the file. False after a CRC mismatch,
     // which has been shown; an unreadable or damaged file raises.
     bool LoadUpgradeFile(const QString& fileName);
@@ -110,6 +114,8 @@ public slots:
 
 protected:
     void DoClose() override;
+    // Closing during an upgrade run is put off until the run has ended.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateComponents();
@@ -119,9 +125,13 @@ private:
     void FormCreate();
     void FormClose();
     void Localize();
+    void RunUpgrade();
 
     TIniFile& FSettings;
     TUpgradeFile FUpgradeFile;
     TPageList FFlashPages;
     TPageList FEEPromPages;
+    bool FUpgradeRunning = false;
+    // The window was asked to close while a run was in progress.
+    bool FClosePending = false;
 };
