@@ -1,5 +1,5 @@
 #!/bin/sh
-# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | fuzz [seconds] | bench
+# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | fuzz [runs] [seconds] | bench
 set -eu
 cd "$(dirname "$0")"
 
@@ -27,15 +27,16 @@ case "${1:-demo}" in
         exec "$BUILD/bin/zentrop" "$@"
         ;;
     fuzz)
-        ./tools/setup.sh
-        ./tools/fuzz.sh "${2:-60}"
+        ./tools/setup.sh fuzz
+        shift
+        ./tools/fuzz.sh "$@"
         ;;
     bench)
         build
         ./tools/bench.sh "$BUILD/bin"
         ;;
     *)
-        echo "usage: $0 demo | test | gui | fuzz [seconds per target] | bench" >&2
+        echo "usage: $0 demo | test | gui | fuzz [runs] [seconds] | bench" >&2
         exit 2
         ;;
 esac

@@ -1,8 +1,14 @@
 #!/bin/sh
-# Installs the Debian packages that building, testing and the demo need; does nothing when all are present.
+# Installs the Debian packages that building, testing and the demo need, and with "fuzz" those
+# of the fuzz targets, or with "screens" those for looking at the windows under a virtual display;
+# does nothing when all are present.
 set -eu
 
-PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth"
+PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev"
+case "${1:-}" in
+    fuzz) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
+    screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;
+esac
 
 missing=""
 for p in $PACKAGES; do

@@ -62,10 +62,15 @@ private:
     int FFd;
 };
 
-[[noreturn]] void CannotOpen(const QString& fileName, int error)
+[[noreturn]] void CannotOpen(const QString& fileName, const QString& reason)
 {
     const QString path = fileName.isEmpty() ? fileName : QFileInfo(fileName).absoluteFilePath();
-    throw EFOpenError(Format(LoadResString(res::SFOpenErrorEx), {path, QString::fromLocal8Bit(std::strerror(error))}));
+    throw EFOpenError(Format(LoadResString(res::SFOpenErrorEx), {path, reason}));
+}
+
+[[noreturn]] void CannotOpen(const QString& fileName, int error)
+{
+    CannotOpen(fileName, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 // Reads up to size bytes at the descriptor's position; fewer only at the end of the file.
@@ -124,7 +129,10 @@ TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
 {
     ClearPages();
     const QByteArray path = QFile::encodeName(fileName);
-    FileDescriptor fd(fileName.isEmpty() ? (errno = ENOENT, -1) : ::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    // Opened without blocking, so that a FIFO or a device typed in as the file name cannot
+    // hold the window: only regular files are read.
+    FileDescriptor fd(fileName.isEmpty() ? (errno = ENOENT, -1)
+                                         : ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.Get() < 0)
         CannotOpen(fileName, errno);
     struct stat st {};
@@ -132,6 +140,8 @@ TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
         CannotOpen(fileName, errno);
     if (S_ISDIR(st.st_mode))
         CannotOpen(fileName, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        CannotOpen(fileName, QStringLiteral("Not a regular file"));
 
     // The CRC runs over the whole file in chunks; only the part that records can occupy is kept.
     const auto size = static_cast<size_t>(st.st_size);
@@ -164,7 +174,7 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
 
     const int count = ReadU16(data);
     if (static_cast<size_t>(count) * kRecordHead > size - 2)
-        throw EUpgradeFileError(Format("Damaged upgrade file: %d records cannot fit in its %d bytes of records",
+        throw EUpgradeFileError(Format("Damaged upgrade file: it counts %d record(s), more than its %d byte(s) of records can hold",
                                        {count, static_cast<long long>(size - 2)}));
 
     // Everything is collected first and committed only when every record was sound.
@@ -178,7 +188,8 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
     size_t pos = 2;
     for (int record = 1; record <= count; ++record) {
         if (size - pos < kRecordHead)
-            Damaged(record, count, -1, pos, QStringLiteral("lies past the end of the records"));
+            throw EUpgradeFileError(Format("Damaged upgrade file: record %d of %d (at offset %d) is cut off by the end of the records",
+                                           {record, count, static_cast<long long>(pos)}));
         const size_t start = pos;
         const size_t length = ReadU16(data + pos);
         const int type = data[pos + 2];
@@ -187,7 +198,7 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
         auto need = [&](size_t bytes) {
             if (bytes > available)
                 Damaged(record, count, type, start,
-                        Format("needs %d bytes but only %d remain", {static_cast<long long>(bytes),
+                        Format("needs %d byte(s) but only %d remain", {static_cast<long long>(bytes),
                                                                       static_cast<long long>(available)}));
         };
         if (type != rtUser && length < 1)
@@ -225,7 +236,7 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
         }
         default:
             if (length != 1)
-                Damaged(record, count, type, start, Format("has a body of %d bytes, but its type carries none", {static_cast<long long>(length - 1)}));
+                Damaged(record, count, type, start, Format("has a body of %d byte(s), but its type carries none", {static_cast<long long>(length - 1)}));
             if (type == rtFlashSection)
                 inFlash = true;
             else if (type == rtEEPromSection)

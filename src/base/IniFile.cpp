@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <optional>
@@ -35,8 +36,20 @@ std::optional<std::pair<QString, QString>> KeyValueOf(const QString& line)
     return std::make_pair(t.left(eq).trimmed(), t.mid(eq + 1).trimmed());
 }
 
+// Values and names are one line each: line breaks inside them become blanks so they cannot
+// split the file.
+QString OneLine(QString value)
+{
+    value.replace(u'\r', u' ');
+    value.replace(u'\n', u' ');
+    return value;
+}
+
 // Names match without regard to letter case or surrounding blanks, as they are read trimmed.
-bool SameName(const QString& a, const QString& b) { return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0; }
+bool SameName(const QString& a, const QString& b)
+{
+    return OneLine(a).trimmed().compare(OneLine(b).trimmed(), Qt::CaseInsensitive) == 0;
+}
 
 // The range [first, last) of the lines after the header of the section, or nothing.
 std::optional<std::pair<qsizetype, qsizetype>> FindSection(const QStringList& lines, const QString& section)
@@ -53,19 +66,12 @@ std::optional<std::pair<qsizetype, qsizetype>> FindSection(const QStringList& li
     return std::nullopt;
 }
 
-// A value is one line: line breaks inside it become blanks so it cannot split the file.
-QString OneLine(QString value)
-{
-    value.replace(u'\r', u' ');
-    value.replace(u'\n', u' ');
-    return value;
-}
 
 } // namespace
 
 TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
 
-QStringList TIniFile::LoadLines(bool forWrite) const
+TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
 {
     QFile f(FFileName);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -74,22 +80,33 @@ QStringList TIniFile::LoadLines(bool forWrite) const
             throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
         return {};
     }
-    QString text = QString::fromUtf8(f.readAll());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.back().isEmpty())
-        lines.removeLast();
+    Lines lines;
+    QList<QByteArray> raw = f.readAll().split('\n');
+    if (!raw.isEmpty() && raw.back().isEmpty())
+        raw.removeLast();
+    for (QByteArray& line : raw) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = utf8.decode(line);
+        if (utf8.hasError()) {
+            // A line in an 8-bit code page reads as Latin-1 and is written back byte for byte.
+            text = QString::fromLatin1(line);
+            lines.raw.insert(text, line);
+        }
+        lines.text.append(text);
+    }
     return lines;
 }
 
-void TIniFile::SaveLines(const QStringList& lines)
+void TIniFile::SaveLines(const Lines& lines)
 {
     QSaveFile f(FFileName);
     bool ok = f.open(QIODevice::WriteOnly);
     if (ok) {
         QByteArray data;
-        for (const QString& l : lines)
-            data += l.toUtf8() + "\n";
+        for (const QString& l : lines.text)
+            data += lines.raw.value(l, l.toUtf8()) + "\n";
         ok = f.write(data) == data.size() && f.commit();
     }
     if (!ok)
@@ -98,7 +115,7 @@ void TIniFile::SaveLines(const QStringList& lines)
 
 QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) const
 {
-    const QStringList lines = LoadLines();
+    const QStringList lines = LoadLines().text;
     QString result = def;
     if (const auto range = FindSection(lines, section)) {
         for (qsizetype i = range->first; i < range->second; ++i) {
@@ -127,7 +144,7 @@ bool TIniFile::ReadBool(const QString& section, const QString& ident, bool def) 
 
 QStringList TIniFile::ReadSection(const QString& section) const
 {
-    const QStringList lines = LoadLines();
+    const QStringList lines = LoadLines().text;
     QStringList keys;
     if (const auto range = FindSection(lines, section))
         for (qsizetype i = range->first; i < range->second; ++i)
@@ -139,7 +156,7 @@ QStringList TIniFile::ReadSection(const QString& section) const
 QStringList TIniFile::ReadSections() const
 {
     QStringList names;
-    for (const QString& l : LoadLines())
+    for (const QString& l : LoadLines().text)
         if (const auto name = SectionOf(l))
             names.append(*name);
     return names;
@@ -155,20 +172,21 @@ bool TIniFile::ValueExists(const QString& section, const QString& ident) const
 
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value)
 {
-    QStringList lines = LoadLines(true);
-    const QString entry = ident.trimmed() + u'=' + OneLine(value);
+    Lines file = LoadLines(true);
+    QStringList& lines = file.text;
+    const QString entry = OneLine(ident).trimmed() + u'=' + OneLine(value);
     const auto range = FindSection(lines, section);
     if (!range) {
-        lines.append(u'[' + section.trimmed() + u']');
+        lines.append(u'[' + OneLine(section).trimmed() + u']');
         lines.append(entry);
-        SaveLines(lines);
+        SaveLines(file);
         return;
     }
     for (qsizetype i = range->first; i < range->second; ++i) {
         const auto kv = KeyValueOf(lines[i]);
         if (kv && SameName(kv->first, ident)) {
             lines[i] = entry;
-            SaveLines(lines);
+            SaveLines(file);
             return;
         }
     }
@@ -177,7 +195,7 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     while (at > range->first && lines[at - 1].trimmed().isEmpty())
         --at;
     lines.insert(at, entry);
-    SaveLines(lines);
+    SaveLines(file);
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& ident, int value)
@@ -192,17 +210,19 @@ void TIniFile::WriteBool(const QString& section, const QString& ident, bool valu
 
 void TIniFile::EraseSection(const QString& section)
 {
-    QStringList lines = LoadLines(true);
+    Lines file = LoadLines(true);
+    QStringList& lines = file.text;
     const auto range = FindSection(lines, section);
     if (!range)
         return;
     lines.erase(lines.begin() + (range->first - 1), lines.begin() + range->second);
-    SaveLines(lines);
+    SaveLines(file);
 }
 
 void TIniFile::DeleteKey(const QString& section, const QString& ident)
 {
-    QStringList lines = LoadLines(true);
+    Lines file = LoadLines(true);
+    QStringList& lines = file.text;
     const auto range = FindSection(lines, section);
     if (!range)
         return;
@@ -210,7 +230,7 @@ void TIniFile::DeleteKey(const QString& section, const QString& ident)
         const auto kv = KeyValueOf(lines[i]);
         if (kv && SameName(kv->first, ident)) {
             lines.removeAt(i);
-            SaveLines(lines);
+            SaveLines(file);
             return;
         }
     }

@@ -2,6 +2,8 @@
 // functions, one line per value, names compared without regard to letter case.
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -37,8 +39,14 @@ public:
     void UpdateFile() {}
 
 private:
-    QStringList LoadLines(bool forWrite = false) const;
-    void SaveLines(const QStringList& lines);
+    // The file's lines, decoded, with the original bytes of those that are not UTF-8, so
+    // that rewriting the file keeps them exactly as they were.
+    struct Lines {
+        QStringList text;
+        QHash<QString, QByteArray> raw;
+    };
+    Lines LoadLines(bool forWrite = false) const;
+    void SaveLines(const Lines& lines);
 
     QString FFileName;
 };

@@ -25,9 +25,7 @@ constexpr Entry kTable[] = {
     {res::SInvalidFormat, "Format '%s' invalid or incompatible with argument"},
     {res::SAssignError, "Cannot assign a %s to a %s"},
     {res::SListIndexError, "List index out of bounds (%d)"},
-    {res::SInvalidFloatOperation, "Invalid floating point operation"},
     {res::SOpenDialogTitle, "Open"},
-    {res::SFileNotFound, "File not found"},
 };
 
 std::atomic<ResStringLoader> gLoader{nullptr};

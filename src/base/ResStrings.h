@@ -21,9 +21,7 @@ enum ResId : int {
     SInvalidFormat,
     SAssignError,
     SListIndexError,
-    SInvalidFloatOperation,
     SOpenDialogTitle,
-    SFileNotFound,
 };
 }
 

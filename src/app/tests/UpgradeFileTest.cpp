@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using upgtest::Builder;
@@ -141,9 +143,11 @@ TEST(UpgradeFile, DamagedRecordsAreRejectedAndNamed)
         {"page length 2", Builder().Raw(6, QByteArray("\x01\x00", 2), 2).Bytes(), "too small for a page"},
         {"name length 0", Builder().Raw(1, {}, 0).Bytes(), "has a length of 0"},
         {"unknown with body", Builder().Raw(9, "abc").Bytes(), "its type carries none"},
-        {"ends early", Builder().Page(1, "abc").Count(2).Trailer("xyz").Bytes(), "record 2 of 2"},
-        {"count too big", Builder().Count(60000).Bytes(), "60000 records cannot fit"},
-        {"body past the end", Builder().Raw(1, QByteArray("ab"), 40).Bytes(), "needs 39 bytes but only 2 remain"},
+        {"ends early", Builder().Page(1, "abc").Count(2).Trailer("xyz").Bytes(), "record 2 of 2 (type 122"},
+        {"header cut off", Builder().Page(1, "abc").Count(2).Trailer("xy").Bytes(), "record 2 of 2 (at offset 10) is cut off"},
+        {"count too big", Builder().Count(60000).Bytes(), "counts 60000 record(s), more than its 0 byte(s)"},
+        {"body past the end", Builder().Raw(1, QByteArray("ab"), 40).Bytes(), "needs 39 byte(s) but only 2 remain"},
+        {"section with a body", Builder().Raw(4, QByteArray("x")).Bytes(), "type 4, at offset 2) has a body of 1 byte(s)"},
         {"two-byte file", Builder::WithCrc(QByteArray()), "too short"},
     };
     for (const Case& c : cases) {
@@ -183,4 +187,36 @@ TEST(UpgradeFile, LoadFromDiskMatchesMemoryAndReportsOpenErrors)
     EXPECT_TRUE(f.FlashPages().empty());
     EXPECT_THROW(f.Load(dir.path()), EFOpenError);
     EXPECT_THROW(f.Load(QString()), EFOpenError);
+
+    // A FIFO would block a plain open until a writer came; it is refused at once instead.
+    const QString fifo = dir.filePath("pipe.upg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    try {
+        f.Load(fifo);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file \"" + fifo + "\". Not a regular file");
+    }
+}
+
+TEST(UpgradeFile, FileLargerThanAnyRecordAreaIsCheckedWhole)
+{
+    // Past about 34 MB no record can lie; the CRC still covers every byte of the rest.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("big.upg");
+    const QByteArray bytes = Builder().Flash().Page(7, "abc").Trailer(QByteArray(36 * 1024 * 1024, 'q')).Bytes();
+    auto write = [&](const QByteArray& data) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(data);
+    };
+    write(bytes);
+    TUpgradeFile f;
+    ASSERT_EQ(f.Load(path), TUpgradeFile::Result::Loaded);
+    EXPECT_EQ(f.FlashPages().at(0).Data, "abc");
+
+    QByteArray flipped = bytes;
+    flipped[flipped.size() - 1000] = 'r';
+    write(flipped);
+    EXPECT_EQ(f.Load(path), TUpgradeFile::Result::CrcError);
 }

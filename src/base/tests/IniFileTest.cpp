@@ -81,13 +81,26 @@ TEST_F(IniFileTest, IntegersBooleansAndRemoval)
     EXPECT_EQ(ini.ReadSections(), QStringList());
 }
 
-TEST_F(IniFileTest, ValuesWithLineBreaksStayOnOneLine)
+TEST_F(IniFileTest, ValuesAndNamesWithLineBreaksStayOnOneLine)
 {
     TIniFile ini(path);
     ini.WriteString("S", "k", "a\nb");
     ini.WriteString("S", "other", "1");
+    ini.WriteString("X\n[S]", "k\r\nk", "v");
     EXPECT_EQ(ini.ReadString("S", "k", ""), "a b");
     EXPECT_EQ(ini.ReadString("S", "other", ""), "1");
+    EXPECT_EQ(ini.ReadString("X\n[S]", "k\r\nk", ""), "v");
+    EXPECT_EQ(ini.ReadSections(), QStringList({"S", "X [S]"}));
+}
+
+TEST_F(IniFileTest, LinesInAnEightBitCodePageSurviveARewrite)
+{
+    WriteAll(path, "[A]\r\nname=caf\xE9\r\n[B]\nk=\xC3\xA9t\xC3\xA9\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("A", "name", ""), QString::fromLatin1("caf\xE9"));
+    EXPECT_EQ(ini.ReadString("B", "k", ""), QString::fromUtf8("été"));
+    ini.WriteString("B", "new", QString::fromUtf8("ő"));
+    EXPECT_EQ(ReadAll(path), "[A]\nname=caf\xE9\n[B]\nk=\xC3\xA9t\xC3\xA9\nnew=\xC5\x91\n");
 }
 
 TEST_F(IniFileTest, FailedWriteRaisesWithThePathAndKeepsTheOldFile)
