@@ -5,6 +5,11 @@
 #include "RecordingComDevice.h"
 #include "cport/ComPort.h"
 
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 class PortFixture : public ::testing::Test {
@@ -42,7 +47,26 @@ protected:
         port.AttachLink(&link);
     }
 
+    // A link that notes in seen what it is told of transfers.
+    TComLink* NotingLink()
+    {
+        auto* l = links.emplace_back(std::make_unique<TComLink>()).get();
+        l->OnTxBusy = [this](QObject*, bool on) { seen.append(on ? "TxBusy on" : "TxBusy off"); };
+        l->OnRxBusy = [this](QObject*, bool on) { seen.append(on ? "RxBusy on" : "RxBusy off"); };
+        l->OnTxData = [this](QObject*, const char* b, int n) {
+            seen.append("TxData " + QString::fromLatin1(b, n));
+        };
+        port.AttachLink(l);
+        return l;
+    }
+
+    // Everything the port may call back into is declared before the port, so that it
+    // outlives the port: a port still open when the test ends is closed by its destructor,
+    // which tells every attached link. Fixtures derived from this one add no such members,
+    // since theirs would be gone before the port.
+    QStringList seen;
+    std::vector<std::unique_ptr<TComLink>> links;
+    TComLink link;
     TComPort port;
     RecordingComDevice* dev = nullptr;
-    TComLink link;
 };

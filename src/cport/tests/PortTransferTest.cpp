@@ -16,23 +16,6 @@ protected:
         port.Open();
         dev->ClearCalls();
     }
-
-    // A link that notes what it is told.
-    TComLink* NotingLink()
-    {
-        auto* l = new TComLink;
-        links.emplace_back(l);
-        l->OnTxBusy = [this](QObject*, bool on) { seen.append(on ? "TxBusy on" : "TxBusy off"); };
-        l->OnRxBusy = [this](QObject*, bool on) { seen.append(on ? "RxBusy on" : "RxBusy off"); };
-        l->OnTxData = [this](QObject*, const char* b, int n) {
-            seen.append("TxData " + QString::fromLatin1(b, n));
-        };
-        port.AttachLink(l);
-        return l;
-    }
-
-    std::vector<std::unique_ptr<TComLink>> links;
-    QStringList seen;
 };
 
 } // namespace
