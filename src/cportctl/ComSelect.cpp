@@ -85,7 +85,11 @@ void TComSelect::ApplyToPort()
     case TComProperty::cpNone:
         break;
     case TComProperty::cpPort:
-        port->SetPort(FPortName);
+        // Another spelling of the device the port is on already (the listed "/dev/ttyS0" for
+        // "COM1") keeps the port's own name: renaming would close and reopen an open port on
+        // that very device. A name that differs in letter case only is written as listed.
+        if (FPortName.compare(port->Port(), Qt::CaseInsensitive) == 0 || !SameDevice(port->Port(), FPortName))
+            port->SetPort(FPortName);
         break;
     case TComProperty::cpBaudRate:
         port->SetBaudRate(FBaudValue);
@@ -127,11 +131,24 @@ QString TComSelect::PortValueText() const
     return QString();
 }
 
+bool TComSelect::SameDevice(const QString& A, const QString& B) const
+{
+    // The port's device maps names to devices, as it does when it opens one.
+    const TComDevice& device = FLinkedPort->Device();
+    return !A.isEmpty() && !B.isEmpty() && device.DeviceName(A) == device.DeviceName(B);
+}
+
 bool TComSelect::FindPortValue(int& Index)
 {
     if (!FLinkedPort || FKind == TComProperty::cpNone || !FList)
         return false;
     Index = FList->IndexOf(PortValueText());
+    // The installed ports are listed by device path, while a port is often named "COMn".
+    if (Index < 0 && FKind == TComProperty::cpPort) {
+        for (int i = 0; i < FList->Count() && Index < 0; ++i)
+            if (SameDevice(FLinkedPort->Port(), FList->Get(i)))
+                Index = i;
+    }
     // Stored without applying: the port has this value already.
     if (Index >= 0)
         ParseText(FList->Get(Index));

@@ -28,7 +28,6 @@ public:
     explicit TComSelect(TStrings* List = nullptr) : FList(List) {}
 
     TStrings* List() const { return FList; }
-    void SetList(TStrings* List) { FList = List; }
 
     TComProperty Kind() const { return FKind; }
     // Takes the kind and refills the list with the texts of its values; for cpPort these are
@@ -45,11 +44,15 @@ public:
     // Parses Text into the stored value of the kind; applies it at once when ApplyAtOnce.
     void StoreText(const QString& Text);
     // Writes the stored value to the linked port's property; nothing without a port or kind.
+    // A stored port name that spells the device the port is on already otherwise than by
+    // letter case (the listed "/dev/ttyS0" for a port named "COM1") leaves the port's own
+    // name in place.
     void ApplyToPort();
-    // Looks up the linked port's current value in the list, ignoring letter case. False when
-    // there was nothing to look up (no port, or cpNone): Index is then left as it was.
-    // Otherwise Index is the position (-1 when the value is not listed), and a listed value
-    // is stored as the list spells it.
+    // Looks up the linked port's current value in the list, ignoring letter case; a port
+    // name not listed as such is found by the device it names, so "COM1" finds "/dev/ttyS0".
+    // False when there was nothing to look up (no port, or cpNone): Index is then left as it
+    // was. Otherwise Index is the position (-1 when the value is not listed), and a listed
+    // value is stored as the list spells it.
     bool FindPortValue(int& Index);
 
     // The stored values; only the one of the current kind means anything.
@@ -64,6 +67,9 @@ private:
     // Parses Text into the stored value of the kind; the port name is kept as it is.
     void ParseText(const QString& Text);
     QString PortValueText() const;
+    // Whether two port names stand for the same device of the linked port; an empty name
+    // names none.
+    bool SameDevice(const QString& A, const QString& B) const;
 
     QString FPortName;
     TBaudRate FBaudValue = TBaudRate::brCustom;
