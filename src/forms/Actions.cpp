@@ -42,12 +42,6 @@ void TAction::SetVisible(bool visible)
     emit Changed();
 }
 
-void TAction::SetDisableIfNoHandler(bool on)
-{
-    FDisableIfNoHandler = on;
-    emit Changed();
-}
-
 void TAction::SetOnExecute(TNotifyEvent handler)
 {
     FOnExecute = std::move(handler);

@@ -26,14 +26,12 @@ public:
     QString Hint() const { return FHint; }
     void SetHint(const QString& hint);
     // An action without a handler counts as disabled, whatever was set.
-    bool Enabled() const { return FEnabled && (FOnExecute || !FDisableIfNoHandler); }
+    bool Enabled() const { return FEnabled && FOnExecute; }
     void SetEnabled(bool enabled);
     bool Visible() const { return FVisible; }
     void SetVisible(bool visible);
     int Tag() const { return FTag; }
     void SetTag(int tag) { FTag = tag; }
-    bool DisableIfNoHandler() const { return FDisableIfNoHandler; }
-    void SetDisableIfNoHandler(bool on);
 
     const TNotifyEvent& OnExecute() const { return FOnExecute; }
     void SetOnExecute(TNotifyEvent handler);
@@ -51,7 +49,6 @@ private:
     QString FHint;
     bool FEnabled = true;
     bool FVisible = true;
-    bool FDisableIfNoHandler = true;
     int FTag = 0;
     TNotifyEvent FOnExecute;
 };

@@ -140,13 +140,17 @@ TModalResult TForm::ShowModal()
     }
     setWindowModality(Qt::ApplicationModal);
     show();
+    // One run: a modal result, closing or hiding the form quits it, and so does the end of
+    // the application, after which every new loop would return at once.
     QEventLoop loop;
     FModalLoop = &loop;
-    while (FModalResult == mrNone && isVisible())
+    if (isVisible())
         loop.exec(QEventLoop::DialogExec);
     FModalLoop = nullptr;
+    if (FModalResult == mrNone)
+        FModalResult = mrCancel;
     if (isVisible()) {
-        // Ended by its modal result rather than by closing: the form closes now.
+        // Ended by its modal result or from outside rather than by closing: it closes now.
         DoClose();
         hide();
     }
@@ -208,6 +212,8 @@ void TForm::setVisible(bool visible)
         Place();
     }
     QWidget::setVisible(visible);
+    if (!visible && FModalLoop)
+        FModalLoop->quit();
 }
 
 void TForm::Place()

@@ -95,10 +95,12 @@ public:
     TModalResult ModalResult() const { return FModalResult; }
     // While the form runs modally, a result other than mrNone ends the run.
     void SetModalResult(TModalResult result);
-    // Shows the form modally and returns its modal result; closing the form gives mrCancel.
+    // Shows the form modally and returns its modal result. Closing or hiding the form, or the
+    // application's end, ends the run with mrCancel unless a result was set.
     TModalResult ShowModal();
 
-    // The first showing places the window: centred, or at its designed position kept on the screen.
+    // The first showing places the window: centred, or at its designed position kept on the
+    // screen. Hiding the form ends its modal run.
     void setVisible(bool visible) override;
 
     // The enabled and visible button marked Default (or Cancel); nullptr when none.

@@ -1,4 +1,4 @@
-// The widget classes: published properties reachable by name, action links, dialog keys and
+// The widget classes: properties reachable by name, action links, dialog keys and
 // modal results, combo box and radio group lists, and the standard error report.
 #include "forms/Actions.h"
 #include "forms/Application.h"
@@ -24,6 +24,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -54,16 +55,15 @@ class FormsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void publishedPropertiesAreReachableByName_data();
-    void publishedPropertiesAreReachableByName();
-    void fontNameIsReachableThroughTheFontObject();
+    void propertiesAreReachableByName();
     void actionWithoutHandlerIsShownDisabled();
     void linkedControlFollowsActionUnlessCaptionWasChanged();
     void handlerExceptionsReachTheErrorReport();
     void eventLoopExceptionsReachTheErrorReport();
     void enterAndEscapePressDefaultAndCancelButtons();
-    void modalRunEndsWithTheButtonsModalResult();
-    void closingAModalFormGivesCancel();
+    void modalRunEnds_data();
+    void modalRunEnds();
+    void applicationExitEndsAModalRun();
     void menuEntriesRunTheirActions();
     void comboListChangesKeepEditTextAndSelection();
     void comboChangeFiresOnlyForTheUser();
@@ -77,64 +77,30 @@ private slots:
     void openDialogHookAnswersInsteadOfTheUser();
 };
 
-void FormsTest::publishedPropertiesAreReachableByName_data()
+void FormsTest::propertiesAreReachableByName()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<bool>("objectReference");
-    for (const char* k : {"label", "button", "speed", "check", "group", "panel", "radio", "combo", "form", "action", "menu"})
-        QTest::addRow("%s Caption/Text", k) << k << (QByteArray(k) == "combo" ? "Text" : "Caption") << false;
-    QTest::addRow("radio Items") << "radio" << "Items" << true;
-    QTest::addRow("combo Items") << "combo" << "Items" << true;
-    QTest::addRow("label Font") << "label" << "Font" << true;
-    QTest::addRow("button Hint") << "button" << "Hint" << false;
-}
-
-void FormsTest::publishedPropertiesAreReachableByName()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, property);
-    QFETCH(bool, objectReference);
-    TForm form;
-    std::unique_ptr<QObject> holder;
-    QObject* o = nullptr;
-    if (kind == "label") o = new TLabel(&form);
-    else if (kind == "button") o = new TButton(&form);
-    else if (kind == "speed") o = new TSpeedButton(&form);
-    else if (kind == "check") o = new TCheckBox(&form);
-    else if (kind == "group") o = new TGroupBox(&form);
-    else if (kind == "panel") o = new TPanel(&form);
-    else if (kind == "radio") o = new TRadioGroup(&form);
-    else if (kind == "combo") o = new TComboBox(&form);
-    else if (kind == "form") o = &form;
-    else if (kind == "action") o = new TAction(&form);
-    else if (kind == "menu") o = new TMenuItem(&form);
-    QVERIFY(o);
-
-    const QMetaObject* mo = o->metaObject();
-    const int index = mo->indexOfProperty(property.toLatin1().constData());
-    QVERIFY2(index >= 0, qPrintable(property));
-    const QMetaProperty p = mo->property(index);
-    if (objectReference) {
-        QVERIFY(p.metaType().flags() & QMetaType::PointerToQObject);
-        QVERIFY(p.read(o).value<QObject*>() != nullptr);
-        return;
-    }
-    QCOMPARE(p.metaType().id(), QMetaType::QString);
-    QVERIFY(p.isWritable());
-    QVERIFY(p.write(o, QStringLiteral("Fordított")));
-    QCOMPARE(p.read(o).toString(), QStringLiteral("Fordított"));
-}
-
-void FormsTest::fontNameIsReachableThroughTheFontObject()
-{
+    // Form translation knows no classes: it writes string properties by name and follows
+    // object references (a font, an item list) to their own properties.
     TForm form;
     form.setFont(DesignFont(QStringLiteral("MS Sans Serif"), 11));
     auto* label = new TLabel(form.Client());
-    QCOMPARE(label->Font()->Name(), QStringLiteral("MS Sans Serif"));
-    QCOMPARE(label->Font()->Size(), 8);
-    QCOMPARE(label->Font()->Height(), -11);
+    auto* group = new TRadioGroup(form.Client());
+    for (QObject* o : {static_cast<QObject*>(&form), static_cast<QObject*>(label)}) {
+        const QMetaProperty caption = o->metaObject()->property(o->metaObject()->indexOfProperty("Caption"));
+        QCOMPARE(caption.metaType().id(), QMetaType::QString);
+        QVERIFY(caption.isWritable());
+        QVERIFY(caption.write(o, QStringLiteral("Fordított")));
+    }
+    QCOMPARE(form.Caption(), QStringLiteral("Fordított"));
+    QCOMPARE(label->Caption(), QStringLiteral("Fordított"));
+
+    QObject* items = group->property("Items").value<QObject*>();
+    QVERIFY(items && items->setProperty("CommaText", QStringLiteral("Flash,EEProm")));
+    QCOMPARE(group->Buttons().size(), 2);
+    QCOMPARE(group->Buttons()[1]->text(), QStringLiteral("EEProm"));
+
     QObject* font = label->property("Font").value<QObject*>();
+    QCOMPARE(font->property("Name").toString(), QStringLiteral("MS Sans Serif"));
     QVERIFY(font->setProperty("Name", QStringLiteral("Serif Test")));
     QCOMPARE(label->font().family(), QStringLiteral("Serif Test"));
     // The form keeps its own font: only the label changed.
@@ -275,32 +241,54 @@ void FormsTest::enterAndEscapePressDefaultAndCancelButtons()
     QCOMPARE(okClicks, 2);
 }
 
-void FormsTest::modalRunEndsWithTheButtonsModalResult()
+void FormsTest::modalRunEnds_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("button with a modal result") << "click" << mrRetry;
+    QTest::newRow("closed") << "close" << mrCancel;
+    QTest::newRow("hidden") << "hide" << mrCancel;
+}
+
+void FormsTest::modalRunEnds()
+{
+    QFETCH(QString, how);
+    QFETCH(int, result);
     TForm form;
     form.SetBorderStyle(TForm::TFormBorderStyle::bsDialog);
     form.SetClientSize(120, 60);
-    auto* ok = new TButton(form.Client());
-    ok->SetModalResult(mrOk);
-    QTimer::singleShot(0, ok, [ok] { ok->click(); });
-    QCOMPARE(form.ShowModal(), mrOk);
-    QVERIFY(!form.isVisible());
-
-    const auto previous = TForm::SetShowModalHook([](TForm& f) {
-        f.findChild<TButton*>()->click();
-        return f.ModalResult();
+    auto* button = new TButton(form.Client());
+    button->SetModalResult(mrRetry);
+    QTimer::singleShot(0, &form, [&] {
+        if (how == "click")
+            button->click();
+        else if (how == "close")
+            form.close();
+        else
+            form.hide();
     });
-    ok->SetModalResult(mrRetry);
-    QCOMPARE(form.ShowModal(), mrRetry);
-    TForm::SetShowModalHook(previous);
+    QCOMPARE(form.ShowModal(), result);
+    QCOMPARE(form.ModalResult(), result);
+    QVERIFY(!form.isVisible());
 }
 
-void FormsTest::closingAModalFormGivesCancel()
+void FormsTest::applicationExitEndsAModalRun()
 {
+    // Once the application is told to end, every new event loop returns at once; the run
+    // must end too rather than spin.
     TForm form;
     form.SetClientSize(120, 60);
-    QTimer::singleShot(0, &form, [&form] { form.close(); });
-    QCOMPARE(form.ShowModal(), mrCancel);
+    TModalResult result = mrNone;
+    QTimer::singleShot(0, &form, [&] {
+        QTimer::singleShot(0, &form, [] { QCoreApplication::exit(3); });
+        result = form.ShowModal();
+    });
+    ::alarm(30);   // a run that never ends kills the test program instead of hanging it
+    const int code = QCoreApplication::exec();
+    ::alarm(0);
+    QCOMPARE(code, 3);
+    QCOMPARE(result, mrCancel);
+    QVERIFY(!form.isVisible());
 }
 
 void FormsTest::menuEntriesRunTheirActions()
