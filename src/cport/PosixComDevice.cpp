@@ -1,6 +1,6 @@
 // The POSIX serial device: exclusive raw-mode open, line settings through termios, the
-// system's time-out rules on poll and the monotonic clock, and cancellation of waiting
-// requests through each request's wake descriptor.
+// system's time-out rules on poll and the monotonic clock, cancellation of waiting
+// requests through each request's wake descriptor, and a close that never waits long.
 #include "PosixComDevice.h"
 
 #include "PosixBaudRate.h"
@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -125,8 +126,73 @@ void DrainWake(int fd)
     }
 }
 
+// Gives the bytes still in a line's output queue the time their write time-out allows
+// (within a small limit) to leave, then discards what is left, so that the kernel's close
+// finds nothing to wait for.
+void SettleOutput(int fd, const COMMTIMEOUTS& timeouts)
+{
+    int queued = 0;
+    if (Ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        return;
+    constexpr Nanos kStep = 5000000;   // 5 ms between looks at the queue
+    const Nanos deadline = MonotonicNow() + CloseDrainBudget(timeouts, queued);
+    for (;;) {
+        const Nanos left = deadline - MonotonicNow();
+        if (left <= 0)
+            break;
+        const timespec step{0, static_cast<long>(std::min(left, kStep))};
+        ::nanosleep(&step, nullptr);
+        if (Ioctl(fd, TIOCOUTQ, &queued) != 0)
+            break;
+        if (queued <= 0)
+            return;
+    }
+    ::tcflush(fd, TCOFLUSH);
+}
+
 } // namespace
 
+// How the line state record becomes the terminal's settings. Every value the port can send
+// is taken; what Linux cannot do is mapped to the nearest behaviour and never refused, so
+// that the setup dialog's presets and settings made elsewhere keep working.
+//
+//   record value                   Linux setting          why, and what differs
+//   -----------------------------  ---------------------  ----------------------------------
+//   BaudRate                       cfsetspeed or BOTHER   any rate the driver can make
+//   ByteSize 5 to 8                CS5 to CS8
+//   Parity odd, even               PARENB (| PARODD)
+//   Parity mark, space             PARENB | CMSPAR        mark adds PARODD
+//   StopBits 1.5                   CSTOPB                 there is no 1.5: the line gets 2
+//   fOutxCtsFlow                   CRTSCTS                one kernel handshake covers both
+//   fRtsControl handshake          CRTSCTS                directions: either flag turns on
+//                                                         both
+//   fRtsControl disable, enable    RTS lowered, raised
+//   fRtsControl toggle             RTS lowered            a tty has no "RTS while sending";
+//                                                         the line keeps toggle's idle state
+//   fDtrControl disable, enable    DTR lowered, raised
+//   fDtrControl handshake          DTR raised             there is no DTR input handshake;
+//                                                         the other side sees us ready
+//   fOutxDsrFlow                   none                   there is no DSR output handshake
+//   fDsrSensitivity                none                   bytes are taken whatever DSR says
+//   fTXContinueOnXoff              none                   after sending Xoff Linux goes on
+//                                                         sending, as if the flag were set
+//   fOutX, fInX                    IXON, IXOFF
+//   XonChar, XoffChar              VSTART, VSTOP
+//   XonLim, XoffLim                none                   the kernel's limits are fixed
+//   fParity without fErrorChar     no INPCK               a byte that fails the check is
+//                                                         kept as received, as the record
+//                                                         means; the error still reaches the
+//                                                         line errors where the driver
+//                                                         counts it
+//   fParity with fErrorChar        INPCK, no IGNPAR and   a failed byte reads as NUL, not as
+//                                  no PARMRK              ErrorChar: only marking (PARMRK)
+//                                                         could tell it from a received NUL.
+//                                                         A framing error reads as NUL too
+//   fNull                          none                   the device's reads drop the NULs
+//   EvtChar                        none                   the line discipline has no such
+//                                                         character
+//   fBinary, fAbortOnError         none                   raw mode is binary; the port never
+//                                                         asks to abort on errors
 void TermiosFromDCB(const DCB& Dcb, termios& t)
 {
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
@@ -139,11 +205,8 @@ void TermiosFromDCB(const DCB& Dcb, termios& t)
     case DCB::SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
     default: break;
     }
-    // There is no one-and-a-half stop bits setting; the line gets two.
     if (Dcb.StopBits != DCB::ONESTOPBIT)
         t.c_cflag |= CSTOPB;
-    // The kernel's hardware handshake covers both directions: CTS gates our output and
-    // RTS tells the other side whether we can take more.
     if ((Dcb.Flags & DCB::fOutxCtsFlow)
         || (Dcb.Flags & DCB::fRtsControlMask) == DCB::fRtsControlHandshake)
         t.c_cflag |= CRTSCTS;
@@ -153,10 +216,22 @@ void TermiosFromDCB(const DCB& Dcb, termios& t)
         t.c_iflag |= IXON;
     if (Dcb.Flags & DCB::fInX)
         t.c_iflag |= IXOFF;
-    if (Dcb.Flags & DCB::fParity)
+    if ((Dcb.Flags & DCB::fParity) && (Dcb.Flags & DCB::fErrorChar))
         t.c_iflag |= INPCK;
     t.c_cc[VSTART] = static_cast<cc_t>(Dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(Dcb.XoffChar);
+}
+
+void ModemLinesFromDCB(const DCB& Dcb, int& Set, int& Clear)
+{
+    Set = 0;
+    Clear = 0;
+    ((Dcb.Flags & DCB::fDtrControlMask) == 0 ? Clear : Set) |= TIOCM_DTR;
+    switch (Dcb.Flags & DCB::fRtsControlMask) {
+    case DCB::fRtsControlEnable: Set |= TIOCM_RTS; break;
+    case DCB::fRtsControlHandshake: break;   // driven by the kernel's handshake
+    default: Clear |= TIOCM_RTS; break;      // disabled or toggle
+    }
 }
 
 TPosixComDevice::~TPosixComDevice()
@@ -230,6 +305,18 @@ int TPosixComDevice::Open(const QString& Port)
         serial.flags |= ASYNC_LOW_LATENCY;
         FRestoreLowLatency = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
     }
+    // The kernel's close waits up to the port's closing wait (30 s unless set otherwise)
+    // for output that a handshake or a stuck adapter holds back. Close gives that output
+    // a bounded time of its own, so the kernel need not wait at all; that also keeps a
+    // process that ends without closing from hanging. The setting is the port's, not this
+    // descriptor's, and stays after close: restoring it before close would bring the wait
+    // back. A driver without it, or a user who may not change it, keeps its own; Close
+    // still empties the queue first.
+    serial_struct wait{};
+    if (::ioctl(fd, TIOCGSERIAL, &wait) == 0 && wait.closing_wait != ASYNC_CLOSING_WAIT_NONE) {
+        wait.closing_wait = ASYNC_CLOSING_WAIT_NONE;
+        ::ioctl(fd, TIOCSSERIAL, &wait);
+    }
 
     FFd = fd;
     FIsPty = IsPtySlave(st);
@@ -243,6 +330,9 @@ int TPosixComDevice::Open(const QString& Port)
 
 void TPosixComDevice::Close()
 {
+    int fd = -1;
+    bool isPty = false;
+    COMMTIMEOUTS timeouts;
     {
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
@@ -251,9 +341,16 @@ void TPosixComDevice::Close()
         ++FReadGeneration;
         ++FWriteGeneration;
         WakeWaiting(true, true);
+        fd = FFd;
+        isPty = FIsPty;
+        timeouts = FTimeouts;
     }
     // Every waiting request has been woken and leaves; none starts waiting any more.
     std::unique_lock use(FUse);
+    // A pseudo-terminal's close never waits for its output, and flushing it would throw
+    // away what the other end has not read yet.
+    if (!isPty)
+        SettleOutput(fd, timeouts);
     std::lock_guard lock(FMutex);
     if (FRestoreLowLatency) {
         serial_struct serial{};
@@ -325,13 +422,7 @@ int TPosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
 {
     int set = 0;
     int clear = 0;
-    // DTR handshake has no counterpart here; the line is raised as for "enable".
-    ((Dcb.Flags & DCB::fDtrControlMask) == 0 ? clear : set) |= TIOCM_DTR;
-    switch (Dcb.Flags & DCB::fRtsControlMask) {
-    case DCB::fRtsControlEnable: set |= TIOCM_RTS; break;
-    case DCB::fRtsControlHandshake: break;   // driven by the kernel's handshake
-    default: clear |= TIOCM_RTS; break;       // disabled; toggling is not available
-    }
+    ModemLinesFromDCB(Dcb, set, clear);
     bool supported = false;
     if (int err = OptionalIoctl(Fd, TIOCMBIS, &set, supported))
         return err;

@@ -14,6 +14,8 @@
 // Sets the character size, parity, stop bits, handshakes and flow control characters of a
 // terminal record as the line state asks; the speed and modem lines are set apart.
 void TermiosFromDCB(const DCB& Dcb, termios& t);
+// The modem output lines (TIOCM_ bits) the line state raises and lowers.
+void ModemLinesFromDCB(const DCB& Dcb, int& Set, int& Clear);
 
 class TPosixComDevice : public TComDevice {
 public:

@@ -92,3 +92,9 @@ std::optional<Nanos> TWriteTimer::Remaining(Nanos Now) const
 {
     return Left(FDeadline, Now);
 }
+
+Nanos CloseDrainBudget(const COMMTIMEOUTS& Timeouts, int Queued)
+{
+    const std::optional<Nanos> total = TWriteTimer(Timeouts, Queued, 0).Remaining(0);
+    return total ? std::min(*total, kCloseDrainLimit) : kCloseDrainLimit;
+}

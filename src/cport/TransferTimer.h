@@ -48,3 +48,10 @@ public:
 private:
     std::optional<Nanos> FDeadline;
 };
+
+// How long closing a device waits for Queued bytes still in its output queue to leave
+// before it discards them: the write time-out those bytes would have, and never longer
+// than kCloseDrainLimit, so that a line held up by its handshake or a stuck adapter cannot
+// hold up the close.
+inline constexpr Nanos kCloseDrainLimit = Nanos(2000) * 1000000;
+Nanos CloseDrainBudget(const COMMTIMEOUTS& Timeouts, int Queued);

@@ -1,6 +1,8 @@
 // How the POSIX device reads port names and turns line state records into terminal flags.
 #include "cport/PosixComDevice.h"
 
+#include <sys/ioctl.h>
+
 #include <gtest/gtest.h>
 
 TEST(PosixDevice, PortNamesMapToDevicePaths)
@@ -29,15 +31,21 @@ TEST(PosixDevice, LineStateRecordBecomesTerminalFlags)
         uint8_t byteSize, parity, stopBits;
         uint32_t flags;
         tcflag_t cflags;   // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS
-        tcflag_t iflags;   // of IXON | IXOFF | INPCK
+        tcflag_t iflags;   // of IXON | IXOFF | INPCK | IGNPAR | PARMRK
     };
     const Case cases[] = {
         {"8N1", 8, DCB::NOPARITY, DCB::ONESTOPBIT, DCB::fBinary, CS8, 0},
-        {"7E1 checked", 7, DCB::EVENPARITY, DCB::ONESTOPBIT, DCB::fParity, CS7 | PARENB, INPCK},
+        // A checked byte that fails is kept unless it is to be replaced; the terminal then
+        // gives NUL for it.
+        {"7E1 checked", 7, DCB::EVENPARITY, DCB::ONESTOPBIT, DCB::fParity, CS7 | PARENB, 0},
+        {"7E1 checked, replaced", 7, DCB::EVENPARITY, DCB::ONESTOPBIT, DCB::fParity | DCB::fErrorChar,
+         CS7 | PARENB, INPCK},
+        {"replacement unchecked", 8, DCB::NOPARITY, DCB::ONESTOPBIT, DCB::fErrorChar, CS8, 0},
         {"6O2", 6, DCB::ODDPARITY, DCB::TWOSTOPBITS, 0, CS6 | PARENB | PARODD | CSTOPB, 0},
         {"5M1.5", 5, DCB::MARKPARITY, DCB::ONE5STOPBITS, 0, CS5 | PARENB | PARODD | CMSPAR | CSTOPB, 0},
         {"8S1", 8, DCB::SPACEPARITY, DCB::ONESTOPBIT, 0, CS8 | PARENB | CMSPAR, 0},
         {"CTS flow", 8, 0, 0, DCB::fOutxCtsFlow, CS8 | CRTSCTS, 0},
+        {"DSR flow and sensitivity", 8, 0, 0, DCB::fOutxDsrFlow | DCB::fDsrSensitivity, CS8, 0},
         {"RTS handshake", 8, 0, 0, DCB::fRtsControlHandshake, CS8 | CRTSCTS, 0},
         {"RTS enabled", 8, 0, 0, DCB::fRtsControlEnable, CS8, 0},
         {"Xon/Xoff", 8, 0, 0, DCB::fOutX | DCB::fInX, CS8, IXON | IXOFF},
@@ -48,7 +56,7 @@ TEST(PosixDevice, LineStateRecordBecomesTerminalFlags)
         termios t{};
         cfmakeraw(&t);
         t.c_cflag |= CRTSCTS | CMSPAR | PARENB;   // left over from an earlier setting
-        t.c_iflag |= IXON | IXOFF | INPCK;
+        t.c_iflag |= IXON | IXOFF | INPCK | IGNPAR | PARMRK;
         DCB d;
         d.ByteSize = c.byteSize;
         d.Parity = c.parity;
@@ -58,9 +66,36 @@ TEST(PosixDevice, LineStateRecordBecomesTerminalFlags)
         d.XoffChar = 19;
         TermiosFromDCB(d, t);
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), c.cflags);
-        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), c.iflags);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | IGNPAR | PARMRK), c.iflags);
         EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
         EXPECT_EQ(t.c_cc[VSTART], 17);
         EXPECT_EQ(t.c_cc[VSTOP], 19);
+    }
+}
+
+TEST(PosixDevice, ModemLinesFollowTheLineState)
+{
+    struct Case {
+        const char* name;
+        uint32_t flags;
+        int set, clear;
+    };
+    const Case cases[] = {
+        {"both disabled", 0, 0, TIOCM_DTR | TIOCM_RTS},
+        {"both enabled", DCB::fDtrControlEnable | DCB::fRtsControlEnable, TIOCM_DTR | TIOCM_RTS, 0},
+        // No DTR handshake: the line is raised. RTS handshake is the kernel's to drive.
+        {"both handshake", DCB::fDtrControlHandshake | DCB::fRtsControlHandshake, TIOCM_DTR, 0},
+        // No RTS toggle: the line stays in its idle state.
+        {"RTS toggle", DCB::fDtrControlEnable | DCB::fRtsControlToggle, TIOCM_DTR, TIOCM_RTS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DCB d;
+        d.Flags = DCB::fBinary | c.flags;
+        int set = -1;
+        int clear = -1;
+        ModemLinesFromDCB(d, set, clear);
+        EXPECT_EQ(set, c.set);
+        EXPECT_EQ(clear, c.clear);
     }
 }

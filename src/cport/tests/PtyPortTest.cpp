@@ -6,6 +6,7 @@
 #include "cport/ComPort.h"
 #include "cport/PosixBaudRate.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTemporaryFile>
 
@@ -44,6 +45,18 @@ protected:
         return std::async(std::launch::async, std::move(f));
     }
 
+    // Waits until the port's input queue holds at least Count bytes; false after 2 s.
+    bool QueueReaches(int Count)
+    {
+        const QDeadlineTimer deadline(2000);
+        while (port.InputQueueCount() < Count) {
+            if (deadline.hasExpired())
+                return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
     template <typename T>
     static bool EndsWithin(std::future<T>& f, std::chrono::milliseconds limit)
     {
@@ -78,6 +91,19 @@ TEST_F(PtyPort, OpensClosesAndOpensAgain)
     EXPECT_FALSE(port.Connected());
     port.Open();
     EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, CloseNeitherWaitsForNorDropsOutputTheOtherEndHasNotRead)
+{
+    port.Open();
+    QByteArray data(3000, 'q');
+    data.append("end");
+    EXPECT_EQ(port.Write(data.constData(), int(data.size())), data.size());
+    QElapsedTimer clock;
+    clock.start();
+    port.Close();
+    EXPECT_LT(clock.elapsed(), 1500);   // well below the limit a held-up line would get
+    EXPECT_EQ(pty.Receive(int(data.size())), data);
 }
 
 TEST_F(PtyPort, SecondOpenOfABusyPortFailsAndLeavesTheFirstWorking)
@@ -158,10 +184,14 @@ TEST_F(PtyPort, LineSettingsReachTheTerminalAndAreRestoredOnClose)
     EXPECT_TRUE(t.c_cflag & CSTOPB);
     EXPECT_TRUE(t.c_cflag & CLOCAL);
     EXPECT_FALSE(t.c_cflag & CRTSCTS);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(IXON | IXOFF | INPCK));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(IXON | IXOFF));
     EXPECT_EQ(t.c_cc[VSTART], 'Q');
     EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
     EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
+
+    port.Parity()->SetReplace(true);
+    ASSERT_EQ(tcgetattr(kept.Slave(), &t), 0);
+    EXPECT_TRUE(t.c_iflag & INPCK);
 
     port.SetDataBits(TDataBits::dbEight);
     port.Parity()->SetBits(TParityBits::prNone);
@@ -238,9 +268,11 @@ TEST_F(PtyPort, ImmediateModeReturnsAtOnceWithWhatIsThere)
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(port.Read(buf, 8), 0);
+    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0xFF);
     pty.Send("123");
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(QueueReaches(3));
+    clock.restart();
     EXPECT_EQ(port.Read(buf, 8), 3);
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(QByteArray(buf, 3), "123");
@@ -265,14 +297,14 @@ TEST_F(PtyPort, QueueCountPurgeAndDiscardNull)
 {
     port.Open();
     pty.Send(QByteArray("a\0b", 3));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(QueueReaches(3));
     EXPECT_EQ(port.InputQueueCount(), 3);
     port.PurgeBuffers(true, false);
     EXPECT_EQ(port.InputQueueCount(), 0);
 
     port.SetDiscardNull(true);
     pty.Send(QByteArray("a\0b", 3));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(QueueReaches(3));
     char buf[4] = {};
     EXPECT_EQ(port.Read(buf, 4), 2);
     EXPECT_EQ(QByteArray(buf, 2), "ab");

@@ -84,3 +84,22 @@ TEST(TransferTimer, WriteTimeout)
     EXPECT_EQ(t.Remaining(0), 1500 * ms);
     EXPECT_EQ(t.Remaining(2000 * ms), 0);
 }
+
+TEST(TransferTimer, CloseWaitsForQueuedOutputNoLongerThanItsLimit)
+{
+    struct Case {
+        uint32_t multiplier, constant;
+        int queued;
+        Nanos budget;
+    };
+    const Case cases[] = {
+        {100, 1000, 1, 1100 * ms},       // the write time-out of what is queued
+        {0, 5, 4000, 5 * ms},
+        {100, 1000, 4000, kCloseDrainLimit},
+        {0, 0, 1, kCloseDrainLimit},     // writes without a limit: the limit still holds
+        {MAXDWORD, MAXDWORD, 4096, kCloseDrainLimit},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CloseDrainBudget(COMMTIMEOUTS{0, 0, 0, c.multiplier, c.constant}, c.queued), c.budget)
+            << c.multiplier << " x " << c.queued << " + " << c.constant;
+}
