@@ -20,7 +20,8 @@ constexpr const char* kFlowTexts[] = {"Hardware", "Software", "None", "Custom"};
 constexpr const char* kDTRTexts[] = {"Disable", "Enable", "Handshake"};
 constexpr const char* kRTSTexts[] = {"Disable", "Enable", "Handshake", "Toggle"};
 
-// Only the letters a to z are raised, as the comparison of the original texts does.
+// Only the letters a to z are raised, so that a letter beyond them never matches a plain
+// one, not even where Unicode would raise it to one (the long s to S, the dotless i to I).
 QString AsciiUpper(const QString& s)
 {
     QString out = s;

@@ -56,14 +56,20 @@ QStringList ListSysfsComPorts(const QString& SysfsRoot, const QString& DevRoot)
     if (!dir)
         throw EComPortExt(kEnumPortsText, ComErr::RegError, errno);
     QStringList names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    // readdir tells the end from a failure only through errno, which anything called in
+    // the loop may have set.
+    int readError = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            readError = errno;
+            break;
+        }
         const QString name = QFile::decodeName(entry->d_name);
-        if (name.startsWith(u'.'))
-            continue;
-        names.append(name);
+        if (!name.startsWith(u'.'))
+            names.append(name);
     }
-    const int readError = errno;
     ::closedir(dir);
     if (readError != 0)
         throw EComPortExt(kEnumPortsText, ComErr::RegError, readError);

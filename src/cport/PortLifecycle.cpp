@@ -37,9 +37,9 @@ void TCustomComPort::Open()
         FConnected = false;
         throw;
     }
-    // The event watcher that delivers device events is not part of this engine yet: a port
-    // opens without one whatever its Events, and its links and handlers hear of opening,
-    // closing and the signal states only.
+    // Opening never starts event delivery, whatever Events holds: no thread watches the
+    // device, so links and handlers hear of opening, closing and the signal states only,
+    // and received bytes are taken by the port's own reads.
     FThreadRunning = false;
 
     NotifyLinksState(&TComLink::OnConnectionChange, true);

@@ -43,6 +43,29 @@ TEST_F(PortFixture, OpenAndCloseRunEveryStepInOrder)
                                      "link Connection off", "AfterClose"}));
 }
 
+TEST_F(PortFixture, CloseTellsEverySignalToAllLinksBeforeTheNext)
+{
+    LogCallbacks();
+    TComLink& second = *links.emplace_back(std::make_unique<TComLink>());
+    for (auto [slot, name] : {std::pair{&TComLink::OnConnectionChange, "second Connection"},
+                              std::pair{&TComLink::OnCTSSignal, "second CTS"},
+                              std::pair{&TComLink::OnDSRSignal, "second DSR"},
+                              std::pair{&TComLink::OnRLSDSignal, "second RLSD"}})
+        second.*slot = [this, name](QObject*, bool on) {
+            dev->Note(QString::fromLatin1(name) + (on ? " on" : " off"));
+        };
+    port.AttachLink(&second);
+    port.Open();
+    dev->ClearCalls();
+    port.Close();
+    EXPECT_EQ(dev->Calls(), Strings({"link CTS off", "second CTS off", "link DSR off",
+                                     "second DSR off", "link RLSD off", "second RLSD off",
+                                     "CTSChange off", "DSRChange off", "RLSDChange off",
+                                     "BeforeClose", "PurgeComm 3", "Close",
+                                     "link Connection off", "second Connection off",
+                                     "AfterClose"}));
+}
+
 TEST_F(PortFixture, OpenTwiceAndCloseTwiceActOnce)
 {
     port.Open();
@@ -53,7 +76,7 @@ TEST_F(PortFixture, OpenTwiceAndCloseTwiceActOnce)
     EXPECT_EQ(dev->Calls().filter(QStringLiteral("Close")).size(), 1);
 }
 
-TEST_F(PortFixture, OpenEvenWithEventsStartsNoThreadYet)
+TEST_F(PortFixture, OpenStartsNoEventDeliveryWhateverTheEvents)
 {
     port.Open();
     EXPECT_TRUE(port.Connected());
@@ -259,6 +282,54 @@ TEST_F(PortFixture, EachSettingTriggersItsOwnApplyCall)
     port.SetEvents({TComEvent::evRxChar});   // stored only
     port.Parity()->SetBits(TParityBits::prOdd);
     EXPECT_TRUE(dev->Calls().isEmpty());
+}
+
+TEST_F(PortFixture, SettersIgnoreAValueEqualToTheCurrentOne)
+{
+    port.Open();
+    TComTimeouts* t = port.Timeouts();
+    TComFlowControl* f = port.FlowControl();
+    TComBuffer* b = port.Buffer();
+    TComParity* p = port.Parity();
+    struct Case {
+        const char* name;
+        std::function<void()> same;     // sets the value it has
+        std::function<void()> other;    // sets another one
+        const char* call;
+    };
+    const Case cases[] = {
+        {"ReadInterval", [&] { t->SetReadInterval(t->ReadInterval()); }, [&] { t->SetReadInterval(3); }, "SetCommTimeouts"},
+        {"ReadTotalMultiplier", [&] { t->SetReadTotalMultiplier(t->ReadTotalMultiplier()); }, [&] { t->SetReadTotalMultiplier(3); }, "SetCommTimeouts"},
+        {"ReadTotalConstant", [&] { t->SetReadTotalConstant(t->ReadTotalConstant()); }, [&] { t->SetReadTotalConstant(3); }, "SetCommTimeouts"},
+        {"WriteTotalMultiplier", [&] { t->SetWriteTotalMultiplier(t->WriteTotalMultiplier()); }, [&] { t->SetWriteTotalMultiplier(3); }, "SetCommTimeouts"},
+        {"WriteTotalConstant", [&] { t->SetWriteTotalConstant(t->WriteTotalConstant()); }, [&] { t->SetWriteTotalConstant(3); }, "SetCommTimeouts"},
+        {"OutCTSFlow", [&] { f->SetOutCTSFlow(f->OutCTSFlow()); }, [&] { f->SetOutCTSFlow(true); }, "SetCommState"},
+        {"OutDSRFlow", [&] { f->SetOutDSRFlow(f->OutDSRFlow()); }, [&] { f->SetOutDSRFlow(true); }, "SetCommState"},
+        {"ControlDTR", [&] { f->SetControlDTR(f->ControlDTR()); }, [&] { f->SetControlDTR(TDTRFlowControl::dtrEnable); }, "SetCommState"},
+        {"ControlRTS", [&] { f->SetControlRTS(f->ControlRTS()); }, [&] { f->SetControlRTS(TRTSFlowControl::rtsEnable); }, "SetCommState"},
+        {"XonXoffOut", [&] { f->SetXonXoffOut(f->XonXoffOut()); }, [&] { f->SetXonXoffOut(true); }, "SetCommState"},
+        {"XonXoffIn", [&] { f->SetXonXoffIn(f->XonXoffIn()); }, [&] { f->SetXonXoffIn(true); }, "SetCommState"},
+        {"DSRSensitivity", [&] { f->SetDSRSensitivity(f->DSRSensitivity()); }, [&] { f->SetDSRSensitivity(true); }, "SetCommState"},
+        {"TxContinueOnXoff", [&] { f->SetTxContinueOnXoff(f->TxContinueOnXoff()); }, [&] { f->SetTxContinueOnXoff(true); }, "SetCommState"},
+        {"XonChar", [&] { f->SetXonChar(f->XonChar()); }, [&] { f->SetXonChar('x'); }, "SetCommState"},
+        {"XoffChar", [&] { f->SetXoffChar(f->XoffChar()); }, [&] { f->SetXoffChar('y'); }, "SetCommState"},
+        {"InputSize", [&] { b->SetInputSize(b->InputSize()); }, [&] { b->SetInputSize(2048); }, "SetupComm"},
+        {"OutputSize", [&] { b->SetOutputSize(b->OutputSize()); }, [&] { b->SetOutputSize(2048); }, "SetupComm"},
+        {"Parity.Bits", [&] { p->SetBits(p->Bits()); }, [&] { p->SetBits(TParityBits::prEven); }, "SetCommState"},
+        {"Parity.Check", [&] { p->SetCheck(p->Check()); }, [&] { p->SetCheck(true); }, "SetCommState"},
+        {"Parity.Replace", [&] { p->SetReplace(p->Replace()); }, [&] { p->SetReplace(true); }, "SetCommState"},
+        {"Parity.ReplaceChar", [&] { p->SetReplaceChar(p->ReplaceChar()); }, [&] { p->SetReplaceChar('?'); }, "SetCommState"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dev->ClearCalls();
+        c.same();
+        EXPECT_TRUE(dev->Calls().isEmpty());
+        c.other();
+        c.same();
+        ASSERT_EQ(dev->Calls().size(), 1);
+        EXPECT_TRUE(dev->Calls().front().startsWith(QString::fromLatin1(c.call)));
+    }
 }
 
 TEST_F(PortFixture, SettingObjectsThroughThePortCopiesThenApplies)

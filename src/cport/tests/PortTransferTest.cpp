@@ -134,10 +134,16 @@ TEST_F(TransferFixture, MissingRequestRaisesCode4)
 
 TEST_F(TransferFixture, PurgeFlags)
 {
-    port.PurgeBuffers(true, false);
-    port.PurgeBuffers(false, true);
-    port.PurgeBuffers(true, true);
-    EXPECT_EQ(dev->Calls(), QStringList({"PurgeComm 8", "PurgeComm 4", "PurgeComm 12"}));
+    struct Case {
+        bool input, output;
+        const char* call;
+    };
+    for (const Case& c : {Case{true, false, "PurgeComm 8"}, Case{false, true, "PurgeComm 4"},
+                          Case{true, true, "PurgeComm 12"}, Case{false, false, "PurgeComm 0"}}) {
+        dev->ClearCalls();
+        port.PurgeBuffers(c.input, c.output);
+        EXPECT_EQ(dev->Calls(), QStringList{c.call});
+    }
     dev->Fail("PurgeComm", EIO);
     try {
         port.PurgeBuffers(true, true);

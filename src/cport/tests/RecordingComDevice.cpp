@@ -48,12 +48,6 @@ COMMTIMEOUTS RecordingComDevice::LastTimeouts() const
     return FTimeouts;
 }
 
-int RecordingComDevice::SetStateCount() const
-{
-    std::lock_guard lock(FMutex);
-    return FSetStateCount;
-}
-
 QByteArray RecordingComDevice::Written() const
 {
     std::lock_guard lock(FMutex);
@@ -108,7 +102,6 @@ int RecordingComDevice::SetCommState(const DCB& Dcb)
     if (!FOpen)
         return EBADF;
     FDCB = Dcb;
-    ++FSetStateCount;
     return 0;
 }
 

@@ -23,7 +23,6 @@ public:
 
     DCB LastDCB() const;
     COMMTIMEOUTS LastTimeouts() const;
-    int SetStateCount() const;
     QByteArray Written() const;
     // Bytes the next reads take; the queue count ClearCommError reports.
     void Receive(const QByteArray& Bytes);
@@ -55,7 +54,6 @@ private:
     bool FOpen = false;
     DCB FDCB;
     COMMTIMEOUTS FTimeouts;
-    int FSetStateCount = 0;
     QByteArray FWritten;
     QByteArray FInput;
     uint32_t FModemStatus = 0;

@@ -6,6 +6,8 @@
 
 #include <QVariant>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 TEST(SettingsModel, FreshPortHasTheInitialValues)
@@ -69,9 +71,12 @@ TEST(SettingsModel, TextFormsRoundTripAndFallBack)
     EXPECT_EQ(TextToDTRControl("HANDSHAKE"), TDTRFlowControl::dtrHandshake);
     EXPECT_EQ(TextToDTRControl("toggle"), TDTRFlowControl::dtrDisable);
     EXPECT_EQ(TextToRTSControl("x"), TRTSFlowControl::rtsDisable);
-    // Only a to z are raised: an accented letter does not match its plain form.
+    // Only a to z are raised: an accented letter does not match its plain form, nor does
+    // a letter that Unicode would raise to a plain one.
     EXPECT_EQ(TextToParity(QString::fromUtf8("nöne")), TParityBits::prNone);
     EXPECT_EQ(TextToParity(QString::fromUtf8("Ödd")), TParityBits::prNone);
+    EXPECT_EQ(TextToParity(QString::fromUtf8("\u017Fpace")), TParityBits::prNone);
+    EXPECT_FALSE(YesNoToBool(QString::fromUtf8("ye\u017F")));
 
     EXPECT_EQ(BoolToYesNo(true), "Yes");
     EXPECT_EQ(BoolToYesNo(false), "No");
@@ -190,13 +195,36 @@ TEST(SettingsModel, AssignCopiesFieldsOnlyFromTheSameClass)
 
 TEST(SettingsModel, ErrorTextsAndMessageForms)
 {
-    EXPECT_EQ(ComErrorText(0), "Unknown Error #0");
-    EXPECT_EQ(ComErrorText(1), "Unable to open com port");
-    EXPECT_EQ(ComErrorText(8), "SetCommTimeouts failed");
-    EXPECT_EQ(ComErrorText(18), "Link (un)registration failed");
-    EXPECT_EQ(ComErrorText(23), "Registry error");
-    EXPECT_EQ(ComErrorText(24), "Unknown Error #24");
-    EXPECT_EQ(ComErrorText(-1), "Unknown Error #-1");
+    const std::pair<int, const char*> texts[] = {
+        {0, "Unknown Error #0"},
+        {1, "Unable to open com port"},
+        {2, "WriteFile function failed"},
+        {3, "ReadFile function failed"},
+        {4, "Invalid Async parameter"},
+        {5, "PurgeComm function failed"},
+        {6, "Unable to get async status"},
+        {7, "SetCommState function failed"},
+        {8, "SetCommTimeouts failed"},
+        {9, "SetupComm function failed"},
+        {10, "ClearCommError function failed"},
+        {11, "GetCommModemStatus function failed"},
+        {12, "EscapeCommFunction function failed"},
+        {13, "TransmitCommChar function failed"},
+        {14, "Cannot set property while connected"},
+        {15, "EnumPorts function failed"},
+        {16, "Failed to store settings"},
+        {17, "Failed to load settings"},
+        {18, "Link (un)registration failed"},
+        {19, "Cannot change led state if ComPort is selected"},
+        {20, "Cannot wait for event if event thread is created"},
+        {21, "WaitForEvent method failed"},
+        {22, "A component is linked to OnRxBuf event"},
+        {23, "Registry error"},
+        {24, "Unknown Error #24"},
+        {-1, "Unknown Error #-1"},
+    };
+    for (const auto& [code, text] : texts)
+        EXPECT_EQ(ComErrorText(code), QString::fromLatin1(text)) << code;
     EXPECT_EQ(EComPort("COM6", 4).Message(), "COM6 Error: Invalid Async parameter");
     const EComPortExt ext("COM6", 1, 2);
     EXPECT_EQ(ext.Message(), "COM Port Error: Unable to open com port on COM6");
