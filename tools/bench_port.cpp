@@ -6,12 +6,14 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
+#include <stop_token>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -34,9 +36,9 @@ double Percentile(std::vector<double> v, double p)
 }
 
 // Answers every byte that arrives on the master with the next byte value.
-void Answer(int master, const std::atomic<bool>& stop)
+void Answer(std::stop_token stop, int master)
 {
-    while (!stop) {
+    while (!stop.stop_requested()) {
         pollfd p{master, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
@@ -69,6 +71,8 @@ int main(int argc, char** argv)
         return 1;
     }
     ::close(slave);
+    // Closed on every way out, after the answerer that reads it has been joined.
+    const std::unique_ptr<int, void (*)(int*)> masterGuard(&master, [](int* fd) { ::close(*fd); });
 
     TComPort port;
     port.SetPort(QString::fromLocal8Bit(name));
@@ -100,8 +104,8 @@ int main(int argc, char** argv)
                     "max %.2f ms (max %.2f ms over 510)\n",
                     timeoutRuns, median, worst, worst - 510.0);
 
-        std::atomic<bool> stop{false};
-        std::thread answerer(Answer, master, std::cref(stop));
+        // Stopped and joined when it goes out of scope, also when a round trip raises.
+        std::jthread answerer(Answer, master);
         std::vector<double> trips;
         trips.reserve(size_t(roundTrips));
         unsigned char out = 0;
@@ -113,23 +117,18 @@ int main(int argc, char** argv)
             const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
             if (got != 1 || in != static_cast<unsigned char>(out + 1)) {
                 std::fprintf(stderr, "round trip %d: wrong or missing answer\n", i);
-                stop = true;
-                answerer.join();
                 return 1;
             }
             trips.push_back(us);
         }
-        stop = true;
-        answerer.join();
         std::printf("one-byte round trip, %d runs: median %.1f us, 99th percentile %.1f us, "
                     "max %.1f us\n",
                     roundTrips, Median(trips), Percentile(trips, 0.99),
                     *std::max_element(trips.begin(), trips.end()));
         port.Close();
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    ::close(master);
     return 0;
 }
