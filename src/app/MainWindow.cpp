@@ -4,6 +4,7 @@
 
 #include "BootComPort.h"
 #include "Bootloader.h"
+#include "SettingsFile.h"
 #include "base/Ansi.h"
 #include "base/Format.h"
 #include "base/IniFile.h"
@@ -28,13 +29,6 @@
 
 namespace {
 
-const QString kCommon = QStringLiteral("COMMON");
-const QString kUpgrade = QStringLiteral("UPGRADE");
-const QString kComPort = QStringLiteral("comport");
-const QString kFileList = QStringLiteral("filelist");
-const QString kUpgradeFile = QStringLiteral("upgradefile");
-const QString kDefaultPort = QStringLiteral("COM1");
-
 const QString kUpgradeFilter = QStringLiteral("Upgrade (*.upg)|*.upg|All files (*.*)|*.*");
 
 // Kept as the 8-bit text it is stored as; each 0xE1 byte is an "á".
@@ -44,13 +38,6 @@ TwMain::TLanguageHooks& LanguageHooks()
 {
     static TwMain::TLanguageHooks hooks;
     return hooks;
-}
-
-// The executable's path with its extension replaced, beside the executable.
-QString BesideExecutable(const QString& extension)
-{
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
-    return exe.absolutePath() + u'/' + exe.completeBaseName() + extension;
 }
 
 template <typename T>
@@ -287,14 +274,14 @@ void TwMain::Localize()
     const TLanguageHooks hooks = LanguageHooks();
     if (!hooks.LoadLanguage)
         return;
-    if (hooks.LoadLanguage(BesideExecutable(QStringLiteral(".lcf")), LanguageId, nullptr, this) == 1 && hooks.TranslateForm)
+    if (hooks.LoadLanguage(settings::BesideExecutable(QCoreApplication::applicationFilePath(), QStringLiteral(".lcf")), LanguageId, nullptr, this) == 1 && hooks.TranslateForm)
         hooks.TranslateForm(this);
 }
 
 void TwMain::FormCreate()
 {
     Localize();
-    pPort->SetPort(FSettings.ReadString(kCommon, kComPort, kDefaultPort));
+    pPort->SetPort(FSettings.ReadString(settings::Common, settings::ComPort, settings::DefaultPort));
     try {
         pPort->Open();
         pPort->PurgeBuffers(true, true);
@@ -302,8 +289,8 @@ void TwMain::FormCreate()
         // The window opens all the same; the upgrade run opens the port again when it is closed.
         ShowMessage(Format(DecodeAnsi(kPortOpenError), {pPort->Port()}));
     }
-    cbFile->Items()->SetCommaText(FSettings.ReadString(kUpgrade, kFileList, QString()));
-    cbFile->SetText(FSettings.ReadString(kUpgrade, kUpgradeFile, QString()));
+    cbFile->Items()->SetCommaText(FSettings.ReadString(settings::Upgrade, settings::FileList, QString()));
+    cbFile->SetText(FSettings.ReadString(settings::Upgrade, settings::UpgradeFile, QString()));
     SetStatus(QString());
     aWriteToDevice->SetEnabled(false);
     FFlashPages.clear();
@@ -334,7 +321,7 @@ void TwMain::FormClose()
         // Closing goes on: nothing is left to do with a port that cannot be closed.
     }
     // A settings file that cannot be written is reported, and the window still closes.
-    Guarded([this] { FSettings.WriteString(kUpgrade, kFileList, cbFile->Items()->CommaText()); });
+    Guarded([this] { FSettings.WriteString(settings::Upgrade, settings::FileList, cbFile->Items()->CommaText()); });
     FFlashPages.clear();
     FEEPromPages.clear();
 }
@@ -354,7 +341,7 @@ void TwMain::aSelectUpgradeFileExecute()
     const QString fileName = OpenDialog1->FileName();
     cbFile->Items()->Add(fileName);
     cbFile->SetText(fileName);
-    FSettings.WriteString(kUpgrade, kUpgradeFile, fileName);
+    FSettings.WriteString(settings::Upgrade, settings::UpgradeFile, fileName);
 }
 
 bool TwMain::LoadUpgradeFile(const QString& fileName)

@@ -2,46 +2,37 @@
 #include "ProgramEntry.h"
 
 #include "MainWindow.h"
+#include "SettingsFile.h"
 #include "base/IniFile.h"
 #include "cport/ComPort.h"
 #include "forms/Application.h"
 
-#include <QFileInfo>
-
-namespace {
-
-const QString kCommon = QStringLiteral("COMMON");
-const QString kComPort = QStringLiteral("comport");
-
-} // namespace
-
 QString SettingsFileName(const QString& executable)
 {
-    const QFileInfo exe(executable);
-    return exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".ini");
+    return settings::BesideExecutable(executable, QStringLiteral(".ini"));
 }
 
-void PrepareSettings(TIniFile& settings)
+void PrepareSettings(TIniFile& ini)
 {
-    if (!settings.SectionExists(kCommon))
-        settings.WriteString(kCommon, kComPort, QStringLiteral("COM1"));
+    if (!ini.SectionExists(settings::Common))
+        ini.WriteString(settings::Common, settings::ComPort, settings::DefaultPort);
 }
 
-void SaveSettings(TIniFile& settings, const TwMain& window)
+void SaveSettings(TIniFile& ini, const TwMain& window)
 {
-    settings.WriteString(kCommon, kComPort, window.pPort->Port());
-    settings.UpdateFile();
+    ini.WriteString(settings::Common, settings::ComPort, window.pPort->Port());
+    ini.UpdateFile();
 }
 
-int RunProgram(TApplication& application)
+int RunProgram(TApplication& application, const QString& settingsFile)
 {
     try {
-        TIniFile settings(SettingsFileName(QCoreApplication::applicationFilePath()));
-        PrepareSettings(settings);
-        TwMain wMain(settings);
+        TIniFile SettingsIni(settingsFile);
+        PrepareSettings(SettingsIni);
+        TwMain wMain(SettingsIni);
         wMain.show();
         const int code = application.exec();
-        SaveSettings(settings, wMain);
+        SaveSettings(SettingsIni, wMain);
         return code;
     } catch (const std::exception& e) {
         ShowException(e);

@@ -1,5 +1,6 @@
 // Zentrop: loads firmware into a device through its serial bootloader.
 #include "ProgramEntry.h"
+#include "cport/ComPort.h"
 #include "cportctl/ComSetup.h"
 #include "forms/Application.h"
 
@@ -11,5 +12,7 @@ int main(int argc, char** argv)
     TApplication application(argc, argv);
     application.SetTitle(QStringLiteral("Zentrop"));
     InstallComSetupDialog();
-    return RunProgram(application);
+    // A port that a loaded form asks to open and cannot shows its error like any other.
+    TCustomComPort::SetLoadErrorHandler([](const Exception& e) { ShowException(e); });
+    return RunProgram(application, SettingsFileName(QCoreApplication::applicationFilePath()));
 }

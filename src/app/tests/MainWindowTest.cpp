@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -87,6 +88,9 @@ private slots:
     void comSetupErrorsReachTheErrorReport();
     void languageFileIsAskedForBeforeThePortOpens();
     void unwritableSettingsAreReportedAndTheWindowStillCloses();
+    void closeErrorsAreIgnoredWhenTheWindowCloses();
+    void programEntryPreparesRunsAndSaves();
+    void unwritableSettingsEndTheProgramBeforeAWindow();
 
 private:
     std::unique_ptr<TwMain> OpenWindow();
@@ -376,8 +380,8 @@ void MainWindowTest::enterPreparesAndEscapeExits()
     QTest::keyClick(w->cbFile->lineEdit(), Qt::Key_Return);
     QCOMPARE(w->lbPageInfo->Caption(), QStringLiteral("Ready for Upgrade (Flash: 1 pages, EEProm: 0 pages"));
 
-    w->chkAutoExit->setFocus();
-    QTest::keyClick(w->chkAutoExit, Qt::Key_Escape);
+    // Escape reaches the cancel button from inside the file name's edit field too.
+    QTest::keyClick(w->cbFile->lineEdit(), Qt::Key_Escape);
     QVERIFY(!w->isVisible());
     QVERIFY(w->FlashPages().empty());
     QVERIFY(!w->pPort->Connected());
@@ -649,12 +653,21 @@ void MainWindowTest::comSetupErrorsReachTheErrorReport()
     QCOMPARE(FBoxes[0].Type, TMsgDlgType::mtError);
     QVERIFY(FBoxes[0].Text.startsWith(QStringLiteral("COM1")));
 
+    // A dialog that fails leaves a closed port closed: the reconnect does not follow it.
+    w->pPort->Close();
+    const int opens = gDevice->Calls().filter(QRegularExpression(QStringLiteral("^Open"))).size();
+    w->aComSetup->Execute();
+    QCOMPARE(FBoxes.size(), size_t(2));
+    QVERIFY(!w->pPort->Connected());
+    QCOMPARE(gDevice->Calls().filter(QRegularExpression(QStringLiteral("^Open"))).size(), opens);
+    FBoxes.clear();
+
     // The window goes on: an opening error of the reconnect is reported the same way.
     TCustomComPort::SetSetupDialogProc(nullptr);
     w->pPort->Close();
     gDevice->Fail(QStringLiteral("Open"), EBUSY);
     w->aComSetup->Execute();
-    QCOMPARE(FBoxes.size(), size_t(2));
+    QCOMPARE(FBoxes.size(), size_t(1));
     QVERIFY(!w->pPort->Connected());
 }
 
@@ -720,6 +733,56 @@ void MainWindowTest::unwritableSettingsAreReportedAndTheWindowStillCloses()
     QCOMPARE(FBoxes[1].Text, QStringLiteral("Unable to write to ") + path);
     QVERIFY(!w->isVisible());
     QVERIFY(!w->pPort->Connected());
+}
+
+void MainWindowTest::closeErrorsAreIgnoredWhenTheWindowCloses()
+{
+    const QString file = WriteUpgrade(QStringLiteral("c.upg"), upgtest::Builder().Flash().Page(0, "x").Bytes());
+    auto w = OpenWindow();
+    w->cbFile->Items()->Add(QStringLiteral("listed.upg"));
+    w->cbFile->SetText(file);
+    w->aPrepareUpgrade->Execute();
+    QCOMPARE(w->FlashPages().size(), size_t(1));
+    // Closing the port cancels its requests first; that step failing must not keep the window.
+    gDevice->Fail(QStringLiteral("PurgeComm"), EIO);
+    w->aExit->Execute();
+    QVERIFY(!w->isVisible());
+    QVERIFY(FBoxes.empty());
+    QVERIFY(w->FlashPages().empty());
+    QCOMPARE(FIni->ReadString(QStringLiteral("UPGRADE"), QStringLiteral("filelist"), QString()), QStringLiteral("listed.upg"));
+}
+
+void MainWindowTest::programEntryPreparesRunsAndSaves()
+{
+    QStringList seenWhileRunning;
+    QTimer::singleShot(0, [&] {
+        // By the time the window runs, the default port is already in the file.
+        seenWhileRunning = FIni->ReadSection(QStringLiteral("COMMON"));
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = qobject_cast<TwMain*>(top); w && w->isVisible()) {
+                QCOMPARE(w->pPort->Port(), QStringLiteral("COM1"));
+                w->pPort->SetPort(QStringLiteral("COM4"));
+                w->aExit->Execute();
+            }
+    });
+    QCOMPARE(RunProgram(*static_cast<TApplication*>(qApp), IniPath()), 0);
+    QCOMPARE(seenWhileRunning, QStringList{QStringLiteral("comport")});
+    // The port name the window ended with is saved after the message loop.
+    QCOMPARE(FIni->ReadString(QStringLiteral("COMMON"), QStringLiteral("comport"), QString()), QStringLiteral("COM4"));
+    QVERIFY(FBoxes.empty());
+}
+
+void MainWindowTest::unwritableSettingsEndTheProgramBeforeAWindow()
+{
+    // A settings file whose directory is a plain file cannot be written, not even by root.
+    const QString blocker = FDir->filePath(QStringLiteral("plain"));
+    QFile(blocker).open(QIODevice::WriteOnly);
+    const QString path = blocker + QStringLiteral("/zentrop.ini");
+    gDevice = nullptr;
+    QCOMPARE(RunProgram(*static_cast<TApplication*>(qApp), path), 1);
+    QCOMPARE(FBoxes.size(), size_t(1));
+    QCOMPARE(FBoxes[0].Text, QStringLiteral("Unable to write to ") + path);
+    QVERIFY(!gDevice);
 }
 
 int main(int argc, char** argv)
