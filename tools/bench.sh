@@ -1,7 +1,10 @@
 #!/bin/sh
-# Runs the benchmarks: the upgrade against the simulated bootloader at 115200 baud.
+# Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
+# then the upgrade against the simulated bootloader at 115200 baud.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
+"$BIN/bench_port"
+echo
 "$BIN/bench_upgrade"
 echo
 "$BIN/bench_upgrade" --eeprom-page-size 32
