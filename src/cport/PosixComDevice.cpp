@@ -306,16 +306,17 @@ int TPosixComDevice::Open(const QString& Port)
         FRestoreLowLatency = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
     }
     // The kernel's close waits up to the port's closing wait (30 s unless set otherwise)
-    // for output that a handshake or a stuck adapter holds back. Close gives that output
-    // a bounded time of its own, so the kernel need not wait at all; that also keeps a
-    // process that ends without closing from hanging. The setting is the port's, not this
-    // descriptor's, and stays after close: restoring it before close would bring the wait
-    // back. A driver without it, or a user who may not change it, keeps its own; Close
-    // still empties the queue first.
+    // for output that a handshake or a stuck adapter holds back. While the port is open
+    // that wait is off, so that a process that ends without closing cannot hang in it;
+    // Close gives queued output a bounded time of its own, empties the queue and only
+    // then gives the port its own closing wait back, which then finds nothing to wait
+    // for. A driver without the setting, or a user who may not change it, keeps its own.
+    FRestoreClosingWait = false;
     serial_struct wait{};
     if (::ioctl(fd, TIOCGSERIAL, &wait) == 0 && wait.closing_wait != ASYNC_CLOSING_WAIT_NONE) {
+        FSavedClosingWait = wait.closing_wait;
         wait.closing_wait = ASYNC_CLOSING_WAIT_NONE;
-        ::ioctl(fd, TIOCSSERIAL, &wait);
+        FRestoreClosingWait = ::ioctl(fd, TIOCSSERIAL, &wait) == 0;
     }
 
     FFd = fd;
@@ -325,6 +326,8 @@ int TPosixComDevice::Open(const QString& Port)
     FDiscardNull = false;
     FLastCounts = ErrorCounts{};
     ReadErrorCounts(fd, FLastCounts);
+    FCharacterNs = 0;
+    FLineFreeNs = 0;
     return 0;
 }
 
@@ -352,10 +355,14 @@ void TPosixComDevice::Close()
     if (!isPty)
         SettleOutput(fd, timeouts);
     std::lock_guard lock(FMutex);
-    if (FRestoreLowLatency) {
+    // The port leaves as it was found: its latency flag and its closing wait.
+    if (FRestoreLowLatency || FRestoreClosingWait) {
         serial_struct serial{};
         if (::ioctl(FFd, TIOCGSERIAL, &serial) == 0) {
-            serial.flags = FSavedSerialFlags;
+            if (FRestoreLowLatency)
+                serial.flags = FSavedSerialFlags;
+            if (FRestoreClosingWait)
+                serial.closing_wait = FSavedClosingWait;
             ::ioctl(FFd, TIOCSSERIAL, &serial);
         }
     }
@@ -415,6 +422,7 @@ int TPosixComDevice::SetCommState(const DCB& Dcb)
         return err;
     }
     FDiscardNull = (Dcb.Flags & DCB::fNull) != 0;
+    FCharacterNs = CharacterTime(Dcb);
     return 0;
 }
 
@@ -459,6 +467,8 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
     const bool out = Flags & PURGE_TXCLEAR;
     if (!in && !out)
         return 0;
+    if (out)
+        FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
     return ::tcflush(FFd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
 }
 
@@ -561,9 +571,20 @@ int TPosixComDevice::Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWri
     Ovl.Count = Count;
     Ovl.Timeouts = FTimeouts;
     Ovl.Generation = IsWrite ? FWriteGeneration : FReadGeneration;
-    Ovl.StartNs = MonotonicNow();
+    Ovl.StartNs = IsWrite ? MonotonicNow() : LineQuietAt();
     Ovl.Pending = true;
     return 0;
+}
+
+Nanos TPosixComDevice::LineQuietAt() const
+{
+    Nanos quiet = std::max(MonotonicNow(), FLineFreeNs);
+    // A line held up by its handshake still has bytes queued; they leave no sooner than at
+    // the line's pace once it moves again. A pseudo-terminal has no queue of its own.
+    int queued = 0;
+    if (!FIsPty && FCharacterNs > 0 && Ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > 0)
+        quiet = std::max(quiet, MonotonicNow() + Nanos(queued) * FCharacterNs);
+    return quiet;
 }
 
 bool TPosixComDevice::IsCancelled(const TOverlapped& Ovl) const
@@ -603,6 +624,8 @@ int TPosixComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
                                 : RunRead(Ovl, fd, discardNull, Transferred);
     std::lock_guard lock(FMutex);
     FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), &Ovl));
+    if (Ovl.IsWrite && Transferred > 0)
+        FLineFreeNs = std::max(FLineFreeNs, Ovl.StartNs) + Nanos(Transferred) * FCharacterNs;
     return err;
 }
 
@@ -637,12 +660,18 @@ int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Tr
     bool hangup = false;
     for (;;) {
         if (got < Ovl.Count) {
-            const ssize_t n = ::read(Fd, Ovl.Buffer + got, static_cast<size_t>(Ovl.Count - got));
+            // Dropped NULs never reach the caller's buffer, so a read that receives only NULs
+            // leaves it as it was (the port's 0xFF mark of "nothing received" among it).
+            char chunk[256];
+            char* const into = DiscardNull ? chunk : Ovl.Buffer + got;
+            const size_t want = DiscardNull ? std::min(sizeof chunk, size_t(Ovl.Count - got))
+                                            : size_t(Ovl.Count - got);
+            const ssize_t n = ::read(Fd, into, want);
             const int err = n < 0 ? errno : 0;
             if (n > 0) {
                 int kept = static_cast<int>(n);
                 if (DiscardNull)
-                    kept = static_cast<int>(std::remove(Ovl.Buffer + got, Ovl.Buffer + got + n, '\0')
+                    kept = static_cast<int>(std::remove_copy(chunk, chunk + n, Ovl.Buffer + got, '\0')
                                             - (Ovl.Buffer + got));
                 got += kept;
                 if (kept > 0)

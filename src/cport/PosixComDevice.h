@@ -54,6 +54,8 @@ private:
     int WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nanos* Left, bool& Cancelled,
                   bool& Hangup);
     bool IsCancelled(const TOverlapped& Ovl) const;
+    // When the bytes written so far will have left the line (now at the earliest).
+    Nanos LineQuietAt() const;
     void WakeWaiting(bool Reads, bool Writes);
     int ApplyModemLines(int Fd, const DCB& Dcb);
     int ReadErrorCounts(int Fd, ErrorCounts& Counts) const;
@@ -67,10 +69,18 @@ private:
     termios FSaved{};
     bool FRestoreLowLatency = false;
     int FSavedSerialFlags = 0;
+    bool FRestoreClosingWait = false;
+    unsigned short FSavedClosingWait = 0;
     COMMTIMEOUTS FTimeouts;
     bool FDiscardNull = false;
     uint64_t FReadGeneration = 0;
     uint64_t FWriteGeneration = 0;
     std::vector<TOverlapped*> FWaiting;
     ErrorCounts FLastCounts;
+    // The kernel takes written bytes at once and sends them later at the line's pace. A
+    // read's time-outs count from the moment the bytes written before it have left, as
+    // they would if a write ended when its bytes were sent: the other side gets its full
+    // time to answer at every speed.
+    Nanos FCharacterNs = 0;
+    Nanos FLineFreeNs = 0;      // when the bytes written so far will have left the line
 };

@@ -98,3 +98,13 @@ Nanos CloseDrainBudget(const COMMTIMEOUTS& Timeouts, int Queued)
     const std::optional<Nanos> total = TWriteTimer(Timeouts, Queued, 0).Remaining(0);
     return total ? std::min(*total, kCloseDrainLimit) : kCloseDrainLimit;
 }
+
+Nanos CharacterTime(const DCB& Dcb)
+{
+    if (Dcb.BaudRate == 0)
+        return 0;
+    // In half bits, so that one and a half stop bits count as they are.
+    int halfBits = 2 * (1 + Dcb.ByteSize) + (Dcb.Parity != DCB::NOPARITY ? 2 : 0);
+    halfBits += Dcb.StopBits == DCB::ONESTOPBIT ? 2 : Dcb.StopBits == DCB::ONE5STOPBITS ? 3 : 4;
+    return Nanos(halfBits) * 500000000 / Nanos(Dcb.BaudRate);
+}

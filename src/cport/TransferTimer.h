@@ -49,6 +49,10 @@ private:
     std::optional<Nanos> FDeadline;
 };
 
+// How long one character takes on the line the record describes: start bit, data bits,
+// parity bit and stop bits at its baud rate; 0 when it names no rate.
+Nanos CharacterTime(const DCB& Dcb);
+
 // How long closing a device waits for Queued bytes still in its output queue to leave
 // before it discards them: the write time-out those bytes would have, and never longer
 // than kCloseDrainLimit, so that a line held up by its handshake or a stuck adapter cannot

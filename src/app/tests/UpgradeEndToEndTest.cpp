@@ -40,12 +40,13 @@ QByteArray Bytes(int size, int seed)
 
 // The simulator on its thread, and the main window's kind of port opened on its far end.
 struct Bench {
-    explicit Bench(bootsim::DeviceOptions device)
-        : sim(bootsim::SimOptions{std::move(device), 0, QString(), false, {}})
+    // With a baud rate, the device paces its line at that rate and the port is set to it.
+    explicit Bench(bootsim::DeviceOptions device, int baud = 0)
+        : sim(bootsim::SimOptions{std::move(device), baud, QString(), false, {}})
     {
         path = sim.Open();
         sim.Start();
-        SetUpgradeLineSettings(port);
+        SetUpgradeLineSettings(port, baud > 0 ? baud : 115200);
         port.SetPort(path);
     }
     ~Bench()
@@ -196,6 +197,18 @@ TEST(UpgradeEndToEnd, SilentDeviceFailsAfterTheReadTimeOut)
     EXPECT_LT(ms, 3000);
     EXPECT_EQ(b.rec.Status, "Send Flash mode");
     EXPECT_EQ(b.rec.Messages, QStringList{"Set Flash mode: Communication Error!"});
+}
+
+// A 512-byte page takes over four seconds at 1200 baud: the device's time to answer starts
+// after its last byte, not when the page was handed to the system.
+TEST(UpgradeEndToEnd, SlowLineGivesTheDeviceItsTimeAfterTheLastByte)
+{
+    Bench b(PageSizes(512, 16), 1200);
+    const TPageList flash{{0x0000, Bytes(512, 1)}};
+    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {}), TUpgradeResult::Done);
+    EXPECT_TRUE(b.rec.Messages.isEmpty());
+    ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
+    EXPECT_EQ(b.sim.Snapshot().Pages.size(), 1u);
 }
 
 TEST(UpgradeEndToEnd, RunAgainAfterAFailureStartsOver)

@@ -51,8 +51,8 @@ TEST_F(PortFixture, CloseTellsEverySignalToAllLinksBeforeTheNext)
                               std::pair{&TComLink::OnCTSSignal, "second CTS"},
                               std::pair{&TComLink::OnDSRSignal, "second DSR"},
                               std::pair{&TComLink::OnRLSDSignal, "second RLSD"}})
-        second.*slot = [this, name](QObject*, bool on) {
-            dev->Note(QString::fromLatin1(name) + (on ? " on" : " off"));
+        second.*slot = [this, text = QString::fromLatin1(name)](QObject*, bool on) {
+            dev->Note(text + (on ? " on" : " off"));
         };
     port.AttachLink(&second);
     port.Open();

@@ -308,6 +308,13 @@ TEST_F(PtyPort, QueueCountPurgeAndDiscardNull)
     char buf[4] = {};
     EXPECT_EQ(port.Read(buf, 4), 2);
     EXPECT_EQ(QByteArray(buf, 2), "ab");
+
+    // Only NULs received: nothing was read, and the first byte keeps its "nothing" mark.
+    pty.Send(QByteArray(3, '\0'));
+    ASSERT_TRUE(QueueReaches(3));
+    buf[0] = 'x';
+    EXPECT_EQ(port.Read(buf, 1), 0);
+    EXPECT_EQ(uint8_t(buf[0]), 0xFF);
 }
 
 TEST_F(PtyPort, WritesReachTheOtherEnd)

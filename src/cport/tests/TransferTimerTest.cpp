@@ -103,3 +103,27 @@ TEST(TransferTimer, CloseWaitsForQueuedOutputNoLongerThanItsLimit)
         EXPECT_EQ(CloseDrainBudget(COMMTIMEOUTS{0, 0, 0, c.multiplier, c.constant}, c.queued), c.budget)
             << c.multiplier << " x " << c.queued << " + " << c.constant;
 }
+
+TEST(TransferTimer, CharacterTimeCountsEveryBitOfAFrame)
+{
+    struct Case {
+        uint32_t baud;
+        uint8_t size, parity, stop;
+        Nanos time;
+    };
+    const Case cases[] = {
+        {1200, 8, DCB::NOPARITY, DCB::ONESTOPBIT, 8333333},       // 10 bits
+        {115200, 8, DCB::NOPARITY, DCB::ONESTOPBIT, 86805},
+        {9600, 7, DCB::EVENPARITY, DCB::TWOSTOPBITS, 1145833},    // 11 bits
+        {9600, 5, DCB::NOPARITY, DCB::ONE5STOPBITS, 781250},      // 7.5 bits
+        {0, 8, DCB::NOPARITY, DCB::ONESTOPBIT, 0},
+    };
+    for (const Case& c : cases) {
+        DCB dcb;
+        dcb.BaudRate = c.baud;
+        dcb.ByteSize = c.size;
+        dcb.Parity = c.parity;
+        dcb.StopBits = c.stop;
+        EXPECT_EQ(CharacterTime(dcb), c.time) << c.baud << " " << int(c.size);
+    }
+}
