@@ -1,0 +1,121 @@
+// Layout of the terminal settings dialog.
+#include "ComTrmSet.h"
+
+#include "forms/Buttons.h"
+#include "forms/ComboBox.h"
+#include "forms/Controls.h"
+#include "forms/Edit.h"
+
+#include <initializer_list>
+
+namespace {
+
+constexpr int kCheckLeft = 6;
+constexpr int kCheckTop = 20;
+constexpr int kCheckPitch = 18;
+constexpr int kCheckWidth = 273;
+constexpr int kCheckHeight = 17;
+
+constexpr int kFieldTop = 20;
+constexpr int kFieldPitch = 30;
+constexpr int kFieldHeight = 21;
+constexpr int kLabelLeft = 8;
+constexpr int kLabelDrop = 4;   // a label's text sits on the line of its field's text
+constexpr int kLeftFieldLeft = 74;
+constexpr int kLeftFieldWidth = 95;
+constexpr int kRightLabelLeft = 176;
+constexpr int kRightFieldLeft = 232;
+constexpr int kRightFieldWidth = 41;
+
+} // namespace
+
+TComTrmSetForm::TComTrmSetForm(QWidget* parent)
+    : TForm(parent)
+{
+    setObjectName(QStringLiteral("ComTrmSetForm"));
+    SetCaption(QStringLiteral("Setup"));
+    Font()->SetName(QStringLiteral("MS Sans Serif"));
+    Font()->SetHeight(-11);
+    SetBorderStyle(TFormBorderStyle::bsDialog);
+    SetPosition(TPosition::poScreenCenter);
+    SetClientSize(295, 287);
+
+    gbAscii = Own(new TGroupBox(Client()), QStringLiteral("gbAscii"));
+    gbAscii->setGeometry(6, 8, 283, 113);
+    gbAscii->SetCaption(QStringLiteral(" ASCII Settings "));
+    struct TCheck {
+        TCheckBox** Field;
+        const char* Name;
+        const char* Caption;
+    };
+    const TCheck checks[] = {
+        {&chkLocalEcho, "chkLocalEcho", "Echo typed charachters locally"},
+        {&chkSendLF, "chkSendLF", "Send line feeds with carriage return"},
+        {&chkWrapLines, "chkWrapLines", "Wrap lines that exceed terminal width"},
+        {&chkForce7Bit, "chkForce7Bit", "Force incoming data to 7 bit ASCII"},
+        {&chkAppendLF, "chkAppendLF", "Append line feeds to incoming carriage return"},
+    };
+    int row = 0;
+    for (const TCheck& c : checks) {
+        auto* check = Own(new TCheckBox(gbAscii), QString::fromLatin1(c.Name));
+        check->setGeometry(kCheckLeft, kCheckTop + row * kCheckPitch, kCheckWidth, kCheckHeight);
+        check->SetCaption(QString::fromLatin1(c.Caption));
+        *c.Field = check;
+        ++row;
+    }
+
+    gbTerminal = Own(new TGroupBox(Client()), QStringLiteral("gbTerminal"));
+    gbTerminal->setGeometry(6, 128, 283, 113);
+    gbTerminal->SetCaption(QStringLiteral(" Terminal Settings "));
+
+    auto label = [this](const char* name, const char* caption, int left, int fieldRow) {
+        auto* l = Own(new TLabel(gbTerminal), QString::fromLatin1(name));
+        l->move(left, kFieldTop + fieldRow * kFieldPitch + kLabelDrop);
+        l->SetCaption(QString::fromLatin1(caption));
+        return l;
+    };
+    auto list = [this](const char* name, int fieldRow, int width, std::initializer_list<const char*> items) {
+        auto* box = Own(new TComboBox(gbTerminal), QString::fromLatin1(name));
+        box->SetStyle(TCustomComboBox::TComboBoxStyle::csDropDownList);
+        box->setGeometry(kLeftFieldLeft, kFieldTop + fieldRow * kFieldPitch, width, kFieldHeight);
+        for (const char* item : items)
+            box->Items()->Add(QString::fromLatin1(item));
+        return box;
+    };
+    auto edit = [this](const char* name, int fieldRow) {
+        auto* e = Own(new TEdit(gbTerminal), QString::fromLatin1(name));
+        e->setGeometry(kRightFieldLeft, kFieldTop + fieldRow * kFieldPitch, kRightFieldWidth, kFieldHeight);
+        e->SetMaxLength(3);
+        return e;
+    };
+    lbCaret = label("lbCaret", "Caret", kLabelLeft, 0);
+    cbCaret = list("cbCaret", 0, kLeftFieldWidth, {"Block", "Underline"});
+    lbEmulation = label("lbEmulation", "Emulation", kLabelLeft, 1);
+    cbEmulation = list("cbEmulation", 1, kLeftFieldWidth, {"ANSI/VT100", "VT52", "None"});
+    lbColumns = label("lbColumns", "Columns", kRightLabelLeft, 0);
+    edColumns = edit("edColumns", 0);
+    lbRows = label("lbRows", "Rows", kRightLabelLeft, 1);
+    edRows = edit("edRows", 1);
+    lbArrowKeys = label("lbArrowKeys", "Cursor keys", kLabelLeft, 2);
+    cbArrowKeys = list("cbArrowKeys", 2, kRightFieldLeft + kRightFieldWidth - kLeftFieldLeft,
+                       {"Act as terminal keys", "Act as windows keys"});
+
+    Button1 = Own(new TButton(Client()), QStringLiteral("Button1"));
+    Button1->setGeometry(134, 254, 75, 25);
+    Button1->SetCaption(QStringLiteral("OK"));
+    Button1->SetDefault(true);
+    Button1->SetModalResult(mrOk);
+
+    Button2 = Own(new TButton(Client()), QStringLiteral("Button2"));
+    Button2->setGeometry(214, 254, 75, 25);
+    Button2->SetCaption(QStringLiteral("Cancel"));
+    Button2->SetModalResult(mrCancel);
+
+    // Down the switches, then the terminal settings row by row, then OK and Cancel.
+    QWidget* previous = chkLocalEcho;
+    for (QWidget* next : std::initializer_list<QWidget*>{chkSendLF, chkWrapLines, chkForce7Bit, chkAppendLF, cbCaret,
+                                                         edColumns, cbEmulation, edRows, cbArrowKeys, Button1, Button2}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+}

@@ -1,0 +1,39 @@
+// The terminal settings dialog: the ASCII handling switches and the terminal's caret,
+// emulation, size and cursor keys, laid out for a program that offers them to its user.
+#pragma once
+
+#include "forms/Form.h"
+
+class TButton;
+class TCheckBox;
+class TComboBox;
+class TEdit;
+class TGroupBox;
+class TLabel;
+
+class TComTrmSetForm : public TForm {
+    Q_OBJECT
+
+public:
+    explicit TComTrmSetForm(QWidget* parent = nullptr);
+
+    TGroupBox* gbAscii;
+    TCheckBox* chkLocalEcho;
+    TCheckBox* chkSendLF;
+    TCheckBox* chkWrapLines;
+    TCheckBox* chkForce7Bit;
+    TCheckBox* chkAppendLF;
+    TGroupBox* gbTerminal;
+    TLabel* lbCaret;
+    TComboBox* cbCaret;
+    TLabel* lbEmulation;
+    TComboBox* cbEmulation;
+    TLabel* lbColumns;
+    TEdit* edColumns;
+    TLabel* lbRows;
+    TEdit* edRows;
+    TLabel* lbArrowKeys;
+    TComboBox* cbArrowKeys;
+    TButton* Button1;
+    TButton* Button2;
+};

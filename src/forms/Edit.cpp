@@ -1,0 +1,20 @@
+// The edit field: the user's edits reach OnChange, guarded by the error report.
+#include "Edit.h"
+
+#include "Application.h"
+
+TEdit::TEdit(QWidget* parent)
+    : QLineEdit(parent), FFont(new TFont(this))
+{
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        if (OnChange)
+            Guarded(OnChange);
+    });
+}
+
+void TEdit::SetMaxLength(int length)
+{
+    FMaxLength = length > 0 ? length : 0;
+    // QLineEdit's own default is its largest limit.
+    setMaxLength(FMaxLength > 0 ? FMaxLength : 32767);
+}
