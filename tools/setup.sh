@@ -4,7 +4,8 @@
 # does nothing when all are present.
 set -eu
 
-PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev"
+# libgettextpo-dev reads translators' PO files; the MinGW binutils build language files for tests.
+PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev libgettextpo-dev binutils-mingw-w64-i686"
 case "${1:-}" in
     fuzz) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
     screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;

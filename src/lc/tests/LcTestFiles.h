@@ -1,0 +1,31 @@
+// Language files for the tests: written by the project's writer into a temporary directory.
+#pragma once
+
+#include "lc/LcfWriter.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+inline QString WriteTestFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    return path;
+}
+
+// A file with English (1033) and Hungarian (1038) columns.
+inline lcf::TLanguageFile TwoLanguages(uint32_t flags = 0)
+{
+    lcf::TLanguageFile file;
+    file.Flags = flags;
+    file.Languages = {1033, 1038};
+    file.Strings[65047] = {QStringLiteral("Cancel"), {QStringLiteral("Cancel"), QStringLiteral("Mégse")}};
+    file.Strings[65040] = {QStringLiteral("Warning"), {QStringLiteral("Warning"), QStringLiteral("Figyelmeztetés")}};
+    return file;
+}
