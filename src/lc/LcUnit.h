@@ -29,6 +29,7 @@ public:
     TProc& operator=(const TProc&) = delete;
 
     ResStringLoader Saved() const { return FSaved; }
+    ResStringLoader Replacement() const { return FReplacement; }
 
 private:
     ResStringLoader FSaved;
