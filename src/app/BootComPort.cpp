@@ -1,4 +1,4 @@
-// The upgrade port's line settings.
+// The upgrade port's line settings, the port as the upgrade run sees it, and the shared run.
 #include "BootComPort.h"
 
 namespace {
@@ -17,6 +17,65 @@ TBaudRate BaudRateOf(int baud)
 }
 
 } // namespace
+
+void TComPortLine::CheckInterrupted() const
+{
+    if (FInterrupted)
+        throw EUpgradeInterrupted(QStringLiteral("The upgrade was interrupted."));
+}
+
+template <typename Request>
+int TComPortLine::Guarded(Request request)
+{
+    CheckInterrupted();
+    int result = 0;
+    try {
+        result = request();
+    } catch (const EComPort&) {
+        // A cancelled request fails; that failure is the interruption, not a port fault.
+        CheckInterrupted();
+        throw;
+    }
+    // A read that the interruption cut short must not read as a missing answer.
+    CheckInterrupted();
+    return result;
+}
+
+void TComPortLine::Open()
+{
+    Guarded([this] {
+        FPort.Open();
+        return 0;
+    });
+}
+
+void TComPortLine::PurgeBuffers(bool input, bool output)
+{
+    Guarded([&] {
+        FPort.PurgeBuffers(input, output);
+        return 0;
+    });
+}
+
+int TComPortLine::Write(const void* buffer, int count)
+{
+    return Guarded([&] { return FPort.Write(buffer, count); });
+}
+
+int TComPortLine::Read(void* buffer, int count)
+{
+    return Guarded([&] { return FPort.Read(buffer, count); });
+}
+
+void TComPortLine::Interrupt()
+{
+    FInterrupted = true;
+    try {
+        FPort.CancelRequests();
+    } catch (const Exception&) {
+        // A closed port has nothing in progress to cancel.
+    }
+}
 
 void SetUpgradeLineSettings(TCustomComPort& port, int baud)
 {
@@ -42,4 +101,14 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud)
     timeouts->SetReadTotalMultiplier(kReadTotalMultiplier);
     timeouts->SetReadTotalConstant(kReadTotalConstant);
     port.EndUpdate();
+}
+
+TPortUpgrade::TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause)
+    : FLine(port), FBoot(FLine, observer, std::move(pause))
+{
+}
+
+TUpgradeResult TPortUpgrade::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
+{
+    return FBoot.Execute(mode, flashPages, eepromPages);
 }

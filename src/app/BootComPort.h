@@ -1,22 +1,41 @@
-// The upgrade run's port interface on the port engine's component, and the line settings
-// with which the main window's port runs an upgrade.
+// The upgrade run on the port engine: the port as the run sees it, the line settings of the
+// upgrade port, and the one run path that the main window and the command line share.
 #pragma once
 
 #include "app/Bootloader.h"
 #include "cport/ComPort.h"
+
+#include <atomic>
+
+// A run that was told to stop before it ended.
+class EUpgradeInterrupted : public Exception {
+public:
+    using Exception::Exception;
+};
 
 class TComPortLine : public TBootPort {
 public:
     explicit TComPortLine(TCustomComPort& port) : FPort(port) {}
 
     bool Connected() const override { return FPort.Connected(); }
-    void Open() override { FPort.Open(); }
-    void PurgeBuffers(bool input, bool output) override { FPort.PurgeBuffers(input, output); }
-    int Write(const void* buffer, int count) override { return FPort.Write(buffer, count); }
-    int Read(void* buffer, int count) override { return FPort.Read(buffer, count); }
+    void Open() override;
+    void PurgeBuffers(bool input, bool output) override;
+    int Write(const void* buffer, int count) override;
+    int Read(void* buffer, int count) override;
+
+    // Ends the run soon; safe from any thread. A read or write in progress is cancelled, and
+    // every request after it raises EUpgradeInterrupted instead of reaching the device.
+    void Interrupt();
+    bool Interrupted() const { return FInterrupted; }
 
 private:
+    void CheckInterrupted() const;
+    // Runs a request; once interrupted, its failure or its result counts as the interruption.
+    template <typename Request>
+    int Guarded(Request request);
+
     TCustomComPort& FPort;
+    std::atomic<bool> FInterrupted{false};
 };
 
 // The upgrade port's design values: 8 data bits, no parity, one stop bit, no flow control,
@@ -24,3 +43,19 @@ private:
 // byte plus 500 ms. The rate is given in bits per second; one without a member of its own
 // becomes a custom rate. Call it while the port is closed.
 void SetUpgradeLineSettings(TCustomComPort& port, int baud = 115200);
+
+// One "Do Upgrade" over a port of the engine: the status line cleared, pending events
+// processed and the bootloader's run. Port errors propagate; EUpgradeInterrupted ends a run
+// that Interrupt stopped.
+class TPortUpgrade {
+public:
+    TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause = {});
+
+    TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
+    // Safe from any thread, also before Run and after it.
+    void Interrupt() { FLine.Interrupt(); }
+
+private:
+    TComPortLine FLine;
+    TBootloader FBoot;
+};

@@ -26,18 +26,6 @@ void SleepMs(int milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// Clears the running flag however the run ends, also when the port raises.
-class RunningGuard {
-public:
-    explicit RunningGuard(bool& flag) : FFlag(flag) { FFlag = true; }
-    ~RunningGuard() { FFlag = false; }
-    RunningGuard(const RunningGuard&) = delete;
-    RunningGuard& operator=(const RunningGuard&) = delete;
-
-private:
-    bool& FFlag;
-};
-
 } // namespace
 
 TBootloader::TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction pause)
@@ -45,24 +33,16 @@ TBootloader::TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction
 {
 }
 
-TUpgradeOutcome TBootloader::Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages,
-                                     bool exitOnFinish)
+TUpgradeResult TBootloader::Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
 {
     FObserver.SetStatus(QString());
     FObserver.ProcessEvents();
-    TUpgradeOutcome outcome;
-    outcome.Result = WriteToDevice(mode, flashPages, eepromPages);
-    outcome.ExitRequested = exitOnFinish;
-    return outcome;
+    return WriteToDevice(mode, flashPages, eepromPages);
 }
 
 TUpgradeResult TBootloader::WriteToDevice(TUpgradeMode mode, const TPageList& flashPages,
                                           const TPageList& eepromPages)
 {
-    if (FRunning)
-        throw EUpgradeBusy(QStringLiteral("An upgrade is already running."));
-    RunningGuard running(FRunning);
-
     if (!FPort.Connected())
         FPort.Open();
     SendOpeningSequence();

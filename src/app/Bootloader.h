@@ -48,19 +48,6 @@ enum class TUpgradeResult {
     CommunicationError, // a command was not acknowledged; its message has been shown
 };
 
-// What "Do Upgrade" leaves for its caller.
-struct TUpgradeOutcome {
-    TUpgradeResult Result = TUpgradeResult::Done;
-    // The program is to close now ("Exit on finish" was checked and the run returned).
-    bool ExitRequested = false;
-};
-
-// A second run started from inside the event processing of a run in progress.
-class EUpgradeBusy : public Exception {
-public:
-    using Exception::Exception;
-};
-
 class TBootloader {
 public:
     using PauseFunction = std::function<void(int milliseconds)>;
@@ -69,16 +56,13 @@ public:
     TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction pause = {});
 
     // "Do Upgrade": clears the status line, processes pending events and runs WriteToDevice.
-    // Port errors propagate and skip the exit; any run that returns honours exitOnFinish.
-    TUpgradeOutcome Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages,
-                            bool exitOnFinish);
+    // Port errors propagate.
+    TUpgradeResult Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
 
     // The run itself: opens the port when it is closed, wakes the bootloader, runs the phases
     // the mode selects and jumps to the application. The page lists must stay unchanged until
-    // it returns. Raises EUpgradeBusy when a run is already in progress.
+    // it returns.
     TUpgradeResult WriteToDevice(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
-
-    bool Running() const { return FRunning; }
 
     // The single commands; the mode, address and data commands return true when the device
     // acknowledged them.
@@ -104,5 +88,4 @@ private:
     TBootPort& FPort;
     TBootObserver& FObserver;
     PauseFunction FPause;
-    bool FRunning = false;
 };

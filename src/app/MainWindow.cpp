@@ -250,23 +250,7 @@ void TwMain::CreatePort()
 {
     // The line settings hold at every start; only the port name comes from the settings file.
     pPort = Own(new TComPort(this), QStringLiteral("pPort"));
-    pPort->SetBaudRate(TBaudRate::br115200);
-    pPort->SetDataBits(TDataBits::dbEight);
-    pPort->Parity()->SetBits(TParityBits::prNone);
-    pPort->SetStopBits(TStopBits::sbOneStopBit);
-    TComFlowControl* flow = pPort->FlowControl();
-    flow->SetOutCTSFlow(false);
-    flow->SetOutDSRFlow(false);
-    flow->SetControlDTR(TDTRFlowControl::dtrDisable);
-    flow->SetControlRTS(TRTSFlowControl::rtsDisable);
-    flow->SetXonXoffOut(false);
-    flow->SetXonXoffIn(false);
-    // No events, so opening starts no event thread and only the upgrade run reads the line.
-    pPort->SetEvents(TComEvents{});
-    pPort->Timeouts()->SetReadInterval(10);
-    pPort->Timeouts()->SetReadTotalMultiplier(10);
-    pPort->Timeouts()->SetReadTotalConstant(500);
-    pPort->SetSyncMethod(TSyncMethod::smDisableEvents);
+    SetUpgradeLineSettings(*pPort);
 }
 
 void TwMain::Localize()
@@ -381,8 +365,9 @@ void TwMain::aPrepareEEPromExecute()
 
 void TwMain::aWriteToDeviceExecute()
 {
+    // The command is off during a run; a call that still comes in does not start a second one.
     if (FUpgradeRunning)
-        throw EUpgradeBusy(QStringLiteral("An upgrade is already running."));
+        return;
     FClosePending = false;
     try {
         RunUpgrade();
@@ -407,15 +392,12 @@ void TwMain::RunUpgrade()
 {
     const TRunLock lock(*this, FUpgradeRunning);
     TWindowObserver observer(*this);
-    TComPortLine line(*pPort);
-    TBootloader bootloader(line, observer);
-    SetStatus(QString());
-    QCoreApplication::processEvents();
+    TPortUpgrade upgrade(*pPort, observer);
     // The run sends copies (sharing the page data), so nothing done to the window's lists
     // while events are processed can pull its pages away.
     const TPageList flashPages = FFlashPages;
     const TPageList eepromPages = FEEPromPages;
-    bootloader.WriteToDevice(static_cast<TUpgradeMode>(rgUpgradeMode->ItemIndex()), flashPages, eepromPages);
+    upgrade.Run(static_cast<TUpgradeMode>(rgUpgradeMode->ItemIndex()), flashPages, eepromPages);
 }
 
 void TwMain::aComSetupExecute()

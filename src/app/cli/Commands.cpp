@@ -1,6 +1,7 @@
 // The command-line commands: showing a prepared upgrade, running it on a port, listing ports.
 #include "Cli.h"
 #include "ConsoleObserver.h"
+#include "Interrupts.h"
 
 #include "app/BootComPort.h"
 #include "app/Bootloader.h"
@@ -129,7 +130,7 @@ int Info(const QStringList& args)
     return ExitSuccess;
 }
 
-int Flash(const QStringList& args)
+int Flash(const QStringList& args, TInterruptWatch& interrupts)
 {
     QString portName;
     QString path;
@@ -181,24 +182,30 @@ int Flash(const QStringList& args)
                               {static_cast<int>(file->FlashPages().size()), static_cast<int>(file->EEPromPages().size())}));
     observer.Finish(); // the prepared file's line stays above the progress
     TComPort port;
+    SetUpgradeLineSettings(port, baud);
+    port.SetPort(portName);
+    TPortUpgrade upgrade(port, observer);
+    interrupts.SetHandler([&upgrade] { upgrade.Interrupt(); });
+    int status = ExitPortError;
     try {
-        SetUpgradeLineSettings(port, baud);
-        port.SetPort(portName);
-        TComPortLine line(port);
-        TBootloader boot(line, observer);
-        const TUpgradeOutcome outcome = boot.Execute(mode, file->FlashPages(), file->EEPromPages(), false);
+        const TUpgradeResult result = upgrade.Run(mode, file->FlashPages(), file->EEPromPages());
+        status = result == TUpgradeResult::Done ? ExitSuccess : ExitNoAnswer;
         observer.Finish();
-        CloseQuietly(port);
-        return outcome.Result == TUpgradeResult::Done ? ExitSuccess : ExitNoAnswer;
+    } catch (const EUpgradeInterrupted& e) {
+        observer.Finish();
+        PrintLine(stderr, e.Message());
+        status = ExitInterrupted;
     } catch (const Exception& e) {
         observer.Finish();
-        CloseQuietly(port);
         PrintLine(stderr, e.Message());
         const QString hint = PortErrorHint(e);
         if (!hint.isEmpty())
             PrintLine(stderr, hint);
-        return ExitPortError;
     }
+    interrupts.SetHandler({});
+    // Closing gives the port back as it was found: its settings, its exclusive use.
+    CloseQuietly(port);
+    return status;
 }
 
 int Ports(const QStringList& args)

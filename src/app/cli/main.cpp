@@ -1,6 +1,7 @@
 // zentrop-cli: the upgrade without a window, for production lines, scripts and machines
 // without a display.
 #include "Cli.h"
+#include "Interrupts.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,8 @@ const char* const kUsage =
     "  zentrop-cli ports\n"
     "      lists the installed serial ports\n"
     "exit status: 0 done, 1 the device did not answer correctly, 2 wrong usage,\n"
-    "             3 the upgrade file was rejected, 4 a port error\n";
+    "             3 the upgrade file was rejected, 4 a port error,\n"
+    "             130 interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n";
 
 } // namespace
 
@@ -30,6 +32,8 @@ int cli::UsageError(const QString& error)
 
 int main(int argc, char** argv)
 {
+    // Before anything can start a thread that would take the signals itself.
+    TInterruptWatch interrupts;
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
@@ -43,7 +47,7 @@ int main(int argc, char** argv)
     if (command == QLatin1String("info"))
         return cli::Info(rest);
     if (command == QLatin1String("flash"))
-        return cli::Flash(rest);
+        return cli::Flash(rest, interrupts);
     if (command == QLatin1String("ports"))
         return cli::Ports(rest);
     return cli::UsageError(QStringLiteral("unknown command \"%1\"").arg(command));

@@ -178,10 +178,7 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
             SCOPED_TRACE(testing::Message() << c.failingRead << " " << (bad ? *bad : -1));
             Rig r;
             r.port.Reply = [&](int read) { return read == c.failingRead ? bad : std::optional<uint8_t>(0x0D); };
-            const TUpgradeOutcome out = r.boot.Execute(TUpgradeMode::Both, flash, eeprom, true);
-            EXPECT_EQ(out.Result, TUpgradeResult::CommunicationError);
-            // "Exit on finish" follows a failed run too, once its message has been shown.
-            EXPECT_TRUE(out.ExitRequested);
+            EXPECT_EQ(r.boot.Execute(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
             EXPECT_EQ(r.rec.Messages, QStringList{c.message});
             EXPECT_EQ(r.rec.Status, c.status);
             EXPECT_EQ(r.port.Reads, c.failingRead);
@@ -203,15 +200,11 @@ TEST(Bootloader, MissingAnswerReadsAsFailureEvenFromAPortThatLeavesTheBuffer)
     EXPECT_FALSE(r.boot.SendFlashMode());
 }
 
-TEST(Bootloader, ExecuteClearsStatusFirstAndHonoursExitOnFinish)
+TEST(Bootloader, ExecuteClearsStatusFirst)
 {
-    for (bool exitOnFinish : {false, true}) {
-        Rig r;
-        const TUpgradeOutcome out = r.boot.Execute(TUpgradeMode::Flash, {}, {}, exitOnFinish);
-        EXPECT_EQ(out.Result, TUpgradeResult::Done);
-        EXPECT_EQ(out.ExitRequested, exitOnFinish);
-        EXPECT_EQ(r.rec.Log.first(), "status ");
-    }
+    Rig r;
+    EXPECT_EQ(r.boot.Execute(TUpgradeMode::Flash, {}, {}), TUpgradeResult::Done);
+    EXPECT_EQ(r.rec.Log.first(), "status ");
 }
 
 TEST(Bootloader, OpensAClosedPortOnce)
@@ -224,16 +217,15 @@ TEST(Bootloader, OpensAClosedPortOnce)
     EXPECT_EQ(r.rec.Log.first(), "open");
 }
 
-TEST(Bootloader, PortErrorsPropagateWithoutMessageOrExit)
+TEST(Bootloader, PortErrorsPropagateWithoutMessage)
 {
     {
         Rig r;
         r.port.IsConnected = false;
         r.port.OnOpen = [] { throw Exception("COM Port Error: Unable to open com port on COM9"); };
-        EXPECT_THROW(r.boot.Execute(TUpgradeMode::Both, {Page(0, 1)}, {}, true), Exception);
+        EXPECT_THROW(r.boot.Execute(TUpgradeMode::Both, {Page(0, 1)}, {}), Exception);
         EXPECT_TRUE(r.port.Sent.empty());
         EXPECT_TRUE(r.rec.Messages.isEmpty());
-        EXPECT_FALSE(r.boot.Running());
     }
     {
         // A write that fails in the middle of a page ends the run at that byte.
@@ -245,23 +237,5 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessageOrExit)
         EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Flash, {Page(0, 20)}, {}), Exception);
         EXPECT_EQ(r.port.Sent.size(), 10u);
         EXPECT_TRUE(r.rec.Messages.isEmpty());
-        EXPECT_FALSE(r.boot.Running());
     }
-}
-
-TEST(Bootloader, ASecondRunCannotInterleave)
-{
-    Rig r;
-    bool refused = false;
-    r.rec.OnProcessEvents = [&] {
-        EXPECT_TRUE(r.boot.Running());
-        if (!refused) {
-            EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {}), EUpgradeBusy);
-            refused = true;
-        }
-    };
-    EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Flash, {Page(0, 3)}, {}), TUpgradeResult::Done);
-    EXPECT_TRUE(refused);
-    EXPECT_FALSE(r.boot.Running());
-    EXPECT_EQ(r.port.Sent, Bytes({0x1B, 0x55, 0x1B, 'F', 'A', 0, 0, 'D', 'x', 'x', 'x', 'J'}));
 }

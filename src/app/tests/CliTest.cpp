@@ -12,9 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 using upgtest::Builder;
@@ -206,31 +210,84 @@ TEST_F(CliTest, PortErrorsGiveStatusFour)
     EXPECT_TRUE(gone.err.contains("COM Port Error: ")) << gone.err.toStdString();
 }
 
+// A signal in the middle of a page ends the run cleanly: the port leaves exclusive use and
+// gets back the settings it had, so the next run can open it.
+TEST_F(CliTest, SignalsEndTheRunAndGiveThePortBack)
+{
+    Builder pages;
+    pages.Flash();
+    for (int i = 0; i < 8; ++i)
+        pages.Page(i * 256, QByteArray(256, char('a' + i)));
+    const QString file = Write("long.upg", pages.Bytes());
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        bootsim::SimOptions o;
+        o.Device.FlashPageSize = 256;
+        o.Baud = 1200; // about two seconds a page
+        bootsim::Simulator sim(o);
+        const QString path = sim.Open();
+        sim.Start();
+        const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        termios before{};
+        ASSERT_EQ(tcgetattr(fd, &before), 0);
+
+        QProcess p;
+        p.setReadChannel(QProcess::StandardError);
+        p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--port", path, file});
+        QByteArray err;
+        while (!err.contains("Write Flash Page") && p.waitForReadyRead(10000))
+            err += p.readAllStandardError();
+        ASSERT_TRUE(err.contains("Write Flash Page")) << err.toStdString();
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 130);
+        EXPECT_TRUE(err.endsWith("The upgrade was interrupted.\n")) << err.toStdString();
+
+        int exclusive = -1;
+        ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0);
+        termios after{};
+        ASSERT_EQ(tcgetattr(fd, &after), 0);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_cflag, before.c_cflag);
+        ::close(fd);
+        EXPECT_EQ(sim.Snapshot().Jumps, 0);
+    }
+}
+
 TEST_F(CliTest, PermissionErrorHintsAtTheDialoutGroup)
 {
     Device d;
+    const QString file = Sample();
+    chmod(file.toLocal8Bit().constData(), 0644);
+    // The exit status of a child that cannot reach the program or the upgrade file: the
+    // checkout may lie where the unprivileged user cannot go.
+    constexpr int kUnreachable = 77;
     std::function<void()> asOtherUser;
     if (geteuid() == 0) {
         // Root may open anything; the pseudo-terminal is not open to an unprivileged user.
         const passwd* nobody = getpwnam("nobody");
         if (!nobody)
             GTEST_SKIP() << "no unprivileged user to run as";
-        // It still has to reach the program and the upgrade file.
         chmod(dir.path().toLocal8Bit().constData(), 0755);
         const uid_t uid = nobody->pw_uid;
         const gid_t gid = nobody->pw_gid;
-        asOtherUser = [uid, gid] {
+        asOtherUser = [uid, gid, path = file.toLocal8Bit()] {
             if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
                 _exit(99);
+            if (access(ZENTROP_CLI, X_OK) != 0 || access(path.constData(), R_OK) != 0)
+                _exit(kUnreachable);
         };
     } else {
         ASSERT_EQ(chmod(d.path.toLocal8Bit().constData(), 0), 0);
     }
-    const QString file = Sample();
-    chmod(file.toLocal8Bit().constData(), 0644);
     const CliRun r = Cli({"flash", "--port", d.path, file}, asOtherUser);
-    if (r.status == 3)
-        GTEST_SKIP() << "the unprivileged user cannot read the test's files: " << r.err.toStdString();
+    if (r.status == kUnreachable)
+        GTEST_SKIP() << "the unprivileged user cannot reach the program or the test's files";
     EXPECT_EQ(r.status, 4) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("dialout")) << r.err.toStdString();
 }

@@ -303,11 +303,8 @@ void MainWindowUpgradeTest::runShowsItsProgressAndSendsThePagesOfTheMode()
                 ran << QStringLiteral("mode changed");
             if (FExits != 0 || !w->isVisible())
                 ran << QStringLiteral("exit");
-            try {
-                w->aWriteToDeviceExecute();
-                ran << QStringLiteral("second run");
-            } catch (const EUpgradeBusy&) {
-            }
+            // A second run would show in the device's record below.
+            w->aWriteToDeviceExecute();
             tookEffect = ran;
         });
         QTest::mouseClick(w->Button2, Qt::LeftButton);

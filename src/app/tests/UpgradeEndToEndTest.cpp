@@ -114,7 +114,7 @@ TEST(UpgradeEndToEnd, DeviceReceivesExactlyTheModesPages)
                           Case{TUpgradeMode::Both, Wake() + flashPhase + eepromPhase + "J", 4}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         Bench b(PageSizes(64, 16));
-        EXPECT_EQ(b.boot.Execute(c.mode, flash, eeprom, false).Result, TUpgradeResult::Done);
+        EXPECT_EQ(b.boot.Execute(c.mode, flash, eeprom), TUpgradeResult::Done);
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
         EXPECT_EQ(b.sim.Snapshot().Pages.size(), c.pages);
@@ -175,9 +175,7 @@ TEST(UpgradeEndToEnd, FailuresStopTheLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         Bench b(WithFault(PageSizes(8, 4), c.fault));
-        const TUpgradeOutcome out = b.boot.Execute(TUpgradeMode::Both, flash, eeprom, true);
-        EXPECT_EQ(out.Result, TUpgradeResult::CommunicationError);
-        EXPECT_TRUE(out.ExitRequested);
+        EXPECT_EQ(b.boot.Execute(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
         EXPECT_EQ(b.rec.Messages, QStringList{c.message});
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         EXPECT_EQ(b.sim.Snapshot().Jumps, 0);
@@ -231,7 +229,7 @@ TEST(UpgradeEndToEnd, HangUpInThePageGivesThePortErrorAtOnce)
     QElapsedTimer t;
     t.start();
     try {
-        b.boot.Execute(TUpgradeMode::Flash, flash, {}, true);
+        b.boot.Execute(TUpgradeMode::Flash, flash, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPort& e) {
         // A write into the closed line (code 2) or the read of the answer (code 3).
@@ -239,7 +237,6 @@ TEST(UpgradeEndToEnd, HangUpInThePageGivesThePortErrorAtOnce)
     }
     EXPECT_LT(t.elapsed(), 2000);
     EXPECT_TRUE(b.rec.Messages.isEmpty());
-    EXPECT_FALSE(b.boot.Running());
 }
 
 TEST(UpgradeEndToEnd, PortThatCannotOpenSendsNothing)
@@ -251,7 +248,7 @@ TEST(UpgradeEndToEnd, PortThatCannotOpenSendsNothing)
     Recorder rec;
     TBootloader boot(line, rec);
     try {
-        boot.Execute(TUpgradeMode::Both, {}, {}, true);
+        boot.Execute(TUpgradeMode::Both, {}, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPortExt& e) {
         EXPECT_EQ(e.Code(), 1);

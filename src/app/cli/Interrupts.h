@@ -1,0 +1,39 @@
+// Ctrl-C, SIGTERM and SIGHUP for the command line: taken on a thread of their own, so that a
+// run in progress ends cleanly (the port closed and restored) instead of the process dying
+// with the port still locked and set up for the run.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class TInterruptWatch {
+public:
+    // Blocks the signals in the calling thread and in every thread it starts from now on;
+    // make it before any other thread exists.
+    TInterruptWatch();
+    ~TInterruptWatch();
+    TInterruptWatch(const TInterruptWatch&) = delete;
+    TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+
+    // What a signal does, called on the watch's thread; also called at once when a signal has
+    // already come. An empty one clears it: once this returns, the previous one is not
+    // running and will not be called again.
+    void SetHandler(std::function<void()> handler);
+    // A signal has come.
+    bool Interrupted() const { return FInterrupted; }
+    // The signal that came first, or 0.
+    int Signal() const { return FSignal; }
+
+private:
+    void Watch();
+
+    int FSignalFd = -1;
+    int FStopFd = -1;
+    std::atomic<bool> FInterrupted{false};
+    std::atomic<int> FSignal{0};
+    std::mutex FMutex;
+    std::function<void()> FHandler;
+    std::thread FThread;
+};
