@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QPalette>
 #include <QWidget>
 
 #include <algorithm>
@@ -69,4 +70,19 @@ void TFont::SetHeight(int height)
         f.setPixelSize(std::max(1, static_cast<int>(std::lround(double(height) * em / cell))));
     }
     FWidget->setFont(f);
+}
+
+int TFont::Color() const
+{
+    const QColor c = FWidget->palette().color(QPalette::WindowText);
+    return c.red() | (c.green() << 8) | (c.blue() << 16);
+}
+
+void TFont::SetColor(int color)
+{
+    const QColor c(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+    QPalette p = FWidget->palette();
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::Text, c);
+    FWidget->setPalette(p);
 }

@@ -13,6 +13,7 @@ class TFont : public QObject {
     Q_PROPERTY(QString Name READ Name WRITE SetName)
     Q_PROPERTY(int Size READ Size WRITE SetSize)
     Q_PROPERTY(int Height READ Height WRITE SetHeight)
+    Q_PROPERTY(int Color READ Color WRITE SetColor)
 
 public:
     // Screen resolution the point sizes of the forms were designed for.
@@ -28,6 +29,9 @@ public:
     // Negative: the character height in pixels; positive: the cell height in pixels.
     int Height() const;
     void SetHeight(int height);
+    // The text colour as the forms store colours, 0x00BBGGRR; the widget's foreground.
+    int Color() const;
+    void SetColor(int color);
 
 private:
     QWidget* FWidget;

@@ -1,0 +1,71 @@
+// The terminal widget: its port and link, its font, and the keys it takes.
+#include "ComTerminal.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+
+TCustomComTerminal::TCustomComTerminal(QWidget* Parent)
+    : QWidget(Parent), FFont(new TFont(this))
+{
+    setFocusPolicy(Qt::StrongFocus);
+    resize(DefaultWidth, DefaultHeight);
+    FFont->SetName(QStringLiteral("Fixedsys"));
+    FFont->SetSize(9);
+    FFont->SetColor(clWhite);
+    SetFontColor(FFont->Color());
+    FComLink.OnRxData = [this](QObject* Sender, const char* Buffer, int Count) {
+        HandleRxData(Sender, Buffer, Count);
+    };
+}
+
+TCustomComTerminal::~TCustomComTerminal()
+{
+    SetComPort(nullptr);
+}
+
+void TCustomComTerminal::SetComPort(TCustomComPort* Port)
+{
+    if (Port == FComPort)
+        return;
+    if (FComPort)
+        FComPort->DetachLink(&FComLink);
+    FComPort = Port;
+    if (Port)
+        Port->AttachLink(&FComLink);
+}
+
+bool TCustomComTerminal::Connected() const
+{
+    return FComPort && FComPort->Connected();
+}
+
+void TCustomComTerminal::SetConnected(bool Value)
+{
+    if (FComPort)
+        FComPort->SetConnected(Value);
+}
+
+void TCustomComTerminal::WriteStr(const QByteArray& Str)
+{
+    if (FComPort)
+        FComPort->WriteStr(Str);
+}
+
+void TCustomComTerminal::keyPressEvent(QKeyEvent* Event)
+{
+    int key = Event->key();
+    KeyDown(key, Event->modifiers());
+    // The characters a key gives are sent as 8-bit bytes after the key itself.
+    for (const char c : Event->text().toLatin1()) {
+        char ch = c;
+        KeyPress(ch);
+    }
+    Event->accept();
+}
+
+void TCustomComTerminal::changeEvent(QEvent* Event)
+{
+    if (Event->type() == QEvent::PaletteChange && FFont->Color() != FontColor())
+        SetFontColor(FFont->Color());
+    QWidget::changeEvent(Event);
+}

@@ -1,0 +1,90 @@
+// The escape-code parsers: bytes in, one at a time, plain characters and recognised VT52 or
+// VT100/ANSI sequences out; and a code turned back into the bytes to send for it.
+#pragma once
+
+#include "TermTypes.h"
+
+#include <QByteArray>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The parameters of a sequence, each as its text, parameter 1 first. Cleared items keep
+// their storage, so a stream of sequences allocates nothing once warmed up.
+class TEscapeParams {
+public:
+    int Count() const { return FCount; }
+    const std::string& operator[](int Index) const { return FItems[static_cast<size_t>(Index)]; }
+    void Add(std::string_view Text);
+    void Clear() { FCount = 0; }
+    // Takes Other's items in place of its own.
+    void Swap(TEscapeParams& Other);
+
+private:
+    std::vector<std::string> FItems;
+    int FCount = 0;
+};
+
+class TEscapeCodes {
+public:
+    // Longest sequence (the bytes after ESC) kept in Data. A longer sequence is still read
+    // to its end, but only this much of it is kept and it finishes as ecUnknown, so garbage
+    // that never ends a sequence cannot grow memory.
+    static constexpr int MaxSequenceLength = 256;
+
+    virtual ~TEscapeCodes() = default;
+
+    // Feeds one byte; see TEscapeResult.
+    virtual TEscapeResult ProcessChar(char Ch) = 0;
+    // The bytes to send for Code; empty when this emulation has none.
+    virtual QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const = 0;
+
+    // Parameter Num (1-based) as a number: 1 when Params is null, shorter than Num, or the
+    // entry is not an integer (decimal with an optional sign, or hexadecimal written with
+    // "$" or "0x"); a given 0 stays 0 and negative values pass.
+    static int GetParam(int Num, const TEscapeParams* Params);
+
+    char Character = 0;                             // the last plain character
+    TEscapeCode Code = TEscapeCode::ecUnknown;      // the last finished sequence
+    QByteArray Data;                                // the current or last sequence, without its ESC
+    TEscapeParams Params;                           // the user clears it after acting on a code
+
+protected:
+    // Starts a sequence on ESC (erNothing) or reports a plain byte (erChar). False when the
+    // byte belongs to the sequence instead.
+    bool TakeOutsideSequence(char Ch, TEscapeResult& Result);
+    // Appends Ch to Data up to the length bound; false when the bound was passed.
+    bool Collect(char Ch);
+    // A finished classification ends the sequence and gives erCode.
+    TEscapeResult Finish(TEscapeCode Result);
+
+    bool FInSequence = false;
+    bool FOverlong = false;
+
+public:
+    bool InSequence() const { return FInSequence; }
+};
+
+class TEscapeCodesVT52 : public TEscapeCodes {
+public:
+    TEscapeResult ProcessChar(char Ch) override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+
+private:
+    TEscapeCode Classify();
+};
+
+class TEscapeCodesVT100 : public TEscapeCodes {
+public:
+    TEscapeResult ProcessChar(char Ch) override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+
+    bool InCSI() const { return FInCSI; }
+
+private:
+    TEscapeCode ClassifySimple() const;
+    TEscapeCode ClassifyCSI();
+
+    bool FInCSI = false;
+    TEscapeParams FNewParams;
+};

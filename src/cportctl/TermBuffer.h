@@ -1,0 +1,132 @@
+// The terminal's screen: a grid of character cells with tab stops, and the record of which
+// cells changed since the display last looked, so that it repaints only those.
+#pragma once
+
+#include "TermTypes.h"
+
+#include <QRect>
+#include <cstdint>
+#include <vector>
+
+// One screen cell; an all-zero cell is empty and never drawn.
+struct TTermChar {
+    uint8_t Ch = 0;
+    TColor FrontColor = 0;
+    TColor BackColor = 0;
+    bool Underline = false;
+
+    bool operator==(const TTermChar&) const = default;
+};
+
+// The attributes the next printed character gets.
+struct TTermAttributes {
+    TColor FrontColor = 0;
+    TColor BackColor = 0;
+    bool Invert = false;
+    bool Bold = false;
+    bool Underline = false;
+
+    bool operator==(const TTermAttributes&) const = default;
+};
+
+// What changed since the display last took the record. The display first moves its pixels
+// by ScrolledRows cell rows (up when positive, down when negative), then repaints Cells
+// (1-based buffer cell rectangles, already in their places after that move).
+struct TTermDamage {
+    int ScrolledRows = 0;
+    std::vector<QRect> Cells;
+
+    bool Empty() const { return ScrolledRows == 0 && Cells.empty(); }
+};
+
+// All coordinates are 1-based: column X, row Y. Rows are kept in a ring, so a scroll moves
+// no cells: it turns the ring by one row and clears the row that comes in.
+class TComTermBuffer {
+public:
+    static constexpr int MaxColumns = 256;
+    static constexpr int MaxRows = 100;
+
+    // Releases the old cells and allocates Columns x Rows empty ones, with a tab stop at
+    // columns 1, 9, 17, ...; everything is damaged.
+    void Init(int Columns, int Rows);
+
+    int Columns() const { return FColumns; }
+    int Rows() const { return FRows; }
+    bool Contains(int Column, int Row) const
+    {
+        return Column >= 1 && Column <= FColumns && Row >= 1 && Row <= FRows;
+    }
+
+    // Cells outside the grid read as empty and are not written.
+    TTermChar GetChar(int Column, int Row) const;
+    void SetChar(int Column, int Row, const TTermChar& Cell)
+    {
+        if (!Contains(Column, Row))
+            return;
+        RowCells(Row)[Column - 1] = Cell;
+        Damage(Column, Column, Row);
+    }
+    // The cells of one row, Columns() of them, column 1 first.
+    const TTermChar* Row(int Row) const { return RowCells(Row); }
+
+    // Rows 2..Rows move up one, the last row is cleared.
+    void ScrollUp();
+    // Rows 1..Rows-1 move down one, the first row is cleared.
+    void ScrollDown();
+    // Clears from (Column, Row) to the end of that row.
+    void EraseLineFrom(int Column, int Row);
+    // Clears from (Column, Row) to the end of the buffer.
+    void EraseScreenFrom(int Column, int Row);
+    // Stores Cell in every cell.
+    void Fill(const TTermChar& Cell);
+
+    bool GetTab(int Column) const;
+    void SetTab(int Column, bool Value);
+    void ClearAllTabs();
+    // The first tab stop at or after Column; 0 when there is none.
+    int NextTab(int Column) const;
+
+    // ---- damage
+    bool Damaged() const { return FAllDamaged || FScrolled != 0 || FAnyRowDamaged; }
+    // Hands over what changed and starts a new record.
+    TTermDamage TakeDamage();
+    // Marks every cell as changed (a size or colour change, a repaint request).
+    void DamageAll();
+
+private:
+    TTermChar* RowCells(int Row)
+    {
+        int r = FOrigin + Row - 1;
+        if (r >= FRows)
+            r -= FRows;
+        return &FCells[static_cast<size_t>(r) * static_cast<size_t>(FColumns)];
+    }
+    const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
+    void ClearRow(int Row, int FromColumn);
+    void Damage(int FromColumn, int ToColumn, int Row)
+    {
+        RowSpan& s = FDamage[static_cast<size_t>(Row - 1)];
+        if (s.From == 0 || FromColumn < s.From)
+            s.From = static_cast<int16_t>(FromColumn);
+        if (ToColumn > s.To)
+            s.To = static_cast<int16_t>(ToColumn);
+        FAnyRowDamaged = true;
+    }
+    // Moves the damage record with the rows a scroll moved.
+    void ScrollDamage(int Rows);
+
+    struct RowSpan {
+        int16_t From = 0;   // 0: row unchanged
+        int16_t To = 0;
+    };
+
+    int FColumns = 0;
+    int FRows = 0;
+    int FOrigin = 0;                // ring index of row 1
+    std::vector<TTermChar> FCells;
+    std::vector<bool> FTabs;
+    std::vector<RowSpan> FDamage;   // per screen row
+    bool FAnyRowDamaged = false;
+    bool FAllDamaged = false;
+    int FScrolled = 0;
+};
