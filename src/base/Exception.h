@@ -34,3 +34,9 @@ class EIniFileException : public Exception {
 public:
     using Exception::Exception;
 };
+
+// A registry store that cannot set or get a value.
+class ERegistryException : public Exception {
+public:
+    using Exception::Exception;
+};

@@ -73,6 +73,8 @@ TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
 
 TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
 {
+    if (FBatch)
+        return *FBatch;
     QFile f(FFileName);
     if (!f.open(QIODevice::ReadOnly)) {
         // Rewriting a file that exists but cannot be read would lose its other values.
@@ -101,6 +103,10 @@ TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
 
 void TIniFile::SaveLines(const Lines& lines)
 {
+    if (FBatch) {
+        FBatch = lines;
+        return;
+    }
     QSaveFile f(FFileName);
     bool ok = f.open(QIODevice::WriteOnly);
     if (ok) {
@@ -234,4 +240,31 @@ void TIniFile::DeleteKey(const QString& section, const QString& ident)
             return;
         }
     }
+}
+
+void TIniFile::BeginBatch()
+{
+    if (FBatchDepth++ == 0) {
+        try {
+            FBatch = LoadLines(true);
+        } catch (...) {
+            FBatchDepth = 0;
+            throw;
+        }
+    }
+}
+
+void TIniFile::EndBatch()
+{
+    if (FBatchDepth <= 0 || --FBatchDepth > 0)
+        return;
+    const Lines lines = std::move(*FBatch);
+    FBatch.reset();
+    SaveLines(lines);
+}
+
+void TIniFile::CancelBatch()
+{
+    FBatchDepth = 0;
+    FBatch.reset();
 }

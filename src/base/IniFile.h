@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class TIniFile {
 public:
     // Values read back are cut to this many characters.
@@ -38,6 +40,14 @@ public:
     // Every write is already on disk; kept for callers that flush before they finish.
     void UpdateFile() {}
 
+    // Writes between BeginBatch and the matching EndBatch reach the file together, in the
+    // one replacement EndBatch makes, so that the file never holds only some of them; reads
+    // in between see them. CancelBatch drops them. A failed EndBatch raises like a write
+    // and leaves the file as it was.
+    void BeginBatch();
+    void EndBatch();
+    void CancelBatch();
+
 private:
     // The file's lines, decoded, with the original bytes of those that are not UTF-8, so
     // that rewriting the file keeps them exactly as they were.
@@ -49,4 +59,6 @@ private:
     void SaveLines(const Lines& lines);
 
     QString FFileName;
+    int FBatchDepth = 0;
+    std::optional<Lines> FBatch;
 };

@@ -26,6 +26,9 @@ constexpr Entry kTable[] = {
     {res::SAssignError, "Cannot assign a %s to a %s"},
     {res::SListIndexError, "List index out of bounds (%d)"},
     {res::SOpenDialogTitle, "Open"},
+    {res::SRegSetDataFailed, "Failed to set data for '%s'"},
+    {res::SRegGetDataFailed, "Failed to get data for '%s'"},
+    {res::SInvalidRegType, "Invalid data type for '%s'"},
 };
 
 std::atomic<ResStringLoader> gLoader{nullptr};

@@ -22,6 +22,9 @@ enum ResId : int {
     SAssignError,
     SListIndexError,
     SOpenDialogTitle,
+    SRegSetDataFailed,
+    SRegGetDataFailed,
+    SInvalidRegType,
 };
 }
 

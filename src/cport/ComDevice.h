@@ -123,6 +123,26 @@ public:
     COMMTIMEOUTS Timeouts;      // the time-outs in force at the start
 };
 
+// A manual-reset event through which one thread ends another's wait for device events:
+// once set, every wait on it ends at once.
+class TStopEvent {
+public:
+    TStopEvent();
+    ~TStopEvent();
+    TStopEvent(const TStopEvent&) = delete;
+    TStopEvent& operator=(const TStopEvent&) = delete;
+
+    // False when the system could not make one; a wait on it then ends at once.
+    bool Valid() const { return FHandle >= 0; }
+    void Set();
+    bool IsSet() const;
+    // What a device waits on besides itself.
+    int Handle() const { return FHandle; }
+
+private:
+    int FHandle = -1;
+};
+
 // Every operation returns 0 or the system's error code (errno).
 class TComDevice {
 public:
@@ -151,6 +171,13 @@ public:
     // Waits until the request completes and gives the bytes it transferred; a request
     // that was never started completes at once with 0 bytes.
     virtual int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) = 0;
+
+    // The events (EV_ bits) the next waits report; 0 ends a wait in progress with none.
+    virtual int SetCommMask(uint32_t Mask) = 0;
+    // Waits until an event of the mask occurs and gives the events that did. A set Stop
+    // ends the wait with ECANCELED; a device that went away fails it. Runs on its own
+    // thread beside the port's reads and writes.
+    virtual int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) = 0;
 };
 
 // Devices the ports create; the system's serial devices unless a test installs its own.

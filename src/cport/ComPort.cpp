@@ -1,7 +1,8 @@
 // The port component's construction, settings and their setter rules, and its links.
 #include "ComPort.h"
 
-#include <algorithm>
+#include "base/SyncQueue.h"
+
 #include <atomic>
 
 namespace {
@@ -14,6 +15,7 @@ std::atomic<TCustomComPort::LoadErrorHandler> gLoadErrorHandler{nullptr};
 TCustomComPort::TCustomComPort(QObject* Owner)
     : QObject(Owner),
       FDevice(CreateComDevice()),
+      FSyncQueue(new TSyncQueue(this)),
       FParity(std::make_unique<TComParity>(this)),
       FFlowControl(std::make_unique<TComFlowControl>(this)),
       FTimeouts(std::make_unique<TComTimeouts>(this)),
@@ -29,6 +31,7 @@ TCustomComPort::~TCustomComPort()
     } catch (...) {
         CloseDevice();
     }
+    ReapRetiredThreads(true);
     FBuffer.reset();
     FFlowControl.reset();
     FTimeouts.reset();
@@ -44,14 +47,24 @@ void TCustomComPort::Loaded()
     try {
         Open();
     } catch (const Exception& e) {
-        if (LoadErrorHandler handler = gLoadErrorHandler.load())
-            handler(e);
+        ReportError(e);
     }
 }
 
 TCustomComPort::LoadErrorHandler TCustomComPort::SetLoadErrorHandler(LoadErrorHandler Handler)
 {
     return gLoadErrorHandler.exchange(Handler);
+}
+
+void TCustomComPort::ReportError(const std::exception& E)
+{
+    LoadErrorHandler handler = gLoadErrorHandler.load();
+    if (!handler)
+        return;
+    if (const auto* e = dynamic_cast<const Exception*>(&E))
+        handler(*e);
+    else
+        handler(Exception(QString::fromLocal8Bit(E.what())));
 }
 
 void TCustomComPort::SetConnected(bool Value)
@@ -181,37 +194,36 @@ TCustomComPort::SetupDialogProc TCustomComPort::SetSetupDialogProc(SetupDialogPr
 
 void TCustomComPort::AttachLink(TComLink* Link)
 {
-    if (!Link || std::find(FLinkList.begin(), FLinkList.end(), Link) != FLinkList.end())
+    if (!FLinkList.Attach(Link))
         throw EComPort(FPort, ComErr::RegFailed);
-    FLinkList.push_back(Link);
-    RecomputeLinkWantsRxData();
 }
 
 void TCustomComPort::DetachLink(TComLink* Link)
 {
-    const auto it = std::find(FLinkList.begin(), FLinkList.end(), Link);
-    if (!Link || it == FLinkList.end())
+    if (!FLinkList.Detach(Link))
         throw EComPort(FPort, ComErr::RegFailed);
-    FLinkList.erase(it);
-    RecomputeLinkWantsRxData();
-}
-
-void TCustomComPort::RecomputeLinkWantsRxData()
-{
-    FLinkWantsRxData = std::any_of(FLinkList.begin(), FLinkList.end(),
-                                   [](const TComLink* l) { return bool(l->OnRxData); });
 }
 
 void TCustomComPort::NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff)
 {
-    for (TComLink* link : FLinkList)
-        if (link->*Slot)
-            (link->*Slot)(this, OnOff);
+    FLinkList.ForEach([&](TComLink& link) {
+        if (link.*Slot)
+            (link.*Slot)(this, OnOff);
+    });
+}
+
+void TCustomComPort::NotifyLinksEvent(TNotifyEvent TComLink::*Slot)
+{
+    FLinkList.ForEach([&](TComLink& link) {
+        if (link.*Slot)
+            (link.*Slot)(this);
+    });
 }
 
 void TCustomComPort::NotifyLinksTxData(const char* Buffer, int Count)
 {
-    for (TComLink* link : FLinkList)
-        if (link->OnTxData)
-            link->OnTxData(this, Buffer, Count);
+    FLinkList.ForEach([&](TComLink& link) {
+        if (link.OnTxData)
+            link.OnTxData(this, Buffer, Count);
+    });
 }

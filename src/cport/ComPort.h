@@ -1,5 +1,6 @@
 // The serial port component: its settings, opening, configuring and closing its device,
-// reads and writes with the device time-outs, and the links through which controls hear it.
+// reads and writes with the device time-outs, the event thread's delivery to its handlers
+// and to the links through which controls hear it, and the storage of its settings.
 #pragma once
 
 #include "CPortTypes.h"
@@ -8,14 +9,20 @@
 #include "ComError.h"
 #include "ComPortList.h"
 #include "ComSettings.h"
+#include "ComThread.h"
+#include "LinkList.h"
 
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <memory>
 #include <vector>
 
 class TCustomComPort;
+class TIniFile;
+class TRegistry;
+class TSyncQueue;
 
 // Through a link a control hears one port without taking the port's own handlers. The port
 // calls the assigned slots; it never owns, frees or changes a link.
@@ -66,8 +73,17 @@ public:
     // handed to the installed load-error handler (the application shows it) and the port
     // stays closed.
     virtual void Loaded();
+    // The application's error report: it shows the errors of Loaded and those of event
+    // processing under smWindowSync, which reach no caller.
     using LoadErrorHandler = void (*)(const Exception&);
     static LoadErrorHandler SetLoadErrorHandler(LoadErrorHandler Handler);
+
+    // ---- settings storage, for the groups in StoredGroups. The INI pair uses the section
+    // named after the port's objectName; the registry pair the key the store has open.
+    virtual void StoreToRegistry(TRegistry& Reg);
+    virtual void StoreToIniFile(TIniFile& Ini);
+    virtual void LoadFromRegistry(TRegistry& Reg);
+    virtual void LoadFromIniFile(TIniFile& Ini);
 
     // ---- settings
     bool Connected() const { return FConnected; }
@@ -127,7 +143,8 @@ public:
     TComErrorEvent OnError;
     TNotifyEvent OnRx80Full;
 
-    // ---- lifecycle
+    // ---- lifecycle. Close may be called from a handler, on another thread, or while the
+    // event thread delivers; it never waits for a delivery that waits for it.
     void Open();
     void Close();
     // Settings changed between these reach an open device together at the last EndUpdate.
@@ -135,6 +152,8 @@ public:
     void EndUpdate();
     int UpdateDepth() const { return FUpdateDepth; }
     bool ThreadRunning() const { return FThreadRunning; }
+    // The event thread of the open port; nil without one.
+    TComThread* EventWatcher() const { return FCurrentWatcher; }
     virtual void ApplyAllSettings();
     virtual void ApplyLineSettings();
     virtual void ApplyTimeoutSettings();
@@ -161,14 +180,25 @@ public:
     int InputQueueCount();
     TComErrors TakeLineErrors();
 
-    // ---- links
+    // ---- links: attached and detached on any thread, also while events are delivered.
     void AttachLink(TComLink* Link);
     void DetachLink(TComLink* Link);
 
+    // ---- event processing: each tells the links and calls the port's handler.
+    void ProcessRxChar();
+    void ProcessRxFlag();
+    void ProcessTxEmpty();
+    void ProcessBreak();
+    void ProcessRing();
     // Reads the signal and tells the links and the handler of its state.
     void ProcessCTSChange();
     void ProcessDSRChange();
     void ProcessRLSDChange();
+    void ProcessError();
+    void ProcessRx80Full();
+    // Window delivery of one event, by its mask bit: processed only on a connected port,
+    // an error goes to the application's error report.
+    void PortWindowProc(uint32_t EventCode);
 
     // The device this port drives. Another one can be installed only while the device is
     // closed; false when it was refused.
@@ -196,9 +226,22 @@ protected:
     virtual void FireRx80Full();
 
     void NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff);
+    void NotifyLinksEvent(TNotifyEvent TComLink::*Slot);
     void NotifyLinksTxData(const char* Buffer, int Count);
 
 private:
+    friend class TComThread;
+
+    // Hands an error that reaches no caller to the application's error report.
+    static void ReportError(const std::exception& E);
+    // Processes one event by its mask bit; other bits do nothing.
+    void ProcessEvent(uint32_t EventCode);
+    // The port is open and Thread is its event thread (not one left from before a close).
+    bool IsServedBy(const TComThread* Thread) const;
+    void StartEventThread();
+    void StopEventThread();
+    // Waits for the threads of earlier opens that were left to end on their own.
+    void ReapRetiredThreads(bool Wait);
     // The apply operations act only on a connected port outside an update bracket, and
     // never while the component is designed or loaded.
     bool CanApply() const;
@@ -207,16 +250,21 @@ private:
                       void (TCustomComPort::*Fire)(bool));
     DCB BuildDCB() const;
     COMMTIMEOUTS BuildTimeouts() const;
-    void RecomputeLinkWantsRxData();
 
     std::unique_ptr<TComDevice> FDevice;
     bool FDesigning = false;
     bool FLoading = false;
-    bool FConnected = false;
+    // Read by the event thread too.
+    std::atomic<bool> FConnected{false};
     int FUpdateDepth = 0;
     bool FThreadRunning = false;
-    std::vector<TComLink*> FLinkList;
-    bool FLinkWantsRxData = false;
+    TLinkList FLinkList;
+    TSyncQueue* FSyncQueue;
+    std::unique_ptr<TComThread> FEventWatcher;
+    std::atomic<TComThread*> FCurrentWatcher{nullptr};
+    std::vector<std::unique_ptr<TComThread>> FRetiredWatchers;
+    // Synchronised deliveries running on the owning thread now.
+    std::atomic<int> FSyncDeliveries{0};
 
     TBaudRate FBaudRate = TBaudRate::br9600;
     int FCustomBaudRate = 9600;

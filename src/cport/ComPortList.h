@@ -1,5 +1,5 @@
-// The list of installed serial ports: the tty devices the kernel lists with a hardware
-// device behind them, from a replaceable source so that tests can name their own ports.
+// The list of installed serial ports, from the system or from a replaceable source so that
+// tests can name their own ports.
 #pragma once
 
 #include "base/Strings.h"
@@ -12,11 +12,8 @@
 // cannot be read raises EComPortExt ("EnumComPorts", code 23); Ports is then unchanged.
 void EnumComPorts(TStrings& Ports);
 
-// Lists "<DevRoot>/<name>" for every entry of SysfsRoot (the kernel's tty class) that has a
-// "device" link, leaving out the legacy UART entries whose port type says no UART is
-// present. Unsorted. Raises EComPortExt code 23 when SysfsRoot cannot be read.
-QStringList ListSysfsComPorts(const QString& SysfsRoot = QStringLiteral("/sys/class/tty"),
-                              const QString& DevRoot = QStringLiteral("/dev"));
+// The installed ports the system lists, unsorted (the POSIX side gives them).
+QStringList SystemComPorts();
 
 // Where EnumComPorts takes its names from; a source may raise EComPortExt code 23.
 using ComPortSource = std::function<QStringList()>;

@@ -37,10 +37,11 @@ void TCustomComPort::Open()
         FConnected = false;
         throw;
     }
-    // Opening never starts event delivery, whatever Events holds: no thread watches the
-    // device, so links and handlers hear of opening, closing and the signal states only,
-    // and received bytes are taken by the port's own reads.
+    // Without events no thread watches the device: links and handlers hear of opening,
+    // closing and the signal states only, and received bytes are taken by the port's reads.
     FThreadRunning = false;
+    if (!FEvents.Empty())
+        StartEventThread();
 
     NotifyLinksState(&TComLink::OnConnectionChange, true);
     FireAfterOpen();
@@ -61,6 +62,10 @@ void TCustomComPort::Close()
     FireRLSDChange(false);
     FireBeforeClose();
     CancelRequests();
+    if (FThreadRunning) {
+        StopEventThread();
+        FThreadRunning = false;
+    }
     CloseDevice();
     FConnected = false;
     NotifyLinksState(&TComLink::OnConnectionChange, false);

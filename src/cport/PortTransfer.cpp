@@ -88,7 +88,7 @@ int TCustomComPort::WaitForRequest(TComRequest* Request)
     if (Request->Operation == TRequestOperation::roRead) {
         // Only links care whether the queue ran dry: without any, or without a device to
         // ask, the query is skipped (a read on a closed port just reports nothing read).
-        if (!FLinkList.empty() && FDevice->IsOpen() && InputQueueCount() == 0)
+        if (!FLinkList.Empty() && FDevice->IsOpen() && InputQueueCount() == 0)
             NotifyLinksState(&TComLink::OnRxBusy, false);
     } else if (Request->DataCopy) {
         NotifyLinksTxData(Request->DataCopy.get(), Request->CopySize);

@@ -328,6 +328,8 @@ int TPosixComDevice::Open(const QString& Port)
     ReadErrorCounts(fd, FLastCounts);
     FCharacterNs = 0;
     FLineFreeNs = 0;
+    FEventMask = 0;
+    FTxSent = false;
     return 0;
 }
 
@@ -344,6 +346,7 @@ void TPosixComDevice::Close()
         ++FReadGeneration;
         ++FWriteGeneration;
         WakeWaiting(true, true);
+        FEventWake.Signal();
         fd = FFd;
         isPty = FIsPty;
         timeouts = FTimeouts;
@@ -469,6 +472,9 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
         return 0;
     if (out)
         FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
+    int discarded = 0;
+    if (in && Ioctl(FFd, FIONREAD, &discarded) == 0 && discarded > 0)
+        NoteTaken(static_cast<uint64_t>(discarded));
     return ::tcflush(FFd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
 }
 
@@ -669,6 +675,7 @@ int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Tr
             const ssize_t n = ::read(Fd, into, want);
             const int err = n < 0 ? errno : 0;
             if (n > 0) {
+                NoteTaken(static_cast<uint64_t>(n));
                 int kept = static_cast<int>(n);
                 if (DiscardNull)
                     kept = static_cast<int>(std::remove_copy(chunk, chunk + n, Ovl.Buffer + got, '\0')
@@ -716,6 +723,7 @@ int TPosixComDevice::RunWrite(TOverlapped& Ovl, int Fd, int& Transferred)
         const ssize_t n = ::write(Fd, Ovl.Buffer + done, static_cast<size_t>(Ovl.Count - done));
         const int err = n < 0 ? errno : 0;
         if (n > 0) {
+            NoteSent();
             done += static_cast<int>(n);
             continue;
         }

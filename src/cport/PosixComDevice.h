@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ComDevice.h"
+#include "PosixComEvents.h"
 #include "TransferTimer.h"
 
 #include <atomic>
@@ -41,7 +42,24 @@ public:
     int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
 
+    int SetCommMask(uint32_t Mask) override;
+    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+
 private:
+    // ---- the event wait (PosixComEvents.cpp)
+    int LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, TLineLook& Look);
+    // Reads and purges tell the wait what they took, writes what they sent.
+    void NoteTaken(uint64_t Count);
+    void NoteSent();
+    std::atomic<uint32_t> FEventMask{0};
+    TWakeFd FEventWake;                     // a new mask, a write or closing wakes the wait
+    std::atomic<uint64_t> FRxTaken{0};
+    std::atomic<bool> FTxSent{false};       // bytes went out since the last empty queue
+    std::atomic<bool> FWakeOnTake{false};   // the wait watches queued bytes at the interval
+    bool FHasModemLines = false;
+    bool FHasCounters = false;
+    TLineLook FLastLook;                    // the wait's last look, kept between waits
+
     struct ErrorCounts {
         int frame = 0, parity = 0, overrun = 0, bufOverrun = 0, brk = 0;
     };

@@ -20,6 +20,8 @@ protected:
         dev = device.get();
         port.SetDevice(std::move(device));
         port.SetPort(QStringLiteral("COM6"));
+        // Event delivery is tested on its own; elsewhere it would only add to the log.
+        port.SetEvents({});
     }
 
     // Handlers and link slots that note themselves in the device's log.

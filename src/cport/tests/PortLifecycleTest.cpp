@@ -76,11 +76,24 @@ TEST_F(PortFixture, OpenTwiceAndCloseTwiceActOnce)
     EXPECT_EQ(dev->Calls().filter(QStringLiteral("Close")).size(), 1);
 }
 
-TEST_F(PortFixture, OpenStartsNoEventDeliveryWhateverTheEvents)
+TEST_F(PortFixture, OpenStartsTheEventThreadOnlyWithEvents)
 {
     port.Open();
-    EXPECT_TRUE(port.Connected());
     EXPECT_FALSE(port.ThreadRunning());
+    EXPECT_TRUE(dev->Calls().filter(QStringLiteral("SetCommMask")).isEmpty());
+    port.Close();
+
+    port.SetEvents({TComEvent::evRxChar, TComEvent::evCTS});
+    dev->ClearCalls();
+    port.Open();
+    EXPECT_TRUE(port.ThreadRunning());
+    EXPECT_TRUE(dev->Calls().contains(QStringLiteral("SetCommMask 9")));
+    dev->ClearCalls();
+    port.Close();
+    EXPECT_FALSE(port.ThreadRunning());
+    // The thread's last steps come before the device closes.
+    EXPECT_EQ(dev->Calls().filter(QRegularExpression("^(SetCommMask|PurgeComm|Close)")),
+              Strings({"PurgeComm 3", "SetCommMask 0", "PurgeComm 12", "Close"}));
 }
 
 TEST_F(PortFixture, FailedOpenWritesDebugTextAndRaisesCode1)

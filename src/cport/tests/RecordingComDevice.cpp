@@ -2,6 +2,7 @@
 #include "RecordingComDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -212,4 +213,48 @@ int RecordingComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
         FInput.remove(0, Transferred);
     }
     return 0;
+}
+
+void RecordingComDevice::RaiseEvents(uint32_t Events)
+{
+    {
+        std::lock_guard lock(FMutex);
+        FEvents.push_back(Events);
+    }
+    FEventsRaised.notify_all();
+}
+
+void RecordingComDevice::FailWait(int SystemCode)
+{
+    {
+        std::lock_guard lock(FMutex);
+        FWaitError = SystemCode;
+    }
+    FEventsRaised.notify_all();
+}
+
+int RecordingComDevice::SetCommMask(uint32_t Mask)
+{
+    std::lock_guard lock(FMutex);
+    return Record(QStringLiteral("SetCommMask"), QString::number(Mask, 16));
+}
+
+int RecordingComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
+{
+    using namespace std::chrono_literals;
+    Events = 0;
+    std::unique_lock lock(FMutex);
+    // The stop event has no way to wake a condition: it is looked at every few milliseconds.
+    for (;;) {
+        if (Stop.IsSet())
+            return ECANCELED;
+        if (FWaitError)
+            return FWaitError;
+        if (!FEvents.empty()) {
+            Events = FEvents.front();
+            FEvents.pop_front();
+            return 0;
+        }
+        FEventsRaised.wait_for(lock, 5ms);
+    }
 }

@@ -7,13 +7,15 @@
 #include <QByteArray>
 #include <QHash>
 #include <QStringList>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 
 class RecordingComDevice : public TComDevice {
 public:
     // Names of the calls in the log and for Fail(): "Open", "Close", "SetCommState",
     // "SetCommTimeouts", "SetupComm", "PurgeComm", "ClearCommError", "GetCommModemStatus",
-    // "ReadFile", "WriteFile", "GetOverlappedResult".
+    // "ReadFile", "WriteFile", "GetOverlappedResult", "SetCommMask" (waits are not logged).
     QStringList Calls() const;
     void ClearCalls();
     // Adds a line of the test's own to the log, to check the order of calls and callbacks.
@@ -29,6 +31,10 @@ public:
     void SetModemStatus(uint32_t Status);
     // Error flags the next ClearCommError reports once.
     void SetLineErrors(uint32_t Errors);
+    // Events (EV_ bits) the next wait reports, after Receive or the other settings.
+    void RaiseEvents(uint32_t Events);
+    // The wait ends as if the device had gone away.
+    void FailWait(int SystemCode);
 
     QString DeviceName(const QString& Port) const override { return QStringLiteral("dev:") + Port; }
     int Open(const QString& Port) override;
@@ -43,12 +49,17 @@ public:
     int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+    int SetCommMask(uint32_t Mask) override;
+    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
 
 private:
     // Logs the call and gives the failure a test set for it (0 for none).
     int Record(const QString& Call, const QString& Values = QString());
 
     mutable std::mutex FMutex;
+    std::condition_variable FEventsRaised;
+    std::deque<uint32_t> FEvents;
+    int FWaitError = 0;
     QStringList FCalls;
     QHash<QString, int> FFailures;
     bool FOpen = false;

@@ -1,9 +1,13 @@
-// The request record's wake descriptor and the factory of the devices ports create.
+// What the portable engine takes from the POSIX side: the descriptors behind its request
+// records and stop events, and the factory of the devices ports create.
 #include "ComDevice.h"
 
 #include "PosixComDevice.h"
 
+#include <cerrno>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +23,28 @@ TOverlapped::~TOverlapped()
 {
     if (hEvent >= 0)
         ::close(hEvent);
+}
+
+// An eventfd that is never drained: once set, it stays readable.
+TStopEvent::TStopEvent() : FHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TStopEvent::~TStopEvent()
+{
+    if (FHandle >= 0)
+        ::close(FHandle);
+}
+
+void TStopEvent::Set()
+{
+    const uint64_t one = 1;
+    while (FHandle >= 0 && ::write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+bool TStopEvent::IsSet() const
+{
+    pollfd p{FHandle, POLLIN, 0};
+    return FHandle < 0 || ::poll(&p, 1, 0) > 0;
 }
 
 std::unique_ptr<TComDevice> CreateComDevice()

@@ -1,0 +1,52 @@
+// The event thread of an open port: it waits for the device's events and hands each batch
+// to the port the way the port's SyncMethod says.
+#pragma once
+
+#include "CPortTypes.h"
+#include "ComDevice.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <exception>
+
+class TCustomComPort;
+
+class TComThread : public QThread {
+public:
+    // Sets the device's event mask from the port's Events and starts the thread at the
+    // port's ThreadPriority. Events and SyncMethod are read here only.
+    explicit TComThread(TCustomComPort* Port);
+    // Stops the thread and waits for it to end.
+    ~TComThread() override;
+
+    TCustomComPort* ServedPort() const { return FServedPort; }
+    // Ends the thread at its next wait.
+    void SignalStop();
+    // The thread's last act is done.
+    bool Ended() const { return FEnded; }
+    // The exception that ended the thread early; empty when it ended on request or on a
+    // failed wait.
+    std::exception_ptr FatalException() const;
+
+protected:
+    void run() override;
+
+private:
+    friend class TCustomComPort;
+
+    void DeliverEvents();
+    void DispatchEvents();
+    void SendEventsToWindow();
+
+    TCustomComPort* FServedPort;
+    const TSyncMethod FSyncMethod;
+    TStopEvent FStopEvent;
+    TComEvents FReportedEvents;
+    std::exception_ptr FFatalException;
+    std::atomic<bool> FEnded{false};
+    // Set when the port closed the device without waiting for this thread (it was closed
+    // from a handler the thread is delivering to): the thread must then leave the device,
+    // perhaps already reopened, alone.
+    std::atomic<bool> FRetired{false};
+};

@@ -1,0 +1,40 @@
+// The event wait of the POSIX device: what one look at a line finds, and which events two
+// looks in a row amount to. A tty reports no events of its own, so the wait compares
+// looks taken on arrival of data or at a short interval.
+#pragma once
+
+#include <cstdint>
+
+// What one look at the line found.
+struct TLineLook {
+    uint64_t Arrived = 0;     // bytes ever received: those reads and purges took plus the queue
+    int InQueue = 0;
+    int OutQueue = 0;
+    int ModemLines = 0;       // TIOCM_ bits
+    // The driver's counters of line changes and errors (zero where it keeps none).
+    int Cts = 0, Dsr = 0, Dcd = 0, Rng = 0;
+    int Frame = 0, Parity = 0, Overrun = 0, BufOverrun = 0, Brk = 0;
+};
+
+// Input queued from this many bytes on counts as 80 % full: the line discipline holds 4 KiB.
+inline constexpr int kRx80FullBytes = 4096 * 8 / 10;
+
+// The events (EV_ bits) of Mask that happened between two looks; the empty output queue is
+// the wait's own business, as it depends on what was sent.
+uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask);
+
+// A wake-up descriptor that other threads signal and the waiting thread drains.
+class TWakeFd {
+public:
+    TWakeFd();
+    ~TWakeFd();
+    TWakeFd(const TWakeFd&) = delete;
+    TWakeFd& operator=(const TWakeFd&) = delete;
+
+    int Fd() const { return FFd; }
+    void Signal() const;
+    void Drain() const;
+
+private:
+    int FFd = -1;
+};
