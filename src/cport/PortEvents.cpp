@@ -19,7 +19,6 @@ void TCustomComPort::StopEventThread()
     TComThread* thread = FEventWatcher.get();
     if (!thread)
         return;
-    FCurrentWatcher = nullptr;
     thread->SignalStop();
     const bool onOwner = QThread::currentThread() == this->thread();
     // Waiting is impossible from the event thread itself (a handler under smNone), and
@@ -27,6 +26,7 @@ void TCustomComPort::StopEventThread()
     // on its own, and the port does its closing steps now, before the device goes.
     if (QThread::currentThread() == thread || (onOwner && FSyncDeliveries > 0)) {
         thread->FRetired = true;
+        FCurrentWatcher = nullptr;
         FDevice->SetCommMask(0);
         FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
         FRetiredWatchers.push_back(std::move(FEventWatcher));
@@ -34,9 +34,11 @@ void TCustomComPort::StopEventThread()
     }
     // The owning thread serves the deliveries the thread has started, so that they end
     // and the thread can see the stop; another thread leaves that to the owning thread.
+    // Those deliveries still reach the handlers: the port is still open.
     if (onOwner)
         FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
     thread->wait();
+    FCurrentWatcher = nullptr;
     FEventWatcher.reset();
 }
 

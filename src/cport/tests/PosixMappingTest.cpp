@@ -1,4 +1,6 @@
-// How the POSIX device reads port names and turns line state records into terminal flags.
+// How the POSIX device reads port names, turns line state records into terminal flags and
+// tells events from two looks at a line.
+#include "cport/ComConvert.h"
 #include "cport/PosixComDevice.h"
 
 #include <sys/ioctl.h>
@@ -98,4 +100,42 @@ TEST(PosixDevice, ModemLinesFollowTheLineState)
         EXPECT_EQ(set, c.set);
         EXPECT_EQ(clear, c.clear);
     }
+}
+
+// Which events two looks at a line amount to, and only those of the mask.
+TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
+{
+    using namespace EventMask;
+    const TLineLook idle{};
+    auto with = [](auto change) {
+        TLineLook look;
+        change(look);
+        return look;
+    };
+    struct Case {
+        const char* what;
+        TLineLook now;
+        uint32_t events;
+    };
+    const Case cases[] = {
+        {"nothing", idle, 0},
+        {"bytes arrived", with([](TLineLook& l) { l.Arrived = 3; l.InQueue = 3; }), EV_RXCHAR},
+        {"queue reached 80 %", with([](TLineLook& l) { l.Arrived = kRx80FullBytes; l.InQueue = kRx80FullBytes; }),
+         EV_RXCHAR | EV_RX80FULL},
+        {"CTS rose", with([](TLineLook& l) { l.ModemLines = TIOCM_CTS; }), EV_CTS},
+        {"DSR pulsed between looks", with([](TLineLook& l) { l.Dsr = 2; }), EV_DSR},
+        {"carrier rose", with([](TLineLook& l) { l.ModemLines = TIOCM_CAR; }), EV_RLSD},
+        {"ring rose", with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), EV_RING},
+        {"ring counted", with([](TLineLook& l) { l.Rng = 1; }), EV_RING},
+        {"framing error", with([](TLineLook& l) { l.Frame = 1; }), EV_ERR},
+        {"overrun", with([](TLineLook& l) { l.BufOverrun = 1; }), EV_ERR},
+        {"break", with([](TLineLook& l) { l.Brk = 1; }), EV_BREAK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(LineEvents(idle, c.now, 0xFFFF), c.events);
+        EXPECT_EQ(LineEvents(idle, c.now, EV_TXEMPTY), 0u);
+    }
+    // Ring falling is no ring.
+    EXPECT_EQ(LineEvents(with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), idle, 0xFFFF), 0u);
 }

@@ -1,0 +1,145 @@
+// Event delivery on real pseudo-terminals: bursts reaching two links and the handler once
+// each with the busy notifications around them, delivery on the owning thread, the empty
+// output queue after a write, disabled delivery, and a device that hangs up while its
+// bytes are delivered.
+#include "EventTestSupport.h"
+#include "PtyPair.h"
+#include "cport/ComPort.h"
+
+#include <QThread>
+
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PtyEvents : public ::testing::Test {
+protected:
+    PtyEvents()
+    {
+        EnsureApplication();
+        port.SetPort(pty.SlaveName());
+        port.SetBaudRate(TBaudRate::br115200);
+        port.SetEvents(AllComEvents);
+    }
+
+    // A link that keeps what it was told and notes whether it ran off the owning thread.
+    TComLink* RecordingLink(QByteArray& Data, QStringList& Busy)
+    {
+        auto* l = links.emplace_back(std::make_unique<TComLink>()).get();
+        l->OnRxData = [this, &Data](QObject*, const char* b, int n) {
+            Data.append(b, n);
+            offOwner = offOwner || QThread::currentThread() != qApp->thread();
+        };
+        l->OnRxBusy = [&Busy](QObject*, bool on) { Busy.append(on ? "on" : "off"); };
+        port.AttachLink(l);
+        return l;
+    }
+
+    PtyPair pty;
+    std::vector<std::unique_ptr<TComLink>> links;
+    std::atomic<bool> offOwner{false};
+    TComPort port;
+};
+
+TEST_F(PtyEvents, BurstsReachEveryLinkAndTheHandlerOnceOnTheOwningThread)
+{
+    ASSERT_TRUE(pty.Valid());
+    QByteArray first, second, handler;
+    QStringList firstBusy, secondBusy;
+    RecordingLink(first, firstBusy);
+    RecordingLink(second, secondBusy);
+    port.OnRxBuf = [&](QObject*, const char* b, int n) { handler.append(b, n); };
+    port.Open();
+
+    QByteArray sent;
+    for (int burst = 0; burst < 20; ++burst) {
+        const QByteArray bytes(1 + burst * 97 % 700, char('a' + burst));
+        pty.Send(bytes);
+        sent += bytes;
+        if (burst % 5 == 0)
+            QThread::msleep(2);
+    }
+    ASSERT_TRUE(ServeUntil([&] { return handler.size() >= sent.size(); }));
+    EXPECT_EQ(handler, sent);
+    EXPECT_EQ(first, sent);
+    EXPECT_EQ(second, sent);
+    EXPECT_FALSE(offOwner);
+    // Busy on every arrival, not busy only once a read has emptied the queue: more bytes
+    // may arrive during a read, and then the next arrival is busy again.
+    ASSERT_FALSE(firstBusy.isEmpty());
+    EXPECT_EQ(firstBusy, secondBusy);
+    EXPECT_EQ(firstBusy.front(), "on");
+    EXPECT_EQ(firstBusy.back(), "off");
+    EXPECT_FALSE(firstBusy.join(' ').contains("off off"));
+    port.Close();
+}
+
+TEST_F(PtyEvents, AWriteIsBusyUntilTheOutputQueueRunsEmpty)
+{
+    ASSERT_TRUE(pty.Valid());
+    QStringList seen;
+    TComLink link;
+    link.OnTxBusy = [&](QObject*, bool on) { seen.append(on ? "TxBusy on" : "TxBusy off"); };
+    link.OnTxQueueEmpty = [&](QObject*) { seen.append("TxQueueEmpty"); };
+    port.AttachLink(&link);
+    port.OnTxEmpty = [&](QObject*) { seen.append("TxEmpty"); };
+    port.Open();
+    port.WriteStr("ping");
+    ASSERT_TRUE(ServeUntil([&] { return seen.contains("TxEmpty"); }));
+    EXPECT_EQ(seen, QStringList({"TxBusy on", "TxBusy off", "TxQueueEmpty", "TxEmpty"}));
+    EXPECT_EQ(pty.Receive(4), "ping");
+    port.Close();
+    port.DetachLink(&link);
+}
+
+TEST_F(PtyEvents, DisabledDeliveryLeavesTheBytesForRead)
+{
+    ASSERT_TRUE(pty.Valid());
+    port.SetEvents({TComEvent::evRxChar});
+    port.SetSyncMethod(TSyncMethod::smDisableEvents);
+    bool called = false;
+    port.OnRxChar = [&](QObject*, int) { called = true; };
+    port.Open();
+    pty.Send("abc");
+    ASSERT_TRUE(ServeUntil([&] { return port.InputQueueCount() == 3; }));
+    QThread::msleep(20);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(called);
+    char buf[3];
+    EXPECT_EQ(port.Read(buf, 3), 3);
+    port.Close();
+}
+
+// The other end goes away while its bytes are being delivered: the handler's read fails with
+// the read error, which ends the thread; closing afterwards neither hangs nor fails.
+TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
+{
+    for (TSyncMethod method : {TSyncMethod::smNone, TSyncMethod::smThreadSync}) {
+        SCOPED_TRACE(static_cast<int>(method));
+        PtyPair unplugged;
+        ASSERT_TRUE(unplugged.Valid());
+        port.SetPort(unplugged.SlaveName());
+        port.SetSyncMethod(method);
+        port.OnRxChar = [&](QObject*, int count) {
+            unplugged.CloseMaster();
+            QByteArray buf(count, 0);
+            port.Read(buf.data(), count);
+        };
+        port.Open();
+        unplugged.Send("data");
+        TComThread* thread = port.EventWatcher();
+        ASSERT_TRUE(ServeUntil([&] { return thread->Ended(); }));
+        ASSERT_TRUE(thread->FatalException());
+        try {
+            std::rethrow_exception(thread->FatalException());
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), ComErr::ReadFailed);
+        }
+        port.Close();
+        EXPECT_FALSE(port.Connected());
+    }
+}
+
+} // namespace
