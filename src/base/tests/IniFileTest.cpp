@@ -161,3 +161,24 @@ TEST_F(IniFileTest, NamesAreComparedTrimmed)
     EXPECT_EQ(ini.ReadSections(), QStringList({"S"}));
     EXPECT_EQ(ini.ReadString(" s", "K ", ""), "w");
 }
+
+TEST_F(IniFileTest, ABatchReachesTheFileInOneWriteAtItsEnd)
+{
+    WriteAll(path, "[A]\nx=1\n");
+    TIniFile ini(path);
+    ini.BeginBatch();
+    ini.WriteString("A", "x", "2");
+    ini.BeginBatch();
+    ini.WriteInteger("B", "y", 3);
+    ini.EndBatch();
+    EXPECT_EQ(ReadAll(path), "[A]\nx=1\n");
+    EXPECT_EQ(ini.ReadInteger("B", "y", 0), 3);
+    ini.EndBatch();
+    EXPECT_EQ(ReadAll(path), "[A]\nx=2\n[B]\ny=3\n");
+
+    ini.BeginBatch();
+    ini.WriteString("A", "x", "9");
+    ini.CancelBatch();
+    EXPECT_EQ(ini.ReadString("A", "x", ""), "2");
+    EXPECT_EQ(ReadAll(path), "[A]\nx=2\n[B]\ny=3\n");
+}
