@@ -20,7 +20,9 @@
 #include "forms/MessageBox.h"
 #include "forms/RadioGroup.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QPointer>
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -69,12 +71,16 @@ private:
 
 // While a run lasts, the commands that could free its pages, close or reconfigure its port,
 // change its mode or start a second run are off; afterwards each gets back the state it had,
-// however the run ended.
+// however the run ended, and the keyboard focus goes back where it was.
 class TRunLock {
 public:
     TRunLock(TwMain& window, bool& running)
-        : FRunning(running), FModeGroup(window.rgUpgradeMode)
+        : FRunning(running), FWindow(&window), FModeGroup(window.rgUpgradeMode), FFocus(QApplication::focusWidget())
     {
+        // The window holds the focus meanwhile: a disabled button would hand it on to the
+        // next control, the file box, with its text selected for the next stray key.
+        if (FFocus && FFocus->window() == FWindow)
+            FWindow->setFocus(Qt::OtherFocusReason);
         for (TAction* action : {window.aPrepareUpgrade, window.aWriteToDevice, window.aSelectUpgradeFile,
                                 window.aComSetup, window.aExit})
             FActions.emplace_back(action, action->Enabled());
@@ -90,14 +96,18 @@ public:
         for (const auto& [action, enabled] : FActions)
             action->SetEnabled(enabled);
         FModeGroup->setEnabled(FModeGroupEnabled);
+        if (FFocus && FFocus->window() == FWindow && FWindow->focusWidget() == FWindow && FFocus->isEnabled())
+            FFocus->setFocus(Qt::OtherFocusReason);
     }
     TRunLock(const TRunLock&) = delete;
     TRunLock& operator=(const TRunLock&) = delete;
 
 private:
     bool& FRunning;
+    QPointer<TwMain> FWindow;
     std::vector<std::pair<TAction*, bool>> FActions;
     TRadioGroup* FModeGroup;
+    QPointer<QWidget> FFocus;
     bool FModeGroupEnabled = true;
 };
 

@@ -64,6 +64,8 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
     Button2->setGeometry(150, 184, 75, 25);
     Button2->SetCaption(QStringLiteral("Cancel"));
     Button2->SetModalResult(mrCancel);
+    // Escape cancels, as in every desktop dialog.
+    Button2->SetCancel(true);
 
     // The selectors in row order, then OK and Cancel.
     QWidget* previous = Combo1;
@@ -88,8 +90,14 @@ void ExecuteComSetup(TCustomComPort* ComPort)
         return;
     port->BeginUpdate();
     try {
-        for (TComComboBox* combo : combos)
+        for (TComComboBox* combo : combos) {
+            // A port list without a choice (the port's name is not among the installed ports:
+            // a pseudo-terminal, a by-id name, an adapter unplugged for a moment) keeps the
+            // port's name rather than writing the empty one, which could not be opened.
+            if (combo == form->Combo1 && combo->ItemIndex() < 0)
+                continue;
             combo->ApplyToPort();
+        }
     } catch (...) {
         // The bracket is closed even so; the first error is the one the caller hears of.
         try {

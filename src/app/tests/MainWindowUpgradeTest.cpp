@@ -20,6 +20,7 @@
 
 #include <QFile>
 #include <QRadioButton>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -106,7 +107,7 @@ QStringList EnabledCommands(const TwMain& w)
 {
     QStringList out;
     for (const char* name : {"aPrepareUpgrade", "aWriteToDevice", "aSelectUpgradeFile", "aComSetup", "aExit",
-                             "Button1", "Button2", "Button3", "SpeedButton1", "Exit1", "Exit2", "ComSetup1",
+                             "Button1", "Button2", "Button3", "Button4", "SpeedButton1", "Exit1", "Exit2", "ComSetup1",
                              "rgUpgradeMode", "chkAutoExit", "cbFile"}) {
         const QObject* o = w.FindComponent(QString::fromLatin1(name));
         const auto* widget = qobject_cast<const QWidget*>(o);
@@ -307,8 +308,14 @@ void MainWindowUpgradeTest::runShowsItsProgressAndSendsThePagesOfTheMode()
             w->aWriteToDeviceExecute();
             tookEffect = ran;
         });
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->Button2->setFocus();
         QTest::mouseClick(w->Button2, Qt::LeftButton);
     }
+    // The keyboard focus is back where it was, and no text was selected on the way.
+    QCOMPARE(QApplication::focusWidget(), w->Button2);
+    QVERIFY(!w->cbFile->lineEdit()->hasSelectedText());
     QCOMPARE(BoxTexts(), QStringList());
     QVERIFY2(tookEffect, "no round of events during a page");
     QCOMPARE(*tookEffect, QStringList());

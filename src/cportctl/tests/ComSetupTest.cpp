@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QtTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,6 +118,8 @@ private slots:
 
     void dialogIsLaidOutAsDesigned();
     void dialogTextsFitTheirPlaces();
+    void enterConfirmsAndEscapeCancelsFromAnyControl_data();
+    void enterConfirmsAndEscapeCancelsFromAnyControl();
     void dialogShowsThePortsValuesAndFindsItsDevice_data();
     void dialogShowsThePortsValuesAndFindsItsDevice();
     void choiceReachesThePortInOneUpdateOnlyOnOk_data();
@@ -306,6 +309,46 @@ void ComSetupTest::dialogIsLaidOutAsDesigned()
     QCOMPARE(seen, order);
 }
 
+void ComSetupTest::enterConfirmsAndEscapeCancelsFromAnyControl_data()
+{
+    QTest::addColumn<int>("focus");   // 0 to 5 a list, 6 OK, 7 Cancel
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Enter in the port list") << 0 << int(Qt::Key_Return) << mrOk;
+    QTest::newRow("Enter on the keypad in the parity list") << 4 << int(Qt::Key_Enter) << mrOk;
+    QTest::newRow("Escape in the baud rate list") << 1 << int(Qt::Key_Escape) << mrCancel;
+    QTest::newRow("Escape on OK") << 6 << int(Qt::Key_Escape) << mrCancel;
+    QTest::newRow("Enter on Cancel presses Cancel") << 7 << int(Qt::Key_Return) << mrCancel;
+}
+
+void ComSetupTest::enterConfirmsAndEscapeCancelsFromAnyControl()
+{
+    QFETCH(int, focus);
+    QFETCH(int, key);
+    QFETCH(int, result);
+    TestPort p(QStringLiteral("COM1"));
+    int answered = mrNone;
+    // The real modal run, with the key given once the dialog is up.
+    QTimer::singleShot(0, [&] {
+        TComSetupFrm* form = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* f = qobject_cast<TComSetupFrm*>(w); f && f->isVisible())
+                form = f;
+        QVERIFY(form);
+        QList<QWidget*> order;
+        for (TComComboBox* c : form->Combos())
+            order << c;
+        order << form->Button1 << form->Button2;
+        order[focus]->setFocus();
+        QTest::keyClick(order[focus], Qt::Key(key));
+        answered = form->ModalResult();
+        if (form->isVisible())
+            form->close();
+    });
+    ExecuteComSetup(p.Port.get());
+    QCOMPARE(answered, result);
+}
+
 void ComSetupTest::dialogTextsFitTheirPlaces()
 {
     ScopedPortSource ports(QStringList{"/dev/ttyS0", "/dev/ttyUSB0"});
@@ -349,7 +392,9 @@ void ComSetupTest::dialogShowsThePortsValuesAndFindsItsDevice_data()
     QTest::newRow("other letter case") << "com1" << names << "COM1" << "COM1";
     QTest::newRow("COM name of a listed device") << "COM1" << paths << "/dev/ttyS0" << "COM1";
     QTest::newRow("bare name of a listed device") << "ttyUSB0" << paths << "/dev/ttyUSB0" << "ttyUSB0";
-    QTest::newRow("not installed") << "COM7" << paths << "" << "";
+    // OK without a choice in the port list keeps the port's name.
+    QTest::newRow("not installed") << "COM7" << paths << "" << "COM7";
+    QTest::newRow("pseudo-terminal") << "/dev/pts/7" << paths << "" << "/dev/pts/7";
 }
 
 void ComSetupTest::dialogShowsThePortsValuesAndFindsItsDevice()
