@@ -4,6 +4,7 @@
 
 #include "BootComPort.h"
 #include "Bootloader.h"
+#include "ProgramEntry.h"
 #include "SettingsFile.h"
 #include "base/Ansi.h"
 #include "base/Format.h"
@@ -19,6 +20,8 @@
 #include "forms/Menus.h"
 #include "forms/MessageBox.h"
 #include "forms/RadioGroup.h"
+#include "lc/FormTranslation.h"
+#include "lc/LcUnit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,12 +38,6 @@ const QString kUpgradeFilter = QStringLiteral("Upgrade (*.upg)|*.upg|All files (
 
 // Kept as the 8-bit text it is stored as; each 0xE1 byte is an "á".
 const QByteArray kPortOpenError = QByteArrayLiteral("Hiba a %s port megnyit\xE1s\xE1n\xE1l!");
-
-TwMain::TLanguageHooks& LanguageHooks()
-{
-    static TwMain::TLanguageHooks hooks;
-    return hooks;
-}
 
 template <typename T>
 T* Placed(T* control, int left, int top, int width, int height)
@@ -112,13 +109,6 @@ private:
 };
 
 } // namespace
-
-TwMain::TLanguageHooks TwMain::SetLanguageHooks(TLanguageHooks hooks)
-{
-    const TLanguageHooks previous = LanguageHooks();
-    LanguageHooks() = hooks;
-    return previous;
-}
 
 TwMain::TwMain(TIniFile& settings, QWidget* parent)
     : TForm(parent), FSettings(settings)
@@ -263,18 +253,13 @@ void TwMain::CreatePort()
     SetUpgradeLineSettings(*pPort);
 }
 
-void TwMain::Localize()
-{
-    const TLanguageHooks hooks = LanguageHooks();
-    if (!hooks.LoadLanguage)
-        return;
-    if (hooks.LoadLanguage(settings::BesideExecutable(QCoreApplication::applicationFilePath(), QStringLiteral(".lcf")), LanguageId, nullptr, this) == 1 && hooks.TranslateForm)
-        hooks.TranslateForm(this);
-}
-
 void TwMain::FormCreate()
 {
-    Localize();
+    // The language file is read before the port opens, so that no other thread can be loading
+    // a resource string while the loader is replaced. A form record the framework cannot apply
+    // is reported, and the window goes on with the texts it has.
+    if (LcLoadLanguage(LanguageFileName(QCoreApplication::applicationFilePath()), LanguageId, nullptr, this) == 1)
+        Guarded([this] { LcTranslateForm(this); });
     pPort->SetPort(FSettings.ReadString(settings::Common, settings::ComPort, settings::DefaultPort));
     try {
         pPort->Open();

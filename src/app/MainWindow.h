@@ -32,15 +32,6 @@ public:
     // Language identifier of the texts the language file is asked for.
     static constexpr int LanguageId = 1038;
 
-    // The language library's entry points. They stay unset until that library installs
-    // them; while unset, no language file is read and the window keeps its built-in texts.
-    struct TLanguageHooks {
-        // Loads the language file and returns 1 when it holds the language.
-        int (*LoadLanguage)(const QString& fileName, int languageId, void* enumProc, QObject* context) = nullptr;
-        // Replaces the translatable texts of the form's components.
-        bool (*TranslateForm)(TForm* form) = nullptr;
-    };
-    static TLanguageHooks SetLanguageHooks(TLanguageHooks hooks);
 
     // Builds the window and runs FormCreate. The settings file is the program's; the window
     // reads it at once and writes it when a file is chosen and when it closes.
@@ -124,7 +115,6 @@ private:
     void CreatePort();
     void FormCreate();
     void FormClose();
-    void Localize();
     void RunUpgrade();
 
     TIniFile& FSettings;

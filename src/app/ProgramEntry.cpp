@@ -12,6 +12,11 @@ QString SettingsFileName(const QString& executable)
     return settings::BesideExecutable(executable, QStringLiteral(".ini"));
 }
 
+QString LanguageFileName(const QString& executable)
+{
+    return settings::BesideExecutable(executable, QStringLiteral(".lcf"));
+}
+
 void PrepareSettings(TIniFile& ini)
 {
     if (!ini.SectionExists(settings::Common))

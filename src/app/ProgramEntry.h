@@ -11,6 +11,9 @@ class TwMain;
 // The settings file of an executable: same directory and base name, extension ".ini".
 QString SettingsFileName(const QString& executable);
 
+// The language file of an executable: same directory and base name, extension ".lcf".
+QString LanguageFileName(const QString& executable);
+
 // Writes "comport" = "COM1" into "COMMON" when that section holds no key.
 void PrepareSettings(TIniFile& settings);
 

@@ -40,3 +40,9 @@ class ERegistryException : public Exception {
 public:
     using Exception::Exception;
 };
+
+// An object taken as a class it is not of.
+class EInvalidCast : public Exception {
+public:
+    using Exception::Exception;
+};

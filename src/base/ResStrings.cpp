@@ -29,6 +29,7 @@ constexpr Entry kTable[] = {
     {res::SRegSetDataFailed, "Failed to set data for '%s'"},
     {res::SRegGetDataFailed, "Failed to get data for '%s'"},
     {res::SInvalidRegType, "Invalid data type for '%s'"},
+    {res::SInvalidCast, "Invalid class typecast"},
 };
 
 std::atomic<ResStringLoader> gLoader{nullptr};

@@ -25,6 +25,7 @@ enum ResId : int {
     SRegSetDataFailed,
     SRegGetDataFailed,
     SInvalidRegType,
+    SInvalidCast,
 };
 }
 

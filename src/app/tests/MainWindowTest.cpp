@@ -40,14 +40,6 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-// The language library's stand-ins, recording how the window calls them.
-struct LanguageCalls {
-    // File, language, enumeration procedure, context, and the port's calls made before.
-    QStringList load;
-    TForm* translated = nullptr;
-    int result = 0;
-};
-LanguageCalls* gLanguage = nullptr;
 // The device of the port of the window created last.
 RecordingComDevice* gDevice = nullptr;
 
@@ -78,7 +70,6 @@ private slots:
     void startUpPortErrorNamesThePort_data();
     void startUpPortErrorNamesThePort();
     void comSetupShowsTheDialogThenConnects();
-    void languageFileIsAskedForBeforeThePortOpens();
     void unwritableSettingsAreReportedAndTheWindowStillCloses();
     void closeErrorsAreIgnoredWhenTheWindowCloses();
     void programEntryPreparesRunsAndSaves();
@@ -121,7 +112,6 @@ void MainWindowTest::cleanup()
     FBoxHook.reset();
     TOpenDialog::SetExecuteHook({});
     TCustomComPort::SetSetupDialogProc(nullptr);
-    TwMain::SetLanguageHooks({});
     gDevice = nullptr;
 }
 
@@ -567,39 +557,6 @@ void MainWindowTest::comSetupShowsTheDialogThenConnects()
     QCOMPARE(FBoxes.size(), size_t(2));
     QCOMPARE(opens().size(), 4);
     QVERIFY(!w->pPort->Connected());
-}
-
-void MainWindowTest::languageFileIsAskedForBeforeThePortOpens()
-{
-    LanguageCalls calls;
-    gLanguage = &calls;
-    TwMain::TLanguageHooks hooks;
-    hooks.LoadLanguage = [](const QString& fileName, int id, void* enumProc, QObject* context) {
-        gLanguage->load = {fileName, QString::number(id), enumProc ? QStringLiteral("proc") : QStringLiteral("no proc"),
-                           context ? context->objectName() : QStringLiteral("no context"), gDevice->Calls().join(u';')};
-        return gLanguage->result;
-    };
-    hooks.TranslateForm = [](TForm* form) {
-        gLanguage->translated = form;
-        form->SetCaption(QStringLiteral("Zentrop (hu)"));
-        return true;
-    };
-    TwMain::SetLanguageHooks(hooks);
-
-    calls.result = 0;
-    {
-        auto w = OpenWindow();
-        QVERIFY(!calls.translated);
-        QCOMPARE(w->Caption(), QStringLiteral("Zentrop"));
-    }
-    calls.result = 1;
-    auto w = OpenWindow();
-    const QFileInfo exe(QCoreApplication::applicationFilePath());
-    QCOMPARE(calls.load, (QStringList{exe.absolutePath() + u'/' + exe.completeBaseName() + QStringLiteral(".lcf"),
-                                      "1038", "no proc", "wMain", ""}));
-    QCOMPARE(calls.translated, w.get());
-    QCOMPARE(w->Caption(), QStringLiteral("Zentrop (hu)"));
-    gLanguage = nullptr;
 }
 
 void MainWindowTest::unwritableSettingsAreReportedAndTheWindowStillCloses()

@@ -7,6 +7,8 @@
 
 #include <QtEndian>
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 
 namespace {
