@@ -1,5 +1,5 @@
 #!/bin/sh
-# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | fuzz [runs] [seconds] | bench
+# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench
 set -eu
 cd "$(dirname "$0")"
 
@@ -24,6 +24,14 @@ case "${1:-demo}" in
     gui)
         build
         shift
+        # Without the sample language file put there by gui-hu, the window shows its own texts.
+        if cmp -s "$BUILD/lang/hu.lcf" "$BUILD/bin/zentrop.lcf"; then rm -f "$BUILD/bin/zentrop.lcf"; fi
+        exec "$BUILD/bin/zentrop" "$@"
+        ;;
+    gui-hu)
+        build
+        shift
+        cp "$BUILD/lang/hu.lcf" "$BUILD/bin/zentrop.lcf"
         exec "$BUILD/bin/zentrop" "$@"
         ;;
     fuzz)
@@ -36,7 +44,7 @@ case "${1:-demo}" in
         ./tools/bench.sh "$BUILD/bin"
         ;;
     *)
-        echo "usage: $0 demo | test | gui | fuzz [runs] [seconds] | bench" >&2
+        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench" >&2
         exit 2
         ;;
 esac

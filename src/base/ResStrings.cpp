@@ -1,6 +1,7 @@
 // The built-in string table and the replaceable loader in front of it.
 #include "ResStrings.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -42,6 +43,15 @@ QString LoadBuiltinResString(int ident)
         if (e.ident == ident)
             return QString::fromUtf8(e.text);
     return {};
+}
+
+QList<int> BuiltinResStringIds()
+{
+    QList<int> ids;
+    for (const Entry& e : kTable)
+        ids.append(e.ident);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 QString LoadResString(int ident)

@@ -2,6 +2,7 @@
 // replaceable loader, so that a language file can supply them instead.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // Identifiers of the program's own string table.
@@ -38,6 +39,9 @@ QString LoadResString(int ident);
 
 // The program's own string table; an unknown identifier gives the empty text.
 QString LoadBuiltinResString(int ident);
+
+// The identifiers of the program's own string table, in ascending order.
+QList<int> BuiltinResStringIds();
 
 // Installs a loader (nullptr restores the built-in one) and returns the one it replaces,
 // so that the caller can put it back.

@@ -21,6 +21,8 @@ int Info(const QStringList& args);
 // A signal that the watch takes ends the run cleanly.
 int Flash(const QStringList& args, TInterruptWatch& interrupts);
 int Ports(const QStringList& args);
+// Tools for translators: lcf dump, template and build.
+int Lcf(const QStringList& args);
 
 // Prints the error and the usage to standard error; returns ExitUsage.
 int UsageError(const QString& error);

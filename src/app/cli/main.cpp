@@ -18,6 +18,8 @@ const char* const kUsage =
     "      mode flash by default, 115200 baud, 8 data bits, no parity, 1 stop bit\n"
     "  zentrop-cli ports\n"
     "      lists the installed serial ports\n"
+    "  zentrop-cli lcf dump|template|build ...\n"
+    "      tools for translators (zentrop-cli lcf --help)\n"
     "exit status: 0 done, 1 the device did not answer correctly, 2 wrong usage,\n"
     "             3 the upgrade file was rejected, 4 a port error,\n"
     "             130 interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n";
@@ -50,5 +52,7 @@ int main(int argc, char** argv)
         return cli::Flash(rest, interrupts);
     if (command == QLatin1String("ports"))
         return cli::Ports(rest);
+    if (command == QLatin1String("lcf"))
+        return cli::Lcf(rest);
     return cli::UsageError(QStringLiteral("unknown command \"%1\"").arg(command));
 }

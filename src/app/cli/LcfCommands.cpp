@@ -1,0 +1,307 @@
+// "zentrop-cli lcf": tools for translators. dump shows what a language file holds, template
+// writes a PO template of every translatable text, build makes a language file from PO files.
+#include "Cli.h"
+#include "PoFiles.h"
+
+#include "base/Ansi.h"
+#include "base/ResStrings.h"
+#include "lc/LcfFormat.h"
+#include "lc/LcfWriter.h"
+#include "lc/MappedFile.h"
+#include "lc/PeResources.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+struct TFormTextEntry {
+    const char* Form;
+    const char* Key;
+    const char* Text;
+};
+
+// The main window's texts, listed at build time.
+constexpr TFormTextEntry kFormTexts[] = {
+#include "MainFormTexts.inc"
+};
+
+const char* const kLcfUsage =
+    "usage:\n"
+    "  zentrop-cli lcf dump [--json] FILE.lcf\n"
+    "      shows the header, every string record and every form record with its texts\n"
+    "  zentrop-cli lcf template [-o FILE.pot]\n"
+    "      writes a PO template of every resource string and main window text\n"
+    "  zentrop-cli lcf build --lang LCID=FILE.po [--lang LCID=FILE.po ...] [--flags N] -o FILE.lcf\n"
+    "      builds a language file; untranslated and fuzzy entries get no text\n"
+    "exit status: 0 done, 2 wrong usage, 3 a file was rejected or could not be written\n";
+
+int LcfUsage(const QString& error)
+{
+    std::fprintf(stderr, "zentrop-cli lcf: %s\n%s", error.toLocal8Bit().constData(), kLcfUsage);
+    return ExitUsage;
+}
+
+int Rejected(const QString& error)
+{
+    std::fprintf(stderr, "zentrop-cli lcf: %s\n", error.toLocal8Bit().constData());
+    return ExitFileRejected;
+}
+
+void Print(const QString& line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+}
+
+bool IsIdentifier(const QString& name)
+{
+    bool ok = false;
+    const int id = name.toInt(&ok, 10);
+    return ok && id >= 0 && id < 0x10000 && name == QString::number(id);
+}
+
+// A text as dump shows it: quoted with escapes, or why there is none.
+QJsonValue TextValue(QByteArrayView record, int64_t base, int64_t pairAt)
+{
+    QByteArrayView text;
+    if (lcf::ReadPair(record, base, pairAt, &text) < 0 || !text.data())
+        return QJsonValue::Null;
+    return lcf::DecodeUtf16(text);
+}
+
+QString Shown(const QJsonValue& v)
+{
+    if (v.isNull())
+        return QStringLiteral("no text");
+    QString s = QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
+    return s.mid(1, s.size() - 2);
+}
+
+int Dump(const QStringList& args)
+{
+    bool json = false;
+    QString path;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--json"))
+            json = true;
+        else if (a.startsWith(u'-') || !path.isEmpty())
+            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(a));
+        else
+            path = a;
+    }
+    if (path.isEmpty())
+        return LcfUsage(QStringLiteral("no language file given"));
+
+    TMappedFile file;
+    if (!file.Open(path))
+        return Rejected(QStringLiteral("%1: cannot be read: %2").arg(path, file.Error()));
+    TPeResources pe;
+    if (!pe.Load(file.Bytes()))
+        return Rejected(QStringLiteral("%1: not a usable language file: %2").arg(path, pe.Error()));
+    const auto headerData = pe.Find(TPeResources::RT_RCDATA, lcf::HeaderName);
+    if (!headerData)
+        return Rejected(QStringLiteral("%1: not a usable language file: no RT_RCDATA resource \"LCHEADER\"").arg(path));
+    QString why;
+    const auto header = lcf::ReadHeader(*headerData, &why);
+    if (!header)
+        return Rejected(QStringLiteral("%1: not a usable language file: %2").arg(path, why));
+
+    const int lead = header->Flags & lcf::FlagLeadingPair ? 1 : 0;
+    QJsonArray languages;
+    for (int32_t l : header->Languages)
+        languages.append(l);
+    QJsonArray strings;
+    QJsonArray forms;
+    pe.ForEachNamed(TPeResources::RT_RCDATA, [&](const QString& name, QByteArrayView data) {
+        if (name.compare(lcf::HeaderName, Qt::CaseInsensitive) == 0)
+            return;
+        if (IsIdentifier(name)) {
+            QJsonObject texts;
+            for (int i = 0; i < header->Languages.size(); ++i)
+                texts.insert(QString::number(header->Languages[i]), TextValue(data, 0, 8 * int64_t(i + lead)));
+            QJsonObject s{{"id", name.toInt()}, {"texts", texts}};
+            if (lead)
+                s.insert(QStringLiteral("leading"), TextValue(data, 0, 0));
+            strings.append(s);
+            return;
+        }
+        QList<QList<lcf::TFormEntry>> columns;
+        for (int i = 0; i < header->Languages.size(); ++i)
+            columns.append(lcf::ReadFormRecord(data, i));
+        const QList<lcf::TFormEntry> keys = lcf::ReadFormRecord(data, 0);
+        QJsonArray records;
+        for (qsizetype r = 0; r < keys.size(); ++r) {
+            QJsonObject texts;
+            for (int i = 0; i < header->Languages.size(); ++i) {
+                const lcf::TFormEntry& e = columns[i][r];
+                texts.insert(QString::number(header->Languages[i]), e.HasText ? QJsonValue(e.Text) : QJsonValue::Null);
+            }
+            records.append(QJsonObject{{"key", DecodeAnsi(keys[r].Key)}, {"texts", texts}});
+        }
+        forms.append(QJsonObject{{"name", name}, {"records", records}});
+    });
+
+    if (json) {
+        const QJsonObject doc{{"file", path},           {"format", pe.Pe32Plus() ? "PE32+" : "PE32"},
+                              {"flags", int(header->Flags)}, {"languages", languages},
+                              {"strings", strings},     {"forms", forms}};
+        std::fputs(QJsonDocument(doc).toJson().constData(), stdout);
+        return ExitSuccess;
+    }
+    QStringList langs;
+    for (int32_t l : header->Languages)
+        langs.append(QString::number(l));
+    Print(QStringLiteral("%1: %2 language file, flags 0x%3%4, languages %5")
+              .arg(path, pe.Pe32Plus() ? QStringLiteral("PE32+") : QStringLiteral("PE32"))
+              .arg(header->Flags, 0, 16)
+              .arg(lead ? QStringLiteral(" (string records carry a leading pair)") : QString())
+              .arg(langs.isEmpty() ? QStringLiteral("none") : langs.join(u' ')));
+    for (const QJsonValue& v : strings) {
+        const QJsonObject s = v.toObject();
+        Print(QStringLiteral("string %1").arg(s["id"].toInt()));
+        if (lead)
+            Print(QStringLiteral("  leading  %1").arg(Shown(s["leading"])));
+        for (const QString& l : langs)
+            Print(QStringLiteral("  %1  %2").arg(l, -7).arg(Shown(s["texts"][l])));
+    }
+    for (const QJsonValue& v : forms) {
+        const QJsonObject f = v.toObject();
+        const QJsonArray records = f["records"].toArray();
+        Print(QStringLiteral("form %1, %2 records").arg(f["name"].toString()).arg(records.size()));
+        for (const QJsonValue& r : records) {
+            Print(QStringLiteral("  ") + r["key"].toString());
+            for (const QString& l : langs)
+                Print(QStringLiteral("    %1  %2").arg(l, -7).arg(Shown(r["texts"][l])));
+        }
+    }
+    return ExitSuccess;
+}
+
+int Template(const QStringList& args)
+{
+    QString output = QStringLiteral("-");
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("-o") && i + 1 < args.size())
+            output = args[++i];
+        else
+            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(args[i]));
+    }
+    QList<TPoEntry> entries;
+    for (int id : BuiltinResStringIds())
+        entries.append({QString::number(id), LoadBuiltinResString(id), QString(),
+                        QStringLiteral("Resource string %1").arg(id)});
+    for (const TFormTextEntry& t : kFormTexts)
+        entries.append({QString::fromUtf8(t.Form) + u':' + QString::fromUtf8(t.Key), QString::fromUtf8(t.Text), QString(),
+                        QStringLiteral("Form %1, property path %2").arg(QString::fromUtf8(t.Form), QString::fromUtf8(t.Key))});
+    QString error;
+    if (!WritePot(output, entries, error))
+        return Rejected(error);
+    return ExitSuccess;
+}
+
+int Build(const QStringList& args)
+{
+    QList<QPair<int32_t, QString>> inputs;
+    QString output;
+    uint32_t flags = 0;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (i + 1 >= args.size() || (a != QLatin1String("--lang") && a != QLatin1String("--flags") && a != QLatin1String("-o")))
+            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(a));
+        const QString value = args[++i];
+        bool ok = false;
+        if (a == QLatin1String("-o")) {
+            output = value;
+        } else if (a == QLatin1String("--flags")) {
+            flags = value.toUInt(&ok, 0);
+            if (!ok)
+                return LcfUsage(QStringLiteral("flags \"%1\" are not a number").arg(value));
+        } else {
+            const qsizetype eq = value.indexOf(u'=');
+            const int32_t lcid = value.left(eq).toInt(&ok, 0);
+            if (eq < 1 || !ok || lcid <= 0 || eq + 1 == value.size())
+                return LcfUsage(QStringLiteral("\"%1\" is not LCID=FILE.po").arg(value));
+            inputs.append({lcid, value.mid(eq + 1)});
+        }
+    }
+    if (inputs.isEmpty() || output.isEmpty())
+        return LcfUsage(QStringLiteral("build needs at least one --lang and -o"));
+
+    lcf::TLanguageFile file;
+    file.Flags = flags;
+    const int count = int(inputs.size());
+    QMap<QString, QMap<QByteArray, int>> formIndex;
+    for (int i = 0; i < count; ++i) {
+        file.Languages.append(inputs[i].first);
+        QList<TPoEntry> entries;
+        QString error;
+        if (!ReadPo(inputs[i].second, entries, error))
+            return Rejected(error);
+        for (const TPoEntry& e : entries) {
+            const lcf::TText text = e.Str.isEmpty() ? lcf::TText() : lcf::TText(e.Str);
+            const qsizetype colon = e.Context.indexOf(u':');
+            if (IsIdentifier(e.Context)) {
+                auto& s = file.Strings[e.Context.toInt()];
+                if (s.Texts.isEmpty()) {
+                    s.Source = e.Id;
+                    s.Texts.resize(count);
+                }
+                s.Texts[i] = text;
+            } else if (colon > 0 && e.Context.indexOf(u'-', colon) > colon + 1) {
+                const QString form = e.Context.left(colon).toUpper();
+                const QByteArray key = EncodeAnsi(e.Context.mid(colon + 1));
+                QList<lcf::TFormProperty>& props = file.Forms[form];
+                auto& index = formIndex[form];
+                if (!index.contains(key)) {
+                    index.insert(key, int(props.size()));
+                    props.append({key, QList<lcf::TText>(count)});
+                }
+                props[index.value(key)].Texts[i] = text;
+            } else {
+                return Rejected(QStringLiteral("%1: the entry \"%2\" has the context \"%3\", which names neither a "
+                                               "resource string (its number) nor a form property (FORM:Component-Property)")
+                                    .arg(inputs[i].second, e.Id, e.Context));
+            }
+        }
+    }
+    QSaveFile out(output);
+    const QByteArray bytes = lcf::BuildLanguageFile(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return Rejected(QStringLiteral("%1: cannot be written: %2").arg(output, out.errorString()));
+    int properties = 0;
+    for (const auto& props : file.Forms)
+        properties += int(props.size());
+    Print(QStringLiteral("%1: %2 languages, %3 resource strings, %4 forms with %5 properties")
+              .arg(output)
+              .arg(count)
+              .arg(file.Strings.size())
+              .arg(file.Forms.size())
+              .arg(properties));
+    return ExitSuccess;
+}
+
+} // namespace
+
+int Lcf(const QStringList& args)
+{
+    const QString sub = args.value(0);
+    if (sub == QLatin1String("dump"))
+        return Dump(args.mid(1));
+    if (sub == QLatin1String("template"))
+        return Template(args.mid(1));
+    if (sub == QLatin1String("build"))
+        return Build(args.mid(1));
+    if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
+        std::fputs(kLcfUsage, stdout);
+        return ExitSuccess;
+    }
+    return LcfUsage(sub.isEmpty() ? QStringLiteral("no lcf command given") : QStringLiteral("unknown lcf command \"%1\"").arg(sub));
+}
+
+} // namespace cli
