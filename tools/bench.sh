@@ -1,9 +1,12 @@
 #!/bin/sh
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
+# event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
 # then the upgrade against the simulated bootloader at 115200 baud.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
+echo
+"$BIN/bench_events"
 echo
 "$BIN/bench_upgrade"
 echo

@@ -15,7 +15,13 @@ TComThread::TComThread(TCustomComPort* Port)
 TComThread::~TComThread()
 {
     SignalStop();
+    Join();
+}
+
+void TComThread::Join()
+{
     wait();
+    std::lock_guard exit(FExitMutex);
 }
 
 void TComThread::SignalStop()
@@ -50,6 +56,7 @@ void TComThread::run()
         device.SetCommMask(0);
         device.PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
+    std::lock_guard exit(FExitMutex);
     FEnded = true;
     FServedPort->FSyncQueue->Wake();
 }

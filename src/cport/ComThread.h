@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
 
 class TCustomComPort;
 
@@ -25,6 +26,8 @@ public:
     void SignalStop();
     // The thread's last act is done.
     bool Ended() const { return FEnded; }
+    // Waits until the thread has ended; everything it did is then visible to the caller.
+    void Join();
     // The exception that ended the thread early; empty when it ended on request or on a
     // failed wait.
     std::exception_ptr FatalException() const;
@@ -45,6 +48,10 @@ private:
     TComEvents FReportedEvents;
     std::exception_ptr FFatalException;
     std::atomic<bool> FEnded{false};
+    // Held by the thread's last act and taken by Join after the thread has ended, so that
+    // the order between the two also shows in our own code, not only inside the library's
+    // thread class.
+    std::mutex FExitMutex;
     // Set when the port closed the device without waiting for this thread (it was closed
     // from a handler the thread is delivering to): the thread must then leave the device,
     // perhaps already reopened, alone.

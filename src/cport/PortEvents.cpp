@@ -37,7 +37,7 @@ void TCustomComPort::StopEventThread()
     // Those deliveries still reach the handlers: the port is still open.
     if (onOwner)
         FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
-    thread->wait();
+    thread->Join();
     FCurrentWatcher = nullptr;
     FEventWatcher.reset();
 }
@@ -52,7 +52,7 @@ void TCustomComPort::ReapRetiredThreads(bool Wait)
         }
         if (QThread::currentThread() == this->thread())
             FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
-        thread->wait();
+        thread->Join();
         it = FRetiredWatchers.erase(it);
     }
 }

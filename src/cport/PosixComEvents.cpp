@@ -205,7 +205,16 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         const bool watchInput = (mask & kInputEvents) != 0;
         // Bytes left in the queue keep the device readable: while they wait, new ones are
         // noticed at the interval or when a read takes some, never by spinning in poll.
-        const bool queued = watchInput && last.InQueue > 0;
+        // The flag goes up before the queue is looked at again, so that a read taking the
+        // bytes in between either shows as an empty queue or wakes the wait.
+        bool queued = false;
+        if (watchInput && last.InQueue > 0) {
+            FWakeOnTake = true;
+            int inQueue = 0;
+            if (const int err = Ioctl(fd, FIONREAD, &inQueue))
+                return finish(err);
+            queued = inQueue > 0;
+        }
         const bool atInterval = ((mask & kModemEvents) && (modem || counters))
                                 || ((mask & (EV_ERR | EV_BREAK)) && counters)
                                 || ((mask & EV_TXEMPTY) && FTxSent) || queued;

@@ -27,6 +27,8 @@ protected:
         port.OnCTSChange = [this](QObject*, bool on) { Note(on ? "CTS on" : "CTS off"); };
         port.OnTxEmpty = [this](QObject*) { Note("TxEmpty"); };
     }
+    // The handlers use this fixture's members: the port closes while they are there.
+    ~PortEvents() override { port.Close(); }
 
     // Notes a line once the port is open, with the thread it ran on.
     void Note(const QString& Line)
@@ -188,11 +190,12 @@ TEST_F(PortEvents, AFailedWaitEndsTheThreadQuietly)
 
 TEST_F(PortEvents, CloseFromAHandlerEndsDeliveryAndTheNextOpenDeliversAgain)
 {
+    std::atomic<int> closes{0};
     for (TSyncMethod method : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync, TSyncMethod::smNone}) {
         SCOPED_TRACE(static_cast<int>(method));
         port.Close();
         port.SetSyncMethod(method);
-        std::atomic<int> closes{0};
+        closes = 0;
         port.OnRxChar = [&](QObject*, int) { port.Close(); };
         port.OnAfterClose = [&](QObject*) { ++closes; };
         OpenQuietly();
@@ -210,6 +213,8 @@ TEST_F(PortEvents, CloseFromAHandlerEndsDeliveryAndTheNextOpenDeliversAgain)
         dev->RaiseEvents(EV_RXCHAR);
         ASSERT_TRUE(ServeUntil([&] { return Delivered().contains("RxChar 1"); }));
     }
+    port.Close();
+    port.OnAfterClose = nullptr;
 }
 
 TEST_F(PortEvents, CloseRunsADeliveryTheThreadHasStarted)

@@ -122,15 +122,31 @@ TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
         ASSERT_TRUE(unplugged.Valid());
         port.SetPort(unplugged.SlaveName());
         port.SetSyncMethod(method);
+        // The master goes on the thread that wrote to it; a handler on the event thread
+        // waits until it has gone.
+        std::atomic<bool> inHandler{false};
+        std::atomic<bool> gone{false};
         port.OnRxChar = [&](QObject*, int count) {
-            unplugged.CloseMaster();
+            if (QThread::currentThread() == qApp->thread()) {
+                unplugged.CloseMaster();
+            } else {
+                inHandler = true;
+                while (!gone)
+                    QThread::msleep(1);
+            }
             QByteArray buf(count, 0);
             port.Read(buf.data(), count);
         };
         port.Open();
         unplugged.Send("data");
         TComThread* thread = port.EventWatcher();
-        ASSERT_TRUE(ServeUntil([&] { return thread->Ended(); }));
+        ASSERT_TRUE(ServeUntil([&] {
+            if (inHandler && !gone) {
+                unplugged.CloseMaster();
+                gone = true;
+            }
+            return thread->Ended();
+        }));
         ASSERT_TRUE(thread->FatalException());
         try {
             std::rethrow_exception(thread->FatalException());

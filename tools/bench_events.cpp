@@ -1,0 +1,224 @@
+// Measures event delivery on a pseudo-terminal: the time from the other end's write to the
+// link's OnRxData for one byte and for a 4 KiB burst, the sustained receive rate at a
+// 4 Mbaud pace with the CPU it costs per MiB, and the CPU an idle open port with every
+// event in its mask uses.
+#include "cport/ComPort.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+double CpuSeconds()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+const char* MethodName(TSyncMethod m)
+{
+    return m == TSyncMethod::smThreadSync ? "smThreadSync" : "smNone";
+}
+
+// A port on the slave of a fresh pseudo-terminal pair with a link that counts what it gets.
+struct Bench {
+    explicit Bench(TSyncMethod Method)
+    {
+        char name[256] = {};
+        int slave = -1;
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        ::close(slave);
+        method = Method;
+        port.SetPort(QString::fromLocal8Bit(name));
+        port.SetEvents(AllComEvents);
+        port.SetSyncMethod(Method);
+        link.OnRxData = [this](QObject*, const char*, int n) {
+            const int64_t total = received += n;
+            if (total >= expected)
+                doneAt.store(Clock::now().time_since_epoch().count());
+            received.notify_all();
+        };
+        port.AttachLink(&link);
+        port.Open();
+    }
+    ~Bench()
+    {
+        port.Close();
+        port.DetachLink(&link);
+        ::close(master);
+    }
+
+    // Waits until Total bytes have reached the link; serves synchronised delivery meanwhile.
+    void WaitFor(int64_t Total)
+    {
+        while (received < Total) {
+            if (method == TSyncMethod::smThreadSync)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            else
+                received.wait(received.load());
+        }
+    }
+
+    int master = -1;
+    TSyncMethod method;
+    std::atomic<int64_t> received{0};
+    std::atomic<int64_t> expected{0};
+    std::atomic<Clock::rep> doneAt{0};
+    TComLink link;
+    TComPort port;
+};
+
+void Latency(TSyncMethod Method, int Size, int Samples)
+{
+    Bench b(Method);
+    const std::vector<char> bytes(size_t(Size), 'x');
+    std::vector<double> us;
+    for (int i = 0; i < Samples; ++i) {
+        b.expected = b.received + Size;
+        const auto start = Clock::now();
+        if (!WriteAll(b.master, bytes.data(), bytes.size()))
+            std::exit(1);
+        b.WaitFor(b.expected);
+        const Clock::time_point end{Clock::duration(b.doneAt.load())};
+        us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        ::usleep(200);
+    }
+    std::printf("  %-12s %5d bytes: median %7.1f us, 99th percentile %7.1f us (%d samples)\n",
+                MethodName(Method), Size, Percentile(us, 0.5), Percentile(us, 0.99), Samples);
+}
+
+// A child process plays the other end, so that only the receiving side's CPU is counted.
+void Rate(int MiB, bool Paced)
+{
+    Bench b(TSyncMethod::smThreadSync);
+    const int64_t total = int64_t(MiB) << 20;
+    b.expected = total;
+    constexpr int kChunk = 4096;
+    // 4 Mbaud with start and stop bits carries 400 000 bytes a second.
+    constexpr double kBytesPerSecond = 4000000.0 / 10.0;
+    // Made before the fork: the child of a threaded process must not allocate.
+    const std::vector<char> chunk(kChunk, 'r');
+    const double cpu0 = CpuSeconds();
+    const auto start = Clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        timespec next{};
+        ::clock_gettime(CLOCK_MONOTONIC, &next);
+        for (int64_t sent = 0; sent < total; sent += kChunk) {
+            if (Paced) {
+                const long step = long(kChunk / kBytesPerSecond * 1e9);
+                next.tv_nsec += step;
+                while (next.tv_nsec >= 1000000000) {
+                    next.tv_nsec -= 1000000000;
+                    ++next.tv_sec;
+                }
+                ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            }
+            if (!WriteAll(b.master, chunk.data(), chunk.size()))
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    b.WaitFor(total);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds() - cpu0;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::printf("  %-22s %d MiB in %.2f s: %.0f KiB/s, receiving CPU %.1f ms per MiB (%.1f %% of a core)\n",
+                Paced ? "paced at 4 Mbaud" : "as fast as it comes", MiB, seconds,
+                double(total) / 1024 / seconds, cpu * 1000 / MiB, cpu / seconds * 100);
+}
+
+// CPU of the whole process while a port waits; with Queued, bytes nobody reads are left in
+// the input queue, so the wait looks at the line at its interval instead of sleeping.
+void Idle(int Seconds, bool Queued)
+{
+    Bench b(TSyncMethod::smThreadSync);
+    if (Queued) {
+        // Attached again without its data slot, the link no longer asks for the bytes.
+        b.port.DetachLink(&b.link);
+        b.link.OnRxData = nullptr;
+        b.port.AttachLink(&b.link);
+        WriteAll(b.master, "unread", 6);
+        QTimer::singleShot(200, [] { QCoreApplication::exit(); });
+        QCoreApplication::exec();
+    }
+    const double cpu0 = CpuSeconds();
+    const auto start = Clock::now();
+    QTimer::singleShot(Seconds * 1000, [] { QCoreApplication::exit(); });
+    QCoreApplication::exec();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds() - cpu0;
+    std::printf("  %-34s %.0f s: CPU %.3f ms, %.4f %% of one core\n",
+                Queued ? "unread bytes queued (20 ms looks)" : "nothing queued", seconds, cpu * 1000,
+                cpu / seconds * 100);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int samples = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const int mib = argc > 2 ? std::atoi(argv[2]) : 4;
+    const int idleSeconds = argc > 3 ? std::atoi(argv[3]) : 10;
+    if (samples < 1 || mib < 1 || idleSeconds < 1) {
+        std::fprintf(stderr, "usage: bench_events [latency samples] [MiB for the rate] [idle seconds]\n");
+        return 2;
+    }
+    try {
+        std::printf("event delivery, other end's write to the link's OnRxData:\n");
+        for (TSyncMethod m : {TSyncMethod::smThreadSync, TSyncMethod::smNone})
+            for (int size : {1, 4096})
+                Latency(m, size, samples);
+        std::printf("sustained receive (smThreadSync, one link):\n");
+        Rate(mib, true);
+        Rate(mib * 4, false);
+        std::printf("idle open port, every event in its mask:\n");
+        Idle(idleSeconds, false);
+        Idle(idleSeconds, true);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds with clang and runs the whole test suite under AddressSanitizer with
+# UndefinedBehaviorSanitizer, then the port engine's and the framework's tests under
+# ThreadSanitizer. Exits non-zero on any report. Suppressions (tools/sanitize/) hold only
+# reports from inside the uninstrumented Qt and system libraries.
+set -eu
+cd "$(dirname "$0")/.."
+JOBS=$(nproc 2>/dev/null || echo 2)
+SUPP=$PWD/tools/sanitize
+
+configure() {
+    CC=clang CXX=clang++ cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROP_SANITIZE="$2" >/dev/null
+}
+
+configure build-asan address
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+LSAN_OPTIONS=suppressions=$SUPP/lsan.supp:print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$JOBS"
+
+TSAN_TESTS="base_tests cport_tests cport_pty_tests"
+configure build-tsan thread
+# shellcheck disable=SC2086
+for t in $TSAN_TESTS; do set -- "$@" --target "$t"; done
+cmake --build build-tsan -j "$JOBS" "$@"
+TSAN_OPTIONS="suppressions=$SUPP/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure -R "^($(echo $TSAN_TESTS | tr ' ' '|'))\$"
