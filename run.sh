@@ -1,5 +1,5 @@
 #!/bin/sh
-# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench
+# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize
 set -eu
 cd "$(dirname "$0")"
 
@@ -43,8 +43,12 @@ case "${1:-demo}" in
         build
         ./tools/bench.sh "$BUILD/bin"
         ;;
+    sanitize)
+        ./tools/setup.sh sanitize
+        ./tools/sanitize.sh
+        ;;
     *)
-        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench" >&2
+        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize" >&2
         exit 2
         ;;
 esac

@@ -1,13 +1,13 @@
 #!/bin/sh
-# Installs the Debian packages that building, testing and the demo need, and with "fuzz" those
-# of the fuzz targets, or with "screens" those for looking at the windows under a virtual display;
-# does nothing when all are present.
+# Installs the Debian packages that building, testing and the demo need, and with "fuzz" or
+# "sanitize" those of the fuzz targets and the sanitizer builds (clang), or with "screens" those
+# for looking at the windows under a virtual display; does nothing when all are present.
 set -eu
 
 # libgettextpo-dev reads translators' PO files; the MinGW binutils build language files for tests.
 PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev libgettextpo-dev binutils-mingw-w64-i686"
 case "${1:-}" in
-    fuzz) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
+    fuzz | sanitize) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
     screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;
 esac
 
