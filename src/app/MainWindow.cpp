@@ -6,10 +6,12 @@
 #include "Bootloader.h"
 #include "ProgramEntry.h"
 #include "SettingsFile.h"
+#include "Terminal.h"
 #include "base/Ansi.h"
 #include "base/Format.h"
 #include "base/IniFile.h"
 #include "cport/ComPort.h"
+#include "cportctl/ComTerminal.h"
 #include "forms/Actions.h"
 #include "forms/Application.h"
 #include "forms/Buttons.h"
@@ -145,6 +147,7 @@ void TwMain::CreateActions()
     aGetFirmwareID = action("aGetFirmwareID", "Get FirmwareID");
     // The terminal window is not reachable: the command stays off.
     aTerminal = action("aTerminal", "Terminal");
+    aTerminal->SetOnExecute([this] { aTerminalExecute(); });
     aTerminal->SetEnabled(false);
 }
 
@@ -303,6 +306,27 @@ void TwMain::FormClose()
     Guarded([this] { FSettings.WriteString(settings::Upgrade, settings::FileList, cbFile->Items()->CommaText()); });
     FFlashPages.clear();
     FEEPromPages.clear();
+}
+
+TwTerminal* TwMain::TerminalWindow() const
+{
+    return FTerminalWindow;
+}
+
+void TwMain::SetTerminalWindow(TwTerminal* window)
+{
+    FTerminalWindow = window;
+}
+
+void TwMain::aTerminalExecute()
+{
+    if (!FTerminalWindow) {
+        FOwnTerminalWindow = std::make_unique<TwTerminal>(pPort);
+        FTerminalWindow = FOwnTerminalWindow.get();
+    }
+    if (TCustomComPort* port = FTerminalWindow->ComTerminal1->ComPort())
+        port->Open();
+    FTerminalWindow->show();
 }
 
 void TwMain::SetStatus(const QString& text)

@@ -6,7 +6,10 @@
 #include "forms/Form.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
+
+#include <memory>
 
 class QCloseEvent;
 class TAction;
@@ -24,6 +27,7 @@ class TPanel;
 class TProgressBar;
 class TRadioGroup;
 class TSpeedButton;
+class TwTerminal;
 
 class TwMain : public TForm {
     Q_OBJECT
@@ -87,6 +91,10 @@ public:
     int32_t UserNumber() const { return FUpgradeFile.Firmware().FUserNumber; }
     int32_t UserFlag() const { return FUpgradeFile.Firmware().FUserFlag; }
 
+    // The terminal window that aTerminal shows; the program entry makes it after this window.
+    TwTerminal* TerminalWindow() const;
+    void SetTerminalWindow(TwTerminal* window);
+
     // True while "Do Upgrade" runs, from the cleared status line to its last message.
     bool UpgradeRunning() const { return FUpgradeRunning; }
 
@@ -101,6 +109,8 @@ public slots:
     void aPrepareEEPromExecute();
     void aWriteToDeviceExecute();
     void aComSetupExecute();
+    // Shows the terminal window (made first when there is none) with its port opened.
+    void aTerminalExecute();
     void aExitExecute();
 
 protected:
@@ -124,4 +134,7 @@ private:
     bool FUpgradeRunning = false;
     // The window was asked to close while a run was in progress.
     bool FClosePending = false;
+    QPointer<TwTerminal> FTerminalWindow;
+    // A terminal window this window had to make itself; it goes before the port does.
+    std::unique_ptr<TwTerminal> FOwnTerminalWindow;
 };

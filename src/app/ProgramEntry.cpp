@@ -3,6 +3,7 @@
 
 #include "MainWindow.h"
 #include "SettingsFile.h"
+#include "Terminal.h"
 #include "base/IniFile.h"
 #include "cport/ComPort.h"
 #include "forms/Application.h"
@@ -35,6 +36,9 @@ int RunProgram(TApplication& application, const QString& settingsFile)
         TIniFile SettingsIni(settingsFile);
         PrepareSettings(SettingsIni);
         TwMain wMain(SettingsIni);
+        // Made hidden after the main window, whose port it joins; it goes first at the end.
+        TwTerminal wTerminal(wMain.pPort);
+        wMain.SetTerminalWindow(&wTerminal);
         wMain.show();
         const int code = application.exec();
         SaveSettings(SettingsIni, wMain);

@@ -5,8 +5,9 @@
 #include <QKeyEvent>
 
 TCustomComTerminal::TCustomComTerminal(QWidget* Parent)
-    : QWidget(Parent), FFont(new TFont(this))
+    : QAbstractScrollArea(Parent), FFont(new TFont(this))
 {
+    InitDisplay();
     setFocusPolicy(Qt::StrongFocus);
     resize(DefaultWidth, DefaultHeight);
     FFont->SetName(QStringLiteral("Fixedsys"));
@@ -67,5 +68,7 @@ void TCustomComTerminal::changeEvent(QEvent* Event)
 {
     if (Event->type() == QEvent::PaletteChange && FFont->Color() != FontColor())
         SetFontColor(FFont->Color());
-    QWidget::changeEvent(Event);
+    QAbstractScrollArea::changeEvent(Event);
+    if (Event->type() == QEvent::FontChange)
+        FontChanged();
 }

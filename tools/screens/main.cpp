@@ -1,5 +1,7 @@
-// Shows the windows of the serial components with sample contents and saves what the
-// display shows of each as a PNG, for looking at them under a virtual display.
+// Shows the terminal window and the terminal settings dialog with sample contents and saves
+// what the display shows of each as a PNG, for looking at them under a virtual display.
+#include "app/Terminal.h"
+#include "cportctl/ComTerminal.h"
 #include "cportctl/ComTrmSet.h"
 #include "forms/Application.h"
 #include "forms/Buttons.h"
@@ -8,6 +10,7 @@
 
 #include <QDir>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 #include <cstdio>
@@ -19,6 +22,7 @@ namespace {
 bool Save(QWidget& window, const QString& dir, const QString& name)
 {
     window.show();
+    window.activateWindow();
     if (!QTest::qWaitForWindowExposed(&window))
         return false;
     QTest::qWait(200);
@@ -29,6 +33,53 @@ bool Save(QWidget& window, const QString& dir, const QString& name)
         return false;
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// Shows the window and gives it the keyboard, as a click on it would.
+bool ShowActive(QWidget& window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+void Receive(TComTerminal* terminal, const QByteArray& text)
+{
+    terminal->ComLink()->OnRxData(nullptr, text.constData(), static_cast<int>(text.size()));
+}
+
+// The window as the program makes it, after the user typed two lines.
+bool TerminalWindow(const QString& dir)
+{
+    TwTerminal window(nullptr);
+    if (!ShowActive(window))
+        return false;
+    QTest::keyClicks(window.ComTerminal1, QStringLiteral("Typed text is echoed"));
+    QTest::keyClick(window.ComTerminal1, Qt::Key_Return);
+    Receive(window.ComTerminal1, "\nsecond line");
+    return Save(window, dir, QStringLiteral("terminal-window"));
+}
+
+// A VT100 terminal with bold, inverse and underlined text, in a window smaller than its grid,
+// scrolled a little both ways, with its caret in view.
+bool TerminalAttributes(const QString& dir)
+{
+    TwTerminal window(nullptr);
+    TComTerminal* t = window.ComTerminal1;
+    t->SetEmulation(TTermEmulation::teVT100orANSI);
+    window.SetClientSize(420, 240);
+    if (!ShowActive(window))
+        return false;
+    for (int i = 1; i <= 24; ++i)
+        Receive(t, QByteArray("line ") + QByteArray::number(i) + "\tcolumn 9\tcolumn 17\x1b[" + QByteArray::number(i)
+                       + ";75Hend" + (i < 24 ? "\r\n" : ""));
+    Receive(t, "\x1b[8;3H\x1b[KPlain, \x1b[1mbold\x1b[0m, \x1b[7minverse\x1b[0m, \x1b[4munderline\x1b[0m,\r\n"
+               "\x1b[K  \x1b[1;7mbold and inverse\x1b[0m, \x1b[4;7minverse underline\x1b[0m, plain.\x1b[12;20H");
+    t->verticalScrollBar()->setValue(4);
+    t->horizontalScrollBar()->setValue(2);
+    return Save(window, dir, QStringLiteral("terminal-attributes"));
 }
 
 bool TerminalSetupDialog(const QString& dir)
@@ -55,5 +106,6 @@ int main(int argc, char** argv)
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(dir);
-    return TerminalSetupDialog(dir) ? 0 : 1;
+    const bool ok = TerminalWindow(dir) && TerminalAttributes(dir) && TerminalSetupDialog(dir);
+    return ok ? 0 : 1;
 }

@@ -2,11 +2,13 @@
 // choosing and preparing upgrade files, the port it opens, and what it saves when it closes.
 #include "app/MainWindow.h"
 #include "app/ProgramEntry.h"
+#include "app/Terminal.h"
 #include "app/tests/UpgradeFileBuilder.h"
 #include "base/IniFile.h"
 #include "cport/ComPort.h"
 #include "cport/tests/PtyPair.h"
 #include "cport/tests/RecordingComDevice.h"
+#include "cportctl/ComTerminal.h"
 #include "forms/Actions.h"
 #include "forms/Application.h"
 #include "forms/Buttons.h"
@@ -72,6 +74,7 @@ private slots:
     void comSetupShowsTheDialogThenConnects();
     void unwritableSettingsAreReportedAndTheWindowStillCloses();
     void closeErrorsAreIgnoredWhenTheWindowCloses();
+    void terminalCommandIsOffButWouldOpenThePortAndShowTheWindow();
     void programEntryPreparesRunsAndSaves();
     void unwritableSettingsEndTheProgramBeforeAWindow();
 
@@ -598,6 +601,30 @@ void MainWindowTest::closeErrorsAreIgnoredWhenTheWindowCloses()
     QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("filelist"), QString()), QStringLiteral("listed.upg"));
 }
 
+void MainWindowTest::terminalCommandIsOffButWouldOpenThePortAndShowTheWindow()
+{
+    auto w = OpenWindow();
+    TwTerminal terminal(w->pPort);
+    w->SetTerminalWindow(&terminal);
+    QVERIFY(!w->aTerminal->Execute());
+    QVERIFY(!terminal.isVisible());
+
+    // What the command does, were it reachable: the port opens and the window shows.
+    w->pPort->Close();
+    w->aTerminalExecute();
+    QVERIFY(w->pPort->Connected());
+    QVERIFY(terminal.isVisible());
+    terminal.close();
+    QVERIFY(!terminal.isVisible());
+    // Without a terminal window it makes one of its own on the same port.
+    w->SetTerminalWindow(nullptr);
+    w->aTerminalExecute();
+    QVERIFY(w->TerminalWindow() && w->TerminalWindow() != &terminal);
+    QVERIFY(w->TerminalWindow()->isVisible());
+    QCOMPARE(w->TerminalWindow()->ComTerminal1->ComPort(), w->pPort);
+    QVERIFY(FBoxes.empty());
+}
+
 void MainWindowTest::programEntryPreparesRunsAndSaves()
 {
     QStringList seenWhileRunning;
@@ -606,6 +633,9 @@ void MainWindowTest::programEntryPreparesRunsAndSaves()
         seenWhileRunning = FIni->ReadSection(kCommon);
         for (QWidget* top : QApplication::topLevelWidgets())
             if (auto* w = qobject_cast<TwMain*>(top); w && w->isVisible()) {
+                // The terminal window was made after it, hidden, on its port.
+                QVERIFY(w->TerminalWindow() && !w->TerminalWindow()->isVisible());
+                QCOMPARE(w->TerminalWindow()->ComTerminal1->ComPort(), w->pPort);
                 QCOMPARE(w->pPort->Port(), QStringLiteral("COM1"));
                 w->pPort->SetPort(QStringLiteral("COM4"));
                 w->aExit->Execute();

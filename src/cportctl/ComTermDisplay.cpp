@@ -1,0 +1,470 @@
+// The terminal's display: the cell grid measured from a fixed-pitch font, painting of the
+// cells a paint request covers, the caret, the scroll bars and the view's origin, focus,
+// border, alignment and automatic size.
+#include "ComTerminal.h"
+
+#include "base/Ansi.h"
+
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+// The character a cell's byte shows: the 8-bit code page of the program's other texts.
+const QString& CellText(uint8_t Ch)
+{
+    static const std::array<QString, 256> texts = [] {
+        std::array<QString, 256> t;
+        for (int i = 0; i < 256; ++i)
+            t[static_cast<size_t>(i)] = DecodeAnsi(QByteArray(1, static_cast<char>(i)));
+        return t;
+    }();
+    return texts[Ch];
+}
+
+QColor ToQColor(TColor Color)
+{
+    return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
+}
+
+bool Allows(TScrollStyle Style, Qt::Orientation Bar)
+{
+    return Style == TScrollStyle::ssBoth
+        || Style == (Bar == Qt::Horizontal ? TScrollStyle::ssHorizontal : TScrollStyle::ssVertical);
+}
+
+} // namespace
+
+void TCustomComTerminal::InitDisplay()
+{
+    // The client area's background is the terminal's colour; empty cells are never drawn.
+    viewport()->setAutoFillBackground(true);
+    viewport()->setBackgroundRole(QPalette::Base);
+    // Typed keys go to the control, not to the client area.
+    viewport()->setFocusProxy(this);
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
+        bar->setSingleStep(1);
+        bar->setTracking(FSmoothScroll);
+    }
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    SetScrollBars(FScrollBars);
+    SetColor(Color());
+}
+
+// ---- font, colour, border, size
+
+bool TCustomComTerminal::GetFontMetrics()
+{
+    const QFontMetrics metrics(font());
+    FFontHeight = std::max(1, metrics.height());
+    // The widest character, not the average one: no glyph may reach into the next cell.
+    FFontWidth = std::max(1, metrics.maxWidth());
+    return QFontInfo(font()).fixedPitch();
+}
+
+void TCustomComTerminal::FontChanged()
+{
+    const bool fixed = GetFontMetrics();
+    if (!fixed) {
+        // Each change of the font comes back here and is measured again.
+        const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        if (font().family() != system.family()) {
+            QFont f = font();
+            f.setFamily(system.family());
+            f.setStyleHint(QFont::TypeWriter);
+            f.setFixedPitch(true);
+            setFont(f);
+            return;
+        }
+    }
+    if (font().underline()) {
+        QFont f = font();
+        f.setUnderline(false);
+        setFont(f);
+        return;
+    }
+    if (FCaretCreated)
+        RestoreTermCaret();
+    ApplyAutoSize();
+    UpdateScrollRange();
+    viewport()->update();
+}
+
+void TCustomComTerminal::SetColor(TColor Value)
+{
+    TComTermCore::SetColor(Value);
+    QPalette p = viewport()->palette();
+    p.setColor(QPalette::Base, ToQColor(Value));
+    p.setColor(QPalette::Window, ToQColor(Value));
+    viewport()->setPalette(p);
+    viewport()->update();
+}
+
+void TCustomComTerminal::SetBorderStyle(TBorderStyle Value)
+{
+    FBorderStyle = Value;
+    setFrameStyle(Value == TBorderStyle::bsSingle ? QFrame::StyledPanel | QFrame::Sunken : QFrame::NoFrame);
+    ApplyAutoSize();
+    UpdateScrollRange();
+}
+
+void TCustomComTerminal::SetAutoSize(bool Value)
+{
+    FAutoSize = Value;
+    ApplyAutoSize();
+}
+
+void TCustomComTerminal::ApplyAutoSize()
+{
+    if (!FAutoSize)
+        return;
+    using A = TPanel::TAlign;
+    // The border counts, the scroll bars do not.
+    const int border = 2 * frameWidth();
+    QSize size = this->size();
+    if (FAlign == A::alNone || FAlign == A::alLeft || FAlign == A::alRight)
+        size.setWidth(FFontWidth * Columns() + border);
+    if (FAlign == A::alNone || FAlign == A::alTop || FAlign == A::alBottom)
+        size.setHeight(FFontHeight * Rows() + border);
+    resize(size);
+}
+
+void TCustomComTerminal::SetAlign(TPanel::TAlign Value)
+{
+    FAlign = Value;
+    if (QWidget* parent = parentWidget()) {
+        parent->removeEventFilter(this);
+        if (Value != TPanel::TAlign::alNone)
+            parent->installEventFilter(this);
+    }
+    ApplyAlign();
+    ApplyAutoSize();
+}
+
+void TCustomComTerminal::ApplyAlign()
+{
+    const QWidget* parent = parentWidget();
+    if (!parent)
+        return;
+    const QRect area = parent->rect();
+    QRect r = geometry();
+    switch (FAlign) {
+    case TPanel::TAlign::alNone:
+        return;
+    case TPanel::TAlign::alTop:
+        r = QRect(0, 0, area.width(), r.height());
+        break;
+    case TPanel::TAlign::alBottom:
+        r = QRect(0, area.height() - r.height(), area.width(), r.height());
+        break;
+    case TPanel::TAlign::alLeft:
+        r = QRect(0, 0, r.width(), area.height());
+        break;
+    case TPanel::TAlign::alRight:
+        r = QRect(area.width() - r.width(), 0, r.width(), area.height());
+        break;
+    case TPanel::TAlign::alClient:
+        r = area;
+        break;
+    }
+    setGeometry(r);
+}
+
+bool TCustomComTerminal::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == parentWidget() && Event->type() == QEvent::Resize) {
+        ApplyAlign();
+        ApplyAutoSize();
+    }
+    return QAbstractScrollArea::eventFilter(Watched, Event);
+}
+
+void TCustomComTerminal::SizeChanged()
+{
+    ApplyAutoSize();
+    UpdateScrollRange();
+    viewport()->update();
+}
+
+// ---- painting
+
+void TCustomComTerminal::paintEvent(QPaintEvent* Event)
+{
+    QPainter painter(viewport());
+    painter.setFont(font());
+    for (const QRect& r : Event->region()) {
+        // View cells, 1-based, that the rectangle touches.
+        const QRect view(QPoint(r.left() / FFontWidth + 1, r.top() / FFontHeight + 1),
+                         QPoint(std::min(r.right() / FFontWidth + 1, Columns()),
+                                std::min(r.bottom() / FFontHeight + 1, Rows())));
+        DrawChars(painter, view);
+    }
+    const QRect caret = CaretRect();
+    if (!caret.isEmpty()) {
+        // A solid caret inverts what lies under it.
+        painter.setCompositionMode(QPainter::CompositionMode_Difference);
+        painter.fillRect(caret, Qt::white);
+    }
+}
+
+void TCustomComTerminal::DrawChars(QPainter& Painter, const QRect& View)
+{
+    const QPoint origin = TopLeft();
+    // Only cells inside the buffer are read: a view larger than the rest of the grid shows
+    // the background beyond it.
+    const int right = std::min(View.right(), Columns() - origin.x() + 1);
+    const int bottom = std::min(View.bottom(), Rows() - origin.y() + 1);
+    for (int r = View.top(); r <= bottom; ++r) {
+        const TTermChar* row = Buffer().Row(r + origin.y() - 1);
+        for (int c = View.left(); c <= right; ++c) {
+            const TTermChar& cell = row[c + origin.x() - 2];
+            if (cell.Ch != 0)
+                DrawChar(Painter, c, r, cell);
+        }
+    }
+}
+
+void TCustomComTerminal::DrawChar(QPainter& Painter, int C, int R, const TTermChar& Cell)
+{
+    const QRect box((C - 1) * FFontWidth, (R - 1) * FFontHeight, FFontWidth, FFontHeight);
+    Painter.fillRect(box, ToQColor(Cell.BackColor));
+    if (Painter.font().underline() != Cell.Underline) {
+        QFont f = Painter.font();
+        f.setUnderline(Cell.Underline);
+        Painter.setFont(f);
+    }
+    Painter.setPen(ToQColor(Cell.FrontColor));
+    Painter.drawText(box.left(), box.top() + Painter.fontMetrics().ascent(), CellText(Cell.Ch));
+}
+
+void TCustomComTerminal::InvalidateCells(const QRect& Cells)
+{
+    const QPoint origin = TopLeft();
+    const int left = std::max(0, (Cells.left() - origin.x()) * FFontWidth);
+    const int right = std::max(0, (Cells.right() - origin.x() + 1) * FFontWidth);
+    const int top = std::max(0, (Cells.top() - origin.y()) * FFontHeight);
+    const int bottom = std::max(0, (Cells.bottom() - origin.y() + 1) * FFontHeight);
+    if (right > left && bottom > top)
+        viewport()->update(QRect(left, top, right - left, bottom - top));
+}
+
+void TCustomComTerminal::DisplayDamaged()
+{
+    const TTermDamage damage = TakeDamage();
+    if (damage.ScrolledRows != 0)
+        ScrollPixels(damage.ScrolledRows);
+    for (const QRect& cells : damage.Cells)
+        InvalidateCells(cells);
+}
+
+void TCustomComTerminal::ScrollPixels(int Rows)
+{
+    // The grid's part of the client area moves; what it uncovers is painted again.
+    const QPoint origin = TopLeft();
+    const QRect area(0, 0, std::min(viewport()->width(), (Columns() - origin.x() + 1) * FFontWidth),
+                     std::min(viewport()->height(), (this->Rows() - origin.y() + 1) * FFontHeight));
+    if (area.isEmpty())
+        return;
+    const int dy = -Rows * FFontHeight;
+    // Areas waiting to be painted move with the pixels (the caret's among them).
+    if (std::abs(dy) >= area.height())
+        viewport()->update(area);
+    else
+        viewport()->scroll(0, dy, area);
+}
+
+// ---- scrolling
+
+void TCustomComTerminal::SetScrollBars(TScrollStyle Value)
+{
+    FScrollBars = Value;
+    setHorizontalScrollBarPolicy(Allows(Value, Qt::Horizontal) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Allows(Value, Qt::Vertical) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    UpdateScrollRange();
+}
+
+void TCustomComTerminal::SetSmoothScroll(bool Value)
+{
+    FSmoothScroll = Value;
+    // Without tracking, a dragged scroll box moves the view only where it is let go.
+    horizontalScrollBar()->setTracking(Value);
+    verticalScrollBar()->setTracking(Value);
+}
+
+void TCustomComTerminal::SetBarRange(Qt::Orientation Bar, int Extent)
+{
+    const bool horizontal = Bar == Qt::Horizontal;
+    const int cells = horizontal ? Columns() : Rows();
+    const int visible = Extent / (horizontal ? FFontWidth : FFontHeight);
+    const int max = Allows(FScrollBars, Bar) && visible < cells ? cells - visible : 0;
+    QScrollBar* bar = horizontal ? horizontalScrollBar() : verticalScrollBar();
+    bar->setPageStep(std::max(1, visible));
+    if (bar->maximum() == max)
+        return;
+    bar->setRange(0, max);
+    // The scroll area shows or hides a bar only later; the next step needs the client area
+    // as the bar leaves it now.
+    setViewportMargins(viewportMargins());
+}
+
+void TCustomComTerminal::UpdateScrollRange()
+{
+    // A bar that appears or goes resizes the client area, which comes back here.
+    if (FUpdatingRange)
+        return;
+    FUpdatingRange = true;
+    // The client area without bars; a bar shows only when the grid does not fit that way.
+    const QSize full = maximumViewportSize();
+    SetBarRange(Qt::Horizontal, full.width());
+    SetBarRange(Qt::Vertical, viewport()->height());
+    if (viewport()->width() != full.width()) {
+        // The vertical bar took width, which may need a horizontal bar, which takes height.
+        const int height = viewport()->height();
+        SetBarRange(Qt::Horizontal, viewport()->width());
+        if (viewport()->height() != height)
+            SetBarRange(Qt::Vertical, viewport()->height());
+    }
+    FUpdatingRange = false;
+    SyncTopLeft();
+}
+
+void TCustomComTerminal::SyncTopLeft()
+{
+    const QPoint origin(horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1);
+    if (origin == TopLeft())
+        return;
+    SetTopLeft(origin);
+    viewport()->update();
+    CaretChanged();
+}
+
+void TCustomComTerminal::scrollContentsBy(int Dx, int Dy)
+{
+    // The bars count cells; the pixels on view move by whole cells.
+    SetTopLeft(QPoint(horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1));
+    viewport()->scroll(Dx * FFontWidth, Dy * FFontHeight);
+    // The caret moved with the pixels, as its cell did.
+    FCaretShown = CaretRect();
+}
+
+void TCustomComTerminal::resizeEvent(QResizeEvent* Event)
+{
+    QAbstractScrollArea::resizeEvent(Event);
+    UpdateScrollRange();
+}
+
+// ---- caret and focus
+
+QRect TCustomComTerminal::CaretRect() const
+{
+    if (!FCaretCreated || FCaretHideCount > 0)
+        return {};
+    const QPoint caret = CaretPos();
+    const QPoint origin = TopLeft();
+    // A block fills the cell, an underline caret sits on its bottom edge.
+    return QRect((caret.x() - origin.x()) * FFontWidth,
+                 (caret.y() - origin.y() + 1) * FFontHeight - FCaretHeight, FFontWidth, FCaretHeight);
+}
+
+void TCustomComTerminal::CaretChanged()
+{
+    const QRect now = CaretRect();
+    if (now == FCaretShown)
+        return;
+    viewport()->update(FCaretShown);
+    viewport()->update(now);
+    FCaretShown = now;
+}
+
+void TCustomComTerminal::CreateTermCaret()
+{
+    switch (FCaret) {
+    case TTermCaret::tcBlock:
+        FCaretHeight = FFontHeight;
+        break;
+    case TTermCaret::tcUnderline:
+        FCaretHeight = FFontHeight / 8;
+        break;
+    case TTermCaret::tcNone:
+        FCaretHeight = 0;
+        break;
+    }
+    FCaretCreated = FCaretHeight > 0;
+}
+
+void TCustomComTerminal::RestoreTermCaret()
+{
+    CreateTermCaret();
+    CaretChanged();
+}
+
+void TCustomComTerminal::CaretMoved()
+{
+    CaretChanged();
+}
+
+void TCustomComTerminal::HideTermCaret()
+{
+    ++FCaretHideCount;
+    CaretChanged();
+}
+
+void TCustomComTerminal::ShowTermCaret()
+{
+    if (FCaretHideCount > 0)
+        --FCaretHideCount;
+    CaretChanged();
+}
+
+void TCustomComTerminal::SetCaret(TTermCaret Value)
+{
+    if (Value == FCaret)
+        return;
+    FCaret = Value;
+    if (hasFocus())
+        RestoreTermCaret();
+}
+
+void TCustomComTerminal::focusInEvent(QFocusEvent* Event)
+{
+    // The whole control is not repainted for a focus frame; only the caret appears.
+    Event->accept();
+    RestoreTermCaret();
+}
+
+void TCustomComTerminal::focusOutEvent(QFocusEvent* Event)
+{
+    Event->accept();
+    FCaretCreated = false;
+    CaretChanged();
+}
+
+void TCustomComTerminal::mousePressEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton && focusPolicy() != Qt::NoFocus && isEnabled())
+        setFocus(Qt::MouseFocusReason);
+    QAbstractScrollArea::mousePressEvent(Event);
+}
+
+bool TCustomComTerminal::event(QEvent* Event)
+{
+    if (FWantTab && Event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(Event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(Event);
+}
