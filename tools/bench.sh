@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
-# then the upgrade against the simulated bootloader at 115200 baud.
+# then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
+# parse-and-buffer throughput.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -11,3 +12,5 @@ echo
 "$BIN/bench_upgrade"
 echo
 "$BIN/bench_upgrade" --eeprom-page-size 32
+echo
+"$BIN/bench_terminal"

@@ -4,6 +4,7 @@
 #include <QMetaEnum>
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 const char* EscapeCodeName(TEscapeCode Code)
@@ -81,35 +82,11 @@ int TEscapeCodes::GetParam(int Num, const TEscapeParams* Params)
     return value;
 }
 
-bool TEscapeCodes::TakeOutsideSequence(char Ch, TEscapeResult& Result)
-{
-    if (FInSequence)
-        return false;
-    if (Ch == 27) {
-        Data.resize(0);
-        FInSequence = true;
-        FOverlong = false;
-        Result = TEscapeResult::erNothing;
-    } else {
-        Character = Ch;
-        Result = TEscapeResult::erChar;
-    }
-    return true;
-}
-
-bool TEscapeCodes::Collect(char Ch)
-{
-    if (Data.size() >= MaxSequenceLength) {
-        FOverlong = true;
-        return false;
-    }
-    Data.append(Ch);
-    return true;
-}
-
 TEscapeResult TEscapeCodes::Finish(TEscapeCode Result)
 {
     Code = Result;
+    Data.resize(FSeqLength);
+    std::memcpy(Data.data(), FSeq, static_cast<size_t>(FSeqLength));
     FInSequence = false;
     FOverlong = false;
     return TEscapeResult::erCode;
@@ -131,7 +108,7 @@ TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch)
 
 TEscapeCode TEscapeCodesVT52::Classify()
 {
-    switch (Data[0]) {
+    switch (FSeq[0]) {
     case 'A': return TEscapeCode::ecCursorUp;
     case 'B': return TEscapeCode::ecCursorDown;
     case 'C': return TEscapeCode::ecCursorRight;
@@ -142,19 +119,19 @@ TEscapeCode TEscapeCodesVT52::Classify()
     case 'K': return TEscapeCode::ecEraseLineFrom;
     case 'Z': return TEscapeCode::ecIdentify;
     case 'Y': {
-        if (Data.size() < 3)
+        if (FSeqLength < 3)
             return TEscapeCode::ecNotCompleted;
         // Row, then column, each sent as its number plus 31 (a blank is 1).
         for (int i = 1; i <= 2; ++i) {
-            const std::string number = std::to_string(static_cast<unsigned char>(Data[i]) - 31);
+            const std::string number = std::to_string(static_cast<unsigned char>(FSeq[i]) - 31);
             Params.Add(number);
         }
         return TEscapeCode::ecCursorMove;
     }
     case '/':
-        if (Data.size() < 2)
+        if (FSeqLength < 2)
             return TEscapeCode::ecNotCompleted;
-        return Data == "/Z" ? TEscapeCode::ecIdentResponse : TEscapeCode::ecUnknown;
+        return FSeq[1] == 'Z' ? TEscapeCode::ecIdentResponse : TEscapeCode::ecUnknown;
     default:
         return TEscapeCode::ecUnknown;
     }
@@ -201,7 +178,7 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
         } else {
             code = ClassifyCSI();
         }
-    } else if (Data.size() == 1 && Data[0] == '[') {
+    } else if (FSeqLength == 1 && FSeq[0] == '[') {
         FInCSI = true;
         return TEscapeResult::erNothing;
     } else {
@@ -215,8 +192,8 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
 
 TEscapeCode TEscapeCodesVT100::ClassifySimple() const
 {
-    if (Data.size() == 1) {
-        switch (Data[0]) {
+    if (FSeqLength == 1) {
+        switch (FSeq[0]) {
         case '#':
         case 'O': return TEscapeCode::ecNotCompleted;
         case '7': return TEscapeCode::ecSaveCaretAndAttr;
@@ -226,10 +203,10 @@ TEscapeCode TEscapeCodesVT100::ClassifySimple() const
         default: return TEscapeCode::ecUnknown;
         }
     }
-    if (Data == "#8")
+    if (FSeq[0] == '#' && FSeq[1] == '8')
         return TEscapeCode::ecTest;
-    if (Data[0] == 'O') {
-        switch (Data[1]) {
+    if (FSeq[0] == 'O') {
+        switch (FSeq[1]) {
         case 'A': return TEscapeCode::ecAppCursorUp;
         case 'B': return TEscapeCode::ecAppCursorDown;
         case 'C': return TEscapeCode::ecAppCursorRight;
@@ -244,7 +221,7 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
 {
     // The parameter text lies between "[" and the final letter. A ";" closes a non-empty
     // field; met while the field is empty it becomes the field's first byte instead.
-    const std::string_view text(Data.constData() + 1, static_cast<size_t>(Data.size() - 2));
+    const std::string_view text(FSeq + 1, static_cast<size_t>(FSeqLength - 2));
     FNewParams.Clear();
     size_t start = std::string_view::npos;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -260,7 +237,7 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
 
     const char first = FNewParams.Count() > 0 ? FNewParams[0][0] : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;
-    switch (Data[Data.size() - 1]) {
+    switch (FSeq[FSeqLength - 1]) {
     case 'A': code = TEscapeCode::ecCursorUp; break;
     case 'B': code = TEscapeCode::ecCursorDown; break;
     case 'C': code = TEscapeCode::ecCursorRight; break;

@@ -27,9 +27,9 @@ private:
 
 class TEscapeCodes {
 public:
-    // Longest sequence (the bytes after ESC) kept in Data. A longer sequence is still read
-    // to its end, but only this much of it is kept and it finishes as ecUnknown, so garbage
-    // that never ends a sequence cannot grow memory.
+    // Longest sequence (the bytes after ESC) kept. A longer sequence is still read to its
+    // end, but only this much of it is kept and it finishes as ecUnknown, so garbage that
+    // never ends a sequence cannot grow memory.
     static constexpr int MaxSequenceLength = 256;
 
     virtual ~TEscapeCodes() = default;
@@ -44,29 +44,63 @@ public:
     // "$" or "0x"); a given 0 stays 0 and negative values pass.
     static int GetParam(int Num, const TEscapeParams* Params);
 
+    // An ESC has been seen and its sequence has not finished.
+    bool InSequence() const { return FInSequence; }
+    // The unfinished sequence so far, without its ESC.
+    std::string_view Sequence() const { return {FSeq, static_cast<size_t>(FSeqLength)}; }
+    // Outside a sequence, every byte but ESC is a plain character, so a caller may take a
+    // run of plain bytes without feeding them one by one. A parser of another kind keeps
+    // this false.
+    bool PassesPlainBytes() const { return FPassesPlainBytes; }
+
     char Character = 0;                             // the last plain character
     TEscapeCode Code = TEscapeCode::ecUnknown;      // the last finished sequence
-    QByteArray Data;                                // the current or last sequence, without its ESC
+    QByteArray Data;                                // the bytes of the last finished sequence, without its ESC
     TEscapeParams Params;                           // the user clears it after acting on a code
 
 protected:
+    explicit TEscapeCodes(bool PassesPlainBytes = false) : FPassesPlainBytes(PassesPlainBytes) {}
+
     // Starts a sequence on ESC (erNothing) or reports a plain byte (erChar). False when the
     // byte belongs to the sequence instead.
-    bool TakeOutsideSequence(char Ch, TEscapeResult& Result);
-    // Appends Ch to Data up to the length bound; false when the bound was passed.
-    bool Collect(char Ch);
-    // A finished classification ends the sequence and gives erCode.
+    bool TakeOutsideSequence(char Ch, TEscapeResult& Result)
+    {
+        if (FInSequence)
+            return false;
+        if (Ch == 27) {
+            FSeqLength = 0;
+            FInSequence = true;
+            FOverlong = false;
+            Result = TEscapeResult::erNothing;
+        } else {
+            Character = Ch;
+            Result = TEscapeResult::erChar;
+        }
+        return true;
+    }
+    // Appends Ch to the sequence up to the length bound; beyond it, notes the overflow.
+    void Collect(char Ch)
+    {
+        if (FSeqLength < MaxSequenceLength)
+            FSeq[FSeqLength++] = Ch;
+        else
+            FOverlong = true;
+    }
+    // A finished classification ends the sequence, fills Data and gives erCode.
     TEscapeResult Finish(TEscapeCode Result);
 
+    char FSeq[MaxSequenceLength];
+    int FSeqLength = 0;
     bool FInSequence = false;
     bool FOverlong = false;
 
-public:
-    bool InSequence() const { return FInSequence; }
+private:
+    bool FPassesPlainBytes;
 };
 
 class TEscapeCodesVT52 : public TEscapeCodes {
 public:
+    TEscapeCodesVT52() : TEscapeCodes(true) {}
     TEscapeResult ProcessChar(char Ch) override;
     QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
 
@@ -76,6 +110,7 @@ private:
 
 class TEscapeCodesVT100 : public TEscapeCodes {
 public:
+    TEscapeCodesVT100() : TEscapeCodes(true) {}
     TEscapeResult ProcessChar(char Ch) override;
     QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
 

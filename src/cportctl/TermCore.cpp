@@ -162,9 +162,21 @@ void TComTermCore::WriteText(QByteArray Str)
 void TComTermCore::ProcessText(const QByteArray& Str)
 {
     CaretHidden hidden(*this);
-    for (const char ch : Str) {
+    const char* bytes = Str.constData();
+    const qsizetype size = Str.size();
+    for (qsizetype i = 0; i < size;) {
         // Read each time: a handler may have changed the emulation.
         TEscapeCodes* codes = FEscapeCodes.get();
+        if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
+            qsizetype end = i;
+            while (end < size && static_cast<unsigned char>(bytes[end]) >= 32)
+                ++end;
+            if (end > i) {
+                i += PutText(bytes + i, end - i, codes);
+                continue;
+            }
+        }
+        const char ch = bytes[i++];
         if (!codes) {
             PutChar(ch);
             continue;
@@ -183,6 +195,30 @@ void TComTermCore::ProcessText(const QByteArray& Str)
             break;
         }
     }
+}
+
+qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+{
+    // As PutChar for each byte (all of them printable), without the per-byte dispatch.
+    qsizetype done = 0;
+    while (done < Count) {
+        const char ch = Text[done++];
+        if (Codes)
+            Codes->Character = ch;
+        TTermChar cell = CurrentTermChar();
+        cell.Ch = static_cast<uint8_t>(ch);
+        FBuffer.SetChar(FCaretPos.x(), FCaretPos.y(), cell);
+        if (FCaretPos.x() < FColumns)
+            FCaretPos.rx()++;
+        else
+            AdvanceCaret(TCaretMove::cmNextChar);
+        DoChar(ch);
+        // A handler may have replaced the parser, which then takes the rest.
+        if (FEscapeCodes.get() != Codes)
+            break;
+    }
+    CaretMoved();
+    return done;
 }
 
 void TComTermCore::PutChar(char Ch)
@@ -408,15 +444,6 @@ void TComTermCore::SetMode(const TEscapeParams* Params, bool Value)
 void TComTermCore::ResetAttributes()
 {
     FTermAttr = TTermAttributes{FFontColor, FColor, false, false, false};
-}
-
-TTermChar TComTermCore::CurrentTermChar() const
-{
-    TTermChar cell;
-    cell.FrontColor = FTermAttr.Bold ? FAltColor : FTermAttr.Invert ? FTermAttr.BackColor : FTermAttr.FrontColor;
-    cell.BackColor = FTermAttr.Invert ? FTermAttr.FrontColor : FTermAttr.BackColor;
-    cell.Underline = FTermAttr.Underline;
-    return cell;
 }
 
 void TComTermCore::FillScreen(char Ch)

@@ -113,7 +113,16 @@ public:
     void SetAttributes(const TEscapeParams* Params);
     void SetMode(const TEscapeParams* Params, bool Value);
     void ResetAttributes();
-    TTermChar CurrentTermChar() const;
+    // The cell the next printed character gets (its Ch is 0): bold text takes AltColor,
+    // inverse swaps the colours, bold and inverse give AltColor on the text colour.
+    TTermChar CurrentTermChar() const
+    {
+        TTermChar cell;
+        cell.FrontColor = FTermAttr.Bold ? FAltColor : FTermAttr.Invert ? FTermAttr.BackColor : FTermAttr.FrontColor;
+        cell.BackColor = FTermAttr.Invert ? FTermAttr.FrontColor : FTermAttr.BackColor;
+        cell.Underline = FTermAttr.Underline;
+        return cell;
+    }
     void SaveCaret() { FSavedCaret = FCaretPos; }
     void RestoreCaret() { MoveCaret(FSavedCaret.x(), FSavedCaret.y()); }
     void SaveAttr() { FSavedAttr = FTermAttr; }
@@ -168,6 +177,9 @@ protected:
 private:
     class CaretHidden;
     void ReceiveChunk(const char* Buffer, int Count);
+    // Prints a run of printable bytes; returns how many it took (fewer when a handler
+    // replaced the parser).
+    qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
     void ResizeBuffer();
 
     TComTermBuffer FBuffer;

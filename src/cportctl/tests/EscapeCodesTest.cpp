@@ -127,8 +127,9 @@ TEST(Parsers, OverlongSequenceIsBoundedAndEndsUnknown)
     p.ProcessChar('[');
     for (int i = 0; i < 100000; ++i)
         ASSERT_EQ(p.ProcessChar(i % 2 ? ';' : '1'), TEscapeResult::erNothing);
-    EXPECT_EQ(p.Data.size(), TEscapeCodes::MaxSequenceLength);
+    EXPECT_EQ(p.Sequence().size(), size_t(TEscapeCodes::MaxSequenceLength));
     ASSERT_EQ(p.ProcessChar('H'), TEscapeResult::erCode);
+    EXPECT_EQ(p.Data.size(), TEscapeCodes::MaxSequenceLength);
     EXPECT_EQ(p.Code, TEscapeCode::ecUnknown);
     EXPECT_EQ(p.Params.Count(), 0);
     EXPECT_EQ(Trace(p, "\x1b[2;3Hz"), ".....<ecCursorHome [2,3] [2;3H>z");

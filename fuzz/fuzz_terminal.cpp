@@ -1,0 +1,87 @@
+// Fuzzes the terminal without a window under both emulations: the first bytes choose the
+// emulation, size and options, the rest is received in chunks whose sizes the input also
+// chooses. The caret must stay inside the grid, and the same stream taken one byte per chunk
+// must leave the same screen, caret and replies.
+#include "cportctl/TermCore.h"
+
+#include <cstdlib>
+
+namespace {
+
+class FuzzTerm : public TComTermCore {
+public:
+    QByteArray Sent;
+    bool HasPort() const override { return true; }
+    bool PortConnected() const override { return true; }
+    void WriteStr(const QByteArray& Str) override
+    {
+        // Replies are short; keep only enough of them to compare.
+        if (Sent.size() < 65536)
+            Sent += Str;
+    }
+};
+
+void Configure(FuzzTerm& t, uint8_t mode, uint8_t columns, uint8_t rows)
+{
+    // One buffer and parser for all the settings.
+    t.BeginLoading();
+    t.SetEmulation(mode & 1 ? TTermEmulation::teVT52 : TTermEmulation::teVT100orANSI);
+    t.SetWrapLines(mode & 2);
+    t.SetAppendLF(mode & 4);
+    t.SetForce7Bit(mode & 8);
+    t.SetColumns(columns);
+    t.SetRows(rows % 40);
+    t.Loaded();
+}
+
+void CheckCaret(const FuzzTerm& t)
+{
+    const QPoint c = t.CaretPos();
+    const TComTermBuffer& b = t.Buffer();
+    if (b.Columns() != t.Columns() || b.Rows() != t.Rows() || !b.Contains(c.x(), c.y()))
+        std::abort();
+}
+
+// The comparison is no part of what is fuzzed: kept out of the coverage, it costs little.
+__attribute__((no_sanitize("coverage"))) bool SameScreen(const FuzzTerm& a, const FuzzTerm& b)
+{
+    if (a.CaretPos() != b.CaretPos() || a.Sent != b.Sent || a.Columns() != b.Columns() || a.Rows() != b.Rows())
+        return false;
+    for (int y = 1; y <= a.Rows(); ++y) {
+        const TTermChar* ra = a.Buffer().Row(y);
+        const TTermChar* rb = b.Buffer().Row(y);
+        for (int x = 0; x < a.Columns(); ++x)
+            if (!(ra[x] == rb[x]))
+                return false;
+    }
+    return a.TermAttr() == b.TermAttr() && a.WrapLines() == b.WrapLines() && a.AppCursorKeys() == b.AppCursorKeys();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    FuzzTerm chunked, bytewise;
+    for (FuzzTerm* t : {&chunked, &bytewise})
+        Configure(*t, data[0], data[1], data[2]);
+    const uint8_t chunkSeed = data[3];
+    data += 4;
+    size -= 4;
+
+    // Chunk sizes cycle through 1..64, from the seed; bytewise gets one byte at a time.
+    const char* bytes = reinterpret_cast<const char*>(data);
+    for (size_t at = 0, n = chunkSeed % 64 + 1; at < size; at += n, n = (n * 7 + 3) % 64 + 1) {
+        const int len = static_cast<int>(std::min(n, size - at));
+        chunked.HandleRxData(nullptr, bytes + at, len);
+        CheckCaret(chunked);
+    }
+    for (size_t at = 0; at < size; ++at) {
+        bytewise.HandleRxData(nullptr, bytes + at, 1);
+        CheckCaret(bytewise);
+    }
+    if (!SameScreen(chunked, bytewise))
+        std::abort();
+    return 0;
+}
