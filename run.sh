@@ -1,5 +1,6 @@
 #!/bin/sh
-# Sets up, builds and runs Zentrop's jobs: ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize
+# Sets up, builds and runs Zentrop's jobs:
+#   ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize | install PREFIX
 set -eu
 cd "$(dirname "$0")"
 
@@ -47,8 +48,13 @@ case "${1:-demo}" in
         ./tools/setup.sh sanitize
         ./tools/sanitize.sh
         ;;
+    install)
+        [ $# -eq 2 ] || { echo "usage: $0 install PREFIX" >&2; exit 2; }
+        build
+        cmake --install "$BUILD" --prefix "$2"
+        ;;
     *)
-        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize" >&2
+        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize | install PREFIX" >&2
         exit 2
         ;;
 esac

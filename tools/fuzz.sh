@@ -19,7 +19,7 @@ cmake --build "$BUILD" -j "$(nproc)"
 
 status=0
 # Settings lines and file lists are short; longer inputs only slow the INI target down.
-for target in fuzz_upgrade:4096 fuzz_commatext_ini:1024 fuzz_terminal:4096; do
+for target in fuzz_upgrade:4096 fuzz_hex:4096 fuzz_commatext_ini:1024 fuzz_terminal:4096; do
     maxlen=${target#*:}
     target=${target%:*}
     mkdir -p "$CORPUS/$target"

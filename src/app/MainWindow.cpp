@@ -261,7 +261,7 @@ void TwMain::FormCreate()
     // The language file is read before the port opens, so that no other thread can be loading
     // a resource string while the loader is replaced. A form record the framework cannot apply
     // is reported, and the window goes on with the texts it has.
-    if (LcLoadLanguage(LanguageFileName(QCoreApplication::applicationFilePath()), LanguageId, nullptr, this) == 1)
+    if (LcLoadLanguage(settings::LanguageFileName(QCoreApplication::applicationFilePath()), LanguageId, nullptr, this) == 1)
         Guarded([this] { LcTranslateForm(this); });
     pPort->SetPort(FSettings.ReadString(settings::Common, settings::ComPort, settings::DefaultPort));
     try {

@@ -8,16 +8,6 @@
 #include "cport/ComPort.h"
 #include "forms/Application.h"
 
-QString SettingsFileName(const QString& executable)
-{
-    return settings::BesideExecutable(executable, QStringLiteral(".ini"));
-}
-
-QString LanguageFileName(const QString& executable)
-{
-    return settings::BesideExecutable(executable, QStringLiteral(".lcf"));
-}
-
 void PrepareSettings(TIniFile& ini)
 {
     if (!ini.SectionExists(settings::Common))

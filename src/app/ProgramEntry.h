@@ -1,4 +1,4 @@
-// The program entry's steps: the settings file beside the executable, its start-up default,
+// The program entry's steps: the settings file, its start-up default,
 // the main window's message loop, and the port name saved at the end.
 #pragma once
 
@@ -7,12 +7,6 @@
 class TApplication;
 class TIniFile;
 class TwMain;
-
-// The settings file of an executable: same directory and base name, extension ".ini".
-QString SettingsFileName(const QString& executable);
-
-// The language file of an executable: same directory and base name, extension ".lcf".
-QString LanguageFileName(const QString& executable);
 
 // Writes "comport" = "COM1" into "COMMON" when that section holds no key.
 void PrepareSettings(TIniFile& settings);

@@ -1,8 +1,12 @@
-// The settings file's sections and keys, and the files named after the program beside it.
+// The settings file's sections and keys, and where the files named after the program lie:
+// beside it when its directory can be written, else in the user's configuration directory.
 #pragma once
 
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace settings {
 
@@ -19,5 +23,32 @@ inline QString BesideExecutable(const QString& executable, const QString& extens
     const QFileInfo exe(executable);
     return exe.absolutePath() + u'/' + exe.completeBaseName() + extension;
 }
+
+// What the choice of place depends on, replaceable by tests.
+struct Environment {
+    std::function<bool(const QString& directory)> Writable;
+    std::function<QString(const char* name)> Variable;
+    std::function<bool(const QString& path)> Exists;
+    // The system's.
+    static Environment System();
+};
+
+// The directory for the user's own files of an installed program: $XDG_CONFIG_HOME/zentrop,
+// or ~/.config/zentrop when the variable is unset or not an absolute path.
+QString UserConfigDirectory(const Environment& env = Environment::System());
+
+// A file named like the executable with the extension: beside the executable when its
+// directory can be written, otherwise in the user's configuration directory.
+QString ProgramFile(const QString& executable, const QString& extension, const Environment& env = Environment::System());
+
+// The settings file; for an installed program its directory is created.
+QString SettingsFileName(const QString& executable, const Environment& env = Environment::System());
+
+// Where the language file is looked for, in order: beside a program whose directory can be
+// written; otherwise in the user's configuration directory and then in the installed data
+// directory (share/zentrop beside the program's bin directory).
+QStringList LanguageFileCandidates(const QString& executable, const Environment& env = Environment::System());
+// The first candidate that exists, or the first one when none does.
+QString LanguageFileName(const QString& executable, const Environment& env = Environment::System());
 
 } // namespace settings

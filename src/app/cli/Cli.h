@@ -1,7 +1,11 @@
 // The command-line front end's commands and the exit statuses that scripts rely on.
 #pragma once
 
+#include "Options.h"
+
 #include <QStringList>
+
+#include <cstdio>
 
 class TInterruptWatch;
 
@@ -11,20 +15,34 @@ enum ExitCode : int {
     ExitSuccess = 0,
     ExitNoAnswer = 1,     // the device did not answer a command correctly
     ExitUsage = 2,        // wrong arguments
-    ExitFileRejected = 3, // the upgrade file failed its CRC, is damaged or cannot be read
+    ExitFileRejected = 3, // an input file failed its check, is damaged or cannot be read or written
     ExitPortError = 4,    // the port could not be opened or failed during the run
     ExitInterrupted = 130, // stopped by Ctrl-C, SIGTERM or SIGHUP; the port was closed
 };
 
-// Each takes the arguments after its command name.
-int Info(const QStringList& args);
-// A signal that the watch takes ends the run cleanly.
-int Flash(const QStringList& args, TInterruptWatch& interrupts);
-int Ports(const QStringList& args);
-// Tools for translators: lcf dump, template and build.
+// A command runs with its parsed options; a signal that the watch takes ends a run cleanly.
+struct Command {
+    const CommandSpec& Spec;
+    int (*Run)(const ParsedOptions& options, TInterruptWatch& interrupts);
+};
+
+const CommandSpec& InfoSpec();
+const CommandSpec& FlashSpec();
+const CommandSpec& PortsSpec();
+const CommandSpec& PackSpec();
+
+int Info(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Ports(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Pack(const ParsedOptions& options, TInterruptWatch& interrupts);
+
+// Tools for translators: lcf dump, template and build, with their own sub-commands.
 int Lcf(const QStringList& args);
 
-// Prints the error and the usage to standard error; returns ExitUsage.
-int UsageError(const QString& error);
+// Prints the error, the command's usage line and where its help is to standard error;
+// returns ExitUsage.
+int UsageError(const QString& error, const CommandSpec& command);
+
+void PrintLine(FILE* out, const QString& text);
 
 } // namespace cli

@@ -1,4 +1,4 @@
-// The command-line commands: showing a prepared upgrade, running it on a port, listing ports.
+// The command-line commands: showing a prepared upgrade and running it on a port.
 #include "Cli.h"
 #include "ConsoleObserver.h"
 #include "Interrupts.h"
@@ -22,11 +22,6 @@
 namespace cli {
 
 namespace {
-
-void PrintLine(FILE* out, const QString& text)
-{
-    std::fprintf(out, "%s\n", text.toLocal8Bit().constData());
-}
 
 // Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
 // saying why on standard error.
@@ -91,23 +86,25 @@ QString PortErrorHint(const Exception& e)
 
 } // namespace
 
-int Info(const QStringList& args)
+const CommandSpec& InfoSpec()
 {
-    bool json = false;
-    QString path;
-    for (const QString& a : args) {
-        if (a == QLatin1String("--json"))
-            json = true;
-        else if (a.startsWith(QLatin1String("--")))
-            return UsageError(QStringLiteral("unknown option \"%1\" for info").arg(a));
-        else if (!path.isEmpty())
-            return UsageError(QStringLiteral("info takes one upgrade file"));
-        else
-            path = a;
-    }
-    if (path.isEmpty())
-        return UsageError(QStringLiteral("info needs an upgrade file"));
+    static const CommandSpec spec{
+        QStringLiteral("info"), QStringLiteral("[--json] FILE.upg"),
+        QStringLiteral("shows what an upgrade file holds: name, version, user number and every page"),
+        QStringLiteral("Checks the upgrade file as \"Prepare Flash\" does and shows its name, version, user number\n"
+                       "and every Flash and EEProm page with its address and size."),
+        {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print one JSON object instead of lines")}}};
+    return spec;
+}
 
+int Info(const ParsedOptions& options, TInterruptWatch&)
+{
+    if (options.Positional().size() != 1)
+        return UsageError(options.Positional().isEmpty() ? QStringLiteral("info needs an upgrade file")
+                                                         : QStringLiteral("info takes one upgrade file"),
+                          InfoSpec());
+    const QString path = options.Positional().first();
+    const bool json = options.Has(QStringLiteral("json"));
     const std::optional<TUpgradeFile> file = Prepare(path);
     if (!file)
         return ExitFileRejected;
@@ -130,48 +127,44 @@ int Info(const QStringList& args)
     return ExitSuccess;
 }
 
-int Flash(const QStringList& args, TInterruptWatch& interrupts)
+const CommandSpec& FlashSpec()
 {
-    QString portName;
-    QString path;
-    TUpgradeMode mode = TUpgradeMode::Flash;
-    int baud = 115200;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool takesValue = a == QLatin1String("--port") || a == QLatin1String("--mode") || a == QLatin1String("--baud");
-        if (takesValue && i + 1 >= args.size())
-            return UsageError(QStringLiteral("%1 needs a value").arg(a));
-        if (a == QLatin1String("--port")) {
-            portName = args[++i];
-            if (portName.isEmpty())
-                return UsageError(QStringLiteral("--port needs a port name"));
-        } else if (a == QLatin1String("--mode")) {
-            const QString m = args[++i];
-            if (m == QLatin1String("flash"))
-                mode = TUpgradeMode::Flash;
-            else if (m == QLatin1String("eeprom"))
-                mode = TUpgradeMode::EEProm;
-            else if (m == QLatin1String("both"))
-                mode = TUpgradeMode::Both;
-            else
-                return UsageError(QStringLiteral("--mode is flash, eeprom or both, not \"%1\"").arg(m));
-        } else if (a == QLatin1String("--baud")) {
-            bool ok = false;
-            baud = args[++i].toInt(&ok);
-            if (!ok || baud <= 0)
-                return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(args[i]));
-        } else if (a.startsWith(QLatin1String("--"))) {
-            return UsageError(QStringLiteral("unknown option \"%1\" for flash").arg(a));
-        } else if (!path.isEmpty()) {
-            return UsageError(QStringLiteral("flash takes one upgrade file"));
-        } else {
-            path = a;
-        }
-    }
+    static const CommandSpec spec{
+        QStringLiteral("flash"), QStringLiteral("--port PORT [OPTIONS] FILE.upg"),
+        QStringLiteral("runs the upgrade on a port"),
+        QStringLiteral("Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under /dev.\n"
+                       "The line runs at 8 data bits, no parity, 1 stop bit, no flow control."),
+        {
+            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("the port the device is on")},
+            {QStringLiteral("mode"), 'm', QStringLiteral("MODE"), QStringLiteral("flash, eeprom or both (default flash)")},
+            {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
+        }};
+    return spec;
+}
+
+int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
+{
+    const QString portName = options.Value(QStringLiteral("port"));
     if (portName.isEmpty())
-        return UsageError(QStringLiteral("flash needs --port"));
-    if (path.isEmpty())
-        return UsageError(QStringLiteral("flash needs an upgrade file"));
+        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSpec());
+    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
+    TUpgradeMode mode = TUpgradeMode::Flash;
+    if (m == QLatin1String("eeprom"))
+        mode = TUpgradeMode::EEProm;
+    else if (m == QLatin1String("both"))
+        mode = TUpgradeMode::Both;
+    else if (m != QLatin1String("flash"))
+        return UsageError(QStringLiteral("--mode is flash, eeprom or both, not \"%1\"").arg(m), FlashSpec());
+    const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
+    if (!rate || *rate <= 0 || *rate > INT32_MAX)
+        return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
+                          FlashSpec());
+    const int baud = static_cast<int>(*rate);
+    if (options.Positional().size() != 1)
+        return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file")
+                                                         : QStringLiteral("flash takes one upgrade file"),
+                          FlashSpec());
+    const QString path = options.Positional().first();
 
     const std::optional<TUpgradeFile> file = Prepare(path);
     if (!file)
@@ -206,22 +199,6 @@ int Flash(const QStringList& args, TInterruptWatch& interrupts)
     // Closing gives the port back as it was found: its settings, its exclusive use.
     CloseQuietly(port);
     return status;
-}
-
-int Ports(const QStringList& args)
-{
-    if (!args.isEmpty())
-        return UsageError(QStringLiteral("ports takes no arguments"));
-    TStringList ports;
-    try {
-        EnumComPorts(ports);
-    } catch (const Exception& e) {
-        PrintLine(stderr, e.Message());
-        return ExitPortError;
-    }
-    for (int i = 0; i < ports.Count(); ++i)
-        PrintLine(stdout, ports.Get(i));
-    return ExitSuccess;
 }
 
 } // namespace cli

@@ -9,26 +9,48 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage:\n"
-    "  zentrop-cli info [--json] FILE.upg\n"
-    "      shows the prepared upgrade: name, version, user number and every page\n"
-    "  zentrop-cli flash --port PORT [--mode flash|eeprom|both] [--baud RATE] FILE.upg\n"
-    "      runs the upgrade on PORT (a device path, COMn, or a name under /dev);\n"
-    "      mode flash by default, 115200 baud, 8 data bits, no parity, 1 stop bit\n"
-    "  zentrop-cli ports\n"
-    "      lists the installed serial ports\n"
-    "  zentrop-cli lcf dump|template|build ...\n"
-    "      tools for translators (zentrop-cli lcf --help)\n"
-    "exit status: 0 done, 1 the device did not answer correctly, 2 wrong usage,\n"
-    "             3 the upgrade file was rejected, 4 a port error,\n"
-    "             130 interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n";
+const cli::Command kCommands[] = {
+    {cli::InfoSpec(), cli::Info},
+    {cli::FlashSpec(), cli::Flash},
+    {cli::PortsSpec(), cli::Ports},
+    {cli::PackSpec(), cli::Pack},
+};
+
+QString Help()
+{
+    QString text = QStringLiteral("usage: zentrop-cli COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+                                  "Loads new firmware into a device through its serial bootloader, from the command line:\n"
+                                  "for production lines, scripts and machines without a display.\n\ncommands:\n");
+    for (const cli::Command& c : kCommands)
+        text += QStringLiteral("  zentrop-cli %1 %2\n      %3\n").arg(c.Spec.Name, c.Spec.Synopsis, c.Spec.Summary);
+    text += QStringLiteral("  zentrop-cli lcf dump|template|build ...\n      tools for translators (zentrop-cli lcf --help)\n");
+    text += QStringLiteral(
+        "\n\"zentrop-cli COMMAND --help\" shows a command's options; \"zentrop-cli --version\" the version.\n"
+        "\nexit status: 0 done, 1 the device did not answer correctly, 2 wrong usage,\n"
+        "             3 a file was rejected or could not be written, 4 a port error,\n"
+        "             130 interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n");
+    return text;
+}
+
+int TopUsageError(const QString& error)
+{
+    std::fprintf(stderr, "zentrop-cli: %s\n%s", error.toLocal8Bit().constData(), Help().toLocal8Bit().constData());
+    return cli::ExitUsage;
+}
 
 } // namespace
 
-int cli::UsageError(const QString& error)
+void cli::PrintLine(FILE* out, const QString& text)
 {
-    std::fprintf(stderr, "zentrop-cli: %s\n%s", error.toLocal8Bit().constData(), kUsage);
+    std::fprintf(out, "%s\n", text.toLocal8Bit().constData());
+}
+
+int cli::UsageError(const QString& error, const CommandSpec& command)
+{
+    const QByteArray name = command.Name.toLocal8Bit();
+    std::fprintf(stderr, "zentrop-cli %s: %s\nusage: zentrop-cli %s %s\nTry \"zentrop-cli %s --help\" for more.\n",
+                 name.constData(), error.toLocal8Bit().constData(), name.constData(),
+                 command.Synopsis.toLocal8Bit().constData(), name.constData());
     return ExitUsage;
 }
 
@@ -39,20 +61,32 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
-        return cli::UsageError(QStringLiteral("no command given"));
-    const QString command = args.first();
-    const QStringList rest = args.mid(1);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
-        std::fputs(kUsage, stdout);
+        return TopUsageError(QStringLiteral("no command given"));
+    const QString& first = args.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
+        std::fputs(Help().toLocal8Bit().constData(), stdout);
         return cli::ExitSuccess;
     }
-    if (command == QLatin1String("info"))
-        return cli::Info(rest);
-    if (command == QLatin1String("flash"))
-        return cli::Flash(rest, interrupts);
-    if (command == QLatin1String("ports"))
-        return cli::Ports(rest);
-    if (command == QLatin1String("lcf"))
-        return cli::Lcf(rest);
-    return cli::UsageError(QStringLiteral("unknown command \"%1\"").arg(command));
+    if (first == QLatin1String("--version") || first == QLatin1String("-V")) {
+        std::printf("zentrop-cli %s\n", ZENTROP_VERSION);
+        return cli::ExitSuccess;
+    }
+    if (first == QLatin1String("lcf"))
+        return cli::Lcf(args.mid(1));
+    for (const cli::Command& c : kCommands) {
+        if (c.Spec.Name != first)
+            continue;
+        QString error;
+        const std::optional<cli::ParsedOptions> options = cli::ParseOptions(c.Spec, args.mid(1), &error);
+        if (!options)
+            return cli::UsageError(error, c.Spec);
+        if (options->Has(QStringLiteral("help"))) {
+            std::fputs(cli::CommandHelp(c.Spec).toLocal8Bit().constData(), stdout);
+            return cli::ExitSuccess;
+        }
+        return c.Run(*options, interrupts);
+    }
+    if (first.startsWith(u'-'))
+        return TopUsageError(QStringLiteral("unknown option \"%1\"").arg(first));
+    return TopUsageError(QStringLiteral("unknown command \"%1\"").arg(first));
 }

@@ -3,6 +3,7 @@
 #include "app/tests/UpgradeFileBuilder.h"
 #include "bootsim/BootSim.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -298,4 +299,48 @@ TEST(CliPorts, ListsAndSucceeds)
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
         EXPECT_TRUE(line.startsWith("/dev/")) << line.toStdString();
+}
+
+TEST_F(CliTest, PackMakesAFileThatInfoReadsBack)
+{
+    // Two HEX records at 0x8000 and 0x8100 (the second all erased), then the end.
+    const QString hex = Write("fw.hex", ":020000040000FA\n:048000000102030472\n:02810000FFFF7F\n:00000001FF\n");
+    const QString bin = Write("ee.bin", QByteArray("\x01\x02\x03\x04\x05", 5));
+    const QString out = dir.filePath("fw.upg");
+    const CliRun r = Cli({"pack", "--flash=" + hex, "-e", bin, "--flash-page-size", "256", "--eeprom-page-size=4",
+                          "--base", "0x8000", "--name", "fw", "--version", "3", "--user", "9", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(Cli({"info", "--json", out}).out.toUtf8()).object();
+    EXPECT_EQ(o.value("name").toString(), "fw");
+    EXPECT_EQ(o.value("user").toInt(), 9);
+    const QJsonArray flash = o.value("flash").toArray();
+    ASSERT_EQ(flash.size(), 1); // the erased page is left out
+    EXPECT_EQ(flash[0].toObject().value("size").toInt(), 256);
+    const QJsonArray eeprom = o.value("eeprom").toArray();
+    ASSERT_EQ(eeprom.size(), 2);
+    EXPECT_EQ(eeprom[1].toObject().value("address").toInt(), 4);
+
+    ASSERT_EQ(Cli({"pack", "-f", hex, "--keep-blank", "--base=0x8000", "-o", out}).status, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(Cli({"info", "--json", out}).out.toUtf8()).object().value("flash").toArray().size(), 2);
+}
+
+TEST_F(CliTest, PackRefusesAndLeavesNoOutput)
+{
+    const QString out = dir.filePath("out.upg");
+    const QString badSum = Write("bad.hex", ":0400000001020304F1\n:00000001FF\n");
+    const CliRun bad = Cli({"pack", "-f", badSum, "-o", out});
+    EXPECT_EQ(bad.status, 3);
+    EXPECT_TRUE(bad.err.contains("bad.hex:1: has the checksum 0xF1, its bytes need 0xF2")) << bad.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+    // Out of reach without a base; an existing output stays as it was.
+    Write("out.upg", "old");
+    const CliRun far = Cli({"pack", "-f", Write("far.hex", ":020000040001F9\n:0100000055AA\n:00000001FF\n"), "-o", out});
+    EXPECT_EQ(far.status, 3);
+    EXPECT_TRUE(far.err.contains("far.hex:2: holds data at 0x10000")) << far.err.toStdString();
+    QFile old(out);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter("out.upg").size(), 1); // no temporary left
+
+    EXPECT_EQ(Cli({"pack", "-f", badSum, "--flash-page-size", "1024", "-o", out}).status, 2);
 }

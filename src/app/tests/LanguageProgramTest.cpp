@@ -2,6 +2,7 @@
 // the message boxes carry translated titles; a broken or hostile file leaves the built-in texts.
 #include "app/MainWindow.h"
 #include "app/ProgramEntry.h"
+#include "app/SettingsFile.h"
 #include "base/IniFile.h"
 #include "base/ResStrings.h"
 #include "forms/Actions.h"
@@ -59,7 +60,7 @@ private slots:
 
 private:
     // The language file the program looks for: beside this test program.
-    static QString LanguageFile() { return LanguageFileName(QCoreApplication::applicationFilePath()); }
+    static QString LanguageFile() { return settings::LanguageFileName(QCoreApplication::applicationFilePath()); }
     void WriteLanguageFile(const QByteArray& bytes)
     {
         QFile f(LanguageFile());

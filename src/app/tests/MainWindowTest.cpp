@@ -54,8 +54,6 @@ private slots:
     void init();
     void cleanup();
 
-    void settingsFileLiesBesideTheExecutable_data();
-    void settingsFileLiesBesideTheExecutable();
     void defaultPortGoesOnlyIntoACommonSectionWithoutKeys_data();
     void defaultPortGoesOnlyIntoACommonSectionWithoutKeys();
     void portOpensAtStartWithTheLineSettings();
@@ -124,22 +122,6 @@ QString MainWindowTest::WriteUpgrade(const QString& name, const QByteArray& byte
     if (!WriteFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
     return path;
-}
-
-void MainWindowTest::settingsFileLiesBesideTheExecutable_data()
-{
-    QTest::addColumn<QString>("executable");
-    QTest::addColumn<QString>("settings");
-    QTest::addRow("no extension") << "/opt/z/zentrop" << "/opt/z/zentrop.ini";
-    QTest::addRow("extension replaced") << "/opt/z/Zentrop.exe" << "/opt/z/Zentrop.ini";
-    QTest::addRow("only the last extension") << "/opt/z.d/my.app.bin" << "/opt/z.d/my.app.ini";
-}
-
-void MainWindowTest::settingsFileLiesBesideTheExecutable()
-{
-    QFETCH(QString, executable);
-    QFETCH(QString, settings);
-    QCOMPARE(SettingsFileName(executable), settings);
 }
 
 void MainWindowTest::defaultPortGoesOnlyIntoACommonSectionWithoutKeys_data()

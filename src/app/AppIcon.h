@@ -1,0 +1,11 @@
+// The program's icon, drawn rather than stored, so the window and the installed icon files
+// come from one source at any size.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+
+// The icon at size x size pixels, on a transparent background.
+QImage AppIconImage(int size);
+// The icon at the sizes window managers ask for.
+QIcon AppIcon();
