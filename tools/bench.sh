@@ -2,7 +2,7 @@
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
-# parse-and-buffer throughput.
+# parse-and-buffer throughput, then the language file reader on a file of about 1 MB.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -14,3 +14,5 @@ echo
 "$BIN/bench_upgrade" --eeprom-page-size 32
 echo
 "$BIN/bench_terminal"
+echo
+"$BIN/bench_lcf"

@@ -19,16 +19,19 @@ cmake --build "$BUILD" -j "$(nproc)"
 
 status=0
 # Settings lines and file lists are short; longer inputs only slow the INI target down.
-for target in fuzz_upgrade:4096 fuzz_hex:4096 fuzz_commatext_ini:1024 fuzz_terminal:4096; do
+for target in fuzz_upgrade:4096 fuzz_hex:4096 fuzz_commatext_ini:1024 fuzz_terminal:4096 fuzz_lcf:4096; do
     maxlen=${target#*:}
     target=${target%:*}
     mkdir -p "$CORPUS/$target"
+    # Real files to start from, where the repository has some.
+    seeds=""
+    [ -d "fuzz/seeds/$target" ] && seeds="fuzz/seeds/$target"
     log=$BUILD/$target.log
     dict=
     [ -f "fuzz/$target.dict" ] && dict=-dict=fuzz/$target.dict
     start=$(date +%s)
     if ! "$BUILD/bin/$target" -runs="$RUNS" -max_total_time="$CAP" -max_len="$maxlen" -print_final_stats=1 $dict \
-        -artifact_prefix="$BUILD/$target-" "$CORPUS/$target" >"$log" 2>&1; then
+        -artifact_prefix="$BUILD/$target-" "$CORPUS/$target" $seeds >"$log" 2>&1; then
         status=1
         echo "$target: FINDING, see $log" >&2
     fi

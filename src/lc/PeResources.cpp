@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace {
@@ -56,6 +57,7 @@ bool TPeResources::Load(QByteArrayView bytes)
     FBytes = bytes;
     FTree = {};
     FSections.clear();
+    FSortedDirectories.clear();
     FError.clear();
     if (!LoadHeaders())
         return false;
@@ -108,6 +110,13 @@ bool TPeResources::Load(QByteArrayView bytes)
                             FTreeFileOffset + target);
         }
     }
+    const uint32_t types = uint32_t(Tree16(12)) + Tree16(14);
+    for (uint32_t i = 0; i < types; ++i) {
+        const uint32_t target = Tree32(kDirectorySize + i * kEntrySize + 4);
+        if ((target & kHighBit) && NamesSorted(target & ~kHighBit))
+            FSortedDirectories.push_back(target & ~kHighBit);
+    }
+    std::sort(FSortedDirectories.begin(), FSortedDirectories.end());
     return true;
 }
 
@@ -211,14 +220,33 @@ std::optional<QByteArrayView> TPeResources::LeafOf(uint32_t nameDirectory) const
     return Map(Tree32(*chosen), Tree32(*chosen + 4));
 }
 
-bool TPeResources::NameEquals(uint32_t nameOffset, QStringView name) const
+int TPeResources::CompareName(uint32_t nameOffset, QStringView name) const
 {
     const uint32_t length = Tree16(nameOffset);
-    if (length != uint32_t(name.size()))
-        return false;
-    for (uint32_t i = 0; i < length; ++i)
-        if (AsciiUpper(Tree16(nameOffset + 2 + i * 2)) != AsciiUpper(name[i].unicode()))
+    const uint32_t common = std::min<uint32_t>(length, uint32_t(name.size()));
+    for (uint32_t i = 0; i < common; ++i) {
+        const char16_t a = AsciiUpper(Tree16(nameOffset + 2 + i * 2));
+        const char16_t b = AsciiUpper(name[i].unicode());
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    return length == uint32_t(name.size()) ? 0 : (length < uint32_t(name.size()) ? -1 : 1);
+}
+
+int TPeResources::CompareNames(uint32_t a, uint32_t b) const
+{
+    return CompareName(a, NameAt(b));
+}
+
+bool TPeResources::NamesSorted(uint32_t directory) const
+{
+    const uint32_t named = Tree16(directory + 12);
+    for (uint32_t i = 1; i < named; ++i) {
+        const uint32_t previous = Tree32(directory + kDirectorySize + (i - 1) * kEntrySize);
+        const uint32_t current = Tree32(directory + kDirectorySize + i * kEntrySize);
+        if (!(previous & kHighBit) || !(current & kHighBit) || CompareNames(previous & ~kHighBit, current & ~kHighBit) >= 0)
             return false;
+    }
     return true;
 }
 
@@ -238,14 +266,33 @@ std::optional<QByteArrayView> TPeResources::Find(uint16_t type, QStringView name
     const auto types = SubDirectory(0, type);
     if (!types)
         return std::nullopt;
+    auto entry = [this, &types](uint32_t i) { return *types + kDirectorySize + i * kEntrySize; };
+    auto leafIfNamed = [this](uint32_t e, QStringView wanted) -> std::optional<std::optional<QByteArrayView>> {
+        const uint32_t nameField = Tree32(e);
+        const uint32_t target = Tree32(e + 4);
+        if (!(nameField & kHighBit) || !(target & kHighBit) || CompareName(nameField & ~kHighBit, wanted) != 0)
+            return std::nullopt;
+        return LeafOf(target & ~kHighBit);
+    };
     const uint32_t named = Tree16(*types + 12);
-    for (uint32_t i = 0; i < named; ++i) {
-        const uint32_t entry = *types + kDirectorySize + i * kEntrySize;
-        const uint32_t nameField = Tree32(entry);
-        const uint32_t target = Tree32(entry + 4);
-        if ((nameField & kHighBit) && (target & kHighBit) && NameEquals(nameField & ~kHighBit, name))
-            return LeafOf(target & ~kHighBit);
+    if (std::binary_search(FSortedDirectories.begin(), FSortedDirectories.end(), *types)) {
+        uint32_t low = 0;
+        uint32_t high = named;
+        while (low < high) {
+            const uint32_t middle = low + (high - low) / 2;
+            if (CompareName(Tree32(entry(middle)) & ~kHighBit, name) < 0)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        if (low < named)
+            if (const auto found = leafIfNamed(entry(low), name))
+                return *found;
+        return std::nullopt;
     }
+    for (uint32_t i = 0; i < named; ++i)
+        if (const auto found = leafIfNamed(entry(i), name))
+            return *found;
     return std::nullopt;
 }
 

@@ -45,7 +45,9 @@ private:
     std::optional<QByteArrayView> Map(uint32_t rva, uint32_t size) const;
     std::optional<uint32_t> SubDirectory(uint32_t directory, uint16_t id) const;
     std::optional<QByteArrayView> LeafOf(uint32_t nameDirectory) const;
-    bool NameEquals(uint32_t nameOffset, QStringView name) const;
+    int CompareName(uint32_t nameOffset, QStringView name) const;
+    int CompareNames(uint32_t a, uint32_t b) const;
+    bool NamesSorted(uint32_t directory) const;
     QString NameAt(uint32_t nameOffset) const;
     uint32_t Tree32(uint32_t offset) const;
     uint16_t Tree16(uint32_t offset) const;
@@ -55,5 +57,7 @@ private:
     uint64_t FTreeFileOffset = 0;
     std::vector<Section> FSections;
     bool FPe32Plus = false;
+    // Type directories whose named entries are in ascending order, so that a lookup can halve.
+    std::vector<uint32_t> FSortedDirectories;
     QString FError;
 };

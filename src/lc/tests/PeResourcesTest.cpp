@@ -59,6 +59,8 @@ TEST(PeResources, FindsByTypeAndStringNameInEveryLayout)
         EXPECT_FALSE(pe.Find(10, u"7"));
         EXPECT_FALSE(pe.Find(10, u"LCHEADE"));
         EXPECT_FALSE(pe.Find(10, u"LCHEADERS"));
+        EXPECT_FALSE(pe.Find(10, u"000"));
+        EXPECT_FALSE(pe.Find(10, u"ZZZ"));
         EXPECT_FALSE(pe.Find(11, u"LCHEADER"));
         int named = 0;
         pe.ForEachNamed(10, [&named](const QString&, QByteArrayView) { ++named; });
@@ -142,4 +144,21 @@ TEST(PeResources, OverlappingDirectoriesCannotMultiplyTheWalk)
         Put32(file, kTree + 16 + 8 * i + 4, 0x80000000u | uint32_t(16 + 8 * i));
     TPeResources pe;
     EXPECT_FALSE(pe.Load(file));
+}
+
+TEST(PeResources, NamesOutOfOrderAreFoundToo)
+{
+    // Files from other tools may not sort their names; swapping two entries must not hide them.
+    QByteArray file = WritePeResources(Sample());
+    const qsizetype typeDir = kTree + (Get32(file, kTree + 16 + 8 + 4) & 0x7FFFFFFF);
+    const QByteArray first = file.mid(typeDir + 16, 8);
+    file.replace(typeDir + 16, 8, file.mid(typeDir + 24, 8));
+    file.replace(typeDir + 24, 8, first);
+    TPeResources pe;
+    ASSERT_TRUE(pe.Load(file));
+    EXPECT_EQ(pe.Find(10, u"LCHEADER"), QByteArrayView("header"));
+    EXPECT_EQ(pe.Find(10, u"65047"), QByteArrayView("record"));
+    EXPECT_EQ(pe.Find(10, u"TWMAIN"), QByteArrayView("neutral"));
+    EXPECT_FALSE(pe.Find(10, u"ZZZ"));
+    EXPECT_FALSE(pe.Find(10, u"000"));
 }
