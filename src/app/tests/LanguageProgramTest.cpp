@@ -170,5 +170,11 @@ void LanguageProgramTest::aRecordTheFrameworkRejectsIsReportedAndTheWindowGoesOn
     QVERIFY(!w.aWriteToDevice->Enabled());
 }
 
-QTEST_MAIN(LanguageProgramTest)
+// The program entry is given the application object, which must be the program's own class.
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    LanguageProgramTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "LanguageProgramTest.moc"
