@@ -9,6 +9,7 @@
 #include "base/Ansi.h"
 #include "base/Format.h"
 #include "base/Strings.h"
+#include "cport/PosixPortDetails.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -63,7 +64,7 @@ void CloseQuietly(TCustomComPort& port)
     }
 }
 
-QString PortErrorHint(const Exception& e)
+QString PortErrorHint(const Exception& e, const QString& device)
 {
     const auto* ext = dynamic_cast<const EComPortExt*>(&e);
     if (!ext)
@@ -77,8 +78,11 @@ QString PortErrorHint(const Exception& e)
     case ENODEV:
     case ENXIO:
         return QStringLiteral("There is no such port; \"zentrop-cli ports\" lists the installed ones.");
-    case EBUSY:
-        return QStringLiteral("Another program is using the port.");
+    case EBUSY: {
+        const QString holders = DescribeHolders(FindPortHolders(device));
+        return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
+                                 : QStringLiteral("Another program is using the port: %1.").arg(holders);
+    }
     default:
         return ext->SystemText();
     }
@@ -191,7 +195,7 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
     } catch (const Exception& e) {
         observer.Finish();
         PrintLine(stderr, e.Message());
-        const QString hint = PortErrorHint(e);
+        const QString hint = PortErrorHint(e, port.Device().DeviceName(portName));
         if (!hint.isEmpty())
             PrintLine(stderr, hint);
     }

@@ -1,16 +1,71 @@
-// "ports": the serial ports of this machine.
+// "ports": the serial ports of this machine with what the system knows about each.
 #include "Cli.h"
 
-#include "cport/ComPortList.h"
 #include "base/Exception.h"
+#include "base/Strings.h"
+#include "cport/ComPortList.h"
+#include "cport/PosixPortDetails.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace cli {
 
+namespace {
+
+QJsonValue OrNull(const QString& s)
+{
+    return s.isEmpty() ? QJsonValue() : QJsonValue(s);
+}
+
+QJsonObject ToJson(const TPortDetails& d)
+{
+    QJsonArray holders;
+    for (const TPortHolder& h : d.Holders)
+        holders.append(QJsonObject{{"pid", h.Pid}, {"program", h.Program}});
+    return QJsonObject{{"port", d.Port},
+                       {"byId", OrNull(d.ById)},
+                       {"vendorId", OrNull(d.VendorId)},
+                       {"productId", OrNull(d.ProductId)},
+                       {"manufacturer", OrNull(d.Manufacturer)},
+                       {"product", OrNull(d.Product)},
+                       {"serial", OrNull(d.Serial)},
+                       {"driver", OrNull(d.Driver)},
+                       {"heldBy", holders}};
+}
+
+// One line per port, the port first so that scripts can cut it out; absent facts are left out.
+QString ToLine(const TPortDetails& d)
+{
+    QStringList parts{d.Port};
+    if (!d.VendorId.isEmpty())
+        parts << QStringLiteral("%1:%2").arg(d.VendorId, d.ProductId);
+    const QString maker = QStringList{d.Manufacturer, d.Product}.join(u' ').trimmed();
+    if (!maker.isEmpty())
+        parts << maker;
+    if (!d.Serial.isEmpty())
+        parts << QStringLiteral("serial %1").arg(d.Serial);
+    if (!d.Driver.isEmpty())
+        parts << QStringLiteral("driver %1").arg(d.Driver);
+    if (!d.ById.isEmpty())
+        parts << d.ById;
+    if (!d.Holders.empty())
+        parts << QStringLiteral("in use by %1").arg(DescribeHolders(d.Holders));
+    return parts.join(QStringLiteral("  "));
+}
+
+} // namespace
+
 const CommandSpec& PortsSpec()
 {
-    static const CommandSpec spec{QStringLiteral("ports"), QString(), QStringLiteral("lists the installed serial ports"),
-                                  QStringLiteral("Lists the serial ports of this machine."),
-                                  {}};
+    static const CommandSpec spec{
+        QStringLiteral("ports"), QStringLiteral("[--json]"), QStringLiteral("lists the serial ports with their USB details"),
+        QStringLiteral("Lists the serial ports of this machine, one a line: the device, the USB vendor and product\n"
+                       "numbers, maker and product names, serial number and driver, the stable name under\n"
+                       "/dev/serial/by-id/ (which stays the same whichever USB socket is used), and the program\n"
+                       "holding the port, when the system lets this user see it."),
+        {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print a JSON array instead of lines")}}};
     return spec;
 }
 
@@ -25,8 +80,17 @@ int Ports(const ParsedOptions& options, TInterruptWatch&)
         PrintLine(stderr, e.Message());
         return ExitPortError;
     }
-    for (int i = 0; i < ports.Count(); ++i)
-        PrintLine(stdout, ports.Get(i));
+    const std::vector<TPortDetails> details = DescribePorts(ports.ToStringList());
+    if (options.Has(QStringLiteral("json"))) {
+        QJsonArray list;
+        for (const TPortDetails& d : details)
+            list.append(ToJson(d));
+        std::fputs(QJsonDocument(list).toJson(QJsonDocument::Compact).constData(), stdout);
+        std::fputc('\n', stdout);
+        return ExitSuccess;
+    }
+    for (const TPortDetails& d : details)
+        PrintLine(stdout, ToLine(d));
     return ExitSuccess;
 }
 

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -299,6 +300,26 @@ TEST(CliPorts, ListsAndSucceeds)
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
         EXPECT_TRUE(line.startsWith("/dev/")) << line.toStdString();
+    const CliRun json = Cli({"ports", "--json"});
+    EXPECT_EQ(json.status, 0);
+    const QJsonArray list = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    EXPECT_EQ(list.size(), r.out.count('\n'));
+    for (const QJsonValue& p : list)
+        EXPECT_TRUE(p.toObject().value("port").toString().startsWith("/dev/"));
+}
+
+TEST_F(CliTest, PortInUseNamesItsHolder)
+{
+    Device d;
+    // This test process holds the port the way another upgrade would.
+    const int fd = ::open(d.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const CliRun r = Cli({"flash", "--port", d.path, Sample()});
+    ::close(fd);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Another program is using the port: upgrade_e2e_tes (process %1).").arg(::getpid())))
+        << r.err.toStdString();
 }
 
 TEST_F(CliTest, PackMakesAFileThatInfoReadsBack)

@@ -1,0 +1,42 @@
+// What Linux tells about a serial port beyond its name: the stable name under
+// /dev/serial/by-id, the USB device behind it from sysfs, and the programs that hold it open.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct TPortHolder {
+    int Pid = 0;
+    QString Program;
+};
+
+struct TPortDetails {
+    QString Port;         // /dev/ttyUSB0
+    QString ById;         // /dev/serial/by-id/usb-..., empty when the system made none
+    QString VendorId;     // four hex digits, empty for a port without a USB device
+    QString ProductId;
+    QString Manufacturer;
+    QString Product;
+    QString Serial;
+    QString Driver;
+    std::vector<TPortHolder> Holders;
+};
+
+// Where the system's files are; tests give trees of their own.
+struct TPortDetailsRoots {
+    QString SysClassTty = QStringLiteral("/sys/class/tty");
+    QString ById = QStringLiteral("/dev/serial/by-id");
+    QString Proc = QStringLiteral("/proc");
+};
+
+// The details of each port (a device path). Whatever cannot be read stays empty.
+std::vector<TPortDetails> DescribePorts(const QStringList& ports, const TPortDetailsRoots& roots = {});
+
+// The processes with the device open, from their descriptors in /proc; only those whose
+// descriptors the system lets this user see. The calling process is left out.
+std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& procRoot = QStringLiteral("/proc"));
+
+// "minicom (process 4711)", several joined by ", "; empty for none.
+QString DescribeHolders(const std::vector<TPortHolder>& holders);
