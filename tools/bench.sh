@@ -2,7 +2,8 @@
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
-# parse-and-buffer throughput, then the language file reader on a file of about 1 MB.
+# parse-and-buffer throughput, then the language file reader on a file of about 1 MB, and the
+# terminal window's received text to pixels.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -16,3 +17,7 @@ echo
 "$BIN/bench_terminal"
 echo
 "$BIN/bench_lcf"
+echo
+# The window needs a display: a virtual one, which the set-up script installs when it is missing.
+"$(dirname "$0")/setup.sh" screens
+xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/bench_termwindow"

@@ -14,12 +14,18 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 
 namespace {
+
+// Received data is shown at most this often (about 60 frames a second): a fast line fills
+// the buffer many times over between two frames, and each frame costs a round trip to the
+// display, which would otherwise set the pace for taking in data.
+constexpr qint64 kFrameMs = 16;
 
 // The character a cell's byte shows: the 8-bit code page of the program's other texts.
 const QString& CellText(uint8_t Ch)
@@ -48,6 +54,9 @@ bool Allows(TScrollStyle Style, Qt::Orientation Bar)
 
 void TCustomComTerminal::InitDisplay()
 {
+    FFlushTimer = new QTimer(this);
+    FFlushTimer->setSingleShot(true);
+    connect(FFlushTimer, &QTimer::timeout, this, [this] { FlushDisplay(); });
     // The client area's background is the terminal's colour; empty cells are never drawn.
     viewport()->setAutoFillBackground(true);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -261,27 +270,45 @@ void TCustomComTerminal::InvalidateCells(const QRect& Cells)
 
 void TCustomComTerminal::DisplayDamaged()
 {
+    RequestFlush();
+}
+
+void TCustomComTerminal::RequestFlush()
+{
+    if (FFlushTimer->isActive())
+        return;
+    // Right after the event that asked for it, or a frame after the last one.
+    const qint64 since = FLastFlush.isValid() ? FLastFlush.elapsed() : kFrameMs;
+    FFlushTimer->start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
+}
+
+void TCustomComTerminal::FlushDisplay()
+{
+    FLastFlush.start();
     const TTermDamage damage = TakeDamage();
     if (damage.ScrolledRows != 0)
         ScrollPixels(damage.ScrolledRows);
     for (const QRect& cells : damage.Cells)
         InvalidateCells(cells);
+    CaretChanged();
 }
 
 void TCustomComTerminal::ScrollPixels(int Rows)
 {
-    // The grid's part of the client area moves; what it uncovers is painted again.
+    // The grid's part of the client area moves; what it uncovers is painted again, and so are
+    // areas already waiting to be painted, which move with the pixels.
     const QPoint origin = TopLeft();
     const QRect area(0, 0, std::min(viewport()->width(), (Columns() - origin.x() + 1) * FFontWidth),
                      std::min(viewport()->height(), (this->Rows() - origin.y() + 1) * FFontHeight));
     if (area.isEmpty())
         return;
     const int dy = -Rows * FFontHeight;
-    // Areas waiting to be painted move with the pixels (the caret's among them).
     if (std::abs(dy) >= area.height())
         viewport()->update(area);
     else
         viewport()->scroll(0, dy, area);
+    // A caret on the screen moved with the pixels.
+    FCaretShown.translate(0, dy);
 }
 
 // ---- scrolling
@@ -411,20 +438,20 @@ void TCustomComTerminal::RestoreTermCaret()
 
 void TCustomComTerminal::CaretMoved()
 {
-    CaretChanged();
+    RequestFlush();
 }
 
 void TCustomComTerminal::HideTermCaret()
 {
     ++FCaretHideCount;
-    CaretChanged();
+    RequestFlush();
 }
 
 void TCustomComTerminal::ShowTermCaret()
 {
     if (FCaretHideCount > 0)
         --FCaretHideCount;
-    CaretChanged();
+    RequestFlush();
 }
 
 void TCustomComTerminal::SetCaret(TTermCaret Value)

@@ -9,9 +9,11 @@
 #include "forms/Font.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPointer>
 
 class QPainter;
+class QTimer;
 
 // The client area is the scroll area's viewport; its scroll bars count whole cells.
 class TCustomComTerminal : public QAbstractScrollArea, public TComTermCore {
@@ -76,6 +78,8 @@ public:
     void InvalidateCells(const QRect& Cells);
     // Sets the scroll bars' ranges from the client size and the grid, and TopLeft from them.
     void UpdateScrollRange();
+    // Changes are shown at most once a frame; this asks for what waits to be painted now.
+    void FlushDisplay();
 
     bool HasPort() const override { return FComPort != nullptr; }
     bool PortConnected() const override { return Connected(); }
@@ -108,6 +112,8 @@ private:
     void FontChanged();
     void DrawChars(QPainter& Painter, const QRect& View);
     void DrawChar(QPainter& Painter, int C, int R, const TTermChar& Cell);
+    // Changed cells and the caret reach the screen together, at most once a frame.
+    void RequestFlush();
     void ScrollPixels(int Rows);
     void SetBarRange(Qt::Orientation Bar, int Extent);
     void SyncTopLeft();
@@ -137,6 +143,8 @@ private:
     // Where the caret was last asked to be painted.
     QRect FCaretShown;
     bool FUpdatingRange = false;
+    QTimer* FFlushTimer = nullptr;
+    QElapsedTimer FLastFlush;
 };
 
 // The terminal control with its settings published under their names.
