@@ -29,8 +29,11 @@ enum RecordType : uint8_t {
 constexpr size_t kUserBody = 5;
 // A record holds at least its length field and its type.
 constexpr size_t kRecordHead = 3;
-// Enough of a file for 65535 records of the largest kind; anything after that is never read.
+// Enough of a file for 65535 records of the largest kind.
 constexpr size_t kLongestRecordArea = 2 + 65535 * (kRecordHead + 2 + TUpgradeFile::MaxBody);
+// The largest upgrade file: the most records its count can name, each of the largest kind,
+// and the CRC. A larger file is refused before a byte of it is read.
+constexpr size_t kLargestFile = kLongestRecordArea + 2;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -71,6 +74,21 @@ private:
 [[noreturn]] void CannotOpen(const QString& fileName, int error)
 {
     CannotOpen(fileName, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Only a regular file of a size that an upgrade file can have is read.
+void CheckIsUpgradeFile(const QString& fileName, const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        CannotOpen(fileName, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        CannotOpen(fileName, QStringLiteral("Not a regular file"));
+    if (static_cast<unsigned long long>(st.st_size) > kLargestFile)
+        throw EUpgradeFileError(
+            Format("The file is too large for an upgrade file: %d bytes, where the largest upgrade file (65535 "
+                   "records of %d bytes each, with the record count and the CRC) has %d bytes",
+                   {static_cast<long long>(st.st_size), static_cast<int>(kRecordHead + 2 + TUpgradeFile::MaxBody),
+                    static_cast<long long>(kLargestFile)}));
 }
 
 // Reads up to size bytes at the descriptor's position; fewer only at the end of the file.
@@ -129,40 +147,32 @@ TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
 {
     ClearPages();
     const QByteArray path = QFile::encodeName(fileName);
-    // Opened without blocking, so that a FIFO or a device typed in as the file name cannot
-    // hold the window: only regular files are read.
-    FileDescriptor fd(fileName.isEmpty() ? (errno = ENOENT, -1)
-                                         : ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Looked at before it is opened: opening a device typed in as the file name can have
+    // effects of its own (a serial adapter resets its board), and a FIFO could block.
+    struct stat st {};
+    if (fileName.isEmpty())
+        CannotOpen(fileName, ENOENT);
+    if (::stat(path.constData(), &st) != 0)
+        CannotOpen(fileName, errno);
+    CheckIsUpgradeFile(fileName, st);
+    // Opened without blocking all the same, and looked at again, in case the name was given
+    // to something else meanwhile.
+    FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.Get() < 0)
         CannotOpen(fileName, errno);
-    struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
         CannotOpen(fileName, errno);
-    if (S_ISDIR(st.st_mode))
-        CannotOpen(fileName, EISDIR);
-    if (!S_ISREG(st.st_mode))
-        CannotOpen(fileName, QStringLiteral("Not a regular file"));
+    CheckIsUpgradeFile(fileName, st);
 
-    // The CRC runs over the whole file in chunks; only the part that records can occupy is kept.
+    // The CRC covers every byte before the last two.
     const auto size = static_cast<size_t>(st.st_size);
     const size_t covered = size >= 2 ? size - 2 : 0;
-    std::vector<uint8_t> head(std::min(covered, kLongestRecordArea));
-    size_t got = ReadFully(fd.Get(), head.data(), head.size(), fileName);
-    uint16_t crc = Crc16(head.data(), got);
-    std::vector<uint8_t> chunk(64 * 1024);
-    size_t total = got;
-    while (total < covered && got == head.size()) {
-        const size_t n = ReadFully(fd.Get(), chunk.data(), std::min(chunk.size(), covered - total), fileName);
-        if (n == 0)
-            break;
-        crc = Crc16(chunk.data(), n, crc);
-        total += n;
-    }
+    std::vector<uint8_t> head(covered);
+    head.resize(ReadFully(fd.Get(), head.data(), head.size(), fileName));
     uint8_t tail[2] = {0, 0};
     ReadFully(fd.Get(), tail, size >= 2 ? 2 : size, fileName);
     const uint16_t stored = static_cast<uint16_t>(tail[0] | (tail[1] << 8));
-    head.resize(std::min(head.size(), total));
-    return Parse(head.data(), std::min(head.size(), covered), stored, crc);
+    return Parse(head.data(), head.size(), stored, Crc16(head.data(), head.size()));
 }
 
 TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint16_t storedCrc, uint16_t computedCrc)

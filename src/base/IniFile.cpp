@@ -5,9 +5,16 @@
 #include "Format.h"
 #include "ResStrings.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QStringDecoder>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -67,6 +74,77 @@ std::optional<std::pair<qsizetype, qsizetype>> FindSection(const QStringList& li
 }
 
 
+// A settings file holds a handful of lines; the file list, the one value that grows, would
+// need some hundred thousand entries to come near this. A larger file is not a settings file.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+// Refuses, before anything opens it, what cannot be a settings file: a FIFO would hang the
+// reader, a device or a link to one such as /dev/zero would be read without end. A missing
+// file passes: it reads as empty and the first write creates it.
+void CheckSettingsFile(const QString& fileName)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
+        return;
+    QString reason;
+    if (!S_ISREG(st.st_mode))
+        reason = QStringLiteral("Not a regular file");
+    else if (st.st_size > kMaxFileSize)
+        reason = Format(QStringLiteral("Larger than %d MiB, far more than a settings file holds"),
+                        {static_cast<int>(kMaxFileSize / (1024 * 1024))});
+    if (!reason.isEmpty())
+        throw EIniFileException(Format(LoadResString(res::SFOpenErrorEx), {fileName, reason}));
+}
+
+// The temporary file a write fills before it renames it over the settings file. The name
+// is its own pattern, so that one left behind by a killed write is told from a user's copy.
+QString TemporaryTemplate(const QString& target)
+{
+    return target + QStringLiteral(".XXXXXX.tmp");
+}
+
+// A write that was killed before its rename leaves its temporary file behind. Those that no
+// write has touched for a while are removed; a write in progress elsewhere keeps its own,
+// which is younger.
+void RemoveStaleTemporaries(const QString& target)
+{
+    const QFileInfo file(target);
+    const QRegularExpression temporary(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}\\.tmp$").arg(QRegularExpression::escape(file.fileName())));
+    const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-60);
+    const QFileInfoList entries = QDir(file.absolutePath())
+                                      .entryInfoList({file.fileName() + QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& entry : entries)
+        if (temporary.match(entry.fileName()).hasMatch() && entry.lastModified().toUTC() < stale)
+            QFile::remove(entry.absoluteFilePath());
+}
+
+// Replaces the file at once: the data goes to a temporary file beside it, which is synced
+// and renamed over it, so the file on disk is always whole. A link is followed, so that
+// the file it names is replaced and the link stays; the file keeps its permissions.
+bool ReplaceFile(const QString& fileName, const QByteArray& data)
+{
+    const QFileInfo link(fileName);
+    const QString target = link.isSymLink() ? link.canonicalFilePath() : fileName;
+    if (target.isEmpty())
+        return false;
+    QTemporaryFile temp(TemporaryTemplate(target));
+    if (!temp.open())
+        return false;
+    const QFile existing(target);
+    if (existing.exists())
+        temp.setPermissions(existing.permissions());
+    else
+        temp.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (temp.write(data) != data.size() || !temp.flush() || ::fsync(temp.handle()) != 0)
+        return false;
+    if (::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+        return false;
+    temp.setAutoRemove(false);
+    RemoveStaleTemporaries(target);
+    return true;
+}
+
 } // namespace
 
 TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
@@ -75,6 +153,7 @@ TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
 {
     if (FBatch)
         return *FBatch;
+    CheckSettingsFile(FFileName);
     QFile f(FFileName);
     if (!f.open(QIODevice::ReadOnly)) {
         // Rewriting a file that exists but cannot be read would lose its other values.
@@ -107,15 +186,10 @@ void TIniFile::SaveLines(const Lines& lines)
         FBatch = lines;
         return;
     }
-    QSaveFile f(FFileName);
-    bool ok = f.open(QIODevice::WriteOnly);
-    if (ok) {
-        QByteArray data;
-        for (const QString& l : lines.text)
-            data += lines.raw.value(l, l.toUtf8()) + "\n";
-        ok = f.write(data) == data.size() && f.commit();
-    }
-    if (!ok)
+    QByteArray data;
+    for (const QString& l : lines.text)
+        data += lines.raw.value(l, l.toUtf8()) + "\n";
+    if (!ReplaceFile(FFileName, data))
         throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
 }
 

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -199,24 +201,52 @@ TEST(UpgradeFile, LoadFromDiskMatchesMemoryAndReportsOpenErrors)
     }
 }
 
-TEST(UpgradeFile, FileLargerThanAnyRecordAreaIsCheckedWhole)
+TEST(UpgradeFile, SizeNoUpgradeFileCanHaveIsRefusedUnread)
 {
-    // Past about 34 MB no record can lie; the CRC still covers every byte of the rest.
+    // 65535 records of 3 + 2 + 512 bytes, the record count and the CRC.
+    constexpr qint64 kLargest = 2 + 65535LL * 517 + 2;
     QTemporaryDir dir;
     const QString path = dir.filePath("big.upg");
-    const QByteArray bytes = Builder().Flash().Page(7, "abc").Trailer(QByteArray(36 * 1024 * 1024, 'q')).Bytes();
-    auto write = [&](const QByteArray& data) {
+    const QByteArray small = Builder().Flash().Page(7, "abc").Bytes();
+    const QByteArray largest =
+        Builder().Flash().Page(7, "abc").Trailer(QByteArray(kLargest - small.size(), 'q')).Bytes();
+    ASSERT_EQ(largest.size(), kLargest);
+    {
         QFile out(path);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(data);
-    };
-    write(bytes);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(largest);
+    }
     TUpgradeFile f;
     ASSERT_EQ(f.Load(path), TUpgradeFile::Result::Loaded);
     EXPECT_EQ(f.FlashPages().at(0).Data, "abc");
 
-    QByteArray flipped = bytes;
-    flipped[flipped.size() - 1000] = 'r';
-    write(flipped);
-    EXPECT_EQ(f.Load(path), TUpgradeFile::Result::CrcError);
+    for (const qint64 size : {kLargest + 1, 4LL << 30}) {
+        ASSERT_TRUE(QFile::resize(path, size)); // sparse beyond the data: nothing to read
+        try {
+            f.Load(path);
+            ADD_FAILURE() << size;
+        } catch (const EUpgradeFileError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("The file is too large for an upgrade file: %1 bytes, where the "
+                                                  "largest upgrade file (65535 records of 517 bytes each, with the "
+                                                  "record count and the CRC) has 33881599 bytes")
+                                       .arg(size));
+        }
+    }
+}
+
+// A device typed in as the file name is refused without being opened: opening a serial
+// adapter can reset its board.
+TEST(UpgradeFile, DeviceIsRefusedUnopened)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.upg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(fifo).constData(), IN_OPEN), 0);
+    TUpgradeFile f;
+    EXPECT_THROW(f.Load(fifo), EFOpenError);
+    inotify_event events[4];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO was opened";
+    ::close(watch);
 }

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
 namespace {
 
 QByteArray ReadAll(const QString& path)
@@ -150,6 +154,59 @@ TEST_F(IniFileTest, UnwritablePlacesRaiseWithThePath)
     } catch (const EIniFileException& e) {
         EXPECT_EQ(e.Message(), "Unable to write to " + below);
     }
+}
+
+// What cannot be a settings file is refused before it is opened: a FIFO would hang the
+// reader, /dev/zero would be read until memory ran out.
+TEST_F(IniFileTest, WhatIsNotASettingsFileIsRefusedUnopened)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); }, "Not a regular file"},
+        {"link to /dev/zero", [&] { ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(path).constData()), 0); },
+         "Not a regular file"},
+        {"larger than any settings file", [&] {
+             WriteAll(path, "");
+             ASSERT_TRUE(QFile::resize(path, 17 << 20)); // sparse: no disk is used
+         },
+         "Larger than 16 MiB, far more than a settings file holds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path);
+        c.make();
+        TIniFile ini(path);
+        for (const std::function<void()>& use : std::initializer_list<std::function<void()>>{
+                 [&] { ini.ReadString("COMMON", "comport", "COM1"); },
+                 [&] { ini.WriteString("COMMON", "comport", "COM2"); }}) {
+            try {
+                use();
+                ADD_FAILURE() << "no error";
+            } catch (const EIniFileException& e) {
+                EXPECT_EQ(e.Message(), "Cannot open file \"" + path + "\". " + c.reason);
+            }
+        }
+    }
+}
+
+TEST_F(IniFileTest, WritesRemoveTemporariesThatAKilledWriteLeftBehind)
+{
+    const QString old = path + ".Ab3xYz.tmp";
+    const QString fresh = path + ".Qw7rTy.tmp";
+    const QString other = path + ".backup";
+    for (const QString& f : {old, fresh, other})
+        WriteAll(f, "[COMMON]\n");
+    const utimbuf longAgo{1000000000, 1000000000};
+    ASSERT_EQ(::utime(QFile::encodeName(old).constData(), &longAgo), 0);
+    ASSERT_EQ(::utime(QFile::encodeName(other).constData(), &longAgo), 0);
+    TIniFile(path).WriteString("COMMON", "comport", "COM2");
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_TRUE(QFile::exists(fresh)); // another write may be making it now
+    EXPECT_TRUE(QFile::exists(other));
 }
 
 TEST_F(IniFileTest, NamesAreComparedTrimmed)
