@@ -458,6 +458,25 @@ int TPosixComDevice::SetupComm(int, int)
 
 int TPosixComDevice::PurgeComm(uint32_t Flags)
 {
+    // A write that has returned counts as sent, as it would on a line whose writes end when
+    // their bytes have left; clearing the output discards only what is held up beyond the
+    // time the line needs for it (a handshake, a stuck adapter). On a serial line that means
+    // waiting for that time first; a pseudo-terminal has no line, and what its other end has
+    // not read yet is never thrown away.
+    if (Flags & PURGE_TXCLEAR) {
+        Nanos left = 0;
+        {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0 || FClosing)
+                return EBADF;
+            if (!FIsPty)
+                left = std::min(FLineFreeNs - MonotonicNow(), kCloseDrainLimit);
+        }
+        if (left > 0) {
+            const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+            ::nanosleep(&wait, nullptr);
+        }
+    }
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
         return EBADF;
@@ -467,7 +486,7 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
         ++FWriteGeneration;
     WakeWaiting(Flags & PURGE_RXABORT, Flags & PURGE_TXABORT);
     const bool in = Flags & PURGE_RXCLEAR;
-    const bool out = Flags & PURGE_TXCLEAR;
+    const bool out = (Flags & PURGE_TXCLEAR) && !FIsPty;
     if (!in && !out)
         return 0;
     if (out)

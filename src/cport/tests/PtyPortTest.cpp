@@ -293,6 +293,16 @@ TEST_F(PtyPort, AllZeroTimeoutsWaitForTheFullCount)
     sender.get();
 }
 
+// A write that returned counts as sent: clearing the output afterwards must not take back
+// what the other end has not read yet (the bootloader's wake-up is purged this way).
+TEST_F(PtyPort, ClearingTheOutputKeepsWhatWritesHandedOver)
+{
+    port.Open();
+    EXPECT_EQ(port.WriteStr(QByteArray("\x1bU\x1b")), 3);
+    port.PurgeBuffers(true, true);
+    EXPECT_EQ(pty.Receive(3), QByteArray("\x1bU\x1b"));
+}
+
 TEST_F(PtyPort, QueueCountPurgeAndDiscardNull)
 {
     port.Open();
