@@ -409,8 +409,8 @@ int TPosixComDevice::SetCommState(const DCB& Dcb)
     // Trust only what the driver took: a driver that cannot do a setting quietly keeps
     // another, and the line would not work as asked.
     termios now{};
-    if (!err && ::tcgetattr(FFd, &now) != 0)
-        err = errno;
+    if (!err)
+        err = ReadTermios(FFd, now);
     if (!err && ((now.c_cflag & kCheckedCflags) != (t.c_cflag & kCheckedCflags)
                  || (now.c_iflag & kCheckedIflags) != (t.c_iflag & kCheckedIflags)))
         err = EINVAL;
@@ -497,11 +497,21 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
     return ::tcflush(FFd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
 }
 
+int TPosixComDevice::ReadTermios(int Fd, termios& T) const
+{
+    return ::tcgetattr(Fd, &T) == 0 ? 0 : errno;
+}
+
+int TPosixComDevice::ReadErrorCounters(int Fd, serial_icounter_struct& Counters, bool& Supported) const
+{
+    return OptionalIoctl(Fd, TIOCGICOUNT, &Counters, Supported);
+}
+
 int TPosixComDevice::ReadErrorCounts(int Fd, ErrorCounts& Counts) const
 {
     serial_icounter_struct icount{};
     bool supported = false;
-    if (int err = OptionalIoctl(Fd, TIOCGICOUNT, &icount, supported))
+    if (int err = ReadErrorCounters(Fd, icount, supported))
         return err;
     if (supported)
         Counts = {icount.frame, icount.parity, icount.overrun, icount.buf_overrun, icount.brk};

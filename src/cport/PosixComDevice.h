@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 #include <shared_mutex>
+#include <linux/serial.h>
 #include <termios.h>
 #include <vector>
 
@@ -44,6 +45,14 @@ public:
 
     int SetCommMask(uint32_t Mask) override;
     int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+
+protected:
+    // What the driver reports back: the settings it took, and its line error counters (0 or
+    // errno; Supported false for a driver without counters). Tests play a driver that keeps
+    // other settings than it was given, or counts errors, through them; a pseudo-terminal
+    // does neither.
+    virtual int ReadTermios(int Fd, termios& T) const;
+    virtual int ReadErrorCounters(int Fd, serial_icounter_struct& Counters, bool& Supported) const;
 
 private:
     // ---- the event wait (PosixComEvents.cpp)

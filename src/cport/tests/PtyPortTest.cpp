@@ -5,11 +5,13 @@
 #include "base/Debug.h"
 #include "cport/ComPort.h"
 #include "cport/PosixBaudRate.h"
+#include "cport/PosixComDevice.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTemporaryFile>
 
+#include <atomic>
 #include <future>
 #include <termios.h>
 #include <thread>
@@ -291,6 +293,89 @@ TEST_F(PtyPort, AllZeroTimeoutsWaitForTheFullCount)
     EXPECT_EQ(port.Read(buf, 4), 4);
     EXPECT_EQ(QByteArray(buf, 4), "abcd");
     sender.get();
+}
+
+// A pseudo-terminal whose driver, when told to, keeps another handshake than it was given,
+// and counts line errors as a UART's driver does.
+class PlayedDriver : public TPosixComDevice {
+public:
+    std::atomic<bool> KeepsOtherHandshake{false};
+    serial_icounter_struct Counters{};
+
+protected:
+    int ReadTermios(int Fd, termios& T) const override
+    {
+        const int err = TPosixComDevice::ReadTermios(Fd, T);
+        if (KeepsOtherHandshake)
+            T.c_cflag ^= CRTSCTS;
+        return err;
+    }
+    int ReadErrorCounters(int, serial_icounter_struct& C, bool& Supported) const override
+    {
+        C = Counters;
+        Supported = true;
+        return 0;
+    }
+};
+
+TEST_F(PtyPort, SettingTheDriverDoesNotTakeFailsAndKeepsThePreviousOnes)
+{
+    PtyPair kept(true);
+    ASSERT_TRUE(kept.Valid());
+    auto owned = std::make_unique<PlayedDriver>();
+    PlayedDriver* driver = owned.get();
+    ASSERT_TRUE(port.SetDevice(std::move(owned)));
+    port.SetPort(kept.SlaveName());
+    port.Open();
+    termios before{};
+    ASSERT_EQ(tcgetattr(kept.Slave(), &before), 0);
+    driver->KeepsOtherHandshake = true;
+    try {
+        port.SetBaudRate(TBaudRate::br9600);
+        ADD_FAILURE() << "the refused setting was taken";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 7);
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(kept.Slave(), &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    driver->KeepsOtherHandshake = false;
+    EXPECT_EQ(port.WriteStr("ok"), 2);
+    EXPECT_EQ(kept.Receive(2), "ok");
+}
+
+TEST_F(PtyPort, DriverErrorCountersBecomeLineErrors)
+{
+    auto owned = std::make_unique<PlayedDriver>();
+    PlayedDriver* driver = owned.get();
+    ASSERT_TRUE(port.SetDevice(std::move(owned)));
+    port.Parity()->SetCheck(true);
+    port.Open();
+    struct Case {
+        int serial_icounter_struct::*counter;
+        TComError error;
+    };
+    const Case cases[] = {
+        {&serial_icounter_struct::frame, TComError::ceFrame},
+        {&serial_icounter_struct::parity, TComError::ceRxParity},
+        {&serial_icounter_struct::overrun, TComError::ceOverrun},
+        {&serial_icounter_struct::buf_overrun, TComError::ceRxOver},
+        {&serial_icounter_struct::brk, TComError::ceBreak},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.error));
+        driver->Counters.*c.counter += 3;
+        TComErrors expected;
+        expected.Include(c.error);
+        EXPECT_EQ(port.TakeLineErrors(), expected);
+        // Taken once: unchanged counters report nothing.
+        EXPECT_EQ(port.TakeLineErrors(), TComErrors());
+    }
+    // A parity error counts only while parity is checked.
+    port.Parity()->SetCheck(false);
+    ++driver->Counters.parity;
+    EXPECT_EQ(port.TakeLineErrors(), TComErrors());
 }
 
 // A write that returned counts as sent: clearing the output afterwards must not take back
