@@ -34,6 +34,7 @@ public:
     const QString& PropPath() const { return FPropPath; }
     const QString& Text() const { return FText; }
     bool HasText() const { return FHasText; }
+    TLcf* Lcf() const { return FLcf; }
 
 private:
     TLcf* FLcf;

@@ -266,7 +266,7 @@ std::optional<QByteArrayView> TPeResources::Find(uint16_t type, QStringView name
     const auto types = SubDirectory(0, type);
     if (!types)
         return std::nullopt;
-    auto entry = [this, &types](uint32_t i) { return *types + kDirectorySize + i * kEntrySize; };
+    auto entry = [&types](uint32_t i) { return *types + kDirectorySize + i * kEntrySize; };
     auto leafIfNamed = [this](uint32_t e, QStringView wanted) -> std::optional<std::optional<QByteArrayView>> {
         const uint32_t nameField = Tree32(e);
         const uint32_t target = Tree32(e + 4);
