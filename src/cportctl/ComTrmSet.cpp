@@ -1,12 +1,16 @@
-// Layout of the terminal settings dialog.
+// Layout of the terminal settings dialog and its run against a terminal.
 #include "ComTrmSet.h"
 
+#include "ComTerminal.h"
 #include "forms/Buttons.h"
 #include "forms/ComboBox.h"
 #include "forms/Controls.h"
 #include "forms/Edit.h"
 
+#include <QPointer>
+
 #include <initializer_list>
+#include <memory>
 
 namespace {
 
@@ -118,4 +122,40 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent)
         setTabOrder(previous, next);
         previous = next;
     }
+}
+
+bool ExecuteTerminalSetup(TCustomComTerminal* Terminal)
+{
+    // The terminal may be destroyed while the dialog runs; then nothing is written.
+    const QPointer<TCustomComTerminal> terminal(Terminal);
+    const auto form = std::make_unique<TComTrmSetForm>();
+    form->chkLocalEcho->SetChecked(Terminal->LocalEcho());
+    form->chkSendLF->SetChecked(Terminal->SendLF());
+    form->chkWrapLines->SetChecked(Terminal->WrapLines());
+    form->chkForce7Bit->SetChecked(Terminal->Force7Bit());
+    form->chkAppendLF->SetChecked(Terminal->AppendLF());
+    // A terminal without a caret shows neither choice; it keeps its setting unless one is made.
+    form->cbCaret->SetItemIndex(Terminal->Caret() == TTermCaret::tcNone ? -1 : static_cast<int>(Terminal->Caret()));
+    form->cbEmulation->SetItemIndex(static_cast<int>(Terminal->Emulation()));
+    form->edColumns->SetText(QString::number(Terminal->Columns()));
+    form->edRows->SetText(QString::number(Terminal->Rows()));
+    form->cbArrowKeys->SetItemIndex(static_cast<int>(Terminal->ArrowKeys()));
+
+    if (form->ShowModal() != mrOk || !terminal)
+        return false;
+    terminal->SetLocalEcho(form->chkLocalEcho->Checked());
+    terminal->SetSendLF(form->chkSendLF->Checked());
+    terminal->SetWrapLines(form->chkWrapLines->Checked());
+    terminal->SetForce7Bit(form->chkForce7Bit->Checked());
+    terminal->SetAppendLF(form->chkAppendLF->Checked());
+    if (form->cbCaret->ItemIndex() >= 0)
+        terminal->SetCaret(static_cast<TTermCaret>(form->cbCaret->ItemIndex()));
+    terminal->SetEmulation(static_cast<TTermEmulation>(form->cbEmulation->ItemIndex()));
+    bool ok = false;
+    if (const int columns = form->edColumns->Text().trimmed().toInt(&ok); ok)
+        terminal->SetColumns(columns);
+    if (const int rows = form->edRows->Text().trimmed().toInt(&ok); ok)
+        terminal->SetRows(rows);
+    terminal->SetArrowKeys(static_cast<TArrowKeys>(form->cbArrowKeys->ItemIndex()));
+    return true;
 }

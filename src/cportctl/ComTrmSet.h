@@ -6,6 +6,7 @@
 
 class TButton;
 class TCheckBox;
+class TCustomComTerminal;
 class TComboBox;
 class TEdit;
 class TGroupBox;
@@ -37,3 +38,8 @@ public:
     TButton* Button1;
     TButton* Button2;
 };
+
+// Shows the settings dialog for Terminal with its current settings. On OK they are applied
+// to it; Cancel changes nothing. A size that is not a number keeps the terminal's size, one
+// out of range is brought into it by the terminal. True when the user confirmed.
+bool ExecuteTerminalSetup(TCustomComTerminal* Terminal);

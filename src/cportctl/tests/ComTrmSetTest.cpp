@@ -1,5 +1,6 @@
-// The terminal settings dialog: what others find in it, and texts that fit their places in
-// the font the dialog really gets.
+// The terminal settings dialog: what others find in it, texts that fit their places in the
+// font the dialog really gets, and its run against a terminal.
+#include "cportctl/ComTerminal.h"
 #include "cportctl/ComTrmSet.h"
 #include "forms/Buttons.h"
 #include "forms/ComboBox.h"
@@ -19,6 +20,8 @@ class ComTrmSetTest : public QObject {
 private slots:
     void dialogIsLaidOutAsDesigned();
     void dialogTextsFitTheirPlaces();
+    void dialogShowsAndAppliesTheTerminalsSettings_data();
+    void dialogShowsAndAppliesTheTerminalsSettings();
 };
 
 void ComTrmSetTest::dialogIsLaidOutAsDesigned()
@@ -84,6 +87,55 @@ void ComTrmSetTest::dialogTextsFitTheirPlaces()
         QVERIFY2(widest <= field.width(), qPrintable(combo->objectName()));
     }
     QVERIFY(form.edColumns->fontMetrics().horizontalAdvance(QStringLiteral("256")) < form.edColumns->width() - 6);
+}
+
+void ComTrmSetTest::dialogShowsAndAppliesTheTerminalsSettings_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("columns");   // typed into the dialog
+    QTest::addColumn<int>("newColumns");    // the terminal's afterwards
+    QTest::newRow("OK") << int(mrOk) << "132" << 132;
+    QTest::newRow("OK, size out of range") << int(mrOk) << "999" << 256;
+    QTest::newRow("OK, size not a number") << int(mrOk) << "wide" << 80;
+    QTest::newRow("Cancel") << int(mrCancel) << "132" << 80;
+}
+
+void ComTrmSetTest::dialogShowsAndAppliesTheTerminalsSettings()
+{
+    QFETCH(int, result);
+    QFETCH(QString, columns);
+    QFETCH(int, newColumns);
+    TComTerminal t;
+    t.SetLocalEcho(true);
+    t.SetCaret(TTermCaret::tcNone);
+    t.SetEmulation(TTermEmulation::teNone);
+    QStringList shown;
+    const TForm::TShowModalHook previous = TForm::SetShowModalHook([&](TForm& form) {
+        auto& f = static_cast<TComTrmSetForm&>(form);
+        shown << QString::number(f.chkLocalEcho->Checked()) << QString::number(f.chkWrapLines->Checked())
+              << QString::number(f.cbCaret->ItemIndex()) << f.cbEmulation->Text() << f.edColumns->Text()
+              << f.edRows->Text() << f.cbArrowKeys->Text();
+        f.chkLocalEcho->SetChecked(false);
+        f.chkWrapLines->SetChecked(true);
+        f.cbCaret->SetItemIndex(1);
+        f.cbEmulation->SetItemIndex(1);
+        f.edColumns->SetText(columns);
+        f.cbArrowKeys->SetItemIndex(1);
+        return result;
+    });
+    const bool confirmed = ExecuteTerminalSetup(&t);
+    TForm::SetShowModalHook(previous);
+
+    QCOMPARE(shown, (QStringList{"1", "0", "-1", "None", "80", "24", "Act as terminal keys"}));
+    const bool ok = result == mrOk;
+    QCOMPARE(confirmed, ok);
+    QCOMPARE(t.LocalEcho(), !ok);
+    QCOMPARE(t.WrapLines(), ok);
+    QCOMPARE(t.Caret(), ok ? TTermCaret::tcUnderline : TTermCaret::tcNone);
+    QCOMPARE(t.Emulation(), ok ? TTermEmulation::teVT52 : TTermEmulation::teNone);
+    QCOMPARE(t.ArrowKeys(), ok ? TArrowKeys::akWindows : TArrowKeys::akTerminal);
+    QCOMPARE(t.Columns(), newColumns);
+    QCOMPARE(t.Rows(), 24);
 }
 
 QTEST_MAIN(ComTrmSetTest)
