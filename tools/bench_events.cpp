@@ -92,7 +92,7 @@ struct Bench {
     {
         while (received < Total) {
             if (method == TSyncMethod::smThreadSync)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             else
                 received.wait(received.load());
         }

@@ -191,9 +191,27 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         FLastLook = last;
         return Result;
     };
+    bool modem = false;
+    bool counters = false;
+    uint32_t mask = 0;
+    // Looks at the line and compares with the last look; 0 or errno.
+    auto look = [&]() {
+        const bool sent = FTxSent.exchange(false);
+        TLineLook now;
+        if (const int err = LookAtLine(fd, mask, modem, counters, now))
+            return err;
+        Events = LineEvents(last, now, mask);
+        if (sent) {
+            if (now.OutQueue == 0)
+                Events |= EV_TXEMPTY & mask;
+            else
+                FTxSent = true;
+        }
+        now.Arrived = std::max(now.Arrived, last.Arrived);
+        last = now;
+        return 0;
+    };
     for (;;) {
-        bool modem = false;
-        bool counters = false;
         {
             std::lock_guard lock(FMutex);
             if (FClosing)
@@ -201,19 +219,20 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
             modem = FHasModemLines;
             counters = FHasCounters;
         }
-        const uint32_t mask = FEventMask;
+        mask = FEventMask;
         const bool watchInput = (mask & kInputEvents) != 0;
-        // Bytes left in the queue keep the device readable: while they wait, new ones are
-        // noticed at the interval or when a read takes some, never by spinning in poll.
-        // The flag goes up before the queue is looked at again, so that a read taking the
-        // bytes in between either shows as an empty queue or wakes the wait.
+        // Bytes left in the queue keep the device readable, so poll cannot tell of new ones:
+        // the line is looked at first, which reports what came meanwhile at once; then the
+        // wait sleeps until the interval or a read that takes bytes (the flag goes up before
+        // that look, so such a read either shows in it or wakes the wait).
         bool queued = false;
         if (watchInput && last.InQueue > 0) {
             FWakeOnTake = true;
-            int inQueue = 0;
-            if (const int err = Ioctl(fd, FIONREAD, &inQueue))
+            if (const int err = look())
                 return finish(err);
-            queued = inQueue > 0;
+            if (Events)
+                return finish(0);
+            queued = last.InQueue > 0;
         }
         const bool atInterval = ((mask & kModemEvents) && (modem || counters))
                                 || ((mask & (EV_ERR | EV_BREAK)) && counters)
@@ -234,24 +253,10 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         if (fds[2].revents & POLLNVAL)
             return finish(EBADF);
         const bool hangup = (fds[2].revents & (POLLHUP | POLLERR)) != 0;
-
-        const bool sent = FTxSent.exchange(false);
-        TLineLook now;
-        if (const int err = LookAtLine(fd, mask, modem, counters, now))
+        if (const int err = look())
             return finish(err);
-        uint32_t events = LineEvents(last, now, mask);
-        if (sent) {
-            if (now.OutQueue == 0)
-                events |= EV_TXEMPTY & mask;
-            else
-                FTxSent = true;
-        }
-        now.Arrived = std::max(now.Arrived, last.Arrived);
-        last = now;
-        if (events) {
-            Events = events;
+        if (Events)
             return finish(0);
-        }
         // A device that hung up and has nothing more to tell is gone.
         if (hangup)
             return finish(EIO);
