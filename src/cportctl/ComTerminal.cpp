@@ -5,8 +5,11 @@
 #include <QKeyEvent>
 
 TCustomComTerminal::TCustomComTerminal(QWidget* Parent)
-    : QAbstractScrollArea(Parent), FFont(new TFont(this))
+    : QAbstractScrollArea(Parent)
 {
+    // Made once every member is set: a new child sends this control an event, which its
+    // event handler reads members for.
+    FFont = new TFont(this);
     InitDisplay();
     setFocusPolicy(Qt::StrongFocus);
     resize(DefaultWidth, DefaultHeight);

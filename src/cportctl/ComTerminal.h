@@ -126,7 +126,7 @@ private:
 
     TComLink FComLink;
     QPointer<TCustomComPort> FComPort;
-    TFont* FFont;
+    TFont* FFont = nullptr;
     TBorderStyle FBorderStyle = TBorderStyle::bsSingle;
     TTermCaret FCaret = TTermCaret::tcBlock;
     TScrollStyle FScrollBars = TScrollStyle::ssBoth;
