@@ -2,8 +2,9 @@
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
-# parse-and-buffer throughput, then the language file reader on a file of about 1 MB, and the
-# terminal window's received text to pixels.
+# parse-and-buffer throughput, then the language file reader on a file of about 1 MB, the
+# command line upgrading eight simulated devices at once against one, and the terminal
+# window's received text to pixels.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -17,6 +18,8 @@ echo
 "$BIN/bench_terminal"
 echo
 "$BIN/bench_lcf"
+echo
+"$BIN/bench_multi"
 echo
 # The window needs a display: a virtual one, which the set-up script installs when it is missing.
 "$(dirname "$0")/setup.sh" screens

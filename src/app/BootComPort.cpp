@@ -55,16 +55,24 @@ void TComPortLine::PurgeBuffers(bool input, bool output)
         FPort.PurgeBuffers(input, output);
         return 0;
     });
+    if (FTap)
+        FTap->Purged();
 }
 
 int TComPortLine::Write(const void* buffer, int count)
 {
-    return Guarded([&] { return FPort.Write(buffer, count); });
+    const int written = Guarded([&] { return FPort.Write(buffer, count); });
+    if (FTap)
+        FTap->Written(static_cast<const uint8_t*>(buffer), written);
+    return written;
 }
 
 int TComPortLine::Read(void* buffer, int count)
 {
-    return Guarded([&] { return FPort.Read(buffer, count); });
+    const int got = Guarded([&] { return FPort.Read(buffer, count); });
+    if (FTap)
+        FTap->Received(static_cast<const uint8_t*>(buffer), count, got);
+    return got;
 }
 
 void TComPortLine::Interrupt()
@@ -103,8 +111,9 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud)
     port.EndUpdate();
 }
 
-TPortUpgrade::TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause)
-    : FLine(port), FBoot(FLine, observer, std::move(pause))
+TPortUpgrade::TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause,
+                           TLineTap* tap)
+    : FLine(port, tap), FBoot(FLine, observer, std::move(pause))
 {
 }
 

@@ -13,9 +13,20 @@ public:
     using Exception::Exception;
 };
 
+// Hears what goes over the line during a run, for a byte trace and for telling a silent
+// device from one that answered wrongly. Called on the run's thread, after each request.
+class TLineTap {
+public:
+    virtual ~TLineTap() = default;
+    virtual void Written(const uint8_t* bytes, int count) = 0;
+    // The bytes of a read: got of the requested count arrived (0 when none in the time-out).
+    virtual void Received(const uint8_t* bytes, int requested, int got) = 0;
+    virtual void Purged() = 0;
+};
+
 class TComPortLine : public TBootPort {
 public:
-    explicit TComPortLine(TCustomComPort& port) : FPort(port) {}
+    explicit TComPortLine(TCustomComPort& port, TLineTap* tap = nullptr) : FPort(port), FTap(tap) {}
 
     bool Connected() const override { return FPort.Connected(); }
     void Open() override;
@@ -35,6 +46,7 @@ private:
     int Guarded(Request request);
 
     TCustomComPort& FPort;
+    TLineTap* FTap;
     std::atomic<bool> FInterrupted{false};
 };
 
@@ -49,7 +61,8 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud = 115200);
 // that Interrupt stopped.
 class TPortUpgrade {
 public:
-    TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause = {});
+    TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause = {},
+                 TLineTap* tap = nullptr);
 
     TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
     // Safe from any thread, also before Run and after it.

@@ -3,9 +3,12 @@
 
 #include "Options.h"
 
+#include "app/UpgradeFile.h"
+
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 
 class TInterruptWatch;
 
@@ -44,5 +47,9 @@ int Lcf(const QStringList& args);
 int UsageError(const QString& error, const CommandSpec& command);
 
 void PrintLine(FILE* out, const QString& text);
+
+// Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
+// saying why on standard error.
+std::optional<TUpgradeFile> Prepare(const QString& path);
 
 } // namespace cli

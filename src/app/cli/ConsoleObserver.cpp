@@ -1,13 +1,30 @@
 // Drawing the status line and the progress bar on a terminal, or plain lines elsewhere.
 #include "ConsoleObserver.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kBarWidth = 30;
+const char* const kGreen = "\033[32m";
+const char* const kRed = "\033[31m";
+const char* const kPlain = "\033[0m";
 
 } // namespace
 
-TConsoleObserver::TConsoleObserver(FILE* out, bool terminal) : FOut(out), FTerminal(terminal) {}
+TConsoleStyle TConsoleStyle::Of(FILE* out)
+{
+    const char* term = std::getenv("TERM");
+    const char* noColor = std::getenv("NO_COLOR");
+    TConsoleStyle style;
+    style.Redraw = isatty(fileno(out)) == 1 && !(term && std::strcmp(term, "dumb") == 0);
+    style.Color = style.Redraw && !(noColor && *noColor);
+    return style;
+}
+
+TConsoleObserver::TConsoleObserver(FILE* out, TConsoleStyle style) : FOut(out), FStyle(style) {}
 
 TConsoleObserver::~TConsoleObserver()
 {
@@ -17,7 +34,7 @@ TConsoleObserver::~TConsoleObserver()
 void TConsoleObserver::SetStatus(const QString& text)
 {
     FStatus = text;
-    if (FTerminal)
+    if (FStyle.Redraw)
         Redraw();
     else if (!text.isEmpty())
         std::fprintf(FOut, "%s\n", text.toLocal8Bit().constData());
@@ -25,24 +42,26 @@ void TConsoleObserver::SetStatus(const QString& text)
 
 void TConsoleObserver::StartProgress(int max)
 {
-    FMax = max;
-    FPosition = 0;
-    if (FTerminal)
+    FPhaseMax = max;
+    FPhaseDone = 0;
+    if (FStyle.Redraw)
         Redraw();
 }
 
 void TConsoleObserver::StepProgress()
 {
-    if (FPosition < FMax)
-        ++FPosition;
-    if (FTerminal)
+    if (FPhaseDone < FPhaseMax) {
+        ++FPhaseDone;
+        ++FDone;
+    }
+    if (FStyle.Redraw)
         Redraw();
 }
 
 void TConsoleObserver::ShowMessage(const QString& text)
 {
     Finish();
-    std::fprintf(FOut, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(FOut, "%s%s%s\n", FStyle.Color ? kRed : "", text.toLocal8Bit().constData(), FStyle.Color ? kPlain : "");
     std::fflush(FOut);
 }
 
@@ -57,11 +76,14 @@ void TConsoleObserver::Finish()
 
 void TConsoleObserver::Redraw()
 {
-    const int filled = FMax > 0 ? FPosition * kBarWidth / FMax : 0;
+    const int max = FTotal > 0 ? FTotal : FPhaseMax;
+    const int done = FTotal > 0 ? FDone : FPhaseDone;
+    const int filled = max > 0 ? std::min(done, max) * kBarWidth / max : 0;
+    const int percent = max > 0 ? std::min(done, max) * 100 / max : 0;
     const QByteArray bar = QByteArray(filled, '#') + QByteArray(kBarWidth - filled, '.');
     // Back to the start of the line and clear it, so a shorter status leaves no rest behind.
-    std::fprintf(FOut, "\r\033[K[%s] %*d/%d  %s", bar.constData(), static_cast<int>(QString::number(FMax).size()), FPosition, FMax,
-                 FStatus.toLocal8Bit().constData());
+    std::fprintf(FOut, "\r\033[K[%s%s%s] %3d%%  %s", FStyle.Color ? kGreen : "", bar.constData(), FStyle.Color ? kPlain : "",
+                 percent, FStatus.toLocal8Bit().constData());
     std::fflush(FOut);
     FLineOpen = true;
 }

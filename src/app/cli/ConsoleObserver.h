@@ -1,15 +1,29 @@
 // The upgrade run's reports on standard error: on a terminal one redrawn line with a progress
-// bar, otherwise every status line and message as a plain line, for logs and scripts.
+// bar over the whole run, otherwise every status line and message as a plain line, for logs
+// and scripts.
 #pragma once
 
 #include "app/Bootloader.h"
 
 #include <cstdio>
 
+// How standard error can be drawn on.
+struct TConsoleStyle {
+    bool Redraw = false; // a terminal that understands going back to the line's start
+    bool Color = false;
+    // From the stream and the environment: a terminal other than TERM=dumb redraws, and
+    // colours unless NO_COLOR is set.
+    static TConsoleStyle Of(FILE* out);
+};
+
 class TConsoleObserver : public TBootObserver {
 public:
-    TConsoleObserver(FILE* out, bool terminal);
+    TConsoleObserver(FILE* out, TConsoleStyle style);
     ~TConsoleObserver() override;
+
+    // The pages of the whole run, so the bar covers every phase; without it, each phase.
+    void SetTotal(int pages) { FTotal = pages; }
+    int PagesDone() const { return FDone; }
 
     void SetStatus(const QString& text) override;
     void StartProgress(int max) override;
@@ -24,9 +38,11 @@ private:
     void Redraw();
 
     FILE* FOut;
-    bool FTerminal;
+    TConsoleStyle FStyle;
     bool FLineOpen = false;
     QString FStatus;
-    int FMax = 0;
-    int FPosition = 0;
+    int FTotal = 0;
+    int FPhaseMax = 0;
+    int FPhaseDone = 0;
+    int FDone = 0;
 };

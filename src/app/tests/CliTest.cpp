@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -170,10 +171,14 @@ TEST_F(CliTest, FlashBothOverThePseudoTerminal)
     Device d;
     const CliRun r = Cli({"flash", "--port", d.path, "--mode", "both", Sample()});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    // Not a terminal: every status line as a line of its own.
-    EXPECT_EQ(r.err, "Ready for Upgrade (Flash: 2 pages, EEProm: 1 pages\n"
-                     "Send Flash mode\nWrite Flash Page at 0x   0\nWrite Flash Page at 0x 1A0\n"
-                     "Send EEProm mode\nWrite EEProm Page at 0x  10\nJump to Application!\n");
+    // Not a terminal: every status line as a line of its own, then the summary: 3 wake bytes,
+    // "F", two 16-byte pages with "A" and "D", "E", a 4-byte page, "J".
+    const QString lines = "Ready for Upgrade (Flash: 2 pages, EEProm: 1 pages\n"
+                          "Send Flash mode\nWrite Flash Page at 0x   0\nWrite Flash Page at 0x 1A0\n"
+                          "Send EEProm mode\nWrite EEProm Page at 0x  10\nJump to Application!\n";
+    EXPECT_TRUE(r.err.startsWith(lines)) << r.err.toStdString();
+    EXPECT_TRUE(QRegularExpression("^Done: 3 pages, 54 bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$").match(r.err.mid(lines.size())).hasMatch())
+        << r.err.toStdString();
     ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
     const auto pages = d.sim->Snapshot().Pages;
     ASSERT_EQ(pages.size(), 3u);
@@ -190,13 +195,55 @@ TEST_F(CliTest, FlashModeDefaultsToFlashOnly)
         EXPECT_EQ(p.Where, bootsim::Memory::Flash);
 }
 
-TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOne)
+TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOneAndSaysWhatItDid)
 {
-    Device d("A#2:wrong");
-    const CliRun r = Cli({"flash", "--port", d.path, Sample()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.endsWith("Write Flash Page at 0x 1A0\nSend Flash Page address: Communication Error!\n"))
+    const struct {
+        const char* fault;
+        const char* tail;
+    } cases[] = {
+        {"A#2:wrong=41", "Write Flash Page at 0x 1A0\nSend Flash Page address: Communication Error!\n"
+                         "The device gave a wrong answer: expected 0x0D, got 0x41.\n"},
+        {"F:silent", "Send Flash mode\nSet Flash mode: Communication Error!\n"
+                     "The device gave no answer within the time-out.\n"},
+    };
+    for (const auto& c : cases) {
+        Device d(c.fault);
+        const CliRun r = Cli({"flash", "--port", d.path, Sample()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.endsWith(QString::fromLatin1(c.tail))) << r.err.toStdString();
+    }
+}
+
+TEST_F(CliTest, VerboseTracesEveryCommandAndAnswer)
+{
+    Device d;
+    const CliRun r = Cli({"flash", "-vp", d.path, "--mode=eeprom", "--", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QString ts = "\\[ *[0-9]+\\.[0-9]{6}\\] ";
+    for (const QString& line : {ts + "> 1B 55 1B\n", ts + "- input and output queues purged\n", ts + "> 45\n",
+                                ts + "< 0D\n", ts + "> 41 10 00\n", ts + "> 44 63 63 63 63\n", ts + "> 4A\n"})
+        EXPECT_TRUE(QRegularExpression(line).match(r.err).hasMatch()) << line.toStdString() << r.err.toStdString();
+}
+
+TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
+{
+    Device a, b, silent("F:silent");
+    const QString list = Write("ports.txt", ("# the line's fixtures\n" + b.path + "\n\n" + silent.path + "\n").toUtf8());
+    const CliRun r = Cli({"flash", "-p", a.path, "--ports-from", list, "-m", "both", Sample()});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    for (const Device* d : {&a, &b}) {
+        ASSERT_TRUE(d->sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+        EXPECT_EQ(d->sim->Snapshot().Pages.size(), 3u);
+        EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(d->path) + " +[0-9.]+s  done\n").match(r.err).hasMatch())
+            << r.err.toStdString();
+    }
+    EXPECT_TRUE(r.err.contains("s  Set Flash mode: Communication Error! The device gave no answer within the time-out.\n"))
         << r.err.toStdString();
+    // A port that is not there fails alone, with the port's own status.
+    Device c;
+    const CliRun gone = Cli({"flash", "-p", c.path, "-p", "/dev/zentrop-no-such-port", Sample()});
+    EXPECT_EQ(gone.status, 4) << gone.err.toStdString();
+    ASSERT_TRUE(c.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000)) << gone.err.toStdString();
 }
 
 TEST_F(CliTest, PortErrorsGiveStatusFour)

@@ -1,0 +1,389 @@
+// "flash": the upgrade on one port, or on several at once with one thread per port, each
+// with its own progress line, its own result and a table at the end.
+#include "Cli.h"
+#include "ConsoleObserver.h"
+#include "Interrupts.h"
+#include "LineTrace.h"
+
+#include "app/BootComPort.h"
+#include "base/Format.h"
+#include "cport/PosixPortDetails.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+struct FlashSettings {
+    TUpgradeMode Mode = TUpgradeMode::Flash;
+    int Baud = 115200;
+    bool Verbose = false;
+};
+
+struct PortResult {
+    QString Port;
+    int Status = ExitPortError;
+    QStringList Lines; // what went wrong, with the detail the command line adds
+    double Seconds = 0;
+};
+
+// Like the window, the end of a run ignores errors from closing the port.
+void CloseQuietly(TCustomComPort& port)
+{
+    try {
+        port.Close();
+    } catch (const Exception&) {
+    }
+}
+
+QString PortErrorHint(const Exception& e, const QString& device)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    if (!ext)
+        return QString();
+    switch (ext->SystemCode()) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Your user may not use this serial device. Allow it to, for example by adding it "
+                              "to the \"dialout\" group (sudo usermod -aG dialout $USER) and logging in again.");
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QStringLiteral("There is no such port; \"zentrop-cli ports\" lists the installed ones.");
+    case EBUSY: {
+        const QString holders = DescribeHolders(FindPortHolders(device));
+        return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
+                                 : QStringLiteral("Another program is using the port: %1.").arg(holders);
+    }
+    default:
+        return ext->SystemText();
+    }
+}
+
+// The runs in progress, so that a signal stops every one of them.
+class RunSet {
+public:
+    void Add(TPortUpgrade* run)
+    {
+        std::lock_guard lock(FMutex);
+        FRuns.push_back(run);
+        if (FInterrupted)
+            run->Interrupt();
+    }
+    void Remove(TPortUpgrade* run)
+    {
+        std::lock_guard lock(FMutex);
+        std::erase(FRuns, run);
+    }
+    void InterruptAll()
+    {
+        std::lock_guard lock(FMutex);
+        FInterrupted = true;
+        for (TPortUpgrade* run : FRuns)
+            run->Interrupt();
+    }
+
+private:
+    std::mutex FMutex;
+    std::vector<TPortUpgrade*> FRuns;
+    bool FInterrupted = false;
+};
+
+// Remembers the run's failure message for the result, and passes everything on.
+class MessageKeeper : public TBootObserver {
+public:
+    explicit MessageKeeper(TBootObserver& next) : FNext(next) {}
+    void SetStatus(const QString& text) override { FNext.SetStatus(text); }
+    void StartProgress(int max) override { FNext.StartProgress(max); }
+    void StepProgress() override { FNext.StepProgress(); }
+    void ShowMessage(const QString& text) override
+    {
+        FMessage = text;
+        FNext.ShowMessage(text);
+    }
+    void ProcessEvents() override {}
+    QString FMessage;
+
+private:
+    TBootObserver& FNext;
+};
+
+// One port's whole run: open, upgrade, close. Never raises.
+PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TBootObserver& observer,
+                     TLineTrace& trace, RunSet& runs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    PortResult r;
+    r.Port = portName;
+    MessageKeeper keeper(observer);
+    TComPort port;
+    try {
+        SetUpgradeLineSettings(port, s.Baud);
+        port.SetPort(portName);
+        TPortUpgrade upgrade(port, keeper, {}, &trace);
+        runs.Add(&upgrade);
+        try {
+            const TUpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
+            trace.Flush();
+            if (result == TUpgradeResult::Done) {
+                r.Status = ExitSuccess;
+            } else {
+                r.Status = ExitNoAnswer;
+                r.Lines << keeper.FMessage << QStringLiteral("The device gave %1.").arg(trace.LastAnswer());
+            }
+        } catch (...) {
+            runs.Remove(&upgrade);
+            throw;
+        }
+        runs.Remove(&upgrade);
+    } catch (const EUpgradeInterrupted& e) {
+        r.Status = ExitInterrupted;
+        r.Lines << e.Message();
+    } catch (const Exception& e) {
+        r.Status = ExitPortError;
+        r.Lines << e.Message();
+        const QString hint = PortErrorHint(e, port.Device().DeviceName(portName));
+        if (!hint.isEmpty())
+            r.Lines << hint;
+    }
+    trace.Flush();
+    // Closing gives the port back as it was found: its settings, its exclusive use.
+    CloseQuietly(port);
+    r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    return r;
+}
+
+int PagesOf(const FlashSettings& s, const TUpgradeFile& file)
+{
+    int pages = 0;
+    if (s.Mode != TUpgradeMode::EEProm)
+        pages += static_cast<int>(file.FlashPages().size());
+    if (s.Mode != TUpgradeMode::Flash)
+        pages += static_cast<int>(file.EEPromPages().size());
+    return pages;
+}
+
+int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+{
+    // A byte trace and a redrawn bar would break each other's lines: -v gives plain lines.
+    TConsoleStyle style = TConsoleStyle::Of(stderr);
+    if (s.Verbose)
+        style.Redraw = style.Color = false;
+    TConsoleObserver observer(stderr, style);
+    observer.SetStatus(Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
+                              {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
+    observer.Finish(); // the prepared file's line stays above the progress
+    observer.SetTotal(PagesOf(s, file));
+    TLineTrace trace(s.Verbose ? stderr : nullptr);
+    RunSet runs;
+    interrupts.SetHandler([&runs] { runs.InterruptAll(); });
+    const PortResult r = RunOnPort(portName, s, file, observer, trace, runs);
+    interrupts.SetHandler({});
+    observer.Finish();
+    // The run's own message has been shown; what follows it is the command line's detail.
+    for (qsizetype i = r.Status == ExitNoAnswer ? 1 : 0; i < r.Lines.size(); ++i)
+        PrintLine(stderr, r.Lines[i]);
+    if (r.Status == ExitSuccess) {
+        const double rate = r.Seconds > 0 ? static_cast<double>(trace.BytesWritten()) / r.Seconds : 0;
+        PrintLine(stderr, QString::asprintf("Done: %d pages, %lld bytes in %.2f s (%.0f bytes/s)", observer.PagesDone(),
+                                            static_cast<long long>(trace.BytesWritten()), r.Seconds, rate));
+    }
+    return r.Status;
+}
+
+// The progress lines of several ports: redrawn together on a terminal, otherwise one plain
+// line per status change with the port in front.
+class MultiDisplay {
+public:
+    MultiDisplay(FILE* out, TConsoleStyle style, const QStringList& ports, int total)
+        : FOut(out), FStyle(style), FPorts(ports), FStatus(ports.size()), FDone(ports.size(), 0), FTotal(total)
+    {
+        for (const QString& p : ports)
+            FWidth = std::max(FWidth, static_cast<int>(p.size()));
+        if (FStyle.Redraw) {
+            for (qsizetype i = 0; i < ports.size(); ++i)
+                std::fputc('\n', FOut);
+            Redraw();
+        }
+    }
+
+    void Status(qsizetype i, const QString& text)
+    {
+        std::lock_guard lock(FMutex);
+        FStatus[i] = text;
+        if (FStyle.Redraw)
+            Redraw();
+        else if (!text.isEmpty())
+            std::fprintf(FOut, "%-*s  %s\n", FWidth, FPorts[i].toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    }
+    void Step(qsizetype i)
+    {
+        std::lock_guard lock(FMutex);
+        ++FDone[i];
+        if (FStyle.Redraw)
+            Redraw();
+    }
+
+private:
+    void Redraw()
+    {
+        std::fprintf(FOut, "\033[%dA", static_cast<int>(FPorts.size()));
+        for (qsizetype i = 0; i < FPorts.size(); ++i) {
+            const int percent = FTotal > 0 ? std::min(FDone[i], FTotal) * 100 / FTotal : 0;
+            std::fprintf(FOut, "\r\033[K%-*s %3d%%  %s\n", FWidth, FPorts[i].toLocal8Bit().constData(), percent,
+                         FStatus[i].toLocal8Bit().constData());
+        }
+        std::fflush(FOut);
+    }
+
+    std::mutex FMutex;
+    FILE* FOut;
+    TConsoleStyle FStyle;
+    QStringList FPorts;
+    QStringList FStatus;
+    std::vector<int> FDone;
+    int FTotal;
+    int FWidth = 0;
+};
+
+class PortLine : public TBootObserver {
+public:
+    PortLine(MultiDisplay& display, qsizetype index) : FDisplay(display), FIndex(index) {}
+    void SetStatus(const QString& text) override { FDisplay.Status(FIndex, text); }
+    void StartProgress(int) override {}
+    void StepProgress() override { FDisplay.Step(FIndex); }
+    void ShowMessage(const QString& text) override { FDisplay.Status(FIndex, text); }
+    void ProcessEvents() override {}
+
+private:
+    MultiDisplay& FDisplay;
+    qsizetype FIndex;
+};
+
+int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+{
+    TConsoleStyle style = TConsoleStyle::Of(stderr);
+    if (s.Verbose)
+        style.Redraw = style.Color = false;
+    std::vector<PortResult> results(static_cast<size_t>(ports.size()));
+    {
+        MultiDisplay display(stderr, style, ports, PagesOf(s, file));
+        RunSet runs;
+        interrupts.SetHandler([&runs] { runs.InterruptAll(); });
+        std::vector<std::thread> threads;
+        for (qsizetype i = 0; i < ports.size(); ++i) {
+            threads.emplace_back([&, i] {
+                PortLine line(display, i);
+                TLineTrace trace(s.Verbose ? stderr : nullptr, ports[i] + QStringLiteral(" "));
+                results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, line, trace, runs);
+            });
+        }
+        for (std::thread& t : threads)
+            t.join();
+        interrupts.SetHandler({});
+    }
+
+    int width = 4;
+    for (const QString& p : ports)
+        width = std::max(width, static_cast<int>(p.size()));
+    std::fprintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
+    int status = ExitSuccess;
+    for (const PortResult& r : results) {
+        const QString text = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ');
+        std::fprintf(stderr, "%-*s  %5.1fs  %s\n", width, r.Port.toLocal8Bit().constData(), r.Seconds,
+                     text.toLocal8Bit().constData());
+        // The worst outcome decides: an interruption, then a port error, then a device that failed.
+        status = std::max(status, r.Status);
+    }
+    return status;
+}
+
+std::optional<QStringList> PortsFrom(const QString& path, QString* error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("%1: %2").arg(path, f.errorString());
+        return std::nullopt;
+    }
+    QStringList ports;
+    for (const QByteArray& raw : f.read(1024 * 1024).split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw).trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            ports << line;
+    }
+    return ports;
+}
+
+} // namespace
+
+const CommandSpec& FlashSpec()
+{
+    static const CommandSpec spec{
+        QStringLiteral("flash"), QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] FILE.upg"),
+        QStringLiteral("runs the upgrade on one port or on several at once"),
+        QStringLiteral(
+            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under /dev.\n"
+            "The line runs at 8 data bits, no parity, 1 stop bit, no flow control. With several ports\n"
+            "every device is upgraded at the same time, each on its own thread with its own progress line\n"
+            "and result; a table ends the run, and the exit status is 0 only when every device succeeded.\n"
+            "When a device fails, the message of the step is followed by what the device did: no answer\n"
+            "within the time-out, or a wrong answer (expected 0x0D, got ...)."),
+        {
+            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on; repeat for several")},
+            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
+            {QStringLiteral("mode"), 'm', QStringLiteral("MODE"), QStringLiteral("flash, eeprom or both (default flash)")},
+            {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
+            {QStringLiteral("verbose"), 'v', QString(),
+             QStringLiteral("trace every byte sent and received, with the time since the start")},
+        }};
+    return spec;
+}
+
+int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
+{
+    QStringList ports = options.Values(QStringLiteral("port"));
+    for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
+        QString error;
+        const std::optional<QStringList> listed = PortsFrom(from, &error);
+        if (!listed)
+            return UsageError(error, FlashSpec());
+        ports += *listed;
+    }
+    ports.removeAll(QString());
+    ports.removeDuplicates();
+    if (ports.isEmpty())
+        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSpec());
+    FlashSettings s;
+    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
+    if (m == QLatin1String("eeprom"))
+        s.Mode = TUpgradeMode::EEProm;
+    else if (m == QLatin1String("both"))
+        s.Mode = TUpgradeMode::Both;
+    else if (m != QLatin1String("flash"))
+        return UsageError(QStringLiteral("--mode is flash, eeprom or both, not \"%1\"").arg(m), FlashSpec());
+    const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
+    if (!rate || *rate <= 0 || *rate > INT32_MAX)
+        return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
+                          FlashSpec());
+    s.Baud = static_cast<int>(*rate);
+    s.Verbose = options.Has(QStringLiteral("verbose"));
+    if (options.Positional().size() != 1)
+        return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file")
+                                                         : QStringLiteral("flash takes one upgrade file"),
+                          FlashSpec());
+
+    const std::optional<TUpgradeFile> file = Prepare(options.Positional().first());
+    if (!file)
+        return ExitFileRejected;
+    return ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+}
+
+} // namespace cli
