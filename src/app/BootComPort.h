@@ -65,6 +65,7 @@ public:
                  TLineTap* tap = nullptr);
 
     TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
+    void SetWakeRetries(int retries) { FBoot.SetWakeRetries(retries); }
     // Safe from any thread, also before Run and after it.
     void Interrupt() { FLine.Interrupt(); }
 

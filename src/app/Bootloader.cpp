@@ -76,7 +76,7 @@ void TBootloader::SendOpeningSequence()
 bool TBootloader::RunFlashPhase(const TPageList& pages)
 {
     FObserver.StartProgress(static_cast<int>(pages.size()));
-    if (!SendFlashMode())
+    if (!SendModeWaking(&TBootloader::SendFlashMode))
         return Fail(QString::fromLatin1(kFailFlashMode));
     Pause(boot::ModePauseMs);
     for (const TPage& page : pages) {
@@ -96,7 +96,7 @@ bool TBootloader::RunFlashPhase(const TPageList& pages)
 bool TBootloader::RunEEPromPhase(const TPageList& pages)
 {
     FObserver.StartProgress(static_cast<int>(pages.size()));
-    if (!SendEEPromMode())
+    if (!SendModeWaking(&TBootloader::SendEEPromMode))
         return Fail(QString::fromLatin1(kFailEEPromMode));
     Pause(boot::ModePauseMs);
     for (const TPage& page : pages) {
@@ -110,6 +110,18 @@ bool TBootloader::RunEEPromPhase(const TPageList& pages)
             return Fail(QString::fromLatin1(kFailEEPromData));
     }
     return true;
+}
+
+bool TBootloader::SendModeWaking(bool (TBootloader::*send)())
+{
+    for (int attempt = 0;; ++attempt) {
+        if ((this->*send)())
+            return true;
+        // A wrong answer is a device that is awake and refuses; only silence is worth a new wake.
+        if (FLastAnswered || attempt >= FWakeRetries)
+            return false;
+        SendOpeningSequence();
+    }
 }
 
 bool TBootloader::Fail(const QString& message)
@@ -134,7 +146,7 @@ uint8_t TBootloader::ReceiveByte()
     // The port marks the buffer itself; marking it here too keeps a port that does not
     // from turning a missing answer into a stale one.
     uint8_t b = 0xFF;
-    FPort.Read(&b, 1);
+    FLastAnswered = FPort.Read(&b, 1) > 0;
     return b;
 }
 

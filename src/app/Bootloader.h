@@ -64,6 +64,10 @@ public:
     // it returns.
     TUpgradeResult WriteToDevice(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
 
+    // How often the opening sequence is sent again when a mode command gets no answer at all
+    // (a device still starting its bootloader) before the run fails; 0 by default.
+    void SetWakeRetries(int retries) { FWakeRetries = retries; }
+
     // The single commands; the mode, address and data commands return true when the device
     // acknowledged them.
     void SendByte(uint8_t b);
@@ -84,8 +88,12 @@ private:
     bool RunEEPromPhase(const TPageList& pages);
     bool Fail(const QString& message);
     void Pause(int milliseconds);
+    // Sends a mode command, waking the device again while it stays silent and retries remain.
+    bool SendModeWaking(bool (TBootloader::*send)());
 
     TBootPort& FPort;
     TBootObserver& FObserver;
     PauseFunction FPause;
+    int FWakeRetries = 0;
+    bool FLastAnswered = false;
 };

@@ -13,6 +13,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,11 +22,37 @@ namespace cli {
 
 namespace {
 
+enum class ResetLine { None, Dtr, Rts };
+
 struct FlashSettings {
     TUpgradeMode Mode = TUpgradeMode::Flash;
     int Baud = 115200;
     bool Verbose = false;
+    ResetLine Reset = ResetLine::None;
+    int WakeRetries = 0;
 };
+
+// A reset pulse: the line raised this long, then lowered, then the bootloader's start-up time.
+constexpr int kResetPulseMs = 50;
+constexpr int kBootStartMs = 100;
+
+// Opens the port and pulses the chosen line, so a board wired for it restarts into its
+// bootloader just before the opening sequence.
+void PulseResetLine(TCustomComPort& port, ResetLine line)
+{
+    port.Open();
+    TComFlowControl* flow = port.FlowControl();
+    if (line == ResetLine::Dtr)
+        flow->SetControlDTR(TDTRFlowControl::dtrEnable);
+    else
+        flow->SetControlRTS(TRTSFlowControl::rtsEnable);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kResetPulseMs));
+    if (line == ResetLine::Dtr)
+        flow->SetControlDTR(TDTRFlowControl::dtrDisable);
+    else
+        flow->SetControlRTS(TRTSFlowControl::rtsDisable);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBootStartMs));
+}
 
 struct PortResult {
     QString Port;
@@ -128,7 +155,10 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpg
     try {
         SetUpgradeLineSettings(port, s.Baud);
         port.SetPort(portName);
+        if (s.Reset != ResetLine::None)
+            PulseResetLine(port, s.Reset);
         TPortUpgrade upgrade(port, keeper, {}, &trace);
+        upgrade.SetWakeRetries(s.WakeRetries);
         runs.Add(&upgrade);
         try {
             const TUpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
@@ -341,6 +371,10 @@ const CommandSpec& FlashSpec()
             {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
             {QStringLiteral("mode"), 'm', QStringLiteral("MODE"), QStringLiteral("flash, eeprom or both (default flash)")},
             {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
+            {QStringLiteral("reset"), 0, QStringLiteral("LINE"),
+             QStringLiteral("dtr or rts: pulse the line to restart the device into its bootloader (default none)")},
+            {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),
+             QStringLiteral("send the opening sequence again up to N times while the mode command gets no answer")},
             {QStringLiteral("verbose"), 'v', QString(),
              QStringLiteral("trace every byte sent and received, with the time since the start")},
         }};
@@ -375,6 +409,19 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
                           FlashSpec());
     s.Baud = static_cast<int>(*rate);
     s.Verbose = options.Has(QStringLiteral("verbose"));
+    const QString reset = options.Value(QStringLiteral("reset"), QStringLiteral("none"));
+    if (reset == QLatin1String("dtr"))
+        s.Reset = ResetLine::Dtr;
+    else if (reset == QLatin1String("rts"))
+        s.Reset = ResetLine::Rts;
+    else if (reset != QLatin1String("none"))
+        return UsageError(QStringLiteral("--reset is dtr, rts or none, not \"%1\"").arg(reset), FlashSpec());
+    const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
+    if (!retries || *retries < 0 || *retries > 100)
+        return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
+                              .arg(options.Value(QStringLiteral("wake-retries"))),
+                          FlashSpec());
+    s.WakeRetries = static_cast<int>(*retries);
     if (options.Positional().size() != 1)
         return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file")
                                                          : QStringLiteral("flash takes one upgrade file"),

@@ -239,3 +239,24 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessage)
         EXPECT_TRUE(r.rec.Messages.isEmpty());
     }
 }
+
+TEST(Bootloader, WakeRetriesOnlyForASilentModeCommand)
+{
+    const struct {
+        int retries;
+        std::optional<uint8_t> firstAnswer;
+        TUpgradeResult result;
+        int wakes;
+    } cases[] = {
+        {0, std::nullopt, TUpgradeResult::CommunicationError, 1}, // today's behaviour
+        {2, std::nullopt, TUpgradeResult::Done, 2},
+        {2, uint8_t{0x41}, TUpgradeResult::CommunicationError, 1}, // awake and refusing
+    };
+    for (const auto& c : cases) {
+        Rig r;
+        r.boot.SetWakeRetries(c.retries);
+        r.port.Reply = [&c](int read) { return read == 1 ? c.firstAnswer : std::optional<uint8_t>(0x0D); };
+        EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {}), c.result) << c.retries;
+        EXPECT_EQ(r.rec.Log.count("w 55"), c.wakes) << c.retries;
+    }
+}

@@ -214,6 +214,17 @@ TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOneAndSaysWhatItDid)
     }
 }
 
+TEST_F(CliTest, ResetAndWakeRetriesBeforeTheUpgrade)
+{
+    // The simulator ignores its first "F" as a device still starting would; one more wake helps.
+    Device d("F#1:silent");
+    const CliRun r = Cli({"flash", "-p", d.path, "--reset=dtr", "--wake-retries", "1", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    EXPECT_EQ(d.sim->Snapshot().Wakes, 2);
+    EXPECT_EQ(Cli({"flash", "-p", d.path, "--reset", "cts", Sample()}).status, 2);
+}
+
 TEST_F(CliTest, VerboseTracesEveryCommandAndAnswer)
 {
     Device d;
