@@ -29,6 +29,10 @@ TCustomComPort::~TCustomComPort()
     try {
         Close();
     } catch (...) {
+        if (FThreadRunning) {
+            StopEventThread();
+            FThreadRunning = false;
+        }
         CloseDevice();
     }
     ReapRetiredThreads(true);

@@ -269,3 +269,28 @@ TEST_F(PortEvents, LinksDetachedDuringDeliveryAreNotCalledAndAttachedOnesWaitFor
 }
 
 } // namespace
+
+namespace {
+
+// A port destroyed while its thread waits for the owner to deliver, and whose close fails:
+// the destructor still serves that delivery and stops the thread instead of waiting forever.
+TEST(PortEventsDestruction, AFailedCloseStillStopsTheThread)
+{
+    EnsureApplication();
+    auto device = std::make_unique<RecordingComDevice>();
+    RecordingComDevice* dev = device.get();
+    {
+        TComPort port;
+        port.SetDevice(std::move(device));
+        port.SetPort(QStringLiteral("COM6"));
+        port.Open();
+        dev->Receive("x");
+        dev->RaiseEvents(EV_RXCHAR);
+        // The thread now waits for the owning thread to deliver.
+        QThread::msleep(20);
+        dev->Fail(QStringLiteral("PurgeComm"), EIO);
+    }
+    SUCCEED();
+}
+
+} // namespace
