@@ -113,10 +113,9 @@ void TSyncQueue::Wake()
     FChanged.notify_all();
 }
 
-bool TSyncQueue::event(QEvent* Event)
+// The only events of our own type are the posted wake-ups; the event itself is not read, as
+// it was made on another thread and handed over inside the library.
+void TSyncQueue::customEvent(QEvent*)
 {
-    if (Event->type() != kRunJobs)
-        return QObject::event(Event);
     RunPending();
-    return true;
 }

@@ -36,7 +36,7 @@ public:
     void Wake();
 
 protected:
-    bool event(QEvent* Event) override;
+    void customEvent(QEvent* Event) override;
 
 private:
     struct Job {
