@@ -18,7 +18,7 @@ Environment Environment::System()
 QString UserConfigDirectory(const Environment& env)
 {
     QString base = env.Variable("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (!QDir::isAbsolutePath(base))
         base = env.Variable("HOME") + QStringLiteral("/.config");
     return QDir::cleanPath(base + QStringLiteral("/zentrop"));
