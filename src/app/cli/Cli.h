@@ -25,14 +25,14 @@ enum ExitCode : int {
 
 // A command runs with its parsed options; a signal that the watch takes ends a run cleanly.
 struct Command {
-    const CommandSpec& Spec;
+    const CommandSyntax& Syntax;
     int (*Run)(const ParsedOptions& options, TInterruptWatch& interrupts);
 };
 
-const CommandSpec& InfoSpec();
-const CommandSpec& FlashSpec();
-const CommandSpec& PortsSpec();
-const CommandSpec& PackSpec();
+const CommandSyntax& InfoSpec();
+const CommandSyntax& FlashSpec();
+const CommandSyntax& PortsSpec();
+const CommandSyntax& PackSpec();
 
 int Info(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
@@ -44,7 +44,7 @@ int Lcf(const QStringList& args);
 
 // Prints the error, the command's usage line and where its help is to standard error;
 // returns ExitUsage.
-int UsageError(const QString& error, const CommandSpec& command);
+int UsageError(const QString& error, const CommandSyntax& command);
 
 void PrintLine(FILE* out, const QString& text);
 

@@ -46,15 +46,15 @@ void PrintPages(const QString& title, const TPageList& pages)
 
 } // namespace
 
-const CommandSpec& InfoSpec()
+const CommandSyntax& InfoSpec()
 {
-    static const CommandSpec spec{
+    static const CommandSyntax syntax{
         QStringLiteral("info"), QStringLiteral("[--json] FILE.upg"),
         QStringLiteral("shows what an upgrade file holds: name, version, user number and every page"),
         QStringLiteral("Checks the upgrade file as \"Prepare Flash\" does and shows its name, version, user number\n"
                        "and every Flash and EEProm page with its address and size."),
         {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print one JSON object instead of lines")}}};
-    return spec;
+    return syntax;
 }
 
 int Info(const ParsedOptions& options, TInterruptWatch&)

@@ -354,9 +354,9 @@ std::optional<QStringList> PortsFrom(const QString& path, QString* error)
 
 } // namespace
 
-const CommandSpec& FlashSpec()
+const CommandSyntax& FlashSpec()
 {
-    static const CommandSpec spec{
+    static const CommandSyntax syntax{
         QStringLiteral("flash"), QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] FILE.upg"),
         QStringLiteral("runs the upgrade on one port or on several at once"),
         QStringLiteral(
@@ -378,7 +378,7 @@ const CommandSpec& FlashSpec()
             {QStringLiteral("verbose"), 'v', QString(),
              QStringLiteral("trace every byte sent and received, with the time since the start")},
         }};
-    return spec;
+    return syntax;
 }
 
 int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)

@@ -5,23 +5,23 @@ namespace cli {
 
 namespace {
 
-const OptionSpec kHelpOption{QStringLiteral("help"), 'h', QString(), QStringLiteral("show this help and exit")};
+const OptionSyntax kHelpOption{QStringLiteral("help"), 'h', QString(), QStringLiteral("show this help and exit")};
 
-const OptionSpec* FindLong(const CommandSpec& spec, const QString& name)
+const OptionSyntax* FindLong(const CommandSyntax& syntax, const QString& name)
 {
     if (name == kHelpOption.Long)
         return &kHelpOption;
-    for (const OptionSpec& o : spec.Options)
+    for (const OptionSyntax& o : syntax.Options)
         if (o.Long == name)
             return &o;
     return nullptr;
 }
 
-const OptionSpec* FindShort(const CommandSpec& spec, char c)
+const OptionSyntax* FindShort(const CommandSyntax& syntax, char c)
 {
     if (c == kHelpOption.Short)
         return &kHelpOption;
-    for (const OptionSpec& o : spec.Options)
+    for (const OptionSyntax& o : syntax.Options)
         if (o.Short && o.Short == c)
             return &o;
     return nullptr;
@@ -35,7 +35,7 @@ QString ParsedOptions::Value(const QString& name, const QString& fallback) const
     return it == FValues.end() || it->isEmpty() ? fallback : it->last();
 }
 
-std::optional<ParsedOptions> ParseOptions(const CommandSpec& spec, const QStringList& args, QString* error)
+std::optional<ParsedOptions> ParseOptions(const CommandSyntax& syntax, const QStringList& args, QString* error)
 {
     ParsedOptions parsed;
     auto fail = [&](const QString& why) {
@@ -51,7 +51,7 @@ std::optional<ParsedOptions> ParseOptions(const CommandSpec& spec, const QString
         if (a.startsWith(QLatin1String("--"))) {
             const qsizetype eq = a.indexOf(u'=');
             const QString name = a.mid(2, eq < 0 ? -1 : eq - 2);
-            const OptionSpec* o = FindLong(spec, name);
+            const OptionSyntax* o = FindLong(syntax, name);
             if (!o)
                 return fail(QStringLiteral("unknown option \"--%1\"").arg(name));
             if (o->Value.isEmpty()) {
@@ -69,7 +69,7 @@ std::optional<ParsedOptions> ParseOptions(const CommandSpec& spec, const QString
             // A cluster of switches, of which the last may take a value: "-vj", "-pP", "-p P".
             for (qsizetype k = 1; k < a.size(); ++k) {
                 const char c = a[k].toLatin1();
-                const OptionSpec* o = FindShort(spec, c);
+                const OptionSyntax* o = FindShort(syntax, c);
                 if (!o)
                     return fail(QStringLiteral("unknown option \"-%1\"").arg(a[k]));
                 if (o->Value.isEmpty()) {
@@ -91,16 +91,16 @@ std::optional<ParsedOptions> ParseOptions(const CommandSpec& spec, const QString
     return parsed;
 }
 
-QString CommandHelp(const CommandSpec& spec)
+QString CommandHelp(const CommandSyntax& syntax)
 {
-    QString text = QStringLiteral("usage: zentrop-cli %1 %2\n\n%3\n").arg(spec.Name, spec.Synopsis, spec.Description);
-    std::vector<const OptionSpec*> all;
-    for (const OptionSpec& o : spec.Options)
+    QString text = QStringLiteral("usage: zentrop-cli %1 %2\n\n%3\n").arg(syntax.Name, syntax.Synopsis, syntax.Description);
+    std::vector<const OptionSyntax*> all;
+    for (const OptionSyntax& o : syntax.Options)
         all.push_back(&o);
     all.push_back(&kHelpOption);
     QStringList heads;
     qsizetype width = 0;
-    for (const OptionSpec* o : all) {
+    for (const OptionSyntax* o : all) {
         QString head = o->Short ? QStringLiteral("-%1, ").arg(QChar::fromLatin1(o->Short)) : QStringLiteral("    ");
         head += QStringLiteral("--") + o->Long;
         if (!o->Value.isEmpty())

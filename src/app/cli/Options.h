@@ -11,19 +11,19 @@
 
 namespace cli {
 
-struct OptionSpec {
+struct OptionSyntax {
     QString Long;        // without the dashes
     char Short = 0;      // 0: none
     QString Value;       // the value's name in the help; empty for a switch
     QString Help;
 };
 
-struct CommandSpec {
+struct CommandSyntax {
     QString Name;
     QString Synopsis;    // what follows "zentrop-cli NAME " in the usage line
     QString Summary;     // one line for the list of commands
     QString Description; // paragraphs below the usage line
-    std::vector<OptionSpec> Options;
+    std::vector<OptionSyntax> Options;
 };
 
 class ParsedOptions {
@@ -35,17 +35,17 @@ public:
     const QStringList& Positional() const { return FPositional; }
 
 private:
-    friend std::optional<ParsedOptions> ParseOptions(const CommandSpec&, const QStringList&, QString*);
+    friend std::optional<ParsedOptions> ParseOptions(const CommandSyntax&, const QStringList&, QString*);
     QMap<QString, QStringList> FValues;
     QStringList FPositional;
 };
 
 // Every command accepts "-h, --help", which parsing reports as the switch "help". Returns
 // nullopt with the reason ("unknown option "--xml"", "option "--port" needs a value").
-std::optional<ParsedOptions> ParseOptions(const CommandSpec& spec, const QStringList& args, QString* error);
+std::optional<ParsedOptions> ParseOptions(const CommandSyntax& syntax, const QStringList& args, QString* error);
 
 // The command's help: usage line, description and option table.
-QString CommandHelp(const CommandSpec& spec);
+QString CommandHelp(const CommandSyntax& syntax);
 
 // Parses an integer in decimal or, with "0x", hexadecimal.
 std::optional<qint64> ParseNumber(const QString& text);

@@ -19,7 +19,7 @@ namespace {
 // A HEX file of a full 16 MiB image is about 45 MiB; nothing that fits an upgrade file is larger.
 constexpr qint64 kLargestInput = 64 * 1024 * 1024;
 
-const CommandSpec kPack{
+const CommandSyntax kPack{
     QStringLiteral("pack"),
     QStringLiteral("--flash FIRMWARE.hex|.bin [--eeprom DATA.hex|.bin] [OPTIONS] -o OUT.upg"),
     QStringLiteral("makes an upgrade file from a build's Intel HEX or raw binary files"),
@@ -167,7 +167,7 @@ int PackFiles(const ParsedOptions& o)
 
 } // namespace
 
-const CommandSpec& PackSpec()
+const CommandSyntax& PackSpec()
 {
     return kPack;
 }

@@ -57,16 +57,16 @@ QString ToLine(const TPortDetails& d)
 
 } // namespace
 
-const CommandSpec& PortsSpec()
+const CommandSyntax& PortsSpec()
 {
-    static const CommandSpec spec{
+    static const CommandSyntax syntax{
         QStringLiteral("ports"), QStringLiteral("[--json]"), QStringLiteral("lists the serial ports with their USB details"),
         QStringLiteral("Lists the serial ports of this machine, one a line: the device, the USB vendor and product\n"
                        "numbers, maker and product names, serial number and driver, the stable name under\n"
                        "/dev/serial/by-id/ (which stays the same whichever USB socket is used), and the program\n"
                        "holding the port, when the system lets this user see it."),
         {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print a JSON array instead of lines")}}};
-    return spec;
+    return syntax;
 }
 
 int Ports(const ParsedOptions& options, TInterruptWatch&)

@@ -22,7 +22,7 @@ QString Help()
                                   "Loads new firmware into a device through its serial bootloader, from the command line:\n"
                                   "for production lines, scripts and machines without a display.\n\ncommands:\n");
     for (const cli::Command& c : kCommands)
-        text += QStringLiteral("  zentrop-cli %1 %2\n      %3\n").arg(c.Spec.Name, c.Spec.Synopsis, c.Spec.Summary);
+        text += QStringLiteral("  zentrop-cli %1 %2\n      %3\n").arg(c.Syntax.Name, c.Syntax.Synopsis, c.Syntax.Summary);
     text += QStringLiteral("  zentrop-cli lcf dump|template|build ...\n      tools for translators (zentrop-cli lcf --help)\n");
     text += QStringLiteral(
         "\n\"zentrop-cli COMMAND --help\" shows a command's options; \"zentrop-cli --version\" the version.\n"
@@ -45,7 +45,7 @@ void cli::PrintLine(FILE* out, const QString& text)
     std::fprintf(out, "%s\n", text.toLocal8Bit().constData());
 }
 
-int cli::UsageError(const QString& error, const CommandSpec& command)
+int cli::UsageError(const QString& error, const CommandSyntax& command)
 {
     const QByteArray name = command.Name.toLocal8Bit();
     std::fprintf(stderr, "zentrop-cli %s: %s\nusage: zentrop-cli %s %s\nTry \"zentrop-cli %s --help\" for more.\n",
@@ -74,14 +74,14 @@ int main(int argc, char** argv)
     if (first == QLatin1String("lcf"))
         return cli::Lcf(args.mid(1));
     for (const cli::Command& c : kCommands) {
-        if (c.Spec.Name != first)
+        if (c.Syntax.Name != first)
             continue;
         QString error;
-        const std::optional<cli::ParsedOptions> options = cli::ParseOptions(c.Spec, args.mid(1), &error);
+        const std::optional<cli::ParsedOptions> options = cli::ParseOptions(c.Syntax, args.mid(1), &error);
         if (!options)
-            return cli::UsageError(error, c.Spec);
+            return cli::UsageError(error, c.Syntax);
         if (options->Has(QStringLiteral("help"))) {
-            std::fputs(cli::CommandHelp(c.Spec).toLocal8Bit().constData(), stdout);
+            std::fputs(cli::CommandHelp(c.Syntax).toLocal8Bit().constData(), stdout);
             return cli::ExitSuccess;
         }
         return c.Run(*options, interrupts);

@@ -44,10 +44,10 @@ TEST(Debug, SinkCapturesTexts)
 {
     QStringList seen;
     const DebugSink previous = SetDebugSink([&](const QString& t) { seen.append(t); });
-    OutputDebugString("CreateFile /dev/ttyS9");
+    OutputDebugString("CreateFile /dev/ttyUSB9");
     SetDebugSink(previous);
     OutputDebugString("not captured");
-    EXPECT_EQ(seen, QStringList({"CreateFile /dev/ttyS9"}));
+    EXPECT_EQ(seen, QStringList({"CreateFile /dev/ttyUSB9"}));
 }
 
 TEST(Ansi, CodePageRoundTrip)
