@@ -190,7 +190,8 @@ void SettleOutput(int fd, const COMMTIMEOUTS& timeouts)
 //                                                         A framing error reads as NUL too
 //   fNull                          none                   the device's reads drop the NULs
 //   EvtChar                        none                   the line discipline has no such
-//                                                         character
+//                                                         character: the event wait looks
+//                                                         for it in the bytes it takes
 //   fBinary, fAbortOnError         none                   raw mode is binary; the port never
 //                                                         asks to abort on errors
 void TermiosFromDCB(const DCB& Dcb, termios& t)
@@ -324,6 +325,8 @@ int TPosixComDevice::Open(const QString& Port)
     FSaved = saved;
     FTimeouts = COMMTIMEOUTS{};
     FDiscardNull = false;
+    FEventChar = 0;
+    FInbox.clear();
     FLastCounts = ErrorCounts{};
     ReadErrorCounts(fd, FLastCounts);
     FCharacterNs = 0;
@@ -374,6 +377,7 @@ void TPosixComDevice::Close()
     ::flock(FFd, LOCK_UN);
     ::close(FFd);
     FFd = -1;
+    FInbox.clear();
     FClosing = false;
 }
 
@@ -425,6 +429,7 @@ int TPosixComDevice::SetCommState(const DCB& Dcb)
         return err;
     }
     FDiscardNull = (Dcb.Flags & DCB::fNull) != 0;
+    FEventChar = Dcb.EvtChar;
     FCharacterNs = CharacterTime(Dcb);
     return 0;
 }
@@ -492,8 +497,10 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
     if (out)
         FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
     int discarded = 0;
-    if (in && Ioctl(FFd, FIONREAD, &discarded) == 0 && discarded > 0)
-        NoteTaken(static_cast<uint64_t>(discarded));
+    if (in && Ioctl(FFd, FIONREAD, &discarded) == 0 && discarded >= 0 && discarded + FInbox.size() > 0) {
+        NoteTaken(static_cast<uint64_t>(discarded) + FInbox.size());
+        FInbox.clear();
+    }
     return ::tcflush(FFd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
 }
 
@@ -546,7 +553,7 @@ int TPosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
     if (counts.brk != FLastCounts.brk)
         Errors |= CE_BREAK;
     FLastCounts = counts;
-    Stat.cbInQue = static_cast<uint32_t>(std::max(inQueue, 0));
+    Stat.cbInQue = static_cast<uint32_t>(std::max(inQueue, 0)) + static_cast<uint32_t>(FInbox.size());
     Stat.cbOutQue = static_cast<uint32_t>(std::max(outQueue, 0));
     return 0;
 }
@@ -688,6 +695,26 @@ int TPosixComDevice::WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nan
     return 0;
 }
 
+ssize_t TPosixComDevice::TakeInput(int Fd, char* Into, size_t Want, int& Err)
+{
+    // Under the lock, so that the event wait cannot take bytes from the driver between the
+    // inbox and the read: they would come out of order.
+    std::lock_guard lock(FMutex);
+    const size_t held = std::min(Want, FInbox.size());
+    std::memcpy(Into, FInbox.data(), held);
+    FInbox.erase(0, held);
+    ssize_t n = 0;
+    if (held < Want) {
+        n = ::read(Fd, Into + held, Want - held);
+        Err = n < 0 ? errno : 0;
+    }
+    // Bytes from the inbox complete the read; whatever the driver said comes next time.
+    const ssize_t taken = held > 0 ? ssize_t(held) + std::max<ssize_t>(n, 0) : n;
+    if (taken > 0)
+        NoteTaken(static_cast<uint64_t>(taken));
+    return taken;
+}
+
 int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Transferred)
 {
     TReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
@@ -701,10 +728,9 @@ int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Tr
             char* const into = DiscardNull ? chunk : Ovl.Buffer + got;
             const size_t want = DiscardNull ? std::min(sizeof chunk, size_t(Ovl.Count - got))
                                             : size_t(Ovl.Count - got);
-            const ssize_t n = ::read(Fd, into, want);
-            const int err = n < 0 ? errno : 0;
+            int err = 0;
+            const ssize_t n = TakeInput(Fd, into, want, err);
             if (n > 0) {
-                NoteTaken(static_cast<uint64_t>(n));
                 int kept = static_cast<int>(n);
                 if (DiscardNull)
                     kept = static_cast<int>(std::remove_copy(chunk, chunk + n, Ovl.Buffer + got, '\0')

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <linux/serial.h>
 #include <termios.h>
 #include <vector>
@@ -56,7 +57,9 @@ protected:
 
 private:
     // ---- the event wait (PosixComEvents.cpp)
+    // Both with FMutex held.
     int LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, TLineLook& Look);
+    bool PullInput(int Fd);
     // Reads and purges tell the wait what they took, writes what they sent.
     void NoteTaken(uint64_t Count);
     void NoteSent();
@@ -75,6 +78,9 @@ private:
 
     int Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite);
     int RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Transferred);
+    // Takes up to Want received bytes, the inbox's first: their count, or the read's result
+    // with Err set.
+    ssize_t TakeInput(int Fd, char* Into, size_t Want, int& Err);
     int RunWrite(TOverlapped& Ovl, int Fd, int& Transferred);
     // Waits for the device or the request's wake descriptor; tells whether the request
     // was cancelled meanwhile (or the device is closing).
@@ -104,6 +110,12 @@ private:
     uint64_t FWriteGeneration = 0;
     std::vector<TOverlapped*> FWaiting;
     ErrorCounts FLastCounts;
+    // A tty cannot be peeked at: to tell when the event character arrives, the event wait
+    // takes the received bytes from the driver into this inbox, and reads take from it
+    // before the driver. Only while the event character is watched; bounded, so that a
+    // port nobody reads still leaves the driver's flow control to stop the other side.
+    char FEventChar = 0;
+    std::string FInbox;
     // The kernel takes written bytes at once and sends them later at the line's pace. A
     // read's time-outs count from the moment the bytes written before it have left, as
     // they would if a write ended when its bytes were sent: the other side gets its full

@@ -3,12 +3,15 @@
 // looks at the queues, modem lines and the driver's counters only when something may have
 // changed: bytes arrived, a write went out, or the short interval passed while a line or
 // counter the driver keeps is watched. A line with nothing to watch costs no CPU while idle.
+// While the event character is watched, the wait takes arriving bytes into the device's
+// inbox to look for it, as a tty has no way to peek at its queue.
 #include "PosixComDevice.h"
 
 #include "ComConvert.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -24,7 +27,10 @@ constexpr int kLookIntervalMs = 20;
 
 constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr uint32_t kCounterEvents = kModemEvents | EV_ERR | EV_BREAK;
-constexpr uint32_t kInputEvents = EV_RXCHAR | EV_RX80FULL;
+constexpr uint32_t kInputEvents = EV_RXCHAR | EV_RX80FULL | EV_RXFLAG;
+
+// The most the inbox holds before the bytes are left to the driver's queue.
+constexpr size_t kInboxLimit = 64 * 1024;
 
 // 0 or errno; EINTR is retried.
 int Ioctl(int fd, unsigned long request, void* arg)
@@ -116,13 +122,35 @@ int TPosixComDevice::SetCommMask(uint32_t Mask)
     FHasCounters = ::ioctl(FFd, TIOCGICOUNT, &counters) == 0;
     FEventMask = Mask;
     FTxSent = false;
-    // What happens from now on is reported; what came before is not.
+    // What happens from now on is reported; what came before is not, an event character
+    // already received among it.
+    if (Mask & EV_RXFLAG)
+        PullInput(FFd);
     TLineLook look;
     if (const int err = LookAtLine(FFd, Mask, FHasModemLines, FHasCounters, look))
         return err;
     FLastLook = look;
     FEventWake.Signal();
     return 0;
+}
+
+bool TPosixComDevice::PullInput(int Fd)
+{
+    bool flagged = false;
+    char chunk[4096];
+    while (FInbox.size() < kInboxLimit) {
+        const ssize_t n = ::read(Fd, chunk, std::min(sizeof chunk, kInboxLimit - FInbox.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Nothing more, or a hangup, which the wait's poll reports in its own way.
+        if (n <= 0)
+            break;
+        flagged = flagged || std::memchr(chunk, static_cast<unsigned char>(FEventChar), size_t(n));
+        FInbox.append(chunk, size_t(n));
+        // A read waiting on the driver would not see these bytes arrive.
+        WakeWaiting(true, false);
+    }
+    return flagged;
 }
 
 int TPosixComDevice::LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, TLineLook& Look)
@@ -134,7 +162,8 @@ int TPosixComDevice::LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters
         if (const int err = Ioctl(Fd, FIONREAD, &queued))
             return err;
         if (FRxTaken == taken) {
-            Look.InQueue = std::max(queued, 0);
+            Look.Held = static_cast<int>(FInbox.size());
+            Look.InQueue = std::max(queued, 0) + Look.Held;
             Look.Arrived = taken + static_cast<uint64_t>(Look.InQueue);
             break;
         }
@@ -198,9 +227,15 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
     auto look = [&]() {
         const bool sent = FTxSent.exchange(false);
         TLineLook now;
-        if (const int err = LookAtLine(fd, mask, modem, counters, now))
-            return err;
-        Events = LineEvents(last, now, mask);
+        bool flagged = false;
+        {
+            std::lock_guard lock(FMutex);
+            if (mask & EV_RXFLAG)
+                flagged = PullInput(fd);
+            if (const int err = LookAtLine(fd, mask, modem, counters, now))
+                return err;
+        }
+        Events = LineEvents(last, now, mask) | (flagged ? uint32_t(EV_RXFLAG) : 0u);
         if (sent) {
             if (now.OutQueue == 0)
                 Events |= EV_TXEMPTY & mask;
@@ -232,7 +267,7 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
                 return finish(err);
             if (Events)
                 return finish(0);
-            queued = last.InQueue > 0;
+            queued = last.InQueue > last.Held;
         }
         const bool atInterval = ((mask & kModemEvents) && (modem || counters))
                                 || ((mask & (EV_ERR | EV_BREAK)) && counters)

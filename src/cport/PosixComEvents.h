@@ -9,6 +9,7 @@
 struct TLineLook {
     uint64_t Arrived = 0;     // bytes ever received: those reads and purges took plus the queue
     int InQueue = 0;
+    int Held = 0;             // of those queued, bytes already in the device's inbox
     int OutQueue = 0;
     int ModemLines = 0;       // TIOCM_ bits
     // The driver's counters of line changes and errors (zero where it keeps none).

@@ -1,7 +1,7 @@
 // Event delivery on real pseudo-terminals: bursts reaching two links and the handler once
 // each with the busy notifications around them, delivery on the owning thread, the empty
-// output queue after a write, disabled delivery, and a device that hangs up while its
-// bytes are delivered.
+// output queue after a write, disabled delivery, the event character, and a device that
+// hangs up while its bytes are delivered.
 #include "EventTestSupport.h"
 #include "PtyPair.h"
 #include "cport/ComPort.h"
@@ -112,6 +112,39 @@ TEST_F(PtyEvents, DisabledDeliveryLeavesTheBytesForRead)
     port.Close();
 }
 
+// The event character is reported once, on its arrival, while the bytes around it come out in
+// order and are counted and purged like any others.
+TEST_F(PtyEvents, TheEventCharacterIsReportedOnceAndLeavesTheBytesInOrder)
+{
+    ASSERT_TRUE(pty.Valid());
+    port.SetEventChar('\n');
+    int flags = 0, linkFlags = 0;
+    port.OnRxFlag = [&](QObject*) { ++flags; };
+    TComLink link;
+    link.OnRxEventChar = [&](QObject*) { ++linkFlags; };
+    port.AttachLink(&link);
+    port.Open();
+    pty.Send("ab");
+    ASSERT_TRUE(ServeUntil([&] { return port.InputQueueCount() == 2; }));
+    pty.Send("c\nd");
+    ASSERT_TRUE(ServeUntil([&] { return flags > 0 && port.InputQueueCount() == 5; }));
+    QByteArray got(5, 0);
+    EXPECT_EQ(port.Read(got.data(), 5), 5);
+    EXPECT_EQ(got, "abc\nd");
+    pty.Send("e\n");
+    ASSERT_TRUE(ServeUntil([&] { return flags > 1 && port.InputQueueCount() == 2; }));
+    port.PurgeBuffers(true, false);
+    EXPECT_EQ(port.InputQueueCount(), 0);
+    pty.Send("f");
+    ASSERT_TRUE(ServeUntil([&] { return port.InputQueueCount() == 1; }));
+    EXPECT_EQ(port.Read(got.data(), 5), 1);
+    EXPECT_EQ(got.front(), 'f');
+    EXPECT_EQ(flags, 2);
+    EXPECT_EQ(linkFlags, 2);
+    port.Close();
+    port.DetachLink(&link);
+}
+
 // The other end goes away while its bytes are being delivered: the handler's read fails with
 // the read error, which ends the thread; closing afterwards neither hangs nor fails.
 TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
@@ -122,6 +155,9 @@ TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
         ASSERT_TRUE(unplugged.Valid());
         port.SetPort(unplugged.SlaveName());
         port.SetSyncMethod(method);
+        // Watching the event character takes bytes from the driver as they arrive; they
+        // would then be read before the hangup, not fail with it.
+        port.SetEvents(AllComEvents - TComEvents{TComEvent::evRxFlag});
         // The master goes on the thread that wrote to it; a handler on the event thread
         // waits until it has gone.
         std::atomic<bool> inHandler{false};
