@@ -1,15 +1,29 @@
 # bash completion for zentrop-cli: commands, each command's options (taken from its own
-# --help, so they never fall behind), ports, modes and file names by kind.
+# --help, so they never fall behind), the translators' lcf commands, ports, modes and file
+# names by kind.
 _zentrop_cli()
 {
-    local cur prev command
+    local cur prev
+    local -a command
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
-    command=${COMP_WORDS[1]}
+    command=("${COMP_WORDS[1]}")
 
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "info flash ports pack --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "info flash ports pack lcf --help --version" -- "$cur"))
         return
+    fi
+    if [ "${command[0]}" = lcf ]; then
+        if [ "$COMP_CWORD" -eq 2 ]; then
+            COMPREPLY=($(compgen -W "dump template build --help" -- "$cur"))
+            return
+        fi
+        command+=("${COMP_WORDS[2]}")
+        # "--lang LCID=FILE.po": bash splits the word at "=", so the PO file follows "LCID" "=".
+        if [ "$prev" = "=" ] && [[ ${COMP_WORDS[COMP_CWORD-2]} =~ ^[0-9][0-9a-fA-Fx]*$ ]]; then
+            COMPREPLY=($(compgen -f -X '!*.po' -- "$cur") $(compgen -d -- "$cur"))
+            return
+        fi
     fi
     case $prev in
         -p|--port)
@@ -32,11 +46,12 @@ _zentrop_cli()
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$(zentrop-cli "$command" --help 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u)" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(zentrop-cli "${command[@]}" --help 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u)" -- "$cur"))
         return
     fi
-    case $command in
+    case ${command[*]} in
         info|flash) COMPREPLY=($(compgen -f -X '!*.upg' -- "$cur") $(compgen -d -- "$cur")) ;;
+        "lcf dump") COMPREPLY=($(compgen -f -X '!*.lcf' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }
 shopt -s extglob

@@ -38,8 +38,9 @@ grep -qx 'Icon=zentrop' "$PREFIX/share/applications/zentrop.desktop" || fail "th
 CLI=$PREFIX/bin/zentrop-cli
 "$CLI" --version | grep -q '^zentrop-cli [0-9]' || fail "zentrop-cli --version"
 "$PREFIX/bin/zentrop" --version | grep -q '^zentrop [0-9]' || fail "zentrop --version"
-for c in info flash ports pack; do
-    "$CLI" "$c" --help | grep -q "^usage: zentrop-cli $c" || fail "zentrop-cli $c --help"
+for c in info flash ports pack lcf "lcf dump" "lcf template" "lcf build"; do
+    # shellcheck disable=SC2086 # "lcf dump" is two words
+    "$CLI" $c --help | grep -q "^usage: zentrop-cli $c" || fail "zentrop-cli $c --help"
 done
 
 # An upgrade file from a HEX file, read back, by the installed program.
@@ -53,11 +54,16 @@ if command -v groff >/dev/null; then
         [ -z "$warnings" ] || fail "$page.1: $warnings"
     done
 fi
-grep -q 'COMMAND PACK' "$PREFIX/share/man/man1/zentrop-cli.1" || fail "the manual page lacks the pack command"
+for section in 'COMMAND PACK' 'COMMAND LCF BUILD'; do
+    grep -q "$section" "$PREFIX/share/man/man1/zentrop-cli.1" || fail "the manual page lacks \"$section\""
+done
 
 words=$(PATH="$PREFIX/bin:$PATH" bash -c '. "$1"; COMP_WORDS=(zentrop-cli pack --fl); COMP_CWORD=2; _zentrop_cli; echo "${COMPREPLY[*]}"' \
     sh "$PREFIX/share/bash-completion/completions/zentrop-cli")
 [ "$words" = "--flash --flash-page-size" ] || fail "completion of \"pack --fl\" gave \"$words\""
+words=$(PATH="$PREFIX/bin:$PATH" bash -c '. "$1"; COMP_WORDS=(zentrop-cli lcf build --); COMP_CWORD=3; _zentrop_cli; echo "${COMPREPLY[*]}"' \
+    sh "$PREFIX/share/bash-completion/completions/zentrop-cli")
+[ "$words" = "--flags --help --lang --output" ] || fail "completion of \"lcf build --\" gave \"$words\""
 
 # The installed window in a directory it cannot write: run as an unprivileged user (root may
 # write anywhere) or with the directory made read-only. The settings file under

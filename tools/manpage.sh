@@ -2,7 +2,8 @@
 # Writes a program's manual page from its own help texts, so the two never disagree:
 #   tools/manpage.sh PROGRAM OUT.1
 # The NAME line comes from the first sentence of the help's description; for a program with
-# commands (a help that lists "  NAME COMMAND" lines) every command's --help follows.
+# commands (a help that lists "  NAME COMMAND" lines) every command's --help follows, and after
+# a command with commands of its own ("  NAME COMMAND SUB" lines in its help) each of theirs.
 set -eu
 PROGRAM=${1:?usage: tools/manpage.sh PROGRAM OUT.1}
 OUT=${2:?usage: tools/manpage.sh PROGRAM OUT.1}
@@ -17,7 +18,22 @@ help=$("$PROGRAM" --help)
 version=$("$PROGRAM" --version)
 summary=$(printf '%s\n' "$help" | sed -n '3p' | sed -e 's/[.:].*//' -e 's/^./\L&/')
 upper=$(printf '%s' "$NAME" | tr '[:lower:]' '[:upper:]')
-commands=$(printf '%s\n' "$help" | sed -n "s/^  $NAME \\([a-z][a-z-]*\\).*/\\1/p" | uniq)
+
+# The commands that a help lists after "  NAME WORDS ": commands_of "WORDS " HELP.
+commands_of() {
+    printf '%s\n' "$2" | sed -n "s/^  $NAME $1\\([a-z][a-z-]*\\).*/\\1/p" | uniq
+}
+
+# One section for "NAME WORDS --help", then one for each command that it lists.
+section() {
+    text=$("$PROGRAM" "$@" --help)
+    printf '.SH "COMMAND %s"\n.nf\n' "$(printf '%s' "$*" | tr '[:lower:]' '[:upper:]')"
+    printf '%s\n' "$text" | roff
+    printf '.fi\n'
+    for sub in $(commands_of "$* " "$text"); do
+        section "$@" "$sub"
+    done
+}
 
 {
     printf '.TH %s 1 "" "%s" "User Commands"\n' "$upper" "$version"
@@ -25,10 +41,8 @@ commands=$(printf '%s\n' "$help" | sed -n "s/^  $NAME \\([a-z][a-z-]*\\).*/\\1/p
     printf '.SH DESCRIPTION\n.nf\n'
     printf '%s\n' "$help" | roff
     printf '.fi\n'
-    for c in $commands; do
-        printf '.SH "COMMAND %s"\n.nf\n' "$(printf '%s' "$c" | tr '[:lower:]' '[:upper:]')"
-        "$PROGRAM" "$c" --help | roff
-        printf '.fi\n'
+    for c in $(commands_of "" "$help"); do
+        section "$c"
     done
 } >"$OUT.tmp"
 mv "$OUT.tmp" "$OUT"

@@ -39,8 +39,11 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Ports(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Pack(const ParsedOptions& options, TInterruptWatch& interrupts);
 
-// Tools for translators: lcf dump, template and build, with their own sub-commands.
-int Lcf(const QStringList& args);
+// Tools for translators: "lcf dump", "lcf template" and "lcf build", each with its own options.
+int Lcf(const QStringList& args, TInterruptWatch& interrupts);
+
+// Parses the arguments after the command's name and runs it, or prints its help or the usage error.
+int RunCommand(const Command& command, const QStringList& args, TInterruptWatch& interrupts);
 
 // Prints the error, the command's usage line and where its help is to standard error;
 // returns ExitUsage.

@@ -32,21 +32,36 @@ constexpr TFormTextEntry kFormTexts[] = {
 #include "MainFormTexts.inc"
 };
 
-const char* const kLcfUsage =
-    "usage:\n"
-    "  zentrop-cli lcf dump [--json] FILE.lcf\n"
-    "      shows the header, every string record and every form record with its texts\n"
-    "  zentrop-cli lcf template [-o FILE.pot]\n"
-    "      writes a PO template of every resource string and main window text\n"
-    "  zentrop-cli lcf build --lang LCID=FILE.po [--lang LCID=FILE.po ...] [--flags N] -o FILE.lcf\n"
-    "      builds a language file; untranslated and fuzzy entries get no text\n"
-    "exit status: 0 done, 2 wrong usage, 3 a file was rejected or could not be written\n";
+const CommandSyntax kDump{
+    QStringLiteral("lcf dump"), QStringLiteral("[--json] FILE.lcf"),
+    QStringLiteral("shows the header, every string record and every form record with its texts"),
+    QStringLiteral("Shows what a language file holds: its format, flags and languages, every string record\n"
+                   "with its text in each language, and every form record with its keys and texts.\n"
+                   "A damaged file gets an error saying what is wrong and where (exit status 3)."),
+    {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print one JSON object instead of lines")}}};
 
-int LcfUsage(const QString& error)
-{
-    std::fprintf(stderr, "zentrop-cli lcf: %s\n%s", error.toLocal8Bit().constData(), kLcfUsage);
-    return ExitUsage;
-}
+const CommandSyntax kTemplate{
+    QStringLiteral("lcf template"), QStringLiteral("[-o FILE.pot]"),
+    QStringLiteral("writes a PO template of every resource string and main window text"),
+    QStringLiteral("Writes a gettext PO template of everything translatable: every resource string of the\n"
+                   "program (context: its number) and every text of the main window that form translation\n"
+                   "reaches (context: FORM:Component-Property.Path), each with its English text."),
+    {{QStringLiteral("output"), 'o', QStringLiteral("FILE.pot"), QStringLiteral("the template to write (default: standard output)")}}};
+
+const CommandSyntax kBuild{
+    QStringLiteral("lcf build"), QStringLiteral("--lang LCID=FILE.po [--lang LCID=FILE.po ...] [--flags N] -o FILE.lcf"),
+    QStringLiteral("builds a language file; untranslated and fuzzy entries get no text"),
+    QStringLiteral("Builds a language file from translators' PO files, one language each, in the order given.\n"
+                   "Entries left untranslated or marked fuzzy get no text, so the program shows its own.\n"
+                   "Every entry's context names a resource string (its number) or a form property\n"
+                   "(FORM:Component-Property); a file with any other entry is refused and nothing is written."),
+    {
+        {QStringLiteral("lang"), 'l', QStringLiteral("LCID=FILE.po"),
+         QStringLiteral("a language identifier (1038 Hungarian) and its PO file; repeat for several")},
+        {QStringLiteral("flags"), 0, QStringLiteral("N"),
+         QStringLiteral("the header's flags; 1: string records carry a leading pair (default 0)")},
+        {QStringLiteral("output"), 'o', QStringLiteral("FILE.lcf"), QStringLiteral("the language file to write")},
+    }};
 
 int Rejected(const QString& error)
 {
@@ -83,20 +98,14 @@ QString Shown(const QJsonValue& v)
     return s.mid(1, s.size() - 2);
 }
 
-int Dump(const QStringList& args)
+int Dump(const ParsedOptions& options, TInterruptWatch&)
 {
-    bool json = false;
-    QString path;
-    for (const QString& a : args) {
-        if (a == QLatin1String("--json"))
-            json = true;
-        else if (a.startsWith(u'-') || !path.isEmpty())
-            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(a));
-        else
-            path = a;
-    }
-    if (path.isEmpty())
-        return LcfUsage(QStringLiteral("no language file given"));
+    if (options.Positional().size() != 1)
+        return UsageError(options.Positional().isEmpty() ? QStringLiteral("no language file given")
+                                                         : QStringLiteral("dump takes one language file"),
+                          kDump);
+    const QString path = options.Positional().first();
+    const bool json = options.Has(QStringLiteral("json"));
 
     TMappedFile file;
     if (!file.Open(path))
@@ -183,15 +192,12 @@ int Dump(const QStringList& args)
     return ExitSuccess;
 }
 
-int Template(const QStringList& args)
+int Template(const ParsedOptions& options, TInterruptWatch&)
 {
-    QString output = QStringLiteral("-");
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("-o") && i + 1 < args.size())
-            output = args[++i];
-        else
-            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(args[i]));
-    }
+    if (!options.Positional().isEmpty())
+        return UsageError(QStringLiteral("template takes no file name outside its options: \"%1\"").arg(options.Positional().first()),
+                          kTemplate);
+    const QString output = options.Value(QStringLiteral("output"), QStringLiteral("-"));
     QList<TPoEntry> entries;
     for (int id : BuiltinResStringIds())
         entries.append({QString::number(id), LoadBuiltinResString(id), QString(),
@@ -205,36 +211,30 @@ int Template(const QStringList& args)
     return ExitSuccess;
 }
 
-int Build(const QStringList& args)
+int Build(const ParsedOptions& options, TInterruptWatch&)
 {
+    if (!options.Positional().isEmpty())
+        return UsageError(QStringLiteral("build takes no file name outside its options: \"%1\"").arg(options.Positional().first()),
+                          kBuild);
     QList<QPair<int32_t, QString>> inputs;
-    QString output;
-    uint32_t flags = 0;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (i + 1 >= args.size() || (a != QLatin1String("--lang") && a != QLatin1String("--flags") && a != QLatin1String("-o")))
-            return LcfUsage(QStringLiteral("unexpected argument \"%1\"").arg(a));
-        const QString value = args[++i];
-        bool ok = false;
-        if (a == QLatin1String("-o")) {
-            output = value;
-        } else if (a == QLatin1String("--flags")) {
-            flags = value.toUInt(&ok, 0);
-            if (!ok)
-                return LcfUsage(QStringLiteral("flags \"%1\" are not a number").arg(value));
-        } else {
-            const qsizetype eq = value.indexOf(u'=');
-            const int32_t lcid = value.left(eq).toInt(&ok, 0);
-            if (eq < 1 || !ok || lcid <= 0 || eq + 1 == value.size())
-                return LcfUsage(QStringLiteral("\"%1\" is not LCID=FILE.po").arg(value));
-            inputs.append({lcid, value.mid(eq + 1)});
-        }
+    for (const QString& value : options.Values(QStringLiteral("lang"))) {
+        const qsizetype eq = value.indexOf(u'=');
+        const std::optional<qint64> lcid = ParseNumber(value.left(eq));
+        if (eq < 1 || !lcid || *lcid <= 0 || *lcid > INT32_MAX || eq + 1 == value.size())
+            return UsageError(QStringLiteral("\"%1\" is not LCID=FILE.po").arg(value), kBuild);
+        inputs.append({static_cast<int32_t>(*lcid), value.mid(eq + 1)});
     }
-    if (inputs.isEmpty() || output.isEmpty())
-        return LcfUsage(QStringLiteral("build needs at least one --lang and -o"));
+    if (inputs.isEmpty())
+        return UsageError(QStringLiteral("build needs at least one --lang LCID=FILE.po"), kBuild);
+    const QString output = options.Value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return UsageError(QStringLiteral("build needs -o FILE.lcf"), kBuild);
+    const std::optional<qint64> flags = ParseNumber(options.Value(QStringLiteral("flags"), QStringLiteral("0")));
+    if (!flags || *flags < 0 || *flags > UINT32_MAX)
+        return UsageError(QStringLiteral("--flags needs a number, not \"%1\"").arg(options.Value(QStringLiteral("flags"))), kBuild);
 
     lcf::TLanguageFile file;
-    file.Flags = flags;
+    file.Flags = static_cast<uint32_t>(*flags);
     const int count = int(inputs.size());
     QMap<QString, QMap<QByteArray, int>> formIndex;
     for (int i = 0; i < count; ++i) {
@@ -286,22 +286,37 @@ int Build(const QStringList& args)
     return ExitSuccess;
 }
 
+const Command kLcfCommands[] = {{kDump, Dump}, {kTemplate, Template}, {kBuild, Build}};
+
+QString LcfHelp()
+{
+    QString text = QStringLiteral("usage: zentrop-cli lcf COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+                                  "Tools for translators: a PO template of every translatable text, language files built\n"
+                                  "from translated PO files, and what a language file holds.\n\ncommands:\n");
+    for (const Command& c : kLcfCommands)
+        text += CommandListEntry(c.Syntax);
+    text += QStringLiteral("\n\"zentrop-cli lcf COMMAND --help\" shows a command's options.\n"
+                           "\nexit status: 0 done, 2 wrong usage, 3 a file was rejected or could not be written\n");
+    return text;
+}
+
 } // namespace
 
-int Lcf(const QStringList& args)
+int Lcf(const QStringList& args, TInterruptWatch& interrupts)
 {
     const QString sub = args.value(0);
-    if (sub == QLatin1String("dump"))
-        return Dump(args.mid(1));
-    if (sub == QLatin1String("template"))
-        return Template(args.mid(1));
-    if (sub == QLatin1String("build"))
-        return Build(args.mid(1));
+    for (const Command& c : kLcfCommands)
+        if (c.Syntax.Name == QStringLiteral("lcf ") + sub)
+            return RunCommand(c, args.mid(1), interrupts);
     if (sub == QLatin1String("--help") || sub == QLatin1String("-h")) {
-        std::fputs(kLcfUsage, stdout);
+        std::fputs(LcfHelp().toLocal8Bit().constData(), stdout);
         return ExitSuccess;
     }
-    return LcfUsage(sub.isEmpty() ? QStringLiteral("no lcf command given") : QStringLiteral("unknown lcf command \"%1\"").arg(sub));
+    const QString error = sub.isEmpty()           ? QStringLiteral("no lcf command given")
+                          : sub.startsWith(u'-') ? QStringLiteral("unknown option \"%1\"").arg(sub)
+                                                 : QStringLiteral("unknown lcf command \"%1\"").arg(sub);
+    std::fprintf(stderr, "zentrop-cli lcf: %s\n%s", error.toLocal8Bit().constData(), LcfHelp().toLocal8Bit().constData());
+    return ExitUsage;
 }
 
 } // namespace cli

@@ -114,6 +114,11 @@ QString CommandHelp(const CommandSyntax& syntax)
     return text;
 }
 
+QString CommandListEntry(const CommandSyntax& syntax)
+{
+    return QStringLiteral("  zentrop-cli %1 %2\n      %3\n").arg(syntax.Name, syntax.Synopsis, syntax.Summary);
+}
+
 std::optional<qint64> ParseNumber(const QString& text)
 {
     bool ok = false;

@@ -47,6 +47,9 @@ std::optional<ParsedOptions> ParseOptions(const CommandSyntax& syntax, const QSt
 // The command's help: usage line, description and option table.
 QString CommandHelp(const CommandSyntax& syntax);
 
+// The command's entry in a list of commands: its usage line and its summary below it.
+QString CommandListEntry(const CommandSyntax& syntax);
+
 // Parses an integer in decimal or, with "0x", hexadecimal.
 std::optional<qint64> ParseNumber(const QString& text);
 

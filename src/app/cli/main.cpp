@@ -22,7 +22,7 @@ QString Help()
                                   "Loads new firmware into a device through its serial bootloader, from the command line:\n"
                                   "for production lines, scripts and machines without a display.\n\ncommands:\n");
     for (const cli::Command& c : kCommands)
-        text += QStringLiteral("  zentrop-cli %1 %2\n      %3\n").arg(c.Syntax.Name, c.Syntax.Synopsis, c.Syntax.Summary);
+        text += cli::CommandListEntry(c.Syntax);
     text += QStringLiteral("  zentrop-cli lcf dump|template|build ...\n      tools for translators (zentrop-cli lcf --help)\n");
     text += QStringLiteral(
         "\n\"zentrop-cli COMMAND --help\" shows a command's options; \"zentrop-cli --version\" the version.\n"
@@ -54,6 +54,19 @@ int cli::UsageError(const QString& error, const CommandSyntax& command)
     return ExitUsage;
 }
 
+int cli::RunCommand(const Command& command, const QStringList& args, TInterruptWatch& interrupts)
+{
+    QString error;
+    const std::optional<ParsedOptions> options = ParseOptions(command.Syntax, args, &error);
+    if (!options)
+        return UsageError(error, command.Syntax);
+    if (options->Has(QStringLiteral("help"))) {
+        std::fputs(CommandHelp(command.Syntax).toLocal8Bit().constData(), stdout);
+        return ExitSuccess;
+    }
+    return command.Run(*options, interrupts);
+}
+
 int main(int argc, char** argv)
 {
     // Before anything can start a thread that would take the signals itself.
@@ -72,20 +85,10 @@ int main(int argc, char** argv)
         return cli::ExitSuccess;
     }
     if (first == QLatin1String("lcf"))
-        return cli::Lcf(args.mid(1));
-    for (const cli::Command& c : kCommands) {
-        if (c.Syntax.Name != first)
-            continue;
-        QString error;
-        const std::optional<cli::ParsedOptions> options = cli::ParseOptions(c.Syntax, args.mid(1), &error);
-        if (!options)
-            return cli::UsageError(error, c.Syntax);
-        if (options->Has(QStringLiteral("help"))) {
-            std::fputs(cli::CommandHelp(c.Syntax).toLocal8Bit().constData(), stdout);
-            return cli::ExitSuccess;
-        }
-        return c.Run(*options, interrupts);
-    }
+        return cli::Lcf(args.mid(1), interrupts);
+    for (const cli::Command& c : kCommands)
+        if (c.Syntax.Name == first)
+            return cli::RunCommand(c, args.mid(1), interrupts);
     if (first.startsWith(u'-'))
         return TopUsageError(QStringLiteral("unknown option \"%1\"").arg(first));
     return TopUsageError(QStringLiteral("unknown command \"%1\"").arg(first));

@@ -93,9 +93,10 @@ TEST_F(CliLcfTest, TemplateListsResourceStringsAndWindowTexts)
 TEST_F(CliLcfTest, BuiltFilesLoadAndOtherToolsReadThem)
 {
     const QString lcf = FDir.filePath(QStringLiteral("zentrop.lcf"));
-    const Result r = Cli({QStringLiteral("build"), QStringLiteral("--lang"), QStringLiteral("1031=") + Write(QStringLiteral("de.po"), kGerman),
-                          QStringLiteral("--lang"), QStringLiteral("1038=") + QStringLiteral(ZENTROP_SAMPLE_PO), QStringLiteral("--flags"),
-                          QStringLiteral("1"), QStringLiteral("-o"), lcf});
+    // The GNU forms: "--lang=LCID=FILE" splits at the first "=", "-l VALUE", "--output=FILE".
+    const Result r = Cli({QStringLiteral("build"), QStringLiteral("--lang=1031=") + Write(QStringLiteral("de.po"), kGerman),
+                          QStringLiteral("-l"), QStringLiteral("1038=") + QStringLiteral(ZENTROP_SAMPLE_PO), QStringLiteral("--flags"),
+                          QStringLiteral("1"), QStringLiteral("--output=") + lcf});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
 
     ASSERT_EQ(LcLoadLanguage(lcf, 1038, nullptr, nullptr), 1);
@@ -138,6 +139,29 @@ TEST_F(CliLcfTest, BuiltFilesLoadAndOtherToolsReadThem)
         << text.out.toStdString();
 }
 
+TEST_F(CliLcfTest, EveryCommandHasItsHelp)
+{
+    const struct {
+        QStringList args;
+        const char* text;
+    } cases[] = {
+        {{"--help"}, "  zentrop-cli lcf dump [--json] FILE.lcf\n"},
+        {{"--help"}, "  zentrop-cli lcf template [-o FILE.pot]\n"},
+        {{"--help"}, "  zentrop-cli lcf build --lang LCID=FILE.po"},
+        {{"dump", "--help"}, "usage: zentrop-cli lcf dump [--json] FILE.lcf\n"},
+        {{"template", "-h"}, "  -o, --output FILE.pot"},
+        // Asked for help, a command checks none of the values it is given.
+        {{"build", "--lang", "hu=x.po", "--help"}, "  -l, --lang LCID=FILE.po"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.text))) << r.out.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    }
+}
+
 TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
 {
     const QString po = Write(QStringLiteral("bad.po"), "msgid \"\"\nmsgstr \"\"\n\nmsgctxt \"Label1\"\nmsgid \"x\"\nmsgstr \"y\"\n");
@@ -152,7 +176,11 @@ TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
         const char* message;
     } cases[] = {
         {"no command", {}, 2, "no lcf command"},
-        {"build without -o", {"build", "--lang", "1038=" + po}, 2, "at least one --lang"},
+        {"no such command", {"frob"}, 2, "unknown lcf command \"frob\""},
+        {"unknown option", {"dump", "--xml", notPe}, 2, "lcf dump: unknown option \"--xml\""},
+        {"unknown short option", {"template", "-x"}, 2, "lcf template: unknown option \"-x\""},
+        {"build without --lang", {"build", "-o", out}, 2, "at least one --lang"},
+        {"build without -o", {"build", "--lang", "1038=" + po}, 2, "needs -o FILE.lcf"},
         {"build with a bad language", {"build", "--lang", "hu=" + po, "-o", out}, 2, "LCID=FILE.po"},
         {"context of neither kind", {"build", "--lang", "1038=" + po, "-o", out}, 3, "bad.po: the entry \"x\" has the context \"Label1\""},
         {"PO syntax error", {"build", "--lang", "1038=" + broken, "-o", out}, 3, "broken.po:2: end-of-line within string"},
