@@ -71,6 +71,21 @@ public:
         c.Underline = Cell.Underline;
         Damage(Column, Column, Row);
     }
+    // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
+    // damages them once; the cells must all lie inside the grid.
+    void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
+    {
+        if (Count <= 0)
+            return;
+        TTermChar* c = RowCells(Row) + (Column - 1);
+        for (int i = 0; i < Count; ++i) {
+            c[i].Ch = static_cast<uint8_t>(Text[i]);
+            c[i].FrontColor = Cell.FrontColor;
+            c[i].BackColor = Cell.BackColor;
+            c[i].Underline = Cell.Underline;
+        }
+        Damage(Column, Column + Count - 1, Row);
+    }
     // The cells of one row, Columns() of them, column 1 first.
     const TTermChar* Row(int Row) const { return RowCells(Row); }
 

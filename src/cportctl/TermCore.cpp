@@ -181,6 +181,12 @@ void TComTermCore::ProcessText(const QByteArray& Str)
             PutChar(ch);
             continue;
         }
+        // A control byte outside a sequence is a plain character: no need to ask the parser.
+        if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
+            codes->Character = ch;
+            PutChar(ch);
+            continue;
+        }
         switch (codes->ProcessChar(ch)) {
         case TEscapeResult::erChar:
             PutChar(codes->Character);
@@ -199,7 +205,42 @@ void TComTermCore::ProcessText(const QByteArray& Str)
 
 qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
-    // As PutChar for each byte (all of them printable), without the per-byte dispatch.
+    // While loading, the grid may not have the size the caret is kept in: byte by byte.
+    if (OnChar || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows)
+        return PutTextBytewise(Text, Count, Codes);
+    // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
+    const TTermChar cell = CurrentTermChar();
+    qsizetype done = 0;
+    while (done < Count) {
+        const int x = FCaretPos.x();
+        const int y = FCaretPos.y();
+        const qsizetype room = FColumns - x + 1;   // cells from the caret to the row's end
+        const qsizetype left = Count - done;
+        if (left < room) {
+            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(left), cell);
+            FCaretPos.rx() += static_cast<int>(left);
+            done = Count;
+        } else if (FWrapLines) {
+            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(room), cell);
+            done += room;
+            FCaretPos.rx() = FColumns;
+            AdvanceCaret(TCaretMove::cmNextChar);
+        } else {
+            // Without wrapping, every byte past the row's end lands in its last cell.
+            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(room - 1), cell);
+            FBuffer.WriteRun(FColumns, y, Text + Count - 1, 1, cell);
+            FCaretPos.rx() = FColumns;
+            done = Count;
+        }
+    }
+    if (Codes && Count > 0)
+        Codes->Character = Text[Count - 1];
+    CaretMoved();
+    return Count;
+}
+
+qsizetype TComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+{
     qsizetype done = 0;
     while (done < Count) {
         const char ch = Text[done++];

@@ -151,8 +151,10 @@ public:
     TTermDamage TakeDamage() { return FBuffer.TakeDamage(); }
 
 protected:
-    // Event firers; each calls its event when one is assigned.
-    virtual void DoChar(char Ch);
+    // Event firers; each calls its event when one is assigned. DoChar is not virtual: runs
+    // of printable bytes are printed without it while OnChar is unassigned, so an override
+    // would miss them; OnChar is the way to see every byte.
+    void DoChar(char Ch);
     virtual void DoGetEscapeCodes(TEscapeCodes*& EscapeCodes);
     virtual void DoStrRecieved(QByteArray& Str);
     virtual void DoUnhandledCode(TEscapeCode Code, const QByteArray& Data);
@@ -180,6 +182,8 @@ private:
     // Prints a run of printable bytes; returns how many it took (fewer when a handler
     // replaced the parser).
     qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    // The same one byte at a time, firing OnChar after each.
+    qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
     void ResizeBuffer();
 
     TComTermBuffer FBuffer;

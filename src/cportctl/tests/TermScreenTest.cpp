@@ -91,6 +91,64 @@ const ScreenCase screenCases[] = {
 INSTANTIATE_TEST_SUITE_P(Terminal, ScreenTable, testing::ValuesIn(screenCases),
                          [](const testing::TestParamInfo<ScreenCase>& i) { return std::string(i.param.name); });
 
+// Runs of printable bytes are written a row's stretch at a time while nobody watches single
+// bytes; with an OnChar handler every byte goes its own way. Both must leave the same cells,
+// caret, replies and damage.
+struct RunCase {
+    const char* name;
+    QByteArray in;
+    bool wrap = false;
+    int chunk = 0;    // bytes per received chunk on the fast side; 0: all at once
+    bool force7 = false;
+    TTermEmulation emulation = TTermEmulation::teVT100orANSI;
+};
+
+TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
+{
+    const RunCase cases[] = {
+        {"ends_on_last_column", "0123456789"},
+        {"ends_on_last_column_wrapping", "0123456789", true},
+        {"past_last_column_keeps_last_byte", "0123456789ABCDEF"},
+        {"wraps_over_rows_and_scrolls", QByteArray(47, 'w') + "0123456789xyz", true},
+        {"starts_in_last_column", "\x1b[1;10HXYZ\x1b[2;10HQ"},
+        {"starts_in_last_column_wrapping", "\x1b[4;10HXYZ", true},
+        {"tabs_and_controls", "ab\tcd\b\be\a\x7f\x01" "f\r\ng\x0bh\fi\t\t\tj", true},
+        {"attributes_inside", "a\x1b[1mbc\x1b[7mde\x1b[4;21mfg\x1b[0mh\x1b[1;7mij"},
+        {"eight_bit_bytes", "\xc1\xe2\xff\x80 \x9b" "2J"},
+        {"eight_bit_bytes_force7", "\xc1\xe2\xff\x80 \x9b" "2J\x9b[3;4H\xf8", false, 0, true},
+        {"sequence_split_across_chunks", "abc\x1b[2;5Hxyz\x1b[1mqrstuvwxyz\x1b[6n", true, 3},
+        {"vt52", "ab\x1bY%(cdefghijk\x1bY##\x1bKz", false, 4, false, TTermEmulation::teVT52},
+        {"no_emulation", "ab\x1b[2Jcdefghijkl\r\nmn", true, 5, false, TTermEmulation::teNone},
+    };
+    for (const RunCase& c : cases) {
+        TestTerm fast(c.emulation), bytewise(c.emulation);
+        bytewise.OnChar = [](QObject*, char) {};
+        for (TestTerm* t : {&fast, &bytewise}) {
+            t->Port = t->Open = true;
+            t->SetWrapLines(c.wrap);
+            t->SetForce7Bit(c.force7);
+            t->TakeDamage();
+        }
+        const qsizetype step = c.chunk > 0 ? c.chunk : c.in.size();
+        for (qsizetype at = 0; at < c.in.size(); at += step)
+            fast.Receive(c.in.mid(at, step));
+        for (const char b : c.in)
+            bytewise.Receive(QByteArray(1, b));
+
+        for (int y = 1; y <= fast.Rows(); ++y)
+            for (int x = 1; x <= fast.Columns(); ++x)
+                EXPECT_EQ(fast.Buffer().GetChar(x, y), bytewise.Buffer().GetChar(x, y)) << c.name << " at " << x << "," << y;
+        EXPECT_EQ(fast.CaretPos(), bytewise.CaretPos()) << c.name;
+        EXPECT_EQ(fast.Sent, bytewise.Sent) << c.name;
+        if (fast.EscapeCodes()) {
+            EXPECT_EQ(fast.EscapeCodes()->Character, bytewise.EscapeCodes()->Character) << c.name;
+        }
+        const TTermDamage a = fast.TakeDamage(), b = bytewise.TakeDamage();
+        EXPECT_EQ(a.ScrolledRows, b.ScrolledRows) << c.name;
+        EXPECT_EQ(a.Cells, b.Cells) << c.name;
+    }
+}
+
 TEST(Terminal, AttributesGiveCellColours)
 {
     TestTerm t;
