@@ -205,8 +205,10 @@ void TComTermCore::ProcessText(const QByteArray& Str)
 
 qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
-    // While loading, the grid may not have the size the caret is kept in: byte by byte.
-    if (OnChar || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows)
+    // While loading, the grid may not have the size the caret is kept in, so the caret may
+    // lie outside it: byte by byte, as SetChar leaves out such cells.
+    if (OnChar || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
+        || !FBuffer.Contains(FCaretPos.x(), FCaretPos.y()))
         return PutTextBytewise(Text, Count, Codes);
     // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
     const TTermChar cell = CurrentTermChar();
