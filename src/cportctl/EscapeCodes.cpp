@@ -34,6 +34,17 @@ namespace {
 // digits or hexadecimal ones after "$" or "0x"; nothing may follow, and the value must fit.
 bool ToInteger(std::string_view s, int& Value)
 {
+    // Nearly every parameter is a few plain digits, which always fit.
+    if (!s.empty() && s.size() <= 9) {
+        int v = 0;
+        size_t n = 0;
+        while (n < s.size() && s[n] >= '0' && s[n] <= '9')
+            v = v * 10 + (s[n++] - '0');
+        if (n == s.size()) {
+            Value = v;
+            return true;
+        }
+    }
     size_t i = 0;
     while (i < s.size() && s[i] == ' ')
         ++i;
