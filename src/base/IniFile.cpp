@@ -162,7 +162,13 @@ TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
         return {};
     }
     Lines lines;
-    QList<QByteArray> raw = f.readAll().split('\n');
+    QByteArray data = f.readAll();
+    // Editors on other systems may begin the file with a byte order mark; the first section
+    // is still found by its name.
+    lines.utf8Mark = data.startsWith("\xEF\xBB\xBF");
+    if (lines.utf8Mark)
+        data.remove(0, 3);
+    QList<QByteArray> raw = data.split('\n');
     if (!raw.isEmpty() && raw.back().isEmpty())
         raw.removeLast();
     for (QByteArray& line : raw) {
@@ -186,7 +192,7 @@ void TIniFile::SaveLines(const Lines& lines)
         FBatch = lines;
         return;
     }
-    QByteArray data;
+    QByteArray data = lines.utf8Mark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
     for (const QString& l : lines.text)
         data += lines.raw.value(l, l.toUtf8()) + "\n";
     if (!ReplaceFile(FFileName, data))

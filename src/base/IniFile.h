@@ -54,6 +54,7 @@ private:
     struct Lines {
         QStringList text;
         QHash<QString, QByteArray> raw;
+        bool utf8Mark = false;   // the file began with a UTF-8 byte order mark, kept on writing
     };
     Lines LoadLines(bool forWrite = false) const;
     void SaveLines(const Lines& lines);

@@ -107,6 +107,15 @@ TEST_F(IniFileTest, LinesInAnEightBitCodePageSurviveARewrite)
     EXPECT_EQ(ReadAll(path), "[A]\nname=caf\xE9\n[B]\nk=\xC3\xA9t\xC3\xA9\nnew=\xC5\x91\n");
 }
 
+TEST_F(IniFileTest, AByteOrderMarkIsReadPastAndKept)
+{
+    WriteAll(path, "\xEF\xBB\xBF[COMMON]\r\ncomport=/dev/ttyUSB0\r\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("COMMON", "comport", "COM1"), "/dev/ttyUSB0");
+    ini.WriteString("COMMON", "comport", "/dev/ttyACM0");
+    EXPECT_EQ(ReadAll(path), "\xEF\xBB\xBF[COMMON]\ncomport=/dev/ttyACM0\n");
+}
+
 TEST_F(IniFileTest, FailedWriteRaisesWithThePathAndKeepsTheOldFile)
 {
     const QString sub = dir.filePath("ro");
