@@ -13,6 +13,8 @@ public:
     QByteArray Sent;
     bool HasPort() const override { return true; }
     bool PortConnected() const override { return true; }
+    // Overrides no DoChar.
+    bool TextInRuns() const override { return true; }
     void WriteStr(const QByteArray& Str) override
     {
         // Replies are short; keep only enough of them to compare.

@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QKeyEvent>
 
+#include <typeinfo>
+
 TCustomComTerminal::TCustomComTerminal(QWidget* Parent)
     : QAbstractScrollArea(Parent)
 {
@@ -47,6 +49,11 @@ void TCustomComTerminal::SetConnected(bool Value)
 {
     if (FComPort)
         FComPort->SetConnected(Value);
+}
+
+bool TCustomComTerminal::TextInRuns() const
+{
+    return typeid(*this) == typeid(TCustomComTerminal) || typeid(*this) == typeid(TComTerminal);
 }
 
 void TCustomComTerminal::WriteStr(const QByteArray& Str)

@@ -87,6 +87,7 @@ public:
 
 protected:
     QObject* EventSender() const override { return const_cast<TCustomComTerminal*>(this); }
+    bool TextInRuns() const override;
     bool event(QEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;

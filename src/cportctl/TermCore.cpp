@@ -4,6 +4,7 @@
 #include "base/Debug.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 namespace {
 
@@ -207,7 +208,7 @@ qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes*
 {
     // While loading, the grid may not have the size the caret is kept in, so the caret may
     // lie outside it: byte by byte, as SetChar leaves out such cells.
-    if (OnChar || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
+    if (OnChar || !TextInRuns() || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
         || !FBuffer.Contains(FCaretPos.x(), FCaretPos.y()))
         return PutTextBytewise(Text, Count, Codes);
     // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
@@ -572,6 +573,11 @@ void TComTermCore::WriteEscCode(TEscapeCode Code, const TEscapeParams* Params)
 }
 
 // ---- events and display
+
+bool TComTermCore::TextInRuns() const
+{
+    return typeid(*this) == typeid(TComTermCore);
+}
 
 void TComTermCore::DoChar(char Ch)
 {

@@ -151,10 +151,13 @@ public:
     TTermDamage TakeDamage() { return FBuffer.TakeDamage(); }
 
 protected:
-    // Event firers; each calls its event when one is assigned. DoChar is not virtual: runs
-    // of printable bytes are printed without it while OnChar is unassigned, so an override
-    // would miss them; OnChar is the way to see every byte.
-    void DoChar(char Ch);
+    // Event firers; each calls its event when one is assigned.
+    virtual void DoChar(char Ch);
+    // Whether runs of printable bytes may be printed a row's stretch at a time, without a
+    // DoChar for each byte, while OnChar is unassigned. Only for the classes known not to
+    // override DoChar: a class derived elsewhere gets every byte through its DoChar unless
+    // it says otherwise here.
+    virtual bool TextInRuns() const;
     virtual void DoGetEscapeCodes(TEscapeCodes*& EscapeCodes);
     virtual void DoStrRecieved(QByteArray& Str);
     virtual void DoUnhandledCode(TEscapeCode Code, const QByteArray& Data);

@@ -149,6 +149,22 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
     }
 }
 
+// A class derived elsewhere that overrides DoChar sees every byte, those of runs of text too.
+TEST(Terminal, AnOverriddenDoCharSeesEveryByte)
+{
+    struct Watching : TComTermCore {
+        QByteArray Seen;
+        void DoChar(char Ch) override
+        {
+            Seen += Ch;
+            TComTermCore::DoChar(Ch);
+        }
+    } t;
+    const QByteArray in = "hello, world\r\nand more";
+    t.HandleRxData(nullptr, in.constData(), int(in.size()));
+    EXPECT_EQ(t.Seen, in);
+}
+
 TEST(Terminal, AttributesGiveCellColours)
 {
     TestTerm t;

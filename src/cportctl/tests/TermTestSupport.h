@@ -25,6 +25,8 @@ public:
     bool HasPort() const override { return Port; }
     bool PortConnected() const override { return Port && Open; }
     void WriteStr(const QByteArray& Str) override { Sent += Str; }
+    // Overrides no DoChar.
+    bool TextInRuns() const override { return true; }
 
     void Receive(const QByteArray& Bytes) { HandleRxData(nullptr, Bytes.constData(), static_cast<int>(Bytes.size())); }
 
