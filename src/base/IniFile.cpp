@@ -219,7 +219,10 @@ int TIniFile::ReadInteger(const QString& section, const QString& ident, int def)
 {
     const QString s = ReadString(section, ident, QString());
     bool ok = false;
-    const int v = s.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive) ? s.mid(2).toInt(&ok, 16) : s.toInt(&ok);
+    // Hexadecimal is written with "0x" or "$".
+    const int v = s.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive) ? s.mid(2).toInt(&ok, 16)
+                  : s.startsWith(u'$')                                   ? s.mid(1).toInt(&ok, 16)
+                                                                         : s.toInt(&ok);
     return ok ? v : def;
 }
 

@@ -4,7 +4,6 @@
 #include <QMetaEnum>
 
 #include <charconv>
-#include <cstring>
 #include <limits>
 
 const char* EscapeCodeName(TEscapeCode Code)
@@ -96,8 +95,6 @@ int TEscapeCodes::GetParam(int Num, const TEscapeParams* Params)
 TEscapeResult TEscapeCodes::Finish(TEscapeCode Result)
 {
     Code = Result;
-    Data.resize(FSeqLength);
-    std::memcpy(Data.data(), FSeq, static_cast<size_t>(FSeqLength));
     FInSequence = false;
     FOverlong = false;
     return TEscapeResult::erCode;
@@ -119,7 +116,7 @@ TEscapeResult TEscapeCodesVT52::ProcessChar(char Ch)
 
 TEscapeCode TEscapeCodesVT52::Classify()
 {
-    switch (FSeq[0]) {
+    switch (Data.at(0)) {
     case 'A': return TEscapeCode::ecCursorUp;
     case 'B': return TEscapeCode::ecCursorDown;
     case 'C': return TEscapeCode::ecCursorRight;
@@ -130,19 +127,19 @@ TEscapeCode TEscapeCodesVT52::Classify()
     case 'K': return TEscapeCode::ecEraseLineFrom;
     case 'Z': return TEscapeCode::ecIdentify;
     case 'Y': {
-        if (FSeqLength < 3)
+        if (Data.size() < 3)
             return TEscapeCode::ecNotCompleted;
         // Row, then column, each sent as its number plus 31 (a blank is 1).
         for (int i = 1; i <= 2; ++i) {
-            const std::string number = std::to_string(static_cast<unsigned char>(FSeq[i]) - 31);
+            const std::string number = std::to_string(static_cast<unsigned char>(Data.at(i)) - 31);
             Params.Add(number);
         }
         return TEscapeCode::ecCursorMove;
     }
     case '/':
-        if (FSeqLength < 2)
+        if (Data.size() < 2)
             return TEscapeCode::ecNotCompleted;
-        return FSeq[1] == 'Z' ? TEscapeCode::ecIdentResponse : TEscapeCode::ecUnknown;
+        return Data.at(1) == 'Z' ? TEscapeCode::ecIdentResponse : TEscapeCode::ecUnknown;
     default:
         return TEscapeCode::ecUnknown;
     }
@@ -189,7 +186,7 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
         } else {
             code = ClassifyCSI();
         }
-    } else if (FSeqLength == 1 && FSeq[0] == '[') {
+    } else if (Data.size() == 1 && Data.at(0) == '[') {
         FInCSI = true;
         return TEscapeResult::erNothing;
     } else {
@@ -203,8 +200,8 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
 
 TEscapeCode TEscapeCodesVT100::ClassifySimple() const
 {
-    if (FSeqLength == 1) {
-        switch (FSeq[0]) {
+    if (Data.size() == 1) {
+        switch (Data.at(0)) {
         case '#':
         case 'O': return TEscapeCode::ecNotCompleted;
         case '7': return TEscapeCode::ecSaveCaretAndAttr;
@@ -214,10 +211,10 @@ TEscapeCode TEscapeCodesVT100::ClassifySimple() const
         default: return TEscapeCode::ecUnknown;
         }
     }
-    if (FSeq[0] == '#' && FSeq[1] == '8')
+    if (Data.at(0) == '#' && Data.at(1) == '8')
         return TEscapeCode::ecTest;
-    if (FSeq[0] == 'O') {
-        switch (FSeq[1]) {
+    if (Data.at(0) == 'O') {
+        switch (Data.at(1)) {
         case 'A': return TEscapeCode::ecAppCursorUp;
         case 'B': return TEscapeCode::ecAppCursorDown;
         case 'C': return TEscapeCode::ecAppCursorRight;
@@ -232,7 +229,7 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
 {
     // The parameter text lies between "[" and the final letter. A ";" closes a non-empty
     // field; met while the field is empty it becomes the field's first byte instead.
-    const std::string_view text(FSeq + 1, static_cast<size_t>(FSeqLength - 2));
+    const std::string_view text(Data.constData() + 1, static_cast<size_t>(Data.size() - 2));
     FNewParams.Clear();
     size_t start = std::string_view::npos;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -248,7 +245,7 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
 
     const char first = FNewParams.Count() > 0 ? FNewParams[0][0] : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;
-    switch (FSeq[FSeqLength - 1]) {
+    switch (Data.at(Data.size() - 1)) {
     case 'A': code = TEscapeCode::ecCursorUp; break;
     case 'B': code = TEscapeCode::ecCursorDown; break;
     case 'C': code = TEscapeCode::ecCursorRight; break;

@@ -47,7 +47,7 @@ public:
     // An ESC has been seen and its sequence has not finished.
     bool InSequence() const { return FInSequence; }
     // The unfinished sequence so far, without its ESC.
-    std::string_view Sequence() const { return {FSeq, static_cast<size_t>(FSeqLength)}; }
+    std::string_view Sequence() const { return {Data.constData(), static_cast<size_t>(Data.size())}; }
     // Outside a sequence, every byte but ESC is a plain character, so a caller may take a
     // run of plain bytes without feeding them one by one. A parser of another kind keeps
     // this false.
@@ -55,7 +55,7 @@ public:
 
     char Character = 0;                             // the last plain character
     TEscapeCode Code = TEscapeCode::ecUnknown;      // the last finished sequence
-    QByteArray Data;                                // the bytes of the last finished sequence, without its ESC
+    QByteArray Data;                                // the bytes of the current or last sequence, without its ESC
     TEscapeParams Params;                           // the user clears it after acting on a code
 
 protected:
@@ -68,7 +68,7 @@ protected:
         if (FInSequence)
             return false;
         if (Ch == 27) {
-            FSeqLength = 0;
+            Data.resize(0);
             FInSequence = true;
             FOverlong = false;
             Result = TEscapeResult::erNothing;
@@ -81,16 +81,14 @@ protected:
     // Appends Ch to the sequence up to the length bound; beyond it, notes the overflow.
     void Collect(char Ch)
     {
-        if (FSeqLength < MaxSequenceLength)
-            FSeq[FSeqLength++] = Ch;
+        if (Data.size() < MaxSequenceLength)
+            Data.append(Ch);
         else
             FOverlong = true;
     }
-    // A finished classification ends the sequence, fills Data and gives erCode.
+    // A finished classification ends the sequence and gives erCode.
     TEscapeResult Finish(TEscapeCode Result);
 
-    char FSeq[MaxSequenceLength];
-    int FSeqLength = 0;
     bool FInSequence = false;
     bool FOverlong = false;
 

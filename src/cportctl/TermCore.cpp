@@ -59,19 +59,18 @@ void TComTermCore::SetFontColor(TColor Value)
 
 void TComTermCore::SetColumns(int Value)
 {
-    Value = std::clamp(Value, 2, TComTermBuffer::MaxColumns);
+    // A value out of range that clamps to the current one still starts a fresh grid.
     if (Value == FColumns)
         return;
-    FColumns = Value;
+    FColumns = std::clamp(Value, 2, TComTermBuffer::MaxColumns);
     ResizeBuffer();
 }
 
 void TComTermCore::SetRows(int Value)
 {
-    Value = std::clamp(Value, 2, TComTermBuffer::MaxRows);
     if (Value == FRows)
         return;
-    FRows = Value;
+    FRows = std::clamp(Value, 2, TComTermBuffer::MaxRows);
     ResizeBuffer();
 }
 

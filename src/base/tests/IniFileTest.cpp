@@ -76,7 +76,11 @@ TEST_F(IniFileTest, IntegersBooleansAndRemoval)
     ini.WriteInteger("S", "n", -42);
     ini.WriteBool("S", "b", true);
     ini.WriteString("S", "bad", "12x");
+    ini.WriteString("S", "hex", "$800");
+    ini.WriteString("S", "hex2", "0x1F");
     EXPECT_EQ(ini.ReadInteger("S", "n", 0), -42);
+    EXPECT_EQ(ini.ReadInteger("S", "hex", 0), 0x800);
+    EXPECT_EQ(ini.ReadInteger("S", "hex2", 0), 0x1F);
     EXPECT_EQ(ini.ReadInteger("S", "bad", 7), 7);
     EXPECT_TRUE(ini.ReadBool("S", "b", false));
     ini.DeleteKey("S", "n");

@@ -118,6 +118,18 @@ TEST(Parsers, Vt52CursorAddressAddsToParams)
     EXPECT_EQ(p.Params[2], "2");
 }
 
+TEST(Parsers, DataHoldsTheCurrentOrLastSequence)
+{
+    TEscapeCodesVT100 p;
+    Trace(p, "\x1b[2J");
+    EXPECT_EQ(p.Data, "[2J");
+    p.ProcessChar(27);
+    EXPECT_EQ(p.Data, "");
+    p.ProcessChar('[');
+    p.ProcessChar('1');
+    EXPECT_EQ(p.Data, "[1");
+}
+
 // A sequence that never reaches its final letter keeps only a bounded part of itself, still
 // ends at its letter, and the stream goes on normally afterwards.
 TEST(Parsers, OverlongSequenceIsBoundedAndEndsUnknown)

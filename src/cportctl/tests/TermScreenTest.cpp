@@ -207,6 +207,13 @@ TEST(Terminal, WidthModeRecreatesBuffer)
     EXPECT_EQ(t.CaretPos(), QPoint(80, 5)) << "caret brought inside the narrower buffer";
     t.Receive("Y");
     EXPECT_EQ(t.Buffer().GetChar(80, 5).Ch, 'Y');
+    t.SetColumns(80);
+    EXPECT_EQ(t.Screen().size(), 5u) << "the same width keeps the grid";
+    t.SetColumns(1);
+    t.Receive("Z");
+    t.SetColumns(0);
+    EXPECT_EQ(t.Columns(), 2);
+    EXPECT_TRUE(t.Screen().empty()) << "a width that clamps to the current one is still new";
 }
 
 TEST(Terminal, ModesSetKeysAndWrap)
