@@ -355,13 +355,10 @@ void TCustomComTerminal::UpdateScrollRange()
     const QSize full = maximumViewportSize();
     SetBarRange(Qt::Horizontal, full.width());
     SetBarRange(Qt::Vertical, viewport()->height());
-    if (viewport()->width() != full.width()) {
-        // The vertical bar took width, which may need a horizontal bar, which takes height.
-        const int height = viewport()->height();
+    // The vertical bar took width, which may need a horizontal bar. The vertical range stays
+    // as it was set: a client area one pixel short of the grid's height scrolls by one row.
+    if (viewport()->width() != full.width())
         SetBarRange(Qt::Horizontal, viewport()->width());
-        if (viewport()->height() != height)
-            SetBarRange(Qt::Vertical, viewport()->height());
-    }
     FUpdatingRange = false;
     SyncTopLeft();
 }
@@ -486,10 +483,16 @@ void TCustomComTerminal::mousePressEvent(QMouseEvent* Event)
 
 bool TCustomComTerminal::event(QEvent* Event)
 {
-    if (FWantTab && Event->type() == QEvent::KeyPress) {
+    if (Event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(Event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
-            keyPressEvent(key);
+            // Unless the control wants it, Tab belongs to the window's focus order, even
+            // where no other control takes the focus: it never reaches the device.
+            if (FWantTab)
+                keyPressEvent(key);
+            else if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+                focusNextPrevChild(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+            key->accept();
             return true;
         }
     }

@@ -1,6 +1,8 @@
 // The terminal widget: its port and link, its font, and the keys it takes.
 #include "ComTerminal.h"
 
+#include "base/Ansi.h"
+
 #include <QEvent>
 #include <QKeyEvent>
 
@@ -66,8 +68,9 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* Event)
 {
     int key = Event->key();
     KeyDown(key, Event->modifiers());
-    // The characters a key gives are sent as 8-bit bytes after the key itself.
-    for (const char c : Event->text().toLatin1()) {
+    // The characters a key gives are sent as 8-bit bytes after the key itself, in the code
+    // page the screen shows received bytes in.
+    for (const char c : EncodeAnsi(Event->text())) {
         char ch = c;
         KeyPress(ch);
     }

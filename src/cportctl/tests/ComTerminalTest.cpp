@@ -148,6 +148,10 @@ private slots:
         QCOMPARE(device->Written(), QByteArray("a\r\x1b[A"));
         QCOMPARE(Row(t, 1), QStringLiteral("a"));
         QCOMPARE(t.CaretPos(), QPoint(1, 1));
+        // Typed text goes out in the code page the screen shows.
+        QTest::sendKeyEvent(QTest::KeyAction::Click, &t, Qt::Key_unknown, QStringLiteral("\u20ac"), Qt::NoModifier);
+        QCOMPARE(device->Written(), QByteArray("a\r\x1b[A\x80"));
+        QCOMPARE(t.Buffer().GetChar(1, 1).Ch, uint8_t(0x80));
     }
 
     void keyEventsFireFirst()
