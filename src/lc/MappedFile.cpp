@@ -1,14 +1,96 @@
-// Read-only file mapping: the language file is read in place, never copied.
+// Read-only file mapping: the language file is read in place, never copied. A file that
+// another program shortens while it is mapped would end the process on the next read past its
+// new end (SIGBUS); such reads find zeros instead, which the readers take as no text.
 #include "MappedFile.h"
 
 #include <QFile>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// The mappings a SIGBUS may come from, read by the signal handler without locks.
+struct TGuardedRange {
+    std::atomic<uintptr_t> Begin{0};
+    std::atomic<size_t> Size{0};
+};
+std::array<TGuardedRange, 8> gGuarded;
+std::mutex gGuardedMutex;   // serialises taking and giving back slots
+struct sigaction gPreviousBusAction {};
+uintptr_t gPageSize = 4096;
+
+void OnBusError(int Signal, siginfo_t* Info, void* Context)
+{
+    const auto address = reinterpret_cast<uintptr_t>(Info->si_addr);
+    for (const TGuardedRange& range : gGuarded) {
+        const uintptr_t begin = range.Begin.load(std::memory_order_acquire);
+        if (begin == 0 || address < begin || address - begin >= range.Size.load(std::memory_order_acquire))
+            continue;
+        // The page past the file's end is replaced by one of zeros, and the read runs again.
+        void* page = reinterpret_cast<void*>(address & ~(gPageSize - 1));
+        if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+            return;
+        break;
+    }
+    // Not a mapping of ours: what would have happened without this handler.
+    if ((gPreviousBusAction.sa_flags & SA_SIGINFO) && gPreviousBusAction.sa_sigaction) {
+        gPreviousBusAction.sa_sigaction(Signal, Info, Context);
+        return;
+    }
+    if (!(gPreviousBusAction.sa_flags & SA_SIGINFO) && gPreviousBusAction.sa_handler != SIG_DFL
+        && gPreviousBusAction.sa_handler != SIG_IGN) {
+        gPreviousBusAction.sa_handler(Signal);
+        return;
+    }
+    // The faulting read runs again and ends the process as the signal's default does.
+    ::signal(SIGBUS, SIG_DFL);
+}
+
+void InstallBusGuard()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gPageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &gPreviousBusAction);
+    });
+}
+
+// With every slot taken, the mapping goes unguarded; a process maps one or two at a time.
+void Guard(const void* Data, size_t Size)
+{
+    InstallBusGuard();
+    std::lock_guard lock(gGuardedMutex);
+    for (TGuardedRange& range : gGuarded)
+        if (range.Begin.load(std::memory_order_relaxed) == 0) {
+            range.Size.store(Size, std::memory_order_release);
+            range.Begin.store(reinterpret_cast<uintptr_t>(Data), std::memory_order_release);
+            return;
+        }
+}
+
+void Unguard(const void* Data)
+{
+    std::lock_guard lock(gGuardedMutex);
+    for (TGuardedRange& range : gGuarded)
+        if (range.Begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(Data))
+            range.Begin.store(0, std::memory_order_release);
+}
+
+} // namespace
 
 bool TMappedFile::Open(const QString& fileName)
 {
@@ -33,6 +115,7 @@ bool TMappedFile::Open(const QString& fileName)
         else {
             FData = data;
             FSize = size_t(st.st_size);
+            Guard(FData, FSize);
             ok = true;
         }
     }
@@ -42,6 +125,8 @@ bool TMappedFile::Open(const QString& fileName)
 
 TMappedFile::~TMappedFile()
 {
-    if (FData)
+    if (FData) {
+        Unguard(FData);
         ::munmap(FData, FSize);
+    }
 }

@@ -5,6 +5,7 @@
 #include "lc/LcUnit.h"
 #include "lc/LcfFormat.h"
 
+#include <QFile>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -151,6 +152,21 @@ TEST_F(LcUnitTest, ResourceStringsComeFromTheFileOrTheProgram)
         EXPECT_EQ(CurrentLcf()->FindString(res::SMsgDlgNo, &text), 0);
         EXPECT_EQ(text.data(), nullptr);
     }
+}
+
+// Another program shortens the file in place while it is in force (a translator copying a new
+// version over it): its texts are gone, the program's own come back, and nothing crashes.
+TEST_F(LcUnitTest, AFileShortenedWhileInForceGivesTheProgramsTexts)
+{
+    lcf::TLanguageFile file = TwoLanguages();
+    // Large enough for the string records to lie pages away from the file's start.
+    file.Strings[65000] = {std::nullopt, {QString(), QString(20000, u'x')}};
+    const QString path = WriteFile(file);
+    ASSERT_EQ(LcLoadLanguage(path, 1038, nullptr, nullptr), 1);
+    EXPECT_EQ(LoadResString(res::SMsgDlgCancel), QStringLiteral("Mégse"));
+    ASSERT_TRUE(QFile::resize(path, 0));
+    EXPECT_EQ(LoadResString(res::SMsgDlgCancel), QStringLiteral("Cancel"));
+    EXPECT_EQ(LoadResString(res::SMsgDlgWarning), QStringLiteral("Warning"));
 }
 
 TEST_F(LcUnitTest, RecordsTooShortForTheirTextHaveNone)
