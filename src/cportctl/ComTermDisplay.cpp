@@ -65,6 +65,11 @@ void TCustomComTerminal::InitDisplay()
     for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
         bar->setSingleStep(1);
         bar->setTracking(FSmoothScroll);
+        // "Top" and "Bottom" of the bar's menu leave the view where it is.
+        connect(bar, &QAbstractSlider::actionTriggered, this, [bar](int Action) {
+            if (Action == QAbstractSlider::SliderToMinimum || Action == QAbstractSlider::SliderToMaximum)
+                bar->setSliderPosition(bar->value());
+        });
     }
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     SetScrollBars(FScrollBars);

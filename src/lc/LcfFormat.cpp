@@ -60,6 +60,12 @@ int32_t ReadPair(QByteArrayView record, int64_t base, int64_t pairAt, QByteArray
     if (*size < 0)
         return *size;
     const auto bytes = Slice(record, base + *offset, *size);
+    // An empty text is empty wherever its offset points.
+    if (!bytes && *size == 0) {
+        if (text)
+            *text = record.first(0);
+        return 0;
+    }
     if (!bytes)
         return -1;
     if (text)
@@ -141,7 +147,8 @@ void SplitIndexed(const QString& element, TIndexKind& kind, int& index, QString&
     const QString digits = pos > element.size() ? QString() : NextToken(element, close, pos);
     bool ok = false;
     index = digits.toInt(&ok, 10);
-    if (!ok)
+    // Decimal digits with an optional sign, nothing around them.
+    if (!ok || digits != digits.trimmed())
         throw EConvertError(Format(LoadResString(res::SInvalidInteger), {digits}));
 }
 

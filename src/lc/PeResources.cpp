@@ -160,7 +160,9 @@ bool TPeResources::LoadHeaders()
         const uint32_t size = virtualSize != 0 && virtualSize < rawSize ? virtualSize : rawSize;
         if (size != 0 && !Fits(rawOffset, size, fileSize))
             return Fail(QStringLiteral("data of section %1 outside the file").arg(i + 1), s);
-        FSections.push_back({va, size, rawOffset});
+        // A section without data in the file holds nothing to read, wherever it claims to lie.
+        if (size != 0)
+            FSections.push_back({va, size, rawOffset});
     }
     const auto tree = Map(treeRva, treeSize);
     if (!tree)

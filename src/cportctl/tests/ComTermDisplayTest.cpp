@@ -137,6 +137,10 @@ void ComTermDisplayTest::barsMoveTheViewByWholeCells()
     QCOMPARE(t->TopLeft(), QPoint(1, 1 + visibleRows));
     h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     QCOMPARE(t->TopLeft(), QPoint(2, 1 + visibleRows));
+    // The bar's "Top" and "Bottom" leave the view alone.
+    v->triggerAction(QAbstractSlider::SliderToMinimum);
+    h->triggerAction(QAbstractSlider::SliderToMaximum);
+    QCOMPARE(t->TopLeft(), QPoint(2, 1 + visibleRows));
 
     // Dragging the box moves the view only where it is let go, unless scrolling is smooth.
     v->setValue(0);

@@ -173,6 +173,8 @@ void FormTranslationTest::recordsReachTheirProperties_data()
                                     << QStringLiteral("'' is not a valid integer value");
     QTest::addRow("index not an integer") << QList<Record>{{"rgUpgradeMode-Items(x).Text", QStringLiteral("x")}} << Probes{}
                                           << QStringLiteral("'x' is not a valid integer value");
+    QTest::addRow("index with blanks") << QList<Record>{{"rgUpgradeMode-Items( 1 ).Text", QStringLiteral("x")}} << Probes{}
+                                       << QStringLiteral("' 1 ' is not a valid integer value");
 }
 
 void FormTranslationTest::recordsReachTheirProperties()

@@ -191,6 +191,7 @@ TEST_F(LcUnitTest, RecordsTooShortForTheirTextHaveNone)
         {"huge size", pair(0, 0) + pair(16, 0x7FFFFFFF) + text, -1},
         {"odd size drops the last byte", pair(0, 0) + pair(16, 9) + text, 9},
         {"exact fit", pair(0, 0) + pair(16, 10) + text, 10},
+        {"empty text with its offset past the end", pair(0, 0) + pair(0x7FFFFFF0, 0) + text, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
