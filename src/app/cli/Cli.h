@@ -51,6 +51,14 @@ int UsageError(const QString& error, const CommandSyntax& command);
 
 void PrintLine(FILE* out, const QString& text);
 
+// Looks at a file before a command opens it, so that a FIFO or a device given by mistake is
+// never opened (a FIFO would block, a device could be disturbed): an empty text when the
+// input is a regular file, else why not.
+QString InputFileProblem(const QString& path);
+// The same for a file a command writes: a new file, or a regular one that it replaces. A
+// device, FIFO or directory in its place is never replaced by a regular file.
+QString OutputFileProblem(const QString& path);
+
 // Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
 // saying why on standard error.
 std::optional<TUpgradeFile> Prepare(const QString& path);

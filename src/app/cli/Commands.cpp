@@ -1,17 +1,38 @@
-// The command-line commands: preparing an upgrade file and showing what it holds.
+// The command-line commands: preparing an upgrade file and showing what it holds, and the
+// look at the files that commands read and write.
 #include "Cli.h"
 
 #include "app/UpgradeFile.h"
 #include "base/Ansi.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
+#include <sys/stat.h>
 
 namespace cli {
+
+QString InputFileProblem(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return S_ISREG(st.st_mode) ? QString() : QStringLiteral("not a regular file");
+}
+
+QString OutputFileProblem(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return QString();
+    return QStringLiteral("not a regular file, which is never replaced");
+}
 
 std::optional<TUpgradeFile> Prepare(const QString& path)
 {

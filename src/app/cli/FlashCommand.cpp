@@ -7,10 +7,13 @@
 
 #include "app/BootComPort.h"
 #include "base/Format.h"
+#include "cport/PosixComDevice.h"
 #include "cport/PosixPortDetails.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 #include <cerrno>
 #include <chrono>
@@ -338,6 +341,10 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFi
 
 std::optional<QStringList> PortsFrom(const QString& path, QString* error)
 {
+    if (const QString problem = InputFileProblem(path); !problem.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(path, problem);
+        return std::nullopt;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = QStringLiteral("%1: %2").arg(path, f.errorString());
@@ -392,7 +399,17 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
         ports += *listed;
     }
     ports.removeAll(QString());
-    ports.removeDuplicates();
+    // One run for each device, however it was named ("/dev/ttyUSB0", "ttyUSB0", a by-id link):
+    // a second run on the same device could only fail as its port is taken.
+    QSet<QString> devices;
+    ports.removeIf([&devices](const QString& port) {
+        const QString device = QFileInfo(TPosixComDevice::DevicePath(port)).canonicalFilePath();
+        const QString key = device.isEmpty() ? port : device;
+        if (devices.contains(key))
+            return true;
+        devices.insert(key);
+        return false;
+    });
     if (ports.isEmpty())
         return UsageError(QStringLiteral("flash needs --port PORT"), FlashSpec());
     FlashSettings s;

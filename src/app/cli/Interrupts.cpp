@@ -2,8 +2,12 @@
 // calls the run's interruption.
 #include "Interrupts.h"
 
+#include "Cli.h"
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -75,7 +79,13 @@ void TInterruptWatch::Watch()
         FSignal.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));
         FInterrupted = true;
         std::lock_guard lock(FMutex);
-        if (FHandler)
+        if (FHandler) {
             FHandler();
+        } else {
+            // Nothing is open that would need putting back, whatever the command was doing
+            // (reading a file that never ends, say): the process stops here.
+            std::fputs("zentrop-cli: interrupted\n", stderr);
+            std::_Exit(cli::ExitInterrupted);
+        }
     }
 }

@@ -19,7 +19,8 @@ public:
 
     // What a signal does, called on the watch's thread; also called at once when a signal has
     // already come. An empty one clears it: once this returns, the previous one is not
-    // running and will not be called again.
+    // running and will not be called again. Without one, a signal ends the process at once
+    // with status 130: only a run has something to put back first.
     void SetHandler(std::function<void()> handler);
     // A signal has come.
     bool Interrupted() const { return FInterrupted; }

@@ -198,6 +198,8 @@ int Template(const ParsedOptions& options, TInterruptWatch&)
         return UsageError(QStringLiteral("template takes no file name outside its options: \"%1\"").arg(options.Positional().first()),
                           kTemplate);
     const QString output = options.Value(QStringLiteral("output"), QStringLiteral("-"));
+    if (const QString problem = output == QLatin1String("-") ? QString() : OutputFileProblem(output); !problem.isEmpty())
+        return Rejected(QStringLiteral("%1: %2").arg(output, problem));
     QList<TPoEntry> entries;
     for (int id : BuiltinResStringIds())
         entries.append({QString::number(id), LoadBuiltinResString(id), QString(),
@@ -232,6 +234,11 @@ int Build(const ParsedOptions& options, TInterruptWatch&)
     const std::optional<qint64> flags = ParseNumber(options.Value(QStringLiteral("flags"), QStringLiteral("0")));
     if (!flags || *flags < 0 || *flags > UINT32_MAX)
         return UsageError(QStringLiteral("--flags needs a number, not \"%1\"").arg(options.Value(QStringLiteral("flags"))), kBuild);
+    if (const QString problem = OutputFileProblem(output); !problem.isEmpty())
+        return Rejected(QStringLiteral("%1: %2").arg(output, problem));
+    for (const auto& [lcid, path] : inputs)
+        if (const QString problem = InputFileProblem(path); !problem.isEmpty())
+            return Rejected(QStringLiteral("%1: %2").arg(path, problem));
 
     lcf::TLanguageFile file;
     file.Flags = static_cast<uint32_t>(*flags);

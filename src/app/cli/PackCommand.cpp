@@ -121,6 +121,8 @@ int PackFiles(const ParsedOptions& o)
     const QString out = o.Value(QStringLiteral("output"));
     if (out.isEmpty())
         return UsageError(QStringLiteral("pack needs -o OUT.upg"), kPack);
+    if (const QString problem = OutputFileProblem(out); !problem.isEmpty())
+        throw PackError{QStringLiteral("%1: %2").arg(out, problem), ExitFileRejected};
 
     TPackLayout flash;
     flash.KeepBlank = o.Has(QStringLiteral("keep-blank"));
@@ -137,6 +139,10 @@ int PackFiles(const ParsedOptions& o)
     TUpgradeContent content;
     content.Name = EncodeAnsi(o.Value(QStringLiteral("name")));
     content.Version = EncodeAnsi(o.Value(QStringLiteral("version")));
+    // The file holds 8-bit texts; say so when a text does not fit them.
+    for (const char* option : {"name", "version"})
+        if (const QString text = o.Value(QLatin1String(option)); DecodeAnsi(EncodeAnsi(text)) != text)
+            std::fprintf(stderr, "note: --%s: characters outside the Windows-1252 code page are stored as \"?\"\n", option);
     if (o.Has(QStringLiteral("user"))) {
         const std::optional<qint64> user = ParseNumber(o.Value(QStringLiteral("user")));
         if (!user || *user < INT32_MIN || *user > UINT32_MAX)

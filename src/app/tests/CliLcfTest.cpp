@@ -5,6 +5,7 @@
 #include "lc/LcfFormat.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -169,6 +172,9 @@ TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
     const QString out = FDir.filePath(QStringLiteral("out.lcf"));
     const QByteArray truncated = QByteArray("MZ") + QByteArray(100, 0);
     const QString notPe = Write(QStringLiteral("not.lcf"), truncated);
+    // Opening a FIFO would wait for a writer for ever; writing would put a file in its place.
+    const QString fifo = FDir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const struct {
         const char* name;
         QStringList args;
@@ -184,7 +190,10 @@ TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
         {"build with a bad language", {"build", "--lang", "hu=" + po, "-o", out}, 2, "LCID=FILE.po"},
         {"context of neither kind", {"build", "--lang", "1038=" + po, "-o", out}, 3, "bad.po: the entry \"x\" has the context \"Label1\""},
         {"PO syntax error", {"build", "--lang", "1038=" + broken, "-o", out}, 3, "broken.po:2: end-of-line within string"},
-        {"missing PO", {"build", "--lang", "1038=" + FDir.filePath("none.po"), "-o", out}, 3, "no such file"},
+        {"missing PO", {"build", "--lang", "1038=" + FDir.filePath("none.po"), "-o", out}, 3, "No such file"},
+        {"FIFO as a PO file", {"build", "--lang", "1038=" + fifo, "-o", out}, 3, "fifo: not a regular file"},
+        {"FIFO as the output", {"build", "--lang", "1038=" + po, "-o", fifo}, 3, "fifo: not a regular file, which is never replaced"},
+        {"FIFO as the template", {"template", "-o", fifo}, 3, "fifo: not a regular file, which is never replaced"},
         {"missing file", {"dump", FDir.filePath("none.lcf")}, 3, "cannot be read"},
         {"not a module", {"dump", notPe}, 3, "not a usable language file: not a PE module: no \"PE\" signature (at file offset 0x0)"},
     };
@@ -195,4 +204,5 @@ TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(out));
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
 }

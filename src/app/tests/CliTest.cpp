@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -147,6 +148,12 @@ TEST_F(CliTest, RejectedFilesAndWrongUsage)
     EXPECT_TRUE(missing.err.startsWith("Cannot open file")) << missing.err.toStdString();
     // The file is checked before the port is touched.
     EXPECT_EQ(Cli({"flash", "--port", "/dev/zentrop-no-such-port", CrcBroken()}).status, 3);
+    // A list of ports in a FIFO would wait for a writer for ever.
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const CliRun listed = Cli({"flash", "--ports-from", fifo, Sample()});
+    EXPECT_EQ(listed.status, 2);
+    EXPECT_TRUE(listed.err.contains("fifo: not a regular file")) << listed.err.toStdString();
 
     const QList<QStringList> usage{{},
                                    {"frobnicate"},
@@ -239,7 +246,8 @@ TEST_F(CliTest, VerboseTracesEveryCommandAndAnswer)
 TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
 {
     Device a, b, silent("F:silent");
-    const QString list = Write("ports.txt", ("# the line's fixtures\n" + b.path + "\n\n" + silent.path + "\n").toUtf8());
+    // The first device named again as a name under /dev runs once.
+    const QString list = Write("ports.txt", ("# the line's fixtures\n" + b.path + "\n\n" + silent.path + "\n" + a.path.mid(5) + "\n").toUtf8());
     const CliRun r = Cli({"flash", "-p", a.path, "--ports-from", list, "-m", "both", Sample()});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     for (const Device* d : {&a, &b}) {
@@ -422,4 +430,32 @@ TEST_F(CliTest, PackRefusesAndLeavesNoOutput)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter("out.upg").size(), 1); // no temporary left
 
     EXPECT_EQ(Cli({"pack", "-f", badSum, "--flash-page-size", "1024", "-o", out}).status, 2);
+
+    // What is not a regular file is never replaced by one.
+    const QString fifo = dir.filePath("out.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const CliRun special = Cli({"pack", "-f", Write("ok.hex", ":0100000055AA\n:00000001FF\n"), "-o", fifo});
+    EXPECT_EQ(special.status, 3);
+    EXPECT_TRUE(special.err.contains("out.fifo: not a regular file, which is never replaced")) << special.err.toStdString();
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+}
+
+// Outside a run there is nothing to put back: a signal ends any command at once, whatever it
+// is busy with (here a long PO file, with the signal already waiting when the program starts).
+TEST_F(CliTest, ASignalOutsideARunEndsTheCommandAtOnce)
+{
+    QByteArray po = "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+    for (int i = 0; i < 100000; ++i)
+        po += "\nmsgctxt \"" + QByteArray::number(i) + "\"\nmsgid \"text\"\nmsgstr \"\"\n";
+    const QString out = dir.filePath("big.lcf");
+    const CliRun r = Cli({"lcf", "build", "--lang", "1038=" + Write("big.po", po), "-o", out}, [] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigprocmask(SIG_BLOCK, &set, nullptr);
+        kill(getpid(), SIGINT);
+    });
+    EXPECT_EQ(r.status, 130) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("interrupted")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
 }
