@@ -62,6 +62,8 @@ struct PortResult {
     int Status = ExitPortError;
     QStringList Lines; // what went wrong, with the detail the command line adds
     double Seconds = 0;
+    qint64 Bytes = 0;  // sent to the device
+    int Pages = 0;     // written
 };
 
 // Like the window, the end of a run ignores errors from closing the port.
@@ -191,6 +193,7 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpg
     // Closing gives the port back as it was found: its settings, its exclusive use.
     CloseQuietly(port);
     r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    r.Bytes = trace.BytesWritten();
     return r;
 }
 
@@ -292,9 +295,15 @@ public:
     PortLine(MultiDisplay& display, qsizetype index) : FDisplay(display), FIndex(index) {}
     void SetStatus(const QString& text) override { FDisplay.Status(FIndex, text); }
     void StartProgress(int) override {}
-    void StepProgress() override { FDisplay.Step(FIndex); }
+    void StepProgress() override
+    {
+        ++Pages;
+        FDisplay.Step(FIndex);
+    }
     void ShowMessage(const QString& text) override { FDisplay.Status(FIndex, text); }
     void ProcessEvents() override {}
+
+    int Pages = 0;
 
 private:
     MultiDisplay& FDisplay;
@@ -307,6 +316,8 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFi
     if (s.Verbose)
         style.Redraw = style.Color = false;
     std::vector<PortResult> results(static_cast<size_t>(ports.size()));
+    QElapsedTimer clock;
+    clock.start();
     {
         MultiDisplay display(stderr, style, ports, PagesOf(s, file));
         RunSet runs;
@@ -317,6 +328,7 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFi
                 PortLine line(display, i);
                 TLineTrace trace(s.Verbose ? stderr : nullptr, ports[i] + QStringLiteral(" "));
                 results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, line, trace, runs);
+                results[static_cast<size_t>(i)].Pages = line.Pages;
             });
         }
         for (std::thread& t : threads)
@@ -329,13 +341,22 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFi
         width = std::max(width, static_cast<int>(p.size()));
     std::fprintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
     int status = ExitSuccess;
+    int done = 0, pages = 0;
+    qint64 bytes = 0;
     for (const PortResult& r : results) {
         const QString text = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ');
         std::fprintf(stderr, "%-*s  %5.1fs  %s\n", width, r.Port.toLocal8Bit().constData(), r.Seconds,
                      text.toLocal8Bit().constData());
         // The worst outcome decides: an interruption, then a port error, then a device that failed.
         status = std::max(status, r.Status);
+        done += r.Status == ExitSuccess ? 1 : 0;
+        pages += r.Pages;
+        bytes += r.Bytes;
     }
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    std::fprintf(stderr, "Done: %d of %d devices, %d pages, %lld bytes in %.2f s (%.0f bytes/s)\n", done,
+                 static_cast<int>(results.size()), pages, static_cast<long long>(bytes), seconds,
+                 seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0);
     return status;
 }
 

@@ -258,6 +258,10 @@ TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
     }
     EXPECT_TRUE(r.err.contains("s  Set Flash mode: Communication Error! The device gave no answer within the time-out.\n"))
         << r.err.toStdString();
+    // Two devices took the file's three pages each.
+    EXPECT_TRUE(QRegularExpression("\nDone: 2 of 3 devices, 6 pages, [0-9]+ bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$")
+                    .match(r.err).hasMatch())
+        << r.err.toStdString();
     // A port that is not there fails alone, with the port's own status.
     Device c;
     const CliRun gone = Cli({"flash", "-p", c.path, "-p", "/dev/zentrop-no-such-port", Sample()});
