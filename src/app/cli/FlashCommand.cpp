@@ -328,7 +328,11 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFi
                 PortLine line(display, i);
                 TLineTrace trace(s.Verbose ? stderr : nullptr, ports[i] + QStringLiteral(" "));
                 results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, line, trace, runs);
-                results[static_cast<size_t>(i)].Pages = line.Pages;
+                PortResult& r = results[static_cast<size_t>(i)];
+                r.Pages = line.Pages;
+                // A port that could not even be opened shows why on its own line as well.
+                if (r.Status != ExitSuccess && !r.Lines.isEmpty())
+                    line.ShowMessage(r.Lines.first());
             });
         }
         for (std::thread& t : threads)
