@@ -7,6 +7,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace lcf {
 
 namespace {
@@ -113,6 +115,64 @@ QList<TFormEntry> ReadFormRecord(QByteArrayView record, int langIndex)
         entries.append(entry);
     }
     return entries;
+}
+
+QString PairProblem(QByteArrayView record, int64_t base, int64_t pairAt)
+{
+    const auto offset = Int32At(record, pairAt);
+    const auto size = Int32At(record, pairAt + 4);
+    if (!offset || !size)
+        return QStringLiteral("its offset and size lie past the record's end");
+    if (*size > 0 && !Slice(record, base + *offset, *size))
+        return QStringLiteral("its text (offset %1, %2 bytes) lies outside the record's %3 bytes")
+            .arg(*offset)
+            .arg(*size)
+            .arg(record.size());
+    return QString();
+}
+
+QStringList FormRecordProblems(QByteArrayView record, const QList<int32_t>& languages)
+{
+    const auto skipped = Int32At(record, 0);
+    if (!skipped || *skipped < 0)
+        return {QStringLiteral("its first field, the length of the text to skip, is missing or negative")};
+    const int64_t countAt = 4 + int64_t(*skipped);
+    const auto count = Int32At(record, countAt);
+    if (!count || *count < 0)
+        return {QStringLiteral("its count of property records is missing or negative")};
+    const int64_t table = countAt + 4;
+    const int64_t present = std::min<int64_t>(*count, std::max<int64_t>(0, (record.size() - table) / 8));
+    QStringList problems;
+    if (present < *count)
+        problems << QStringLiteral("its table of %1 property records runs past the record's %2 bytes after %3 of them")
+                        .arg(*count)
+                        .arg(record.size())
+                        .arg(present);
+    for (int64_t j = 0; j < present; ++j) {
+        const int64_t at = table + *Int32At(record, table + 8 * j);
+        const auto keyOffset = Int32At(record, at);
+        const auto keyLength = Int32At(record, at + 4);
+        if (!keyOffset || !keyLength) {
+            problems << QStringLiteral("property record %1 lies outside the record").arg(j);
+            continue;
+        }
+        const auto key = Slice(record, at + *keyOffset, *keyLength);
+        if (!key) {
+            problems << QStringLiteral("the key of property record %1 (offset %2, %3 bytes) lies outside the record")
+                            .arg(j)
+                            .arg(*keyOffset)
+                            .arg(*keyLength);
+            continue;
+        }
+        for (qsizetype i = 0; i < languages.size(); ++i)
+            if (const QString p = PairProblem(record, at, at + 8 + 8 * int64_t(i)); !p.isEmpty())
+                problems << QStringLiteral("property record %1 (\"%2\"), language %3: %4")
+                                .arg(j)
+                                .arg(QString::fromLatin1(key->toByteArray()))
+                                .arg(languages[i])
+                                .arg(p);
+    }
+    return problems;
 }
 
 QString NextToken(const QString& s, QChar delimiter, int& pos)

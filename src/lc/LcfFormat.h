@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -46,6 +47,12 @@ struct TFormEntry {
 // The property records of a form record in table order, with the texts of language position
 // langIndex. Records whose key lies outside the resource are left out.
 QList<TFormEntry> ReadFormRecord(QByteArrayView record, int langIndex);
+
+// What the readers above take as no text, named for tools that show a file. Empty when the
+// pair at pairAt (offsets from base) is whole and its text lies inside the record.
+QString PairProblem(QByteArrayView record, int64_t base, int64_t pairAt);
+// Each damage of a form record whose texts are for these languages, in table order.
+QStringList FormRecordProblems(QByteArrayView record, const QList<int32_t>& languages);
 
 // The token of s from pos (counted from 1) up to the next delimiter; pos moves past it, or
 // becomes 0 when nothing follows.

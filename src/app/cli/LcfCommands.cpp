@@ -37,7 +37,8 @@ const CommandSyntax kDump{
     QStringLiteral("shows the header, every string record and every form record with its texts"),
     QStringLiteral("Shows what a language file holds: its format, flags and languages, every string record\n"
                    "with its text in each language, and every form record with its keys and texts.\n"
-                   "A damaged file gets an error saying what is wrong and where (exit status 3)."),
+                   "A damaged file gets an error saying what is wrong and where (exit status 3); records whose\n"
+                   "texts lie outside them are shown as far as they can be read, and each damage is named."),
     {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print one JSON object instead of lines")}}};
 
 const CommandSyntax kTemplate{
@@ -98,6 +99,14 @@ QString Shown(const QJsonValue& v)
     return s.mid(1, s.size() - 2);
 }
 
+// Damaged records, after what could be read of them: status 3 when there are any.
+int DamageReport(const QStringList& damage)
+{
+    for (const QString& d : damage)
+        PrintLine(stderr, d);
+    return damage.isEmpty() ? ExitSuccess : ExitFileRejected;
+}
+
 int Dump(const ParsedOptions& options, TInterruptWatch&)
 {
     if (options.Positional().size() != 1)
@@ -127,10 +136,24 @@ int Dump(const ParsedOptions& options, TInterruptWatch&)
         languages.append(l);
     QJsonArray strings;
     QJsonArray forms;
+    // What the program would read as no text, named with the record and where it lies.
+    QStringList damage;
+    const auto damaged = [&](const QString& kind, const QString& name, QByteArrayView data, const QString& problem) {
+        damage << QStringLiteral("%1: damaged %2 record \"%3\" at file offset 0x%4: %5")
+                      .arg(path, kind, name)
+                      .arg(data.data() - file.Bytes().data(), 0, 16)
+                      .arg(problem);
+    };
     pe.ForEachNamed(TPeResources::RT_RCDATA, [&](const QString& name, QByteArrayView data) {
         if (name.compare(lcf::HeaderName, Qt::CaseInsensitive) == 0)
             return;
         if (IsIdentifier(name)) {
+            for (int pair = 0; pair < lead + header->Languages.size(); ++pair)
+                if (const QString p = lcf::PairProblem(data, 0, 8 * int64_t(pair)); !p.isEmpty())
+                    damaged(QStringLiteral("string"), name, data,
+                            (pair < lead ? QStringLiteral("the leading pair: ")
+                                         : QStringLiteral("the text for language %1: ").arg(header->Languages[pair - lead]))
+                                + p);
             QJsonObject texts;
             for (int i = 0; i < header->Languages.size(); ++i)
                 texts.insert(QString::number(header->Languages[i]), TextValue(data, 0, 8 * int64_t(i + lead)));
@@ -140,6 +163,8 @@ int Dump(const ParsedOptions& options, TInterruptWatch&)
             strings.append(s);
             return;
         }
+        for (const QString& p : lcf::FormRecordProblems(data, header->Languages))
+            damaged(QStringLiteral("form"), name, data, p);
         QList<QList<lcf::TFormEntry>> columns;
         for (int i = 0; i < header->Languages.size(); ++i)
             columns.append(lcf::ReadFormRecord(data, i));
@@ -161,7 +186,7 @@ int Dump(const ParsedOptions& options, TInterruptWatch&)
                               {"flags", int(header->Flags)}, {"languages", languages},
                               {"strings", strings},     {"forms", forms}};
         std::fputs(QJsonDocument(doc).toJson().constData(), stdout);
-        return ExitSuccess;
+        return DamageReport(damage);
     }
     QStringList langs;
     for (int32_t l : header->Languages)
@@ -189,7 +214,7 @@ int Dump(const ParsedOptions& options, TInterruptWatch&)
                 Print(QStringLiteral("    %1  %2").arg(l, -7).arg(Shown(r["texts"][l])));
         }
     }
-    return ExitSuccess;
+    return DamageReport(damage);
 }
 
 int Template(const ParsedOptions& options, TInterruptWatch&)

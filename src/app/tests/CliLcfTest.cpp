@@ -3,6 +3,7 @@
 // what a file holds or say what is wrong with it.
 #include "lc/LcUnit.h"
 #include "lc/LcfFormat.h"
+#include "lc/LcfWriter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +11,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -163,6 +166,29 @@ TEST_F(CliLcfTest, EveryCommandHasItsHelp)
         EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.text))) << r.out.toStdString();
         EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     }
+}
+
+// Records that the program reads as no text are shown as far as they go and named as damaged.
+TEST_F(CliLcfTest, DumpNamesDamagedRecords)
+{
+    QByteArray strings = lcf::BuildStringRecord({QStringLiteral("Mégse")});
+    qToLittleEndian<int32_t>(999, strings.data());
+    QByteArray form = lcf::BuildFormRecord({{"Label1-Caption", {QStringLiteral("Fájl")}}});
+    qToLittleEndian<int32_t>(1000, form.data() + 4);
+    const QString path = Write(QStringLiteral("damaged.lcf"),
+                               WritePeResources({{10, lcf::HeaderName, 0, 0, lcf::BuildHeader(0, {1038})},
+                                                 {10, QStringLiteral("65047"), 0, 0, strings},
+                                                 {10, QStringLiteral("TWMAIN"), 0, 0, form}}));
+    const Result r = Cli({QStringLiteral("dump"), path});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("string 65047"))) << r.out.toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(damaged string record "65047" at file offset 0x[0-9a-f]+: the text for language 1038: )"
+                                   R"(its text \(offset 999, 10 bytes\) lies outside)")
+                    .match(r.err).hasMatch())
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("damaged form record \"TWMAIN\" at file offset 0x")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("its table of 1000 property records runs past"))) << r.err.toStdString();
 }
 
 TEST_F(CliLcfTest, BadInputGetsAClearErrorAndExitStatus)
