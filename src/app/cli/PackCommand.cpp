@@ -10,7 +10,6 @@
 #include <QSaveFile>
 
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace cli {
 
@@ -57,16 +56,12 @@ struct PackError {
 
 QByteArray ReadInput(const QString& path)
 {
-    struct stat st {};
-    // Looked at before opening, so a device or FIFO given by mistake is never opened.
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        throw PackError{QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))), ExitFileRejected};
-    if (!S_ISREG(st.st_mode))
-        throw PackError{QStringLiteral("%1: not a regular file").arg(path), ExitFileRejected};
-    if (st.st_size > kLargestInput)
+    if (const QString problem = InputFileProblem(path); !problem.isEmpty())
+        throw PackError{QStringLiteral("%1: %2").arg(path, problem), ExitFileRejected};
+    if (const qint64 size = QFileInfo(path).size(); size > kLargestInput)
         throw PackError{QStringLiteral("%1: %2 bytes, more than the 64 MiB that any image fitting an upgrade file needs")
                             .arg(path)
-                            .arg(static_cast<qint64>(st.st_size)),
+                            .arg(size),
                         ExitFileRejected};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

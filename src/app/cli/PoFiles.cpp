@@ -53,10 +53,6 @@ QString Utf8(const char* s)
 
 bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error)
 {
-    if (!QFile::exists(path)) {
-        error = QStringLiteral("%1: no such file").arg(path);
-        return false;
-    }
     gProblems.clear();
     gFailed = false;
     po_file_t file = po_file_read(QFile::encodeName(path).constData(), &kHandler);
