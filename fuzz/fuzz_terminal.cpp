@@ -1,4 +1,4 @@
-// Fuzzes the terminal without a window under both emulations: the first bytes choose the
+// Fuzzes the terminal without a window under the VT100, VT52 and VT102 emulations: the first bytes choose the
 // emulation, size and options, the rest is received in chunks whose sizes the input also
 // chooses. The caret must stay inside the grid, and the same stream taken one byte per chunk
 // and printed byte by byte must leave the same screen, caret and replies.
@@ -27,7 +27,9 @@ void Configure(FuzzTerm& t, uint8_t mode, uint8_t columns, uint8_t rows)
 {
     // One buffer and parser for all the settings.
     t.BeginLoading();
-    t.SetEmulation(mode & 1 ? TTermEmulation::teVT52 : TTermEmulation::teVT100orANSI);
+    static constexpr TTermEmulation emulations[] = {TTermEmulation::teVT100orANSI, TTermEmulation::teVT52,
+                                                    TTermEmulation::teVT102, TTermEmulation::teVT102};
+    t.SetEmulation(emulations[(mode & 1) | ((mode >> 3) & 2)]);
     t.SetWrapLines(mode & 2);
     t.SetAppendLF(mode & 4);
     t.SetForce7Bit(mode & 8);

@@ -1,14 +1,18 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing and the demo need, and with "fuzz" or
 # "sanitize" those of the fuzz targets and the sanitizer builds (clang), or with "screens" those
-# for looking at the windows under a virtual display; does nothing when all are present.
+# for looking at the windows under a virtual display, or with "captures" the programs whose
+# output the terminal's test data records; does nothing when all are present.
 set -eu
 
-# libgettextpo-dev reads translators' PO files; the MinGW binutils build language files for tests.
-PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev libgettextpo-dev binutils-mingw-w64-i686"
+# libgettextpo-dev reads translators' PO files; the MinGW binutils build language files for tests;
+# libvterm-dev is the reference terminal that only the terminal's test tool and benchmark link.
+PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev libgettextpo-dev binutils-mingw-w64-i686 libvterm-dev"
 case "${1:-}" in
     fuzz | sanitize) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
     screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;
+    # The programs whose output tools/capture_term.py records as the terminal's test data.
+    captures) PACKAGES="$PACKAGES vttest dialog nano whiptail vim less procps" ;;
 esac
 
 missing=""

@@ -95,7 +95,7 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent)
     lbCaret = label("lbCaret", "Caret", kLabelLeft, 0);
     cbCaret = list("cbCaret", 0, kLeftFieldWidth, {"Block", "Underline"});
     lbEmulation = label("lbEmulation", "Emulation", kLabelLeft, 1);
-    cbEmulation = list("cbEmulation", 1, kLeftFieldWidth, {"ANSI/VT100", "VT52", "None"});
+    cbEmulation = list("cbEmulation", 1, kLeftFieldWidth, {"ANSI/VT100", "VT52", "None", "VT102"});
     lbColumns = label("lbColumns", "Columns", kRightLabelLeft, 0);
     edColumns = edit("edColumns", 0);
     lbRows = label("lbRows", "Rows", kRightLabelLeft, 1);

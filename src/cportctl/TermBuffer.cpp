@@ -4,11 +4,24 @@
 #include <algorithm>
 #include <cstdlib>
 
+char16_t GraphicCharacter(uint8_t Ch)
+{
+    static constexpr char16_t Table[32] = {
+        u'\u00A0', u'\u25C6', u'\u2592', u'\u2409', u'\u240C', u'\u240D', u'\u240A', u'\u00B0',
+        u'\u00B1', u'\u2424', u'\u240B', u'\u2518', u'\u2510', u'\u250C', u'\u2514', u'\u253C',
+        u'\u23BA', u'\u23BB', u'\u2500', u'\u23BC', u'\u23BD', u'\u251C', u'\u2524', u'\u2534',
+        u'\u252C', u'\u2502', u'\u2264', u'\u2265', u'\u03C0', u'\u2260', u'\u00A3', u'\u00B7',
+    };
+    return Ch >= 0x5F && Ch <= 0x7E ? Table[Ch - 0x5F] : static_cast<char16_t>(Ch);
+}
+
 void TComTermBuffer::Init(int Columns, int Rows)
 {
     FColumns = std::clamp(Columns, 1, MaxColumns);
     FRows = std::clamp(Rows, 1, MaxRows);
-    FOrigin = 0;
+    FRowPlace.resize(static_cast<size_t>(FRows));
+    for (int y = 0; y < FRows; ++y)
+        FRowPlace[static_cast<size_t>(y)] = static_cast<uint8_t>(y);
     FCells.assign(static_cast<size_t>(FColumns) * static_cast<size_t>(FRows), TTermChar());
     FTabs.assign(static_cast<size_t>(FColumns), false);
     for (int x = 1; x <= FColumns; x += 8)
@@ -33,7 +46,7 @@ void TComTermBuffer::ScrollUp()
 {
     if (FRows == 0)
         return;
-    FOrigin = FOrigin + 1 == FRows ? 0 : FOrigin + 1;
+    std::rotate(FRowPlace.begin(), FRowPlace.begin() + 1, FRowPlace.end());
     ScrollDamage(1);
     ClearRow(FRows, 1);
 }
@@ -42,9 +55,87 @@ void TComTermBuffer::ScrollDown()
 {
     if (FRows == 0)
         return;
-    FOrigin = FOrigin == 0 ? FRows - 1 : FOrigin - 1;
+    std::rotate(FRowPlace.begin(), FRowPlace.end() - 1, FRowPlace.end());
     ScrollDamage(-1);
     ClearRow(1, 1);
+}
+
+void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank)
+{
+    Top = std::max(Top, 1);
+    Bottom = std::min(Bottom, FRows);
+    if (Top > Bottom || Count <= 0)
+        return;
+    Count = std::min(Count, Bottom - Top + 1);
+    const auto first = FRowPlace.begin() + (Top - 1);
+    std::rotate(first, first + Count, FRowPlace.begin() + Bottom);
+    if (Top == 1 && Bottom == FRows && Count == 1) {
+        // The whole screen: the display moves its pixels instead of repainting.
+        ScrollDamage(1);
+        FillCells(1, FColumns, Bottom, Blank);
+        return;
+    }
+    for (int y = Bottom - Count + 1; y <= Bottom; ++y)
+        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+    DamageRows(Top, Bottom);
+}
+
+void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank)
+{
+    Top = std::max(Top, 1);
+    Bottom = std::min(Bottom, FRows);
+    if (Top > Bottom || Count <= 0)
+        return;
+    Count = std::min(Count, Bottom - Top + 1);
+    const auto last = FRowPlace.begin() + Bottom;
+    std::rotate(FRowPlace.begin() + (Top - 1), last - Count, last);
+    if (Top == 1 && Bottom == FRows && Count == 1) {
+        ScrollDamage(-1);
+        FillCells(1, FColumns, Top, Blank);
+        return;
+    }
+    for (int y = Top; y < Top + Count; ++y)
+        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+    DamageRows(Top, Bottom);
+}
+
+void TComTermBuffer::InsertCells(int Column, int Row, int Count, const TTermChar& Blank)
+{
+    if (!Contains(Column, Row) || Count <= 0)
+        return;
+    Count = std::min(Count, FColumns - Column + 1);
+    TTermChar* cells = RowCells(Row);
+    std::move_backward(cells + Column - 1, cells + FColumns - Count, cells + FColumns);
+    std::fill(cells + Column - 1, cells + Column - 1 + Count, Blank);
+    Damage(Column, FColumns, Row);
+}
+
+void TComTermBuffer::DeleteCells(int Column, int Row, int Count, const TTermChar& Blank)
+{
+    if (!Contains(Column, Row) || Count <= 0)
+        return;
+    Count = std::min(Count, FColumns - Column + 1);
+    TTermChar* cells = RowCells(Row);
+    std::move(cells + Column - 1 + Count, cells + FColumns, cells + Column - 1);
+    std::fill(cells + FColumns - Count, cells + FColumns, Blank);
+    Damage(Column, FColumns, Row);
+}
+
+void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank)
+{
+    From = std::max(From, 1);
+    To = std::min(To, FColumns);
+    if (Row < 1 || Row > FRows || From > To)
+        return;
+    TTermChar* cells = RowCells(Row);
+    std::fill(cells + From - 1, cells + To, Blank);
+    Damage(From, To, Row);
+}
+
+void TComTermBuffer::DamageRows(int From, int To)
+{
+    for (int y = From; y <= To; ++y)
+        Damage(1, FColumns, y);
 }
 
 void TComTermBuffer::EraseLineFrom(int Column, int Row)

@@ -14,9 +14,15 @@ struct TTermChar {
     TColor FrontColor = 0;
     TColor BackColor = 0;
     bool Underline = false;
+    bool Bold = false;      // drawn with a heavier font
+    bool Graphic = false;   // Ch is a character of the line-drawing set: a box piece or symbol
 
     bool operator==(const TTermChar&) const = default;
 };
+
+// The character a line-drawing cell stands for (Ch from "_" to "~"): a box-drawing piece or
+// a symbol; any other Ch stands for itself.
+char16_t GraphicCharacter(uint8_t Ch);
 
 // The attributes the next printed character gets.
 struct TTermAttributes {
@@ -39,8 +45,9 @@ struct TTermDamage {
     bool Empty() const { return ScrolledRows == 0 && Cells.empty(); }
 };
 
-// All coordinates are 1-based: column X, row Y. Rows are kept in a ring, so a scroll moves
-// no cells: it turns the ring by one row and clears the row that comes in.
+// All coordinates are 1-based: column X, row Y. Rows are reached through a table of row
+// places, so a scroll moves no cells: it turns the table's rows and clears the one that
+// comes in.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
@@ -69,6 +76,8 @@ public:
         c.FrontColor = Cell.FrontColor;
         c.BackColor = Cell.BackColor;
         c.Underline = Cell.Underline;
+        c.Bold = Cell.Bold;
+        c.Graphic = Cell.Graphic;
         Damage(Column, Column, Row);
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
@@ -83,6 +92,8 @@ public:
             c[i].FrontColor = Cell.FrontColor;
             c[i].BackColor = Cell.BackColor;
             c[i].Underline = Cell.Underline;
+            c[i].Bold = Cell.Bold;
+            c[i].Graphic = Cell.Graphic;
         }
         Damage(Column, Column + Count - 1, Row);
     }
@@ -100,6 +111,18 @@ public:
     // Stores Cell in every cell.
     void Fill(const TTermChar& Cell);
 
+    // Rows Top..Bottom move up (or down) by Count inside that band; the rows that come in hold
+    // Blank. Rows outside the band stay.
+    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank);
+    void ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank);
+    // Count cells from (Column, Row) on make room by moving the rest of the row right (the
+    // cells pushed past the end are lost), or are taken out by moving the rest left; the cells
+    // that come in hold Blank.
+    void InsertCells(int Column, int Row, int Count, const TTermChar& Blank);
+    void DeleteCells(int Column, int Row, int Count, const TTermChar& Blank);
+    // Stores Blank in columns From..To of Row, kept inside the grid.
+    void FillCells(int From, int To, int Row, const TTermChar& Blank);
+
     bool GetTab(int Column) const;
     void SetTab(int Column, bool Value);
     void ClearAllTabs();
@@ -116,13 +139,12 @@ public:
 private:
     TTermChar* RowCells(int Row)
     {
-        int r = FOrigin + Row - 1;
-        if (r >= FRows)
-            r -= FRows;
-        return &FCells[static_cast<size_t>(r) * static_cast<size_t>(FColumns)];
+        return &FCells[static_cast<size_t>(FRowPlace[static_cast<size_t>(Row - 1)]) * static_cast<size_t>(FColumns)];
     }
     const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
     void ClearRow(int Row, int FromColumn);
+    // Damages every cell of rows From..To.
+    void DamageRows(int From, int To);
     void Damage(int FromColumn, int ToColumn, int Row)
     {
         RowSpan& s = FDamage[static_cast<size_t>(Row - 1)];
@@ -142,7 +164,7 @@ private:
 
     int FColumns = 0;
     int FRows = 0;
-    int FOrigin = 0;                // ring index of row 1
+    std::vector<uint8_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
     std::vector<TTermChar> FCells;
     std::vector<bool> FTabs;
     std::vector<RowSpan> FDamage;   // per screen row

@@ -1,6 +1,8 @@
 // Received bytes, escape codes, caret moves, attributes, modes, replies and keys.
 #include "TermCore.h"
 
+#include "EscapeCodesVT102.h"
+
 #include "base/Debug.h"
 
 #include <algorithm>
@@ -47,6 +49,8 @@ void TComTermCore::SetColor(TColor Value)
 {
     FColor = Value;
     FTermAttr.BackColor = Value;
+    if (FVT102Active)
+        UpdatePen();
     FBuffer.DamageAll();
     NotifyDamage();
 }
@@ -55,6 +59,8 @@ void TComTermCore::SetFontColor(TColor Value)
 {
     FFontColor = Value;
     FTermAttr.FrontColor = Value;
+    if (FVT102Active)
+        UpdatePen();
 }
 
 void TComTermCore::SetColumns(int Value)
@@ -79,6 +85,8 @@ void TComTermCore::ResizeBuffer()
     SizeChanged();
     // The caret may lie beyond a smaller grid; every printed character goes to its cell.
     MoveCaret(FCaretPos.x(), FCaretPos.y());
+    FVT.Top = 1;
+    FVT.Bottom = FRows;
     if (FLoading)
         return;
     FBuffer.Init(FColumns, FRows);
@@ -106,12 +114,21 @@ void TComTermCore::Loaded()
 void TComTermCore::CreateEscapeCodes()
 {
     FEscapeCodes.reset();
+    const bool wasVT102 = FVT102Active;
+    FVT102Active = FEmulation == TTermEmulation::teVT102;
+    if (FVT102Active)
+        ResetVT102();
+    else if (wasVT102)
+        ResetAttributes();   // the VT102's colours mean nothing to the others
     switch (FEmulation) {
     case TTermEmulation::teVT100orANSI:
         FEscapeCodes = std::make_unique<TEscapeCodesVT100>();
         break;
     case TTermEmulation::teVT52:
         FEscapeCodes = std::make_unique<TEscapeCodesVT52>();
+        break;
+    case TTermEmulation::teVT102:
+        FEscapeCodes = std::make_unique<TEscapeCodesVT102>();
         break;
     case TTermEmulation::teNone: {
         TEscapeCodes* codes = nullptr;
@@ -210,6 +227,11 @@ qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes*
     if (OnChar || !TextInRuns() || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
         || !FBuffer.Contains(FCaretPos.x(), FCaretPos.y()))
         return PutTextBytewise(Text, Count, Codes);
+    if (FVT102Active) {
+        if (Codes && Count > 0)
+            Codes->Character = Text[Count - 1];
+        return PutTextVT102(Text, Count);
+    }
     // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
     const TTermChar cell = CurrentTermChar();
     qsizetype done = 0;
@@ -248,13 +270,17 @@ qsizetype TComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEsca
         const char ch = Text[done++];
         if (Codes)
             Codes->Character = ch;
-        TTermChar cell = CurrentTermChar();
-        cell.Ch = static_cast<uint8_t>(ch);
-        FBuffer.SetChar(FCaretPos.x(), FCaretPos.y(), cell);
-        if (FCaretPos.x() < FColumns)
-            FCaretPos.rx()++;
-        else
-            AdvanceCaret(TCaretMove::cmNextChar);
+        if (FVT102Active) {
+            PrintVT102(static_cast<uint8_t>(ch));
+        } else {
+            TTermChar cell = CurrentTermChar();
+            cell.Ch = static_cast<uint8_t>(ch);
+            FBuffer.SetChar(FCaretPos.x(), FCaretPos.y(), cell);
+            if (FCaretPos.x() < FColumns)
+                FCaretPos.rx()++;
+            else
+                AdvanceCaret(TCaretMove::cmNextChar);
+        }
         DoChar(ch);
         // A handler may have replaced the parser, which then takes the rest.
         if (FEscapeCodes.get() != Codes)
@@ -266,6 +292,11 @@ qsizetype TComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEsca
 
 void TComTermCore::PutChar(char Ch)
 {
+    if (FVT102Active) {
+        PutCharVT102(Ch);
+        DoChar(Ch);
+        return;
+    }
     switch (Ch) {
     case BS:
         AdvanceCaret(TCaretMove::cmBackspace);
@@ -297,6 +328,7 @@ void TComTermCore::PutChar(char Ch)
 void TComTermCore::MoveCaret(int X, int Y)
 {
     FCaretPos = QPoint(std::clamp(X, 1, FColumns), std::clamp(Y, 1, FRows));
+    FVT.WrapPending = false;
     CaretMoved();
 }
 
@@ -347,6 +379,8 @@ void TComTermCore::AdvanceCaret(TCaretMove Kind)
 
 bool TComTermCore::PerformCode(TEscapeCode Code, TEscapeParams* Params)
 {
+    if (FVT102Active)
+        return PerformVT102(Code, Params);
     const auto P = [Params](int n) { return TEscapeCodes::GetParam(n, Params); };
     // Replies build their parameters in the given list, or in one of their own without.
     TEscapeParams own;
@@ -487,6 +521,11 @@ void TComTermCore::SetMode(const TEscapeParams* Params, bool Value)
 void TComTermCore::ResetAttributes()
 {
     FTermAttr = TTermAttributes{FFontColor, FColor, false, false, false};
+    if (FVT102Active) {
+        FVT.Fore = FVT.Back = -1;
+        FVT.Bold = FVT.Underline = FVT.Blink = FVT.Inverse = false;
+        UpdatePen();
+    }
 }
 
 void TComTermCore::FillScreen(char Ch)

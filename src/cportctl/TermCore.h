@@ -14,6 +14,11 @@
 
 class QObject;
 
+// The VT102's colours: ANSI colour Index (0..15: the eight colours, then their bright forms),
+// and bold text in a default colour.
+TColor VT102PaletteColor(int Index);
+TColor VT102BoldColor(TColor Normal);
+
 class TComTermCore {
 public:
     using TChScreenEvent = std::function<void(QObject* Sender, char Ch)>;
@@ -88,6 +93,24 @@ public:
     const TTermAttributes& TermAttr() const { return FTermAttr; }
     const TTermAttributes& SavedAttr() const { return FSavedAttr; }
     bool AppCursorKeys() const { return FAppCursorKeys; }
+    // The VT102's own state: the scrolling region, modes, character sets and pen.
+    struct TVT102State {
+        int Top = 1;                // scrolling region, rows Top..Bottom
+        int Bottom = DefaultRows;
+        bool OriginMode = false;    // cursor addresses count from the region's top
+        bool InsertMode = false;
+        bool NewLineMode = false;   // a line feed also returns the carriage
+        bool WrapPending = false;   // the last column was written: the next character wraps
+        char Charsets[2] = {'B', 'B'};   // G0 and G1: "B" ASCII, "A" UK, "0" line drawing
+        int Shift = 0;              // which of G0 and G1 is in use
+        int Fore = -1;              // colour index 0..15, -1 the default
+        int Back = -1;
+        bool Bold = false;
+        bool Underline = false;
+        bool Blink = false;
+        bool Inverse = false;
+    };
+    const TVT102State& VT102() const { return FVT; }
 
     // ---- events
     TChScreenEvent OnChar;
@@ -189,6 +212,22 @@ private:
     qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
     void ResizeBuffer();
 
+    // ---- the VT102 emulation
+    void ResetVT102();
+    void PutCharVT102(char Ch);
+    qsizetype PutTextVT102(const char* Text, qsizetype Count);
+    void PrintVT102(uint8_t Ch);
+    bool PerformVT102(TEscapeCode Code, TEscapeParams* Params);
+    void SetAttributesVT102(const TEscapeParams& Params);
+    void SetModesVT102(const TEscapeParams& Params, bool Private, bool Value);
+    // Moves the caret down one row inside the scrolling region, scrolling it at its bottom.
+    void IndexVT102();
+    void ReverseIndexVT102();
+    // The cell the pen prints with, and what erased cells hold.
+    void UpdatePen();
+    TTermChar BlankVT102() const;
+    void EraseVT102(int FromX, int FromY, int ToX, int ToY);
+
     TComTermBuffer FBuffer;
     std::unique_ptr<TEscapeCodes> FEscapeCodes;
 
@@ -212,4 +251,11 @@ private:
     TTermAttributes FTermAttr;
     TTermAttributes FSavedAttr;
     bool FAppCursorKeys = false;
+
+    bool FVT102Active = false;      // the parser is the VT102 one: its codes mean the VT102's
+    TVT102State FVT;
+    TVT102State FVTSaved;           // kept by save cursor
+    QPoint FVTSavedCaret{1, 1};
+    bool FVTHasSaved = false;
+    TTermChar FPen;
 };

@@ -9,7 +9,7 @@ namespace TermTypes {
 Q_NAMESPACE
 
 // What a finished escape sequence means. ecNotCompleted lives only inside the parsers: more
-// bytes are needed.
+// bytes are needed. The codes after ecTest come only from the VT102 parser.
 enum class TEscapeCode {
     ecUnknown, ecNotCompleted, ecCursorUp, ecCursorDown, ecCursorLeft, ecCursorRight,
     ecCursorHome, ecCursorMove, ecReverseLineFeed, ecAppCursorLeft, ecAppCursorRight,
@@ -17,7 +17,11 @@ enum class TEscapeCode {
     ecEraseScreen, ecSetTab, ecClearTab, ecClearAllTabs, ecIdentify, ecIdentResponse,
     ecQueryDevice, ecReportDeviceOK, ecReportDeviceFailure, ecQueryCursorPos,
     ecReportCursorPos, ecAttributes, ecSetMode, ecResetMode, ecReset, ecSaveCaretAndAttr,
-    ecRestoreCaretAndAttr, ecSaveCaret, ecRestoreCaret, ecTest
+    ecRestoreCaretAndAttr, ecSaveCaret, ecRestoreCaret, ecTest,
+    ecIndex, ecNextLine, ecEraseLineTo, ecEraseScreenTo, ecInsertLines, ecDeleteLines,
+    ecInsertChars, ecDeleteChars, ecEraseChars, ecSetScrollRegion, ecSetPrivateMode,
+    ecResetPrivateMode, ecDesignateG0, ecDesignateG1, ecAppKeypad, ecNumericKeypad,
+    ecLineSize
 };
 Q_ENUM_NS(TEscapeCode)
 
@@ -25,7 +29,8 @@ Q_ENUM_NS(TEscapeCode)
 enum class TEscapeResult { erChar, erCode, erNothing };
 Q_ENUM_NS(TEscapeResult)
 
-enum class TTermEmulation { teVT100orANSI, teVT52, teNone };
+// Stored by ordinal: a new emulation only ever goes at the end.
+enum class TTermEmulation { teVT100orANSI, teVT52, teNone, teVT102 };
 Q_ENUM_NS(TTermEmulation)
 
 enum class TArrowKeys { akTerminal, akWindows };

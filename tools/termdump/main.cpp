@@ -1,8 +1,11 @@
 // zentrop-termdump: feeds received chunks to a terminal control and prints what it made of
 // them as one JSON object (screen, caret, cells, tabs, modes, unhandled codes, bytes sent).
-//   zentrop-termdump [--emulation vt100|vt52|none] [--columns N] [--rows N] [--wrap]
+//   zentrop-termdump [--emulation vt100|vt52|none|vt102] [--columns N] [--rows N] [--wrap]
 //                    [--append-lf] [--force7] [--local-echo] < chunks.json
-// Standard input is a JSON array of hex strings, each one received chunk. The control's port
+// Standard input is a JSON array of hex strings, each one received chunk. A cell is
+// [character, text colour, background, underline], under vt102 followed by bold and whether it
+// is a line-drawing character, which the text rows show as the box-drawing character it
+// stands for. The control's port
 // is a pseudo-terminal whose other end collects what the control writes.
 #include "cportctl/ComTerminal.h"
 
@@ -122,8 +125,13 @@ QJsonObject Dump(const TComTerminal& t, const QJsonArray& Unhandled, const QByte
         QJsonArray rowCells;
         for (int x = 1; x <= b.Columns(); ++x) {
             const TTermChar c = b.GetChar(x, y);
-            row += c.Ch ? QChar(c.Ch) : QChar(' ');
-            rowCells.append(QJsonArray{c.Ch, c.FrontColor, c.BackColor, c.Underline});
+            row += c.Ch == 0 ? QChar(' ') : c.Graphic ? QChar(GraphicCharacter(c.Ch)) : QChar(c.Ch);
+            QJsonArray cell{c.Ch, c.FrontColor, c.BackColor, c.Underline};
+            if (t.Emulation() == TTermEmulation::teVT102) {
+                cell.append(c.Bold);
+                cell.append(c.Graphic);
+            }
+            rowCells.append(cell);
         }
         while (row.endsWith(QLatin1Char(' ')))
             row.chop(1);
@@ -169,8 +177,10 @@ int main(int argc, char** argv)
                 t.SetEmulation(TTermEmulation::teVT52);
             else if (e == "none")
                 t.SetEmulation(TTermEmulation::teNone);
+            else if (e == "vt102")
+                t.SetEmulation(TTermEmulation::teVT102);
             else
-                return Fail(ExitUsage, QStringLiteral("unknown emulation \"%1\" (vt100, vt52 or none)").arg(e));
+                return Fail(ExitUsage, QStringLiteral("unknown emulation \"%1\" (vt100, vt52, none or vt102)").arg(e));
         } else if ((a == "--columns" || a == "--rows") && hasValue) {
             if (!ParseCount(args[++i], n))
                 return Fail(ExitUsage, QStringLiteral("%1 needs a number, not \"%2\"").arg(a, args[i]));
@@ -188,7 +198,7 @@ int main(int argc, char** argv)
             t.SetLocalEcho(true);
         } else {
             return Fail(ExitUsage, QStringLiteral("unknown option \"%1\"\nusage: zentrop-termdump [--emulation "
-                                                  "vt100|vt52|none] [--columns N] [--rows N] [--wrap] [--append-lf] "
+                                                  "vt100|vt52|none|vt102] [--columns N] [--rows N] [--wrap] [--append-lf] "
                                                   "[--force7] [--local-echo] < chunks.json").arg(a));
         }
     }

@@ -39,6 +39,10 @@ check vt52 \
 check app_cursor_mode \
     '{"app_cursor":true,"caret":[1,1],"cells":[[[0,0,0,false],[0,0,0,false]],[[0,0,0,false],[0,0,0,false]]],"columns":2,"rows":2,"sent":"","tabs":[1],"text":["",""],"unhandled":[],"wrap":false}' \
     '["1b5b3f3168"]' --columns 2 --rows 2
+# Line drawing shown as box characters, bold red, the wrap that waits, and the VT102's identify reply.
+check vt102 \
+    '{"app_cursor":false,"caret":[2,2],"cells":[[[108,16777215,0,false,false,true],[113,255,0,false,true,false]],[[120,16777215,0,false,false,false],[0,0,0,false,false,false]]],"columns":2,"rows":2,"sent":"1b5b3f3663","tabs":[1],"text":["┌q","x"],"unhandled":[],"wrap":true}' \
+    '["1b28306c1b2842","1b5b313b33316d711b5b6d78","1b5b63"]' --emulation vt102 --columns 2 --rows 2 --wrap
 status unknown_option 2 '[]' --colour
 status bad_emulation 2 '[]' --emulation vt220
 status not_json 3 'nonsense'

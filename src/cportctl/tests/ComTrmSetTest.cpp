@@ -33,7 +33,7 @@ void ComTrmSetTest::dialogIsLaidOutAsDesigned()
     QCOMPARE(form.Button1->ModalResult(), mrOk);
     QCOMPARE(form.Button2->ModalResult(), mrCancel);
     QCOMPARE(form.FindComponent(QStringLiteral("edrows")), form.edRows);
-    QCOMPARE(form.cbEmulation->Items()->ToStringList(), (QStringList{"ANSI/VT100", "VT52", "None"}));
+    QCOMPARE(form.cbEmulation->Items()->ToStringList(), (QStringList{"ANSI/VT100", "VT52", "None", "VT102"}));
 
     // Tab runs down the switches, across each row of settings, then to OK and Cancel.
     const QList<QWidget*> order{form.chkLocalEcho, form.chkSendLF, form.chkWrapLines, form.chkForce7Bit,

@@ -13,35 +13,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-struct ScreenCase {
-    const char* name;
-    QByteArray in;
-    Rows screen;
-    QPoint caret;
-    QByteArray sent = {};
-    TTermEmulation emulation = TTermEmulation::teVT100orANSI;
-    bool wrap = false;
-};
-
-class ScreenTable : public testing::TestWithParam<ScreenCase> {};
-
-void Check(const ScreenCase& c, bool split)
-{
-    TestTerm t(c.emulation);
-    t.Port = t.Open = true;
-    t.SetWrapLines(c.wrap);
-    if (split) {
-        for (const char b : c.in)
-            t.Receive(QByteArray(1, b));
-    } else {
-        t.Receive(c.in);
-    }
-    const char* how = split ? "one byte per chunk" : "one chunk";
-    EXPECT_EQ(t.Screen(), c.screen) << how;
-    EXPECT_EQ(t.CaretPos(), c.caret) << how;
-    EXPECT_EQ(t.Sent, c.sent) << how;
-}
-
 TEST_P(ScreenTable, Whole) { Check(GetParam(), false); }
 TEST_P(ScreenTable, SplitIntoBytes) { Check(GetParam(), true); }
 
@@ -119,6 +90,10 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
         {"sequence_split_across_chunks", "abc\x1b[2;5Hxyz\x1b[1mqrstuvwxyz\x1b[6n", true, 3},
         {"vt52", "ab\x1bY%(cdefghijk\x1bY##\x1bKz", false, 4, false, TTermEmulation::teVT52},
         {"no_emulation", "ab\x1b[2Jcdefghijkl\r\nmn", true, 5, false, TTermEmulation::teNone},
+        {"vt102_deferred_wrap_and_region", "0123456789\x1b[2;3r\x1b[3;8Habcdefgh\x1b[4h\x1b[1;1HXY", true, 3, false,
+         TTermEmulation::teVT102},
+        {"vt102_line_drawing_and_pen", "\x1b(0lqqk\x1b[31;1mxx\x1b(B\x0e\x1b)0q\x0fq\x1b[7mabcdefghijk", false, 4, false,
+         TTermEmulation::teVT102},
     };
     for (const RunCase& c : cases) {
         TestTerm fast(c.emulation), bytewise(c.emulation);

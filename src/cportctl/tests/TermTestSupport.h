@@ -5,6 +5,7 @@
 #include "cportctl/TermCore.h"
 
 #include <QByteArray>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -51,4 +52,35 @@ public:
 
 protected:
     void DisplayDamaged() override { ++Damaged; }
+};
+
+// A table row: bytes in, rows and caret and replies out, taken whole and one byte per chunk.
+struct ScreenCase {
+    const char* name;
+    QByteArray in;
+    std::vector<std::string> screen;
+    QPoint caret;
+    QByteArray sent = {};
+    TTermEmulation emulation = TTermEmulation::teVT100orANSI;
+    bool wrap = false;
+};
+
+class ScreenTable : public testing::TestWithParam<ScreenCase> {
+protected:
+    static void Check(const ScreenCase& c, bool split)
+    {
+        TestTerm t(c.emulation);
+        t.Port = t.Open = true;
+        t.SetWrapLines(c.wrap);
+        if (split) {
+            for (const char b : c.in)
+                t.Receive(QByteArray(1, b));
+        } else {
+            t.Receive(c.in);
+        }
+        const char* how = split ? "one byte per chunk" : "one chunk";
+        EXPECT_EQ(t.Screen(), c.screen) << how;
+        EXPECT_EQ(t.CaretPos(), c.caret) << how;
+        EXPECT_EQ(t.Sent, c.sent) << how;
+    }
 };

@@ -1,0 +1,35 @@
+// The VT102 parser: the ECMA-48 byte grammar (parameters, intermediates, every final byte,
+// control bytes carried out inside a sequence, CAN and SUB abort, ESC restarts, control
+// strings skipped) and the VT102's sequences turned into escape codes.
+#pragma once
+
+#include "EscapeCodes.h"
+
+class TEscapeCodesVT102 : public TEscapeCodes {
+public:
+    TEscapeCodesVT102() : TEscapeCodes(true) {}
+
+    // Inside a sequence a control byte other than CAN, SUB and ESC gives erChar: the terminal
+    // carries it out and the sequence goes on with the next byte.
+    TEscapeResult ProcessChar(char Ch) override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+
+    // Parameter Num (1-based) of the last sequence as a number, Default when it is missing or
+    // empty; a value too large for the screen is kept at 9999.
+    static int Number(const TEscapeParams& Params, int Num, int Default);
+
+private:
+    enum class State : uint8_t { Escape, EscIntermediate, Csi, CsiIntermediate, CsiIgnore, String, StringEscape };
+
+    TEscapeResult Begin();
+    TEscapeResult Sequence(uint8_t c);
+    TEscapeResult FinishEsc(uint8_t Final);
+    TEscapeResult FinishCsi(uint8_t Final);
+    // Splits the parameter text of a CSI sequence into Params, an empty field included.
+    void SplitParams();
+
+    State FState = State::Escape;
+    char FMarker = 0;           // a private marker ("?") before the parameters
+    char FIntermediate = 0;     // the first intermediate byte, 0 for none
+    int FParamStart = 0;        // where the parameter text begins in Data
+};
