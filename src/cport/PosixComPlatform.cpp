@@ -2,7 +2,7 @@
 // records and stop events, and the factory of the devices ports create.
 #include "ComDevice.h"
 
-#include "PosixComDevice.h"
+#include "PosixPortDevice.h"
 
 #include <cerrno>
 #include <mutex>
@@ -54,7 +54,7 @@ std::unique_ptr<TComDevice> CreateComDevice()
         std::lock_guard lock(gFactoryMutex);
         factory = gFactory;
     }
-    return factory ? factory() : std::make_unique<TPosixComDevice>();
+    return factory ? factory() : std::make_unique<TPosixPortDevice>();
 }
 
 ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
@@ -63,6 +63,6 @@ ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
     ComDeviceFactory previous = std::move(gFactory);
     gFactory = std::move(Factory);
     if (!previous)
-        previous = [] { return std::make_unique<TPosixComDevice>(); };
+        previous = [] { return std::make_unique<TPosixPortDevice>(); };
     return previous;
 }

@@ -1,6 +1,8 @@
 // Linking the selector box to a port, following the port's value and the user's choice.
 #include "ComComboBox.h"
 
+#include "cport/NetPortName.h"
+
 TComComboBox::TComComboBox(QWidget* parent)
     : TCustomComboBox(parent), FSelector(Items())
 {
@@ -43,6 +45,9 @@ void TComComboBox::SetComProperty(TComProperty Kind)
 
 QString TComComboBox::Text() const
 {
+    // A box the user may type into gives what it shows.
+    if (Style() == TComboBoxStyle::csDropDown)
+        return currentText();
     return currentIndex() >= 0 ? itemText(currentIndex()) : QString();
 }
 
@@ -56,8 +61,16 @@ void TComComboBox::SetText(const QString& Text)
 void TComComboBox::SelectFromPort()
 {
     int index = -1;
-    if (FSelector.FindPortValue(index))
-        setCurrentIndex(index);
+    if (!FSelector.FindPortValue(index))
+        return;
+    setCurrentIndex(index);
+    // No list holds a network port: a box the user may type into shows it as typed.
+    const TCustomComPort* port = FSelector.LinkedPort();
+    if (index < 0 && Style() == TComboBoxStyle::csDropDown && ComProperty() == TComProperty::cpPort
+        && IsNetPortName(port->Port())) {
+        setEditText(port->Port());
+        FSelector.StoreText(port->Port());
+    }
 }
 
 void TComComboBox::Change()

@@ -29,7 +29,8 @@ public:
     bool AutoApply() const { return FSelector.ApplyAtOnce(); }
     void SetAutoApply(bool Value) { FSelector.SetApplyAtOnce(Value); }
 
-    // The selected item's text, empty when none is selected.
+    // The selected item's text, empty when none is selected; for a box the user may type
+    // into, the text it shows.
     QString Text() const override;
     // Selects the first item of that text (ignoring letter case), if there is one. Neither
     // stores nor applies anything.

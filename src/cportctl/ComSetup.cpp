@@ -54,6 +54,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
         *combos[row] = combo;
     }
 
+    // The port is picked from the local ports or typed in: a network port
+    // ("rfc2217://HOST:PORT") is in no list.
+    Combo1->SetStyle(TCustomComboBox::TComboBoxStyle::csDropDown);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+
     Button1 = Own(new TButton(Client()), QStringLiteral("Button1"));
     Button1->setGeometry(70, 184, 75, 25);
     Button1->SetCaption(QStringLiteral("OK"));
@@ -91,10 +96,11 @@ void ExecuteComSetup(TCustomComPort* ComPort)
     port->BeginUpdate();
     try {
         for (TComComboBox* combo : combos) {
-            // A port list without a choice (the port's name is not among the installed ports:
-            // a pseudo-terminal, a by-id name, an adapter unplugged for a moment) keeps the
-            // port's name rather than writing the empty one, which could not be opened.
-            if (combo == form->Combo1 && combo->ItemIndex() < 0)
+            // A port list without a choice or a typed name (the port's name is not among the
+            // installed ports: a pseudo-terminal, a by-id name, an adapter unplugged for a
+            // moment) keeps the port's name rather than writing the empty one, which could
+            // not be opened.
+            if (combo == form->Combo1 && combo->ItemIndex() < 0 && combo->Text().trimmed().isEmpty())
                 continue;
             combo->ApplyToPort();
         }

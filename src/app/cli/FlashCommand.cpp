@@ -7,6 +7,7 @@
 
 #include "app/BootComPort.h"
 #include "base/Format.h"
+#include "cport/NetPortName.h"
 #include "cport/PosixComDevice.h"
 #include "cport/PosixPortDetails.h"
 
@@ -99,6 +100,13 @@ QString PortErrorHint(const Exception& e, const QString& device)
     }
 }
 
+// A network port's failure in its user's words, naming host and port.
+QString NetPortHint(const Exception& e, const QString& portName)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    return ext ? NetPortProblem(portName, ext->SystemCode()) : QString();
+}
+
 // The runs in progress, so that a signal stops every one of them.
 class RunSet {
 public:
@@ -185,7 +193,8 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpg
     } catch (const Exception& e) {
         r.Status = ExitPortError;
         r.Lines << e.Message();
-        const QString hint = PortErrorHint(e, port.Device().DeviceName(portName));
+        const QString hint = IsNetPortName(portName) ? NetPortHint(e, portName)
+                                                     : PortErrorHint(e, port.Device().DeviceName(portName));
         if (!hint.isEmpty())
             r.Lines << hint;
     }
@@ -399,7 +408,7 @@ const CommandSyntax& FlashSpec()
             "When a device fails, the message of the step is followed by what the device did: no answer\n"
             "within the time-out, or a wrong answer (expected 0x0D, got ...)."),
         {
-            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on; repeat for several")},
+            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
             {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
             {QStringLiteral("mode"), 'm', QStringLiteral("MODE"), QStringLiteral("flash, eeprom or both (default flash)")},
             {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},

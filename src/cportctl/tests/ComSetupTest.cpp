@@ -9,6 +9,7 @@
 #include "forms/Controls.h"
 #include "forms/MessageBox.h"
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStyle>
@@ -122,6 +123,7 @@ private slots:
     void enterConfirmsAndEscapeCancelsFromAnyControl();
     void dialogShowsThePortsValuesAndFindsItsDevice_data();
     void dialogShowsThePortsValuesAndFindsItsDevice();
+    void typedNetworkPortReachesThePort();
     void choiceReachesThePortInOneUpdateOnlyOnOk_data();
     void choiceReachesThePortInOneUpdateOnlyOnOk();
     void failuresReachTheCallerWithNothingLeftHalfDone_data();
@@ -395,6 +397,8 @@ void ComSetupTest::dialogShowsThePortsValuesAndFindsItsDevice_data()
     // OK without a choice in the port list keeps the port's name.
     QTest::newRow("not installed") << "COM7" << paths << "" << "COM7";
     QTest::newRow("pseudo-terminal") << "/dev/pts/7" << paths << "" << "/dev/pts/7";
+    QTest::newRow("network port") << "rfc2217://rack-7:2217" << paths << "rfc2217://rack-7:2217"
+                                  << "rfc2217://rack-7:2217";
 }
 
 void ComSetupTest::dialogShowsThePortsValuesAndFindsItsDevice()
@@ -426,6 +430,21 @@ void ComSetupTest::dialogShowsThePortsValuesAndFindsItsDevice()
     const QStringList reopened{"Close", QStringLiteral("Open %1").arg(written).trimmed()};
     QCOMPARE(p.Device->Calls().filter(QRegularExpression("^(Open|Close)")),
              written == portName ? QStringList{} : reopened);
+}
+
+// A network port is in no list: typed into the port box, OK writes it to the port.
+void ComSetupTest::typedNetworkPortReachesThePort()
+{
+    ScopedPortSource ports(QStringList{"/dev/ttyS0"});
+    TestPort p(QStringLiteral("/dev/ttyS0"), false);
+    ScopedModalHook modal([&](TForm& f) {
+        QLineEdit* edit = dynamic_cast<TComSetupFrm&>(f).Combo1->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("socket://10.0.0.5:4001"));
+        return mrOk;
+    });
+    ExecuteComSetup(p.Port.get());
+    QCOMPARE(p.Port->Port(), QStringLiteral("socket://10.0.0.5:4001"));
 }
 
 void ComSetupTest::choiceReachesThePortInOneUpdateOnlyOnOk_data()

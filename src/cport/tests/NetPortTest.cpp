@@ -1,0 +1,163 @@
+// Network port names, and the Telnet client's codec and negotiation as a network serial
+// server meets it: escaping in both directions, the server's offers and refusals, and the
+// COM port option's commands and notifications.
+#include "cport/NetPortName.h"
+#include "cport/Rfc2217.h"
+
+#include <cerrno>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using namespace telnet;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int v : b)
+        s += static_cast<char>(v);
+    return s;
+}
+
+struct Heard : TTelnetSink {
+    void OnData(const char* b, size_t n) override { Data.append(b, n); }
+    void OnComPort(uint8_t c, std::string_view v) override { Commands.emplace_back(c, std::string(v)); }
+    std::string Data;
+    std::vector<std::pair<uint8_t, std::string>> Commands;
+};
+
+} // namespace
+
+TEST(NetPortName, FormsAndMistakes)
+{
+    struct Case {
+        const char* name;
+        bool network;
+        bool valid;
+        NetProtocol protocol;
+        const char* host;
+        int port;
+    } cases[] = {
+        {"socket://127.0.0.1:4000", true, true, NetProtocol::Raw, "127.0.0.1", 4000},
+        {"rfc2217://rack-7.lab:2217", true, true, NetProtocol::Rfc2217, "rack-7.lab", 2217},
+        {"RFC2217://[::1]:65535/", true, true, NetProtocol::Rfc2217, "::1", 65535},
+        {"net:host:1", true, true, NetProtocol::Raw, "host", 1},
+        {"socket://host", true, false, NetProtocol::Raw, "", 0},
+        {"socket://host:0", true, false, NetProtocol::Raw, "", 0},
+        {"rfc2217://host:65536", true, false, NetProtocol::Raw, "", 0},
+        {"socket://::1:4000", true, false, NetProtocol::Raw, "", 0},
+        {"ttyUSB0", false, false, NetProtocol::Raw, "", 0},
+        {"/dev/net:1", false, false, NetProtocol::Raw, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsNetPortName(c.name), c.network);
+        const std::optional<TNetPortName> n = ParseNetPortName(c.name);
+        ASSERT_EQ(n.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(n->Protocol, c.protocol);
+            EXPECT_EQ(n->Host, c.host);
+            EXPECT_EQ(n->Port, c.port);
+        }
+    }
+    EXPECT_EQ(NetPortProblem("socket://10.0.0.9:4001", ECONNREFUSED),
+              "Nothing listens on 10.0.0.9 port 4001 (connection refused).");
+    EXPECT_TRUE(NetPortProblem("socket://x", EINVAL).contains("socket://HOST:PORT"));
+}
+
+// Every byte value, alone and after CR, survives the way out and back however the stream is
+// cut; a direction that is not binary carries CR as CR NUL.
+TEST(Telnet, EveryByteSurvivesEscapingInBothModes)
+{
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all += {static_cast<char>(i), '\r', static_cast<char>(i)};
+    for (bool binary : {true, false}) {
+        std::string wire;
+        EscapeData(all.data(), all.size(), binary, wire);
+        EXPECT_EQ(wire.size(), all.size() + 2 + (binary ? 0 : 256 + 2));
+        for (size_t cut : {size_t(1), size_t(2), size_t(7), wire.size()}) {
+            TTelnetClient client;
+            std::string reply;
+            Heard heard;
+            if (binary)
+                client.Receive("\xff\xfb\x00", 3, heard, reply);   // the server sends binary
+            for (size_t at = 0; at < wire.size(); at += cut)
+                client.Receive(wire.data() + at, std::min(cut, wire.size() - at), heard, reply);
+            EXPECT_EQ(heard.Data, all) << "binary " << binary << " cut " << cut;
+        }
+    }
+}
+
+// The offers a server opens with are answered once each; what it refuses is given up without
+// a loop of answers.
+TEST(Telnet, NegotiationAnswersOnlyChanges)
+{
+    TTelnetClient client;
+    EXPECT_EQ(client.Start(), Bytes({IAC, WILL, COM_PORT, IAC, WILL, BINARY, IAC, WILL, SGA, IAC, DO, BINARY, IAC, DO, SGA}));
+    EXPECT_EQ(client.ComPortAnswer(), TTelnetClient::Answer::Pending);
+    Heard heard;
+    std::string reply;
+    // What the server opens with: go-aheads suppressed both ways, echo offered, binary both
+    // ways, and a request for the COM port option.
+    const std::string offers = Bytes({IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, 1, IAC, DONT, 1, IAC, DO, BINARY,
+                                      IAC, WILL, BINARY, IAC, DO, COM_PORT, IAC, DO, 24});
+    client.Receive(offers.data(), offers.size(), heard, reply);
+    EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));
+    EXPECT_EQ(client.ComPortAnswer(), TTelnetClient::Answer::Accepted);
+    EXPECT_TRUE(client.BinaryIn() && client.BinaryOut());
+    reply.clear();
+    client.Receive(offers.data(), offers.size(), heard, reply);
+    EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));   // nothing else changed
+
+    TTelnetClient refused;
+    refused.Start();
+    reply.clear();
+    const std::string no = Bytes({IAC, DONT, COM_PORT, IAC, WONT, BINARY, IAC, DONT, BINARY});
+    refused.Receive(no.data(), no.size(), heard, reply);
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(refused.ComPortAnswer(), TTelnetClient::Answer::Refused);
+    EXPECT_FALSE(refused.BinaryIn() || refused.BinaryOut());
+    EXPECT_TRUE(heard.Data.empty());
+}
+
+TEST(Telnet, ComPortCommandsAndAnswers)
+{
+    DCB d;
+    d.BaudRate = 0x0001FFFF;   // an 0xFF in the value is doubled inside the subnegotiation
+    d.ByteSize = 7;
+    d.Parity = DCB::EVENPARITY;
+    d.StopBits = DCB::ONE5STOPBITS;
+    d.Flags = DCB::fBinary | DCB::fDtrControlEnable | DCB::fRtsControlHandshake | DCB::fInX;
+    const TComPortLine line = ComPortLineFromDCB(d);
+    EXPECT_EQ(line, (TComPortLine{0x1FFFF, 7, 3, 3, comport::FLOW_HARDWARE, comport::INFLOW_HARDWARE,
+                                  comport::DTR_ON, 0}));
+    uint32_t answered = 0;
+    EXPECT_EQ(ComPortLineCommands(line, nullptr, answered),
+              Bytes({IAC, SB, 44, 1, 0, 1, IAC, IAC, IAC, IAC, IAC, SE, IAC, SB, 44, 2, 7, IAC, SE, IAC, SB, 44, 3, 3,
+                     IAC, SE, IAC, SB, 44, 4, 3, IAC, SE, IAC, SB, 44, 5, 3, IAC, SE, IAC, SB, 44, 5, 16, IAC, SE,
+                     IAC, SB, 44, 5, 8, IAC, SE}));
+    EXPECT_EQ(answered, 0x1Eu);
+    // A reset pulse changes DTR alone, and only DTR goes out.
+    TComPortLine pulse = line;
+    pulse.Dtr = comport::DTR_OFF;
+    EXPECT_EQ(ComPortLineCommands(pulse, &line, answered), Bytes({IAC, SB, 44, 5, 9, IAC, SE}));
+    EXPECT_EQ(answered, 0u);
+
+    // Answers and notifications reach the sink in stream order with the data around them,
+    // a subnegotiation cut anywhere, an escaped 0xFF inside it.
+    TTelnetClient client;
+    client.Start();
+    Heard heard;
+    std::string reply;
+    const std::string in = Bytes({'a', IAC, SB, 44, 101, 0, 1, IAC, IAC, IAC, IAC, IAC, SE, 'b', IAC, SB, 44, 107,
+                                  0x31, IAC, SE, IAC, IAC});
+    for (char c : in)
+        client.Receive(&c, 1, heard, reply);
+    EXPECT_EQ(heard.Data, "ab\xff");
+    ASSERT_EQ(heard.Commands.size(), 2u);
+    EXPECT_EQ(heard.Commands[0], (std::pair<uint8_t, std::string>{101, Bytes({0, 1, 0xFF, 0xFF})}));
+    EXPECT_EQ(heard.Commands[1], (std::pair<uint8_t, std::string>{107, Bytes({0x31})}));
+}
