@@ -3,8 +3,8 @@
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
 # parse-and-buffer throughput, then the language file reader on a file of about 1 MB, the
-# command line upgrading eight simulated devices at once against one, and the terminal
-# window's received text to pixels.
+# command line upgrading eight simulated devices at once against one, the upgrade directly
+# and through ser2net side by side, and the terminal window's received text to pixels.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -20,6 +20,8 @@ echo
 "$BIN/bench_lcf"
 echo
 "$BIN/bench_multi"
+echo
+"$BIN/bench_netport" --rounds 2
 echo
 # The window needs a display: a virtual one, which the set-up script installs when it is missing.
 "$(dirname "$0")/setup.sh" screens
