@@ -23,7 +23,12 @@ TEXT = "/usr/share/common-licenses/GPL-3"
 
 # name: (TERM, command, [(pause in seconds, keys), ...])
 CAPTURES = {
-    "ls-color": ("vt102", ["sh", "-c", "ls -l --color=always /usr/share/common-licenses /etc/apt | head -30"], []),
+    "colours": ("vt102", ["sh", "-c", "for b in '' 1 5 7; do for c in 30 31 32 33 34 35 36 37 39 90 91 92 93 94 95 96 97; "
+                                      "do printf '\\033[%s;%sm%s\\033[m ' \"$b\" $c $c; done; echo; done; "
+                                      "for c in 40 41 42 43 44 45 46 47 49 100 101 102 103 104 105 106 107; "
+                                      "do printf '\\033[%s;30m %s \\033[m' $c $c; done; echo; "
+                                      "LS_COLORS='di=1;34:ln=1;36:ex=1;32' ls -l --color=always /usr/share/common-licenses | head -8; "
+                                      "grep --color=always -n 'free' /usr/share/common-licenses/GPL-3 | head -4"], []),
     "top-batch": ("vt100", ["sh", "-c", "top -b -n 1 -w 80 | head -30"], []),
     "top": ("vt102", ["top", "-d", "0.4"], [(1.2, "")] + [(0.5, "")] + [(0.3, "q")]),
     "less": ("vt102", ["less", TEXT], [(0.4, " "), (0.3, " "), (0.3, "b"), (0.3, "kkkk"), (0.3, "yyy"),

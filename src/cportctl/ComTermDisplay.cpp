@@ -253,13 +253,64 @@ void TCustomComTerminal::DrawChar(QPainter& Painter, int C, int R, const TTermCh
 {
     const QRect box((C - 1) * FFontWidth, (R - 1) * FFontHeight, FFontWidth, FFontHeight);
     Painter.fillRect(box, ToQColor(Cell.BackColor));
-    if (Painter.font().underline() != Cell.Underline) {
+    if (Painter.font().underline() != Cell.Underline || Painter.font().bold() != Cell.Bold) {
         QFont f = Painter.font();
         f.setUnderline(Cell.Underline);
+        f.setBold(Cell.Bold);
         Painter.setFont(f);
     }
     Painter.setPen(ToQColor(Cell.FrontColor));
-    Painter.drawText(box.left(), box.top() + Painter.fontMetrics().ascent(), CellText(Cell.Ch));
+    if (Cell.Graphic && DrawLinePiece(Painter, box, Cell.Ch))
+        return;
+    const int baseline = box.top() + Painter.fontMetrics().ascent();
+    if (Cell.Graphic)
+        Painter.drawText(box.left(), baseline, QString(QChar(GraphicCharacter(Cell.Ch))));
+    else
+        Painter.drawText(box.left(), baseline, CellText(Cell.Ch));
+}
+
+bool TCustomComTerminal::DrawLinePiece(QPainter& Painter, const QRect& Box, uint8_t Ch)
+{
+    // The box pieces are drawn as lines through the cell's middle, so that they join from
+    // cell to cell whatever the font has; the scan lines are drawn at their heights.
+    enum : uint8_t { Up = 1, Down = 2, Left = 4, Right = 8 };
+    uint8_t arms = 0;
+    int scan = 0;   // tenths of the cell's height for a scan line
+    switch (Ch) {
+    case 'j': arms = Up | Left; break;
+    case 'k': arms = Down | Left; break;
+    case 'l': arms = Down | Right; break;
+    case 'm': arms = Up | Right; break;
+    case 'n': arms = Up | Down | Left | Right; break;
+    case 'q': arms = Left | Right; break;
+    case 't': arms = Up | Down | Right; break;
+    case 'u': arms = Up | Down | Left; break;
+    case 'v': arms = Up | Left | Right; break;
+    case 'w': arms = Down | Left | Right; break;
+    case 'x': arms = Up | Down; break;
+    case 'o': scan = 1; break;
+    case 'p': scan = 3; break;
+    case 'r': scan = 7; break;
+    case 's': scan = 9; break;
+    default: return false;
+    }
+    const int thick = std::max(1, FFontWidth / 8);
+    const QColor color = Painter.pen().color();
+    if (scan > 0) {
+        Painter.fillRect(QRect(Box.left(), Box.top() + Box.height() * scan / 10, Box.width(), thick), color);
+        return true;
+    }
+    const int cx = Box.left() + (Box.width() - thick) / 2;
+    const int cy = Box.top() + (Box.height() - thick) / 2;
+    if (arms & Up)
+        Painter.fillRect(QRect(cx, Box.top(), thick, cy - Box.top() + thick), color);
+    if (arms & Down)
+        Painter.fillRect(QRect(cx, cy, thick, Box.bottom() - cy + 1), color);
+    if (arms & Left)
+        Painter.fillRect(QRect(Box.left(), cy, cx - Box.left() + thick, thick), color);
+    if (arms & Right)
+        Painter.fillRect(QRect(cx, cy, Box.right() - cx + 1, thick), color);
+    return true;
 }
 
 void TCustomComTerminal::InvalidateCells(const QRect& Cells)

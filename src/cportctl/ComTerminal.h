@@ -113,6 +113,8 @@ private:
     void FontChanged();
     void DrawChars(QPainter& Painter, const QRect& View);
     void DrawChar(QPainter& Painter, int C, int R, const TTermChar& Cell);
+    // Draws a line-drawing cell that is a box piece or scan line; false for the other symbols.
+    bool DrawLinePiece(QPainter& Painter, const QRect& Box, uint8_t Ch);
     // Changed cells and the caret reach the screen together, at most once a frame.
     void RequestFlush();
     void ScrollPixels(int Rows);

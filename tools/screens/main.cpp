@@ -1,4 +1,5 @@
-// Shows the terminal window and the terminal settings dialog with sample contents and saves
+// Shows the terminal window and the terminal settings dialog with sample contents, and the
+// VT102 terminal after recorded program output, and saves
 // what the display shows of each as a PNG, for looking at them under a virtual display.
 #include "app/Terminal.h"
 #include "cportctl/ComTerminal.h"
@@ -9,6 +10,7 @@
 #include "forms/Edit.h"
 
 #include <QDir>
+#include <QFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -82,12 +84,36 @@ bool TerminalAttributes(const QString& dir)
     return Save(window, dir, QStringLiteral("terminal-attributes"));
 }
 
+// A VT102 terminal after a recorded program's output (a full-screen program, colours, a
+// dialog box drawn with the line-drawing set).
+bool TerminalCapture(const QString& dir, const QString& capture)
+{
+    QFile f(QStringLiteral(ZENTROP_CAPTURES_DIR "/") + capture + QStringLiteral(".vt"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = f.readAll();
+    TwTerminal window(nullptr);
+    TComTerminal* t = window.ComTerminal1;
+    t->SetEmulation(TTermEmulation::teVT102);
+    t->SetWrapLines(true);
+    // A small fixed-pitch font, so that the whole screen fits the shot.
+    QFont font(QStringLiteral("DejaVu Sans Mono"), 8);
+    font.setStyleHint(QFont::TypeWriter);
+    t->setFont(font);
+    window.SetClientSize(1000, 440);
+    if (!ShowActive(window))
+        return false;
+    for (qsizetype at = 0; at < bytes.size(); at += TComTermCore::MaxChunk)
+        Receive(t, bytes.mid(at, TComTermCore::MaxChunk));
+    return Save(window, dir, QStringLiteral("terminal-vt102-") + capture);
+}
+
 bool TerminalSetupDialog(const QString& dir)
 {
     TComTrmSetForm form;
     form.chkLocalEcho->SetChecked(true);
     form.cbCaret->SetItemIndex(0);
-    form.cbEmulation->SetItemIndex(2);
+    form.cbEmulation->SetItemIndex(3);
     form.edColumns->SetText(QStringLiteral("80"));
     form.edRows->SetText(QStringLiteral("24"));
     form.cbArrowKeys->SetItemIndex(0);
@@ -106,6 +132,8 @@ int main(int argc, char** argv)
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(dir);
-    const bool ok = TerminalWindow(dir) && TerminalAttributes(dir) && TerminalSetupDialog(dir);
+    const bool ok = TerminalWindow(dir) && TerminalAttributes(dir) && TerminalSetupDialog(dir)
+        && TerminalCapture(dir, QStringLiteral("vim")) && TerminalCapture(dir, QStringLiteral("top"))
+        && TerminalCapture(dir, QStringLiteral("dialog-menu")) && TerminalCapture(dir, QStringLiteral("colours"));
     return ok ? 0 : 1;
 }
