@@ -39,6 +39,27 @@ const QString& CellText(uint8_t Ch)
     return texts[Ch];
 }
 
+// The family that replaces a font that is not fixed-pitch: the system's fixed font, else
+// the first of the common monospaced families that this machine has, else any family the
+// font database knows as fixed-pitch and that writes Latin text. The system's monospace alias may name a family that
+// is not (some "Mono" families declare no fixed pitch and carry wide symbols), so every
+// candidate is asked. Empty when there is none.
+QString FixedPitchFamily()
+{
+    static const char* const kKnown[] = {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono", "Ubuntu Mono",
+                                         "Cousine", "Source Code Pro", "Nimbus Mono PS", "FreeMono",
+                                         "Courier New"};
+    QStringList candidates{QFontDatabase::systemFont(QFontDatabase::FixedFont).family()};
+    for (const char* family : kKnown)
+        candidates << QString::fromLatin1(family);
+    candidates << QFontDatabase::families();
+    for (const QString& family : candidates)
+        if (QFontDatabase::hasFamily(family) && QFontDatabase::isFixedPitch(family)
+            && QFontDatabase::writingSystems(family).contains(QFontDatabase::Latin) && QFontInfo(QFont(family)).fixedPitch())
+            return family;
+    return {};
+}
+
 QColor ToQColor(TColor Color)
 {
     return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
@@ -82,8 +103,16 @@ bool TCustomComTerminal::GetFontMetrics()
 {
     const QFontMetrics metrics(font());
     FFontHeight = std::max(1, metrics.height());
-    // The widest character, not the average one: no glyph may reach into the next cell.
-    FFontWidth = std::max(1, metrics.maxWidth());
+    // The widest character a cell can show, not the average one: none may reach into the
+    // next cell. The widest glyph of the whole font would be far too wide, since fonts that
+    // call themselves monospaced also carry double-width symbols that no cell ever shows.
+    int widest = 1;
+    for (int ch = 0x20; ch < 0x100; ++ch) {
+        const QString& text = CellText(static_cast<uint8_t>(ch));
+        if (!text.isEmpty() && text.at(0).isPrint())
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+    }
+    FFontWidth = widest;
     return QFontInfo(font()).fixedPitch();
 }
 
@@ -91,11 +120,13 @@ void TCustomComTerminal::FontChanged()
 {
     const bool fixed = GetFontMetrics();
     if (!fixed) {
-        // Each change of the font comes back here and is measured again.
-        const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        if (font().family() != system.family()) {
+        // Each change of the font comes back here and is measured again. When the machine
+        // has no family that is really fixed-pitch, the font is kept: the cells are still
+        // as wide as its widest character.
+        const QString family = FixedPitchFamily();
+        if (!family.isEmpty() && font().family() != family) {
             QFont f = font();
-            f.setFamily(system.family());
+            f.setFamily(family);
             f.setStyleHint(QFont::TypeWriter);
             f.setFixedPitch(true);
             setFont(f);

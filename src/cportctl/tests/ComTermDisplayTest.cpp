@@ -159,9 +159,13 @@ void ComTermDisplayTest::barsMoveTheViewByWholeCells()
 void ComTermDisplayTest::onlyFixedPitchFontsWithoutUnderline()
 {
     TComTerminal t;
-    t.Font()->SetName(QStringLiteral("DejaVu Sans"));
-    QVERIFY(QFontInfo(t.font()).fixedPitch());
-    QCOMPARE(t.Font()->Name(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    // A proportional family, and one that calls itself monospaced but is not fixed-pitch and
+    // carries glyphs far wider than its letters: both give way to a fixed-pitch family.
+    for (const char* family : {"DejaVu Sans", "Noto Sans Mono"}) {
+        t.Font()->SetName(QString::fromLatin1(family));
+        QVERIFY(QFontInfo(t.font()).fixedPitch());
+        QVERIFY(QFontDatabase::isFixedPitch(t.Font()->Name()));
+    }
     QFont underlined = t.font();
     underlined.setUnderline(true);
     underlined.setPixelSize(20);
@@ -169,7 +173,10 @@ void ComTermDisplayTest::onlyFixedPitchFontsWithoutUnderline()
     QVERIFY(!t.font().underline());
     // The cells are measured again with every font change.
     QCOMPARE(t.FontHeight(), QFontMetrics(t.font()).height());
-    QCOMPARE(t.FontWidth(), QFontMetrics(t.font()).maxWidth());
+    // A cell is as wide as the characters it shows, not as the font's widest glyph.
+    const QFontMetrics metrics(t.font());
+    QCOMPARE(t.FontWidth(), metrics.horizontalAdvance(u'M'));
+    QCOMPARE(t.FontWidth(), metrics.horizontalAdvance(QChar(0xE9)));
 }
 
 void ComTermDisplayTest::caretShowsOnTheCellWhileFocused_data()
