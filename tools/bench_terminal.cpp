@@ -1,9 +1,17 @@
 // The terminal's parse-and-buffer throughput, without a window: received chunks of 1024
-// bytes through the VT100 parser into the screen buffer, for plain text with line feeds and
-// for a stream heavy with cursor moves and attribute changes. Prints MB/s (10^6 bytes) by the
-// thread's own processor time, which other work on a shared machine does not dilute, and by
-// the clock on the wall.
+// bytes through each emulation's parser into the screen buffer, for plain text with line feeds
+// and for a stream heavy with cursor moves and attribute changes; then recorded output of real
+// programs through the VT102 emulation and, on the same bytes in the same run, through a
+// reference terminal library. Prints MB/s (10^6 bytes) by the thread's own processor time,
+// which other work on a shared machine does not dilute, and by the clock on the wall.
 #include "cportctl/TermCore.h"
+
+#ifdef ZENTROP_HAVE_VTERM
+#include <vterm.h>
+#endif
+
+#include <QDir>
+#include <QFile>
 
 #include <algorithm>
 #include <chrono>
@@ -61,11 +69,32 @@ struct Rate {
     double wall = 0;    // MB per second on the wall clock
 };
 
-Rate Measure(const QByteArray& stream)
+// Recorded program output, repeated to the stream's size.
+QByteArray Recorded()
+{
+    QByteArray one;
+    const QDir dir(QStringLiteral(ZENTROP_CAPTURES_DIR));
+    for (const QString& name : dir.entryList({QStringLiteral("*.vt")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            one += f.readAll();
+    }
+    QByteArray s;
+    if (one.isEmpty())
+        return s;
+    s.reserve(StreamSize + one.size());
+    while (s.size() < StreamSize)
+        s += one;
+    return s;
+}
+
+Rate Measure(const QByteArray& stream, TTermEmulation emulation)
 {
     Rate best;
     for (int run = 0; run < 3; ++run) {
         TComTermCore term;
+        term.SetEmulation(emulation);
+        term.SetWrapLines(emulation == TTermEmulation::teVT102);
         const double cpuStart = ThreadSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
         for (qsizetype at = 0; at < stream.size(); at += TComTermCore::MaxChunk) {
@@ -82,19 +111,61 @@ Rate Measure(const QByteArray& stream)
     return best;
 }
 
-void Print(const char* name, const QByteArray& stream, int goal)
+#ifdef ZENTROP_HAVE_VTERM
+// The reference library on the same chunks, its screen kept as the terminal's is.
+Rate MeasureReference(const QByteArray& stream)
 {
-    const Rate r = Measure(stream);
-    std::printf("  %-28s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
+    Rate best;
+    for (int run = 0; run < 3; ++run) {
+        VTerm* vt = vterm_new(24, 80);
+        vterm_set_utf8(vt, 0);
+        VTermScreen* screen = vterm_obtain_screen(vt);
+        vterm_screen_reset(screen, 1);
+        const double cpuStart = ThreadSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        for (qsizetype at = 0; at < stream.size(); at += TComTermCore::MaxChunk) {
+            const size_t n = static_cast<size_t>(std::min<qsizetype>(TComTermCore::MaxChunk, stream.size() - at));
+            vterm_input_write(vt, stream.constData() + at, n);
+        }
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        const double cpu = ThreadSeconds() - cpuStart;
+        vterm_free(vt);
+        best.cpu = std::max(best.cpu, static_cast<double>(stream.size()) / cpu / 1e6);
+        best.wall = std::max(best.wall, static_cast<double>(stream.size()) / wall / 1e6);
+    }
+    return best;
+}
+#endif
+
+Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation, int goal)
+{
+    const Rate r = Measure(stream, emulation);
+    std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
+    return r;
 }
 
 } // namespace
 
 int main()
 {
-    std::printf("terminal parse and buffer, VT100, 80 x 24, chunks of %d bytes, best of 3 runs over %lld MB:\n",
+    std::printf("terminal parse and buffer, 80 x 24, chunks of %d bytes, best of 3 runs over %lld MB:\n",
                 TComTermCore::MaxChunk, static_cast<long long>(StreamSize >> 20));
-    Print("plain text with line feeds", PlainText(), 200);
-    Print("cursor moves and attributes", EscapeHeavy(), 100);
+    const QByteArray plain = PlainText();
+    const QByteArray heavy = EscapeHeavy();
+    Print("VT100 plain text with line feeds", plain, TTermEmulation::teVT100orANSI, 800);
+    Print("VT100 cursor moves and attributes", heavy, TTermEmulation::teVT100orANSI, 250);
+    Print("VT52 plain text with line feeds", plain, TTermEmulation::teVT52, 800);
+    Print("VT102 plain text with line feeds", plain, TTermEmulation::teVT102, 800);
+    Print("VT102 cursor moves and attributes", heavy, TTermEmulation::teVT102, 250);
+    const QByteArray recorded = Recorded();
+    if (recorded.isEmpty())
+        return 0;
+    const Rate ours = Print("VT102 recorded programs' output", recorded, TTermEmulation::teVT102, 0);
+#ifdef ZENTROP_HAVE_VTERM
+    const Rate reference = MeasureReference(recorded);
+    std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock\n", "reference library, same bytes",
+                reference.cpu, reference.wall);
+    std::printf("  VT102 against the reference: %.1f times by processor time (goal 4)\n", ours.cpu / reference.cpu);
+#endif
     return 0;
 }

@@ -1,6 +1,8 @@
 // The VT102 parser's byte grammar and its table of sequences.
 #include "EscapeCodesVT102.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint8_t ESC = 27;
@@ -43,9 +45,16 @@ TEscapeResult TEscapeCodesVT102::ProcessChar(char Ch)
     return Sequence(c);
 }
 
+TEscapeResult TEscapeCodesVT102::Done(TEscapeCode Result)
+{
+    Data.resize(FLength);
+    std::copy(FBytes, FBytes + FLength, Data.data());
+    return Finish(Result);
+}
+
 TEscapeResult TEscapeCodesVT102::Begin()
 {
-    Data.resize(0);
+    FLength = 0;
     FInSequence = true;
     FOverlong = false;
     FState = State::Escape;
@@ -65,17 +74,17 @@ TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
         // A control string (a window title, a device control string) is read to its end and
         // reported as unknown; a BEL or ESC "\" ends it.
         if (c == BEL)
-            return Finish(TEscapeCode::ecUnknown);
+            return Done(TEscapeCode::ecUnknown);
         if (FState == State::StringEscape) {
             if (c == '\\')
-                return Finish(TEscapeCode::ecUnknown);
+                return Done(TEscapeCode::ecUnknown);
             Begin();
             return Sequence(c);
         }
         if (c == ESC)
             FState = State::StringEscape;
         else
-            Collect(static_cast<char>(c));
+            Put(static_cast<char>(c));
         return TEscapeResult::erNothing;
     }
     if (c == ESC)
@@ -87,7 +96,7 @@ TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
     }
     if (c == DEL || c >= 0x80)
         return TEscapeResult::erNothing;
-    Collect(static_cast<char>(c));
+    Put(static_cast<char>(c));
     switch (FState) {
     case State::Escape:
         if (IsIntermediate(c)) {
@@ -113,7 +122,7 @@ TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
     case State::Csi:
         if (IsParameter(c)) {
             if (IsMarker(c)) {
-                if (Data.size() == 2) {
+                if (FLength == 2) {
                     FMarker = static_cast<char>(c);
                     FParamStart = 2;
                 } else {
@@ -139,7 +148,7 @@ TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
     case State::CsiIgnore:
         if (IsFinal(c)) {
             Params.Clear();
-            return Finish(TEscapeCode::ecUnknown);
+            return Done(TEscapeCode::ecUnknown);
         }
         return TEscapeResult::erNothing;
     case State::String:
@@ -166,30 +175,30 @@ TEscapeResult TEscapeCodesVT102::FinishEsc(uint8_t Final)
         case '>': code = TEscapeCode::ecNumericKeypad; break;
         default: break;
         }
-    } else if (FIntermediate == '#' && Data.size() == 2) {
+    } else if (FIntermediate == '#' && FLength == 2) {
         if (Final == '8')
             code = TEscapeCode::ecTest;
         else if (Final >= '3' && Final <= '6')
             code = TEscapeCode::ecLineSize;
-    } else if ((FIntermediate == '(' || FIntermediate == ')') && Data.size() == 2) {
+    } else if ((FIntermediate == '(' || FIntermediate == ')') && FLength == 2) {
         switch (Final) {
         case 'A': case 'B': case '0': case '1': case '2':
             // The set's final byte is the parameter.
             Params.Clear();
-            Params.Add(std::string_view(Data.constData() + 1, 1));
+            Params.Add(std::string_view(FBytes + 1, 1));
             code = FIntermediate == '(' ? TEscapeCode::ecDesignateG0 : TEscapeCode::ecDesignateG1;
             break;
         default: break;
         }
     }
-    return Finish(code);
+    return Done(code);
 }
 
 void TEscapeCodesVT102::SplitParams()
 {
     Params.Clear();
-    const char* text = Data.constData() + FParamStart;
-    const int size = static_cast<int>(Data.size()) - FParamStart - 1;
+    const char* text = FBytes + FParamStart;
+    const int size = FLength - FParamStart - 1;
     if (size <= 0)
         return;
     int start = 0;
@@ -205,7 +214,7 @@ TEscapeResult TEscapeCodesVT102::FinishCsi(uint8_t Final)
 {
     if (FOverlong || FIntermediate != 0) {
         Params.Clear();
-        return Finish(TEscapeCode::ecUnknown);
+        return Done(TEscapeCode::ecUnknown);
     }
     SplitParams();
     TEscapeCode code = TEscapeCode::ecUnknown;
@@ -214,10 +223,10 @@ TEscapeResult TEscapeCodesVT102::FinishCsi(uint8_t Final)
             code = TEscapeCode::ecSetPrivateMode;
         else if (Final == 'l')
             code = TEscapeCode::ecResetPrivateMode;
-        return Finish(code);
+        return Done(code);
     }
     if (FMarker != 0)
-        return Finish(code);
+        return Done(code);
     const int p1 = Number(Params, 1, 0);
     switch (Final) {
     case '@': code = TEscapeCode::ecInsertChars; break;
@@ -266,7 +275,7 @@ TEscapeResult TEscapeCodesVT102::FinishCsi(uint8_t Final)
     case 'R': code = TEscapeCode::ecReportCursorPos; break;
     default: break;
     }
-    return Finish(code);
+    return Done(code);
 }
 
 QByteArray TEscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const

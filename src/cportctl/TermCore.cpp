@@ -204,6 +204,24 @@ void TComTermCore::ProcessText(const QByteArray& Str)
             PutChar(ch);
             continue;
         }
+        if (FVT102Active) {
+            // The VT102 parser is the one made for this emulation.
+            auto* vt = static_cast<TEscapeCodesVT102*>(codes);
+            const TEscapeResult r = vt->TEscapeCodesVT102::ProcessChar(ch);
+            if (r == TEscapeResult::erNothing) {
+                i += vt->TakeParameterBytes(bytes + i, size - i);
+                continue;
+            }
+            if (r == TEscapeResult::erChar) {
+                PutChar(vt->Character);
+            } else {
+                if (!PerformVT102(vt->Code, &vt->Params))
+                    DoUnhandledCode(vt->Code, vt->Data);
+                if (TEscapeCodes* now = FEscapeCodes.get())
+                    now->Params.Clear();
+            }
+            continue;
+        }
         switch (codes->ProcessChar(ch)) {
         case TEscapeResult::erChar:
             PutChar(codes->Character);

@@ -146,8 +146,42 @@ void TComTermCore::PrintVT102(uint8_t Ch)
 
 qsizetype TComTermCore::PutTextVT102(const char* Text, qsizetype Count)
 {
-    for (qsizetype i = 0; i < Count; ++i)
-        PrintVT102(static_cast<uint8_t>(Text[i]));
+    if (FVT.InsertMode || FVT.Charsets[FVT.Shift] != 'B') {
+        for (qsizetype i = 0; i < Count; ++i)
+            PrintVT102(static_cast<uint8_t>(Text[i]));
+        return Count;
+    }
+    // Plain ASCII over existing cells: a row's stretch at a time, as PrintVT102 for each byte.
+    const auto shown = [](char c) {
+        const auto u = static_cast<uint8_t>(c);
+        return u != 127 && (u < 0x80 || u >= 0xA0);
+    };
+    qsizetype done = 0;
+    while (done < Count) {
+        if (!shown(Text[done])) {
+            ++done;
+            continue;
+        }
+        if (FVT.WrapPending && FWrapLines) {
+            FCaretPos.rx() = 1;
+            IndexVT102();
+        }
+        const int x = FCaretPos.x();
+        const qsizetype room = FColumns - x + 1;
+        qsizetype n = 0;
+        while (n < room && done + n < Count && shown(Text[done + n]))
+            ++n;
+        FBuffer.WriteRun(x, FCaretPos.y(), Text + done, static_cast<int>(n), FPen);
+        done += n;
+        if (n < room) {
+            FCaretPos.rx() = x + static_cast<int>(n);
+            FVT.WrapPending = false;
+        } else {
+            FCaretPos.rx() = FColumns;
+            FVT.WrapPending = FWrapLines;
+        }
+    }
+    CaretMoved();
     return Count;
 }
 
