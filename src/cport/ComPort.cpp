@@ -210,24 +210,16 @@ void TCustomComPort::DetachLink(TComLink* Link)
 
 void TCustomComPort::NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff)
 {
-    FLinkList.ForEach([&](TComLink& link) {
-        if (link.*Slot)
-            (link.*Slot)(this, OnOff);
-    });
+    FLinkList.ForEach<TComSignalEvent>(Slot, [&](const TComSignalEvent& slot) { slot(this, OnOff); });
 }
 
 void TCustomComPort::NotifyLinksEvent(TNotifyEvent TComLink::*Slot)
 {
-    FLinkList.ForEach([&](TComLink& link) {
-        if (link.*Slot)
-            (link.*Slot)(this);
-    });
+    FLinkList.ForEach<TNotifyEvent>(Slot, [&](const TNotifyEvent& slot) { slot(this); });
 }
 
 void TCustomComPort::NotifyLinksTxData(const char* Buffer, int Count)
 {
-    FLinkList.ForEach([&](TComLink& link) {
-        if (link.OnTxData)
-            link.OnTxData(this, Buffer, Count);
-    });
+    FLinkList.ForEach<TRxBufEvent>(&TComLink::OnTxData,
+                                   [&](const TRxBufEvent& slot) { slot(this, Buffer, Count); });
 }

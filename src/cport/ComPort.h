@@ -16,7 +16,10 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class TCustomComPort;
@@ -144,7 +147,8 @@ public:
     TNotifyEvent OnRx80Full;
 
     // ---- lifecycle. Close may be called from a handler, on another thread, or while the
-    // event thread delivers; it never waits for a delivery that waits for it.
+    // event thread delivers; it never waits for a delivery that waits for it. Of several
+    // Close calls at once one closes, and the others return once it has.
     void Open();
     void Close();
     // Settings changed between these reach an open device together at the last EndUpdate.
@@ -240,6 +244,12 @@ private:
     bool IsServedBy(const TComThread* Thread) const;
     void StartEventThread();
     void StopEventThread();
+    // Under FCloseMutex: the calling thread runs a delivery of the port's event thread, which
+    // a Close in progress waits for.
+    bool InDelivery() const;
+    // Takes the close for the calling thread; false when another Close has done it.
+    bool BeginClose();
+    void EndClose();
     // Waits for the threads of earlier opens that were left to end on their own.
     void ReapRetiredThreads(bool Wait);
     // The apply operations act only on a connected port outside an update bracket, and
@@ -263,8 +273,11 @@ private:
     std::unique_ptr<TComThread> FEventWatcher;
     std::atomic<TComThread*> FCurrentWatcher{nullptr};
     std::vector<std::unique_ptr<TComThread>> FRetiredWatchers;
-    // Synchronised deliveries running on the owning thread now.
-    std::atomic<int> FSyncDeliveries{0};
+    // Close may be called on several threads at once: one closes, the others wait for it.
+    // The mutex also guards the end of the event thread's object, which those calls look at.
+    std::mutex FCloseMutex;
+    std::condition_variable FCloseDone;
+    std::thread::id FCloser;
 
     TBaudRate FBaudRate = TBaudRate::br9600;
     int FCustomBaudRate = 9600;

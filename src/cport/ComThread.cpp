@@ -5,6 +5,47 @@
 #include "ComPort.h"
 #include "base/SyncQueue.h"
 
+bool TDeliveryGate::Enter()
+{
+    std::lock_guard lock(FMutex);
+    if (FClosed)
+        return false;
+    ++FRunning;
+    return true;
+}
+
+void TDeliveryGate::Leave()
+{
+    {
+        std::lock_guard lock(FMutex);
+        --FRunning;
+    }
+    FIdle.notify_all();
+}
+
+void TDeliveryGate::Close()
+{
+    std::unique_lock lock(FMutex);
+    FClosed = true;
+    FIdle.wait(lock, [this] { return FRunning == 0; });
+}
+
+int TDeliveryGate::Running() const
+{
+    std::lock_guard lock(FMutex);
+    return FRunning;
+}
+
+namespace {
+
+// Leaves the gate on every way out of a delivery.
+struct GatePass {
+    TDeliveryGate& Gate;
+    ~GatePass() { Gate.Leave(); }
+};
+
+} // namespace
+
 TComThread::TComThread(TCustomComPort* Port)
     : FServedPort(Port), FSyncMethod(Port->SyncMethod())
 {
@@ -44,6 +85,10 @@ void TComThread::run()
             // A set stop event and a failed wait alike end the thread.
             if (device.WaitCommEvent(mask, FStopEvent) != 0)
                 break;
+            // Once the stop is set no delivery starts, however much the device still has
+            // to report: the one in progress is all that Close waits for.
+            if (FStopEvent.IsSet())
+                break;
             FReportedEvents = MaskToEvents(mask);
             if (!FReportedEvents.Empty())
                 DeliverEvents();
@@ -51,6 +96,8 @@ void TComThread::run()
     } catch (...) {
         FFatalException = std::current_exception();
     }
+    // A delivery handed to the owning thread may still be reading; the purge waits for it.
+    FGate->Close();
     // The closing steps run on every way out, unless the port has already done them.
     if (!FRetired) {
         device.SetCommMask(0);
@@ -66,11 +113,10 @@ void TComThread::DeliverEvents()
     switch (FSyncMethod) {
     case TSyncMethod::smThreadSync:
         FServedPort->FSyncQueue->Synchronize([this] {
-            ++FServedPort->FSyncDeliveries;
-            struct Leave {
-                std::atomic<int>& Depth;
-                ~Leave() { --Depth; }
-            } leave{FServedPort->FSyncDeliveries};
+            // The thread waits for this job, so its gate is still open.
+            if (!FGate->Enter())
+                return;
+            GatePass pass{*FGate};
             DispatchEvents();
         });
         break;
@@ -114,8 +160,15 @@ void TComThread::SendEventsToWindow()
     for (TComEvent event : kDeliveryOrder) {
         if (!FReportedEvents.Contains(event))
             continue;
+        if (FStopEvent.IsSet())
+            return;
         const uint32_t code = EventToMask(event);
-        port->FSyncQueue->Send([port, code, this] {
+        // The owning thread may take the job up after this thread has gone: the gate tells
+        // it so before this thread is looked at.
+        port->FSyncQueue->Send([port, code, gate = FGate, this] {
+            if (!gate->Enter())
+                return;
+            GatePass pass{*gate};
             if (port->IsServedBy(this))
                 port->PortWindowProc(code);
         });

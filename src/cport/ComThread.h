@@ -8,10 +8,32 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 class TCustomComPort;
+
+// The deliveries an event thread has handed to the owning thread and that run there now.
+// The thread closes the gate on its way out and waits for them, so that nothing it handed
+// over still reads from the device when the thread's purge runs or the port closes it.
+// Shared with the handed-over jobs, which may be taken up after the thread has gone.
+class TDeliveryGate {
+public:
+    // False once the gate is closed: the delivery must not start.
+    bool Enter();
+    void Leave();
+    // Closes the gate and waits until no delivery runs.
+    void Close();
+    int Running() const;
+
+private:
+    mutable std::mutex FMutex;
+    std::condition_variable FIdle;
+    int FRunning = 0;
+    bool FClosed = false;
+};
 
 class TComThread : public QThread {
 public:
@@ -31,6 +53,8 @@ public:
     // The exception that ended the thread early; empty when it ended on request or on a
     // failed wait.
     std::exception_ptr FatalException() const;
+    // Deliveries running on the owning thread now.
+    int OwnerDeliveries() const { return FGate->Running(); }
 
 protected:
     void run() override;
@@ -46,6 +70,7 @@ private:
     const TSyncMethod FSyncMethod;
     TStopEvent FStopEvent;
     TComEvents FReportedEvents;
+    std::shared_ptr<TDeliveryGate> FGate = std::make_shared<TDeliveryGate>();
     std::exception_ptr FFatalException;
     std::atomic<bool> FEnded{false};
     // Held by the thread's last act and taken by Join after the thread has ended, so that

@@ -1,13 +1,14 @@
 // The links attached to a port, walked while links may be attached and detached: by a slot
 // on the walking thread itself, or on another thread while the port delivers on its event
-// thread. A link detached during a walk is not called any more; one detached on another
-// thread is not called after DetachLink returns, so its owner may free it then.
+// thread. A link detached during a walk is not called any more. A call already under way
+// on another thread runs on its own copy of the slot, so detaching never waits for it (it
+// may be waiting for the detaching thread) and the link may be freed once DetachLink has
+// returned; what the slot itself refers to must outlive such a call.
 #pragma once
 
-#include <condition_variable>
+#include <algorithm>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class TComLink;
@@ -16,24 +17,38 @@ class TLinkList {
 public:
     // False when the link is already attached, or is nil.
     bool Attach(TComLink* Link);
-    // False when the link is not attached. Waits while another thread is calling it.
+    // False when the link is not attached.
     bool Detach(TComLink* Link);
     bool Empty() const;
     // Some link had its received-data slot set when the list last changed.
     bool WantsRxData() const;
-    // Calls F with each link attached now, first to last, except those detached meanwhile.
-    void ForEach(const std::function<void(TComLink&)>& F);
+    // Calls F with a copy of the Slot of each link attached now that has it assigned, first
+    // to last, except links detached meanwhile.
+    template <typename Slot>
+    void ForEach(Slot TComLink::*Member, const std::function<void(const Slot&)>& F)
+    {
+        std::vector<TComLink*> links;
+        {
+            std::lock_guard lock(FMutex);
+            links = FLinks;
+        }
+        for (TComLink* link : links) {
+            Slot slot;
+            {
+                std::lock_guard lock(FMutex);
+                if (std::find(FLinks.begin(), FLinks.end(), link) == FLinks.end())
+                    continue;
+                slot = link->*Member;
+            }
+            if (slot)
+                F(slot);
+        }
+    }
 
 private:
-    struct Call {
-        TComLink* Link;
-        std::thread::id Thread;
-    };
     void Recompute();
 
     mutable std::mutex FMutex;
-    std::condition_variable FCallEnded;
     std::vector<TComLink*> FLinks;
-    std::vector<Call> FCalls;
     bool FWantsRxData = false;
 };

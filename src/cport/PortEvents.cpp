@@ -22,22 +22,25 @@ void TCustomComPort::StopEventThread()
     thread->SignalStop();
     const bool onOwner = QThread::currentThread() == this->thread();
     // Waiting is impossible from the event thread itself (a handler under smNone), and
-    // from a handler the thread waits for (under smThreadSync): the thread is left to end
-    // on its own, and the port does its closing steps now, before the device goes.
-    if (QThread::currentThread() == thread || (onOwner && FSyncDeliveries > 0)) {
+    // from a handler the thread has handed to the owning thread (it waits for that handler
+    // to end): the thread is left to end on its own, and the port does its closing steps
+    // now, before the device goes.
+    if (QThread::currentThread() == thread || (onOwner && thread->OwnerDeliveries() > 0)) {
         thread->FRetired = true;
-        FCurrentWatcher = nullptr;
         FDevice->SetCommMask(0);
         FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+        std::lock_guard lock(FCloseMutex);
+        FCurrentWatcher = nullptr;
         FRetiredWatchers.push_back(std::move(FEventWatcher));
         return;
     }
-    // The owning thread serves the deliveries the thread has started, so that they end
-    // and the thread can see the stop; another thread leaves that to the owning thread.
-    // Those deliveries still reach the handlers: the port is still open.
+    // The owning thread serves the delivery the thread has started, so that it ends and
+    // the thread can see the stop; another thread leaves that to the owning thread. That
+    // delivery still reaches the handlers: the port is still open.
     if (onOwner)
         FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
     thread->Join();
+    std::lock_guard lock(FCloseMutex);
     FCurrentWatcher = nullptr;
     FEventWatcher.reset();
 }
@@ -87,6 +90,10 @@ void TCustomComPort::PortWindowProc(uint32_t EventCode)
             ProcessEvent(EventCode);
     } catch (const std::exception& e) {
         ReportError(e);
+    } catch (...) {
+        // Whatever a handler throws is reported alike; nothing may leave the owning
+        // thread's event loop.
+        ReportError(Exception(QStringLiteral("An event handler raised an exception of unknown type")));
     }
 }
 
@@ -109,11 +116,9 @@ void TCustomComPort::ProcessRxChar()
             got = Read(buffer.get(), count);
             FireRxBuf(buffer.get(), got);
         };
-        FLinkList.ForEach([&](TComLink& link) {
-            if (!link.OnRxData)
-                return;
+        FLinkList.ForEach<TRxBufEvent>(&TComLink::OnRxData, [&](const TRxBufEvent& slot) {
             readOnce();
-            link.OnRxData(this, buffer.get(), got);
+            slot(this, buffer.get(), got);
         });
         if (!FAnnounceRxCount)
             readOnce();

@@ -3,6 +3,7 @@
 #include "ComPort.h"
 
 #include "base/Debug.h"
+#include "base/SyncQueue.h"
 
 void TCustomComPort::RaiseDevice(int Code, int SystemCode) const
 {
@@ -50,10 +51,61 @@ void TCustomComPort::Open()
     ProcessRLSDChange();
 }
 
+bool TCustomComPort::InDelivery() const
+{
+    const TComThread* watcher = FCurrentWatcher;
+    if (!watcher)
+        return false;
+    if (QThread::currentThread() == watcher)
+        return true;
+    return QThread::currentThread() == thread() && watcher->OwnerDeliveries() > 0;
+}
+
+bool TCustomComPort::BeginClose()
+{
+    std::unique_lock lock(FCloseMutex);
+    if (!FConnected)
+        return false;
+    if (FCloser == std::thread::id()) {
+        FCloser = std::this_thread::get_id();
+        return true;
+    }
+    // The closing thread itself (a handler of its before-close processing), or a delivery
+    // that Close waits for, returns at once: waiting would never end.
+    if (FCloser == std::this_thread::get_id() || InDelivery())
+        return false;
+    auto closed = [this] { return FCloser == std::thread::id(); };
+    if (QThread::currentThread() == thread()) {
+        // The closing thread may wait for a delivery that the owning thread runs.
+        lock.unlock();
+        FSyncQueue->ServeUntil([this, &closed] {
+            std::lock_guard relock(FCloseMutex);
+            return closed();
+        });
+    } else {
+        FCloseDone.wait(lock, closed);
+    }
+    return false;
+}
+
+void TCustomComPort::EndClose()
+{
+    {
+        std::lock_guard lock(FCloseMutex);
+        FCloser = std::thread::id();
+    }
+    FCloseDone.notify_all();
+    FSyncQueue->Wake();
+}
+
 void TCustomComPort::Close()
 {
-    if (!FConnected || FDesigning)
+    if (FDesigning || !BeginClose())
         return;
+    struct CloseEnd {
+        TCustomComPort& Port;
+        ~CloseEnd() { Port.EndClose(); }
+    } end{*this};
     NotifyLinksState(&TComLink::OnCTSSignal, false);
     NotifyLinksState(&TComLink::OnDSRSignal, false);
     NotifyLinksState(&TComLink::OnRLSDSignal, false);

@@ -325,6 +325,7 @@ int TPosixComDevice::Open(const QString& Port)
     FSaved = saved;
     FTimeouts = COMMTIMEOUTS{};
     FDiscardNull = false;
+    FInputSize = 0;
     FEventChar = 0;
     FInbox.clear();
     FLastCounts = ErrorCounts{};
@@ -454,11 +455,15 @@ int TPosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
     return 0;
 }
 
-int TPosixComDevice::SetupComm(int, int)
+int TPosixComDevice::SetupComm(int InputSize, int)
 {
-    // The kernel's tty queues have a fixed size; there is nothing to set.
+    // The kernel's tty queues have a fixed size; the input size the port asked for only
+    // sets when the queue counts as 80 % full.
     std::lock_guard lock(FMutex);
-    return FFd < 0 || FClosing ? EBADF : 0;
+    if (FFd < 0 || FClosing)
+        return EBADF;
+    FInputSize = InputSize;
+    return 0;
 }
 
 int TPosixComDevice::PurgeComm(uint32_t Flags)
@@ -532,8 +537,13 @@ int TPosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
         return EBADF;
+    // With NULs discarded the driver's count would promise bytes no read gets: the
+    // received bytes are taken in, without their NULs, and only those are counted. Bytes
+    // that come after that are counted by the next call.
     int inQueue = 0;
-    if (int err = Ioctl(FFd, FIONREAD, &inQueue))
+    if (FDiscardNull)
+        PullInput(FFd);
+    else if (int err = Ioctl(FFd, FIONREAD, &inQueue))
         return err;
     int outQueue = 0;
     bool supported = false;

@@ -106,14 +106,17 @@ private:
     unsigned short FSavedClosingWait = 0;
     COMMTIMEOUTS FTimeouts;
     bool FDiscardNull = false;
+    int FInputSize = 0;         // the input queue size the port asked for; 0 before it did
     uint64_t FReadGeneration = 0;
     uint64_t FWriteGeneration = 0;
     std::vector<TOverlapped*> FWaiting;
     ErrorCounts FLastCounts;
     // A tty cannot be peeked at: to tell when the event character arrives, the event wait
     // takes the received bytes from the driver into this inbox, and reads take from it
-    // before the driver. Only while the event character is watched; bounded, so that a
-    // port nobody reads still leaves the driver's flow control to stop the other side.
+    // before the driver. Only while the event character is watched, and while NULs are
+    // discarded: those go on the way in, so that the queue count is what a read will get.
+    // Bounded, so that a port nobody reads still leaves the driver's flow control to stop
+    // the other side.
     char FEventChar = 0;
     std::string FInbox;
     // The kernel takes written bytes at once and sends them later at the line's pace. A

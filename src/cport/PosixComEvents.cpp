@@ -73,12 +73,18 @@ void TWakeFd::Drain() const
     }
 }
 
-uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask)
+int Rx80FullBytes(int InputSize)
+{
+    const int queue = InputSize > 0 ? std::min(InputSize, kLineDisciplineBytes) : kLineDisciplineBytes;
+    return std::max(1, queue * 8 / 10);
+}
+
+uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask, int Rx80Full)
 {
     uint32_t events = 0;
     if (Now.Arrived > Before.Arrived)
         events |= EV_RXCHAR;
-    if (Now.InQueue >= kRx80FullBytes && Before.InQueue < kRx80FullBytes)
+    if (Now.InQueue >= Rx80Full && Before.InQueue < Rx80Full)
         events |= EV_RX80FULL;
     // A counter catches a pulse that came and went between two looks at the lines.
     const int flipped = Before.ModemLines ^ Now.ModemLines;
@@ -145,8 +151,14 @@ bool TPosixComDevice::PullInput(int Fd)
         // Nothing more, or a hangup, which the wait's poll reports in its own way.
         if (n <= 0)
             break;
-        flagged = flagged || std::memchr(chunk, static_cast<unsigned char>(FEventChar), size_t(n));
-        FInbox.append(chunk, size_t(n));
+        size_t kept = size_t(n);
+        if (FDiscardNull) {
+            // Dropped on arrival, as the driver would: they were received, and are gone.
+            kept = size_t(std::remove(chunk, chunk + n, '\0') - chunk);
+            NoteTaken(uint64_t(size_t(n) - kept));
+        }
+        flagged = flagged || std::memchr(chunk, static_cast<unsigned char>(FEventChar), kept);
+        FInbox.append(chunk, kept);
         // A read waiting on the driver would not see these bytes arrive.
         WakeWaiting(true, false);
     }
@@ -228,14 +240,16 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         const bool sent = FTxSent.exchange(false);
         TLineLook now;
         bool flagged = false;
+        int rx80Full = 0;
         {
             std::lock_guard lock(FMutex);
             if (mask & EV_RXFLAG)
                 flagged = PullInput(fd);
             if (const int err = LookAtLine(fd, mask, modem, counters, now))
                 return err;
+            rx80Full = Rx80FullBytes(FInputSize);
         }
-        Events = LineEvents(last, now, mask) | (flagged ? uint32_t(EV_RXFLAG) : 0u);
+        Events = LineEvents(last, now, mask, rx80Full) | (flagged ? uint32_t(EV_RXFLAG) : 0u);
         if (sent) {
             if (now.OutQueue == 0)
                 Events |= EV_TXEMPTY & mask;

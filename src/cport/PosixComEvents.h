@@ -17,12 +17,17 @@ struct TLineLook {
     int Frame = 0, Parity = 0, Overrun = 0, BufOverrun = 0, Brk = 0;
 };
 
-// Input queued from this many bytes on counts as 80 % full: the line discipline holds 4 KiB.
-inline constexpr int kRx80FullBytes = 4096 * 8 / 10;
+// The input queue of a tty: the line discipline holds 4 KiB, whatever size was asked for.
+inline constexpr int kLineDisciplineBytes = 4096;
 
-// The events (EV_ bits) of Mask that happened between two looks; the empty output queue is
-// the wait's own business, as it depends on what was sent.
-uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask);
+// Input queued from this many bytes on counts as 80 % full: 80 % of the input queue size
+// the port set, or of what the driver really holds when that is less (or none was set).
+int Rx80FullBytes(int InputSize);
+
+// The events (EV_ bits) of Mask that happened between two looks, with the queue 80 % full
+// from Rx80Full bytes on; the empty output queue is the wait's own business, as it depends
+// on what was sent.
+uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask, int Rx80Full);
 
 // A wake-up descriptor that other threads signal and the waiting thread drains.
 class TWakeFd {

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -180,6 +181,7 @@ int TPosixNetComDevice::Open(const QString& Port)
         FArrived = 0;
         FTimeouts = COMMTIMEOUTS{};
         FDiscardNull = false;
+        FInputSize = 0;
         FEventChar = 0;
         FFlagSeen = false;
         FLine.reset();
@@ -253,7 +255,11 @@ bool TPosixNetComDevice::ControlsLine() const
 
 void TPosixNetComDevice::OnData(const char* Bytes, size_t Count)
 {
-    FInbox.append(Bytes, Count);
+    // Discarded NULs go on arrival, so that the queue count is what a read will get.
+    if (FDiscardNull)
+        std::remove_copy(Bytes, Bytes + Count, std::back_inserter(FInbox), '\0');
+    else
+        FInbox.append(Bytes, Count);
     FArrived += Count;
     if ((FEventMask & EV_RXFLAG) && std::memchr(Bytes, static_cast<unsigned char>(FEventChar), Count))
         FFlagSeen = true;
@@ -484,11 +490,15 @@ int TPosixNetComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
     return 0;
 }
 
-int TPosixNetComDevice::SetupComm(int, int)
+int TPosixNetComDevice::SetupComm(int InputSize, int)
 {
-    // The server keeps the line's queues; there is nothing to set.
+    // The server keeps the line's queues; the input size the port asked for only sets when
+    // the queue counts as 80 % full.
     std::lock_guard lock(FMutex);
-    return FFd < 0 || FClosing ? EBADF : 0;
+    if (FFd < 0 || FClosing)
+        return EBADF;
+    FInputSize = InputSize;
+    return 0;
 }
 
 int TPosixNetComDevice::PurgeComm(uint32_t Flags)
@@ -789,17 +799,19 @@ int TPosixNetComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         bool gone = false;
         bool flagged = false;
         TLineLook now;
+        int rx80Full = 0;
         {
             std::lock_guard lock(FMutex);
             if (FClosing)
                 return finish(EBADF);
             Pump();
             now = Look();
+            rx80Full = Rx80FullBytes(FInputSize);
             flagged = std::exchange(FFlagSeen, false);
             gone = Gone();
             fd = FFd;
         }
-        Events = LineEvents(last, now, mask) | (flagged ? EV_RXFLAG & mask : 0u);
+        Events = LineEvents(last, now, mask, rx80Full) | (flagged ? EV_RXFLAG & mask : 0u);
         const bool draining = FTxSent && (mask & EV_TXEMPTY);
         if (draining && now.OutQueue == 0) {
             FTxSent = false;

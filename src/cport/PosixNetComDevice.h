@@ -89,6 +89,7 @@ private:
     uint64_t FArrived = 0;       // data bytes ever received
     COMMTIMEOUTS FTimeouts;
     bool FDiscardNull = false;
+    int FInputSize = 0;         // the input queue size the port asked for; 0 before it did
     char FEventChar = 0;
     bool FFlagSeen = false;
     uint64_t FReadGeneration = 0;

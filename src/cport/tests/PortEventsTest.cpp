@@ -1,9 +1,11 @@
 // Event delivery against the recording device: the order of one batch, what an arrival
 // gives by AnnounceRxCount and links, the thread each delivery method runs on, the
-// exception rules, and closing from a handler, from another thread and during delivery.
+// exception rules, closing from a handler, from other threads and during delivery, and
+// detaching links while they are called.
 #include "EventTestSupport.h"
 #include "PortFixture.h"
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -165,16 +167,20 @@ TEST_F(PortEvents, AnExceptionEndsTheThreadUnlessDeliveryIsByWindow)
         }
     }
 
+    // Under window delivery every exception is shown, one not derived from std::exception too.
     static QStringList shown;
     const auto previous = TCustomComPort::SetLoadErrorHandler([](const Exception& e) { shown.append(e.Message()); });
     port.Close();
     port.SetSyncMethod(TSyncMethod::smWindowSync);
+    port.OnBreak = [](QObject*) { throw 42; };
     OpenQuietly();
     dev->RaiseEvents(EV_TXEMPTY);
+    dev->RaiseEvents(EV_BREAK);
     dev->RaiseEvents(EV_TXEMPTY);
-    ASSERT_TRUE(ServeUntil([&] { return shown.size() == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return shown.size() == 3; }));
     EXPECT_FALSE(port.EventWatcher()->Ended());
     EXPECT_EQ(shown.front(), "COM6 Error: WriteFile function failed");
+    EXPECT_EQ(shown[1], "An event handler raised an exception of unknown type");
     TCustomComPort::SetLoadErrorHandler(previous);
 }
 
@@ -202,9 +208,8 @@ TEST_F(PortEvents, CloseFromAHandlerEndsDeliveryAndTheNextOpenDeliversAgain)
         dev->Receive("x");
         dev->RaiseEvents(EV_RXCHAR | EV_TXEMPTY);
         ASSERT_TRUE(ServeUntil([&] { return closes == 1; }));
-        // The rest of the batch is dropped once the port is closed; window delivery has
-        // already handed it over, and Close serves it while the port is still open.
-        EXPECT_EQ(Delivered().contains("TxEmpty"), method == TSyncMethod::smWindowSync);
+        // The rest of the batch is dropped once the port is closed, whatever the method.
+        EXPECT_FALSE(Delivered().contains("TxEmpty"));
         EXPECT_FALSE(port.Connected());
 
         port.OnRxChar = [this](QObject*, int n) { Note("RxChar " + QString::number(n)); };
@@ -241,6 +246,98 @@ TEST_F(PortEvents, CloseFromAnotherThreadWhileTheOwnerServes)
     }));
     EXPECT_FALSE(port.Connected());
     EXPECT_TRUE(Delivered().contains("RxChar 3") || !Delivered().contains("RxChar"));
+}
+
+// Several threads close at once, the owning one among them, while the event thread waits for
+// a delivery: one closes, the others return once it has, and nothing crashes.
+TEST_F(PortEvents, ConcurrentClosesCloseOnce)
+{
+    std::atomic<int> closes{0};
+    port.OnAfterClose = [&](QObject*) { ++closes; };
+    for (TSyncMethod method : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync, TSyncMethod::smNone}) {
+        SCOPED_TRACE(static_cast<int>(method));
+        port.SetSyncMethod(method);
+        for (int trial = 0; trial < 40; ++trial) {
+            closes = 0;
+            OpenQuietly();
+            dev->Receive("x");
+            dev->RaiseEvents(EV_RXCHAR);
+            auto first = std::async(std::launch::async, [this] { port.Close(); });
+            auto second = std::async(std::launch::async, [this] { port.Close(); });
+            port.Close();
+            ASSERT_TRUE(ServeUntil([&] {
+                return first.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready
+                       && second.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+            }));
+            EXPECT_FALSE(port.Connected());
+            EXPECT_EQ(closes, 1);
+        }
+    }
+    port.OnAfterClose = nullptr;
+}
+
+// Close on another thread under window delivery returns only after the handler the owning
+// thread runs has ended: the device stays open and unpurged for the handler's read.
+TEST_F(PortEvents, CloseOnAnotherThreadWaitsForTheWindowDeliveryInProgress)
+{
+    port.SetSyncMethod(TSyncMethod::smWindowSync);
+    std::atomic<bool> inHandler{false}, closing{false};
+    std::atomic<int> got{-1};
+    port.OnBeforeClose = [&](QObject*) { closing = true; };
+    port.OnRxChar = [&](QObject*, int count) {
+        inHandler = true;
+        while (!closing)
+            QThread::msleep(1);
+        // Long enough for a Close that does not wait to have ended.
+        QThread::msleep(100);
+        char buf[8];
+        got = port.Read(buf, count);
+        dev->Note("handler end");
+    };
+    port.OnAfterClose = [&](QObject*) { dev->Note("AfterClose"); };
+    OpenQuietly();
+    dev->Receive("abc");
+    dev->RaiseEvents(EV_RXCHAR);
+    auto closer = std::async(std::launch::async, [&] {
+        while (!inHandler)
+            QThread::msleep(1);
+        port.Close();
+    });
+    ASSERT_TRUE(ServeUntil([&] {
+        return closer.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+    }));
+    EXPECT_EQ(got, 3);
+    const QStringList calls = dev->Calls();
+    EXPECT_LT(calls.indexOf("handler end"), calls.indexOf("PurgeComm 12"));
+    EXPECT_LT(calls.indexOf("handler end"), calls.indexOf("AfterClose"));
+    port.OnAfterClose = nullptr;
+}
+
+// A slot on the event thread may wait for the owning thread (to reach a widget there):
+// detaching its link on the owning thread must not wait for that slot, and freeing the link
+// then is safe while the slot still runs.
+TEST_F(PortEvents, DetachingDoesNotWaitForASlotThatWaitsForTheDetachingThread)
+{
+    port.SetSyncMethod(TSyncMethod::smNone);
+    std::atomic<bool> inSlot{false}, detached{false}, gaveUp{false};
+    auto waiting = std::make_unique<TComLink>();
+    waiting->OnRxData = [&](QObject*, const char*, int) {
+        inSlot = true;
+        const QDeadlineTimer patience(5000);
+        while (!detached && !patience.hasExpired())
+            QThread::msleep(1);
+        gaveUp = !detached;
+    };
+    port.AttachLink(waiting.get());
+    OpenQuietly();
+    dev->Receive("x");
+    dev->RaiseEvents(EV_RXCHAR);
+    ASSERT_TRUE(ServeUntil([&] { return bool(inSlot); }));
+    port.DetachLink(waiting.get());
+    waiting.reset();
+    detached = true;
+    port.Close();
+    EXPECT_FALSE(gaveUp);
 }
 
 TEST_F(PortEvents, LinksDetachedDuringDeliveryAreNotCalledAndAttachedOnesWaitForTheNext)

@@ -106,6 +106,7 @@ TEST(PosixDevice, ModemLinesFollowTheLineState)
 TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
 {
     using namespace EventMask;
+    constexpr int kRx80 = 819;
     const TLineLook idle{};
     auto with = [](auto change) {
         TLineLook look;
@@ -120,7 +121,7 @@ TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
     const Case cases[] = {
         {"nothing", idle, 0},
         {"bytes arrived", with([](TLineLook& l) { l.Arrived = 3; l.InQueue = 3; }), EV_RXCHAR},
-        {"queue reached 80 %", with([](TLineLook& l) { l.Arrived = kRx80FullBytes; l.InQueue = kRx80FullBytes; }),
+        {"queue reached 80 %", with([](TLineLook& l) { l.Arrived = kRx80; l.InQueue = kRx80; }),
          EV_RXCHAR | EV_RX80FULL},
         {"CTS rose", with([](TLineLook& l) { l.ModemLines = TIOCM_CTS; }), EV_CTS},
         {"DSR pulsed between looks", with([](TLineLook& l) { l.Dsr = 2; }), EV_DSR},
@@ -133,9 +134,17 @@ TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(LineEvents(idle, c.now, 0xFFFF), c.events);
-        EXPECT_EQ(LineEvents(idle, c.now, EV_TXEMPTY), 0u);
+        EXPECT_EQ(LineEvents(idle, c.now, 0xFFFF, kRx80), c.events);
+        EXPECT_EQ(LineEvents(idle, c.now, EV_TXEMPTY, kRx80), 0u);
     }
     // Ring falling is no ring.
-    EXPECT_EQ(LineEvents(with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), idle, 0xFFFF), 0u);
+    EXPECT_EQ(LineEvents(with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), idle, 0xFFFF, kRx80), 0u);
+}
+
+// 80 % of the input queue the port set, never of more than the line discipline holds.
+TEST(PosixLineEvents, TheQueueIsFullAtEightyPercentOfItsSize)
+{
+    const std::pair<int, int> cases[] = {{1024, 819}, {100, 80}, {1, 1}, {0, 3276}, {-3, 3276}, {65536, 3276}};
+    for (const auto& [inputSize, bytes] : cases)
+        EXPECT_EQ(Rx80FullBytes(inputSize), bytes) << inputSize;
 }

@@ -1,14 +1,17 @@
 // Event delivery on real pseudo-terminals: bursts reaching two links and the handler once
 // each with the busy notifications around them, delivery on the owning thread, the empty
-// output queue after a write, disabled delivery, the event character, and a device that
-// hangs up while its bytes are delivered.
+// output queue after a write, disabled delivery, the event character, discarded NULs, the
+// queue 80 % full, closing while bytes keep coming, and a device that hangs up while its
+// bytes are delivered.
 #include "EventTestSupport.h"
 #include "PtyPair.h"
 #include "cport/ComPort.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +146,94 @@ TEST_F(PtyEvents, TheEventCharacterIsReportedOnceAndLeavesTheBytesInOrder)
     EXPECT_EQ(linkFlags, 2);
     port.Close();
     port.DetachLink(&link);
+}
+
+// With NULs discarded an arrival is read as what is left of it, at once, even under read
+// time-outs that wait for the full count; an arrival of only NULs is not delivered. Should
+// a read wait for the NULs after all, the other end sends "!" after a while to free it.
+TEST_F(PtyEvents, DiscardedNulsAreNeitherWaitedForNorDelivered)
+{
+    ASSERT_TRUE(pty.Valid());
+    port.SetDiscardNull(true);
+    port.Timeouts()->SetReadInterval(0);
+    port.Timeouts()->SetReadTotalMultiplier(0);
+    port.Timeouts()->SetReadTotalConstant(0);
+    QByteArray data;
+    int empty = 0;
+    TComLink link;
+    link.OnRxData = [&](QObject*, const char* b, int n) {
+        data.append(b, n);
+        empty += n == 0;
+    };
+    port.AttachLink(&link);
+    port.OnRxBuf = [&](QObject*, const char*, int n) { empty += n == 0; };
+    port.Open();
+    std::jthread rescue([this](std::stop_token stop) {
+        const QDeadlineTimer patience(5000);
+        while (!stop.stop_requested() && !patience.hasExpired())
+            QThread::msleep(10);
+        for (; !stop.stop_requested(); QThread::msleep(100))
+            pty.Send("!!!!");
+    });
+    pty.Send(QByteArray("a\0b\0c", 5));
+    ASSERT_TRUE(ServeUntil([&] { return data.size() >= 3; }));
+    pty.Send(QByteArray(3, '\0'));
+    const QDeadlineTimer settle(100);
+    ServeUntil([&] { return settle.hasExpired(); });
+    pty.Send("d");
+    ASSERT_TRUE(ServeUntil([&] { return data.endsWith('d') || data.contains('!'); }));
+    EXPECT_EQ(data, "abcd");
+    EXPECT_EQ(empty, 0);
+    port.Close();
+    port.DetachLink(&link);
+    port.OnRxBuf = nullptr;
+}
+
+// The input queue counts as 80 % full by the size the port gave it.
+TEST_F(PtyEvents, TheInputQueueIsFullAtEightyPercentOfItsSize)
+{
+    ASSERT_TRUE(pty.Valid());
+    port.Buffer()->SetInputSize(1024);
+    std::atomic<int> full{0};
+    port.OnRx80Full = [&](QObject*) { ++full; };
+    port.Open();
+    pty.Send(QByteArray(900, 'x'));
+    EXPECT_TRUE(ServeUntil([&] { return full > 0; }));
+    port.Close();
+    port.OnRx80Full = nullptr;
+}
+
+// The other end keeps sending while the port closes: once Close has begun, at most the
+// delivery in progress (and one that started just before the stop) still runs, instead of
+// every arrival that keeps coming.
+TEST_F(PtyEvents, CloseEndsDeliveryWhileBytesKeepArriving)
+{
+    for (TSyncMethod method : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync, TSyncMethod::smNone}) {
+        SCOPED_TRACE(static_cast<int>(method));
+        port.SetSyncMethod(method);
+        port.SetAnnounceRxCount(false);
+        std::atomic<int> deliveries{0}, duringClose{0};
+        std::atomic<bool> closing{false};
+        port.OnRxBuf = [&](QObject*, const char*, int) {
+            ++deliveries;
+            if (closing)
+                ++duringClose;
+            QThread::msleep(1);
+        };
+        port.OnBeforeClose = [&](QObject*) { closing = true; };
+        port.Open();
+        std::jthread peer([&](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                pty.Send("x");
+                QThread::usleep(200);
+            }
+        });
+        ASSERT_TRUE(ServeUntil([&] { return deliveries > 20; }));
+        port.Close();
+        EXPECT_LE(duringClose, 2);
+    }
+    port.OnRxBuf = nullptr;
+    port.OnBeforeClose = nullptr;
 }
 
 // The other end goes away while its bytes are being delivered: the handler's read fails with
