@@ -2,6 +2,7 @@
 #include "TermBuffer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 
 char16_t GraphicCharacter(uint8_t Ch)
@@ -38,7 +39,8 @@ TTermChar TComTermBuffer::GetChar(int Column, int Row) const
 void TComTermBuffer::ClearRow(int Row, int FromColumn)
 {
     TTermChar* cells = RowCells(Row);
-    std::fill(cells + FromColumn - 1, cells + FColumns, TTermChar());
+    // An empty cell is all zero bytes.
+    std::memset(static_cast<void*>(cells + FromColumn - 1), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns - FromColumn + 1));
     Damage(FromColumn, FColumns, Row);
 }
 
@@ -128,7 +130,10 @@ void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank
     if (Row < 1 || Row > FRows || From > To)
         return;
     TTermChar* cells = RowCells(Row);
-    std::fill(cells + From - 1, cells + To, Blank);
+    if (Blank == TTermChar())
+        std::memset(static_cast<void*>(cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));
+    else
+        std::fill(cells + From - 1, cells + To, Blank);
     Damage(From, To, Row);
 }
 
