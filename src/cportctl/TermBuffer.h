@@ -87,11 +87,13 @@ public:
         if (Count <= 0)
             return;
         TTermChar* c = RowCells(Row) + (Column - 1);
-        // Whole records from one template: two stores a cell.
-        TTermChar t = Cell;
         for (int i = 0; i < Count; ++i) {
-            t.Ch = static_cast<uint8_t>(Text[i]);
-            c[i] = t;
+            c[i].Ch = static_cast<uint8_t>(Text[i]);
+            c[i].FrontColor = Cell.FrontColor;
+            c[i].BackColor = Cell.BackColor;
+            c[i].Underline = Cell.Underline;
+            c[i].Bold = Cell.Bold;
+            c[i].Graphic = Cell.Graphic;
         }
         Damage(Column, Column + Count - 1, Row);
     }
