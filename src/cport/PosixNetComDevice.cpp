@@ -519,13 +519,16 @@ int TPosixNetComDevice::PurgeComm(uint32_t Flags)
             FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
         answers = FPurgeAnswers;
     }
-    if (!in && !out)
+    // A write that has returned counts as sent, as on a local line: the server is never asked
+    // to empty its transmit buffer, which would throw away bytes the device has not taken yet
+    // (the wake-up sequence just before the purge of an upgrade). Received data is dropped up
+    // to the server's answer to its own purge, so that nothing received before the purge
+    // survives it.
+    if (!in)
         return 0;
     if (ControlsLine()) {
-        // The server empties its own queues; what it sent before its answer is dropped when
-        // the answer arrives, so that nothing received before the purge survives it.
         using namespace comport;
-        const char what = static_cast<char>(in && out ? PURGE_BOTH : in ? PURGE_RECEIVED : PURGE_TRANSMIT);
+        const char what = static_cast<char>(PURGE_RECEIVED);
         size_t sent = 0;
         if (const int err = Send(ComPortCommand(PURGE_DATA, std::string_view(&what, 1)), sent,
                                  MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr))
@@ -534,11 +537,9 @@ int TPosixNetComDevice::PurgeComm(uint32_t Flags)
         if (err && err != ETIMEDOUT)
             return err;
     }
-    if (in) {
-        std::lock_guard lock(FMutex);
-        Pump();
-        FInbox.clear();
-    }
+    std::lock_guard lock(FMutex);
+    Pump();
+    FInbox.clear();
     return 0;
 }
 

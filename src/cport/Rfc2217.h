@@ -30,8 +30,8 @@ inline constexpr uint8_t FLOW_NONE = 1, FLOW_XONXOFF = 2, FLOW_HARDWARE = 3, DTR
 inline constexpr uint8_t LINE_BREAK = 16, LINE_FRAME = 8, LINE_PARITY = 4, LINE_OVERRUN = 2;
 // Bits of NOTIFY-MODEMSTATE: the states have the values of the MS_ bits, the deltas below them.
 inline constexpr uint8_t MODEM_DELTA_CTS = 1, MODEM_DELTA_DSR = 2, MODEM_RING_END = 4, MODEM_DELTA_CD = 8;
-// Values of PURGE-DATA.
-inline constexpr uint8_t PURGE_RECEIVED = 1, PURGE_TRANSMIT = 2, PURGE_BOTH = 3;
+// PURGE-DATA's value for the data the server received from the line.
+inline constexpr uint8_t PURGE_RECEIVED = 1;
 } // namespace comport
 
 // The line settings of a line state record in the COM port option's values.
