@@ -180,6 +180,10 @@ public:
     virtual int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) = 0;
 };
 
+// The error says that the device went away (unplugged, the other end of a pseudo-terminal
+// closed): nothing more can be done with this opening of it.
+bool DeviceGone(int Error);
+
 // Devices the ports create; the system's serial devices unless a test installs its own.
 using ComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
 std::unique_ptr<TComDevice> CreateComDevice();

@@ -255,7 +255,12 @@ private:
     // The apply operations act only on a connected port outside an update bracket, and
     // never while the component is designed or loaded.
     bool CanApply() const;
-    [[noreturn]] void RaiseDevice(int Code, int SystemCode) const;
+    // Raises the device error; when the device went away, the port is first closed with
+    // the close's notifications, so that the next open reaches the device anew.
+    [[noreturn]] void RaiseDevice(int Code, int SystemCode);
+    // Closes the port that opening Generation made, when its device went away; from
+    // another thread the close is handed to the port's own thread.
+    void DeviceLost(uint64_t Generation);
     void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
                       void (TCustomComPort::*Fire)(bool));
     DCB BuildDCB() const;
@@ -268,6 +273,10 @@ private:
     std::atomic<bool> FConnected{false};
     int FUpdateDepth = 0;
     bool FThreadRunning = false;
+    // Counts the opens, so that news of a lost device never closes a later opening.
+    std::atomic<uint64_t> FOpenGeneration{0};
+    // Close is running: a device that went away does not stop it, nor start another.
+    std::atomic<bool> FClosing{false};
     TLinkList FLinkList;
     TSyncQueue* FSyncQueue;
     std::unique_ptr<TComThread> FEventWatcher;

@@ -47,7 +47,7 @@ struct GatePass {
 } // namespace
 
 TComThread::TComThread(TCustomComPort* Port)
-    : FServedPort(Port), FSyncMethod(Port->SyncMethod())
+    : FServedPort(Port), FSyncMethod(Port->SyncMethod()), FGeneration(Port->FOpenGeneration)
 {
     Port->Device().SetCommMask(EventsToMask(Port->Events()));
     start(Port->ThreadPriority());
@@ -79,12 +79,15 @@ std::exception_ptr TComThread::FatalException() const
 void TComThread::run()
 {
     TComDevice& device = FServedPort->Device();
+    bool lost = false;
     try {
         for (;;) {
             uint32_t mask = 0;
             // A set stop event and a failed wait alike end the thread.
-            if (device.WaitCommEvent(mask, FStopEvent) != 0)
+            if (const int err = device.WaitCommEvent(mask, FStopEvent)) {
+                lost = DeviceGone(err);
                 break;
+            }
             // Once the stop is set no delivery starts, however much the device still has
             // to report: the one in progress is all that Close waits for.
             if (FStopEvent.IsSet())
@@ -102,6 +105,9 @@ void TComThread::run()
     if (!FRetired) {
         device.SetCommMask(0);
         device.PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+        // The port is closed as by its user, on its own thread.
+        if (lost)
+            FServedPort->DeviceLost(FGeneration);
     }
     std::lock_guard exit(FExitMutex);
     FEnded = true;

@@ -68,6 +68,7 @@ private:
 
     TCustomComPort* FServedPort;
     const TSyncMethod FSyncMethod;
+    const uint64_t FGeneration;   // the port's opening that this thread serves
     TStopEvent FStopEvent;
     TComEvents FReportedEvents;
     std::shared_ptr<TDeliveryGate> FGate = std::make_shared<TDeliveryGate>();

@@ -5,9 +5,28 @@
 #include "base/Debug.h"
 #include "base/SyncQueue.h"
 
-void TCustomComPort::RaiseDevice(int Code, int SystemCode) const
+#include <QThread>
+
+void TCustomComPort::RaiseDevice(int Code, int SystemCode)
 {
+    if (DeviceGone(SystemCode))
+        DeviceLost(FOpenGeneration);
     throw EComPortExt(FPort, Code, SystemCode);
+}
+
+void TCustomComPort::DeviceLost(uint64_t Generation)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, Generation] { DeviceLost(Generation); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!FConnected || FClosing || Generation != FOpenGeneration)
+        return;
+    try {
+        Close();
+    } catch (...) {
+        // The error that told of the loss is the one the caller hears.
+    }
 }
 
 void TCustomComPort::OpenDevice()
@@ -30,6 +49,7 @@ void TCustomComPort::Open()
         return;
     FireBeforeOpen();
     OpenDevice();
+    ++FOpenGeneration;
     FConnected = true;
     try {
         ApplyAllSettings();
@@ -106,6 +126,11 @@ void TCustomComPort::Close()
         TCustomComPort& Port;
         ~CloseEnd() { Port.EndClose(); }
     } end{*this};
+    FClosing = true;
+    struct Done {
+        std::atomic<bool>& Flag;
+        ~Done() { Flag = false; }
+    } done{FClosing};
     NotifyLinksState(&TComLink::OnCTSSignal, false);
     NotifyLinksState(&TComLink::OnDSRSignal, false);
     NotifyLinksState(&TComLink::OnRLSDSignal, false);
@@ -231,7 +256,8 @@ void TCustomComPort::ApplyBufferSettings()
 
 void TCustomComPort::CancelRequests()
 {
-    if (const int err = FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT))
+    // A device that went away has nothing left to cancel; its close goes on.
+    if (const int err = FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(FClosing && DeviceGone(err)))
         RaiseDevice(ComErr::PurgeFailed, err);
 }
 

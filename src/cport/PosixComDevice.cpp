@@ -265,6 +265,9 @@ int TPosixComDevice::Open(const QString& Port)
         return errno;
     if (!S_ISCHR(st.st_mode))
         return ENOTTY;
+    // The console or a login line fails as a port in use does; the command line says why.
+    if (!ReservedTerminalReason(QFile::decodeName(path), FRoots).isEmpty())
+        return EBUSY;
 
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -4,6 +4,7 @@
 
 #include "ComDevice.h"
 #include "PosixComEvents.h"
+#include "PosixPortDetails.h"
 #include "TransferTimer.h"
 
 #include <atomic>
@@ -22,7 +23,9 @@ void ModemLinesFromDCB(const DCB& Dcb, int& Set, int& Clear);
 
 class TPosixComDevice : public TComDevice {
 public:
-    TPosixComDevice() = default;
+    // Roots: where the console and the login programs are looked up; tests give trees of
+    // their own.
+    explicit TPosixComDevice(TPortDetailsRoots Roots = {}) : FRoots(std::move(Roots)) {}
     ~TPosixComDevice() override;
 
     // "/..." is a path as given, "COMn" is /dev/ttyS(n-1), any other name is under /dev/.
@@ -125,4 +128,5 @@ private:
     // time to answer at every speed.
     Nanos FCharacterNs = 0;
     Nanos FLineFreeNs = 0;      // when the bytes written so far will have left the line
+    TPortDetailsRoots FRoots;
 };

@@ -47,6 +47,11 @@ bool TStopEvent::IsSet() const
     return FHandle < 0 || ::poll(&p, 1, 0) > 0;
 }
 
+bool DeviceGone(int Error)
+{
+    return Error == EIO || Error == ENXIO || Error == ENODEV || Error == EPIPE;
+}
+
 std::unique_ptr<TComDevice> CreateComDevice()
 {
     ComDeviceFactory factory;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -94,6 +96,31 @@ std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& p
         }
     }
     return holders;
+}
+
+QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& roots)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return QString();
+    // The console may be named by several ttys ("tty0 ttyS0"); each names its device number.
+    const QStringList consoles =
+        ReadAttribute(roots.SysClassTty + QStringLiteral("/console"), "active").split(u' ', Qt::SkipEmptyParts);
+    for (const QString& name : consoles) {
+        const QStringList number = ReadAttribute(roots.SysClassTty + u'/' + name, "dev").split(u':');
+        if (number.size() == 2 && number[0].toUInt() == major(st.st_rdev) && number[1].toUInt() == minor(st.st_rdev))
+            return QStringLiteral("it is the system console (%1)").arg(name);
+    }
+    static const QStringList kLoginPrograms{QStringLiteral("getty"),  QStringLiteral("agetty"), QStringLiteral("mingetty"),
+                                            QStringLiteral("mgetty"), QStringLiteral("fbgetty"), QStringLiteral("ngetty"),
+                                            QStringLiteral("uugetty"), QStringLiteral("login"),  QStringLiteral("sulogin")};
+    std::vector<TPortHolder> logins;
+    for (const TPortHolder& h : FindPortHolders(device, roots.Proc))
+        if (kLoginPrograms.contains(h.Program))
+            logins.push_back(h);
+    if (!logins.empty())
+        return QStringLiteral("a login program holds it: %1").arg(DescribeHolders(logins));
+    return QString();
 }
 
 QString DescribeHolders(const std::vector<TPortHolder>& holders)

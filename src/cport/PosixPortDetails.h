@@ -38,5 +38,11 @@ std::vector<TPortDetails> DescribePorts(const QStringList& ports, const TPortDet
 // descriptors the system lets this user see. The calling process is left out.
 std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& procRoot = QStringLiteral("/proc"));
 
+// Why this program must not take the device although it could: it is the kernel's console
+// (named in the tty class's console/active), or a login program (getty, login) holds it.
+// Taking such a line exclusively and setting it raw would cut off the system's console or its
+// logins. Empty when nothing speaks against it.
+QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& roots = {});
+
 // "minicom (process 4711)", several joined by ", "; empty for none.
 QString DescribeHolders(const std::vector<TPortHolder>& holders);

@@ -487,16 +487,20 @@ void MainWindowTest::prepareShowsTheFileOrWhyNot()
 void MainWindowTest::startUpPortErrorNamesThePort_data()
 {
     QTest::addColumn<QString>("failingCall");
+    QTest::addColumn<int>("error");
     QTest::addColumn<bool>("connected");
-    QTest::addRow("cannot open") << "Open" << false;
-    QTest::addRow("cannot purge") << "PurgeComm" << true;
+    QTest::addRow("cannot open") << "Open" << EIO << false;
+    QTest::addRow("cannot purge") << "PurgeComm" << EPERM << true;
+    // A device that is gone is not held.
+    QTest::addRow("gone at the purge") << "PurgeComm" << EIO << false;
 }
 
 void MainWindowTest::startUpPortErrorNamesThePort()
 {
     QFETCH(QString, failingCall);
+    QFETCH(int, error);
     QFETCH(bool, connected);
-    FDeviceFailures[failingCall] = EIO;
+    FDeviceFailures[failingCall] = error;
     FIni->WriteString(kCommon, QStringLiteral("comport"), QStringLiteral("/dev/ttyZ9"));
     auto w = OpenWindow();
     QCOMPARE(FBoxes.size(), size_t(1));

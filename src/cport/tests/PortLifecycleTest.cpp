@@ -142,7 +142,7 @@ TEST_F(PortFixture, RefusedSettingWhileOpeningClosesTheDevice)
 
 TEST_F(PortFixture, SignalFailureAtOpenLeavesThePortOpen)
 {
-    dev->Fail(QStringLiteral("GetCommModemStatus"), EIO);
+    dev->Fail(QStringLiteral("GetCommModemStatus"), EPERM);
     bool afterOpen = false;
     port.OnAfterOpen = [&](QObject*) { afterOpen = true; };
     try {
@@ -158,7 +158,7 @@ TEST_F(PortFixture, SignalFailureAtOpenLeavesThePortOpen)
 TEST_F(PortFixture, CloseStopsAtAFailedCancel)
 {
     port.Open();
-    dev->Fail(QStringLiteral("PurgeComm"), EIO);
+    dev->Fail(QStringLiteral("PurgeComm"), EPERM);
     EXPECT_THROW(port.Close(), EComPortExt);
     EXPECT_TRUE(port.Connected());
     dev->Fail(QStringLiteral("PurgeComm"), 0);

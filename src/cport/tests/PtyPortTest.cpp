@@ -9,9 +9,16 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <atomic>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <future>
 #include <termios.h>
 #include <thread>
@@ -502,12 +509,90 @@ TEST_F(PtyPort, HangupInTheMiddleOfAReadFailsIt)
     pty.CloseMaster();
     ASSERT_TRUE(EndsWithin(reader, 2s));
     EXPECT_EQ(reader.get(), 3);
-    // The device stays gone: further reads fail at once instead of spinning or waiting.
+    // The device stays gone: the next read fails at once instead of spinning or waiting,
+    // and on the port's own thread the port closes the device; a closed port's reads report
+    // nothing.
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(CodeOf([&] { port.Read(buf, 4); }), 3);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.Read(buf, 4), 0);
     EXPECT_LT(clock.elapsed(), 1000);
-    port.Close();
+}
+
+// An unplugged adapter: the name (a link, as the system's by-id names are) stays, the device
+// behind it goes and perhaps comes back as a new one.
+TEST_F(PtyPort, AGoneDeviceIsClosedWithItsNotificationsAndOpenedAgainByName)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("by-id-adapter"));
+    ASSERT_TRUE(QFile::link(pty.SlaveName(), link));
+    port.SetPort(link);
+    port.Open();
+    TComLink comLink;
+    std::vector<bool> states;
+    comLink.OnConnectionChange = [&](QObject*, bool on) { states.push_back(on); };
+    port.AttachLink(&comLink);
+    int afterClose = 0;
+    port.OnAfterClose = [&](QObject*) { ++afterClose; };
+
+    pty.CloseMaster();
+    EXPECT_EQ(CodeOf([&] { port.WriteStr("ab"); }), 2);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(states, std::vector<bool>{false});
+    EXPECT_EQ(afterClose, 1);
+
+    // Not back: the open fails as for any missing port.
+    QFile::remove(link);
+    EXPECT_EQ(CodeOf([&] { port.Open(); }), 1);
+
+    PtyPair again;
+    ASSERT_TRUE(QFile::link(again.SlaveName(), link));
+    port.Open();
+    EXPECT_EQ(port.WriteStr("cd"), 2);
+    EXPECT_EQ(again.Receive(2), "cd");
+    port.DetachLink(&comLink);
+}
+
+// The kernel's console and a line a login program holds are never taken, however they are
+// named: on a server or a board the first start's "COM1" is often one of them. Which device
+// is which comes from a sysfs and /proc tree of the test's own.
+TEST_F(PtyPort, TheConsoleAndLoginLinesAreNotOpened)
+{
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.SlaveName().toLocal8Bit().constData(), &st), 0);
+    const QByteArray number = QByteArray::number(major(st.st_rdev)) + ':' + QByteArray::number(minor(st.st_rdev));
+    auto put = [](const QString& path, const QByteArray& text) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    };
+    const struct {
+        const char* name;
+        std::function<bool(const QString& root)> make;
+        int code;
+    } cases[] = {
+        {"console", [&](const QString& r) { return put(r + "/class/tty/console/active", "tty0 ttyS0\n") && put(r + "/class/tty/ttyS0/dev", number + '\n'); }, 1},
+        {"login line", [&](const QString& r) { return put(r + "/proc/812/comm", "agetty\n") && QDir().mkpath(r + "/proc/812/fd")
+                                                      && QFile::link(pty.SlaveName(), r + "/proc/812/fd/0"); }, 1},
+        {"other console, other program", [&](const QString& r) { return put(r + "/class/tty/console/active", "ttyS0\n") && put(r + "/class/tty/ttyS0/dev", "4:64\n")
+                                                      && put(r + "/proc/812/comm", "minicom\n") && QDir().mkpath(r + "/proc/812/fd")
+                                                      && QFile::link("/dev/null", r + "/proc/812/fd/0"); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir t;
+        const QString r = t.path();
+        ASSERT_TRUE(c.make(r));
+        const ComDeviceFactory previous = SetComDeviceFactory([r] {
+            return std::make_unique<TPosixComDevice>(TPortDetailsRoots{r + "/class/tty", r + "/by-id", r + "/proc"});
+        });
+        TComPort other;
+        SetComDeviceFactory(previous);
+        other.SetPort(pty.SlaveName());
+        EXPECT_EQ(CodeOf([&] { other.Open(); }), c.code);
+        EXPECT_EQ(other.Connected(), c.code == 0);
+    }
 }
 
 TEST_F(PtyPort, BytesReceivedBeforeAHangupAreNotLost)
