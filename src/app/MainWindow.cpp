@@ -10,6 +10,7 @@
 #include "base/Ansi.h"
 #include "base/Format.h"
 #include "base/IniFile.h"
+#include "base/Strings.h"
 #include "cport/ComPort.h"
 #include "cportctl/ComTerminal.h"
 #include "forms/Actions.h"
@@ -256,6 +257,16 @@ void TwMain::CreatePort()
     SetUpgradeLineSettings(*pPort);
 }
 
+QString StoredFileList(QStringList files)
+{
+    QString text = JoinCommaText(files);
+    while (text.size() > TIniFile::MaxValueLength) {
+        files.removeLast();
+        text = JoinCommaText(files);
+    }
+    return text;
+}
+
 void TwMain::FormCreate()
 {
     // The language file is read before the port opens, so that no other thread can be loading
@@ -303,7 +314,9 @@ void TwMain::FormClose()
         // Closing goes on: nothing is left to do with a port that cannot be closed.
     }
     // A settings file that cannot be written is reported, and the window still closes.
-    Guarded([this] { FSettings.WriteString(settings::Upgrade, settings::FileList, cbFile->Items()->CommaText()); });
+    Guarded([this] {
+        FSettings.WriteString(settings::Upgrade, settings::FileList, StoredFileList(cbFile->Items()->ToStringList()));
+    });
     FFlashPages.clear();
     FEEPromPages.clear();
 }
@@ -342,7 +355,10 @@ void TwMain::aSelectUpgradeFileExecute()
     if (!OpenDialog1->Execute())
         return;
     const QString fileName = OpenDialog1->FileName();
-    cbFile->Items()->Add(fileName);
+    // A file already offered is not offered twice; names differing in letter case are
+    // different files.
+    if (!cbFile->Items()->ToStringList().contains(fileName))
+        cbFile->Items()->Add(fileName);
     cbFile->SetText(fileName);
     FSettings.WriteString(settings::Upgrade, settings::UpgradeFile, fileName);
 }
@@ -391,12 +407,20 @@ void TwMain::aWriteToDeviceExecute()
     try {
         RunUpgrade();
     } catch (const std::exception& e) {
+        if (FExitRequested) {
+            ExitOnSignal();
+            return;
+        }
         // A port error ends the run without "Exit on finish". A close asked for during the
         // run still happens, after the report that tells why the run stopped.
         if (!std::exchange(FClosePending, false))
             throw;
         ShowException(e);
         close();
+        return;
+    }
+    if (FExitRequested) {
+        ExitOnSignal();
         return;
     }
     const bool closePending = std::exchange(FClosePending, false);
@@ -412,6 +436,11 @@ void TwMain::RunUpgrade()
     const TRunLock lock(*this, FUpgradeRunning);
     TWindowObserver observer(*this);
     TPortUpgrade upgrade(*pPort, observer);
+    FRunningUpgrade = &upgrade;
+    struct Forget {
+        TPortUpgrade*& Running;
+        ~Forget() { Running = nullptr; }
+    } forget{FRunningUpgrade};
     // The run sends copies (sharing the page data), so nothing done to the window's lists
     // while events are processed can pull its pages away.
     const TPageList flashPages = FFlashPages;
@@ -423,6 +452,24 @@ void TwMain::aComSetupExecute()
 {
     pPort->ShowSetupDialog();
     pPort->SetConnected(true);
+}
+
+void TwMain::ExitOnSignal()
+{
+    // Nobody is there to answer an open dialog or message box: it is closed as cancelled.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget != this && widget->isModal() && widget->isVisible())
+            widget->close();
+    FExitRequested = true;
+    if (FUpgradeRunning) {
+        if (FRunningUpgrade)
+            FRunningUpgrade->Interrupt();
+        return;
+    }
+    FExitRequested = false;
+    // The command's own handler, so that the window ends the way its "Exit" does.
+    if (const TAction::TNotifyEvent exit = aExit->OnExecute())
+        exit();
 }
 
 void TwMain::aExitExecute()

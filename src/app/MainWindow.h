@@ -12,6 +12,12 @@
 #include <memory>
 
 class QCloseEvent;
+
+// The upgrade files as the settings file keeps them: comma text of whole names only. A value
+// is read back cut to the settings file's limit, so the names that would reach past it are
+// left out from the end of the list, never cut in the middle.
+QString StoredFileList(QStringList files);
+class TPortUpgrade;
 class TAction;
 class TButton;
 class TCheckBox;
@@ -113,6 +119,10 @@ public slots:
     void aTerminalExecute();
     void aExitExecute();
 
+    // A signal that asks the program to end: the window ends as "Exit" ends it. A run in
+    // progress is stopped first, as the command line stops one, and its end is not reported.
+    void ExitOnSignal();
+
 protected:
     void DoClose() override;
     // Closing during an upgrade run is put off until the run has ended.
@@ -134,6 +144,9 @@ private:
     bool FUpgradeRunning = false;
     // The window was asked to close while a run was in progress.
     bool FClosePending = false;
+    // A signal asked the program to end; the run in progress, if any, is stopping.
+    bool FExitRequested = false;
+    TPortUpgrade* FRunningUpgrade = nullptr;
     QPointer<TwTerminal> FTerminalWindow;
     // A terminal window this window had to make itself; it goes before the port does.
     std::unique_ptr<TwTerminal> FOwnTerminalWindow;

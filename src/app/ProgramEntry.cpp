@@ -1,6 +1,7 @@
 // The program entry: settings file, main window and message loop.
 #include "ProgramEntry.h"
 
+#include "ExitSignals.h"
 #include "MainWindow.h"
 #include "SettingsFile.h"
 #include "Terminal.h"
@@ -29,6 +30,7 @@ int RunProgram(TApplication& application, const QString& settingsFile)
         // Made hidden after the main window, whose port it joins; it goes first at the end.
         TwTerminal wTerminal(wMain.pPort);
         wMain.SetTerminalWindow(&wTerminal);
+        const TExitSignals exitSignals([&wMain] { wMain.ExitOnSignal(); });
         wMain.show();
         const int code = application.exec();
         SaveSettings(SettingsIni, wMain);

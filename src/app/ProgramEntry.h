@@ -15,6 +15,8 @@ void PrepareSettings(TIniFile& settings);
 void SaveSettings(TIniFile& settings, const TwMain& window);
 
 // Opens the settings file (created by the first write), shows the main window with the hidden
-// terminal window behind it, runs the message loop and saves the port name. An error that nothing else caught (such as a settings file that cannot be written at
-// start-up) is shown by the standard error report and gives the exit code 1.
+// terminal window behind it, runs the message loop and saves the port name. SIGTERM, SIGINT
+// and SIGHUP end the window as its "Exit" does. An error that nothing else caught (such as a
+// settings file that cannot be written at start-up) is shown by the standard error report and
+// gives the exit code 1.
 int RunProgram(TApplication& application, const QString& settingsFile);

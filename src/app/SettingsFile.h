@@ -29,19 +29,25 @@ struct Environment {
     std::function<bool(const QString& directory)> Writable;
     std::function<QString(const char* name)> Variable;
     std::function<bool(const QString& path)> Exists;
+    // The home directory of the user's account, for when HOME is not set; may be empty.
+    std::function<QString()> AccountHome;
     // The system's.
     static Environment System();
 };
 
 // The directory for the user's own files of an installed program: $XDG_CONFIG_HOME/zentrop,
-// or ~/.config/zentrop when the variable is unset or not an absolute path.
+// or ~/.config/zentrop when the variable is unset or not an absolute path, the home directory
+// being $HOME or, when that is unset or not absolute, the account's. Empty when there is no
+// home directory either.
 QString UserConfigDirectory(const Environment& env = Environment::System());
 
 // A file named like the executable with the extension: beside the executable when its
-// directory can be written, otherwise in the user's configuration directory.
+// directory can be written, otherwise in the user's configuration directory; empty when
+// neither place exists.
 QString ProgramFile(const QString& executable, const QString& extension, const Environment& env = Environment::System());
 
-// The settings file; for an installed program its directory is created.
+// The settings file; for an installed program its directory is created. Raises Exception,
+// naming the problem, when there is no place for it.
 QString SettingsFileName(const QString& executable, const Environment& env = Environment::System());
 
 // Where the language file is looked for, in order: beside a program whose directory can be

@@ -58,5 +58,12 @@ int main(int argc, char** argv)
     InstallComSetupDialog();
     // A port that a loaded form asks to open and cannot shows its error like any other.
     TCustomComPort::SetLoadErrorHandler([](const Exception& e) { ShowException(e); });
-    return RunProgram(application, settings::SettingsFileName(QCoreApplication::applicationFilePath()));
+    QString settingsFile;
+    try {
+        settingsFile = settings::SettingsFileName(QCoreApplication::applicationFilePath());
+    } catch (const Exception& e) {
+        ShowException(e);
+        return 1;
+    }
+    return RunProgram(application, settingsFile);
 }

@@ -13,6 +13,8 @@
 #include <QTemporaryFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,26 +121,73 @@ void RemoveStaleTemporaries(const QString& target)
             QFile::remove(entry.absoluteFilePath());
 }
 
+// The file a write replaces: a symbolic link is followed to the file it names, also when that
+// file does not exist yet, so that the link stays and its target gets the settings. Empty for
+// a loop of links.
+QString WriteTarget(const QString& fileName)
+{
+    QString target = fileName;
+    for (int depth = 0; depth < 40; ++depth) {
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            return target;
+        target = info.symLinkTarget();
+    }
+    return QString();
+}
+
+// Writes over the file's own bytes: the only way to keep a second name (hard link) of the
+// file, or an owner that this user cannot give a new file. A write killed in the middle
+// can leave the file mixed, which the atomic replacement never does, so it is used only then.
+bool OverwriteInPlace(const QByteArray& path, const QByteArray& data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.constData() + done, size_t(data.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const bool ok = done == data.size() && ::ftruncate(fd, off_t(data.size())) == 0 && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
 // Replaces the file at once: the data goes to a temporary file beside it, which is synced
-// and renamed over it, so the file on disk is always whole. A link is followed, so that
-// the file it names is replaced and the link stays; the file keeps its permissions.
+// and renamed over it, so the file on disk is always whole.
 bool ReplaceFile(const QString& fileName, const QByteArray& data)
 {
-    const QFileInfo link(fileName);
-    const QString target = link.isSymLink() ? link.canonicalFilePath() : fileName;
+    const QString target = WriteTarget(fileName);
     if (target.isEmpty())
         return false;
+    const QByteArray targetPath = QFile::encodeName(target);
+    struct stat st {};
+    const bool exists = ::stat(targetPath.constData(), &st) == 0;
+    // Replacing a write-protected file would overrule its protection; root too is held
+    // back by a file that has no write permission at all.
+    if (exists && ((st.st_mode & 0222) == 0 || ::access(targetPath.constData(), W_OK) != 0))
+        return false;
+    if (exists && st.st_nlink > 1)
+        return OverwriteInPlace(targetPath, data);
     QTemporaryFile temp(TemporaryTemplate(target));
     if (!temp.open())
         return false;
-    const QFile existing(target);
-    if (existing.exists())
-        temp.setPermissions(existing.permissions());
-    else
+    if (exists) {
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+            && ::fchown(temp.handle(), st.st_uid, st.st_gid) != 0)
+            return OverwriteInPlace(targetPath, data);
+        if (::fchmod(temp.handle(), st.st_mode & 07777) != 0)
+            return false;
+    } else {
         temp.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
     if (temp.write(data) != data.size() || !temp.flush() || ::fsync(temp.handle()) != 0)
         return false;
-    if (::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+    if (::rename(QFile::encodeName(temp.fileName()).constData(), targetPath.constData()) != 0)
         return false;
     temp.setAutoRemove(false);
     RemoveStaleTemporaries(target);
@@ -149,6 +198,24 @@ bool ReplaceFile(const QString& fileName, const QByteArray& data)
 
 TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
 
+void TIniFile::Lines::Set(qsizetype i, const QString& line)
+{
+    text[i] = line;
+    raw[i] = QByteArray();
+}
+
+void TIniFile::Lines::Insert(qsizetype i, const QString& line)
+{
+    text.insert(i, line);
+    raw.insert(i, QByteArray());
+}
+
+void TIniFile::Lines::Remove(qsizetype first, qsizetype last)
+{
+    text.erase(text.begin() + first, text.begin() + last);
+    raw.erase(raw.begin() + first, raw.begin() + last);
+}
+
 TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
 {
     if (FBatch)
@@ -156,8 +223,10 @@ TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
     CheckSettingsFile(FFileName);
     QFile f(FFileName);
     if (!f.open(QIODevice::ReadOnly)) {
-        // Rewriting a file that exists but cannot be read would lose its other values.
-        if (forWrite && f.exists())
+        // Rewriting a file that exists but cannot be read would lose its other values. A
+        // link to a file not made yet is followed: the first write creates that file.
+        struct stat st {};
+        if (forWrite && ::stat(QFile::encodeName(FFileName).constData(), &st) == 0)
             throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
         return {};
     }
@@ -176,12 +245,11 @@ TIniFile::Lines TIniFile::LoadLines(bool forWrite) const
             line.chop(1);
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QString text = utf8.decode(line);
-        if (utf8.hasError()) {
-            // A line in an 8-bit code page reads as Latin-1 and is written back byte for byte.
+        // A line in an 8-bit code page reads as Latin-1.
+        if (utf8.hasError())
             text = QString::fromLatin1(line);
-            lines.raw.insert(text, line);
-        }
         lines.text.append(text);
+        lines.raw.append(line.isNull() ? QByteArray("") : line);
     }
     return lines;
 }
@@ -193,8 +261,8 @@ void TIniFile::SaveLines(const Lines& lines)
         return;
     }
     QByteArray data = lines.utf8Mark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
-    for (const QString& l : lines.text)
-        data += lines.raw.value(l, l.toUtf8()) + "\n";
+    for (qsizetype i = 0; i < lines.text.size(); ++i)
+        data += (lines.raw[i].isNull() ? lines.text[i].toUtf8() : lines.raw[i]) + "\n";
     if (!ReplaceFile(FFileName, data))
         throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
 }
@@ -262,19 +330,19 @@ bool TIniFile::ValueExists(const QString& section, const QString& ident) const
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value)
 {
     Lines file = LoadLines(true);
-    QStringList& lines = file.text;
+    const QStringList& lines = file.text;
     const QString entry = OneLine(ident).trimmed() + u'=' + OneLine(value);
     const auto range = FindSection(lines, section);
     if (!range) {
-        lines.append(u'[' + OneLine(section).trimmed() + u']');
-        lines.append(entry);
+        file.Insert(lines.size(), u'[' + OneLine(section).trimmed() + u']');
+        file.Insert(lines.size(), entry);
         SaveLines(file);
         return;
     }
     for (qsizetype i = range->first; i < range->second; ++i) {
         const auto kv = KeyValueOf(lines[i]);
         if (kv && SameName(kv->first, ident)) {
-            lines[i] = entry;
+            file.Set(i, entry);
             SaveLines(file);
             return;
         }
@@ -283,7 +351,7 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     qsizetype at = range->second;
     while (at > range->first && lines[at - 1].trimmed().isEmpty())
         --at;
-    lines.insert(at, entry);
+    file.Insert(at, entry);
     SaveLines(file);
 }
 
@@ -300,25 +368,25 @@ void TIniFile::WriteBool(const QString& section, const QString& ident, bool valu
 void TIniFile::EraseSection(const QString& section)
 {
     Lines file = LoadLines(true);
-    QStringList& lines = file.text;
+    const QStringList& lines = file.text;
     const auto range = FindSection(lines, section);
     if (!range)
         return;
-    lines.erase(lines.begin() + (range->first - 1), lines.begin() + range->second);
+    file.Remove(range->first - 1, range->second);
     SaveLines(file);
 }
 
 void TIniFile::DeleteKey(const QString& section, const QString& ident)
 {
     Lines file = LoadLines(true);
-    QStringList& lines = file.text;
+    const QStringList& lines = file.text;
     const auto range = FindSection(lines, section);
     if (!range)
         return;
     for (qsizetype i = range->first; i < range->second; ++i) {
         const auto kv = KeyValueOf(lines[i]);
         if (kv && SameName(kv->first, ident)) {
-            lines.removeAt(i);
+            file.Remove(i, i + 1);
             SaveLines(file);
             return;
         }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -29,8 +28,10 @@ public:
     bool ValueExists(const QString& section, const QString& ident) const;
 
     // Every write replaces the file at once through a temporary file and a rename, so the
-    // file on disk is always whole; a missing file is created. Failure raises
-    // EIniFileException "Unable to write to %s".
+    // file on disk is always whole; a missing file is created. A symbolic link is written
+    // through (the file it names is replaced beside it), and the file keeps its mode and
+    // owner. A file the user may not write (or that nobody may write) is left alone. Failure
+    // raises EIniFileException "Unable to write to %s".
     void WriteString(const QString& section, const QString& ident, const QString& value);
     void WriteInteger(const QString& section, const QString& ident, int value);
     void WriteBool(const QString& section, const QString& ident, bool value);
@@ -49,12 +50,17 @@ public:
     void CancelBatch();
 
 private:
-    // The file's lines, decoded, with the original bytes of those that are not UTF-8, so
-    // that rewriting the file keeps them exactly as they were.
+    // The file's lines, decoded, each with the bytes it was read from, so that rewriting the
+    // file keeps every line that did not change exactly as it was, in whatever encoding.
+    // Lines are changed through the members, which keep the two lists in step.
     struct Lines {
         QStringList text;
-        QHash<QString, QByteArray> raw;
+        QList<QByteArray> raw;   // a null array for a line written by this program
         bool utf8Mark = false;   // the file began with a UTF-8 byte order mark, kept on writing
+
+        void Set(qsizetype i, const QString& line);
+        void Insert(qsizetype i, const QString& line);
+        void Remove(qsizetype first, qsizetype last);
     };
     Lines LoadLines(bool forWrite = false) const;
     void SaveLines(const Lines& lines);

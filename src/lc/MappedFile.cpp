@@ -29,31 +29,52 @@ std::mutex gGuardedMutex;   // serialises taking and giving back slots
 struct sigaction gPreviousBusAction {};
 uintptr_t gPageSize = 4096;
 
+// The previous disposition's answer to a SIGBUS that is not a read past the end of one of
+// our mappings. The guard stays in place for the next one.
+void PassOn(int Signal, siginfo_t* Info, void* Context, bool Fault)
+{
+    const struct sigaction& previous = gPreviousBusAction;
+    if (previous.sa_flags & SA_SIGINFO) {
+        if (previous.sa_sigaction) {
+            previous.sa_sigaction(Signal, Info, Context);
+            return;
+        }
+    } else if (previous.sa_handler == SIG_IGN && !Fault) {
+        return;
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(Signal);
+        return;
+    }
+    // The default ends the process: a fault does so when the faulting read runs again (a
+    // fault cannot be ignored), a sent signal once this handler returns and it is taken again.
+    ::signal(SIGBUS, SIG_DFL);
+    if (!Fault)
+        ::raise(SIGBUS);
+}
+
 void OnBusError(int Signal, siginfo_t* Info, void* Context)
 {
-    const auto address = reinterpret_cast<uintptr_t>(Info->si_addr);
-    for (const TGuardedRange& range : gGuarded) {
-        const uintptr_t begin = range.Begin.load(std::memory_order_acquire);
-        if (begin == 0 || address < begin || address - begin >= range.Size.load(std::memory_order_acquire))
-            continue;
-        // The page past the file's end is replaced by one of zeros, and the read runs again.
-        void* page = reinterpret_cast<void*>(address & ~(gPageSize - 1));
-        if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
-            return;
-        break;
+    const int savedErrno = errno;
+    // Only the kernel's own report of a fault carries a positive code; a SIGBUS sent by a
+    // process (kill, sigqueue, tgkill) is not a fault, whatever address it names.
+    const bool fault = Info && Info->si_code > 0;
+    if (fault) {
+        const auto address = reinterpret_cast<uintptr_t>(Info->si_addr);
+        for (const TGuardedRange& range : gGuarded) {
+            const uintptr_t begin = range.Begin.load(std::memory_order_acquire);
+            if (begin == 0 || address < begin || address - begin >= range.Size.load(std::memory_order_acquire))
+                continue;
+            // The page past the file's end is replaced by one of zeros, and the read runs again.
+            void* page = reinterpret_cast<void*>(address & ~(gPageSize - 1));
+            if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+                errno = savedErrno;
+                return;
+            }
+            break;
+        }
     }
-    // Not a mapping of ours: what would have happened without this handler.
-    if ((gPreviousBusAction.sa_flags & SA_SIGINFO) && gPreviousBusAction.sa_sigaction) {
-        gPreviousBusAction.sa_sigaction(Signal, Info, Context);
-        return;
-    }
-    if (!(gPreviousBusAction.sa_flags & SA_SIGINFO) && gPreviousBusAction.sa_handler != SIG_DFL
-        && gPreviousBusAction.sa_handler != SIG_IGN) {
-        gPreviousBusAction.sa_handler(Signal);
-        return;
-    }
-    // The faulting read runs again and ends the process as the signal's default does.
-    ::signal(SIGBUS, SIG_DFL);
+    PassOn(Signal, Info, Context, fault);
+    errno = savedErrno;
 }
 
 void InstallBusGuard()

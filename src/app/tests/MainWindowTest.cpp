@@ -5,6 +5,7 @@
 #include "app/Terminal.h"
 #include "app/tests/UpgradeFileBuilder.h"
 #include "base/IniFile.h"
+#include "base/Strings.h"
 #include "cport/ComPort.h"
 #include "cport/tests/PtyPair.h"
 #include "cport/tests/RecordingComDevice.h"
@@ -28,6 +29,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -75,6 +77,8 @@ private slots:
     void terminalCommandIsOffButWouldOpenThePortAndShowTheWindow();
     void programEntryPreparesRunsAndSaves();
     void unwritableSettingsEndTheProgramBeforeAWindow();
+    void signalsEndTheProgramAsExitDoes_data();
+    void signalsEndTheProgramAsExitDoes();
 
 private:
     std::unique_ptr<TwMain> OpenWindow() { return std::make_unique<TwMain>(*FIni); }
@@ -359,20 +363,27 @@ void MainWindowTest::choosingAFileListsAndStoresIt()
     QCOMPARE(w->cbFile->Text(), chosen);
     QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("upgradefile"), QString()), chosen);
 
+    // Chosen again: offered once.
     w->aSelectUpgradeFile->Execute();
     QCOMPARE(seen[2], chosen);
-    QCOMPARE(w->cbFile->Items()->ToStringList(), (QStringList{chosen, chosen}));
+    QCOMPARE(w->cbFile->Items()->ToStringList(), QStringList{chosen});
 
     // Cancelled: nothing changes.
     answer = false;
     w->cbFile->SetText(QStringLiteral("/other.upg"));
     w->aSelectUpgradeFile->Execute();
-    QCOMPARE(w->cbFile->Items()->Count(), 2);
+    QCOMPARE(w->cbFile->Items()->Count(), 1);
+    QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("filelist"), QString()), QString());
     QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("upgradefile"), QString()), chosen);
 
+    // A list too long for one value keeps whole names from its start: 20 names of 100
+    // characters and their commas fit in 2047 characters, a 21st does not.
+    QStringList many;
+    for (int i = 0; i < 30; ++i)
+        many << QStringLiteral("/upgrades/%1.upg").arg(i, 86, 10, QChar(u'0'));
+    w->cbFile->Items()->Assign(many);
     w->close();
-    const QString quoted = u'"' + chosen + u'"';
-    QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("filelist"), QString()), quoted + u',' + quoted);
+    QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("filelist"), QString()), JoinCommaText(many.mid(0, 20)));
     QVERIFY(FBoxes.empty());
 }
 
@@ -649,6 +660,38 @@ void MainWindowTest::unwritableSettingsEndTheProgramBeforeAWindow()
     QCOMPARE(FBoxes.size(), size_t(1));
     QCOMPARE(FBoxes[0].Text, QStringLiteral("Unable to write to ") + path);
     QVERIFY(!gDevice);
+}
+
+void MainWindowTest::signalsEndTheProgramAsExitDoes_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addRow("SIGTERM") << SIGTERM;
+    QTest::addRow("SIGINT") << SIGINT;
+    QTest::addRow("SIGHUP") << SIGHUP;
+}
+
+void MainWindowTest::signalsEndTheProgramAsExitDoes()
+{
+    QFETCH(int, signal);
+    bool closedPort = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = qobject_cast<TwMain*>(top); w && w->isVisible()) {
+                w->pPort->OnAfterClose = [&](QObject*) { closedPort = true; };
+                w->cbFile->Items()->Add(QStringLiteral("/kept.upg"));
+                w->pPort->SetPort(QStringLiteral("COM4"));
+                ::raise(signal);
+            }
+    });
+    // Should the signal not end the loop, the test fails instead of waiting.
+    QTimer guard;
+    guard.callOnTimeout([] { QCoreApplication::exit(2); });
+    guard.start(5000);
+    QCOMPARE(RunProgram(*static_cast<TApplication*>(qApp), IniPath()), 0);
+    QVERIFY(closedPort);
+    QCOMPARE(FIni->ReadString(kUpgrade, QStringLiteral("filelist"), QString()), QStringLiteral("/kept.upg"));
+    QCOMPARE(FIni->ReadString(kCommon, QStringLiteral("comport"), QString()), QStringLiteral("COM4"));
+    QVERIFY(FBoxes.empty());
 }
 
 int main(int argc, char** argv)

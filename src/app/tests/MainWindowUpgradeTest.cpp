@@ -3,6 +3,7 @@
 // meanwhile, closing the window during a run, communication errors with "Exit on finish", and
 // errors raised by the port.
 #include "app/Bootloader.h"
+#include "app/ExitSignals.h"
 #include "app/MainWindow.h"
 #include "app/tests/UpgradeFileBuilder.h"
 #include "base/IniFile.h"
@@ -30,6 +31,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -177,6 +179,8 @@ private slots:
     void closeDuringARunWaitsForItsEnd();
     void failedRunIsReported_data();
     void failedRunIsReported();
+    void unpluggedDeviceIsOpenedAgainByName();
+    void signalStopsARunAndEndsTheWindow();
 
 private:
     // A shown window on the port, with the test file prepared and aExit counted.
@@ -523,6 +527,67 @@ void MainWindowUpgradeTest::failedRunIsReported()
         QTest::qWait(100);
         QCOMPARE(device.Record().Received, QByteArray());
     }
+}
+
+// An adapter unplugged during a run and plugged in again: its name (a link, as the system's
+// by-id names are) stays while the device behind it goes, and comes back as a new one.
+void MainWindowUpgradeTest::unpluggedDeviceIsOpenedAgainByName()
+{
+    const QString link = FDir->filePath(QStringLiteral("usb-adapter"));
+    auto first = std::make_unique<SimDevice>(QStringLiteral("D#2+5:hangup"));
+    QVERIFY(QFile::link(first->Path(), link));
+    auto w = OpenPrepared(link);
+    w->rgUpgradeMode->SetItemIndex(0);
+    QVERIFY(w->pPort->Connected());
+    QVERIFY(w->aWriteToDevice->Execute());
+    QCOMPARE(FBoxes.size(), size_t(1));
+    QVERIFY2(FBoxes[0].Text.contains(QRegularExpression(QStringLiteral("(WriteFile|ReadFile) function failed"))),
+             qPrintable(FBoxes[0].Text));
+    // The gone device is no longer held.
+    QVERIFY(!w->pPort->Connected());
+    first.reset();
+
+    // Not plugged in again: the run fails as with any port that cannot be opened.
+    QFile::remove(link);
+    QVERIFY(w->aWriteToDevice->Execute());
+    QCOMPARE(FBoxes.size(), size_t(2));
+    QVERIFY2(FBoxes[1].Text.startsWith(QStringLiteral("COM Port Error: Unable to open com port on ")),
+             qPrintable(FBoxes[1].Text));
+
+    SimDevice again;
+    QVERIFY(QFile::link(again.Path(), link));
+    QVERIFY(w->aWriteToDevice->Execute());
+    QCOMPARE(FBoxes.size(), size_t(2));
+    QVERIFY(again.WaitForJumps(1));
+    QCOMPARE(again.Record().Pages.size(), kFlash.size());
+}
+
+// SIGTERM during a run: the run stops at its next request, as the command line's does, and
+// the window ends as "Exit" ends it, without a report of the interrupted run.
+void MainWindowUpgradeTest::signalStopsARunAndEndsTheWindow()
+{
+    SimDevice device;
+    auto w = OpenPrepared(device.Path());
+    w->rgUpgradeMode->SetItemIndex(2);
+    const TExitSignals exitSignals([&w] { w->ExitOnSignal(); });
+    bool raised = false;
+    {
+        const Sampler sampler([&] {
+            if (!raised && w->UpgradeRunning() && device.Record().Pages.size() == 1) {
+                raised = true;
+                ::raise(SIGTERM);
+            }
+        });
+        QVERIFY(w->aWriteToDevice->Execute());
+    }
+    QVERIFY(raised);
+    QVERIFY(FBoxes.empty());
+    QCOMPARE(FExits, 1);
+    QVERIFY(!w->isVisible());
+    QVERIFY(!w->UpgradeRunning());
+    QVERIFY(!w->pPort->Connected());
+    QVERIFY(device.Record().Pages.size() < kFlash.size());
+    QCOMPARE(device.Record().Jumps, 0);
 }
 
 int main(int argc, char** argv)

@@ -1,6 +1,7 @@
 // Where the settings and language files lie for a program in a writable directory and for an
 // installed one.
 #include "app/SettingsFile.h"
+#include "base/Exception.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,8 @@ settings::Environment Fake(bool writable, const QString& xdg, const QSet<QString
 {
     return {[writable](const QString&) { return writable; },
             [xdg](const char* name) { return QString::fromLatin1(name) == "HOME" ? QStringLiteral("/home/u") : xdg; },
-            [existing](const QString& path) { return existing.contains(path); }};
+            [existing](const QString& path) { return existing.contains(path); },
+            [] { return QStringLiteral("/home/account"); }};
 }
 
 } // namespace
@@ -40,6 +42,25 @@ TEST(SettingsLocation, BesideAWritableProgramElseTheUsersConfiguration)
         const settings::Environment env = Fake(c.writable, QString::fromLatin1(c.xdg));
         EXPECT_EQ(settings::ProgramFile(c.executable, ".ini", env), c.settings) << c.executable;
         EXPECT_EQ(settings::LanguageFileCandidates(c.executable, env), c.languages) << c.executable;
+    }
+}
+
+// Without HOME the account's home directory is used; without either there is no place, and
+// the program says so instead of writing below "/".
+TEST(SettingsLocation, WithoutHomeTheAccountsHomeOrNone)
+{
+    settings::Environment env{[](const QString&) { return false; }, [](const char*) { return QString(); },
+                              [](const QString&) { return false; }, [] { return QStringLiteral("/home/acct"); }};
+    EXPECT_EQ(settings::ProgramFile("/usr/bin/zentrop", ".ini", env), "/home/acct/.config/zentrop/zentrop.ini");
+    env.AccountHome = [] { return QString(); };
+    EXPECT_EQ(settings::ProgramFile("/usr/bin/zentrop", ".ini", env), QString());
+    EXPECT_EQ(settings::LanguageFileCandidates("/usr/bin/zentrop", env), QStringList{"/usr/share/zentrop/zentrop.lcf"});
+    try {
+        settings::SettingsFileName("/usr/bin/zentrop", env);
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().startsWith("No place for the settings file: the program's directory /usr/bin"))
+            << e.Message().toStdString();
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -109,6 +110,58 @@ TEST_F(IniFileTest, LinesInAnEightBitCodePageSurviveARewrite)
     EXPECT_EQ(ini.ReadString("B", "k", ""), QString::fromUtf8("été"));
     ini.WriteString("B", "new", QString::fromUtf8("ő"));
     EXPECT_EQ(ReadAll(path), "[A]\nname=caf\xE9\n[B]\nk=\xC3\xA9t\xC3\xA9\nnew=\xC5\x91\n");
+}
+
+// The same text in two encodings: each line that did not change keeps its own bytes.
+TEST_F(IniFileTest, UnchangedLinesAreWrittenBackByteForByte)
+{
+    WriteAll(path, "[A]\nk=caf\xE9\n[B]\nk=caf\xC3\xA9\n");
+    TIniFile ini(path);
+    ini.WriteString("A", "new", "1");
+    EXPECT_EQ(ReadAll(path), "[A]\nk=caf\xE9\nnew=1\n[B]\nk=caf\xC3\xA9\n");
+    ini.WriteString("A", "k", QString::fromLatin1("caf\xE9"));
+    EXPECT_EQ(ReadAll(path), "[A]\nk=caf\xC3\xA9\nnew=1\n[B]\nk=caf\xC3\xA9\n");
+}
+
+// A write keeps what the user set up around the file: a symbolic link stays a link and its
+// target gets the settings, a second name sees them, the mode and owner stay; a protected
+// file is refused and left as it was.
+TEST_F(IniFileTest, WritesKeepLinksModeAndOwnerAndRefuseProtectedFiles)
+{
+    const QString target = dir.filePath("real.ini");
+    const QString link = dir.filePath("link.ini");
+    ASSERT_TRUE(QFile::link(target, link));   // dangling until the first write
+    TIniFile(link).WriteString("COMMON", "comport", "COM2");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(target), "[COMMON]\ncomport=COM2\n");
+
+    const QString second = dir.filePath("second.ini");
+    ASSERT_EQ(::link(QFile::encodeName(target).constData(), QFile::encodeName(second).constData()), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(target).constData(), 4321, 4321), 0);
+    }
+    TIniFile(link).WriteString("COMMON", "comport", "COM3");
+    EXPECT_EQ(ReadAll(second), "[COMMON]\ncomport=COM3\n");
+    ASSERT_EQ(::unlink(QFile::encodeName(second).constData()), 0);
+    TIniFile(target).WriteString("COMMON", "comport", "COM4");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+    }
+    EXPECT_EQ(ReadAll(target), "[COMMON]\ncomport=COM4\n");
+
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0444), 0);
+    try {
+        TIniFile(link).WriteString("COMMON", "comport", "COM5");
+        FAIL() << "no exception";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + link);
+    }
+    EXPECT_EQ(ReadAll(target), "[COMMON]\ncomport=COM4\n");
 }
 
 TEST_F(IniFileTest, AByteOrderMarkIsReadPastAndKept)

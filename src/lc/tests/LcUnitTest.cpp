@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -167,6 +170,26 @@ TEST_F(LcUnitTest, AFileShortenedWhileInForceGivesTheProgramsTexts)
     ASSERT_TRUE(QFile::resize(path, 0));
     EXPECT_EQ(LoadResString(res::SMsgDlgCancel), QStringLiteral("Cancel"));
     EXPECT_EQ(LoadResString(res::SMsgDlgWarning), QStringLiteral("Warning"));
+}
+
+// A SIGBUS that another process sends is not a fault of ours: it gets what the process had
+// before (here: ignored), and the guard still catches the next real fault.
+TEST_F(LcUnitTest, ASentBusSignalLeavesTheGuardInPlace)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    lcf::TLanguageFile file = TwoLanguages();
+    file.Strings[65000] = {std::nullopt, {QString(), QString(20000, u'x')}};
+    const QString path = WriteFile(file);
+    EXPECT_EXIT(
+        {
+            ::signal(SIGBUS, SIG_IGN);
+            if (LcLoadLanguage(path, 1038, nullptr, nullptr) != 1)
+                std::_Exit(2);
+            ::kill(::getpid(), SIGBUS);
+            QFile::resize(path, 0);
+            std::_Exit(LoadResString(res::SMsgDlgCancel) == QStringLiteral("Cancel") ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(LcUnitTest, RecordsTooShortForTheirTextHaveNone)
