@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds with clang and runs the whole test suite under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the port engine's and the framework's tests and the command
-# line upgrading several devices at once under ThreadSanitizer. Exits non-zero on any report.
+# UndefinedBehaviorSanitizer, then the port engine's and the framework's tests, the event
+# thread's delivery to the terminal control, and the command line upgrading several devices
+# at once under ThreadSanitizer. Exits non-zero on any report.
 # Suppressions (tools/sanitize/) hold only reports from inside the uninstrumented Qt and
 # system libraries.
 set -eu
@@ -23,7 +24,7 @@ configure build-asan address
 cmake --build build-asan -j "$JOBS"
 ctest --test-dir build-asan --output-on-failure -j "$JOBS"
 
-TSAN_TESTS="base_tests cport_tests cport_pty_tests"
+TSAN_TESTS="base_tests cport_tests cport_pty_tests cportctl_delivery_tests"
 configure build-tsan thread
 # shellcheck disable=SC2086
 for t in $TSAN_TESTS; do set -- "$@" --target "$t"; done
