@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
-# event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU),
+# event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU, Close while
+# bytes keep arriving),
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
 # parse-and-buffer throughput, then the language file reader on a file of about 1 MB, the
 # command line upgrading eight simulated devices at once against one, the upgrade directly

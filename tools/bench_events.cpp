@@ -1,7 +1,7 @@
 // Measures event delivery on a pseudo-terminal: the time from the other end's write to the
 // link's OnRxData for one byte and for a 4 KiB burst, the sustained receive rate at a
-// 4 Mbaud pace with the CPU it costs per MiB, and the CPU an idle open port with every
-// event in its mask uses.
+// 4 Mbaud pace with the CPU it costs per MiB, the CPU an idle open port with every event
+// in its mask uses, and how long Close takes while the other end keeps sending.
 #include "cport/ComPort.h"
 
 #include <QCoreApplication>
@@ -17,6 +17,7 @@
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -53,7 +54,7 @@ bool WriteAll(int fd, const char* data, size_t size)
 
 const char* MethodName(TSyncMethod m)
 {
-    return m == TSyncMethod::smThreadSync ? "smThreadSync" : "smNone";
+    return m == TSyncMethod::smThreadSync ? "smThreadSync" : m == TSyncMethod::smWindowSync ? "smWindowSync" : "smNone";
 }
 
 // A port on the slave of a fresh pseudo-terminal pair with a link that counts what it gets.
@@ -87,11 +88,12 @@ struct Bench {
         ::close(master);
     }
 
-    // Waits until Total bytes have reached the link; serves synchronised delivery meanwhile.
+    // Waits until Total bytes have reached the link; serves delivery on the owning thread
+    // meanwhile.
     void WaitFor(int64_t Total)
     {
         while (received < Total) {
-            if (method == TSyncMethod::smThreadSync)
+            if (method != TSyncMethod::smNone)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             else
                 received.wait(received.load());
@@ -195,6 +197,37 @@ void Idle(int Seconds, bool Queued, TComEvents Events, const char* Label)
                 cpu / seconds * 100);
 }
 
+// The other end sends a byte every 200 us to a link that takes 1 ms for each delivery; once
+// deliveries flow, Close is timed and the deliveries that still ran inside it counted.
+void CloseUnderTraffic(TSyncMethod Method, int Trials)
+{
+    std::vector<double> ms;
+    int most = 0;
+    for (int i = 0; i < Trials; ++i) {
+        Bench b(Method);
+        std::atomic<bool> closing{false};
+        std::atomic<int> inside{0};
+        b.link.OnRxData = [&](QObject*, const char*, int n) {
+            inside += closing ? 1 : 0;
+            b.received += n;
+            b.received.notify_all();
+            ::usleep(1000);
+        };
+        std::jthread peer([&](std::stop_token stop) {
+            while (!stop.stop_requested() && WriteAll(b.master, "x", 1))
+                ::usleep(200);
+        });
+        b.WaitFor(50);
+        const auto start = Clock::now();
+        closing = true;
+        b.port.Close();
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        most = std::max(most, inside.load());
+    }
+    std::printf("  %-12s median %6.2f ms, longest %6.2f ms, at most %d deliveries inside Close (%d trials)\n",
+                MethodName(Method), Percentile(ms, 0.5), Percentile(ms, 1.0), most, Trials);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -220,6 +253,9 @@ int main(int argc, char** argv)
         Idle(idleSeconds, true, AllComEvents, "unread bytes held in the inbox");
         Idle(idleSeconds, true, AllComEvents - TComEvents{TComEvent::evRxFlag},
              "unread in the driver queue, without evRxFlag");
+        std::printf("Close while the other end sends a byte every 200 us, 1 ms per delivery:\n");
+        for (TSyncMethod m : {TSyncMethod::smThreadSync, TSyncMethod::smWindowSync, TSyncMethod::smNone})
+            CloseUnderTraffic(m, 20);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
