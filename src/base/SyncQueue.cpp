@@ -113,6 +113,12 @@ void TSyncQueue::Wake()
     FChanged.notify_all();
 }
 
+int TSyncQueue::Waiting() const
+{
+    std::lock_guard lock(FMutex);
+    return static_cast<int>(FJobs.size());
+}
+
 // The only events of our own type are the posted wake-ups; the event itself is not read, as
 // it was made on another thread and handed over inside the library.
 void TSyncQueue::customEvent(QEvent*)

@@ -34,6 +34,8 @@ public:
     void ServeUntil(const std::function<bool()>& Done);
     // Makes a ServeUntil in progress ask its Done() again.
     void Wake();
+    // On any thread: jobs handed over that the owning thread has not taken up yet.
+    int Waiting() const;
 
 protected:
     void customEvent(QEvent* Event) override;
@@ -48,7 +50,7 @@ private:
     void Enqueue(const std::shared_ptr<Job>& J);
     bool OnOwningThread() const;
 
-    std::mutex FMutex;
+    mutable std::mutex FMutex;
     std::condition_variable FChanged;
     std::deque<std::shared_ptr<Job>> FJobs;
     bool FWoken = false;

@@ -4,6 +4,7 @@
 // detaching links while they are called.
 #include "EventTestSupport.h"
 #include "PortFixture.h"
+#include "base/SyncQueue.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -228,7 +229,13 @@ TEST_F(PortEvents, CloseRunsADeliveryTheThreadHasStarted)
     dev->Receive("abc");
     dev->RaiseEvents(EV_RXCHAR);
     // The thread waits for the owning thread, which has not served its events yet.
-    QThread::msleep(20);
+    TSyncQueue* queue = nullptr;
+    for (QObject* child : port.children())
+        queue = queue ? queue : dynamic_cast<TSyncQueue*>(child);
+    ASSERT_TRUE(queue);
+    const QDeadlineTimer deadline(20000);
+    while (queue->Waiting() == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
     port.OnBeforeClose = [this](QObject*) { Note("BeforeClose"); };
     port.Close();
     EXPECT_EQ(Delivered(), Strings({"CTS off", "BeforeClose", "PurgeComm 3", "RxChar 3", "SetCommMask 0",
