@@ -30,15 +30,15 @@ _zentrop_cli()
             COMPREPLY=($(compgen -W "$(zentrop-cli ports 2>/dev/null | awk '{print $1}')" -- "$cur"))
             return ;;
         -m|--mode)
-            COMPREPLY=($(compgen -W "flash eeprom both" -- "$cur"))
+            COMPREPLY=($(compgen -W "flash eeprom both all" -- "$cur"))
             return ;;
         --reset)
-            COMPREPLY=($(compgen -W "dtr rts none" -- "$cur"))
+            COMPREPLY=($(compgen -W "none dtr rts both" -- "$cur"))
             return ;;
         -f|--flash|-e|--eeprom)
             COMPREPLY=($(compgen -f -X '!*.@(hex|ihx|ihex|bin|raw)' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
-        -o|--output|--ports-from)
+        -o|--output|--ports-from|--log)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         -b|--baud)

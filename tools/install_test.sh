@@ -54,7 +54,7 @@ if command -v groff >/dev/null; then
         [ -z "$warnings" ] || fail "$page.1: $warnings"
     done
 fi
-for section in 'COMMAND PACK' 'COMMAND LCF BUILD'; do
+for section in 'COMMAND PACK' 'COMMAND LCF BUILD' 'EXIT STATUS' 'EXAMPLES'; do
     grep -q "$section" "$PREFIX/share/man/man1/zentrop-cli.1" || fail "the manual page lacks \"$section\""
 done
 

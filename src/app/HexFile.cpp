@@ -58,6 +58,8 @@ QByteArray DecodeRecord(const QByteArray& line, int lineNo)
 
 class HexReader {
 public:
+    explicit HexReader(const THexDataCheck& check) : FCheck(check) {}
+
     void Line(const QByteArray& rawLine, int lineNo)
     {
         const QByteArray line = rawLine.trimmed();
@@ -136,6 +138,8 @@ private:
         // and taking it literally would scatter a record, so it is refused.
         if (offset + static_cast<uint64_t>(bytes.size()) > kSegmentSpan)
             throw EHexFileError(lineNo, Format("runs past the end of its 64 KiB segment at %s", {Hex(FBase + kSegmentSpan)}));
+        if (FCheck)
+            FCheck(address, bytes.size(), lineNo);
         const uint64_t end = address + static_cast<uint64_t>(bytes.size());
         auto next = FImage.Chunks.lower_bound(address);
         if (next != FImage.Chunks.end() && next->first < end)
@@ -153,6 +157,7 @@ private:
         throw EHexFileError(lineNo, Format("writes data at %s that line %d already wrote", {Hex(address), otherLine}));
     }
 
+    const THexDataCheck& FCheck;
     THexImage FImage;
     uint64_t FBase = 0;
     int FEndLine = 0;
@@ -165,9 +170,9 @@ EHexFileError::EHexFileError(int line, const QString& reason)
 {
 }
 
-THexImage ReadIntelHex(const QByteArray& text)
+THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check)
 {
-    HexReader reader;
+    HexReader reader(check);
     int lineNo = 0;
     qsizetype pos = 0;
     while (pos < text.size()) {

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 
 // A record that cannot be read, with the line it stands on (counted from 1).
@@ -36,7 +37,12 @@ struct THexImage {
     std::map<int, QString> Notes;
 };
 
+// Called with every data record's absolute address, length and line before it is kept; raises
+// EHexFileError to refuse it, so that a file whose data cannot be used ends at its first
+// such record instead of after the whole file was read.
+using THexDataCheck = std::function<void(uint64_t address, qsizetype size, int line)>;
+
 // Reads the text of an Intel HEX file. Raises EHexFileError on the first record that is
-// malformed, has a wrong checksum, overlaps earlier data or follows the end-of-file record,
-// and when the end-of-file record is missing.
-THexImage ReadIntelHex(const QByteArray& text);
+// malformed, has a wrong checksum, overlaps earlier data, fails the check or follows the
+// end-of-file record, and when the end-of-file record is missing.
+THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check = {});

@@ -2,6 +2,8 @@
 // checked against the bytes that are really there before anything is taken from it.
 #include "UpgradeFile.h"
 
+#include "base/FileName.h"
+
 #include "base/Format.h"
 #include "base/ResStrings.h"
 
@@ -146,7 +148,7 @@ TUpgradeFile::Result TUpgradeFile::LoadFromBytes(const QByteArray& file)
 TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
 {
     ClearPages();
-    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray path = EncodeFileName(fileName);
     // Looked at before it is opened: opening a device typed in as the file name can have
     // effects of its own (a serial adapter resets its board), and a FIFO could block.
     struct stat st {};

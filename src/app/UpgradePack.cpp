@@ -77,23 +77,37 @@ THexImage BinaryImage(const QByteArray& bytes, uint64_t address)
     return image;
 }
 
+void CheckPageReach(uint64_t address, qsizetype size, int line, const TPackLayout& layout, std::optional<uint64_t> lowest)
+{
+    const auto pageSize = static_cast<uint64_t>(layout.PageSize);
+    if (address < layout.Base)
+        throw EHexFileError(line, Format("holds data at %s, below the base address %s", {Hex(address), Hex(layout.Base)}));
+    const uint64_t first = address - layout.Base;
+    const uint64_t last = first + static_cast<uint64_t>(size) - 1;
+    const uint64_t firstOutOfReach = (kHighestPageAddress / pageSize + 1) * pageSize;
+    if (last < firstOutOfReach)
+        return;
+    const uint64_t bad = std::max(first, firstOutOfReach);
+    QString reason = Format("holds data at %s, page address %s counted from the base %s, beyond 0xFFFF, the last "
+                            "page address an upgrade file holds",
+                            {Hex(bad + layout.Base), Hex(bad - bad % pageSize), Hex(layout.Base)});
+    // Data that starts high (a controller whose program memory is mapped there) fits when the
+    // base is where it starts.
+    const uint64_t start = lowest ? std::min(*lowest, address) : address;
+    const uint64_t base = start - start % pageSize;
+    if (layout.Base == 0 && base > 0 && address + static_cast<uint64_t>(size) - 1 - base < firstOutOfReach)
+        reason += Format("; the data starts at %s: give --base %s", {Hex(start), Hex(base)});
+    throw EHexFileError(line, reason);
+}
+
 TPageList CutPages(const THexImage& image, const TPackLayout& layout)
 {
     const auto pageSize = static_cast<uint64_t>(layout.PageSize);
     TPageList pages;
     for (const auto& [address, chunk] : image.Chunks) {
-        if (address < layout.Base)
-            throw EHexFileError(chunk.Line, Format("holds data at %s, below the base address %s", {Hex(address), Hex(layout.Base)}));
+        CheckPageReach(address, chunk.Data.size(), chunk.Line, layout);
         const uint64_t first = address - layout.Base;
         const uint64_t last = first + static_cast<uint64_t>(chunk.Data.size()) - 1;
-        const uint64_t lastPage = last - last % pageSize;
-        if (lastPage > kHighestPageAddress) {
-            const uint64_t firstOutOfReach = (kHighestPageAddress / pageSize + 1) * pageSize;
-            const uint64_t bad = std::max(first, firstOutOfReach);
-            throw EHexFileError(chunk.Line, Format("holds data at %s, page address %s counted from the base %s, "
-                                                   "beyond 0xFFFF, the last page address an upgrade file holds",
-                                                   {Hex(bad + layout.Base), Hex(bad - bad % pageSize), Hex(layout.Base)}));
-        }
         // Chunks come in address order, so a page is either the last one begun or a new one.
         for (uint64_t at = first; at <= last;) {
             const uint64_t pageStart = at - at % pageSize;

@@ -23,6 +23,12 @@ struct TPackLayout {
 // A raw binary image with its first byte at the given address.
 THexImage BinaryImage(const QByteArray& bytes, uint64_t address);
 
+// Raises EHexFileError naming the line when data of this size at this address lies below the
+// base or beyond the highest page address. Given the lowest address of the image's data, a
+// refusal with the base left at 0 suggests the base that would take the image.
+void CheckPageReach(uint64_t address, qsizetype size, int line, const TPackLayout& layout,
+                    std::optional<uint64_t> lowest = std::nullopt);
+
 // Cuts the image into pages at multiples of the page size from the base, each filled up to
 // the whole page with erased bytes. Raises EHexFileError naming the line of the first data
 // that lies below the base or beyond the highest page address. The page size must be 1 to

@@ -30,7 +30,17 @@ const char* const kHelp =
     "  -V, --version  show the version and exit\n"
     "  -style NAME, -platform NAME and the other options of the Qt toolkit are taken as well.\n"
     "\n"
-    "The command line program zentrop-cli runs the same upgrade without a window.\n";
+    "The command line program zentrop-cli runs the same upgrade without a window.\n"
+    "\n"
+    "exit status:\n"
+    "  0    the window was closed\n"
+    "  1    the window could not be made (its error was shown); without a display the\n"
+    "       toolkit ends the program before the window is made\n"
+    "\n"
+    "examples:\n"
+    "  zentrop\n"
+    "  zentrop -style Fusion\n"
+    "  xvfb-run zentrop   (a virtual display, for a machine without one)\n";
 
 } // namespace
 

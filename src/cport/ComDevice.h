@@ -101,6 +101,14 @@ enum : uint32_t {
     MS_RLSD_ON = 0x0080,
 };
 
+// Modem output lines driven by EscapeCommFunction.
+enum : uint32_t {
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6,
+};
+
 // The device's record of one request, kept by the caller from start to completion. Besides
 // the transfer in progress it holds the request's own wake descriptor, through which a
 // cancel reaches a waiting request at once.
@@ -163,6 +171,9 @@ public:
     // Takes the line errors that occurred since the last call, and the queue sizes.
     virtual int ClearCommError(uint32_t& Errors, COMSTAT& Stat) = 0;
     virtual int GetCommModemStatus(uint32_t& Status) = 0;
+    // Raises or lowers a modem output line (SETDTR, CLRDTR, SETRTS, CLRRTS). Unlike the line
+    // state, a device that has no such lines fails it: the caller asked for a line change.
+    virtual int EscapeCommFunction(uint32_t Function) = 0;
 
     // Start a transfer under the time-outs in force; Transferred is what completed at once.
     // The buffer must stay valid until GetOverlappedResult returns.

@@ -571,6 +571,23 @@ int TPosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
     return 0;
 }
 
+int TPosixComDevice::EscapeCommFunction(uint32_t Function)
+{
+    int line = 0;
+    unsigned long request = 0;
+    switch (Function) {
+    case SETDTR: line = TIOCM_DTR; request = TIOCMBIS; break;
+    case CLRDTR: line = TIOCM_DTR; request = TIOCMBIC; break;
+    case SETRTS: line = TIOCM_RTS; request = TIOCMBIS; break;
+    case CLRRTS: line = TIOCM_RTS; request = TIOCMBIC; break;
+    default: return EINVAL;
+    }
+    std::lock_guard lock(FMutex);
+    if (FFd < 0 || FClosing)
+        return EBADF;
+    return Ioctl(FFd, request, &line);
+}
+
 int TPosixComDevice::GetCommModemStatus(uint32_t& Status)
 {
     Status = 0;

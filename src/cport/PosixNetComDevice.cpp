@@ -579,6 +579,28 @@ int TPosixNetComDevice::GetCommModemStatus(uint32_t& Status)
     return 0;
 }
 
+int TPosixNetComDevice::EscapeCommFunction(uint32_t Function)
+{
+    using namespace comport;
+    uint8_t value = 0;
+    switch (Function) {
+    case SETDTR: value = DTR_ON; break;
+    case CLRDTR: value = DTR_OFF; break;
+    case SETRTS: value = RTS_ON; break;
+    case CLRRTS: value = RTS_OFF; break;
+    default: return EINVAL;
+    }
+    if (!IsOpen())
+        return EBADF;
+    // A raw connection carries the data only: there are no lines at the far end to drive.
+    if (!ControlsLine())
+        return ENOTTY;
+    const char v = static_cast<char>(value);
+    size_t sent = 0;
+    return Send(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), sent, MonotonicNow() + Nanos(kAnswerMs) * kMs,
+                nullptr);
+}
+
 int TPosixNetComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
 {
     Transferred = 0;

@@ -71,6 +71,11 @@ int TPosixPortDevice::GetCommModemStatus(uint32_t& Status)
     return FDevice ? FDevice->GetCommModemStatus(Status) : EBADF;
 }
 
+int TPosixPortDevice::EscapeCommFunction(uint32_t Function)
+{
+    return FDevice ? FDevice->EscapeCommFunction(Function) : EBADF;
+}
+
 int TPosixPortDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
 {
     Transferred = 0;

@@ -31,9 +31,10 @@ struct Fault {
 };
 
 struct DeviceOptions {
-    // A data command ends when its page reaches the selected memory's page size...
+    // A data command ends when its page reaches the selected memory's page size (the
+    // defaults are those of "zentrop-upgtool sample", so the two work together as they are)...
     int FlashPageSize = 256;
-    int EEPromPageSize = 256;
+    int EEPromPageSize = 32;
     // ...or, when this is set, after this much silence on the line (see BootSim), so that
     // pages shorter than the page size are taken too.
     int IdleGapMs = 0;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 class TInterruptWatch;
 
@@ -20,6 +21,7 @@ enum ExitCode : int {
     ExitUsage = 2,        // wrong arguments
     ExitFileRejected = 3, // an input file failed its check, is damaged or cannot be read or written
     ExitPortError = 4,    // the port could not be opened or failed during the run
+    ExitNothingWritten = 5, // the mode selects no page of the file: the device was not touched
     ExitInterrupted = 130, // stopped by Ctrl-C, SIGTERM or SIGHUP; the port was closed
 };
 
@@ -58,6 +60,13 @@ QString InputFileProblem(const QString& path);
 // The same for a file a command writes: a new file, or a regular one that it replaces. A
 // device, FIFO or directory in its place is never replaced by a regular file.
 QString OutputFileProblem(const QString& path);
+
+// The options that describe a build's images (--flash, --eeprom, the page sizes, --base,
+// --keep-blank, --name, --version, --user), shared by "pack" and "flash".
+std::vector<OptionSyntax> PackOptions();
+// The upgrade file's bytes made from those options, as "pack" makes them; nullopt after
+// saying why, with the command's exit status in *status.
+std::optional<QByteArray> PackInMemory(const ParsedOptions& options, const CommandSyntax& command, int* status);
 
 // Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
 // saying why on standard error.

@@ -4,24 +4,28 @@
 
 #include "app/UpgradeFile.h"
 #include "base/Ansi.h"
+#include "base/FileName.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 
 QString InputFileProblem(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(EncodeFileName(path).constData(), &st) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     return S_ISREG(st.st_mode) ? QString() : QStringLiteral("not a regular file");
 }
@@ -29,10 +33,37 @@ QString InputFileProblem(const QString& path)
 QString OutputFileProblem(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+    if (::stat(EncodeFileName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
         return QString();
     return QStringLiteral("not a regular file, which is never replaced");
 }
+
+namespace {
+
+// After "CRC error!": what the file is instead, by its first bytes, and how to make an
+// upgrade file of it.
+QString NotAnUpgradeFile(const QString& path)
+{
+    QByteArray head(16, 0);
+    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const ssize_t got = fd >= 0 ? ::read(fd, head.data(), static_cast<size_t>(head.size())) : -1;
+    head.resize(std::max<qsizetype>(got, 0));
+    if (fd >= 0)
+        ::close(fd);
+    const QString pack = QStringLiteral("\"zentrop-cli pack --flash FW.hex --flash-page-size N -o FW.upg\"");
+    if (head.startsWith("\x7F" "ELF"))
+        return QStringLiteral("%1 is an ELF program, not an upgrade file: convert it to Intel HEX (objcopy -O ihex) "
+                              "and make an upgrade file with %2.")
+            .arg(path, pack);
+    static const QRegularExpression hexRecord(QStringLiteral("^:[0-9A-Fa-f]{10}"));
+    if (hexRecord.match(QString::fromLatin1(head)).hasMatch())
+        return QStringLiteral("%1 is an Intel HEX file, not an upgrade file: make one with %2.").arg(path, pack);
+    return QStringLiteral("%1 is damaged or not an upgrade file; a raw binary image (.bin) becomes one with "
+                          "\"zentrop-cli pack --flash FW.bin --flash-page-size N -o FW.upg\".")
+        .arg(path);
+}
+
+} // namespace
 
 std::optional<TUpgradeFile> Prepare(const QString& path)
 {
@@ -41,6 +72,7 @@ std::optional<TUpgradeFile> Prepare(const QString& path)
         if (file.Load(path) == TUpgradeFile::Result::Loaded)
             return file;
         PrintLine(stderr, QStringLiteral("CRC error!"));
+        PrintLine(stderr, NotAnUpgradeFile(path));
     } catch (const Exception& e) {
         PrintLine(stderr, e.Message());
     }

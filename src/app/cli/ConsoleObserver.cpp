@@ -1,6 +1,7 @@
 // Drawing the status line and the progress bar on a terminal, or plain lines elsewhere.
 #include "ConsoleObserver.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -13,6 +14,17 @@ const char* const kRed = "\033[31m";
 const char* const kPlain = "\033[0m";
 
 } // namespace
+
+void ConsolePrintf(FILE* out, const char* format, ...)
+{
+    if (!out || std::ferror(out))
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+    std::fflush(out);
+}
 
 TConsoleStyle TConsoleStyle::Of(FILE* out)
 {
@@ -37,7 +49,7 @@ void TConsoleObserver::SetStatus(const QString& text)
     if (FStyle.Redraw)
         Redraw();
     else if (!text.isEmpty())
-        std::fprintf(FOut, "%s\n", text.toLocal8Bit().constData());
+        ConsolePrintf(FOut, "%s\n", text.toLocal8Bit().constData());
 }
 
 void TConsoleObserver::StartProgress(int max)
@@ -61,15 +73,13 @@ void TConsoleObserver::StepProgress()
 void TConsoleObserver::ShowMessage(const QString& text)
 {
     Finish();
-    std::fprintf(FOut, "%s%s%s\n", FStyle.Color ? kRed : "", text.toLocal8Bit().constData(), FStyle.Color ? kPlain : "");
-    std::fflush(FOut);
+    ConsolePrintf(FOut, "%s%s%s\n", FStyle.Color ? kRed : "", text.toLocal8Bit().constData(), FStyle.Color ? kPlain : "");
 }
 
 void TConsoleObserver::Finish()
 {
     if (FLineOpen) {
-        std::fputc('\n', FOut);
-        std::fflush(FOut);
+        ConsolePrintf(FOut, "\n");
         FLineOpen = false;
     }
 }
@@ -82,8 +92,7 @@ void TConsoleObserver::Redraw()
     const int percent = max > 0 ? std::min(done, max) * 100 / max : 0;
     const QByteArray bar = QByteArray(filled, '#') + QByteArray(kBarWidth - filled, '.');
     // Back to the start of the line and clear it, so a shorter status leaves no rest behind.
-    std::fprintf(FOut, "\r\033[K[%s%s%s] %3d%%  %s", FStyle.Color ? kGreen : "", bar.constData(), FStyle.Color ? kPlain : "",
+    ConsolePrintf(FOut, "\r\033[K[%s%s%s] %3d%%  %s", FStyle.Color ? kGreen : "", bar.constData(), FStyle.Color ? kPlain : "",
                  percent, FStatus.toLocal8Bit().constData());
-    std::fflush(FOut);
     FLineOpen = true;
 }

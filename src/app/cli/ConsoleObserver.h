@@ -7,6 +7,10 @@
 
 #include <cstdio>
 
+// Prints unless the stream has already failed (a closed pipe, a full disk): output that
+// cannot be delivered must never stop or slow a run, which goes on and ends with its own status.
+void ConsolePrintf(FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // How standard error can be drawn on.
 struct TConsoleStyle {
     bool Redraw = false; // a terminal that understands going back to the line's start

@@ -30,18 +30,12 @@ const CommandSyntax kPack{
         "whose every byte is 0xFF are left out unless --keep-blank is given. Page addresses are\n"
         "counted from the base address and end at 0xFFFF; page sizes are 1 to 512 bytes.\n"
         "A damaged HEX file is refused with its line number and the reason, and no output is written."),
-    {
-        {QStringLiteral("flash"), 'f', QStringLiteral("FILE"), QStringLiteral("program memory image (.hex, .ihx or .bin)")},
-        {QStringLiteral("eeprom"), 'e', QStringLiteral("FILE"), QStringLiteral("data memory image (.hex, .ihx or .bin)")},
-        {QStringLiteral("flash-page-size"), 0, QStringLiteral("N"), QStringLiteral("Flash page size in bytes (default 256)")},
-        {QStringLiteral("eeprom-page-size"), 0, QStringLiteral("N"), QStringLiteral("EEProm page size in bytes (default 32)")},
-        {QStringLiteral("name"), 0, QStringLiteral("TEXT"), QStringLiteral("firmware name shown by the window")},
-        {QStringLiteral("version"), 0, QStringLiteral("TEXT"), QStringLiteral("firmware version shown by the window")},
-        {QStringLiteral("user"), 0, QStringLiteral("N"), QStringLiteral("user number (32-bit)")},
-        {QStringLiteral("base"), 0, QStringLiteral("ADDR"), QStringLiteral("device address of page address 0 (default 0)")},
-        {QStringLiteral("keep-blank"), 0, QString(), QStringLiteral("keep pages whose every byte is 0xFF")},
-        {QStringLiteral("output"), 'o', QStringLiteral("OUT.upg"), QStringLiteral("the upgrade file to write")},
-    }};
+    [] {
+        std::vector<OptionSyntax> options = PackOptions();
+        options.push_back({QStringLiteral("output"), 'o', QStringLiteral("OUT.upg"), QStringLiteral("the upgrade file to write")});
+        return options;
+    }(),
+};
 
 void Err(const QString& text)
 {
@@ -79,7 +73,14 @@ TPageList PagesOf(const QString& path, const TPackLayout& layout)
 {
     const QByteArray bytes = ReadInput(path);
     try {
-        const THexImage image = IsBinaryName(path) ? BinaryImage(bytes, layout.Base) : ReadIntelHex(bytes);
+        // A HEX file is refused at its first record out of the page addresses' reach, before
+        // the rest of a file that may be huge is read.
+        std::optional<uint64_t> lowest;
+        const THexDataCheck reach = [&](uint64_t address, qsizetype size, int line) {
+            CheckPageReach(address, size, line, layout, lowest);
+            lowest = std::min(lowest.value_or(address), address);
+        };
+        const THexImage image = IsBinaryName(path) ? BinaryImage(bytes, layout.Base) : ReadIntelHex(bytes, reach);
         for (const auto& [line, note] : image.Notes)
             Err(QStringLiteral("%1:%2: note: %3").arg(path).arg(line).arg(note));
         return CutPages(image, layout);
@@ -107,18 +108,17 @@ QString Describe(const QString& memory, const TPageList& pages, int pageSize)
     return QStringLiteral("%1: %2 pages of %3 bytes").arg(memory).arg(pages.size()).arg(pageSize);
 }
 
-int PackFiles(const ParsedOptions& o)
-{
-    if (!o.Positional().isEmpty())
-        return UsageError(QStringLiteral("pack takes no file name outside its options: \"%1\"").arg(o.Positional().first()), kPack);
-    if (!o.Has(QStringLiteral("flash")))
-        return UsageError(QStringLiteral("pack needs --flash FILE"), kPack);
-    const QString out = o.Value(QStringLiteral("output"));
-    if (out.isEmpty())
-        return UsageError(QStringLiteral("pack needs -o OUT.upg"), kPack);
-    if (const QString problem = OutputFileProblem(out); !problem.isEmpty())
-        throw PackError{QStringLiteral("%1: %2").arg(out, problem), ExitFileRejected};
+struct Packed {
+    TUpgradeContent Content;
+    int FlashPageSize = 0;
+    int EEPromPageSize = 0;
+};
 
+// The upgrade's content from the image options; raises PackError.
+Packed PackContent(const ParsedOptions& o)
+{
+    if (!o.Has(QStringLiteral("flash")))
+        throw PackError{QStringLiteral("needs --flash FILE"), ExitUsage};
     TPackLayout flash;
     flash.KeepBlank = o.Has(QStringLiteral("keep-blank"));
     flash.PageSize = PageSize(o, QStringLiteral("flash-page-size"), 256);
@@ -147,26 +147,72 @@ int PackFiles(const ParsedOptions& o)
     content.Flash = PagesOf(o.Value(QStringLiteral("flash")), flash);
     if (o.Has(QStringLiteral("eeprom")))
         content.EEProm = PagesOf(o.Value(QStringLiteral("eeprom")), eeprom);
+    return {content, flash.PageSize, eeprom.PageSize};
+}
 
-    QByteArray bytes;
+QByteArray WriteContent(const TUpgradeContent& content)
+{
     try {
-        bytes = WriteUpgradeFile(content);
+        return WriteUpgradeFile(content);
     } catch (const Exception& e) {
         throw PackError{e.Message(), ExitFileRejected};
     }
+}
+
+int PackFiles(const ParsedOptions& o)
+{
+    if (!o.Positional().isEmpty())
+        return UsageError(QStringLiteral("pack takes no file name outside its options: \"%1\"").arg(o.Positional().first()), kPack);
+    if (!o.Has(QStringLiteral("flash")))
+        return UsageError(QStringLiteral("pack needs --flash FILE"), kPack);
+    const QString out = o.Value(QStringLiteral("output"));
+    if (out.isEmpty())
+        return UsageError(QStringLiteral("pack needs -o OUT.upg"), kPack);
+    if (const QString problem = OutputFileProblem(out); !problem.isEmpty())
+        throw PackError{QStringLiteral("%1: %2").arg(out, problem), ExitFileRejected};
+
+    const Packed packed = PackContent(o);
+    const TUpgradeContent& content = packed.Content;
+    const QByteArray bytes = WriteContent(content);
     // Written beside the target and renamed over it only when complete.
     QSaveFile file(out);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw PackError{QStringLiteral("%1: %2").arg(out, file.errorString()), ExitFileRejected};
 
-    QString summary = QStringLiteral("%1: %2").arg(out, Describe(QStringLiteral("Flash"), content.Flash, flash.PageSize));
+    QString summary = QStringLiteral("%1: %2").arg(out, Describe(QStringLiteral("Flash"), content.Flash, packed.FlashPageSize));
     if (content.EEProm)
-        summary += QStringLiteral(", ") + Describe(QStringLiteral("EEProm"), *content.EEProm, eeprom.PageSize);
+        summary += QStringLiteral(", ") + Describe(QStringLiteral("EEProm"), *content.EEProm, packed.EEPromPageSize);
     std::printf("%s\n", summary.toLocal8Bit().constData());
     return ExitSuccess;
 }
 
 } // namespace
+
+std::vector<OptionSyntax> PackOptions()
+{
+    return {
+        {QStringLiteral("flash"), 'f', QStringLiteral("FILE"), QStringLiteral("program memory image (.hex, .ihx or .bin)")},
+        {QStringLiteral("eeprom"), 'e', QStringLiteral("FILE"), QStringLiteral("data memory image (.hex, .ihx or .bin)")},
+        {QStringLiteral("flash-page-size"), 0, QStringLiteral("N"), QStringLiteral("Flash page size in bytes (default 256)")},
+        {QStringLiteral("eeprom-page-size"), 0, QStringLiteral("N"), QStringLiteral("EEProm page size in bytes (default 32)")},
+        {QStringLiteral("name"), 0, QStringLiteral("TEXT"), QStringLiteral("firmware name shown by the window")},
+        {QStringLiteral("version"), 0, QStringLiteral("TEXT"), QStringLiteral("firmware version shown by the window")},
+        {QStringLiteral("user"), 0, QStringLiteral("N"), QStringLiteral("user number (32-bit)")},
+        {QStringLiteral("base"), 0, QStringLiteral("ADDR"), QStringLiteral("device address of page address 0 (default 0)")},
+        {QStringLiteral("keep-blank"), 0, QString(), QStringLiteral("keep pages whose every byte is 0xFF")},
+    };
+}
+
+std::optional<QByteArray> PackInMemory(const ParsedOptions& o, const CommandSyntax& command, int* status)
+{
+    try {
+        *status = ExitSuccess;
+        return WriteContent(PackContent(o).Content);
+    } catch (const PackError& e) {
+        *status = e.Status == ExitUsage ? UsageError(e.Text, command) : (Err(e.Text), e.Status);
+        return std::nullopt;
+    }
+}
 
 const CommandSyntax& PackSpec()
 {

@@ -1,10 +1,14 @@
 // zentrop-cli: the upgrade without a window, for production lines, scripts and machines
 // without a display.
 #include "Cli.h"
+#include "ConsoleObserver.h"
 #include "Interrupts.h"
+
+#include "base/FileName.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -25,10 +29,22 @@ QString Help()
         text += cli::CommandListEntry(c.Syntax);
     text += QStringLiteral("  zentrop-cli lcf dump|template|build ...\n      tools for translators (zentrop-cli lcf --help)\n");
     text += QStringLiteral(
-        "\n\"zentrop-cli COMMAND --help\" shows a command's options; \"zentrop-cli --version\" the version.\n"
-        "\nexit status: 0 done, 1 the device did not answer correctly, 2 wrong usage,\n"
-        "             3 a file was rejected or could not be written, 4 a port error,\n"
-        "             130 interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n");
+        "\n\"zentrop-cli COMMAND --help\" (or \"zentrop-cli help COMMAND\") shows a command's options;\n"
+        "\"zentrop-cli --version\" the version.\n"
+        "\nexit status:\n"
+        "  0    done\n"
+        "  1    the device did not answer correctly (after its retries, if any)\n"
+        "  2    wrong usage\n"
+        "  3    a file was rejected, or could not be read or written\n"
+        "  4    a port error: the port could not be opened, reset or used, or the device went away\n"
+        "  5    nothing to write: the file holds no page for the chosen --mode\n"
+        "  130  interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n"
+        "With several ports the worst status counts: 130, then 4, then 1.\n"
+        "\nexamples:\n"
+        "  zentrop-cli info fw.upg\n"
+        "  zentrop-cli flash -p /dev/ttyUSB0 --mode all fw.upg\n"
+        "  zentrop-cli flash --ports-from fixtures.txt --reset dtr --retries 2 --json --log line.log fw.upg\n"
+        "  zentrop-cli pack --flash fw.hex --flash-page-size 128 -o fw.upg\n");
     return text;
 }
 
@@ -38,11 +54,19 @@ int TopUsageError(const QString& error)
     return cli::ExitUsage;
 }
 
+int RunNamed(const QString& name, const QStringList& args, TInterruptWatch& interrupts)
+{
+    for (const cli::Command& c : kCommands)
+        if (c.Syntax.Name == name)
+            return cli::RunCommand(c, args, interrupts);
+    return TopUsageError(QStringLiteral("unknown command \"%1\"").arg(name));
+}
+
 } // namespace
 
 void cli::PrintLine(FILE* out, const QString& text)
 {
-    std::fprintf(out, "%s\n", text.toLocal8Bit().constData());
+    ConsolePrintf(out, "%s\n", text.toLocal8Bit().constData());
 }
 
 int cli::UsageError(const QString& error, const CommandSyntax& command)
@@ -69,13 +93,23 @@ int cli::RunCommand(const Command& command, const QStringList& args, TInterruptW
 
 int main(int argc, char** argv)
 {
+    // A reader that goes away (a pipe into head) or a full disk must not end an upgrade
+    // half-way: writes to such a stream fail instead, and the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     // Before anything can start a thread that would take the signals itself.
     TInterruptWatch interrupts;
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    // Arguments are file and port names as often as not: kept as their bytes.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << DecodeFileName(QByteArray(argv[i]));
     if (args.isEmpty())
         return TopUsageError(QStringLiteral("no command given"));
     const QString& first = args.first();
+    // "help COMMAND" as "COMMAND --help".
+    if (first == QLatin1String("help") && args.size() > 1)
+        return args[1] == QLatin1String("lcf") ? cli::Lcf({QStringLiteral("--help")}, interrupts)
+                                               : RunNamed(args[1], {QStringLiteral("--help")}, interrupts);
     if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
         std::fputs(Help().toLocal8Bit().constData(), stdout);
         return cli::ExitSuccess;
@@ -86,10 +120,7 @@ int main(int argc, char** argv)
     }
     if (first == QLatin1String("lcf"))
         return cli::Lcf(args.mid(1), interrupts);
-    for (const cli::Command& c : kCommands)
-        if (c.Syntax.Name == first)
-            return cli::RunCommand(c, args.mid(1), interrupts);
     if (first.startsWith(u'-'))
         return TopUsageError(QStringLiteral("unknown option \"%1\"").arg(first));
-    return TopUsageError(QStringLiteral("unknown command \"%1\"").arg(first));
+    return RunNamed(first, args.mid(1), interrupts);
 }

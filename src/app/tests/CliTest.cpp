@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
+#include <thread>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -140,9 +142,24 @@ TEST_F(CliTest, InfoJson)
 
 TEST_F(CliTest, RejectedFilesAndWrongUsage)
 {
-    const CliRun crc = Cli({"info", CrcBroken()});
-    EXPECT_EQ(crc.status, 3);
-    EXPECT_EQ(crc.err, "CRC error!\n");
+    // What the file is instead, and how to make an upgrade file of it.
+    const struct {
+        QString file;
+        const char* says;
+    } rejected[] = {
+        {CrcBroken(), "broken.upg is damaged or not an upgrade file; a raw binary image (.bin) becomes one with "
+                      "\"zentrop-cli pack --flash FW.bin --flash-page-size N -o FW.upg\".\n"},
+        {Write("fw.hex", ":0400000001020304F2\n:00000001FF\n"),
+         "fw.hex is an Intel HEX file, not an upgrade file: make one with \"zentrop-cli pack --flash FW.hex"},
+        {Write("fw.elf", QByteArray("\x7F" "ELF\x01\x01\x01", 7) + QByteArray(64, 0)),
+         "fw.elf is an ELF program, not an upgrade file: convert it to Intel HEX (objcopy -O ihex)"},
+    };
+    for (const auto& c : rejected) {
+        const CliRun r = Cli({"info", c.file});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_TRUE(r.err.startsWith("CRC error!\n" + c.file.section('/', 0, -2) + "/")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << r.err.toStdString();
+    }
     const CliRun missing = Cli({"info", dir.filePath("missing.upg")});
     EXPECT_EQ(missing.status, 3);
     EXPECT_TRUE(missing.err.startsWith("Cannot open file")) << missing.err.toStdString();
@@ -152,8 +169,14 @@ TEST_F(CliTest, RejectedFilesAndWrongUsage)
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const CliRun listed = Cli({"flash", "--ports-from", fifo, Sample()});
-    EXPECT_EQ(listed.status, 2);
+    EXPECT_EQ(listed.status, 3);
     EXPECT_TRUE(listed.err.contains("fifo: not a regular file")) << listed.err.toStdString();
+    // A list of ports that is missing is a file error, as a missing upgrade file is.
+    EXPECT_EQ(Cli({"flash", "--ports-from", dir.filePath("missing.txt"), Sample()}).status, 3);
+    // "help flash" is "flash --help".
+    const CliRun help = Cli({"help", "flash"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, Cli({"flash", "--help"}).out);
 
     const QList<QStringList> usage{{},
                                    {"frobnicate"},
@@ -162,7 +185,9 @@ TEST_F(CliTest, RejectedFilesAndWrongUsage)
                                    {"info", Sample(), Sample()},
                                    {"flash", Sample()},
                                    {"flash", "--port"},
-                                   {"flash", "--port", "/dev/null", "--mode", "all", Sample()},
+                                   {"flash", "--port", "/dev/null", "--mode", "most", Sample()},
+                                   {"flash", "--port", "/dev/null", "--reset", "dtr=2", Sample()},
+                                   {"flash", "--port", "/dev/null", "--reset-pulse", "-1", Sample()},
                                    {"flash", "--port", "/dev/null", "--baud", "fast", Sample()},
                                    {"flash", "--port", "/dev/null"},
                                    {"ports", "extra"}};
@@ -209,27 +234,107 @@ TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOneAndSaysWhatItDid)
         const char* tail;
     } cases[] = {
         {"A#2:wrong=41", "Write Flash Page at 0x 1A0\nSend Flash Page address: Communication Error!\n"
-                         "The device gave a wrong answer: expected 0x0D, got 0x41.\n"},
+                         "The device on %1 gave a wrong answer: expected 0x0D, got 0x41.\n"
+                         "A wrong line speed garbles the answers: check --baud (now 115200).\n"},
         {"F:silent", "Send Flash mode\nSet Flash mode: Communication Error!\n"
-                     "The device gave no answer within the time-out.\n"},
+                     "The device on %1 gave no answer within the time-out.\nCheck that the device is powered and "
+                     "connected, that its bootloader runs (--reset restarts it, --wake-retries N waits for a slow "
+                     "start) and the line speed (--baud, now 115200).\n"},
     };
     for (const auto& c : cases) {
         Device d(c.fault);
         const CliRun r = Cli({"flash", "--port", d.path, Sample()});
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(r.err.endsWith(QString::fromLatin1(c.tail))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith(QString::fromLatin1(c.tail).arg(d.path))) << r.err.toStdString();
     }
 }
 
-TEST_F(CliTest, ResetAndWakeRetriesBeforeTheUpgrade)
+// The device's pages are 16 bytes: longer ones are answered early and the rest taken as
+// commands, shorter ones leave it waiting for more.
+TEST_F(CliTest, APageSizeThatDiffersFromTheDevicesIsNamed)
+{
+    const struct {
+        int size;
+        const char* says;
+    } cases[] = {
+        // Long enough that the device has answered some of the rest while the page is still being sent.
+        {200, "The device answered the page at 0x0100 before its last byte: bytes were left over after its answer, "
+              "so its pages are shorter than the file's 200 bytes."},
+        {8, "Send Flash Page: Communication Error!\nThe device on %1 gave no answer within the time-out.\n"
+            "After the 8 bytes of the page at 0x0100 the device still waited for more: its pages may be longer than "
+            "the file's."},
+    };
+    for (const auto& c : cases) {
+        Device d;
+        const CliRun r = Cli({"flash", "-p", d.path,
+                              Write("sized.upg", Builder().Flash().Page(0x100, QByteArray(c.size, 'x')).Bytes())});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says).arg(d.path))) << r.err.toStdString();
+        EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
+    }
+}
+
+TEST_F(CliTest, WakeRetriesAndAResetThatCannotBeDone)
 {
     // The simulator ignores its first "F" as a device still starting would; one more wake helps.
     Device d("F#1:silent");
-    const CliRun r = Cli({"flash", "-p", d.path, "--reset=dtr", "--wake-retries", "1", Sample()});
+    const CliRun r = Cli({"flash", "-p", d.path, "--wake-retries", "1", Sample()});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
     EXPECT_EQ(d.sim->Snapshot().Wakes, 2);
-    EXPECT_EQ(Cli({"flash", "-p", d.path, "--reset", "cts", Sample()}).status, 2);
+    // A pseudo-terminal has no modem lines: the board would not be reset, so nothing is sent.
+    Device lineless;
+    const CliRun reset = Cli({"flash", "-p", lineless.path, "--reset=rts=1,wait=1,dtr=1", Sample()});
+    EXPECT_EQ(reset.status, 4);
+    EXPECT_TRUE(reset.err.contains("The reset cannot drive RTS on " + lineless.path + ": Inappropriate ioctl for device."))
+        << reset.err.toStdString();
+    EXPECT_EQ(lineless.sim->Snapshot().Wakes, 0);
+}
+
+// A closed pipe or a full disk on standard error must not stop the upgrade half-way.
+TEST_F(CliTest, AnOutputThatFailsDoesNotStopTheRun)
+{
+    Device d;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::close(pipeFds[0]);
+    const int writeEnd = pipeFds[1];
+    const CliRun r = Cli({"flash", "-p", d.path, "-m", "both", Sample()}, [writeEnd] { ::dup2(writeEnd, 2); });
+    ::close(writeEnd);
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    EXPECT_EQ(d.sim->Snapshot().Pages.size(), 3u);
+}
+
+TEST_F(CliTest, ModesSayWhatTheyLeaveOutAndARunWithoutPagesFails)
+{
+    const QString flashOnly = Write("flash.upg", Builder().Flash().Page(0, QByteArray(16, 'f')).Bytes());
+    const struct {
+        QString file;
+        const char* mode;
+        int status;
+        size_t pages;
+        const char* says;
+    } cases[] = {
+        {Sample(), "flash", 0, 2, "Left out: the file's 1 EEProm pages (--mode both or --mode all writes them).\n"},
+        {Sample(), "all", 0, 3, "Send EEProm mode\n"},
+        {flashOnly, "all", 0, 1, "Send Flash mode\n"},
+        {flashOnly, "eeprom", 5, 0, "holds no EEProm pages. Its 1 Flash pages are written with --mode flash or --mode all.\n"},
+        {Write("empty.upg", Builder().Bytes()), "both", 5, 0, "empty.upg holds no pages.\n"},
+    };
+    for (const auto& c : cases) {
+        Device d;
+        const CliRun r = Cli({"flash", "-p", d.path, "--mode", c.mode, c.file});
+        EXPECT_EQ(r.status, c.status) << c.mode << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << c.mode << r.err.toStdString();
+        if (c.pages > 0) {
+            ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+        }
+        EXPECT_EQ(d.sim->Snapshot().Pages.size(), c.pages);
+        if (c.status != 0) {
+            EXPECT_EQ(d.sim->Snapshot().Wakes, 0); // the device is not touched
+        }
+    }
 }
 
 TEST_F(CliTest, VerboseTracesEveryCommandAndAnswer)
@@ -256,7 +361,8 @@ TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
         EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(d->path) + " +[0-9.]+s  done\n").match(r.err).hasMatch())
             << r.err.toStdString();
     }
-    EXPECT_TRUE(r.err.contains("s  Set Flash mode: Communication Error! The device gave no answer within the time-out.\n"))
+    EXPECT_TRUE(r.err.contains("s  Set Flash mode: Communication Error! The device on " + silent.path +
+                               " gave no answer within the time-out.\n"))
         << r.err.toStdString();
     // Two devices took the file's three pages each.
     EXPECT_TRUE(QRegularExpression("\nDone: 2 of 3 devices, 6 pages, [0-9]+ bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$")
@@ -280,6 +386,21 @@ TEST_F(CliTest, PortErrorsGiveStatusFour)
     const CliRun gone = Cli({"flash", "--port", hangsUp.path, Sample()});
     EXPECT_EQ(gone.status, 4);
     EXPECT_TRUE(gone.err.contains("COM Port Error: ")) << gone.err.toStdString();
+    EXPECT_TRUE(gone.err.endsWith("The device disconnected; the upgrade is incomplete. Connect it again and run the "
+                                  "upgrade again.\n"))
+        << gone.err.toStdString();
+
+    // Names that are no serial device at all.
+    const struct {
+        QString port;
+        const char* what;
+    } notPorts[] = {{dir.path(), "a directory"}, {Sample(), "a regular file"}, {"/dev/null", "a device that is not a terminal"}};
+    for (const auto& c : notPorts) {
+        const CliRun r = Cli({"flash", "--port", c.port, Sample()});
+        EXPECT_EQ(r.status, 4);
+        EXPECT_TRUE(r.err.contains(c.port + " is " + c.what + ", not a serial port; \"zentrop-cli ports\" lists the serial ports.\n"))
+            << r.err.toStdString();
+    }
 }
 
 // A signal in the middle of a page ends the run cleanly: the port leaves exclusive use and
@@ -306,7 +427,8 @@ TEST_F(CliTest, SignalsEndTheRunAndGiveThePortBack)
 
         QProcess p;
         p.setReadChannel(QProcess::StandardError);
-        p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--port", path, file});
+        // This test holds the port itself, to look at it afterwards.
+        p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--force", "--port", path, file});
         QByteArray err;
         while (!err.contains("Write Flash Page") && p.waitForReadyRead(10000))
             err += p.readAllStandardError();
@@ -381,15 +503,22 @@ TEST(CliPorts, ListsAndSucceeds)
 TEST_F(CliTest, PortInUseNamesItsHolder)
 {
     Device d;
-    // This test process holds the port the way another upgrade would.
+    // This test process holds the port without a lock, as a terminal program left open would.
     const int fd = ::open(d.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const QString holder = QStringLiteral("upgrade_e2e_tes (process %1)").arg(::getpid());
     const CliRun r = Cli({"flash", "--port", d.path, Sample()});
-    ::close(fd);
     EXPECT_EQ(r.status, 4);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Another program is using the port: upgrade_e2e_tes (process %1).").arg(::getpid())))
+    EXPECT_TRUE(r.err.contains(d.path + " is open in " + holder + ", which would take the device's answers. Close it, "
+                               "or give --force to upgrade anyway.\n"))
         << r.err.toStdString();
+    EXPECT_EQ(d.sim->Snapshot().Wakes, 0);
+    // Told to go on, the run still meets the lock another upgrade would hold.
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const CliRun forced = Cli({"flash", "--force", "--port", d.path, Sample()});
+    ::close(fd);
+    EXPECT_EQ(forced.status, 4);
+    EXPECT_TRUE(forced.err.contains("Another program is using the port: " + holder + ".")) << forced.err.toStdString();
 }
 
 TEST_F(CliTest, PackMakesAFileThatInfoReadsBack)
@@ -462,4 +591,158 @@ TEST_F(CliTest, ASignalOutsideARunEndsTheCommandAtOnce)
     EXPECT_EQ(r.status, 130) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("interrupted")) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
+}
+
+// Names are bytes: one that is not valid UTF-8 still opens.
+TEST_F(CliTest, FileNamesThatAreNotUtf8Open)
+{
+    QFile::copy(Sample(), dir.filePath("x"));
+    const QByteArray bytes = QFile::encodeName(dir.filePath("x"));
+    ASSERT_EQ(::rename(bytes.constData(), (bytes + "\xE9.upg").constData()), 0);
+    QProcess p;
+    p.start(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" info \"$1$(printf '\\351').upg\"", ZENTROP_CLI, dir.filePath("x")});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("Name: Zentr\xC3\xB6p\n"));
+}
+
+// What a production line collects: the JSON object and the appended log.
+TEST_F(CliTest, JsonAndLogCollectTheResults)
+{
+    Device good, silent("F:silent");
+    const QString log = Write("line.log", "earlier run\n");
+    const CliRun r = Cli({"flash", "-p", good.path, "-p", silent.path, "-m", "both", "--json", "--log", log, Sample()});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QJsonArray ports = o.value("ports").toArray();
+    ASSERT_EQ(ports.size(), 2) << r.out.toStdString();
+    const QJsonObject done = ports[0].toObject(), failed = ports[1].toObject();
+    EXPECT_EQ(done.value("port").toString(), good.path);
+    EXPECT_EQ(done.value("result").toString(), "done");
+    EXPECT_EQ(done.value("pages").toInt(), 3);
+    EXPECT_EQ(done.value("bytes").toInt(), 54);
+    EXPECT_TRUE(done.value("step").isNull());
+    EXPECT_TRUE(done.value("by_id").isNull()); // a pseudo-terminal has none
+    EXPECT_EQ(failed.value("status").toInt(), 1);
+    EXPECT_EQ(failed.value("result").toString(), "Set Flash mode: Communication Error!");
+    EXPECT_EQ(failed.value("step").toString(), "flash mode");
+    EXPECT_EQ(failed.value("pages").toInt(), 0);
+    EXPECT_EQ(o.value("devices").toInt(), 2);
+    EXPECT_EQ(o.value("done").toInt(), 1);
+    EXPECT_EQ(o.value("status").toInt(), 1);
+
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.startsWith("earlier run\n")) << text.toStdString();
+    const QString at = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ";
+    for (const QString& line : {at + QRegularExpression::escape(good.path) + " > 1B 55 1B\n",
+                                at + QRegularExpression::escape(silent.path) + " < \\(nothing within the time-out",
+                                at + QRegularExpression::escape(good.path) + " result: done; status 0, 3 pages, 54 bytes",
+                                at + "totals: 1 of 2 devices done, 3 pages, [0-9]+ bytes in [0-9.]+ s; exit status 1\n"})
+        EXPECT_TRUE(QRegularExpression(line).match(text).hasMatch()) << line.toStdString() << text.toStdString();
+}
+
+// A retry wakes the device again and starts over; it says so, and that the device may still
+// be in the page's data when it failed there.
+TEST_F(CliTest, RetriesStartOverAfterAFailure)
+{
+    Device d("D#1:silent");
+    const CliRun r = Cli({"flash", "-p", d.path, "--retries", "2", "--json", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Retry 1 of 2 on " + d.path + " after: Send Flash Page: Communication Error! (it may "
+                               "still be in the page's data and take the opening sequence as data; --reset restarts it "
+                               "reliably)\n"))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Retry 2"));
+    const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray()[0].toObject();
+    EXPECT_EQ(port.value("retries").toInt(), 1);
+    EXPECT_EQ(port.value("pages").toInt(), 2);
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    EXPECT_EQ(d.sim->Snapshot().Wakes, 2);
+}
+
+// More ports than the terminal has rows: the redraws stay within the terminal, so nothing
+// scrolls into the scrollback, and no line is wide enough to wrap.
+TEST_F(CliTest, ManyPortsFitTheTerminal)
+{
+    constexpr int kRows = 5, kColumns = 40;
+    std::vector<std::unique_ptr<Device>> devices;
+    QStringList args{"flash", "-m", "both"};
+    for (int i = 0; i < 6; ++i) {
+        devices.push_back(std::make_unique<Device>());
+        args << "-p" << devices.back()->path;
+    }
+    args << Sample();
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal), 0);
+    ASSERT_EQ(::unlockpt(terminal), 0);
+    const QByteArray name = ::ptsname(terminal);
+    const winsize size{kRows, kColumns, 0, 0};
+    ASSERT_EQ(::ioctl(terminal, TIOCSWINSZ, &size), 0);
+    // Held here too, so the reader sees the end only once the program has gone.
+    const int slave = ::open(name.constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    QByteArray screen;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+            screen.append(buffer, n);
+    });
+    const CliRun r = Cli(args, [slave] { ::dup2(slave, 2); });
+    ::close(slave);
+    reader.join();
+    ::close(terminal);
+    EXPECT_EQ(r.status, 0);
+    const QRegularExpression up("\\x1b\\[(\\d+)A");
+    int redraws = 0;
+    for (auto it = up.globalMatch(QString::fromLatin1(screen)); it.hasNext(); ++redraws)
+        EXPECT_LE(it.next().captured(1).toInt(), kRows - 1);
+    EXPECT_GT(redraws, 0);
+    EXPECT_TRUE(screen.contains("+3 ports: 0 running, 3 done, 0 failed")) << screen.toStdString();
+    for (QByteArray line : screen.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const qsizetype clear = line.lastIndexOf("\x1b[K");
+        if (clear >= 0) {
+            EXPECT_LT(line.size() - clear - 3, kColumns) << line.toStdString();
+        }
+    }
+}
+
+// One step from the build: the images packed in memory and flashed, no upgrade file written.
+TEST_F(CliTest, FlashTakesTheBuildsImagesDirectly)
+{
+    Device d;
+    // 32 bytes at 0x18000: two pages of 16 from the base.
+    QByteArray hex = ":020000040001F9\n";
+    for (int line = 0; line < 2; ++line) {
+        QByteArray record = QByteArray::fromHex("10") + QByteArray::fromHex(line == 0 ? "8000" : "8010") + QByteArray(1, 0) +
+                            QByteArray(16, char(0x11 * (line + 1)));
+        uint8_t sum = 0;
+        for (const char c : record)
+            sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
+        hex += ":" + (record + QByteArray(1, static_cast<char>(-sum))).toHex().toUpper() + "\n";
+    }
+    hex += ":00000001FF\n";
+    const QString fw = Write("fw.hex", hex);
+    const CliRun r = Cli({"flash", "-p", d.path, "--flash", fw, "--flash-page-size", "16", "--base", "0x18000"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    const auto pages = d.sim->Snapshot().Pages;
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].Address, 16);
+    EXPECT_EQ(pages[1].Data, QByteArray(16, 0x22));
+    EXPECT_EQ(QDir(dir.path()).entryList({"*.upg"}, QDir::Files).size(), 0);
+
+    // Without the base the data lies beyond the page addresses: refused with the base to give,
+    // at the first record out of reach, before the damaged line after it is read.
+    const CliRun far = Cli({"flash", "-p", d.path, "--flash", Write("far.hex", hex.left(hex.indexOf("\n:00")) + "\n:zz\n")});
+    EXPECT_EQ(far.status, 3);
+    EXPECT_TRUE(far.err.contains("far.hex:2: holds data at 0x18000, page address 0x18000 counted from the base 0x0, "
+                                 "beyond 0xFFFF, the last page address an upgrade file holds; the data starts at 0x18000: "
+                                 "give --base 0x18000"))
+        << far.err.toStdString();
+    EXPECT_EQ(Cli({"flash", "-p", d.path, "--flash", fw, Sample()}).status, 2);
 }

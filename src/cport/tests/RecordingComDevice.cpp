@@ -164,6 +164,14 @@ int RecordingComDevice::GetCommModemStatus(uint32_t& Status)
     return 0;
 }
 
+int RecordingComDevice::EscapeCommFunction(uint32_t Function)
+{
+    std::lock_guard lock(FMutex);
+    if (const int err = Record(QStringLiteral("EscapeCommFunction %1").arg(Function)))
+        return err;
+    return FOpen ? 0 : EBADF;
+}
+
 int RecordingComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
 {
     std::lock_guard lock(FMutex);

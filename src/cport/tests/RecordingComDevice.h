@@ -46,6 +46,7 @@ public:
     int PurgeComm(uint32_t Flags) override;
     int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
     int GetCommModemStatus(uint32_t& Status) override;
+    int EscapeCommFunction(uint32_t Function) override;
     int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
