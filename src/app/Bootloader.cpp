@@ -28,6 +28,17 @@ void SleepMs(int milliseconds)
 
 } // namespace
 
+bool TEventPacer::Due()
+{
+    // 2 ms: some 23 bytes at 115200 baud, and far more often than a screen refreshes.
+    constexpr qint64 kIntervalNs = 2'000'000;
+    if (!FDue && FLast.isValid() && FLast.nsecsElapsed() < kIntervalNs)
+        return false;
+    FDue = false;
+    FLast.start();
+    return true;
+}
+
 TBootloader::TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction pause)
     : FPort(port), FObserver(observer), FPause(pause ? std::move(pause) : PauseFunction(SleepMs))
 {

@@ -7,6 +7,7 @@
 #include "base/Exception.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
@@ -38,6 +39,21 @@ public:
     virtual void ShowMessage(const QString& text) = 0;
     // Called after every byte sent, so a window can repaint and take input during the run.
     virtual void ProcessEvents() = 0;
+};
+
+// When a window lets its messages be processed during a run. Processing them after every byte
+// costs more than the byte takes on the line and slows the upgrade; a round at most every
+// couple of milliseconds, and at once after the status line changed, keeps the window just as
+// responsive and its status and progress just as current.
+class TEventPacer {
+public:
+    void StatusChanged() { FDue = true; }
+    // True when a round is due now; the next one then waits for the interval or a new status.
+    bool Due();
+
+private:
+    QElapsedTimer FLast;
+    bool FDue = true;
 };
 
 // Indices of the window's "Upgrade mode" radio group; any other index runs neither phase.

@@ -55,7 +55,11 @@ class TWindowObserver : public TBootObserver {
 public:
     explicit TWindowObserver(TwMain& window) : FWindow(window) {}
 
-    void SetStatus(const QString& text) override { FWindow.SetStatus(text); }
+    void SetStatus(const QString& text) override
+    {
+        FWindow.SetStatus(text);
+        FPacer.StatusChanged();
+    }
     void StartProgress(int max) override
     {
         FWindow.pbar->SetMax(max);
@@ -63,10 +67,15 @@ public:
     }
     void StepProgress() override { FWindow.pbar->StepIt(); }
     void ShowMessage(const QString& text) override { ::ShowMessage(text); }
-    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void ProcessEvents() override
+    {
+        if (FPacer.Due())
+            QCoreApplication::processEvents();
+    }
 
 private:
     TwMain& FWindow;
+    TEventPacer FPacer;
 };
 
 // While a run lasts, the commands that could free its pages, close or reconfigure its port,
