@@ -192,7 +192,8 @@ public:
 };
 
 // The error says that the device went away (unplugged, the other end of a pseudo-terminal
-// closed): nothing more can be done with this opening of it.
+// closed, a network server that reset or dropped the connection): nothing more can be done
+// with this opening of it.
 bool DeviceGone(int Error);
 
 // Devices the ports create; the system's serial devices unless a test installs its own.

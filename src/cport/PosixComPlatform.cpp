@@ -49,7 +49,8 @@ bool TStopEvent::IsSet() const
 
 bool DeviceGone(int Error)
 {
-    return Error == EIO || Error == ENXIO || Error == ENODEV || Error == EPIPE;
+    return Error == EIO || Error == ENXIO || Error == ENODEV || Error == EPIPE || Error == ECONNRESET
+        || Error == ECONNABORTED;
 }
 
 std::unique_ptr<TComDevice> CreateComDevice()

@@ -237,8 +237,9 @@ TEST_F(PtyEvents, CloseEndsDeliveryWhileBytesKeepArriving)
 }
 
 // The other end goes away while its bytes are being delivered: the handler's read fails with
-// the read error, which ends the thread; closing afterwards neither hangs nor fails.
-TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
+// the read error, the thread ends, and the port closes itself with the close's notifications;
+// closing again afterwards neither hangs nor fails.
+TEST_F(PtyEvents, AHangupDuringDeliveryFailsTheReadAndClosesThePort)
 {
     for (TSyncMethod method : {TSyncMethod::smNone, TSyncMethod::smThreadSync}) {
         SCOPED_TRACE(static_cast<int>(method));
@@ -253,6 +254,8 @@ TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
         // waits until it has gone.
         std::atomic<bool> inHandler{false};
         std::atomic<bool> gone{false};
+        std::atomic<int> readError{0};
+        int afterClose = 0;
         port.OnRxChar = [&](QObject*, int count) {
             if (QThread::currentThread() == qApp->thread()) {
                 unplugged.CloseMaster();
@@ -262,26 +265,32 @@ TEST_F(PtyEvents, AHangupDuringDeliveryEndsTheThreadWithTheReadError)
                     QThread::msleep(1);
             }
             QByteArray buf(count, 0);
-            port.Read(buf.data(), count);
+            try {
+                port.Read(buf.data(), count);
+            } catch (const EComPort& e) {
+                readError = e.Code();
+                throw;
+            }
         };
+        port.OnAfterClose = [&](QObject*) { ++afterClose; };
         port.Open();
         unplugged.Send("data");
-        TComThread* thread = port.EventWatcher();
+        // The port closes itself, which also frees its event thread: only the port is
+        // looked at from here on.
         ASSERT_TRUE(ServeUntil([&] {
             if (inHandler && !gone) {
                 unplugged.CloseMaster();
                 gone = true;
             }
-            return thread->Ended();
+            return !port.Connected();
         }));
-        ASSERT_TRUE(thread->FatalException());
-        try {
-            std::rethrow_exception(thread->FatalException());
-        } catch (const EComPort& e) {
-            EXPECT_EQ(e.Code(), ComErr::ReadFailed);
-        }
+        EXPECT_EQ(readError, ComErr::ReadFailed);
+        EXPECT_EQ(afterClose, 1);
+        EXPECT_EQ(port.EventWatcher(), nullptr);
         port.Close();
         EXPECT_FALSE(port.Connected());
+        EXPECT_EQ(afterClose, 1);
+        port.OnAfterClose = nullptr;
     }
 }
 
