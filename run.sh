@@ -1,6 +1,6 @@
 #!/bin/sh
 # Sets up, builds and runs Zentrop's jobs:
-#   ./run.sh demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize | install PREFIX
+#   ./run.sh demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX
 set -eu
 cd "$(dirname "$0")"
 
@@ -40,6 +40,11 @@ case "${1:-demo}" in
         cp "$BUILD/lang/hu.lcf" "$BUILD/bin/zentrop.lcf"
         exec "$BUILD/bin/zentrop" "$@"
         ;;
+    term)
+        build
+        shift
+        exec "$BUILD/bin/zentrop-term" "$@"
+        ;;
     fuzz)
         ./tools/setup.sh fuzz
         shift
@@ -59,7 +64,7 @@ case "${1:-demo}" in
         cmake --install "$BUILD" --prefix "$2"
         ;;
     *)
-        echo "usage: $0 demo | test | gui | gui-hu | fuzz [runs] [seconds] | bench | sanitize | install PREFIX" >&2
+        echo "usage: $0 demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX" >&2
         exit 2
         ;;
 esac

@@ -1,4 +1,4 @@
-# What "cmake --install" puts where: both programs, the desktop entry and its icon, a manual
+# What "cmake --install" puts where: the programs, their desktop entries and the icon, a manual
 # page per program made from its own help text, bash completion, and a sample udev rule. The
 # window finds its installed language file in share/zentrop beside its bin directory.
 include(GNUInstallDirs)
@@ -17,7 +17,7 @@ foreach(size 48 256)
     install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
-foreach(program zentrop zentrop-cli)
+foreach(program zentrop zentrop-cli zentrop-term)
     set(page ${ZENTROP_GENERATED}/man/${program}.1)
     add_custom_command(OUTPUT ${page}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${ZENTROP_GENERATED}/man
@@ -30,8 +30,9 @@ endforeach()
 
 add_custom_target(zentrop_install_files ALL DEPENDS ${ZENTROP_GENERATED_FILES})
 
-install(TARGETS zentrop zentrop-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(TARGETS zentrop zentrop-cli zentrop-term RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop.desktop ${CMAKE_SOURCE_DIR}/dist/zentrop-term.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop-cli.bash RENAME zentrop-cli
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 # A sample only: it takes effect when an administrator copies it to /etc/udev/rules.d.

@@ -10,7 +10,7 @@ _zentrop_cli()
     command=("${COMP_WORDS[1]}")
 
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "info flash ports pack lcf --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "info flash ports pack monitor lcf --help --version" -- "$cur"))
         return
     fi
     if [ "${command[0]}" = lcf ]; then
@@ -35,10 +35,13 @@ _zentrop_cli()
         --reset)
             COMPREPLY=($(compgen -W "none dtr rts both" -- "$cur"))
             return ;;
+        --map)
+            COMPREPLY=($(compgen -W "crlf lfcrlf igncr send-crlf send-lf" -- "$cur"))
+            return ;;
         -f|--flash|-e|--eeprom)
             COMPREPLY=($(compgen -f -X '!*.@(hex|ihx|ihex|bin|raw)' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
-        -o|--output|--ports-from|--log)
+        -l|--log|-o|--output|--ports-from)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         -b|--baud)

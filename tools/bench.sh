@@ -5,7 +5,8 @@
 # then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
 # parse-and-buffer throughput, then the language file reader on a file of about 1 MB, the
 # command line upgrading eight simulated devices at once against one, the upgrade directly
-# and through ser2net side by side, and the terminal window's received text to pixels.
+# and through ser2net side by side, the terminal window's received text to pixels, and
+# zentrop-term from the device's bytes to the screen.
 set -eu
 BIN=${1:?usage: tools/bench.sh BIN_DIR}
 "$BIN/bench_port"
@@ -27,3 +28,5 @@ echo
 # The window needs a display: a virtual one, which the set-up script installs when it is missing.
 "$(dirname "$0")/setup.sh" screens
 xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/bench_termwindow"
+echo
+xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN/bench_termapp"

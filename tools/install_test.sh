@@ -26,7 +26,8 @@ fail() {
 
 cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
 
-for f in bin/zentrop bin/zentrop-cli share/applications/zentrop.desktop \
+for f in bin/zentrop bin/zentrop-cli bin/zentrop-term share/applications/zentrop.desktop \
+    share/applications/zentrop-term.desktop share/man/man1/zentrop-term.1 \
     share/icons/hicolor/48x48/apps/zentrop.png share/icons/hicolor/256x256/apps/zentrop.png \
     share/man/man1/zentrop.1 share/man/man1/zentrop-cli.1 share/bash-completion/completions/zentrop-cli \
     share/zentrop/60-zentrop-serial.rules share/doc/Zentrop/README.md; do
@@ -34,11 +35,17 @@ for f in bin/zentrop bin/zentrop-cli share/applications/zentrop.desktop \
 done
 grep -qx 'Exec=zentrop' "$PREFIX/share/applications/zentrop.desktop" || fail "the desktop entry does not start zentrop"
 grep -qx 'Icon=zentrop' "$PREFIX/share/applications/zentrop.desktop" || fail "the desktop entry names another icon"
+grep -qx 'Exec=zentrop-term' "$PREFIX/share/applications/zentrop-term.desktop" || fail "the terminal's entry does not start zentrop-term"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$PREFIX/share/applications/zentrop.desktop" "$PREFIX/share/applications/zentrop-term.desktop" ||
+        fail "a desktop entry is not valid"
+fi
 
 CLI=$PREFIX/bin/zentrop-cli
 "$CLI" --version | grep -q '^zentrop-cli [0-9]' || fail "zentrop-cli --version"
 "$PREFIX/bin/zentrop" --version | grep -q '^zentrop [0-9]' || fail "zentrop --version"
-for c in info flash ports pack lcf "lcf dump" "lcf template" "lcf build"; do
+"$PREFIX/bin/zentrop-term" --version | grep -q '^zentrop-term [0-9]' || fail "zentrop-term --version"
+for c in info flash ports pack monitor lcf "lcf dump" "lcf template" "lcf build"; do
     # shellcheck disable=SC2086 # "lcf dump" is two words
     "$CLI" $c --help | grep -q "^usage: zentrop-cli $c" || fail "zentrop-cli $c --help"
 done
@@ -49,12 +56,12 @@ printf ':0400000001020304F2\n:00000001FF\n' >"$WORK/fw.hex"
 "$CLI" info "$WORK/fw.upg" | grep -qx 'Name: installed' || fail "info of the packed file"
 
 if command -v groff >/dev/null; then
-    for page in zentrop zentrop-cli; do
+    for page in zentrop zentrop-cli zentrop-term; do
         warnings=$(groff -man -Tutf8 -ww -z "$PREFIX/share/man/man1/$page.1" 2>&1)
         [ -z "$warnings" ] || fail "$page.1: $warnings"
     done
 fi
-for section in 'COMMAND PACK' 'COMMAND LCF BUILD' 'EXIT STATUS' 'EXAMPLES'; do
+for section in 'COMMAND PACK' 'COMMAND MONITOR' 'COMMAND LCF BUILD' 'EXIT STATUS' 'EXAMPLES'; do
     grep -q "$section" "$PREFIX/share/man/man1/zentrop-cli.1" || fail "the manual page lacks \"$section\""
 done
 

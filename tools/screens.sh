@@ -1,5 +1,5 @@
 #!/bin/sh
-# Saves screenshots of the terminal window and the terminal settings dialog, drawn by a real
+# Saves screenshots of the terminal window, the terminal settings dialog and zentrop-term, drawn by a real
 # X server (a virtual display), into the given directory: ./tools/screens.sh [BIN_DIR] [OUT_DIR]
 set -eu
 cd "$(dirname "$0")/.."

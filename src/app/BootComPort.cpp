@@ -7,15 +7,6 @@ constexpr int kReadInterval = 10;
 constexpr int kReadTotalMultiplier = 10;
 constexpr int kReadTotalConstant = 500;
 
-TBaudRate BaudRateOf(int baud)
-{
-    for (int i = static_cast<int>(TBaudRate::br110); i <= static_cast<int>(TBaudRate::br256000); ++i) {
-        if (BaudRateValue(static_cast<TBaudRate>(i)) == baud)
-            return static_cast<TBaudRate>(i);
-    }
-    return TBaudRate::brCustom;
-}
-
 } // namespace
 
 void TComPortLine::CheckInterrupted() const

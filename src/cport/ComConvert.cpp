@@ -89,6 +89,15 @@ int BaudRateValue(TBaudRate BaudRate)
     return i < std::size(kBaudValues) ? kBaudValues[i] : 0;
 }
 
+TBaudRate BaudRateOf(int Baud)
+{
+    for (int i = static_cast<int>(TBaudRate::br110); i <= static_cast<int>(TBaudRate::br256000); ++i) {
+        if (BaudRateValue(static_cast<TBaudRate>(i)) == Baud)
+            return static_cast<TBaudRate>(i);
+    }
+    return TBaudRate::brCustom;
+}
+
 QString CharToText(char C)
 {
     const int code = static_cast<unsigned char>(C);

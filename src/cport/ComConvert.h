@@ -28,6 +28,8 @@ bool YesNoToBool(const QString& Str);                  // only "YES" in any lett
 
 // The bits per second a member names; 0 for brCustom.
 int BaudRateValue(TBaudRate BaudRate);
+// The member for a rate in bits per second; brCustom for a rate no member names.
+TBaudRate BaudRateOf(int Baud);
 
 // Codes 33 to 127 give the character itself, all others "#" and the decimal code.
 QString CharToText(char C);

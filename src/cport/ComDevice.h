@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -174,6 +175,13 @@ public:
     // Raises or lowers a modem output line (SETDTR, CLRDTR, SETRTS, CLRRTS). Unlike the line
     // state, a device that has no such lines fails it: the caller asked for a line change.
     virtual int EscapeCommFunction(uint32_t Function) = 0;
+    // Holds the line in the break state (On) or ends it. A device with no line to hold, such
+    // as one a test records, says so with ENOTSUP.
+    virtual int SetCommBreak(bool On)
+    {
+        (void)On;
+        return ENOTSUP;
+    }
 
     // Start a transfer under the time-outs in force; Transferred is what completed at once.
     // The buffer must stay valid until GetOverlappedResult returns.

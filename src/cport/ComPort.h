@@ -165,6 +165,8 @@ public:
     // Ends every pending read and write of the device.
     void CancelRequests();
     TLineSignals LineSignals();
+    // Starts (true) or ends a break on the line; raises code 12 when the device refuses.
+    void SetBreak(bool On);
 
     // Shows the port setup dialog through the hook its library installs; nothing without one.
     void ShowSetupDialog();

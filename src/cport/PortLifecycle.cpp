@@ -261,6 +261,12 @@ void TCustomComPort::CancelRequests()
         RaiseDevice(ComErr::PurgeFailed, err);
 }
 
+void TCustomComPort::SetBreak(bool On)
+{
+    if (const int err = FDevice->SetCommBreak(On))
+        RaiseDevice(ComErr::EscapeComFailed, err);
+}
+
 TLineSignals TCustomComPort::LineSignals()
 {
     uint32_t status = 0;

@@ -588,6 +588,15 @@ int TPosixComDevice::EscapeCommFunction(uint32_t Function)
     return Ioctl(FFd, request, &line);
 }
 
+int TPosixComDevice::SetCommBreak(bool On)
+{
+    std::lock_guard lock(FMutex);
+    if (FFd < 0 || FClosing)
+        return EBADF;
+    // A pseudo-terminal has no line to hold: the request is taken and does nothing.
+    return Ioctl(FFd, On ? TIOCSBRK : TIOCCBRK, static_cast<void*>(nullptr));
+}
+
 int TPosixComDevice::GetCommModemStatus(uint32_t& Status)
 {
     Status = 0;

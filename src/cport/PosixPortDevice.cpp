@@ -76,6 +76,11 @@ int TPosixPortDevice::EscapeCommFunction(uint32_t Function)
     return FDevice ? FDevice->EscapeCommFunction(Function) : EBADF;
 }
 
+int TPosixPortDevice::SetCommBreak(bool On)
+{
+    return FDevice ? FDevice->SetCommBreak(On) : EBADF;
+}
+
 int TPosixPortDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
 {
     Transferred = 0;

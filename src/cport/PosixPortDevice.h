@@ -19,6 +19,7 @@ public:
     int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
+    int SetCommBreak(bool On) override;
 
     int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
     int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;

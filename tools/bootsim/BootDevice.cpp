@@ -188,7 +188,7 @@ Reaction Device::Command(uint8_t b)
         FState = State::Asleep;
         FMemory = Memory::None;
         FAddress.reset();
-        return {};
+        return {FOptions.AppBanner, false};
     default:
         FRecord.Log << QString::asprintf("unknown command 0x%02X", b);
         return {QByteArray(1, static_cast<char>(kRefusal)), false};

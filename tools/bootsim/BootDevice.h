@@ -40,6 +40,8 @@ struct DeviceOptions {
     int IdleGapMs = 0;
     // Sent when the opening sequence has woken the device; the host discards it.
     QByteArray WakeReply;
+    // What the started application prints at once after the jump.
+    QByteArray AppBanner;
     std::vector<Fault> Faults;
 };
 

@@ -1,6 +1,6 @@
-// Shows the terminal window and the terminal settings dialog with sample contents, and the
-// VT102 terminal after recorded program output, and saves
-// what the display shows of each as a PNG, for looking at them under a virtual display.
+// Shows the terminal window and the terminal settings dialog with sample contents, the VT102
+// terminal after recorded program output, and zentrop-term on a device, and saves what the
+// display shows of each as a PNG, for looking at them under a virtual display.
 #include "app/Terminal.h"
 #include "cportctl/ComTerminal.h"
 #include "cportctl/ComTrmSet.h"
@@ -8,14 +8,18 @@
 #include "forms/Buttons.h"
 #include "forms/ComboBox.h"
 #include "forms/Edit.h"
+#include "termapp/TermWindow.h"
 
 #include <QDir>
 #include <QFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -120,6 +124,30 @@ bool TerminalSetupDialog(const QString& dir)
     return Save(form, dir, QStringLiteral("terminal-setup"));
 }
 
+// zentrop-term on a device that printed a coloured log, on a pseudo-terminal.
+bool TermApp(const QString& dir)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return false;
+    ::close(slave);
+    QTemporaryDir settings;
+    TTermWindow window(settings.filePath(QStringLiteral("zentrop-term.ini")), {QString::fromLocal8Bit(name), 115200});
+    if (!ShowActive(window))
+        return false;
+    const QByteArray log = "boot: device 4711 ready\r\n"
+                           "\x1b[1mwarn\x1b[0m: sensor 2 not found\r\n"
+                           "temperature 21.5 C, \x1b[7mfan off\x1b[0m\r\n"
+                           "> ";
+    const bool wrote = ::write(master, log.constData(), log.size()) == log.size();
+    QTest::qWait(300);
+    QTest::keyClicks(window.Terminal(), QStringLiteral("status"));
+    const bool saved = wrote && Save(window, dir, QStringLiteral("zentrop-term"));
+    ::close(master);
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -134,6 +162,7 @@ int main(int argc, char** argv)
     QDir().mkpath(dir);
     const bool ok = TerminalWindow(dir) && TerminalAttributes(dir) && TerminalSetupDialog(dir)
         && TerminalCapture(dir, QStringLiteral("vim")) && TerminalCapture(dir, QStringLiteral("top"))
-        && TerminalCapture(dir, QStringLiteral("dialog-menu")) && TerminalCapture(dir, QStringLiteral("colours"));
+        && TerminalCapture(dir, QStringLiteral("dialog-menu")) && TerminalCapture(dir, QStringLiteral("colours"))
+        && TermApp(dir);
     return ok ? 0 : 1;
 }

@@ -35,11 +35,13 @@ const CommandSyntax& InfoSpec();
 const CommandSyntax& FlashSpec();
 const CommandSyntax& PortsSpec();
 const CommandSyntax& PackSpec();
+const CommandSyntax& MonitorSpec();
 
 int Info(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Ports(const ParsedOptions& options, TInterruptWatch& interrupts);
 int Pack(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts);
 
 // Tools for translators: "lcf dump", "lcf template" and "lcf build", each with its own options.
 int Lcf(const QStringList& args, TInterruptWatch& interrupts);

@@ -6,6 +6,7 @@
 #include "Interrupts.h"
 #include "LineTrace.h"
 #include "MultiDisplay.h"
+#include "Monitor.h"
 
 #include "app/BootComPort.h"
 #include "app/BootProtocol.h"
@@ -48,6 +49,8 @@ struct FlashSettings {
     bool Json = false;
     FILE* Log = nullptr;
     QString LeftOut; // what the mode leaves out of the file, said before the run
+    // Runs on the still open port after a successful upgrade and gives the status.
+    std::function<int(TCustomComPort&)> AfterUpgrade;
 };
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
@@ -292,6 +295,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
             throw;
         }
         runs.Remove(&upgrade);
+        if (r.Status == ExitSuccess && s.AfterUpgrade)
+            r.Status = s.AfterUpgrade(port);
     } catch (const EUpgradeInterrupted& e) {
         r.Status = ExitInterrupted;
         r.Lines << e.Message();
@@ -588,6 +593,9 @@ const CommandSyntax& FlashSpec()
              QStringLiteral("send the opening sequence again up to N times while the mode command gets no answer")},
             {QStringLiteral("verbose"), 'v', QString(),
              QStringLiteral("trace every byte sent and received, with the time since the start")},
+            {QStringLiteral("monitor"), 0, QString(),
+             QStringLiteral("one port only: after the upgrade, show what the started application sends and\n"
+                            "send what you type, on the same open port, as \"zentrop-cli monitor\" does")},
         }};
     static const CommandSyntax withImages = [] {
         CommandSyntax full = syntax;
@@ -626,6 +634,11 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
     if (ports.isEmpty())
         return UsageError(QStringLiteral("flash needs --port PORT"), FlashSpec());
     FlashSettings s;
+    if (options.Has(QStringLiteral("monitor"))) {
+        if (ports.size() > 1)
+            return UsageError(QStringLiteral("--monitor takes one port"), FlashSpec());
+        s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
+    }
     const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
     const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
                                              : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)

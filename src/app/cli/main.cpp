@@ -19,6 +19,7 @@ const cli::Command kCommands[] = {
     {cli::FlashSpec(), cli::Flash},
     {cli::PortsSpec(), cli::Ports},
     {cli::PackSpec(), cli::Pack},
+    {cli::MonitorSpec(), cli::Monitor},
 };
 
 QString Help()
@@ -40,6 +41,7 @@ QString Help()
         "  4    a port error: the port could not be opened, reset or used, or the device went away\n"
         "  5    nothing to write: the file holds no page for the chosen --mode\n"
         "  130  interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n"
+        "monitor: 0 after its exit key, 4 also when the device went away.\n"
         "With several ports the worst status counts: 130, then 4, then 1.\n"
         "\nexamples:\n"
         "  zentrop-cli info fw.upg\n"
