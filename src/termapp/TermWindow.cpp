@@ -114,7 +114,9 @@ TTermWindow::TTermWindow(const QString& SettingsFile, const StartOptions& Option
     FTerminal = new TTermControl(this);
     FTerminal->setObjectName(QStringLiteral("ComTerminal1"));
     FTerminal->BeginLoading();
-    FTerminal->SetEmulation(TTermEmulation::teVT100orANSI);
+    // Programs on a device's console expect a VT102 that wraps at the margin, as the real one does.
+    FTerminal->SetEmulation(TTermEmulation::teVT102);
+    FTerminal->SetWrapLines(true);
     termsettings::LoadTerminal(*FIni, *FTerminal);
     FTerminal->Loaded();
     FTerminal->SetComPort(FPort);

@@ -15,7 +15,7 @@ namespace {
 const char* const kHelp =
     "usage: zentrop-term [PORT] [--baud RATE] [--settings FILE] [QT-OPTIONS]\n"
     "\n"
-    "A serial terminal window: shows what the device on PORT sends, with VT100 escape codes,\n"
+    "A serial terminal window: shows what the device on PORT sends, with VT102 escape codes and colours,\n"
     "and sends what you type. The Port menu connects, disconnects, sets up the line, sends a\n"
     "break or a file and sets DTR and RTS; the Terminal menu sets up the terminal, clears it,\n"
     "switches local echo and logs what is received to a file. The status bar shows the port,\n"

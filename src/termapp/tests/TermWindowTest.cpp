@@ -169,7 +169,7 @@ private slots:
         TIniFile ini(Settings());
         ini.WriteString(QStringLiteral("Terminal"), QStringLiteral("Emulation"), QStringLiteral("teVT999"));
         TTermWindow again(Settings(), {});
-        QCOMPARE(again.Terminal()->Emulation(), TTermEmulation::teVT100orANSI);
+        QCOMPARE(again.Terminal()->Emulation(), TTermEmulation::teVT102);
     }
 
     void FirstStartOpensNoPort()
