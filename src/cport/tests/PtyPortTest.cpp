@@ -552,6 +552,8 @@ TEST_F(PtyPort, AGoneDeviceIsClosedWithItsNotificationsAndOpenedAgainByName)
     EXPECT_EQ(port.WriteStr("cd"), 2);
     EXPECT_EQ(again.Receive(2), "cd");
     port.DetachLink(&comLink);
+    // The fixture closes the port after this body's locals are gone.
+    port.OnAfterClose = nullptr;
 }
 
 // The kernel's console and a line a login program holds are never taken, however they are
