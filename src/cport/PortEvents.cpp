@@ -1,69 +1,8 @@
-// Event delivery: starting and stopping the event thread, processing each event for the
-// links and the port's handlers, and window delivery.
+// Event dispatch: each event processed for the links and the port's handlers, window
+// delivery, the published handlers' Fire operations, and the links themselves.
 #include "ComPort.h"
 
-#include "base/SyncQueue.h"
-
 #include <memory>
-
-void TCustomComPort::StartEventThread()
-{
-    ReapRetiredThreads(false);
-    FEventWatcher = std::make_unique<TComThread>(this);
-    FCurrentWatcher = FEventWatcher.get();
-    FThreadRunning = true;
-}
-
-void TCustomComPort::StopEventThread()
-{
-    TComThread* thread = FEventWatcher.get();
-    if (!thread)
-        return;
-    thread->SignalStop();
-    const bool onOwner = QThread::currentThread() == this->thread();
-    // Waiting is impossible from the event thread itself (a handler under smNone), and
-    // from a handler the thread has handed to the owning thread (it waits for that handler
-    // to end): the thread is left to end on its own, and the port does its closing steps
-    // now, before the device goes.
-    if (QThread::currentThread() == thread || (onOwner && thread->OwnerDeliveries() > 0)) {
-        thread->FRetired = true;
-        FDevice->SetCommMask(0);
-        FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
-        std::lock_guard lock(FCloseMutex);
-        FCurrentWatcher = nullptr;
-        FRetiredWatchers.push_back(std::move(FEventWatcher));
-        return;
-    }
-    // The owning thread serves the delivery the thread has started, so that it ends and
-    // the thread can see the stop; another thread leaves that to the owning thread. That
-    // delivery still reaches the handlers: the port is still open.
-    if (onOwner)
-        FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
-    thread->Join();
-    std::lock_guard lock(FCloseMutex);
-    FCurrentWatcher = nullptr;
-    FEventWatcher.reset();
-}
-
-void TCustomComPort::ReapRetiredThreads(bool Wait)
-{
-    for (auto it = FRetiredWatchers.begin(); it != FRetiredWatchers.end();) {
-        TComThread* thread = it->get();
-        if (!thread->Ended() && !Wait) {
-            ++it;
-            continue;
-        }
-        if (QThread::currentThread() == this->thread())
-            FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
-        thread->Join();
-        it = FRetiredWatchers.erase(it);
-    }
-}
-
-bool TCustomComPort::IsServedBy(const TComThread* Thread) const
-{
-    return FCurrentWatcher == Thread && FConnected;
-}
 
 void TCustomComPort::ProcessEvent(uint32_t EventCode)
 {
@@ -153,6 +92,29 @@ void TCustomComPort::ProcessRing()
     FireRing();
 }
 
+void TCustomComPort::ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
+                                  void (TCustomComPort::*Fire)(bool))
+{
+    const bool on = LineSignals().Contains(Signal);
+    NotifyLinksState(Slot, on);
+    (this->*Fire)(on);
+}
+
+void TCustomComPort::ProcessCTSChange()
+{
+    ReportSignal(TLineSignal::lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::FireCTSChange);
+}
+
+void TCustomComPort::ProcessDSRChange()
+{
+    ReportSignal(TLineSignal::lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::FireDSRChange);
+}
+
+void TCustomComPort::ProcessRLSDChange()
+{
+    ReportSignal(TLineSignal::lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::FireRLSDChange);
+}
+
 void TCustomComPort::ProcessError()
 {
     const TComErrors errors = TakeLineErrors();
@@ -163,4 +125,52 @@ void TCustomComPort::ProcessError()
 void TCustomComPort::ProcessRx80Full()
 {
     FireRx80Full();
+}
+
+// ---- the published handlers
+
+void TCustomComPort::FireAfterClose() { if (OnAfterClose) OnAfterClose(this); }
+void TCustomComPort::FireAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
+void TCustomComPort::FireBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
+void TCustomComPort::FireBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
+void TCustomComPort::FireRxChar(int Count) { if (OnRxChar) OnRxChar(this, Count); }
+void TCustomComPort::FireRxBuf(const char* Buffer, int Count) { if (OnRxBuf) OnRxBuf(this, Buffer, Count); }
+void TCustomComPort::FireTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
+void TCustomComPort::FireBreak() { if (OnBreak) OnBreak(this); }
+void TCustomComPort::FireRing() { if (OnRing) OnRing(this); }
+void TCustomComPort::FireRxFlag() { if (OnRxFlag) OnRxFlag(this); }
+void TCustomComPort::FireCTSChange(bool OnOff) { if (OnCTSChange) OnCTSChange(this, OnOff); }
+void TCustomComPort::FireDSRChange(bool OnOff) { if (OnDSRChange) OnDSRChange(this, OnOff); }
+void TCustomComPort::FireError(TComErrors Errors) { if (OnError) OnError(this, Errors); }
+void TCustomComPort::FireRLSDChange(bool OnOff) { if (OnRLSDChange) OnRLSDChange(this, OnOff); }
+void TCustomComPort::FireRx80Full() { if (OnRx80Full) OnRx80Full(this); }
+
+// ---- links
+
+void TCustomComPort::AttachLink(TComLink* Link)
+{
+    if (!FLinkList.Attach(Link))
+        throw EComPort(FPort, ComErr::RegFailed);
+}
+
+void TCustomComPort::DetachLink(TComLink* Link)
+{
+    if (!FLinkList.Detach(Link))
+        throw EComPort(FPort, ComErr::RegFailed);
+}
+
+void TCustomComPort::NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff)
+{
+    FLinkList.ForEach<TComSignalEvent>(Slot, [&](const TComSignalEvent& slot) { slot(this, OnOff); });
+}
+
+void TCustomComPort::NotifyLinksEvent(TNotifyEvent TComLink::*Slot)
+{
+    FLinkList.ForEach<TNotifyEvent>(Slot, [&](const TNotifyEvent& slot) { slot(this); });
+}
+
+void TCustomComPort::NotifyLinksTxData(const char* Buffer, int Count)
+{
+    FLinkList.ForEach<TRxBufEvent>(&TComLink::OnTxData,
+                                   [&](const TRxBufEvent& slot) { slot(this, Buffer, Count); });
 }

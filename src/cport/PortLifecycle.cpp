@@ -1,46 +1,23 @@
-// Opening, configuring and closing the device: the callbacks around them, the update
-// bracket, the line state and time-out records, and the modem signals.
+// Opening and closing the port: the device, the event thread's start and stop, the callbacks
+// around both, Close from several threads at once, and a device that went away.
 #include "ComPort.h"
 
 #include "base/Debug.h"
 #include "base/SyncQueue.h"
 
 #include <QThread>
+#include <memory>
 
-void TCustomComPort::RaiseDevice(int Code, int SystemCode)
+void TCustomComPort::SetConnected(bool Value)
 {
-    if (DeviceGone(SystemCode))
-        DeviceLost(FOpenGeneration);
-    throw EComPortExt(FPort, Code, SystemCode);
-}
-
-void TCustomComPort::DeviceLost(uint64_t Generation)
-{
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, Generation] { DeviceLost(Generation); }, Qt::QueuedConnection);
+    if (FDesigning || FLoading) {
+        FConnected = Value;
         return;
     }
-    if (!FConnected || FClosing || Generation != FOpenGeneration)
-        return;
-    try {
+    if (Value)
+        Open();
+    else
         Close();
-    } catch (...) {
-        // The error that told of the loss is the one the caller hears.
-    }
-}
-
-void TCustomComPort::OpenDevice()
-{
-    if (const int err = FDevice->Open(FPort)) {
-        OutputDebugString(QStringLiteral("CreateFile ") + FDevice->DeviceName(FPort));
-        RaiseDevice(ComErr::OpenFailed, err);
-    }
-}
-
-void TCustomComPort::CloseDevice()
-{
-    if (FDevice->IsOpen())
-        FDevice->Close();
 }
 
 void TCustomComPort::Open()
@@ -69,6 +46,117 @@ void TCustomComPort::Open()
     ProcessCTSChange();
     ProcessDSRChange();
     ProcessRLSDChange();
+}
+
+void TCustomComPort::Close()
+{
+    if (FDesigning || !BeginClose())
+        return;
+    struct CloseEnd {
+        TCustomComPort& Port;
+        ~CloseEnd() { Port.EndClose(); }
+    } end{*this};
+    FClosing = true;
+    struct Done {
+        std::atomic<bool>& Flag;
+        ~Done() { Flag = false; }
+    } done{FClosing};
+    NotifyLinksState(&TComLink::OnCTSSignal, false);
+    NotifyLinksState(&TComLink::OnDSRSignal, false);
+    NotifyLinksState(&TComLink::OnRLSDSignal, false);
+    FireCTSChange(false);
+    FireDSRChange(false);
+    FireRLSDChange(false);
+    FireBeforeClose();
+    CancelRequests();
+    if (FThreadRunning) {
+        StopEventThread();
+        FThreadRunning = false;
+    }
+    CloseDevice();
+    FConnected = false;
+    NotifyLinksState(&TComLink::OnConnectionChange, false);
+    FireAfterClose();
+}
+
+void TCustomComPort::OpenDevice()
+{
+    if (const int err = FDevice->Open(FPort)) {
+        OutputDebugString(QStringLiteral("CreateFile ") + FDevice->DeviceName(FPort));
+        RaiseDevice(ComErr::OpenFailed, err);
+    }
+}
+
+void TCustomComPort::CloseDevice()
+{
+    if (FDevice->IsOpen())
+        FDevice->Close();
+}
+
+void TCustomComPort::CancelRequests()
+{
+    // A device that went away has nothing left to cancel; its close goes on.
+    if (const int err = FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(FClosing && DeviceGone(err)))
+        RaiseDevice(ComErr::PurgeFailed, err);
+}
+
+void TCustomComPort::StartEventThread()
+{
+    ReapRetiredThreads(false);
+    FEventWatcher = std::make_unique<TComThread>(this);
+    FCurrentWatcher = FEventWatcher.get();
+    FThreadRunning = true;
+}
+
+void TCustomComPort::StopEventThread()
+{
+    TComThread* thread = FEventWatcher.get();
+    if (!thread)
+        return;
+    thread->SignalStop();
+    const bool onOwner = QThread::currentThread() == this->thread();
+    // Waiting is impossible from the event thread itself (a handler under smNone), and
+    // from a handler the thread has handed to the owning thread (it waits for that handler
+    // to end): the thread is left to end on its own, and the port does its closing steps
+    // now, before the device goes.
+    if (QThread::currentThread() == thread || (onOwner && thread->OwnerDeliveries() > 0)) {
+        thread->FRetired = true;
+        FDevice->SetCommMask(0);
+        FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+        std::lock_guard lock(FCloseMutex);
+        FCurrentWatcher = nullptr;
+        FRetiredWatchers.push_back(std::move(FEventWatcher));
+        return;
+    }
+    // The owning thread serves the delivery the thread has started, so that it ends and
+    // the thread can see the stop; another thread leaves that to the owning thread. That
+    // delivery still reaches the handlers: the port is still open.
+    if (onOwner)
+        FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
+    thread->Join();
+    std::lock_guard lock(FCloseMutex);
+    FCurrentWatcher = nullptr;
+    FEventWatcher.reset();
+}
+
+void TCustomComPort::ReapRetiredThreads(bool Wait)
+{
+    for (auto it = FRetiredWatchers.begin(); it != FRetiredWatchers.end();) {
+        TComThread* thread = it->get();
+        if (!thread->Ended() && !Wait) {
+            ++it;
+            continue;
+        }
+        if (QThread::currentThread() == this->thread())
+            FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
+        thread->Join();
+        it = FRetiredWatchers.erase(it);
+    }
+}
+
+bool TCustomComPort::IsServedBy(const TComThread* Thread) const
+{
+    return FCurrentWatcher == Thread && FConnected;
 }
 
 bool TCustomComPort::InDelivery() const
@@ -118,209 +206,24 @@ void TCustomComPort::EndClose()
     FSyncQueue->Wake();
 }
 
-void TCustomComPort::Close()
+void TCustomComPort::RaiseDevice(int Code, int SystemCode)
 {
-    if (FDesigning || !BeginClose())
+    if (DeviceGone(SystemCode))
+        DeviceLost(FOpenGeneration);
+    throw EComPortExt(FPort, Code, SystemCode);
+}
+
+void TCustomComPort::DeviceLost(uint64_t Generation)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, Generation] { DeviceLost(Generation); }, Qt::QueuedConnection);
         return;
-    struct CloseEnd {
-        TCustomComPort& Port;
-        ~CloseEnd() { Port.EndClose(); }
-    } end{*this};
-    FClosing = true;
-    struct Done {
-        std::atomic<bool>& Flag;
-        ~Done() { Flag = false; }
-    } done{FClosing};
-    NotifyLinksState(&TComLink::OnCTSSignal, false);
-    NotifyLinksState(&TComLink::OnDSRSignal, false);
-    NotifyLinksState(&TComLink::OnRLSDSignal, false);
-    FireCTSChange(false);
-    FireDSRChange(false);
-    FireRLSDChange(false);
-    FireBeforeClose();
-    CancelRequests();
-    if (FThreadRunning) {
-        StopEventThread();
-        FThreadRunning = false;
     }
-    CloseDevice();
-    FConnected = false;
-    NotifyLinksState(&TComLink::OnConnectionChange, false);
-    FireAfterClose();
-}
-
-void TCustomComPort::BeginUpdate()
-{
-    ++FUpdateDepth;
-}
-
-void TCustomComPort::EndUpdate()
-{
-    if (FUpdateDepth <= 0)
+    if (!FConnected || FClosing || Generation != FOpenGeneration)
         return;
-    if (--FUpdateDepth == 0)
-        ApplyAllSettings();
+    try {
+        Close();
+    } catch (...) {
+        // The error that told of the loss is the one the caller hears.
+    }
 }
-
-bool TCustomComPort::CanApply() const
-{
-    return FConnected && FUpdateDepth == 0 && !FDesigning && !FLoading;
-}
-
-void TCustomComPort::ApplyAllSettings()
-{
-    ApplyBufferSettings();
-    ApplyLineSettings();
-    ApplyTimeoutSettings();
-}
-
-DCB TCustomComPort::BuildDCB() const
-{
-    DCB dcb;
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = static_cast<uint32_t>(FBaudRate == TBaudRate::brCustom ? FCustomBaudRate
-                                                                          : BaudRateValue(FBaudRate));
-    dcb.ByteSize = static_cast<uint8_t>(5 + static_cast<int>(FDataBits));
-    dcb.Parity = static_cast<uint8_t>(FParity->Bits());
-    dcb.StopBits = static_cast<uint8_t>(FStopBits);
-    dcb.XonLim = static_cast<uint16_t>(FBuffer->InputSize() / 4);
-    dcb.XoffLim = dcb.XonLim;
-    dcb.XonChar = FFlowControl->XonChar();
-    dcb.XoffChar = FFlowControl->XoffChar();
-    dcb.EvtChar = FEventChar;
-    const bool replace = FParity->Check() && FParity->Replace();
-    dcb.ErrorChar = replace ? FParity->ReplaceChar() : char(0);
-
-    uint32_t flags = DCB::fBinary;
-    if (FParity->Check())
-        flags |= DCB::fParity;
-    if (FFlowControl->OutCTSFlow())
-        flags |= DCB::fOutxCtsFlow;
-    if (FFlowControl->OutDSRFlow())
-        flags |= DCB::fOutxDsrFlow;
-    static constexpr uint32_t kDtr[] = {0, DCB::fDtrControlEnable, DCB::fDtrControlHandshake};
-    flags |= kDtr[static_cast<int>(FFlowControl->ControlDTR())];
-    if (FFlowControl->DSRSensitivity())
-        flags |= DCB::fDsrSensitivity;
-    if (FFlowControl->TxContinueOnXoff())
-        flags |= DCB::fTXContinueOnXoff;
-    if (FFlowControl->XonXoffOut())
-        flags |= DCB::fOutX;
-    if (FFlowControl->XonXoffIn())
-        flags |= DCB::fInX;
-    if (replace)
-        flags |= DCB::fErrorChar;
-    if (FDiscardNull)
-        flags |= DCB::fNull;
-    static constexpr uint32_t kRts[] = {0, DCB::fRtsControlEnable, DCB::fRtsControlHandshake,
-                                        DCB::fRtsControlToggle};
-    flags |= kRts[static_cast<int>(FFlowControl->ControlRTS())];
-    dcb.Flags = flags;
-    return dcb;
-}
-
-COMMTIMEOUTS TCustomComPort::BuildTimeouts() const
-{
-    COMMTIMEOUTS t;
-    t.ReadIntervalTimeout = static_cast<uint32_t>(FTimeouts->ReadInterval());
-    t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(FTimeouts->ReadTotalMultiplier());
-    t.ReadTotalTimeoutConstant = static_cast<uint32_t>(FTimeouts->ReadTotalConstant());
-    t.WriteTotalTimeoutMultiplier = static_cast<uint32_t>(FTimeouts->WriteTotalMultiplier());
-    t.WriteTotalTimeoutConstant = static_cast<uint32_t>(FTimeouts->WriteTotalConstant());
-    return t;
-}
-
-void TCustomComPort::ApplyLineSettings()
-{
-    if (!CanApply())
-        return;
-    if (const int err = FDevice->SetCommState(BuildDCB()))
-        RaiseDevice(ComErr::SetStateFailed, err);
-}
-
-void TCustomComPort::ApplyTimeoutSettings()
-{
-    if (!CanApply())
-        return;
-    if (const int err = FDevice->SetCommTimeouts(BuildTimeouts()))
-        RaiseDevice(ComErr::SetTimeoutsFailed, err);
-}
-
-void TCustomComPort::ApplyBufferSettings()
-{
-    if (!CanApply())
-        return;
-    if (const int err = FDevice->SetupComm(FBuffer->InputSize(), FBuffer->OutputSize()))
-        RaiseDevice(ComErr::SetupCommFailed, err);
-}
-
-void TCustomComPort::CancelRequests()
-{
-    // A device that went away has nothing left to cancel; its close goes on.
-    if (const int err = FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(FClosing && DeviceGone(err)))
-        RaiseDevice(ComErr::PurgeFailed, err);
-}
-
-void TCustomComPort::SetBreak(bool On)
-{
-    if (const int err = FDevice->SetCommBreak(On))
-        RaiseDevice(ComErr::EscapeComFailed, err);
-}
-
-TLineSignals TCustomComPort::LineSignals()
-{
-    uint32_t status = 0;
-    if (const int err = FDevice->GetCommModemStatus(status))
-        RaiseDevice(ComErr::ModemStatFailed, err);
-    TLineSignals lines;
-    if (status & MS_CTS_ON)
-        lines.Include(TLineSignal::lsCTS);
-    if (status & MS_DSR_ON)
-        lines.Include(TLineSignal::lsDSR);
-    if (status & MS_RING_ON)
-        lines.Include(TLineSignal::lsRing);
-    if (status & MS_RLSD_ON)
-        lines.Include(TLineSignal::lsRLSD);
-    return lines;
-}
-
-void TCustomComPort::ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
-                                  void (TCustomComPort::*Fire)(bool))
-{
-    const bool on = LineSignals().Contains(Signal);
-    NotifyLinksState(Slot, on);
-    (this->*Fire)(on);
-}
-
-void TCustomComPort::ProcessCTSChange()
-{
-    ReportSignal(TLineSignal::lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::FireCTSChange);
-}
-
-void TCustomComPort::ProcessDSRChange()
-{
-    ReportSignal(TLineSignal::lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::FireDSRChange);
-}
-
-void TCustomComPort::ProcessRLSDChange()
-{
-    ReportSignal(TLineSignal::lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::FireRLSDChange);
-}
-
-// ---- the published handlers
-
-void TCustomComPort::FireAfterClose() { if (OnAfterClose) OnAfterClose(this); }
-void TCustomComPort::FireAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
-void TCustomComPort::FireBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
-void TCustomComPort::FireBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
-void TCustomComPort::FireRxChar(int Count) { if (OnRxChar) OnRxChar(this, Count); }
-void TCustomComPort::FireRxBuf(const char* Buffer, int Count) { if (OnRxBuf) OnRxBuf(this, Buffer, Count); }
-void TCustomComPort::FireTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
-void TCustomComPort::FireBreak() { if (OnBreak) OnBreak(this); }
-void TCustomComPort::FireRing() { if (OnRing) OnRing(this); }
-void TCustomComPort::FireRxFlag() { if (OnRxFlag) OnRxFlag(this); }
-void TCustomComPort::FireCTSChange(bool OnOff) { if (OnCTSChange) OnCTSChange(this, OnOff); }
-void TCustomComPort::FireDSRChange(bool OnOff) { if (OnDSRChange) OnDSRChange(this, OnOff); }
-void TCustomComPort::FireError(TComErrors Errors) { if (OnError) OnError(this, Errors); }
-void TCustomComPort::FireRLSDChange(bool OnOff) { if (OnRLSDChange) OnRLSDChange(this, OnOff); }
-void TCustomComPort::FireRx80Full() { if (OnRx80Full) OnRx80Full(this); }

@@ -1,5 +1,6 @@
-// Moving bytes: device requests, the blocking Read and Write built on them, the queues and
-// the line errors, with the links told of sends and of a drained input queue.
+// The line: device requests, the blocking Read and Write built on them, the queues, the line
+// errors, the modem signals and the break, with the links told of sends and of a drained
+// input queue.
 #include "ComPort.h"
 
 #include "base/Debug.h"
@@ -162,4 +163,27 @@ TComErrors TCustomComPort::TakeLineErrors()
     if (errors & CE_MODE)
         result.Include(TComError::ceMode);
     return result;
+}
+
+TLineSignals TCustomComPort::LineSignals()
+{
+    uint32_t status = 0;
+    if (const int err = FDevice->GetCommModemStatus(status))
+        RaiseDevice(ComErr::ModemStatFailed, err);
+    TLineSignals lines;
+    if (status & MS_CTS_ON)
+        lines.Include(TLineSignal::lsCTS);
+    if (status & MS_DSR_ON)
+        lines.Include(TLineSignal::lsDSR);
+    if (status & MS_RING_ON)
+        lines.Include(TLineSignal::lsRing);
+    if (status & MS_RLSD_ON)
+        lines.Include(TLineSignal::lsRLSD);
+    return lines;
+}
+
+void TCustomComPort::SetBreak(bool On)
+{
+    if (const int err = FDevice->SetCommBreak(On))
+        RaiseDevice(ComErr::EscapeComFailed, err);
 }
