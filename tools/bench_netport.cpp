@@ -22,13 +22,14 @@ namespace {
 
 constexpr int kBaud = 115200;
 
-class QuietObserver : public TBootObserver {
+class QuietObserver : public UpgradeObserver {
 public:
-    void SetStatus(const QString&) override {}
-    void StartProgress(int) override {}
-    void StepProgress() override {}
-    void ShowMessage(const QString& text) override { Messages << text; }
-    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void RunEnded(const RunEnd& end) override
+    {
+        if (!end.Message.isEmpty())
+            Messages << end.Message;
+    }
+    void ByteSent() override { QCoreApplication::processEvents(); }
     QStringList Messages;
 };
 

@@ -8,6 +8,7 @@
 #include "app/BootComPort.h"
 #include "app/Bootloader.h"
 #include "app/UpgradeFile.h"
+#include "base/Format.h"
 #include "bootsim/BootSim.h"
 #include "upgtool/SampleUpgrade.h"
 
@@ -124,14 +125,26 @@ private:
 
 enum class Events { None, Paced, EveryByte };
 
-class Observer : public TBootObserver {
+// As the window does with messages, it also makes a status text of each page and lets the
+// status changes pace the rounds.
+class Observer : public UpgradeObserver {
 public:
     explicit Observer(Events events) : FEvents(events) {}
-    void SetStatus(const QString&) override { FPacer.StatusChanged(); }
-    void StartProgress(int) override {}
-    void StepProgress() override {}
-    void ShowMessage(const QString& text) override { Messages << text; }
-    void ProcessEvents() override
+    void RunStarted(const RunPlan&) override { StatusChanged(); }
+    void MemoryStarted(Memory, int) override { StatusChanged(); }
+    void PageStarted(const PageProgress& page) override
+    {
+        if (FEvents != Events::None)
+            FStatus = Format(QStringLiteral("Write Flash Page at 0x%04x"), {page.Address});
+        StatusChanged();
+    }
+    void ApplicationStarting() override { StatusChanged(); }
+    void RunEnded(const RunEnd& end) override
+    {
+        if (!end.Message.isEmpty())
+            Messages << end.Message;
+    }
+    void ByteSent() override
     {
         if (FEvents == Events::EveryByte || (FEvents == Events::Paced && FPacer.Due()))
             QCoreApplication::processEvents();
@@ -139,8 +152,11 @@ public:
     QStringList Messages;
 
 private:
+    void StatusChanged() { FPacer.StatusChanged(); }
+
     Events FEvents;
     TEventPacer FPacer;
+    QString FStatus;
 };
 
 double ThreadCpuSeconds()

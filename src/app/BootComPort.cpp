@@ -102,7 +102,7 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud)
     port.EndUpdate();
 }
 
-TPortUpgrade::TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause,
+TPortUpgrade::TPortUpgrade(TCustomComPort& port, UpgradeObserver& observer, TBootloader::PauseFunction pause,
                            TLineTap* tap)
     : FLine(port, tap), FBoot(FLine, observer, std::move(pause))
 {
@@ -110,5 +110,5 @@ TPortUpgrade::TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootl
 
 TUpgradeResult TPortUpgrade::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
 {
-    return FBoot.Execute(mode, flashPages, eepromPages);
+    return FBoot.WriteToDevice(mode, flashPages, eepromPages);
 }

@@ -56,12 +56,12 @@ private:
 // becomes a custom rate. Call it while the port is closed.
 void SetUpgradeLineSettings(TCustomComPort& port, int baud = 115200);
 
-// One "Do Upgrade" over a port of the engine: the status line cleared, pending events
-// processed and the bootloader's run. Port errors propagate; EUpgradeInterrupted ends a run
-// that Interrupt stopped.
+// One "Do Upgrade" over a port of the engine: the bootloader's run, which Interrupt can stop
+// from another thread. Port errors propagate; EUpgradeInterrupted ends a run that Interrupt
+// stopped.
 class TPortUpgrade {
 public:
-    TPortUpgrade(TCustomComPort& port, TBootObserver& observer, TBootloader::PauseFunction pause = {},
+    TPortUpgrade(TCustomComPort& port, UpgradeObserver& observer, TBootloader::PauseFunction pause = {},
                  TLineTap* tap = nullptr);
 
     TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);

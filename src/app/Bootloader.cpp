@@ -1,25 +1,26 @@
 // The upgrade run's sequencing: one byte per write, one-byte acknowledgements read within the
-// port's time-outs, the fixed pauses, and a message naming the step that was not acknowledged.
+// port's time-outs, the fixed pauses, the progress events and a message naming the step that
+// was not acknowledged.
 #include "Bootloader.h"
 
 #include "BootProtocol.h"
-#include "base/Format.h"
 
 #include <chrono>
 #include <thread>
 
 namespace {
 
-const char* const kStatusFlashMode = "Send Flash mode";
-const char* const kStatusEEPromMode = "Send EEProm mode";
-const char* const kStatusJump = "Jump to Application!";
-
-const char* const kFailFlashMode = "Set Flash mode: Communication Error!";
-const char* const kFailEEPromMode = "Set EEProm mode: Communication Error!";
-const char* const kFailFlashAddress = "Send Flash Page address: Communication Error!";
-const char* const kFailFlashData = "Send Flash Page: Communication Error!";
-const char* const kFailEEPromAddress = "Send Page address: Communication Error!";
-const char* const kFailEEPromData = "Send EEProm Page: Communication Error!";
+// The run's messages for a command of each memory that was not acknowledged.
+struct PhaseTexts {
+    const char* Mode;
+    const char* Address;
+    const char* Data;
+};
+constexpr PhaseTexts kFlashFailures{"Set Flash mode: Communication Error!",
+                                    "Send Flash Page address: Communication Error!",
+                                    "Send Flash Page: Communication Error!"};
+constexpr PhaseTexts kEEPromFailures{"Set EEProm mode: Communication Error!", "Send Page address: Communication Error!",
+                                     "Send EEProm Page: Communication Error!"};
 
 void SleepMs(int milliseconds)
 {
@@ -39,41 +40,57 @@ bool TEventPacer::Due()
     return true;
 }
 
-TBootloader::TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction pause)
+TBootloader::TBootloader(TBootPort& port, UpgradeObserver& observer, PauseFunction pause)
     : FPort(port), FObserver(observer), FPause(pause ? std::move(pause) : PauseFunction(SleepMs))
 {
 }
 
-TUpgradeResult TBootloader::Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
-{
-    FObserver.SetStatus(QString());
-    FObserver.ProcessEvents();
-    return WriteToDevice(mode, flashPages, eepromPages);
-}
-
 TUpgradeResult TBootloader::WriteToDevice(TUpgradeMode mode, const TPageList& flashPages,
                                           const TPageList& eepromPages)
+{
+    const bool flash = mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both;
+    const bool eeprom = mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both;
+    FObserver.RunStarted(RunPlan{mode, flash ? static_cast<int>(flashPages.size()) : 0,
+                                 eeprom ? static_cast<int>(eepromPages.size()) : 0});
+    FAt = RunEnd{};
+    FAt.Step = UpgradeStep::Open;
+    TUpgradeResult result;
+    try {
+        result = Run(mode, flashPages, eepromPages);
+    } catch (...) {
+        FAt.Result = TUpgradeResult::PortError;
+        FObserver.RunEnded(FAt);
+        throw;
+    }
+    FAt.Result = result;
+    FObserver.RunEnded(FAt);
+    return result;
+}
+
+TUpgradeResult TBootloader::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
 {
     if (!FPort.Connected())
         FPort.Open();
     SendOpeningSequence();
 
     if (mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both) {
-        if (!RunFlashPhase(flashPages))
+        if (!RunPhase(Memory::Flash, flashPages))
             return TUpgradeResult::CommunicationError;
     }
     if (mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both) {
-        if (!RunEEPromPhase(eepromPages))
+        if (!RunPhase(Memory::EEProm, eepromPages))
             return TUpgradeResult::CommunicationError;
     }
 
-    FObserver.SetStatus(QString::fromLatin1(kStatusJump));
+    FAt = RunEnd{};
+    FObserver.ApplicationStarting();
     SendByte(boot::CmdJump);
     return TUpgradeResult::Done;
 }
 
 void TBootloader::SendOpeningSequence()
 {
+    FAt.Step = UpgradeStep::Wake;
     SendByte(boot::WakeEscape);
     Pause(boot::WakePauseMs);
     SendByte(boot::WakeU);
@@ -84,41 +101,34 @@ void TBootloader::SendOpeningSequence()
     FPort.PurgeBuffers(true, true);
 }
 
-bool TBootloader::RunFlashPhase(const TPageList& pages)
+bool TBootloader::RunPhase(Memory memory, const TPageList& pages)
 {
-    FObserver.StartProgress(static_cast<int>(pages.size()));
-    if (!SendModeWaking(&TBootloader::SendFlashMode))
-        return Fail(QString::fromLatin1(kFailFlashMode));
+    const bool flash = memory == Memory::Flash;
+    const PhaseTexts& failures = flash ? kFlashFailures : kEEPromFailures;
+    PageProgress page{memory, 0, static_cast<int>(pages.size()), 0};
+    FObserver.MemoryStarted(memory, page.Count);
+    FAt = RunEnd{};
+    FAt.Step = UpgradeStep::Mode;
+    FAt.Where = memory;
+    if (!SendModeWaking(flash ? &TBootloader::SendFlashMode : &TBootloader::SendEEPromMode))
+        return Fail(failures.Mode);
     Pause(boot::ModePauseMs);
-    for (const TPage& page : pages) {
-        FObserver.SetStatus(FlashPageStatus(page.Address));
-        FObserver.StepProgress();
-        const bool addressed = page.Data.size() > boot::MaxShortAddressedFlashPage ? SendLongAddress(page.Address)
-                                                                                    : SendAddress(page.Address);
-        if (!addressed)
-            return Fail(QString::fromLatin1(kFailFlashAddress));
-        Pause(boot::AddressPauseMs);
-        if (!SendPageData(page.Data))
-            return Fail(QString::fromLatin1(kFailFlashData));
-    }
-    return true;
-}
-
-bool TBootloader::RunEEPromPhase(const TPageList& pages)
-{
-    FObserver.StartProgress(static_cast<int>(pages.size()));
-    if (!SendModeWaking(&TBootloader::SendEEPromMode))
-        return Fail(QString::fromLatin1(kFailEEPromMode));
-    Pause(boot::ModePauseMs);
-    for (const TPage& page : pages) {
-        FObserver.SetStatus(EEPromPageStatus(page.Address));
-        FObserver.StepProgress();
+    for (const TPage& p : pages) {
+        page.Address = p.Address;
+        FAt.Page = page;
+        FAt.Step = UpgradeStep::Address;
+        FObserver.PageStarted(page);
         // Data memory is always addressed with the short form, whatever the page's length.
-        if (!SendAddress(page.Address))
-            return Fail(QString::fromLatin1(kFailEEPromAddress));
+        const bool addressed = flash && p.Data.size() > boot::MaxShortAddressedFlashPage ? SendLongAddress(p.Address)
+                                                                                        : SendAddress(p.Address);
+        if (!addressed)
+            return Fail(failures.Address);
         Pause(boot::AddressPauseMs);
-        if (!SendPageData(page.Data))
-            return Fail(QString::fromLatin1(kFailEEPromData));
+        FAt.Step = UpgradeStep::Data;
+        if (!SendPageData(p.Data))
+            return Fail(failures.Data);
+        FObserver.PageDone(page);
+        ++page.Index;
     }
     return true;
 }
@@ -131,13 +141,15 @@ bool TBootloader::SendModeWaking(bool (TBootloader::*send)())
         // A wrong answer is a device that is awake and refuses; only silence is worth a new wake.
         if (FLastAnswered || attempt >= FWakeRetries)
             return false;
+        FAt.Step = UpgradeStep::Wake;
         SendOpeningSequence();
+        FAt.Step = UpgradeStep::Mode;
     }
 }
 
-bool TBootloader::Fail(const QString& message)
+bool TBootloader::Fail(const char* message)
 {
-    FObserver.ShowMessage(message);
+    FAt.Message = QString::fromLatin1(message);
     return false;
 }
 
@@ -149,7 +161,7 @@ void TBootloader::Pause(int milliseconds)
 void TBootloader::SendByte(uint8_t b)
 {
     FPort.Write(&b, 1);
-    FObserver.ProcessEvents();
+    FObserver.ByteSent();
 }
 
 uint8_t TBootloader::ReceiveByte()
@@ -163,14 +175,12 @@ uint8_t TBootloader::ReceiveByte()
 
 bool TBootloader::SendFlashMode()
 {
-    FObserver.SetStatus(QString::fromLatin1(kStatusFlashMode));
     SendByte(boot::CmdFlashMode);
     return ReceiveByte() == boot::Ack;
 }
 
 bool TBootloader::SendEEPromMode()
 {
-    FObserver.SetStatus(QString::fromLatin1(kStatusEEPromMode));
     SendByte(boot::CmdEEPromMode);
     return ReceiveByte() == boot::Ack;
 }
@@ -199,14 +209,4 @@ bool TBootloader::SendPageData(const QByteArray& data)
     for (const char c : data)
         SendByte(static_cast<uint8_t>(c));
     return ReceiveByte() == boot::Ack;
-}
-
-QString TBootloader::FlashPageStatus(int32_t address)
-{
-    return Format(QStringLiteral("Write Flash Page at 0x%04x"), {address});
-}
-
-QString TBootloader::EEPromPageStatus(int32_t address)
-{
-    return Format(QStringLiteral("Write EEProm Page at 0x%04x"), {address});
 }

@@ -1,6 +1,7 @@
 // The upgrade run: wakes the bootloader, sends the Flash and EEProm pages command by command
-// and starts the application. It talks to a small port interface and reports through an
-// observer, so the main window, the command line and the tests share the same sequencing.
+// and starts the application. It talks to a small port interface and reports typed progress
+// events (memory, page, address, the step that failed) to an observer, so the main window, the
+// command line and the tests share the same sequencing and each words the progress its own way.
 #pragma once
 
 #include "app/UpgradeFile.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // What the run needs of a serial port. Every failure is raised as an exception and ends the run.
 class TBootPort {
@@ -27,18 +29,67 @@ public:
     virtual int Read(void* buffer, int count) = 0;
 };
 
-// Where the run reports. All calls come from the thread that runs the upgrade.
-class TBootObserver {
+// The memories a run writes, in the order it writes them.
+enum class Memory { Flash, EEProm };
+
+// Indices of the window's "Upgrade mode" radio group; any other index runs neither phase.
+enum class TUpgradeMode : int { Flash = 0, EEProm = 1, Both = 2 };
+
+enum class TUpgradeResult {
+    Done,               // every page sent and "J" given
+    CommunicationError, // a command was not acknowledged
+    PortError,          // the port raised an error (or the run was interrupted); it propagates
+};
+
+// What the run was doing when it ended.
+enum class UpgradeStep { Open, Wake, Mode, Address, Data, Jump };
+
+// The pages a run will write of each memory; a memory the mode leaves out has none.
+struct RunPlan {
+    TUpgradeMode Mode = TUpgradeMode::Flash;
+    int FlashPages = 0;
+    int EEPromPages = 0;
+    int Pages() const { return FlashPages + EEPromPages; }
+};
+
+// A page of a memory: the Index-th (from 0) of the Count pages the run writes there.
+struct PageProgress {
+    Memory Where = Memory::Flash;
+    int Index = 0;
+    int Count = 0;
+    int32_t Address = 0;
+};
+
+struct RunEnd {
+    TUpgradeResult Result = TUpgradeResult::Done;
+    // The step the run was at; for a mode, address or data step its memory, and for an address
+    // or data step its page.
+    UpgradeStep Step = UpgradeStep::Jump;
+    Memory Where = Memory::Flash;
+    std::optional<PageProgress> Page;
+    // The run's message for a command that was not acknowledged; empty otherwise.
+    QString Message;
+};
+
+// How a run reports its progress. All calls come from the thread that runs the upgrade, in
+// this order: RunStarted; for each memory MemoryStarted, then PageStarted and PageDone for
+// each of its pages; ApplicationStarting before the last command; RunEnded. A run that
+// fails ends with RunEnded at once.
+class UpgradeObserver {
 public:
-    virtual ~TBootObserver() = default;
-    virtual void SetStatus(const QString& text) = 0;
-    // A phase begins: the progress runs from 0 to max, one step per page.
-    virtual void StartProgress(int max) = 0;
-    virtual void StepProgress() = 0;
-    // A failure report; the run goes on only once the user has seen it (modal).
-    virtual void ShowMessage(const QString& text) = 0;
-    // Called after every byte sent, so a window can repaint and take input during the run.
-    virtual void ProcessEvents() = 0;
+    virtual ~UpgradeObserver() = default;
+    virtual void RunStarted(const RunPlan&) {}
+    // Before the memory's mode command, which the device may be woken for again.
+    virtual void MemoryStarted(Memory, int /*pages*/) {}
+    // Before the page's address; done once the device acknowledged its data.
+    virtual void PageStarted(const PageProgress&) {}
+    virtual void PageDone(const PageProgress&) {}
+    virtual void ApplicationStarting() {}
+    // A failure's message comes here; a window shows it before the run returns. A port error
+    // propagates after this call.
+    virtual void RunEnded(const RunEnd&) {}
+    // After every byte sent, so a window can repaint and take input during the run.
+    virtual void ByteSent() {}
 };
 
 // When a window lets its messages be processed during a run. Processing them after every byte
@@ -56,28 +107,16 @@ private:
     bool FDue = true;
 };
 
-// Indices of the window's "Upgrade mode" radio group; any other index runs neither phase.
-enum class TUpgradeMode : int { Flash = 0, EEProm = 1, Both = 2 };
-
-enum class TUpgradeResult {
-    Done,               // every page sent and "J" given
-    CommunicationError, // a command was not acknowledged; its message has been shown
-};
-
 class TBootloader {
 public:
     using PauseFunction = std::function<void(int milliseconds)>;
 
     // The pause function blocks the calling thread; tests replace it to record the pauses.
-    TBootloader(TBootPort& port, TBootObserver& observer, PauseFunction pause = {});
+    TBootloader(TBootPort& port, UpgradeObserver& observer, PauseFunction pause = {});
 
-    // "Do Upgrade": clears the status line, processes pending events and runs WriteToDevice.
-    // Port errors propagate.
-    TUpgradeResult Execute(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
-
-    // The run itself: opens the port when it is closed, wakes the bootloader, runs the phases
-    // the mode selects and jumps to the application. The page lists must stay unchanged until
-    // it returns.
+    // The run: opens the port when it is closed, wakes the bootloader, runs the phases the mode
+    // selects and jumps to the application. Port errors propagate. The page lists must stay
+    // unchanged until it returns.
     TUpgradeResult WriteToDevice(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
 
     // How often the opening sequence is sent again when a mode command gets no answer at all
@@ -94,22 +133,20 @@ public:
     bool SendLongAddress(int32_t address);
     bool SendPageData(const QByteArray& data);
 
-    // The status line shown while a page is written.
-    static QString FlashPageStatus(int32_t address);
-    static QString EEPromPageStatus(int32_t address);
-
 private:
+    TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
     void SendOpeningSequence();
-    bool RunFlashPhase(const TPageList& pages);
-    bool RunEEPromPhase(const TPageList& pages);
-    bool Fail(const QString& message);
+    bool RunPhase(Memory memory, const TPageList& pages);
+    bool Fail(const char* message);
     void Pause(int milliseconds);
     // Sends a mode command, waking the device again while it stays silent and retries remain.
     bool SendModeWaking(bool (TBootloader::*send)());
 
     TBootPort& FPort;
-    TBootObserver& FObserver;
+    UpgradeObserver& FObserver;
     PauseFunction FPause;
     int FWakeRetries = 0;
     bool FLastAnswered = false;
+    // Where the run is, for the report of its end.
+    RunEnd FAt;
 };

@@ -49,31 +49,59 @@ T* Placed(T* control, int left, int top, int width, int height)
     return control;
 }
 
-// The window as the upgrade run sees it: the status line, the progress bar, message boxes
-// and the event processing that keeps it responsive.
-class TWindowObserver : public TBootObserver {
+// The status line of a page of each memory; the address shows in upper-case hexadecimal,
+// right-aligned with blanks in four places ("0x 1A0").
+QString PageStatus(Memory memory, int32_t address)
+{
+    return Format(memory == Memory::Flash ? QStringLiteral("Write Flash Page at 0x%04x")
+                                          : QStringLiteral("Write EEProm Page at 0x%04x"),
+                  {address});
+}
+
+// The window as the upgrade run sees it: the status line and the progress bar follow the
+// run's events, a failure is shown in a message box, and the window's messages are processed
+// as the run paces them, so that it stays responsive.
+class TWindowObserver : public UpgradeObserver {
 public:
     explicit TWindowObserver(TwMain& window) : FWindow(window) {}
 
-    void SetStatus(const QString& text) override
+    void RunStarted(const RunPlan&) override
     {
-        FWindow.SetStatus(text);
-        FPacer.StatusChanged();
+        SetStatus(QString());
+        ProcessDue();
     }
-    void StartProgress(int max) override
+    void MemoryStarted(Memory memory, int pages) override
     {
-        FWindow.pbar->SetMax(max);
+        FWindow.pbar->SetMax(pages);
         FWindow.pbar->SetPosition(0);
+        SetStatus(memory == Memory::Flash ? QStringLiteral("Send Flash mode") : QStringLiteral("Send EEProm mode"));
     }
-    void StepProgress() override { FWindow.pbar->StepIt(); }
-    void ShowMessage(const QString& text) override { ::ShowMessage(text); }
-    void ProcessEvents() override
+    void PageStarted(const PageProgress& page) override
+    {
+        SetStatus(PageStatus(page.Where, page.Address));
+        FWindow.pbar->StepIt();
+    }
+    void ApplicationStarting() override { SetStatus(QStringLiteral("Jump to Application!")); }
+    void RunEnded(const RunEnd& end) override
+    {
+        // A port error is not the run's to report: it reaches the application's error report.
+        if (end.Result == TUpgradeResult::CommunicationError)
+            ::ShowMessage(end.Message);
+    }
+    void ByteSent() override { ProcessDue(); }
+
+private:
+    void ProcessDue()
     {
         if (FPacer.Due())
             QCoreApplication::processEvents();
     }
+    void SetStatus(const QString& text)
+    {
+        FWindow.SetStatus(text);
+        FPacer.StatusChanged();
+    }
 
-private:
     TwMain& FWindow;
     TEventPacer FPacer;
 };

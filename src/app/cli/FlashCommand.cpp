@@ -1,12 +1,11 @@
 // "flash": the upgrade on one port, or on several at once with one thread per port, each
 // with its own progress line, its own result and a table at the end.
 #include "Cli.h"
-#include "ConsoleObserver.h"
 #include "FlashResults.h"
 #include "Interrupts.h"
 #include "LineTrace.h"
-#include "MultiDisplay.h"
 #include "Monitor.h"
+#include "ProgressDisplay.h"
 
 #include "app/BootComPort.h"
 #include "app/BootProtocol.h"
@@ -204,25 +203,6 @@ private:
     bool FInterrupted = false;
 };
 
-// Remembers the run's failure message for the result, and passes everything on.
-class MessageKeeper : public TBootObserver {
-public:
-    explicit MessageKeeper(TBootObserver& next) : FNext(next) {}
-    void SetStatus(const QString& text) override { FNext.SetStatus(text); }
-    void StartProgress(int max) override { FNext.StartProgress(max); }
-    void StepProgress() override { FNext.StepProgress(); }
-    void ShowMessage(const QString& text) override
-    {
-        FMessage = text;
-        FNext.ShowMessage(text);
-    }
-    void ProcessEvents() override {}
-    QString FMessage;
-
-private:
-    TBootObserver& FNext;
-};
-
 // What a failed exchange most likely means and what helps, after the device's own answer.
 QStringList DeviceHints(const TLineTrace& trace, int baud)
 {
@@ -240,27 +220,29 @@ QStringList DeviceHints(const TLineTrace& trace, int baud)
     return {QStringLiteral("A wrong line speed garbles the answers: check --baud (now %1).").arg(baud)};
 }
 
-QString StepOf(char command)
+// The step a run ended at, as the results name it.
+QString StepName(const RunEnd& end)
 {
-    switch (command) {
-    case boot::CmdFlashMode: return QStringLiteral("flash mode");
-    case boot::CmdEEPromMode: return QStringLiteral("eeprom mode");
-    case boot::CmdAddress:
-    case boot::CmdLongAddress: return QStringLiteral("address");
-    case boot::CmdData: return QStringLiteral("data");
-    default: return QStringLiteral("wake");
+    switch (end.Step) {
+    case UpgradeStep::Open: return QStringLiteral("open");
+    case UpgradeStep::Wake: return QStringLiteral("wake");
+    case UpgradeStep::Mode: return end.Where == Memory::Flash ? QStringLiteral("flash mode") : QStringLiteral("eeprom mode");
+    case UpgradeStep::Address: return QStringLiteral("address");
+    case UpgradeStep::Data: return QStringLiteral("data");
+    case UpgradeStep::Jump: return QStringLiteral("jump");
     }
+    return QString();
 }
 
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
 // marked as not worth a retry: the next attempt would fail the same way.
-PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TBootObserver& observer,
+PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, PortProgress& progress,
                    TLineTrace& trace, RunSet& runs, bool* retryable)
 {
     PortResult r;
     r.Port = portName;
     *retryable = false;
-    MessageKeeper keeper(observer);
+    progress.ForgetEnd();
     TComPort port;
     const QString device = port.Device().DeviceName(portName);
     const qint64 bytesBefore = trace.BytesWritten();
@@ -273,7 +255,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
         if (!s.Force)
             RefuseOtherHolders(device);
         ResetDevice(port, s.Reset, device);
-        TPortUpgrade upgrade(port, keeper, {}, &trace);
+        TPortUpgrade upgrade(port, progress, {}, &trace);
         upgrade.SetWakeRetries(s.WakeRetries);
         trace.SetInputCheck([&port] { return port.InputQueueCount(); });
         runs.Add(&upgrade);
@@ -285,8 +267,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
             } else {
                 r.Status = ExitNoAnswer;
                 r.MessageShown = true;
-                r.Step = StepOf(trace.LastCommand());
-                r.Lines << keeper.FMessage << QStringLiteral("The device on %1 gave %2.").arg(device, trace.LastAnswer())
+                r.Lines << progress.LastEnd()->Message
+                        << QStringLiteral("The device on %1 gave %2.").arg(device, trace.LastAnswer())
                         << DeviceHints(trace, s.Baud);
                 *retryable = true;
             }
@@ -302,11 +284,9 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
         r.Lines << e.Message();
     } catch (const EPageSizeMismatch& e) {
         r.Status = ExitNoAnswer;
-        r.Step = StepOf(boot::CmdData);
         r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Status = ExitPortError;
-        r.Step = trace.BytesWritten() > bytesBefore ? StepOf(trace.CurrentCommand()) : QStringLiteral("open");
         r.Lines << e.Message();
         const QString hint = IsNetPortName(portName) ? NetPortHint(e, portName)
                                                      : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
@@ -317,46 +297,44 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
     trace.SetInputCheck({});
     // Closing gives the port back as it was found: its settings, its exclusive use.
     CloseQuietly(port);
-    if (r.Step == QLatin1String("address") || r.Step == QLatin1String("data"))
-        r.Address = trace.LastAddress();
+    // Where the run failed; one that never started failed in opening the port.
+    if (r.Status == ExitNoAnswer || r.Status == ExitPortError) {
+        const std::optional<RunEnd>& end = progress.LastEnd();
+        if (!end) {
+            r.Step = QStringLiteral("open");
+        } else if (end->Result != TUpgradeResult::Done) {
+            r.Step = StepName(*end);
+            r.FailedPage = end->Page;
+        }
+    }
     r.Pages = trace.PagesAcknowledged() - pagesBefore;
     return r;
 }
 
 // A port's whole run: the first attempt and the retries that a device's failure allows.
-PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TBootObserver& observer,
+PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, PortProgress& progress,
                      TLineTrace& trace, RunSet& runs)
 {
     QElapsedTimer clock;
     clock.start();
     bool retryable = false;
-    PortResult r = RunOnce(portName, s, file, observer, trace, runs, &retryable);
+    PortResult r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
     for (int retry = 1; retry <= s.Retries && retryable && !runs.Interrupted(); ++retry) {
         // A device left in the middle of a page's data takes the opening sequence as data.
         const QString caveat = r.Step == QLatin1String("data") && s.Reset.empty()
                                    ? QStringLiteral(" (it may still be in the page's data and take the opening "
                                                     "sequence as data; --reset restarts it reliably)")
                                    : QString();
-        observer.ShowMessage(QStringLiteral("Retry %1 of %2 on %3 after: %4%5")
+        progress.Message(QStringLiteral("Retry %1 of %2 on %3 after: %4%5")
                                  .arg(retry)
                                  .arg(s.Retries)
                                  .arg(portName, r.Lines.value(0), caveat));
-        r = RunOnce(portName, s, file, observer, trace, runs, &retryable);
+        r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
         r.Retries = retry;
     }
     r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     r.Bytes = trace.BytesWritten();
     return r;
-}
-
-int PagesOf(const FlashSettings& s, const TUpgradeFile& file)
-{
-    int pages = 0;
-    if (s.Mode != TUpgradeMode::EEProm)
-        pages += static_cast<int>(file.FlashPages().size());
-    if (s.Mode != TUpgradeMode::Flash)
-        pages += static_cast<int>(file.EEPromPages().size());
-    return pages;
 }
 
 // What a production line collects: the JSON object on standard output, the log's lines.
@@ -368,26 +346,52 @@ void Collect(const FlashSettings& s, const std::vector<PortResult>& results, con
         LogResults(s.Log, results, totals);
 }
 
-int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+// Every port's runs at once under one display, each port on a thread of its own; a single
+// port runs on this thread.
+std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& s, const TUpgradeFile& file,
+                                 TInterruptWatch& interrupts)
 {
-    // A byte trace and a redrawn bar would break each other's lines: -v gives plain lines.
-    TConsoleStyle style = TConsoleStyle::Of(stderr);
+    // A byte trace and redrawn lines would break each other's lines: -v gives plain lines.
+    ConsoleStyle style = ConsoleStyle::Of(stderr);
     if (s.Verbose)
         style.Redraw = style.Color = false;
-    TConsoleObserver observer(stderr, style);
-    observer.SetStatus(Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
-                              {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
-    observer.Finish(); // the prepared file's line stays above the progress
-    if (!s.LeftOut.isEmpty())
-        PrintLine(stderr, s.LeftOut);
-    observer.SetTotal(PagesOf(s, file));
-    TLineTrace trace(s.Verbose ? stderr : nullptr);
-    trace.SetLog(s.Log, portName);
+    int rows = 0, columns = 0;
+    ProgressDisplay::TerminalSize(stderr, &rows, &columns);
+    ProgressDisplay display(stderr, style, ports, rows, columns);
+    std::vector<PortResult> results(static_cast<size_t>(ports.size()));
     RunSet runs;
     interrupts.SetHandler([&runs] { runs.InterruptAll(); });
-    const std::vector<PortResult> results{RunOnPort(portName, s, file, observer, trace, runs)};
+    const auto runPort = [&](qsizetype i) {
+        PortProgress progress(display, i);
+        TLineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
+        trace.SetLog(s.Log, ports[i]);
+        const PortResult& r = results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, progress, trace, runs);
+        // With several ports, a failure the run did not report (a port that could not even be
+        // opened) is said as it happens, too.
+        if (ports.size() > 1 && r.Status != ExitSuccess && !r.MessageShown && !r.Lines.isEmpty())
+            progress.Message(r.Lines.first());
+        display.Finished(i, r.Status == ExitSuccess);
+    };
+    if (ports.size() == 1) {
+        runPort(0);
+    } else {
+        std::vector<std::thread> threads;
+        for (qsizetype i = 0; i < ports.size(); ++i)
+            threads.emplace_back(runPort, i);
+        for (std::thread& t : threads)
+            t.join();
+    }
     interrupts.SetHandler({});
-    observer.Finish();
+    return results;
+}
+
+int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+{
+    PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
+                             {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
+    if (!s.LeftOut.isEmpty())
+        PrintLine(stderr, s.LeftOut);
+    const std::vector<PortResult> results = RunPorts({portName}, s, file, interrupts);
     const PortResult& r = results.front();
     // The run's own message has been shown; what follows it is the command line's detail.
     for (qsizetype i = r.MessageShown ? 1 : 0; i < r.Lines.size(); ++i)
@@ -402,54 +406,13 @@ int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile
     return totals.Status;
 }
 
-class PortLine : public TBootObserver {
-public:
-    PortLine(TMultiDisplay& display, qsizetype index) : FDisplay(display), FIndex(index) {}
-    void SetStatus(const QString& text) override { FDisplay.Status(FIndex, text); }
-    void StartProgress(int) override {}
-    void StepProgress() override { FDisplay.Step(FIndex); }
-    void ShowMessage(const QString& text) override { FDisplay.Status(FIndex, text); }
-    void ProcessEvents() override {}
-
-private:
-    TMultiDisplay& FDisplay;
-    qsizetype FIndex;
-};
-
 int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
 {
-    TConsoleStyle style = TConsoleStyle::Of(stderr);
-    if (s.Verbose)
-        style.Redraw = style.Color = false;
     if (!s.LeftOut.isEmpty())
         PrintLine(stderr, s.LeftOut);
-    int rows = 0, columns = 0;
-    TMultiDisplay::TerminalSize(stderr, &rows, &columns);
-    std::vector<PortResult> results(static_cast<size_t>(ports.size()));
     QElapsedTimer clock;
     clock.start();
-    {
-        TMultiDisplay display(stderr, style, ports, PagesOf(s, file), rows, columns);
-        RunSet runs;
-        interrupts.SetHandler([&runs] { runs.InterruptAll(); });
-        std::vector<std::thread> threads;
-        for (qsizetype i = 0; i < ports.size(); ++i) {
-            threads.emplace_back([&, i] {
-                PortLine line(display, i);
-                TLineTrace trace(s.Verbose ? stderr : nullptr, ports[i] + QStringLiteral(" "));
-                trace.SetLog(s.Log, ports[i]);
-                results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, line, trace, runs);
-                const PortResult& r = results[static_cast<size_t>(i)];
-                // A port that could not even be opened shows why on its own line as well.
-                if (r.Status != ExitSuccess && !r.Lines.isEmpty())
-                    line.ShowMessage(r.Lines.first());
-                display.Finished(i, r.Status == ExitSuccess);
-            });
-        }
-        for (std::thread& t : threads)
-            t.join();
-        interrupts.SetHandler({});
-    }
+    const std::vector<PortResult> results = RunPorts(ports, s, file, interrupts);
 
     int width = 4;
     for (const QString& p : ports)
@@ -552,6 +515,9 @@ const CommandSyntax& FlashSpec()
             "The line runs at 8 data bits, no parity, 1 stop bit, no flow control. With several ports\n"
             "every device is upgraded at the same time, each on its own thread with its own progress line\n"
             "and result; a table ends the run, and the exit status is 0 only when every device succeeded.\n"
+            "The progress names each memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its\n"
+            "number among the memory's pages and its address): a line each when standard error is no\n"
+            "terminal (with the port in front when there are several), otherwise one redrawn line per port.\n"
             "When a device fails, the message of the step is followed by what the device did: no answer\n"
             "within the time-out, or a wrong answer (expected 0x0D, got ...), and what is likely to help.\n"
             "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
@@ -583,10 +549,12 @@ const CommandSyntax& FlashSpec()
                             "with --reset each retry restarts it first")},
             {QStringLiteral("json"), 'j', QString(),
              QStringLiteral("print the results as one JSON object on standard output: for each port its name, "
-                            "by-id name, result, exit status, failing step and page address, pages, bytes, "
-                            "seconds and retries; and the totals")},
+                            "by-id name, result, exit status, failing step (and for an address or data step the "
+                            "page's memory, number and address), pages, bytes, seconds and retries; and the "
+                            "totals")},
             {QStringLiteral("log"), 0, QStringLiteral("FILE"),
-             QStringLiteral("append the byte trace and the results to FILE, each line with the time of day (UTC)")},
+             QStringLiteral("append the byte trace and the results to FILE, each line with the time of day (UTC); "
+                            "a failed page is named as the progress names it")},
             {QStringLiteral("force"), 0, QString(),
              QStringLiteral("upgrade even when another program has the port open (it may take the device's answers)")},
             {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),

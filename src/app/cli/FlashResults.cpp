@@ -2,8 +2,9 @@
 #include "FlashResults.h"
 
 #include "Cli.h"
-#include "ConsoleObserver.h"
+#include "Console.h"
 #include "LineTrace.h"
+#include "ProgressDisplay.h"
 
 #include "cport/PosixComDevice.h"
 #include "cport/PosixPortDetails.h"
@@ -46,6 +47,7 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
     for (const PortResult& r : results) {
         const std::vector<TPortDetails> details = DescribePorts({TPosixComDevice::DevicePath(r.Port)});
         const QString byId = details.empty() ? QString() : details.front().ById;
+        const std::optional<PageProgress>& page = r.FailedPage;
         ports.append(QJsonObject{
             {"port", r.Port},
             {"by_id", byId.isEmpty() ? QJsonValue() : QJsonValue(byId)},
@@ -53,7 +55,9 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
             {"detail", QJsonArray::fromStringList(r.Lines.mid(1))},
             {"status", r.Status},
             {"step", r.Step.isEmpty() ? QJsonValue() : QJsonValue(r.Step)},
-            {"address", r.Address < 0 ? QJsonValue() : QJsonValue(r.Address)},
+            {"memory", !page ? QJsonValue() : QJsonValue(page->Where == Memory::Flash ? "flash" : "eeprom")},
+            {"page", !page ? QJsonValue() : QJsonValue(page->Index + 1)},
+            {"address", !page ? QJsonValue() : QJsonValue(page->Address)},
             {"pages", r.Pages},
             {"bytes", r.Bytes},
             {"seconds", r.Seconds},
@@ -69,10 +73,13 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
 void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTotals& totals)
 {
     for (const PortResult& r : results) {
+        QString result = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ');
+        if (const std::optional<PageProgress>& page = r.FailedPage)
+            result += QStringLiteral(" (%1)").arg(PageLine(page->Where, page->Index, page->Count, page->Address));
         ConsolePrintf(log, "%s %s result: %s; status %d, %d pages, %lld bytes in %.2f s, %d retries\n",
                       TLineTrace::TimeOfDay().constData(), r.Port.toLocal8Bit().constData(),
-                      (r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ')).toLocal8Bit().constData(),
-                      r.Status, r.Pages, static_cast<long long>(r.Bytes), r.Seconds, r.Retries);
+                      result.toLocal8Bit().constData(), r.Status, r.Pages, static_cast<long long>(r.Bytes), r.Seconds,
+                      r.Retries);
     }
     ConsolePrintf(log, "%s totals: %d of %d devices done, %d pages, %lld bytes in %.2f s; exit status %d\n",
                   TLineTrace::TimeOfDay().constData(), totals.Done, totals.Devices, totals.Pages,

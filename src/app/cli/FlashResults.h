@@ -2,10 +2,13 @@
 // as one JSON object on standard output and as lines appended to a log.
 #pragma once
 
+#include "app/Bootloader.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace cli {
@@ -15,8 +18,8 @@ struct PortResult {
     int Status = 4;
     QStringList Lines; // what went wrong, with the detail the command line adds
     bool MessageShown = false; // the first line is the run's own message, shown as it came
-    QString Step;      // the step that failed: open, flash mode, eeprom mode, address, data
-    int Address = -1;  // the page address of a failed address or data step
+    QString Step;      // the step that failed: open, wake, flash mode, eeprom mode, address, data, jump
+    std::optional<PageProgress> FailedPage; // the page of a failed address or data step
     double Seconds = 0;
     qint64 Bytes = 0;  // sent to the device
     int Pages = 0;     // whose data the device acknowledged in the run that counts
@@ -34,11 +37,13 @@ struct RunTotals {
 
 RunTotals Totals(const std::vector<PortResult>& results, double seconds);
 
-// One compact JSON object: "ports" (port, by_id, result, detail, status, step, address, pages,
-// bytes, seconds, retries) and the totals (devices, done, pages, bytes, seconds, status).
+// One compact JSON object: "ports" (port, by_id, result, detail, status, step, memory, page,
+// address, pages, bytes, seconds, retries) and the totals (devices, done, pages, bytes,
+// seconds, status). The page counts from 1 within its memory, as the progress lines do.
 QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& totals);
 
-// One line per port and one with the totals, each after the time of day.
+// One line per port, naming a failed page as the progress lines do, and one with the totals,
+// each after the time of day.
 void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTotals& totals);
 
 } // namespace cli

@@ -1,7 +1,7 @@
 // The byte trace and the last answer.
 #include "LineTrace.h"
 
-#include "ConsoleObserver.h"
+#include "Console.h"
 
 #include "app/BootProtocol.h"
 

@@ -40,8 +40,6 @@ public:
 
     // The command letter of the last exchange (0 before any).
     char LastCommand() const { return FLastCommand; }
-    // The command being sent, or the last exchange's when nothing is being sent.
-    char CurrentCommand() const { return FPending.isEmpty() ? FLastCommand : FPending.at(0); }
     // The length of the last page's data sent, and its address.
     int LastPageBytes() const { return FLastPageBytes; }
     int LastAddress() const { return FLastAddress; }

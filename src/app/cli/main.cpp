@@ -1,7 +1,7 @@
 // zentrop-cli: the upgrade without a window, for production lines, scripts and machines
 // without a display.
 #include "Cli.h"
-#include "ConsoleObserver.h"
+#include "Console.h"
 #include "Interrupts.h"
 
 #include "base/FileName.h"

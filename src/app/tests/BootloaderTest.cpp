@@ -47,17 +47,16 @@ TEST(Bootloader, FullRunInExactOrder)
     const TPageList eeprom{TPage{0x0010, QByteArray("\x33", 1)}};
     EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::Done);
     const QStringList expected{
-        "w 1b", "pause 5", "w 55", "pause 5", "w 1b", "pause 5", "purge 1 1",
-        "progress 1", "status Send Flash mode", "w 46", "r 0d", "pause 5",
-        "status Write Flash Page at 0x 102", "step", "w 41", "w 02", "w 01", "r 0d", "pause 1",
-        "w 44", "pause 1", "w 11", "w 22", "r 0d",
-        "progress 1", "status Send EEProm mode", "w 45", "r 0d", "pause 5",
-        "status Write EEProm Page at 0x  10", "step", "w 41", "w 10", "w 00", "r 0d", "pause 1",
-        "w 44", "pause 1", "w 33", "r 0d",
-        "status Jump to Application!", "w 4a"};
+        "run 2 1+1", "w 1b", "pause 5", "w 55", "pause 5", "w 1b", "pause 5", "purge 1 1",
+        "memory flash 1", "w 46", "r 0d", "pause 5",
+        "page flash 1/1 0x102", "w 41", "w 02", "w 01", "r 0d", "pause 1",
+        "w 44", "pause 1", "w 11", "w 22", "r 0d", "done flash 1/1 0x102",
+        "memory eeprom 1", "w 45", "r 0d", "pause 5",
+        "page eeprom 1/1 0x10", "w 41", "w 10", "w 00", "r 0d", "pause 1",
+        "w 44", "pause 1", "w 33", "r 0d", "done eeprom 1/1 0x10",
+        "jump", "w 4a", "end done jump flash"};
     EXPECT_EQ(r.rec.Log, expected);
-    // Pending events are processed after every byte sent, and only then.
-    EXPECT_EQ(r.rec.EventRounds, static_cast<int>(r.port.Sent.size()));
+    EXPECT_EQ(r.rec.BytesSent, static_cast<int>(r.port.Sent.size()));
     EXPECT_TRUE(r.rec.Messages.isEmpty());
 }
 
@@ -87,7 +86,8 @@ TEST(Bootloader, ModesSelectPhases)
             expected.insert(expected.end(), eepromPhase.begin(), eepromPhase.end());
         expected.push_back('J');
         EXPECT_EQ(r.port.Sent, expected);
-        EXPECT_EQ(r.rec.Status, "Jump to Application!");
+        // The plan counts the pages of the memories the mode selects.
+        EXPECT_EQ(r.rec.Log.first(), QStringLiteral("run %1 %2+%3").arg(c.mode).arg(int(c.withFlash)).arg(int(c.withEEProm)));
     }
 }
 
@@ -97,8 +97,7 @@ TEST(Bootloader, EmptyPhasesStillSendTheirModes)
     EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, {}, {}), TUpgradeResult::Done);
     EXPECT_EQ(r.port.Sent, Bytes({0x1B, 0x55, 0x1B, 'F', 'E', 'J'}));
     EXPECT_EQ(r.port.Reads, 2);
-    EXPECT_EQ(r.rec.Max, 0);
-    EXPECT_EQ(r.rec.Position, 0);
+    EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(memory|page|done)")), QStringList({"memory flash 0", "memory eeprom 0"}));
 }
 
 TEST(Bootloader, AddressForms)
@@ -132,23 +131,29 @@ TEST(Bootloader, AddressForms)
     }
 }
 
-TEST(Bootloader, ProgressPerPhase)
+TEST(Bootloader, PagesCountWithinTheirMemory)
 {
     Rig r;
-    const TPageList flash{Page(0, 1), Page(1, 1), Page(2, 1)};
+    const TPageList flash{Page(0x10, 1), Page(0x20, 1), Page(0x30, 1)};
     const TPageList eeprom{Page(0, 1), Page(1, 1)};
     r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom);
-    EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(progress|step)")),
-              QStringList({"progress 3", "step", "step", "step", "progress 2", "step", "step"}));
-    EXPECT_EQ(r.rec.Position, 2);
+    EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(memory|done)")),
+              QStringList({"memory flash 3", "done flash 1/3 0x10", "done flash 2/3 0x20", "done flash 3/3 0x30",
+                           "memory eeprom 2", "done eeprom 1/2 0x0", "done eeprom 2/2 0x1"}));
 }
 
-TEST(Bootloader, StatusLinesPadWithBlanks)
+// The events of a run whose second page is refused: the first page done, the second started,
+// and the end names its step, page and message; nothing follows.
+TEST(Bootloader, AFailingPageEndsTheEventsAtThatPage)
 {
-    EXPECT_EQ(TBootloader::FlashPageStatus(0x1A0), "Write Flash Page at 0x 1A0");
-    EXPECT_EQ(TBootloader::FlashPageStatus(0), "Write Flash Page at 0x   0");
-    EXPECT_EQ(TBootloader::FlashPageStatus(0x12AB), "Write Flash Page at 0x12AB");
-    EXPECT_EQ(TBootloader::EEPromPageStatus(0xFFFF), "Write EEProm Page at 0xFFFF");
+    Rig r;
+    r.port.Reply = [](int read) { return read == 5 ? std::optional<uint8_t>(0x00) : std::optional<uint8_t>(0x0D); };
+    EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, {Page(0x100, 2), Page(0x200, 2)}, {Page(0, 1)}),
+              TUpgradeResult::CommunicationError);
+    EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(run|memory|page|done|jump|end)")),
+              QStringList({"run 2 2+1", "memory flash 2", "page flash 1/2 0x100", "done flash 1/2 0x100",
+                           "page flash 2/2 0x200",
+                           "end error data flash flash 2/2 0x200: Send Flash Page: Communication Error!"}));
 }
 
 // Each step answered wrongly or not at all: its message, the status of the step, and no byte
@@ -160,17 +165,17 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
     struct Case {
         int failingRead; // 1-based, in mode Both with the pages above
         const char* message;
-        const char* status;
+        const char* end; // the step, its memory and page
     };
     const Case cases[] = {
-        {1, "Set Flash mode: Communication Error!", "Send Flash mode"},
-        {2, "Send Flash Page address: Communication Error!", "Write Flash Page at 0x 100"},
-        {3, "Send Flash Page: Communication Error!", "Write Flash Page at 0x 100"},
-        {4, "Send Flash Page address: Communication Error!", "Write Flash Page at 0x 200"}, // long form
-        {5, "Send Flash Page: Communication Error!", "Write Flash Page at 0x 200"},
-        {6, "Set EEProm mode: Communication Error!", "Send EEProm mode"},
-        {7, "Send Page address: Communication Error!", "Write EEProm Page at 0x  20"},
-        {8, "Send EEProm Page: Communication Error!", "Write EEProm Page at 0x  20"},
+        {1, "Set Flash mode: Communication Error!", "mode flash"},
+        {2, "Send Flash Page address: Communication Error!", "address flash flash 1/2 0x100"},
+        {3, "Send Flash Page: Communication Error!", "data flash flash 1/2 0x100"},
+        {4, "Send Flash Page address: Communication Error!", "address flash flash 2/2 0x200"}, // long form
+        {5, "Send Flash Page: Communication Error!", "data flash flash 2/2 0x200"},
+        {6, "Set EEProm mode: Communication Error!", "mode eeprom"},
+        {7, "Send Page address: Communication Error!", "address eeprom eeprom 1/1 0x20"},
+        {8, "Send EEProm Page: Communication Error!", "data eeprom eeprom 1/1 0x20"},
     };
     for (const Case& c : cases) {
         for (const std::optional<uint8_t> bad : {std::optional<uint8_t>(), std::optional<uint8_t>(0x0A),
@@ -178,14 +183,13 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
             SCOPED_TRACE(testing::Message() << c.failingRead << " " << (bad ? *bad : -1));
             Rig r;
             r.port.Reply = [&](int read) { return read == c.failingRead ? bad : std::optional<uint8_t>(0x0D); };
-            EXPECT_EQ(r.boot.Execute(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
+            EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
             EXPECT_EQ(r.rec.Messages, QStringList{c.message});
-            EXPECT_EQ(r.rec.Status, c.status);
             EXPECT_EQ(r.port.Reads, c.failingRead);
-            // The failed answer is the last thing on the line: the message follows, nothing else.
+            // The failed answer is the last thing on the line: the end follows, nothing else.
             ASSERT_GE(r.rec.Log.size(), 2);
             EXPECT_TRUE(r.rec.Log[r.rec.Log.size() - 2].startsWith("r "));
-            EXPECT_EQ(r.rec.Log.last(), QString("message ") + c.message);
+            EXPECT_EQ(r.rec.Log.last(), QStringLiteral("end error %1: %2").arg(c.end, c.message));
             EXPECT_NE(r.port.Sent.back(), 'J');
         }
     }
@@ -200,13 +204,6 @@ TEST(Bootloader, MissingAnswerReadsAsFailureEvenFromAPortThatLeavesTheBuffer)
     EXPECT_FALSE(r.boot.SendFlashMode());
 }
 
-TEST(Bootloader, ExecuteClearsStatusFirst)
-{
-    Rig r;
-    EXPECT_EQ(r.boot.Execute(TUpgradeMode::Flash, {}, {}), TUpgradeResult::Done);
-    EXPECT_EQ(r.rec.Log.first(), "status ");
-}
-
 TEST(Bootloader, OpensAClosedPortOnce)
 {
     Rig r;
@@ -214,7 +211,7 @@ TEST(Bootloader, OpensAClosedPortOnce)
     r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {});
     r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {});
     EXPECT_EQ(r.rec.Log.count("open"), 1);
-    EXPECT_EQ(r.rec.Log.first(), "open");
+    EXPECT_EQ(r.rec.Log.mid(0, 2), QStringList({"run 0 0+0", "open"}));
 }
 
 TEST(Bootloader, PortErrorsPropagateWithoutMessage)
@@ -223,9 +220,10 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessage)
         Rig r;
         r.port.IsConnected = false;
         r.port.OnOpen = [] { throw Exception("COM Port Error: Unable to open com port on COM9"); };
-        EXPECT_THROW(r.boot.Execute(TUpgradeMode::Both, {Page(0, 1)}, {}), Exception);
+        EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Both, {Page(0, 1)}, {}), Exception);
         EXPECT_TRUE(r.port.Sent.empty());
         EXPECT_TRUE(r.rec.Messages.isEmpty());
+        EXPECT_EQ(r.rec.Log.last(), "end port open flash");
     }
     {
         // A write that fails in the middle of a page ends the run at that byte.
@@ -237,6 +235,7 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessage)
         EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Flash, {Page(0, 20)}, {}), Exception);
         EXPECT_EQ(r.port.Sent.size(), 10u);
         EXPECT_TRUE(r.rec.Messages.isEmpty());
+        EXPECT_EQ(r.rec.Log.last(), "end port data flash flash 1/1 0x0");
     }
 }
 

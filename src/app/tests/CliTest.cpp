@@ -206,8 +206,8 @@ TEST_F(CliTest, FlashBothOverThePseudoTerminal)
     // Not a terminal: every status line as a line of its own, then the summary: 3 wake bytes,
     // "F", two 16-byte pages with "A" and "D", "E", a 4-byte page, "J".
     const QString lines = "Ready for Upgrade (Flash: 2 pages, EEProm: 1 pages\n"
-                          "Send Flash mode\nWrite Flash Page at 0x   0\nWrite Flash Page at 0x 1A0\n"
-                          "Send EEProm mode\nWrite EEProm Page at 0x  10\nJump to Application!\n";
+                          "Send Flash mode\nFlash page 1/2 at 0x0000\nFlash page 2/2 at 0x01A0\n"
+                          "Send EEProm mode\nEEProm page 1/1 at 0x0010\nJump to Application!\n";
     EXPECT_TRUE(r.err.startsWith(lines)) << r.err.toStdString();
     EXPECT_TRUE(QRegularExpression("^Done: 3 pages, 54 bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$").match(r.err.mid(lines.size())).hasMatch())
         << r.err.toStdString();
@@ -233,7 +233,7 @@ TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOneAndSaysWhatItDid)
         const char* fault;
         const char* tail;
     } cases[] = {
-        {"A#2:wrong=41", "Write Flash Page at 0x 1A0\nSend Flash Page address: Communication Error!\n"
+        {"A#2:wrong=41", "Flash page 2/2 at 0x01A0\nSend Flash Page address: Communication Error!\n"
                          "The device on %1 gave a wrong answer: expected 0x0D, got 0x41.\n"
                          "A wrong line speed garbles the answers: check --baud (now 115200).\n"},
         {"F:silent", "Send Flash mode\nSet Flash mode: Communication Error!\n"
@@ -364,6 +364,10 @@ TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
     EXPECT_TRUE(r.err.contains("s  Set Flash mode: Communication Error! The device on " + silent.path +
                                " gave no answer within the time-out.\n"))
         << r.err.toStdString();
+    // Not a terminal: each progress line and message with its port in front.
+    for (const QString& line : {QRegularExpression::escape(b.path) + " +EEProm page 1/1 at 0x0010\n",
+                                QRegularExpression::escape(silent.path) + " +Set Flash mode: Communication Error!\n"})
+        EXPECT_TRUE(QRegularExpression(line).match(r.err).hasMatch()) << line.toStdString() << r.err.toStdString();
     // Two devices took the file's three pages each.
     EXPECT_TRUE(QRegularExpression("\nDone: 2 of 3 devices, 6 pages, [0-9]+ bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$")
                     .match(r.err).hasMatch())
@@ -430,9 +434,9 @@ TEST_F(CliTest, SignalsEndTheRunAndGiveThePortBack)
         // This test holds the port itself, to look at it afterwards.
         p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--force", "--port", path, file});
         QByteArray err;
-        while (!err.contains("Write Flash Page") && p.waitForReadyRead(10000))
+        while (!err.contains("Flash page 1/") && p.waitForReadyRead(10000))
             err += p.readAllStandardError();
-        ASSERT_TRUE(err.contains("Write Flash Page")) << err.toStdString();
+        ASSERT_TRUE(err.contains("Flash page 1/")) << err.toStdString();
         ::kill(static_cast<pid_t>(p.processId()), sig);
         ASSERT_TRUE(p.waitForFinished(10000));
         err += p.readAllStandardError();
@@ -609,7 +613,8 @@ TEST_F(CliTest, FileNamesThatAreNotUtf8Open)
 // What a production line collects: the JSON object and the appended log.
 TEST_F(CliTest, JsonAndLogCollectTheResults)
 {
-    Device good, silent("F:silent");
+    // The second device stays silent after the second page's data.
+    Device good, silent("D#2:silent");
     const QString log = Write("line.log", "earlier run\n");
     const CliRun r = Cli({"flash", "-p", good.path, "-p", silent.path, "-m", "both", "--json", "--log", log, Sample()});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
@@ -621,12 +626,16 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
     EXPECT_EQ(done.value("result").toString(), "done");
     EXPECT_EQ(done.value("pages").toInt(), 3);
     EXPECT_EQ(done.value("bytes").toInt(), 54);
-    EXPECT_TRUE(done.value("step").isNull());
+    for (const char* key : {"step", "memory", "page", "address"})
+        EXPECT_TRUE(done.value(key).isNull()) << key;
     EXPECT_TRUE(done.value("by_id").isNull()); // a pseudo-terminal has none
     EXPECT_EQ(failed.value("status").toInt(), 1);
-    EXPECT_EQ(failed.value("result").toString(), "Set Flash mode: Communication Error!");
-    EXPECT_EQ(failed.value("step").toString(), "flash mode");
-    EXPECT_EQ(failed.value("pages").toInt(), 0);
+    EXPECT_EQ(failed.value("result").toString(), "Send Flash Page: Communication Error!");
+    EXPECT_EQ(failed.value("step").toString(), "data");
+    EXPECT_EQ(failed.value("memory").toString(), "flash");
+    EXPECT_EQ(failed.value("page").toInt(), 2);
+    EXPECT_EQ(failed.value("address").toInt(), 0x1A0);
+    EXPECT_EQ(failed.value("pages").toInt(), 1);
     EXPECT_EQ(o.value("devices").toInt(), 2);
     EXPECT_EQ(o.value("done").toInt(), 1);
     EXPECT_EQ(o.value("status").toInt(), 1);
@@ -639,7 +648,10 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
     for (const QString& line : {at + QRegularExpression::escape(good.path) + " > 1B 55 1B\n",
                                 at + QRegularExpression::escape(silent.path) + " < \\(nothing within the time-out",
                                 at + QRegularExpression::escape(good.path) + " result: done; status 0, 3 pages, 54 bytes",
-                                at + "totals: 1 of 2 devices done, 3 pages, [0-9]+ bytes in [0-9.]+ s; exit status 1\n"})
+                                at + QRegularExpression::escape(silent.path) +
+                                    " result: Send Flash Page: Communication Error! .* \\(Flash page 2/2 at 0x01A0\\); "
+                                    "status 1, 1 pages",
+                                at + "totals: 1 of 2 devices done, 4 pages, [0-9]+ bytes in [0-9.]+ s; exit status 1\n"})
         EXPECT_TRUE(QRegularExpression(line).match(text).hasMatch()) << line.toStdString() << text.toStdString();
 }
 

@@ -1,5 +1,5 @@
 // A scripted port and a recording observer for the upgrade run's unit tests: every byte,
-// pause, purge, read, status and message lands in one ordered log.
+// pause, purge, read and progress event lands in one ordered log.
 #pragma once
 
 #include "app/Bootloader.h"
@@ -13,44 +13,45 @@
 
 namespace boottest {
 
-class Recorder : public TBootObserver {
+class Recorder : public UpgradeObserver {
 public:
     QStringList Log;
-    std::function<void()> OnProcessEvents;
 
-    void SetStatus(const QString& text) override
+    void RunStarted(const RunPlan& plan) override
     {
-        Status = text;
-        Log << QStringLiteral("status ") + text;
+        Log << QStringLiteral("run %1 %2+%3").arg(static_cast<int>(plan.Mode)).arg(plan.FlashPages).arg(plan.EEPromPages);
     }
-    void StartProgress(int max) override
+    void MemoryStarted(Memory memory, int pages) override
     {
-        Max = max;
-        Position = 0;
-        Log << QStringLiteral("progress %1").arg(max);
+        Log << QStringLiteral("memory %1 %2").arg(Name(memory)).arg(pages);
     }
-    void StepProgress() override
+    void PageStarted(const PageProgress& page) override { Log << QStringLiteral("page ") + Describe(page); }
+    void PageDone(const PageProgress& page) override { Log << QStringLiteral("done ") + Describe(page); }
+    void ApplicationStarting() override { Log << QStringLiteral("jump"); }
+    void RunEnded(const RunEnd& end) override
     {
-        ++Position;
-        Log << QStringLiteral("step");
+        static const char* const steps[] = {"open", "wake", "mode", "address", "data", "jump"};
+        static const char* const results[] = {"done", "error", "port"};
+        End = end;
+        if (!end.Message.isEmpty())
+            Messages << end.Message;
+        Log << QStringLiteral("end %1 %2 %3%4%5")
+                   .arg(results[static_cast<int>(end.Result)], steps[static_cast<int>(end.Step)], Name(end.Where),
+                        end.Page ? QStringLiteral(" ") + Describe(*end.Page) : QString(),
+                        end.Message.isEmpty() ? QString() : QStringLiteral(": ") + end.Message);
     }
-    void ShowMessage(const QString& text) override
-    {
-        Messages << text;
-        Log << QStringLiteral("message ") + text;
-    }
-    void ProcessEvents() override
-    {
-        ++EventRounds;
-        if (OnProcessEvents)
-            OnProcessEvents();
-    }
+    void ByteSent() override { ++BytesSent; }
 
-    QString Status;
+    std::optional<RunEnd> End;
     QStringList Messages;
-    int Max = -1;
-    int Position = -1;
-    int EventRounds = 0;
+    int BytesSent = 0;
+
+private:
+    static QString Name(Memory memory) { return memory == Memory::Flash ? QStringLiteral("flash") : QStringLiteral("eeprom"); }
+    static QString Describe(const PageProgress& page)
+    {
+        return QStringLiteral("%1 %2/%3 0x%4").arg(Name(page.Where)).arg(page.Index + 1).arg(page.Count).arg(page.Address, 0, 16);
+    }
 };
 
 // Answers every read with the acknowledgement unless a reply function says otherwise. A reply

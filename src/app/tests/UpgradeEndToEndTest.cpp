@@ -114,11 +114,11 @@ TEST(UpgradeEndToEnd, DeviceReceivesExactlyTheModesPages)
                           Case{TUpgradeMode::Both, Wake() + flashPhase + eepromPhase + "J", 4}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         Bench b(PageSizes(64, 16));
-        EXPECT_EQ(b.boot.Execute(c.mode, flash, eeprom), TUpgradeResult::Done);
+        EXPECT_EQ(b.boot.WriteToDevice(c.mode, flash, eeprom), TUpgradeResult::Done);
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
         EXPECT_EQ(b.sim.Snapshot().Pages.size(), c.pages);
-        EXPECT_EQ(b.rec.Status, "Jump to Application!");
+        EXPECT_EQ(b.rec.Log.last(), "end done jump flash");
         EXPECT_TRUE(b.rec.Messages.isEmpty());
     }
 }
@@ -175,7 +175,7 @@ TEST(UpgradeEndToEnd, FailuresStopTheLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         Bench b(WithFault(PageSizes(8, 4), c.fault));
-        EXPECT_EQ(b.boot.Execute(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
+        EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
         EXPECT_EQ(b.rec.Messages, QStringList{c.message});
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         EXPECT_EQ(b.sim.Snapshot().Jumps, 0);
@@ -193,7 +193,7 @@ TEST(UpgradeEndToEnd, SilentDeviceFailsAfterTheReadTimeOut)
     // stuck read would take.
     EXPECT_GE(ms, 500);
     EXPECT_LT(ms, 3000);
-    EXPECT_EQ(b.rec.Status, "Send Flash mode");
+    EXPECT_EQ(b.rec.Log.last(), "end error mode flash: Set Flash mode: Communication Error!");
     EXPECT_EQ(b.rec.Messages, QStringList{"Set Flash mode: Communication Error!"});
 }
 
@@ -229,7 +229,7 @@ TEST(UpgradeEndToEnd, HangUpInThePageGivesThePortErrorAtOnce)
     QElapsedTimer t;
     t.start();
     try {
-        b.boot.Execute(TUpgradeMode::Flash, flash, {});
+        b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPort& e) {
         // A write into the closed line (code 2) or the read of the answer (code 3).
@@ -248,7 +248,7 @@ TEST(UpgradeEndToEnd, PortThatCannotOpenSendsNothing)
     Recorder rec;
     TBootloader boot(line, rec);
     try {
-        boot.Execute(TUpgradeMode::Both, {}, {});
+        boot.WriteToDevice(TUpgradeMode::Both, {}, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPortExt& e) {
         EXPECT_EQ(e.Code(), 1);
