@@ -11,6 +11,7 @@
 #include "ComSettings.h"
 #include "ComThread.h"
 #include "LinkList.h"
+#include "PortSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -88,23 +89,29 @@ public:
     virtual void LoadFromRegistry(TRegistry& Reg);
     virtual void LoadFromIniFile(TIniFile& Ini);
 
-    // ---- settings
+    // ---- settings. The line configuration is one value: SetSettings stores it and sends
+    // each part that differs from the current value to an open device (queue sizes, line
+    // state, time-outs, in this order), so a value equal to the current one sends nothing.
+    // The property setters below change one field of it through this path.
+    const PortSettings& Settings() const { return FSettings; }
+    void SetSettings(const PortSettings& Value);
+
     bool Connected() const { return FConnected; }
     void SetConnected(bool Value);
-    TBaudRate BaudRate() const { return FBaudRate; }
+    TBaudRate BaudRate() const { return FSettings.BaudRate; }
     void SetBaudRate(TBaudRate Value);
-    int CustomBaudRate() const { return FCustomBaudRate; }
+    int CustomBaudRate() const { return FSettings.CustomBaudRate; }
     void SetCustomBaudRate(int Value);
     QString Port() const { return FPort; }
     // A different name (compared case-sensitively) reopens an open port under it.
     void SetPort(const QString& Value);
-    TStopBits StopBits() const { return FStopBits; }
+    TStopBits StopBits() const { return FSettings.StopBits; }
     void SetStopBits(TStopBits Value);
-    TDataBits DataBits() const { return FDataBits; }
+    TDataBits DataBits() const { return FSettings.DataBits; }
     void SetDataBits(TDataBits Value);
-    bool DiscardNull() const { return FDiscardNull; }
+    bool DiscardNull() const { return FSettings.DiscardNull; }
     void SetDiscardNull(bool Value);
-    char EventChar() const { return FEventChar; }
+    char EventChar() const { return FSettings.EventChar; }
     void SetEventChar(char Value);
     // Takes effect at the next Open.
     TComEvents Events() const { return FEvents; }
@@ -237,6 +244,11 @@ protected:
 
 private:
     friend class TComThread;
+    friend class TComSettings;
+
+    // Stores Value and sends the parts in Apply to an open device, changed or not: the
+    // settings objects' assign sends nothing, and some setters send an unchanged part.
+    void StoreSettings(const PortSettings& Value, SettingsParts Apply);
 
     // Hands an error that reaches no caller to the application's error report.
     static void ReportError(const std::exception& E);
@@ -265,8 +277,6 @@ private:
     void DeviceLost(uint64_t Generation);
     void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
                       void (TCustomComPort::*Fire)(bool));
-    DCB BuildDCB() const;
-    COMMTIMEOUTS BuildTimeouts() const;
 
     std::unique_ptr<TComDevice> FDevice;
     bool FDesigning = false;
@@ -290,13 +300,8 @@ private:
     std::condition_variable FCloseDone;
     std::thread::id FCloser;
 
-    TBaudRate FBaudRate = TBaudRate::br9600;
-    int FCustomBaudRate = 9600;
+    PortSettings FSettings;
     QString FPort = QStringLiteral("COM1");
-    TStopBits FStopBits = TStopBits::sbOneStopBit;
-    TDataBits FDataBits = TDataBits::dbEight;
-    bool FDiscardNull = false;
-    char FEventChar = 0;
     TComEvents FEvents = AllComEvents;
     TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
     bool FAnnounceRxCount = true;

@@ -1,4 +1,5 @@
-// The settings objects: equal values are ignored, changes reach the owning port's device.
+// The settings objects: each reads and changes its part of the owning port's settings value,
+// whose apply path ignores equal values and sends changes to the device.
 #include "ComSettings.h"
 
 #include "ComPort.h"
@@ -19,158 +20,152 @@ void TComSettings::RaiseAssignError(const QObject* Source) const
                                {sourceName, QString::fromLatin1(metaObject()->className())}));
 }
 
+template <typename Part>
+const Part& TComSettings::Current(Part PortSettings::*Member, const Part& Own) const
+{
+    return FOwnerPort ? FOwnerPort->Settings().*Member : Own;
+}
+
+template <typename Part>
+void TComSettings::Change(Part PortSettings::*Member, Part& Own, const Part& Value, SettingsParts Also)
+{
+    if (!FOwnerPort) {
+        Own = Value;
+        return;
+    }
+    PortSettings settings = FOwnerPort->Settings();
+    settings.*Member = Value;
+    FOwnerPort->StoreSettings(settings, ChangedParts(FOwnerPort->Settings(), settings) | Also);
+}
+
+template <typename Part>
+void TComSettings::Copy(Part PortSettings::*Member, Part& Own, const Part& Value)
+{
+    if (!FOwnerPort) {
+        Own = Value;
+        return;
+    }
+    PortSettings settings = FOwnerPort->Settings();
+    settings.*Member = Value;
+    FOwnerPort->StoreSettings(settings, {});
+}
+
 // ---- TComTimeouts
+
+const TimeoutSettings& TComTimeouts::Values() const { return Current(&PortSettings::Timeouts, FOwn); }
 
 void TComTimeouts::Assign(const QObject* Source)
 {
     const auto* s = qobject_cast<const TComTimeouts*>(Source);
     if (!s)
         RaiseAssignError(Source);
-    FReadInterval = s->FReadInterval;
-    FReadTotalMultiplier = s->FReadTotalMultiplier;
-    FReadTotalConstant = s->FReadTotalConstant;
-    FWriteTotalMultiplier = s->FWriteTotalMultiplier;
-    FWriteTotalConstant = s->FWriteTotalConstant;
+    Copy(&PortSettings::Timeouts, FOwn, s->Values());
 }
 
-void TComTimeouts::Change(int& field, int value)
+void TComTimeouts::Set(int TimeoutSettings::*Field, int Value)
 {
-    if (field == value)
-        return;
-    field = value;
-    if (OwnerPort())
-        OwnerPort()->ApplyTimeoutSettings();
+    TimeoutSettings values = Values();
+    values.*Field = Value;
+    Change(&PortSettings::Timeouts, FOwn, values);
 }
 
-void TComTimeouts::SetReadInterval(int Value) { Change(FReadInterval, Value); }
-void TComTimeouts::SetReadTotalMultiplier(int Value) { Change(FReadTotalMultiplier, Value); }
-void TComTimeouts::SetReadTotalConstant(int Value) { Change(FReadTotalConstant, Value); }
-void TComTimeouts::SetWriteTotalMultiplier(int Value) { Change(FWriteTotalMultiplier, Value); }
-void TComTimeouts::SetWriteTotalConstant(int Value) { Change(FWriteTotalConstant, Value); }
+void TComTimeouts::SetReadInterval(int Value) { Set(&TimeoutSettings::ReadInterval, Value); }
+void TComTimeouts::SetReadTotalMultiplier(int Value) { Set(&TimeoutSettings::ReadTotalMultiplier, Value); }
+void TComTimeouts::SetReadTotalConstant(int Value) { Set(&TimeoutSettings::ReadTotalConstant, Value); }
+void TComTimeouts::SetWriteTotalMultiplier(int Value) { Set(&TimeoutSettings::WriteTotalMultiplier, Value); }
+void TComTimeouts::SetWriteTotalConstant(int Value) { Set(&TimeoutSettings::WriteTotalConstant, Value); }
 
 // ---- TComFlowControl
+
+const FlowControlSettings& TComFlowControl::Values() const { return Current(&PortSettings::FlowControl, FOwn); }
 
 void TComFlowControl::Assign(const QObject* Source)
 {
     const auto* s = qobject_cast<const TComFlowControl*>(Source);
     if (!s)
         RaiseAssignError(Source);
-    FOutCTSFlow = s->FOutCTSFlow;
-    FOutDSRFlow = s->FOutDSRFlow;
-    FControlDTR = s->FControlDTR;
-    FControlRTS = s->FControlRTS;
-    FXonXoffOut = s->FXonXoffOut;
-    FXonXoffIn = s->FXonXoffIn;
-    FDSRSensitivity = s->FDSRSensitivity;
-    FTxContinueOnXoff = s->FTxContinueOnXoff;
-    FXonChar = s->FXonChar;
-    FXoffChar = s->FXoffChar;
+    Copy(&PortSettings::FlowControl, FOwn, s->Values());
 }
 
 TFlowControl TComFlowControl::FlowControl() const
 {
-    if (FControlRTS == TRTSFlowControl::rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
-        return TFlowControl::fcHardware;
-    if (FControlRTS == TRTSFlowControl::rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut)
-        return TFlowControl::fcSoftware;
-    if (FControlRTS == TRTSFlowControl::rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
-        return TFlowControl::fcNone;
-    return TFlowControl::fcCustom;
+    return Values().Preset();
 }
 
 void TComFlowControl::SetFlowControl(TFlowControl Value)
 {
-    if (Value != TFlowControl::fcCustom) {
-        FControlRTS = TRTSFlowControl::rtsDisable;
-        FOutCTSFlow = false;
-        FXonXoffIn = false;
-        FXonXoffOut = false;
-        if (Value == TFlowControl::fcHardware) {
-            FControlRTS = TRTSFlowControl::rtsHandshake;
-            FOutCTSFlow = true;
-        } else if (Value == TFlowControl::fcSoftware) {
-            FXonXoffIn = true;
-            FXonXoffOut = true;
-        }
-    }
-    Apply();
-}
-
-void TComFlowControl::Apply()
-{
-    if (OwnerPort())
-        OwnerPort()->ApplyLineSettings();
+    FlowControlSettings values = Values();
+    values.SetPreset(Value);
+    // A preset is sent even when it changes nothing.
+    Change(&PortSettings::FlowControl, FOwn, values, {SettingsPart::Line});
 }
 
 template <typename T>
-void TComFlowControl::Change(T& field, T value)
+void TComFlowControl::Set(T FlowControlSettings::*Field, T Value)
 {
-    if (field == value)
-        return;
-    field = value;
-    Apply();
+    FlowControlSettings values = Values();
+    values.*Field = Value;
+    Change(&PortSettings::FlowControl, FOwn, values);
 }
 
-void TComFlowControl::SetOutCTSFlow(bool Value) { Change(FOutCTSFlow, Value); }
-void TComFlowControl::SetOutDSRFlow(bool Value) { Change(FOutDSRFlow, Value); }
-void TComFlowControl::SetControlDTR(TDTRFlowControl Value) { Change(FControlDTR, Value); }
-void TComFlowControl::SetControlRTS(TRTSFlowControl Value) { Change(FControlRTS, Value); }
-void TComFlowControl::SetXonXoffOut(bool Value) { Change(FXonXoffOut, Value); }
-void TComFlowControl::SetXonXoffIn(bool Value) { Change(FXonXoffIn, Value); }
-void TComFlowControl::SetDSRSensitivity(bool Value) { Change(FDSRSensitivity, Value); }
-void TComFlowControl::SetTxContinueOnXoff(bool Value) { Change(FTxContinueOnXoff, Value); }
-void TComFlowControl::SetXonChar(char Value) { Change(FXonChar, Value); }
-void TComFlowControl::SetXoffChar(char Value) { Change(FXoffChar, Value); }
+void TComFlowControl::SetOutCTSFlow(bool Value) { Set(&FlowControlSettings::OutCTSFlow, Value); }
+void TComFlowControl::SetOutDSRFlow(bool Value) { Set(&FlowControlSettings::OutDSRFlow, Value); }
+void TComFlowControl::SetControlDTR(TDTRFlowControl Value) { Set(&FlowControlSettings::ControlDTR, Value); }
+void TComFlowControl::SetControlRTS(TRTSFlowControl Value) { Set(&FlowControlSettings::ControlRTS, Value); }
+void TComFlowControl::SetXonXoffOut(bool Value) { Set(&FlowControlSettings::XonXoffOut, Value); }
+void TComFlowControl::SetXonXoffIn(bool Value) { Set(&FlowControlSettings::XonXoffIn, Value); }
+void TComFlowControl::SetDSRSensitivity(bool Value) { Set(&FlowControlSettings::DSRSensitivity, Value); }
+void TComFlowControl::SetTxContinueOnXoff(bool Value) { Set(&FlowControlSettings::TxContinueOnXoff, Value); }
+void TComFlowControl::SetXonChar(char Value) { Set(&FlowControlSettings::XonChar, Value); }
+void TComFlowControl::SetXoffChar(char Value) { Set(&FlowControlSettings::XoffChar, Value); }
 
 // ---- TComParity
+
+const ParitySettings& TComParity::Values() const { return Current(&PortSettings::Parity, FOwn); }
 
 void TComParity::Assign(const QObject* Source)
 {
     const auto* s = qobject_cast<const TComParity*>(Source);
     if (!s)
         RaiseAssignError(Source);
-    FBits = s->FBits;
-    FCheck = s->FCheck;
-    FReplace = s->FReplace;
-    FReplaceChar = s->FReplaceChar;
+    Copy(&PortSettings::Parity, FOwn, s->Values());
 }
 
 template <typename T>
-void TComParity::Change(T& field, T value)
+void TComParity::Set(T ParitySettings::*Field, T Value)
 {
-    if (field == value)
-        return;
-    field = value;
-    if (OwnerPort())
-        OwnerPort()->ApplyLineSettings();
+    ParitySettings values = Values();
+    values.*Field = Value;
+    Change(&PortSettings::Parity, FOwn, values);
 }
 
-void TComParity::SetBits(TParityBits Value) { Change(FBits, Value); }
-void TComParity::SetCheck(bool Value) { Change(FCheck, Value); }
-void TComParity::SetReplace(bool Value) { Change(FReplace, Value); }
-void TComParity::SetReplaceChar(char Value) { Change(FReplaceChar, Value); }
+void TComParity::SetBits(TParityBits Value) { Set(&ParitySettings::Bits, Value); }
+void TComParity::SetCheck(bool Value) { Set(&ParitySettings::Check, Value); }
+void TComParity::SetReplace(bool Value) { Set(&ParitySettings::Replace, Value); }
+void TComParity::SetReplaceChar(char Value) { Set(&ParitySettings::ReplaceChar, Value); }
 
 // ---- TComBuffer
+
+const BufferSettings& TComBuffer::Values() const { return Current(&PortSettings::Buffer, FOwn); }
 
 void TComBuffer::Assign(const QObject* Source)
 {
     const auto* s = qobject_cast<const TComBuffer*>(Source);
     if (!s)
         RaiseAssignError(Source);
-    FInputSize = s->FInputSize;
-    FOutputSize = s->FOutputSize;
+    Copy(&PortSettings::Buffer, FOwn, s->Values());
 }
 
-void TComBuffer::Change(int& field, int value)
+void TComBuffer::Set(int BufferSettings::*Field, int Value)
 {
     // The comparison is with the stored even size, so an odd value one above it still
     // counts as a change and re-applies.
-    if (field == value)
+    BufferSettings values = Values();
+    if (values.*Field == Value)
         return;
-    field = (value > 0 && value % 2 != 0) ? value - 1 : value;
-    if (OwnerPort())
-        OwnerPort()->ApplyBufferSettings();
+    values.*Field = (Value > 0 && Value % 2 != 0) ? Value - 1 : Value;
+    Change(&PortSettings::Buffer, FOwn, values, {SettingsPart::Buffer});
 }
 
-void TComBuffer::SetInputSize(int Value) { Change(FInputSize, Value); }
-void TComBuffer::SetOutputSize(int Value) { Change(FOutputSize, Value); }
+void TComBuffer::SetInputSize(int Value) { Set(&BufferSettings::InputSize, Value); }
+void TComBuffer::SetOutputSize(int Value) { Set(&BufferSettings::OutputSize, Value); }

@@ -1,8 +1,10 @@
 // The four settings objects a port owns: time-outs, flow control, parity and queue sizes.
-// A setter that changes a value of an object owned by a port applies it to the device.
+// An object owned by a port publishes its part of the port's settings value, and a setter
+// that changes it changes the port's value; a free-standing object keeps a part of its own.
 #pragma once
 
 #include "CPortTypes.h"
+#include "PortSettings.h"
 
 #include <QObject>
 
@@ -24,6 +26,16 @@ public:
 
 protected:
     [[noreturn]] void RaiseAssignError(const QObject* Source) const;
+    // This object's part (Member of the port's value), from the owner, or Own without one.
+    template <typename Part>
+    const Part& Current(Part PortSettings::*Member, const Part& Own) const;
+    // Stores Value as this object's part: the owner sends each changed part and those in
+    // Also to its device. Without an owner, Own takes it.
+    template <typename Part>
+    void Change(Part PortSettings::*Member, Part& Own, const Part& Value, SettingsParts Also = {});
+    // As Change, sending nothing: the framework's assign copies fields only.
+    template <typename Part>
+    void Copy(Part PortSettings::*Member, Part& Own, const Part& Value);
 
 private:
     TCustomComPort* FOwnerPort;
@@ -43,11 +55,12 @@ public:
 
     void Assign(const QObject* Source) override;
 
-    int ReadInterval() const { return FReadInterval; }
-    int ReadTotalMultiplier() const { return FReadTotalMultiplier; }
-    int ReadTotalConstant() const { return FReadTotalConstant; }
-    int WriteTotalMultiplier() const { return FWriteTotalMultiplier; }
-    int WriteTotalConstant() const { return FWriteTotalConstant; }
+    const TimeoutSettings& Values() const;
+    int ReadInterval() const { return Values().ReadInterval; }
+    int ReadTotalMultiplier() const { return Values().ReadTotalMultiplier; }
+    int ReadTotalConstant() const { return Values().ReadTotalConstant; }
+    int WriteTotalMultiplier() const { return Values().WriteTotalMultiplier; }
+    int WriteTotalConstant() const { return Values().WriteTotalConstant; }
     void SetReadInterval(int Value);
     void SetReadTotalMultiplier(int Value);
     void SetReadTotalConstant(int Value);
@@ -55,13 +68,9 @@ public:
     void SetWriteTotalConstant(int Value);
 
 private:
-    void Change(int& field, int value);
+    void Set(int TimeoutSettings::*Field, int Value);
 
-    int FReadInterval = -1;
-    int FReadTotalMultiplier = 0;
-    int FReadTotalConstant = 0;
-    int FWriteTotalMultiplier = 100;
-    int FWriteTotalConstant = 1000;
+    TimeoutSettings FOwn;
 };
 
 // Hardware and software flow control and the control lines; FlowControl is a preset read
@@ -89,16 +98,17 @@ public:
     // Applies to the owner even when nothing changed.
     void SetFlowControl(TFlowControl Value);
 
-    bool OutCTSFlow() const { return FOutCTSFlow; }
-    bool OutDSRFlow() const { return FOutDSRFlow; }
-    TDTRFlowControl ControlDTR() const { return FControlDTR; }
-    TRTSFlowControl ControlRTS() const { return FControlRTS; }
-    bool XonXoffOut() const { return FXonXoffOut; }
-    bool XonXoffIn() const { return FXonXoffIn; }
-    bool DSRSensitivity() const { return FDSRSensitivity; }
-    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
-    char XonChar() const { return FXonChar; }
-    char XoffChar() const { return FXoffChar; }
+    const FlowControlSettings& Values() const;
+    bool OutCTSFlow() const { return Values().OutCTSFlow; }
+    bool OutDSRFlow() const { return Values().OutDSRFlow; }
+    TDTRFlowControl ControlDTR() const { return Values().ControlDTR; }
+    TRTSFlowControl ControlRTS() const { return Values().ControlRTS; }
+    bool XonXoffOut() const { return Values().XonXoffOut; }
+    bool XonXoffIn() const { return Values().XonXoffIn; }
+    bool DSRSensitivity() const { return Values().DSRSensitivity; }
+    bool TxContinueOnXoff() const { return Values().TxContinueOnXoff; }
+    char XonChar() const { return Values().XonChar; }
+    char XoffChar() const { return Values().XoffChar; }
     void SetOutCTSFlow(bool Value);
     void SetOutDSRFlow(bool Value);
     void SetControlDTR(TDTRFlowControl Value);
@@ -112,19 +122,9 @@ public:
 
 private:
     template <typename T>
-    void Change(T& field, T value);
-    void Apply();
+    void Set(T FlowControlSettings::*Field, T Value);
 
-    bool FOutCTSFlow = false;
-    bool FOutDSRFlow = false;
-    TDTRFlowControl FControlDTR = TDTRFlowControl::dtrDisable;
-    TRTSFlowControl FControlRTS = TRTSFlowControl::rtsDisable;
-    bool FXonXoffOut = false;
-    bool FXonXoffIn = false;
-    bool FDSRSensitivity = false;
-    bool FTxContinueOnXoff = false;
-    char FXonChar = 17;
-    char FXoffChar = 19;
+    FlowControlSettings FOwn;
 };
 
 // Parity bit kind, whether it is checked, and the replacement of bytes that fail the check.
@@ -140,10 +140,11 @@ public:
 
     void Assign(const QObject* Source) override;
 
-    TParityBits Bits() const { return FBits; }
-    bool Check() const { return FCheck; }
-    bool Replace() const { return FReplace; }
-    char ReplaceChar() const { return FReplaceChar; }
+    const ParitySettings& Values() const;
+    TParityBits Bits() const { return Values().Bits; }
+    bool Check() const { return Values().Check; }
+    bool Replace() const { return Values().Replace; }
+    char ReplaceChar() const { return Values().ReplaceChar; }
     void SetBits(TParityBits Value);
     void SetCheck(bool Value);
     void SetReplace(bool Value);
@@ -151,12 +152,9 @@ public:
 
 private:
     template <typename T>
-    void Change(T& field, T value);
+    void Set(T ParitySettings::*Field, T Value);
 
-    TParityBits FBits = TParityBits::prNone;
-    bool FCheck = false;
-    bool FReplace = false;
-    char FReplaceChar = 0;
+    ParitySettings FOwn;
 };
 
 // Sizes of the device's input and output queues in bytes; a positive odd size is rounded
@@ -171,14 +169,14 @@ public:
 
     void Assign(const QObject* Source) override;
 
-    int InputSize() const { return FInputSize; }
-    int OutputSize() const { return FOutputSize; }
+    const BufferSettings& Values() const;
+    int InputSize() const { return Values().InputSize; }
+    int OutputSize() const { return Values().OutputSize; }
     void SetInputSize(int Value);
     void SetOutputSize(int Value);
 
 private:
-    void Change(int& field, int value);
+    void Set(int BufferSettings::*Field, int Value);
 
-    int FInputSize = 1024;
-    int FOutputSize = 1024;
+    BufferSettings FOwn;
 };

@@ -1,22 +1,100 @@
-// The port's settings: the property setters and their rules, the update bracket, and the
-// apply operations that send the line state, time-outs and queue sizes to an open device.
+// The port's settings: the one path that stores a new settings value and applies what it
+// changes, the property setters on it, the update bracket, and the apply operations that
+// send the line state, time-outs and queue sizes to an open device.
 #include "ComPort.h"
 
-void TCustomComPort::SetBaudRate(TBaudRate Value)
+namespace {
+
+// The value with one field replaced.
+template <typename T>
+PortSettings With(PortSettings Settings, T PortSettings::*Field, T Value)
 {
-    if (FBaudRate == Value)
-        return;
-    FBaudRate = Value;
-    ApplyLineSettings();
+    Settings.*Field = Value;
+    return Settings;
 }
 
-void TCustomComPort::SetCustomBaudRate(int Value)
+// The line state record of a settings value.
+DCB LineState(const PortSettings& S)
 {
-    if (FCustomBaudRate == Value)
-        return;
-    FCustomBaudRate = Value;
-    ApplyLineSettings();
+    DCB dcb;
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = static_cast<uint32_t>(S.BaudRate == TBaudRate::brCustom ? S.CustomBaudRate : BaudRateValue(S.BaudRate));
+    dcb.ByteSize = static_cast<uint8_t>(5 + static_cast<int>(S.DataBits));
+    dcb.Parity = static_cast<uint8_t>(S.Parity.Bits);
+    dcb.StopBits = static_cast<uint8_t>(S.StopBits);
+    dcb.XonLim = static_cast<uint16_t>(S.Buffer.InputSize / 4);
+    dcb.XoffLim = dcb.XonLim;
+    dcb.XonChar = S.FlowControl.XonChar;
+    dcb.XoffChar = S.FlowControl.XoffChar;
+    dcb.EvtChar = S.EventChar;
+    const bool replace = S.Parity.Check && S.Parity.Replace;
+    dcb.ErrorChar = replace ? S.Parity.ReplaceChar : char(0);
+
+    uint32_t flags = DCB::fBinary;
+    if (S.Parity.Check)
+        flags |= DCB::fParity;
+    if (S.FlowControl.OutCTSFlow)
+        flags |= DCB::fOutxCtsFlow;
+    if (S.FlowControl.OutDSRFlow)
+        flags |= DCB::fOutxDsrFlow;
+    static constexpr uint32_t kDtr[] = {0, DCB::fDtrControlEnable, DCB::fDtrControlHandshake};
+    flags |= kDtr[static_cast<int>(S.FlowControl.ControlDTR)];
+    if (S.FlowControl.DSRSensitivity)
+        flags |= DCB::fDsrSensitivity;
+    if (S.FlowControl.TxContinueOnXoff)
+        flags |= DCB::fTXContinueOnXoff;
+    if (S.FlowControl.XonXoffOut)
+        flags |= DCB::fOutX;
+    if (S.FlowControl.XonXoffIn)
+        flags |= DCB::fInX;
+    if (replace)
+        flags |= DCB::fErrorChar;
+    if (S.DiscardNull)
+        flags |= DCB::fNull;
+    static constexpr uint32_t kRts[] = {0, DCB::fRtsControlEnable, DCB::fRtsControlHandshake,
+                                        DCB::fRtsControlToggle};
+    flags |= kRts[static_cast<int>(S.FlowControl.ControlRTS)];
+    dcb.Flags = flags;
+    return dcb;
 }
+
+// The time-out record; -1 passes as 0xFFFFFFFF.
+COMMTIMEOUTS TimeoutRecord(const TimeoutSettings& T)
+{
+    COMMTIMEOUTS t;
+    t.ReadIntervalTimeout = static_cast<uint32_t>(T.ReadInterval);
+    t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(T.ReadTotalMultiplier);
+    t.ReadTotalTimeoutConstant = static_cast<uint32_t>(T.ReadTotalConstant);
+    t.WriteTotalTimeoutMultiplier = static_cast<uint32_t>(T.WriteTotalMultiplier);
+    t.WriteTotalTimeoutConstant = static_cast<uint32_t>(T.WriteTotalConstant);
+    return t;
+}
+
+} // namespace
+
+void TCustomComPort::SetSettings(const PortSettings& Value)
+{
+    StoreSettings(Value, ChangedParts(FSettings, Value));
+}
+
+void TCustomComPort::StoreSettings(const PortSettings& Value, SettingsParts Apply)
+{
+    // Stored first: a value the device refuses stays, as the caller's exception says.
+    FSettings = Value;
+    if (Apply.Contains(SettingsPart::Buffer))
+        ApplyBufferSettings();
+    if (Apply.Contains(SettingsPart::Line))
+        ApplyLineSettings();
+    if (Apply.Contains(SettingsPart::Timeouts))
+        ApplyTimeoutSettings();
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate Value) { SetSettings(With(FSettings, &PortSettings::BaudRate, Value)); }
+void TCustomComPort::SetCustomBaudRate(int Value) { SetSettings(With(FSettings, &PortSettings::CustomBaudRate, Value)); }
+void TCustomComPort::SetStopBits(TStopBits Value) { SetSettings(With(FSettings, &PortSettings::StopBits, Value)); }
+void TCustomComPort::SetDataBits(TDataBits Value) { SetSettings(With(FSettings, &PortSettings::DataBits, Value)); }
+void TCustomComPort::SetDiscardNull(bool Value) { SetSettings(With(FSettings, &PortSettings::DiscardNull, Value)); }
+void TCustomComPort::SetEventChar(char Value) { SetSettings(With(FSettings, &PortSettings::EventChar, Value)); }
 
 void TCustomComPort::SetPort(const QString& Value)
 {
@@ -27,38 +105,6 @@ void TCustomComPort::SetPort(const QString& Value)
         Close();
         Open();
     }
-}
-
-void TCustomComPort::SetStopBits(TStopBits Value)
-{
-    if (FStopBits == Value)
-        return;
-    FStopBits = Value;
-    ApplyLineSettings();
-}
-
-void TCustomComPort::SetDataBits(TDataBits Value)
-{
-    if (FDataBits == Value)
-        return;
-    FDataBits = Value;
-    ApplyLineSettings();
-}
-
-void TCustomComPort::SetDiscardNull(bool Value)
-{
-    if (FDiscardNull == Value)
-        return;
-    FDiscardNull = Value;
-    ApplyLineSettings();
-}
-
-void TCustomComPort::SetEventChar(char Value)
-{
-    if (FEventChar == Value)
-        return;
-    FEventChar = Value;
-    ApplyLineSettings();
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod Value)
@@ -119,67 +165,11 @@ void TCustomComPort::ApplyAllSettings()
     ApplyTimeoutSettings();
 }
 
-DCB TCustomComPort::BuildDCB() const
-{
-    DCB dcb;
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = static_cast<uint32_t>(FBaudRate == TBaudRate::brCustom ? FCustomBaudRate
-                                                                          : BaudRateValue(FBaudRate));
-    dcb.ByteSize = static_cast<uint8_t>(5 + static_cast<int>(FDataBits));
-    dcb.Parity = static_cast<uint8_t>(FParity->Bits());
-    dcb.StopBits = static_cast<uint8_t>(FStopBits);
-    dcb.XonLim = static_cast<uint16_t>(FBuffer->InputSize() / 4);
-    dcb.XoffLim = dcb.XonLim;
-    dcb.XonChar = FFlowControl->XonChar();
-    dcb.XoffChar = FFlowControl->XoffChar();
-    dcb.EvtChar = FEventChar;
-    const bool replace = FParity->Check() && FParity->Replace();
-    dcb.ErrorChar = replace ? FParity->ReplaceChar() : char(0);
-
-    uint32_t flags = DCB::fBinary;
-    if (FParity->Check())
-        flags |= DCB::fParity;
-    if (FFlowControl->OutCTSFlow())
-        flags |= DCB::fOutxCtsFlow;
-    if (FFlowControl->OutDSRFlow())
-        flags |= DCB::fOutxDsrFlow;
-    static constexpr uint32_t kDtr[] = {0, DCB::fDtrControlEnable, DCB::fDtrControlHandshake};
-    flags |= kDtr[static_cast<int>(FFlowControl->ControlDTR())];
-    if (FFlowControl->DSRSensitivity())
-        flags |= DCB::fDsrSensitivity;
-    if (FFlowControl->TxContinueOnXoff())
-        flags |= DCB::fTXContinueOnXoff;
-    if (FFlowControl->XonXoffOut())
-        flags |= DCB::fOutX;
-    if (FFlowControl->XonXoffIn())
-        flags |= DCB::fInX;
-    if (replace)
-        flags |= DCB::fErrorChar;
-    if (FDiscardNull)
-        flags |= DCB::fNull;
-    static constexpr uint32_t kRts[] = {0, DCB::fRtsControlEnable, DCB::fRtsControlHandshake,
-                                        DCB::fRtsControlToggle};
-    flags |= kRts[static_cast<int>(FFlowControl->ControlRTS())];
-    dcb.Flags = flags;
-    return dcb;
-}
-
-COMMTIMEOUTS TCustomComPort::BuildTimeouts() const
-{
-    COMMTIMEOUTS t;
-    t.ReadIntervalTimeout = static_cast<uint32_t>(FTimeouts->ReadInterval());
-    t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(FTimeouts->ReadTotalMultiplier());
-    t.ReadTotalTimeoutConstant = static_cast<uint32_t>(FTimeouts->ReadTotalConstant());
-    t.WriteTotalTimeoutMultiplier = static_cast<uint32_t>(FTimeouts->WriteTotalMultiplier());
-    t.WriteTotalTimeoutConstant = static_cast<uint32_t>(FTimeouts->WriteTotalConstant());
-    return t;
-}
-
 void TCustomComPort::ApplyLineSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetCommState(BuildDCB()))
+    if (const int err = FDevice->SetCommState(LineState(FSettings)))
         RaiseDevice(ComErr::SetStateFailed, err);
 }
 
@@ -187,7 +177,7 @@ void TCustomComPort::ApplyTimeoutSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetCommTimeouts(BuildTimeouts()))
+    if (const int err = FDevice->SetCommTimeouts(TimeoutRecord(FSettings.Timeouts)))
         RaiseDevice(ComErr::SetTimeoutsFailed, err);
 }
 
@@ -195,6 +185,6 @@ void TCustomComPort::ApplyBufferSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetupComm(FBuffer->InputSize(), FBuffer->OutputSize()))
+    if (const int err = FDevice->SetupComm(FSettings.Buffer.InputSize, FSettings.Buffer.OutputSize))
         RaiseDevice(ComErr::SetupCommFailed, err);
 }

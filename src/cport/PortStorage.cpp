@@ -179,7 +179,7 @@ private:
 
 constexpr int kMissingCustomBaudRate = 9600;
 
-void StoreSettings(const TCustomComPort& Port, Store& S)
+void WriteKeys(const TCustomComPort& Port, Store& S)
 {
     for (const Group& g : Groups()) {
         if (!Port.StoredGroups().Contains(g.Id))
@@ -199,7 +199,7 @@ void StoreSettings(const TCustomComPort& Port, Store& S)
 
 // Each value goes through its setter at once, so an open port is reconfigured value by
 // value and a new "Port" reopens the device before the next key is read.
-void LoadSettings(TCustomComPort& Port, Store& S)
+void ReadKeys(TCustomComPort& Port, Store& S)
 {
     for (const Group& g : Groups()) {
         if (!Port.StoredGroups().Contains(g.Id))
@@ -227,7 +227,7 @@ void TCustomComPort::StoreToIniFile(TIniFile& Ini)
     // One replacement of the file holds every key, or the file stays as it was.
     Ini.BeginBatch();
     try {
-        StoreSettings(*this, store);
+        WriteKeys(*this, store);
     } catch (...) {
         Ini.CancelBatch();
         throw;
@@ -238,17 +238,17 @@ void TCustomComPort::StoreToIniFile(TIniFile& Ini)
 void TCustomComPort::LoadFromIniFile(TIniFile& Ini)
 {
     IniStore store(Ini, objectName());
-    LoadSettings(*this, store);
+    ReadKeys(*this, store);
 }
 
 void TCustomComPort::StoreToRegistry(TRegistry& Reg)
 {
     RegistryStore store(Reg);
-    StoreSettings(*this, store);
+    WriteKeys(*this, store);
 }
 
 void TCustomComPort::LoadFromRegistry(TRegistry& Reg)
 {
     RegistryStore store(Reg);
-    LoadSettings(*this, store);
+    ReadKeys(*this, store);
 }

@@ -73,14 +73,6 @@ protected:
     std::atomic<bool> offOwner{false};
 };
 
-QStringList Strings(std::initializer_list<const char*> items)
-{
-    QStringList out;
-    for (const char* s : items)
-        out.append(QString::fromLatin1(s));
-    return out;
-}
-
 TEST_F(PortEvents, OneBatchIsProcessedInFixedOrderOnTheThreadItsMethodNames)
 {
     struct Case {

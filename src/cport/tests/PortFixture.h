@@ -7,10 +7,20 @@
 
 #include <QStringList>
 
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// The expected log lines of a test, as a list to compare with.
+inline QStringList Strings(std::initializer_list<const char*> items)
+{
+    QStringList out;
+    for (const char* s : items)
+        out.append(QString::fromLatin1(s));
+    return out;
+}
 
 class PortFixture : public ::testing::Test {
 protected:
