@@ -1,6 +1,6 @@
 // The port component itself: construction and destruction, the component states, the
 // report of errors that reach no caller, the setup dialog hook and the device it drives.
-#include "ComPort.h"
+#include "PortPrivate.h"
 
 #include "base/SyncQueue.h"
 
@@ -13,14 +13,19 @@ std::atomic<TCustomComPort::LoadErrorHandler> gLoadErrorHandler{nullptr};
 
 } // namespace
 
+TCustomComPort::Private::Private(TCustomComPort& Owner)
+    : Device(CreateComDevice()),
+      SyncQueue(new TSyncQueue(&Owner)),
+      Parity(std::make_unique<TComParity>(&Owner)),
+      FlowControl(std::make_unique<TComFlowControl>(&Owner)),
+      Timeouts(std::make_unique<TComTimeouts>(&Owner)),
+      Buffer(std::make_unique<TComBuffer>(&Owner))
+{
+}
+
 TCustomComPort::TCustomComPort(QObject* Owner)
     : QObject(Owner),
-      FDevice(CreateComDevice()),
-      FSyncQueue(new TSyncQueue(this)),
-      FParity(std::make_unique<TComParity>(this)),
-      FFlowControl(std::make_unique<TComFlowControl>(this)),
-      FTimeouts(std::make_unique<TComTimeouts>(this)),
-      FBuffer(std::make_unique<TComBuffer>(this))
+      d(std::make_unique<Private>(*this))
 {
 }
 
@@ -30,25 +35,30 @@ TCustomComPort::~TCustomComPort()
     try {
         Close();
     } catch (...) {
-        if (FThreadRunning) {
+        if (d->ThreadRunning) {
             StopEventThread();
-            FThreadRunning = false;
+            d->ThreadRunning = false;
         }
         CloseDevice();
     }
     ReapRetiredThreads(true);
-    FBuffer.reset();
-    FFlowControl.reset();
-    FTimeouts.reset();
-    FParity.reset();
+    d->Buffer.reset();
+    d->FlowControl.reset();
+    d->Timeouts.reset();
+    d->Parity.reset();
 }
+
+bool TCustomComPort::Designing() const { return d->Designing; }
+void TCustomComPort::SetDesigning(bool Value) { d->Designing = Value; }
+bool TCustomComPort::Loading() const { return d->Loading; }
+void TCustomComPort::BeginLoading() { d->Loading = true; }
 
 void TCustomComPort::Loaded()
 {
-    FLoading = false;
-    if (!FConnected || FDesigning)
+    d->Loading = false;
+    if (!d->Connected || d->Designing)
         return;
-    FConnected = false;
+    d->Connected = false;
     try {
         Open();
     } catch (const Exception& e) {
@@ -72,11 +82,13 @@ void TCustomComPort::ReportError(const std::exception& E)
         handler(Exception(QString::fromLocal8Bit(E.what())));
 }
 
+TComDevice& TCustomComPort::Device() const { return *d->Device; }
+
 bool TCustomComPort::SetDevice(std::unique_ptr<TComDevice> Device)
 {
-    if (!Device || FDevice->IsOpen())
+    if (!Device || d->Device->IsOpen())
         return false;
-    FDevice = std::move(Device);
+    d->Device = std::move(Device);
     return true;
 }
 

@@ -10,23 +10,16 @@
 #include "ComPortList.h"
 #include "ComSettings.h"
 #include "ComThread.h"
-#include "LinkList.h"
 #include "PortSettings.h"
 
 #include <QObject>
 #include <QString>
 #include <QThread>
-#include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 class TCustomComPort;
 class TIniFile;
 class TRegistry;
-class TSyncQueue;
 
 // Through a link a control hears one port without taking the port's own handlers. The port
 // calls the assigned slots; it never owns, frees or changes a link.
@@ -69,10 +62,10 @@ public:
 
     // ---- component states: while designing, Open and Close do nothing; while loading,
     // Connected only records the value and Loaded opens the port afterwards.
-    bool Designing() const { return FDesigning; }
-    void SetDesigning(bool Value) { FDesigning = Value; }
-    bool Loading() const { return FLoading; }
-    void BeginLoading() { FLoading = true; }
+    bool Designing() const;
+    void SetDesigning(bool Value);
+    bool Loading() const;
+    void BeginLoading();
     // The form has been read: opens the port if Connected was read as true. An error is
     // handed to the installed load-error handler (the application shows it) and the port
     // stays closed.
@@ -93,43 +86,43 @@ public:
     // each part that differs from the current value to an open device (queue sizes, line
     // state, time-outs, in this order), so a value equal to the current one sends nothing.
     // The property setters below change one field of it through this path.
-    const PortSettings& Settings() const { return FSettings; }
+    const PortSettings& Settings() const;
     void SetSettings(const PortSettings& Value);
 
-    bool Connected() const { return FConnected; }
+    bool Connected() const;
     void SetConnected(bool Value);
-    TBaudRate BaudRate() const { return FSettings.BaudRate; }
+    TBaudRate BaudRate() const { return Settings().BaudRate; }
     void SetBaudRate(TBaudRate Value);
-    int CustomBaudRate() const { return FSettings.CustomBaudRate; }
+    int CustomBaudRate() const { return Settings().CustomBaudRate; }
     void SetCustomBaudRate(int Value);
-    QString Port() const { return FPort; }
+    QString Port() const;
     // A different name (compared case-sensitively) reopens an open port under it.
     void SetPort(const QString& Value);
-    TStopBits StopBits() const { return FSettings.StopBits; }
+    TStopBits StopBits() const { return Settings().StopBits; }
     void SetStopBits(TStopBits Value);
-    TDataBits DataBits() const { return FSettings.DataBits; }
+    TDataBits DataBits() const { return Settings().DataBits; }
     void SetDataBits(TDataBits Value);
-    bool DiscardNull() const { return FSettings.DiscardNull; }
+    bool DiscardNull() const { return Settings().DiscardNull; }
     void SetDiscardNull(bool Value);
-    char EventChar() const { return FSettings.EventChar; }
+    char EventChar() const { return Settings().EventChar; }
     void SetEventChar(char Value);
     // Takes effect at the next Open.
-    TComEvents Events() const { return FEvents; }
-    void SetEvents(TComEvents Value) { FEvents = Value; }
-    TSyncMethod SyncMethod() const { return FSyncMethod; }
+    TComEvents Events() const;
+    void SetEvents(TComEvents Value);
+    TSyncMethod SyncMethod() const;
     // Raises code 14 on a connected port.
     void SetSyncMethod(TSyncMethod Value);
-    bool AnnounceRxCount() const { return FAnnounceRxCount; }
-    void SetAnnounceRxCount(bool Value) { FAnnounceRxCount = Value; }
-    QThread::Priority ThreadPriority() const { return FThreadPriority; }
-    void SetThreadPriority(QThread::Priority Value) { FThreadPriority = Value; }
-    TStoredGroups StoredGroups() const { return FStoredGroups; }
-    void SetStoredGroups(TStoredGroups Value) { FStoredGroups = Value; }
+    bool AnnounceRxCount() const;
+    void SetAnnounceRxCount(bool Value);
+    QThread::Priority ThreadPriority() const;
+    void SetThreadPriority(QThread::Priority Value);
+    TStoredGroups StoredGroups() const;
+    void SetStoredGroups(TStoredGroups Value);
 
-    TComParity* Parity() const { return FParity.get(); }
-    TComFlowControl* FlowControl() const { return FFlowControl.get(); }
-    TComTimeouts* Timeouts() const { return FTimeouts.get(); }
-    TComBuffer* Buffer() const { return FBuffer.get(); }
+    TComParity* Parity() const;
+    TComFlowControl* FlowControl() const;
+    TComTimeouts* Timeouts() const;
+    TComBuffer* Buffer() const;
     // These copy the given object's fields, then apply them.
     void SetParity(const TComParity* Value);
     void SetFlowControl(const TComFlowControl* Value);
@@ -161,10 +154,10 @@ public:
     // Settings changed between these reach an open device together at the last EndUpdate.
     void BeginUpdate();
     void EndUpdate();
-    int UpdateDepth() const { return FUpdateDepth; }
-    bool ThreadRunning() const { return FThreadRunning; }
+    int UpdateDepth() const;
+    bool ThreadRunning() const;
     // The event thread of the open port; nil without one.
-    TComThread* EventWatcher() const { return FCurrentWatcher; }
+    TComThread* EventWatcher() const;
     virtual void ApplyAllSettings();
     virtual void ApplyLineSettings();
     virtual void ApplyTimeoutSettings();
@@ -215,7 +208,7 @@ public:
 
     // The device this port drives. Another one can be installed only while the device is
     // closed; false when it was refused.
-    TComDevice& Device() const { return *FDevice; }
+    TComDevice& Device() const;
     bool SetDevice(std::unique_ptr<TComDevice> Device);
 
 protected:
@@ -258,7 +251,7 @@ private:
     bool IsServedBy(const TComThread* Thread) const;
     void StartEventThread();
     void StopEventThread();
-    // Under FCloseMutex: the calling thread runs a delivery of the port's event thread, which
+    // Under the close mutex: the calling thread runs a delivery of the port's event thread, which
     // a Close in progress waits for.
     bool InDelivery() const;
     // Takes the close for the calling thread; false when another Close has done it.
@@ -278,40 +271,9 @@ private:
     void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
                       void (TCustomComPort::*Fire)(bool));
 
-    std::unique_ptr<TComDevice> FDevice;
-    bool FDesigning = false;
-    bool FLoading = false;
-    // Read by the event thread too.
-    std::atomic<bool> FConnected{false};
-    int FUpdateDepth = 0;
-    bool FThreadRunning = false;
-    // Counts the opens, so that news of a lost device never closes a later opening.
-    std::atomic<uint64_t> FOpenGeneration{0};
-    // Close is running: a device that went away does not stop it, nor start another.
-    std::atomic<bool> FClosing{false};
-    TLinkList FLinkList;
-    TSyncQueue* FSyncQueue;
-    std::unique_ptr<TComThread> FEventWatcher;
-    std::atomic<TComThread*> FCurrentWatcher{nullptr};
-    std::vector<std::unique_ptr<TComThread>> FRetiredWatchers;
-    // Close may be called on several threads at once: one closes, the others wait for it.
-    // The mutex also guards the end of the event thread's object, which those calls look at.
-    std::mutex FCloseMutex;
-    std::condition_variable FCloseDone;
-    std::thread::id FCloser;
-
-    PortSettings FSettings;
-    QString FPort = QStringLiteral("COM1");
-    TComEvents FEvents = AllComEvents;
-    TSyncMethod FSyncMethod = TSyncMethod::smThreadSync;
-    bool FAnnounceRxCount = true;
-    QThread::Priority FThreadPriority = QThread::NormalPriority;
-    TStoredGroups FStoredGroups = {TStoredGroup::sgBasic};
-
-    std::unique_ptr<TComParity> FParity;
-    std::unique_ptr<TComFlowControl> FFlowControl;
-    std::unique_ptr<TComTimeouts> FTimeouts;
-    std::unique_ptr<TComBuffer> FBuffer;
+    // The port's state: device, flags, event thread, links and settings.
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 // The port with its settings published under their names, in the order a form lists them.

@@ -2,7 +2,7 @@
 #include "ComThread.h"
 
 #include "ComConvert.h"
-#include "ComPort.h"
+#include "PortPrivate.h"
 #include "base/SyncQueue.h"
 
 bool TDeliveryGate::Enter()
@@ -47,7 +47,7 @@ struct GatePass {
 } // namespace
 
 TComThread::TComThread(TCustomComPort* Port)
-    : FServedPort(Port), FSyncMethod(Port->SyncMethod()), FGeneration(Port->FOpenGeneration)
+    : FServedPort(Port), FSyncMethod(Port->SyncMethod()), FGeneration(Port->d->OpenGeneration)
 {
     Port->Device().SetCommMask(EventsToMask(Port->Events()));
     start(Port->ThreadPriority());
@@ -111,14 +111,14 @@ void TComThread::run()
     }
     std::lock_guard exit(FExitMutex);
     FEnded = true;
-    FServedPort->FSyncQueue->Wake();
+    FServedPort->d->SyncQueue->Wake();
 }
 
 void TComThread::DeliverEvents()
 {
     switch (FSyncMethod) {
     case TSyncMethod::smThreadSync:
-        FServedPort->FSyncQueue->Synchronize([this] {
+        FServedPort->d->SyncQueue->Synchronize([this] {
             // The thread waits for this job, so its gate is still open.
             if (!FGate->Enter())
                 return;
@@ -171,7 +171,7 @@ void TComThread::SendEventsToWindow()
         const uint32_t code = EventToMask(event);
         // The owning thread may take the job up after this thread has gone: the gate tells
         // it so before this thread is looked at.
-        port->FSyncQueue->Send([port, code, gate = FGate, this] {
+        port->d->SyncQueue->Send([port, code, gate = FGate, this] {
             if (!gate->Enter())
                 return;
             GatePass pass{*gate};

@@ -1,7 +1,7 @@
 // The port's settings: the one path that stores a new settings value and applies what it
 // changes, the property setters on it, the update bracket, and the apply operations that
 // send the line state, time-outs and queue sizes to an open device.
-#include "ComPort.h"
+#include "PortPrivate.h"
 
 namespace {
 
@@ -72,15 +72,32 @@ COMMTIMEOUTS TimeoutRecord(const TimeoutSettings& T)
 
 } // namespace
 
+const PortSettings& TCustomComPort::Settings() const { return d->Settings; }
+QString TCustomComPort::Port() const { return d->Port; }
+TComEvents TCustomComPort::Events() const { return d->Events; }
+void TCustomComPort::SetEvents(TComEvents Value) { d->Events = Value; }
+TSyncMethod TCustomComPort::SyncMethod() const { return d->SyncMethod; }
+bool TCustomComPort::AnnounceRxCount() const { return d->AnnounceRxCount; }
+void TCustomComPort::SetAnnounceRxCount(bool Value) { d->AnnounceRxCount = Value; }
+QThread::Priority TCustomComPort::ThreadPriority() const { return d->ThreadPriority; }
+void TCustomComPort::SetThreadPriority(QThread::Priority Value) { d->ThreadPriority = Value; }
+TStoredGroups TCustomComPort::StoredGroups() const { return d->StoredGroups; }
+void TCustomComPort::SetStoredGroups(TStoredGroups Value) { d->StoredGroups = Value; }
+TComParity* TCustomComPort::Parity() const { return d->Parity.get(); }
+TComFlowControl* TCustomComPort::FlowControl() const { return d->FlowControl.get(); }
+TComTimeouts* TCustomComPort::Timeouts() const { return d->Timeouts.get(); }
+TComBuffer* TCustomComPort::Buffer() const { return d->Buffer.get(); }
+int TCustomComPort::UpdateDepth() const { return d->UpdateDepth; }
+
 void TCustomComPort::SetSettings(const PortSettings& Value)
 {
-    StoreSettings(Value, ChangedParts(FSettings, Value));
+    StoreSettings(Value, ChangedParts(d->Settings, Value));
 }
 
 void TCustomComPort::StoreSettings(const PortSettings& Value, SettingsParts Apply)
 {
     // Stored first: a value the device refuses stays, as the caller's exception says.
-    FSettings = Value;
+    d->Settings = Value;
     if (Apply.Contains(SettingsPart::Buffer))
         ApplyBufferSettings();
     if (Apply.Contains(SettingsPart::Line))
@@ -89,19 +106,19 @@ void TCustomComPort::StoreSettings(const PortSettings& Value, SettingsParts Appl
         ApplyTimeoutSettings();
 }
 
-void TCustomComPort::SetBaudRate(TBaudRate Value) { SetSettings(With(FSettings, &PortSettings::BaudRate, Value)); }
-void TCustomComPort::SetCustomBaudRate(int Value) { SetSettings(With(FSettings, &PortSettings::CustomBaudRate, Value)); }
-void TCustomComPort::SetStopBits(TStopBits Value) { SetSettings(With(FSettings, &PortSettings::StopBits, Value)); }
-void TCustomComPort::SetDataBits(TDataBits Value) { SetSettings(With(FSettings, &PortSettings::DataBits, Value)); }
-void TCustomComPort::SetDiscardNull(bool Value) { SetSettings(With(FSettings, &PortSettings::DiscardNull, Value)); }
-void TCustomComPort::SetEventChar(char Value) { SetSettings(With(FSettings, &PortSettings::EventChar, Value)); }
+void TCustomComPort::SetBaudRate(TBaudRate Value) { SetSettings(With(d->Settings, &PortSettings::BaudRate, Value)); }
+void TCustomComPort::SetCustomBaudRate(int Value) { SetSettings(With(d->Settings, &PortSettings::CustomBaudRate, Value)); }
+void TCustomComPort::SetStopBits(TStopBits Value) { SetSettings(With(d->Settings, &PortSettings::StopBits, Value)); }
+void TCustomComPort::SetDataBits(TDataBits Value) { SetSettings(With(d->Settings, &PortSettings::DataBits, Value)); }
+void TCustomComPort::SetDiscardNull(bool Value) { SetSettings(With(d->Settings, &PortSettings::DiscardNull, Value)); }
+void TCustomComPort::SetEventChar(char Value) { SetSettings(With(d->Settings, &PortSettings::EventChar, Value)); }
 
 void TCustomComPort::SetPort(const QString& Value)
 {
-    if (FPort == Value)
+    if (d->Port == Value)
         return;
-    FPort = Value;
-    if (FConnected && !FDesigning && !FLoading) {
+    d->Port = Value;
+    if (d->Connected && !d->Designing && !d->Loading) {
         Close();
         Open();
     }
@@ -109,53 +126,53 @@ void TCustomComPort::SetPort(const QString& Value)
 
 void TCustomComPort::SetSyncMethod(TSyncMethod Value)
 {
-    if (FSyncMethod == Value)
+    if (d->SyncMethod == Value)
         return;
-    if (FConnected && !FDesigning && !FLoading)
-        throw EComPort(FPort, ComErr::ConnChangeProp);
-    FSyncMethod = Value;
+    if (d->Connected && !d->Designing && !d->Loading)
+        throw EComPort(d->Port, ComErr::ConnChangeProp);
+    d->SyncMethod = Value;
 }
 
 void TCustomComPort::SetParity(const TComParity* Value)
 {
-    FParity->Assign(Value);
+    d->Parity->Assign(Value);
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetFlowControl(const TComFlowControl* Value)
 {
-    FFlowControl->Assign(Value);
+    d->FlowControl->Assign(Value);
     ApplyLineSettings();
 }
 
 void TCustomComPort::SetTimeouts(const TComTimeouts* Value)
 {
-    FTimeouts->Assign(Value);
+    d->Timeouts->Assign(Value);
     ApplyTimeoutSettings();
 }
 
 void TCustomComPort::SetBuffer(const TComBuffer* Value)
 {
-    FBuffer->Assign(Value);
+    d->Buffer->Assign(Value);
     ApplyBufferSettings();
 }
 
 void TCustomComPort::BeginUpdate()
 {
-    ++FUpdateDepth;
+    ++d->UpdateDepth;
 }
 
 void TCustomComPort::EndUpdate()
 {
-    if (FUpdateDepth <= 0)
+    if (d->UpdateDepth <= 0)
         return;
-    if (--FUpdateDepth == 0)
+    if (--d->UpdateDepth == 0)
         ApplyAllSettings();
 }
 
 bool TCustomComPort::CanApply() const
 {
-    return FConnected && FUpdateDepth == 0 && !FDesigning && !FLoading;
+    return d->Connected && d->UpdateDepth == 0 && !d->Designing && !d->Loading;
 }
 
 void TCustomComPort::ApplyAllSettings()
@@ -169,7 +186,7 @@ void TCustomComPort::ApplyLineSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetCommState(LineState(FSettings)))
+    if (const int err = d->Device->SetCommState(LineState(d->Settings)))
         RaiseDevice(ComErr::SetStateFailed, err);
 }
 
@@ -177,7 +194,7 @@ void TCustomComPort::ApplyTimeoutSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetCommTimeouts(TimeoutRecord(FSettings.Timeouts)))
+    if (const int err = d->Device->SetCommTimeouts(TimeoutRecord(d->Settings.Timeouts)))
         RaiseDevice(ComErr::SetTimeoutsFailed, err);
 }
 
@@ -185,6 +202,6 @@ void TCustomComPort::ApplyBufferSettings()
 {
     if (!CanApply())
         return;
-    if (const int err = FDevice->SetupComm(FSettings.Buffer.InputSize, FSettings.Buffer.OutputSize))
+    if (const int err = d->Device->SetupComm(d->Settings.Buffer.InputSize, d->Settings.Buffer.OutputSize))
         RaiseDevice(ComErr::SetupCommFailed, err);
 }

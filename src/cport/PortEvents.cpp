@@ -1,6 +1,6 @@
 // Event dispatch: each event processed for the links and the port's handlers, window
 // delivery, the published handlers' Fire operations, and the links themselves.
-#include "ComPort.h"
+#include "PortPrivate.h"
 
 #include <memory>
 
@@ -25,7 +25,7 @@ void TCustomComPort::ProcessEvent(uint32_t EventCode)
 void TCustomComPort::PortWindowProc(uint32_t EventCode)
 {
     try {
-        if (FConnected)
+        if (d->Connected)
             ProcessEvent(EventCode);
     } catch (const std::exception& e) {
         ReportError(e);
@@ -42,7 +42,7 @@ void TCustomComPort::ProcessRxChar()
     if (count <= 0)
         return;
     NotifyLinksState(&TComLink::OnRxBusy, true);
-    if (!FAnnounceRxCount || FLinkList.WantsRxData()) {
+    if (!d->AnnounceRxCount || d->Links.WantsRxData()) {
         // One read of the arrival however many links want it, into a buffer that lives for
         // this delivery only. Only what the read returned is handed on: a read can end
         // short (null bytes discarded, the read time-outs).
@@ -55,11 +55,11 @@ void TCustomComPort::ProcessRxChar()
             got = Read(buffer.get(), count);
             FireRxBuf(buffer.get(), got);
         };
-        FLinkList.ForEach<TRxBufEvent>(&TComLink::OnRxData, [&](const TRxBufEvent& slot) {
+        d->Links.ForEach<TRxBufEvent>(&TComLink::OnRxData, [&](const TRxBufEvent& slot) {
             readOnce();
             slot(this, buffer.get(), got);
         });
-        if (!FAnnounceRxCount)
+        if (!d->AnnounceRxCount)
             readOnce();
         if (buffer)
             count = 0;
@@ -149,28 +149,28 @@ void TCustomComPort::FireRx80Full() { if (OnRx80Full) OnRx80Full(this); }
 
 void TCustomComPort::AttachLink(TComLink* Link)
 {
-    if (!FLinkList.Attach(Link))
-        throw EComPort(FPort, ComErr::RegFailed);
+    if (!d->Links.Attach(Link))
+        throw EComPort(d->Port, ComErr::RegFailed);
 }
 
 void TCustomComPort::DetachLink(TComLink* Link)
 {
-    if (!FLinkList.Detach(Link))
-        throw EComPort(FPort, ComErr::RegFailed);
+    if (!d->Links.Detach(Link))
+        throw EComPort(d->Port, ComErr::RegFailed);
 }
 
 void TCustomComPort::NotifyLinksState(TComSignalEvent TComLink::*Slot, bool OnOff)
 {
-    FLinkList.ForEach<TComSignalEvent>(Slot, [&](const TComSignalEvent& slot) { slot(this, OnOff); });
+    d->Links.ForEach<TComSignalEvent>(Slot, [&](const TComSignalEvent& slot) { slot(this, OnOff); });
 }
 
 void TCustomComPort::NotifyLinksEvent(TNotifyEvent TComLink::*Slot)
 {
-    FLinkList.ForEach<TNotifyEvent>(Slot, [&](const TNotifyEvent& slot) { slot(this); });
+    d->Links.ForEach<TNotifyEvent>(Slot, [&](const TNotifyEvent& slot) { slot(this); });
 }
 
 void TCustomComPort::NotifyLinksTxData(const char* Buffer, int Count)
 {
-    FLinkList.ForEach<TRxBufEvent>(&TComLink::OnTxData,
+    d->Links.ForEach<TRxBufEvent>(&TComLink::OnTxData,
                                    [&](const TRxBufEvent& slot) { slot(this, Buffer, Count); });
 }

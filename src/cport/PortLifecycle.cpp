@@ -1,6 +1,6 @@
 // Opening and closing the port: the device, the event thread's start and stop, the callbacks
 // around both, Close from several threads at once, and a device that went away.
-#include "ComPort.h"
+#include "PortPrivate.h"
 
 #include "base/Debug.h"
 #include "base/SyncQueue.h"
@@ -8,10 +8,14 @@
 #include <QThread>
 #include <memory>
 
+bool TCustomComPort::Connected() const { return d->Connected; }
+bool TCustomComPort::ThreadRunning() const { return d->ThreadRunning; }
+TComThread* TCustomComPort::EventWatcher() const { return d->CurrentWatcher; }
+
 void TCustomComPort::SetConnected(bool Value)
 {
-    if (FDesigning || FLoading) {
-        FConnected = Value;
+    if (d->Designing || d->Loading) {
+        d->Connected = Value;
         return;
     }
     if (Value)
@@ -22,23 +26,23 @@ void TCustomComPort::SetConnected(bool Value)
 
 void TCustomComPort::Open()
 {
-    if (FConnected || FDesigning)
+    if (d->Connected || d->Designing)
         return;
     FireBeforeOpen();
     OpenDevice();
-    ++FOpenGeneration;
-    FConnected = true;
+    ++d->OpenGeneration;
+    d->Connected = true;
     try {
         ApplyAllSettings();
     } catch (...) {
         CloseDevice();
-        FConnected = false;
+        d->Connected = false;
         throw;
     }
     // Without events no thread watches the device: links and handlers hear of opening,
     // closing and the signal states only, and received bytes are taken by the port's reads.
-    FThreadRunning = false;
-    if (!FEvents.Empty())
+    d->ThreadRunning = false;
+    if (!d->Events.Empty())
         StartEventThread();
 
     NotifyLinksState(&TComLink::OnConnectionChange, true);
@@ -50,17 +54,17 @@ void TCustomComPort::Open()
 
 void TCustomComPort::Close()
 {
-    if (FDesigning || !BeginClose())
+    if (d->Designing || !BeginClose())
         return;
     struct CloseEnd {
         TCustomComPort& Port;
         ~CloseEnd() { Port.EndClose(); }
     } end{*this};
-    FClosing = true;
+    d->Closing = true;
     struct Done {
         std::atomic<bool>& Flag;
         ~Done() { Flag = false; }
-    } done{FClosing};
+    } done{d->Closing};
     NotifyLinksState(&TComLink::OnCTSSignal, false);
     NotifyLinksState(&TComLink::OnDSRSignal, false);
     NotifyLinksState(&TComLink::OnRLSDSignal, false);
@@ -69,48 +73,48 @@ void TCustomComPort::Close()
     FireRLSDChange(false);
     FireBeforeClose();
     CancelRequests();
-    if (FThreadRunning) {
+    if (d->ThreadRunning) {
         StopEventThread();
-        FThreadRunning = false;
+        d->ThreadRunning = false;
     }
     CloseDevice();
-    FConnected = false;
+    d->Connected = false;
     NotifyLinksState(&TComLink::OnConnectionChange, false);
     FireAfterClose();
 }
 
 void TCustomComPort::OpenDevice()
 {
-    if (const int err = FDevice->Open(FPort)) {
-        OutputDebugString(QStringLiteral("CreateFile ") + FDevice->DeviceName(FPort));
+    if (const int err = d->Device->Open(d->Port)) {
+        OutputDebugString(QStringLiteral("CreateFile ") + d->Device->DeviceName(d->Port));
         RaiseDevice(ComErr::OpenFailed, err);
     }
 }
 
 void TCustomComPort::CloseDevice()
 {
-    if (FDevice->IsOpen())
-        FDevice->Close();
+    if (d->Device->IsOpen())
+        d->Device->Close();
 }
 
 void TCustomComPort::CancelRequests()
 {
     // A device that went away has nothing left to cancel; its close goes on.
-    if (const int err = FDevice->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(FClosing && DeviceGone(err)))
+    if (const int err = d->Device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(d->Closing && DeviceGone(err)))
         RaiseDevice(ComErr::PurgeFailed, err);
 }
 
 void TCustomComPort::StartEventThread()
 {
     ReapRetiredThreads(false);
-    FEventWatcher = std::make_unique<TComThread>(this);
-    FCurrentWatcher = FEventWatcher.get();
-    FThreadRunning = true;
+    d->EventWatcher = std::make_unique<TComThread>(this);
+    d->CurrentWatcher = d->EventWatcher.get();
+    d->ThreadRunning = true;
 }
 
 void TCustomComPort::StopEventThread()
 {
-    TComThread* thread = FEventWatcher.get();
+    TComThread* thread = d->EventWatcher.get();
     if (!thread)
         return;
     thread->SignalStop();
@@ -121,47 +125,47 @@ void TCustomComPort::StopEventThread()
     // now, before the device goes.
     if (QThread::currentThread() == thread || (onOwner && thread->OwnerDeliveries() > 0)) {
         thread->FRetired = true;
-        FDevice->SetCommMask(0);
-        FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
-        std::lock_guard lock(FCloseMutex);
-        FCurrentWatcher = nullptr;
-        FRetiredWatchers.push_back(std::move(FEventWatcher));
+        d->Device->SetCommMask(0);
+        d->Device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+        std::lock_guard lock(d->CloseMutex);
+        d->CurrentWatcher = nullptr;
+        d->RetiredWatchers.push_back(std::move(d->EventWatcher));
         return;
     }
     // The owning thread serves the delivery the thread has started, so that it ends and
     // the thread can see the stop; another thread leaves that to the owning thread. That
     // delivery still reaches the handlers: the port is still open.
     if (onOwner)
-        FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
+        d->SyncQueue->ServeUntil([thread] { return thread->Ended(); });
     thread->Join();
-    std::lock_guard lock(FCloseMutex);
-    FCurrentWatcher = nullptr;
-    FEventWatcher.reset();
+    std::lock_guard lock(d->CloseMutex);
+    d->CurrentWatcher = nullptr;
+    d->EventWatcher.reset();
 }
 
 void TCustomComPort::ReapRetiredThreads(bool Wait)
 {
-    for (auto it = FRetiredWatchers.begin(); it != FRetiredWatchers.end();) {
+    for (auto it = d->RetiredWatchers.begin(); it != d->RetiredWatchers.end();) {
         TComThread* thread = it->get();
         if (!thread->Ended() && !Wait) {
             ++it;
             continue;
         }
         if (QThread::currentThread() == this->thread())
-            FSyncQueue->ServeUntil([thread] { return thread->Ended(); });
+            d->SyncQueue->ServeUntil([thread] { return thread->Ended(); });
         thread->Join();
-        it = FRetiredWatchers.erase(it);
+        it = d->RetiredWatchers.erase(it);
     }
 }
 
 bool TCustomComPort::IsServedBy(const TComThread* Thread) const
 {
-    return FCurrentWatcher == Thread && FConnected;
+    return d->CurrentWatcher == Thread && d->Connected;
 }
 
 bool TCustomComPort::InDelivery() const
 {
-    const TComThread* watcher = FCurrentWatcher;
+    const TComThread* watcher = d->CurrentWatcher;
     if (!watcher)
         return false;
     if (QThread::currentThread() == watcher)
@@ -171,27 +175,27 @@ bool TCustomComPort::InDelivery() const
 
 bool TCustomComPort::BeginClose()
 {
-    std::unique_lock lock(FCloseMutex);
-    if (!FConnected)
+    std::unique_lock lock(d->CloseMutex);
+    if (!d->Connected)
         return false;
-    if (FCloser == std::thread::id()) {
-        FCloser = std::this_thread::get_id();
+    if (d->Closer == std::thread::id()) {
+        d->Closer = std::this_thread::get_id();
         return true;
     }
     // The closing thread itself (a handler of its before-close processing), or a delivery
     // that Close waits for, returns at once: waiting would never end.
-    if (FCloser == std::this_thread::get_id() || InDelivery())
+    if (d->Closer == std::this_thread::get_id() || InDelivery())
         return false;
-    auto closed = [this] { return FCloser == std::thread::id(); };
+    auto closed = [this] { return d->Closer == std::thread::id(); };
     if (QThread::currentThread() == thread()) {
         // The closing thread may wait for a delivery that the owning thread runs.
         lock.unlock();
-        FSyncQueue->ServeUntil([this, &closed] {
-            std::lock_guard relock(FCloseMutex);
+        d->SyncQueue->ServeUntil([this, &closed] {
+            std::lock_guard relock(d->CloseMutex);
             return closed();
         });
     } else {
-        FCloseDone.wait(lock, closed);
+        d->CloseDone.wait(lock, closed);
     }
     return false;
 }
@@ -199,18 +203,18 @@ bool TCustomComPort::BeginClose()
 void TCustomComPort::EndClose()
 {
     {
-        std::lock_guard lock(FCloseMutex);
-        FCloser = std::thread::id();
+        std::lock_guard lock(d->CloseMutex);
+        d->Closer = std::thread::id();
     }
-    FCloseDone.notify_all();
-    FSyncQueue->Wake();
+    d->CloseDone.notify_all();
+    d->SyncQueue->Wake();
 }
 
 void TCustomComPort::RaiseDevice(int Code, int SystemCode)
 {
     if (DeviceGone(SystemCode))
-        DeviceLost(FOpenGeneration);
-    throw EComPortExt(FPort, Code, SystemCode);
+        DeviceLost(d->OpenGeneration);
+    throw EComPortExt(d->Port, Code, SystemCode);
 }
 
 void TCustomComPort::DeviceLost(uint64_t Generation)
@@ -219,7 +223,7 @@ void TCustomComPort::DeviceLost(uint64_t Generation)
         QMetaObject::invokeMethod(this, [this, Generation] { DeviceLost(Generation); }, Qt::QueuedConnection);
         return;
     }
-    if (!FConnected || FClosing || Generation != FOpenGeneration)
+    if (!d->Connected || d->Closing || Generation != d->OpenGeneration)
         return;
     try {
         Close();

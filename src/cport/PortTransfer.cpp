@@ -1,7 +1,7 @@
 // The line: device requests, the blocking Read and Write built on them, the queues, the line
 // errors, the modem signals and the break, with the links told of sends and of a drained
 // input queue.
-#include "ComPort.h"
+#include "PortPrivate.h"
 
 #include "base/Debug.h"
 
@@ -38,7 +38,7 @@ void FreeRequest(TComRequest*& Request)
 int TCustomComPort::StartWrite(const void* Buffer, int Count, TComRequest* Request)
 {
     if (!Request)
-        throw EComPort(FPort, ComErr::InvalidAsync);
+        throw EComPort(d->Port, ComErr::InvalidAsync);
     Request->Operation = TRequestOperation::roWrite;
     Request->DataCopy.reset();
     Request->CopySize = 0;
@@ -48,7 +48,7 @@ int TCustomComPort::StartWrite(const void* Buffer, int Count, TComRequest* Reque
         Request->CopySize = Count;
     }
     int written = 0;
-    if (const int err = FDevice->WriteFile(static_cast<const char*>(Buffer), Count, written,
+    if (const int err = d->Device->WriteFile(static_cast<const char*>(Buffer), Count, written,
                                            Request->Ovl))
         RaiseDevice(ComErr::WriteFailed, err);
     NotifyLinksState(&TComLink::OnTxBusy, true);
@@ -65,14 +65,14 @@ int TCustomComPort::StartWriteStr(const QByteArray& Str, TComRequest* Request)
 int TCustomComPort::StartRead(void* Buffer, int Count, TComRequest* Request)
 {
     if (!Request)
-        throw EComPort(FPort, ComErr::InvalidAsync);
+        throw EComPort(d->Port, ComErr::InvalidAsync);
     Request->Operation = TRequestOperation::roRead;
     // A read that gets nothing leaves 0xFF as the first byte, so a missing one-byte reply
     // never reads as a valid answer. A buffer of no bytes is not touched.
     if (Count > 0 && Buffer)
         static_cast<unsigned char*>(Buffer)[0] = 0xFF;
     int read = 0;
-    if (FDevice->ReadFile(static_cast<char*>(Buffer), Count, read, Request->Ovl) != 0)
+    if (d->Device->ReadFile(static_cast<char*>(Buffer), Count, read, Request->Ovl) != 0)
         return 0;
     return read;
 }
@@ -80,16 +80,16 @@ int TCustomComPort::StartRead(void* Buffer, int Count, TComRequest* Request)
 int TCustomComPort::WaitForRequest(TComRequest* Request)
 {
     if (!Request)
-        throw EComPort(FPort, ComErr::InvalidAsync);
+        throw EComPort(d->Port, ComErr::InvalidAsync);
     int transferred = 0;
-    if (const int err = FDevice->GetOverlappedResult(Request->Ovl, transferred))
+    if (const int err = d->Device->GetOverlappedResult(Request->Ovl, transferred))
         RaiseDevice(Request->Operation == TRequestOperation::roWrite ? ComErr::WriteFailed
                                                                      : ComErr::ReadFailed,
                     err);
     if (Request->Operation == TRequestOperation::roRead) {
         // Only links care whether the queue ran dry: without any, or without a device to
         // ask, the query is skipped (a read on a closed port just reports nothing read).
-        if (!FLinkList.Empty() && FDevice->IsOpen() && InputQueueCount() == 0)
+        if (!d->Links.Empty() && d->Device->IsOpen() && InputQueueCount() == 0)
             NotifyLinksState(&TComLink::OnRxBusy, false);
     } else if (Request->DataCopy) {
         NotifyLinksTxData(Request->DataCopy.get(), Request->CopySize);
@@ -126,7 +126,7 @@ void TCustomComPort::PurgeBuffers(bool Input, bool Output)
         flags |= PURGE_RXCLEAR;
     if (Output)
         flags |= PURGE_TXCLEAR;
-    if (const int err = FDevice->PurgeComm(flags))
+    if (const int err = d->Device->PurgeComm(flags))
         RaiseDevice(ComErr::PurgeFailed, err);
 }
 
@@ -134,7 +134,7 @@ int TCustomComPort::InputQueueCount()
 {
     uint32_t errors = 0;
     COMSTAT stat;
-    if (const int err = FDevice->ClearCommError(errors, stat))
+    if (const int err = d->Device->ClearCommError(errors, stat))
         RaiseDevice(ComErr::ClearComFailed, err);
     return static_cast<int>(stat.cbInQue);
 }
@@ -143,12 +143,12 @@ TComErrors TCustomComPort::TakeLineErrors()
 {
     uint32_t errors = 0;
     COMSTAT stat;
-    if (const int err = FDevice->ClearCommError(errors, stat))
+    if (const int err = d->Device->ClearCommError(errors, stat))
         RaiseDevice(ComErr::ClearComFailed, err);
     TComErrors result;
     if (errors & CE_FRAME)
         result.Include(TComError::ceFrame);
-    if ((errors & CE_RXPARITY) && FParity->Check())
+    if ((errors & CE_RXPARITY) && d->Parity->Check())
         result.Include(TComError::ceRxParity);
     if (errors & CE_OVERRUN)
         result.Include(TComError::ceOverrun);
@@ -168,7 +168,7 @@ TComErrors TCustomComPort::TakeLineErrors()
 TLineSignals TCustomComPort::LineSignals()
 {
     uint32_t status = 0;
-    if (const int err = FDevice->GetCommModemStatus(status))
+    if (const int err = d->Device->GetCommModemStatus(status))
         RaiseDevice(ComErr::ModemStatFailed, err);
     TLineSignals lines;
     if (status & MS_CTS_ON)
@@ -184,6 +184,6 @@ TLineSignals TCustomComPort::LineSignals()
 
 void TCustomComPort::SetBreak(bool On)
 {
-    if (const int err = FDevice->SetCommBreak(On))
+    if (const int err = d->Device->SetCommBreak(On))
         RaiseDevice(ComErr::EscapeComFailed, err);
 }

@@ -1,0 +1,55 @@
+// The port component's private state, shared by the port's source files and its event
+// thread; nothing outside the engine includes it.
+#pragma once
+
+#include "ComPort.h"
+#include "LinkList.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TSyncQueue;
+
+struct TCustomComPort::Private {
+    explicit Private(TCustomComPort& Owner);
+
+    std::unique_ptr<TComDevice> Device;
+    bool Designing = false;
+    bool Loading = false;
+    // Read by the event thread too.
+    std::atomic<bool> Connected{false};
+    int UpdateDepth = 0;
+    bool ThreadRunning = false;
+    // Counts the opens, so that news of a lost device never closes a later opening.
+    std::atomic<uint64_t> OpenGeneration{0};
+    // Close is running: a device that went away does not stop it, nor start another.
+    std::atomic<bool> Closing{false};
+    TLinkList Links;
+    TSyncQueue* SyncQueue;   // a child of the port
+    std::unique_ptr<TComThread> EventWatcher;
+    std::atomic<TComThread*> CurrentWatcher{nullptr};
+    std::vector<std::unique_ptr<TComThread>> RetiredWatchers;
+    // Close may be called on several threads at once: one closes, the others wait for it.
+    // The mutex also guards the end of the event thread's object, which those calls look at.
+    std::mutex CloseMutex;
+    std::condition_variable CloseDone;
+    std::thread::id Closer;
+
+    PortSettings Settings;
+    QString Port = QStringLiteral("COM1");
+    TComEvents Events = AllComEvents;
+    TSyncMethod SyncMethod = TSyncMethod::smThreadSync;
+    bool AnnounceRxCount = true;
+    QThread::Priority ThreadPriority = QThread::NormalPriority;
+    TStoredGroups StoredGroups = {TStoredGroup::sgBasic};
+
+    // Created after the links, in this order, each owned by the port.
+    std::unique_ptr<TComParity> Parity;
+    std::unique_ptr<TComFlowControl> FlowControl;
+    std::unique_ptr<TComTimeouts> Timeouts;
+    std::unique_ptr<TComBuffer> Buffer;
+};
