@@ -17,7 +17,7 @@ foreach(size 48 256)
     install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
-foreach(program zentrop zentrop-cli zentrop-term)
+foreach(program zentrop zentrop-cli zentrop-lcf zentrop-term)
     set(page ${ZENTROP_GENERATED}/man/${program}.1)
     add_custom_command(OUTPUT ${page}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${ZENTROP_GENERATED}/man
@@ -30,11 +30,13 @@ endforeach()
 
 add_custom_target(zentrop_install_files ALL DEPENDS ${ZENTROP_GENERATED_FILES})
 
-install(TARGETS zentrop zentrop-cli zentrop-term RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zentrop zentrop-cli zentrop-lcf zentrop-term RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop.desktop ${CMAKE_SOURCE_DIR}/dist/zentrop-term.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop-cli.bash RENAME zentrop-cli
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+foreach(program zentrop-cli zentrop-lcf)
+    install(FILES ${CMAKE_SOURCE_DIR}/dist/zentrop-cli.bash RENAME ${program}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endforeach()
 # A sample only: it takes effect when an administrator copies it to /etc/udev/rules.d.
 install(FILES ${CMAKE_SOURCE_DIR}/dist/60-zentrop-serial.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/zentrop)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,4 +1,4 @@
-# bash completion for zentrop-cli: commands, each command's options (taken from its own
+# bash completion for zentrop-cli and zentrop-lcf: commands, each command's options (taken from its own
 # --help, so they never fall behind), the translators' lcf commands, ports, modes and file
 # names by kind.
 _zentrop_cli()
@@ -57,5 +57,13 @@ _zentrop_cli()
         "lcf dump") COMPREPLY=($(compgen -f -X '!*.lcf' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }
+# zentrop-lcf COMMAND ... completes as "zentrop-cli lcf COMMAND ...", which runs it.
+_zentrop_lcf()
+{
+    COMP_WORDS=(zentrop-cli lcf "${COMP_WORDS[@]:1}")
+    COMP_CWORD=$((COMP_CWORD + 1))
+    _zentrop_cli
+}
 shopt -s extglob
 complete -o filenames -F _zentrop_cli zentrop-cli
+complete -o filenames -F _zentrop_lcf zentrop-lcf

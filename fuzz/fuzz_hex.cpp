@@ -1,7 +1,7 @@
 // Fuzzes the Intel HEX reader and the page cutting behind it: any text gives an image or a
 // clear rejection with a line inside the text, and every page that comes out has the page
 // size, an address in reach and an upgrade file that reads back to the same pages.
-#include "app/UpgradePack.h"
+#include "upgrade/UpgradePack.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // emulation, size and options, the rest is received in chunks whose sizes the input also
 // chooses. The caret must stay inside the grid, and the same stream taken one byte per chunk
 // and printed byte by byte must leave the same screen, caret and replies.
-#include "cportctl/TermCore.h"
+#include "term/TermCore.h"
 
 #include <cstdlib>
 

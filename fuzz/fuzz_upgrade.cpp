@@ -1,6 +1,6 @@
 // Fuzzes the upgrade file reader: any bytes give pages, a CRC error or a clear rejection, and
 // every accepted page lies within the file and the body limit.
-#include "app/UpgradeFile.h"
+#include "upgrade/UpgradeFile.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,8 @@
 // bench_multi: the same upgrade on one simulated device and on eight at once, each pacing its
 // line at 115200 baud, run by zentrop-cli flash as a user would; prints both times and their
 // ratio, which the parallel upgrade keeps near 1.
-#include "bootsim/BootSim.h"
-#include "upgtool/SampleUpgrade.h"
+#include "testsupport/BootSim.h"
+#include "testsupport/SampleUpgrade.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // bootloader pacing its line at 115200 baud, side by side in one run: opened directly on its
 // pseudo-terminal, and through ser2net on the loopback, raw and with the COM port option,
 // with the server passing each byte on at once and with its default character delay.
-#include "app/BootComPort.h"
-#include "app/Bootloader.h"
-#include "app/UpgradeFile.h"
-#include "bootsim/BootSim.h"
-#include "ser2net/Ser2netServer.h"
-#include "upgtool/SampleUpgrade.h"
+#include "upgrade/BootComPort.h"
+#include "upgrade/Bootloader.h"
+#include "upgrade/UpgradeFile.h"
+#include "testsupport/BootSim.h"
+#include "testsupport/Ser2netServer.h"
+#include "testsupport/SampleUpgrade.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

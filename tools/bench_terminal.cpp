@@ -4,7 +4,7 @@
 // programs through the VT102 emulation and, on the same bytes in the same run, through a
 // reference terminal library. Prints MB/s (10^6 bytes) by the thread's own processor time,
 // which other work on a shared machine does not dilute, and by the clock on the wall.
-#include "cportctl/TermCore.h"
+#include "term/TermCore.h"
 
 #ifdef ZENTROP_HAVE_VTERM
 #include <vterm.h>

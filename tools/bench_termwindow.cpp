@@ -3,7 +3,7 @@
 // between them): once as fast as the window takes it, timed until the window has painted the
 // last byte, once paced at 400 KB/s (4 Mbaud). It prints the time, the frames painted, the CPU
 // time of this process and of the display server, and how far the paced run fell behind the line.
-#include "app/Terminal.h"
+#include "gui/Terminal.h"
 #include "cportctl/ComTerminal.h"
 #include "forms/Application.h"
 

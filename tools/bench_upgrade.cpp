@@ -5,12 +5,12 @@
 // as the run paces them, and after every byte for comparison), with the default timer slack,
 // and through a lean port that writes and reads the pseudo-terminal directly, as a minimal
 // sender of the protocol would.
-#include "app/BootComPort.h"
-#include "app/Bootloader.h"
-#include "app/UpgradeFile.h"
+#include "upgrade/BootComPort.h"
+#include "upgrade/Bootloader.h"
+#include "upgrade/UpgradeFile.h"
 #include "base/Format.h"
-#include "bootsim/BootSim.h"
-#include "upgtool/SampleUpgrade.h"
+#include "testsupport/BootSim.h"
+#include "testsupport/SampleUpgrade.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

@@ -30,6 +30,7 @@ for f in bin/zentrop bin/zentrop-cli bin/zentrop-term share/applications/zentrop
     share/applications/zentrop-term.desktop share/man/man1/zentrop-term.1 \
     share/icons/hicolor/48x48/apps/zentrop.png share/icons/hicolor/256x256/apps/zentrop.png \
     share/man/man1/zentrop.1 share/man/man1/zentrop-cli.1 share/bash-completion/completions/zentrop-cli \
+    share/man/man1/zentrop-lcf.1 share/bash-completion/completions/zentrop-lcf \
     share/zentrop/60-zentrop-serial.rules share/doc/Zentrop/README.md; do
     [ -s "$PREFIX/$f" ] || fail "$f is not installed"
 done
@@ -45,9 +46,13 @@ CLI=$PREFIX/bin/zentrop-cli
 "$CLI" --version | grep -q '^zentrop-cli [0-9]' || fail "zentrop-cli --version"
 "$PREFIX/bin/zentrop" --version | grep -q '^zentrop [0-9]' || fail "zentrop --version"
 "$PREFIX/bin/zentrop-term" --version | grep -q '^zentrop-term [0-9]' || fail "zentrop-term --version"
-for c in info flash ports pack monitor lcf "lcf dump" "lcf template" "lcf build"; do
-    # shellcheck disable=SC2086 # "lcf dump" is two words
+for c in info flash ports pack monitor; do
     "$CLI" $c --help | grep -q "^usage: zentrop-cli $c" || fail "zentrop-cli $c --help"
+done
+"$PREFIX/bin/zentrop-lcf" --version | grep -q '^zentrop-lcf [0-9]' || fail "zentrop-lcf --version"
+for c in dump template build; do
+    "$PREFIX/bin/zentrop-lcf" $c --help | grep -q "^usage: zentrop-lcf $c" || fail "zentrop-lcf $c --help"
+    "$CLI" lcf $c --help | grep -q "^usage: zentrop-lcf $c" || fail "zentrop-cli lcf $c --help does not run zentrop-lcf"
 done
 
 # An upgrade file from a HEX file, read back, by the installed program.
@@ -56,20 +61,23 @@ printf ':0400000001020304F2\n:00000001FF\n' >"$WORK/fw.hex"
 "$CLI" info "$WORK/fw.upg" | grep -qx 'Name: installed' || fail "info of the packed file"
 
 if command -v groff >/dev/null; then
-    for page in zentrop zentrop-cli zentrop-term; do
+    for page in zentrop zentrop-cli zentrop-lcf zentrop-term; do
         warnings=$(groff -man -Tutf8 -ww -z "$PREFIX/share/man/man1/$page.1" 2>&1)
         [ -z "$warnings" ] || fail "$page.1: $warnings"
     done
 fi
-for section in 'COMMAND PACK' 'COMMAND MONITOR' 'COMMAND LCF BUILD' 'EXIT STATUS' 'EXAMPLES'; do
+for section in 'COMMAND PACK' 'COMMAND MONITOR' 'EXIT STATUS' 'EXAMPLES'; do
     grep -q "$section" "$PREFIX/share/man/man1/zentrop-cli.1" || fail "the manual page lacks \"$section\""
+done
+for section in 'COMMAND BUILD' 'EXIT STATUS' 'EXAMPLES'; do
+    grep -q "$section" "$PREFIX/share/man/man1/zentrop-lcf.1" || fail "zentrop-lcf's manual page lacks \"$section\""
 done
 
 words=$(PATH="$PREFIX/bin:$PATH" bash -c '. "$1"; COMP_WORDS=(zentrop-cli pack --fl); COMP_CWORD=2; _zentrop_cli; echo "${COMPREPLY[*]}"' \
     sh "$PREFIX/share/bash-completion/completions/zentrop-cli")
 [ "$words" = "--flash --flash-page-size" ] || fail "completion of \"pack --fl\" gave \"$words\""
-words=$(PATH="$PREFIX/bin:$PATH" bash -c '. "$1"; COMP_WORDS=(zentrop-cli lcf build --); COMP_CWORD=3; _zentrop_cli; echo "${COMPREPLY[*]}"' \
-    sh "$PREFIX/share/bash-completion/completions/zentrop-cli")
+words=$(PATH="$PREFIX/bin:$PATH" bash -c '. "$1"; COMP_WORDS=(zentrop-lcf build --); COMP_CWORD=2; _zentrop_lcf; echo "${COMPREPLY[*]}"' \
+    sh "$PREFIX/share/bash-completion/completions/zentrop-lcf")
 [ "$words" = "--flags --help --lang --output" ] || fail "completion of \"lcf build --\" gave \"$words\""
 
 # The installed window in a directory it cannot write: run as an unprivileged user (root may

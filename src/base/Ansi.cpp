@@ -1,5 +1,5 @@
 // Windows-1252: Latin-1 except for the printable characters placed in 0x80 to 0x9F.
-#include "Ansi.h"
+#include "base/Ansi.h"
 
 namespace {
 

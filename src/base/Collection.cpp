@@ -1,9 +1,9 @@
 // The collection and its index check.
-#include "Collection.h"
+#include "base/Collection.h"
 
-#include "Exception.h"
-#include "Format.h"
-#include "ResStrings.h"
+#include "base/Exception.h"
+#include "base/Format.h"
+#include "base/ResStrings.h"
 
 TCollection::TCollection(std::function<TCollectionItem*(TCollection*)> newItem, QObject* owner)
     : QObject(owner), FNewItem(std::move(newItem))

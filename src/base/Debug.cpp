@@ -1,5 +1,5 @@
 // Debug output to the system log, or to a sink a test has installed.
-#include "Debug.h"
+#include "base/Debug.h"
 
 #include <mutex>
 #include <syslog.h>

@@ -1,5 +1,5 @@
 // The exception base: keeps the message both as text and as UTF-8 for what().
-#include "Exception.h"
+#include "base/Exception.h"
 
 #include <utility>
 

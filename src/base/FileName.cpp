@@ -1,5 +1,5 @@
 // Lossless file names: UTF-8 where the bytes are valid UTF-8, one escape per byte elsewhere.
-#include "FileName.h"
+#include "base/FileName.h"
 
 namespace {
 

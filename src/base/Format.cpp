@@ -1,9 +1,9 @@
 // The formatting routine: directives are [-][width][.precision] followed by s, d, u, x or X;
 // "%%" gives a percent sign.
-#include "Format.h"
+#include "base/Format.h"
 
-#include "Exception.h"
-#include "ResStrings.h"
+#include "base/Exception.h"
+#include "base/ResStrings.h"
 
 namespace {
 

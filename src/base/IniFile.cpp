@@ -1,9 +1,9 @@
 // INI file reading and atomic writing.
-#include "IniFile.h"
+#include "base/IniFile.h"
 
-#include "Exception.h"
-#include "Format.h"
-#include "ResStrings.h"
+#include "base/Exception.h"
+#include "base/Format.h"
+#include "base/ResStrings.h"
 
 #include <QDateTime>
 #include <QDir>

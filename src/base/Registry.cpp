@@ -1,10 +1,10 @@
 // The registry-like store over QSettings. Every value is kept as text with its type in
 // front ("sz:" or "dword:"), since the configuration file keeps no types of its own.
-#include "Registry.h"
+#include "base/Registry.h"
 
-#include "Exception.h"
-#include "Format.h"
-#include "ResStrings.h"
+#include "base/Exception.h"
+#include "base/Format.h"
+#include "base/ResStrings.h"
 
 #include <QSettings>
 

@@ -1,5 +1,5 @@
 // The built-in string table and the replaceable loader in front of it.
-#include "ResStrings.h"
+#include "base/ResStrings.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,9 +1,9 @@
 // String lists and their comma text.
-#include "Strings.h"
+#include "base/Strings.h"
 
-#include "Exception.h"
-#include "Format.h"
-#include "ResStrings.h"
+#include "base/Exception.h"
+#include "base/Format.h"
+#include "base/ResStrings.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // The synchronisation queue: jobs of other threads run on the owning thread.
-#include "SyncQueue.h"
+#include "base/SyncQueue.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,5 +1,5 @@
 // The settings' text forms, character texts and the event mask conversion.
-#include "ComConvert.h"
+#include "cport/ComConvert.h"
 
 #include "base/Ansi.h"
 

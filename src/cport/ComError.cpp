@@ -1,5 +1,5 @@
 // Error texts of the port engine and the two message forms of its exceptions.
-#include "ComError.h"
+#include "cport/ComError.h"
 
 #include <QtGlobal>
 

@@ -1,5 +1,5 @@
 // Installed serial ports, sorted, from a replaceable source.
-#include "ComPortList.h"
+#include "cport/ComPortList.h"
 
 #include <mutex>
 

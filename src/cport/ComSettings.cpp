@@ -1,8 +1,8 @@
 // The settings objects: each reads and changes its part of the owning port's settings value,
 // whose apply path ignores equal values and sends changes to the device.
-#include "ComSettings.h"
+#include "cport/ComSettings.h"
 
-#include "ComPort.h"
+#include "cport/ComPort.h"
 #include "base/Exception.h"
 #include "base/Format.h"
 #include "base/ResStrings.h"

@@ -1,7 +1,7 @@
 // The event thread: the wait for device events and the three ways of handing them over.
-#include "ComThread.h"
+#include "cport/ComThread.h"
 
-#include "ComConvert.h"
+#include "cport/ComConvert.h"
 #include "PortPrivate.h"
 #include "base/SyncQueue.h"
 

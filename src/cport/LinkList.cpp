@@ -1,7 +1,7 @@
 // The port's list of links.
-#include "LinkList.h"
+#include "cport/LinkList.h"
 
-#include "ComPort.h"
+#include "cport/ComPort.h"
 
 #include <algorithm>
 

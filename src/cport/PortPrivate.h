@@ -2,8 +2,8 @@
 // thread; nothing outside the engine includes it.
 #pragma once
 
-#include "ComPort.h"
-#include "LinkList.h"
+#include "cport/ComPort.h"
+#include "cport/LinkList.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,5 @@
 // The settings value's rules: the flow control presets and which parts two values differ in.
-#include "PortSettings.h"
+#include "cport/PortSettings.h"
 
 TFlowControl FlowControlSettings::Preset() const
 {

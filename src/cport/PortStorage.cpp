@@ -1,6 +1,6 @@
 // Storing the port's settings into, and loading them from, an INI file section named after
 // the port or a registry key, group by group, under fixed key names.
-#include "ComPort.h"
+#include "cport/ComPort.h"
 
 #include "base/IniFile.h"
 #include "base/Registry.h"

@@ -1,5 +1,5 @@
 // The time-out rules of reads and writes as deadlines on the monotonic clock.
-#include "TransferTimer.h"
+#include "cport/TransferTimer.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,5 +1,5 @@
 // Linking the selector box to a port, following the port's value and the user's choice.
-#include "ComComboBox.h"
+#include "cportctl/ComComboBox.h"
 
 #include "cport/NetPortName.h"
 

@@ -1,5 +1,5 @@
 // The selector's value lists, stored value, port lookup and writing to the port.
-#include "ComSelect.h"
+#include "cportctl/ComSelect.h"
 
 namespace {
 

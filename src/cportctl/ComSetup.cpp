@@ -1,5 +1,5 @@
 // Layout of the port setup dialog and its run against a port.
-#include "ComSetup.h"
+#include "cportctl/ComSetup.h"
 
 #include "forms/Buttons.h"
 #include "forms/Controls.h"

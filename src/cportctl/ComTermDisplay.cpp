@@ -1,7 +1,7 @@
 // The terminal's display: the cell grid measured from a fixed-pitch font, painting of the
 // cells a paint request covers, the caret, the scroll bars and the view's origin, focus,
 // border, alignment and automatic size.
-#include "ComTerminal.h"
+#include "cportctl/ComTerminal.h"
 
 #include "base/Ansi.h"
 

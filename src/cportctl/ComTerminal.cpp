@@ -1,5 +1,5 @@
 // The terminal widget: its port and link, its font, and the keys it takes.
-#include "ComTerminal.h"
+#include "cportctl/ComTerminal.h"
 
 #include "base/Ansi.h"
 

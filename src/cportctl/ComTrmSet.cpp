@@ -1,7 +1,7 @@
 // Layout of the terminal settings dialog and its run against a terminal.
-#include "ComTrmSet.h"
+#include "cportctl/ComTrmSet.h"
 
-#include "ComTerminal.h"
+#include "cportctl/ComTerminal.h"
 #include "forms/Buttons.h"
 #include "forms/ComboBox.h"
 #include "forms/Controls.h"

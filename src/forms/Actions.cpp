@@ -1,7 +1,7 @@
 // Actions and the link that keeps a control in step with its action.
-#include "Actions.h"
+#include "forms/Actions.h"
 
-#include "Application.h"
+#include "forms/Application.h"
 
 #include <utility>
 

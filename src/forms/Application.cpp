@@ -1,7 +1,7 @@
 // The application object's exception guard and the standard error report.
-#include "Application.h"
+#include "forms/Application.h"
 
-#include "MessageBox.h"
+#include "forms/MessageBox.h"
 #include "base/Exception.h"
 #include "base/ResStrings.h"
 

@@ -1,8 +1,8 @@
 // Buttons: clicks run the linked action or the click handler, guarded by the error report.
-#include "Buttons.h"
+#include "forms/Buttons.h"
 
-#include "Application.h"
-#include "Font.h"
+#include "forms/Application.h"
+#include "forms/Font.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Combo box items, text, style and the user's change notification.
-#include "ComboBox.h"
+#include "forms/ComboBox.h"
 
-#include "Application.h"
-#include "Font.h"
+#include "forms/Application.h"
+#include "forms/Font.h"
 
 #include <QLineEdit>
 

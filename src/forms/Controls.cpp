@@ -1,7 +1,7 @@
 // Labels, group boxes, panels and progress bars.
-#include "Controls.h"
+#include "forms/Controls.h"
 
-#include "Font.h"
+#include "forms/Font.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,5 +1,5 @@
 // The file-open dialog: filter conversion, the real dialog and its test hook.
-#include "Dialogs.h"
+#include "forms/Dialogs.h"
 
 #include "base/ResStrings.h"
 

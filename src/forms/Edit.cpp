@@ -1,7 +1,7 @@
 // The edit field: the user's edits reach OnChange, guarded by the error report.
-#include "Edit.h"
+#include "forms/Edit.h"
 
-#include "Application.h"
+#include "forms/Application.h"
 
 TEdit::TEdit(QWidget* parent)
     : QLineEdit(parent), FFont(new TFont(this))

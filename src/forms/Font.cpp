@@ -1,5 +1,5 @@
 // The font object of a control, reading and writing the widget's own font.
-#include "Font.h"
+#include "forms/Font.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,8 +1,8 @@
 // The form's client area, component list, dialog keys and modal run.
-#include "Form.h"
+#include "forms/Form.h"
 
-#include "Buttons.h"
-#include "Font.h"
+#include "forms/Buttons.h"
+#include "forms/Font.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

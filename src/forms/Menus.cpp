@@ -1,8 +1,8 @@
 // Menu bar entries and drop-down menus built on the toolkit's actions.
-#include "Menus.h"
+#include "forms/Menus.h"
 
-#include "Application.h"
-#include "Form.h"
+#include "forms/Application.h"
+#include "forms/Form.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,5 +1,5 @@
 // The modal OK message box, with resource-string button caption, and its test hook.
-#include "MessageBox.h"
+#include "forms/MessageBox.h"
 
 #include "base/ResStrings.h"
 

@@ -1,8 +1,8 @@
 // Radio group items, buttons, their arrangement and the chosen index.
-#include "RadioGroup.h"
+#include "forms/RadioGroup.h"
 
-#include "Application.h"
-#include "Font.h"
+#include "forms/Application.h"
+#include "forms/Font.h"
 
 #include <QEvent>
 #include <QFontMetrics>

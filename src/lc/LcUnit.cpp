@@ -1,8 +1,8 @@
 // The current language file, its string lookups and the loader redirect, undone at process end
 // before the file is unmapped.
-#include "LcUnit.h"
+#include "lc/LcUnit.h"
 
-#include "LcfFormat.h"
+#include "lc/LcfFormat.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // Reading the language file's header, string and form records, and splitting form keys.
-#include "LcfFormat.h"
+#include "lc/LcfFormat.h"
 
 #include "base/Exception.h"
 #include "base/Format.h"

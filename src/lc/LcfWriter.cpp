@@ -1,7 +1,7 @@
 // The PE resource writer and the language file's record builders.
-#include "LcfWriter.h"
+#include "lc/LcfWriter.h"
 
-#include "LcfFormat.h"
+#include "lc/LcfFormat.h"
 
 #include <QtEndian>
 

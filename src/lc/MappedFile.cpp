@@ -1,7 +1,7 @@
 // Read-only file mapping: the language file is read in place, never copied. A file that
 // another program shortens while it is mapped would end the process on the next read past its
 // new end (SIGBUS); such reads find zeros instead, which the readers take as no text.
-#include "MappedFile.h"
+#include "lc/MappedFile.h"
 
 #include <QFile>
 

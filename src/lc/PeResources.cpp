@@ -1,6 +1,6 @@
 // The PE resource reader: header and section checks, the resource tree walk with its depth
 // limit and loop refusal, and lookups by type and string name.
-#include "PeResources.h"
+#include "lc/PeResources.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
 // zentrop-term's window: menus, status bar, the port's events, the log, sending a file and
 // waiting for a device that went away.
-#include "TermWindow.h"
+#include "termapp/TermWindow.h"
 
 #include "TermSettings.h"
 #include "base/IniFile.h"

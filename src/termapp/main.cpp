@@ -1,8 +1,8 @@
 // zentrop-term: a serial terminal window on a port of its own, remembering its port and
 // settings from one start to the next.
-#include "TermWindow.h"
-#include "app/AppIcon.h"
-#include "app/SettingsFile.h"
+#include "termapp/TermWindow.h"
+#include "icon/AppIcon.h"
+#include "base/SettingsFile.h"
 #include "cportctl/ComSetup.h"
 #include "forms/Application.h"
 

@@ -1,7 +1,7 @@
 // zentrop-bootsim: a bootloader on the far end of a pseudo-terminal, for tests, demos and
 // benchmarks. Prints the path the host opens, answers like a device, writes what it kept.
-#include "BootSim.h"
-#include "SimImages.h"
+#include "testsupport/BootSim.h"
+#include "testsupport/SimImages.h"
 
 #include <QCoreApplication>
 #include <QStringList>

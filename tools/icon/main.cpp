@@ -1,5 +1,5 @@
 // zentrop-icon: writes the program's icon as a PNG file of a given size, for installing.
-#include "app/AppIcon.h"
+#include "icon/AppIcon.h"
 
 #include <QGuiApplication>
 

@@ -1,7 +1,7 @@
 // Shows the terminal window and the terminal settings dialog with sample contents, the VT102
 // terminal after recorded program output, and zentrop-term on a device, and saves what the
 // display shows of each as a PNG, for looking at them under a virtual display.
-#include "app/Terminal.h"
+#include "gui/Terminal.h"
 #include "cportctl/ComTerminal.h"
 #include "cportctl/ComTrmSet.h"
 #include "forms/Application.h"

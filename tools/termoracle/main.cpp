@@ -7,7 +7,7 @@
 // Prints one line per file with the number of differing checks and the first differences;
 // exit status 0 when every file matches, 1 when one differs, 2 on wrong usage or a file that
 // cannot be read. The reference library is linked into this tool only.
-#include "cportctl/TermCore.h"
+#include "term/TermCore.h"
 
 #include <vterm.h>
 

@@ -1,10 +1,10 @@
 // zentrop-upgtool: writes sample upgrade files and checks what the simulated device received
 // against an upgrade file's pages.
-#include "SampleUpgrade.h"
+#include "testsupport/SampleUpgrade.h"
 
-#include "app/UpgradeFile.h"
-#include "bootsim/BootSim.h"
-#include "bootsim/SimImages.h"
+#include "upgrade/UpgradeFile.h"
+#include "testsupport/BootSim.h"
+#include "testsupport/SimImages.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
 // The installed port list from a sysfs tree built in a temporary folder, and the
 // replaceable source behind EnumComPorts.
 #include "cport/ComPortList.h"
-#include "cport/PosixComPortList.h"
+#include "posix/PosixComPortList.h"
 
 #include "cport/ComError.h"
 

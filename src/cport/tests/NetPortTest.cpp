@@ -2,7 +2,7 @@
 // server meets it: escaping in both directions, the server's offers and refusals, and the
 // COM port option's commands and notifications.
 #include "cport/NetPortName.h"
-#include "cport/Rfc2217.h"
+#include "posix/Rfc2217.h"
 
 #include <cerrno>
 #include <vector>

@@ -2,7 +2,7 @@
 // handlers and a link, so that tests can check the order of everything.
 #pragma once
 
-#include "RecordingComDevice.h"
+#include "testsupport/RecordingComDevice.h"
 #include "cport/ComPort.h"
 
 #include <QStringList>

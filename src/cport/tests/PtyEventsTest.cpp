@@ -4,7 +4,7 @@
 // queue 80 % full, closing while bytes keep coming, and a device that hangs up while its
 // bytes are delivered.
 #include "EventTestSupport.h"
-#include "PtyPair.h"
+#include "testsupport/PtyPair.h"
 #include "cport/ComPort.h"
 
 #include <QDeadlineTimer>

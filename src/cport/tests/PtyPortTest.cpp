@@ -1,10 +1,10 @@
 // The port on real pseudo-terminals: exclusive open and close, reads under each time-out
 // rule, writes, cancelling a blocked request from another thread, and a device that hangs
 // up in the middle of a transfer.
-#include "PtyPair.h"
+#include "testsupport/PtyPair.h"
 #include "base/Debug.h"
 #include "cport/ComPort.h"
-#include "cport/PosixBaudRate.h"
+#include "posix/PosixBaudRate.h"
 #include "cport/PosixComDevice.h"
 
 #include <QDeadlineTimer>

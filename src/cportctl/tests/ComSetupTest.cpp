@@ -1,8 +1,8 @@
 // The port property selectors and the setup dialog, against ports on the recording device
 // and a list of installed ports the tests name.
 #include "cport/PosixComDevice.h"
-#include "cport/tests/PtyPair.h"
-#include "cport/tests/RecordingComDevice.h"
+#include "testsupport/PtyPair.h"
+#include "testsupport/RecordingComDevice.h"
 #include "cportctl/ComComboBox.h"
 #include "cportctl/ComSetup.h"
 #include "forms/Buttons.h"

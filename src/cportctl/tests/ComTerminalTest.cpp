@@ -1,5 +1,5 @@
 // The terminal widget: its published properties, its port and link, and the keys it takes.
-#include "cport/tests/RecordingComDevice.h"
+#include "testsupport/RecordingComDevice.h"
 #include "cportctl/ComTerminal.h"
 
 #include <QFontInfo>

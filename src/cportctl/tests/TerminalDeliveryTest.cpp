@@ -2,7 +2,7 @@
 // pseudo-terminal, by each method that runs the control on its own thread; the sanitizer
 // run checks this hand-over for data races. A GoogleTest program, so that no test library
 // thread of its own runs beside the port's.
-#include "cport/tests/PtyPair.h"
+#include "testsupport/PtyPair.h"
 #include "cportctl/ComTerminal.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Opening language files, choosing the column, string lookups with their fallback, and the
 // loader redirect's life: installed on success only, gone after a failed second load and
 // restored before the file is unmapped.
-#include "LcTestFiles.h"
+#include "testsupport/LcTestFiles.h"
 #include "lc/LcUnit.h"
 #include "lc/LcfFormat.h"
 

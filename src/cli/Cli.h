@@ -1,0 +1,51 @@
+// The command-line front end's commands.
+#pragma once
+
+#include "cmdline/CommandLine.h"
+#include "cmdline/Options.h"
+
+#include "upgrade/UpgradeFile.h"
+
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+class TInterruptWatch;
+
+namespace cli {
+
+// A command runs with its parsed options; a signal that the watch takes ends a run cleanly.
+struct Command {
+    const CommandSyntax& Syntax;
+    int (*Run)(const ParsedOptions& options, TInterruptWatch& interrupts);
+};
+
+const CommandSyntax& InfoSpec();
+const CommandSyntax& FlashSpec();
+const CommandSyntax& PortsSpec();
+const CommandSyntax& PackSpec();
+const CommandSyntax& MonitorSpec();
+
+int Info(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Ports(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Pack(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts);
+
+// Parses the arguments after the command's name and runs it, or prints its help or the usage error.
+int RunCommand(const Command& command, const QStringList& args, TInterruptWatch& interrupts);
+
+// The options that describe a build's images (--flash, --eeprom, the page sizes, --base,
+// --keep-blank, --name, --version, --user), shared by "pack" and "flash".
+std::vector<OptionSyntax> PackOptions();
+// The upgrade file's bytes made from those options, as "pack" makes them; nullopt after
+// saying why, with the command's exit status in *status.
+std::optional<QByteArray> PackInMemory(const ParsedOptions& options, const CommandSyntax& command, int* status);
+
+// Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
+// saying why on standard error.
+std::optional<TUpgradeFile> Prepare(const QString& path);
+
+} // namespace cli

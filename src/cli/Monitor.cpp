@@ -1,0 +1,447 @@
+// The console monitor's session: a reader thread that shows and logs what the device sends,
+// the keyboard on the calling thread, the menu, and waiting for a device that went away.
+#include "Monitor.h"
+
+#include "Cli.h"
+#include "cmdline/Interrupts.h"
+#include "RawTerminal.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// The reader waits this long for a first byte before it looks whether it should stop; a
+// byte that arrives ends the wait at once.
+constexpr int kReadWaitMs = 100;
+constexpr int kReadSize = 4096;
+// A write the device does not take within this time returns short instead of hanging.
+constexpr int kWriteTimeoutMs = 1000;
+constexpr int kRetryMs = 250;
+constexpr int kBreakMs = 250;
+constexpr int kPulseMs = 100;
+
+const char* const kMenuHelp =
+    "menu: b break, d DTR pulse, r RTS pulse, e local echo on/off, Ctrl-T or Ctrl-] sends that key";
+
+// Writes all of Data to Fd; false when it cannot.
+bool WriteAll(int fd, const char* data, qsizetype count)
+{
+    while (count > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(count));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        count -= n;
+    }
+    return true;
+}
+
+// What the screen shows of the device's bytes: line ends mapped, hex, time stamps. Used by
+// the reader thread and by the keyboard's echo.
+class TScreen {
+public:
+    explicit TScreen(const MonitorOptions& options) : FOptions(options), FNoticeRaw(::isatty(STDERR_FILENO)) {}
+
+    // False when standard output can no longer be written.
+    bool Show(const char* data, int count)
+    {
+        std::lock_guard lock(FMutex);
+        QByteArray out;
+        out.reserve(count * (FOptions.Hex ? 3 : 1) + 32);
+        for (int i = 0; i < count; ++i) {
+            const char b = data[i];
+            if (b == '\r' && FOptions.HideCr)
+                continue;
+            if (FLineStart && FOptions.Timestamps)
+                out += QDateTime::currentDateTime().toString(QStringLiteral("[HH:mm:ss.zzz] ")).toLatin1();
+            FLineStart = false;
+            if (FOptions.Hex) {
+                out += QByteArray::number(static_cast<uchar>(b), 16).rightJustified(2, '0').toUpper() + ' ';
+                if (++FHexColumn == 16 || b == '\n')
+                    NewLine(out);
+            } else if ((b == '\r' && FOptions.ShowCrAsCrLf) || (b == '\n' && FOptions.ShowLfAsCrLf)) {
+                NewLine(out);
+            } else {
+                out += b;
+                FLineStart = b == '\n';
+            }
+        }
+        return WriteAll(STDOUT_FILENO, out.constData(), out.size());
+    }
+
+    // A line of the monitor's own on standard error, apart from the device's bytes.
+    void Notice(const QString& text)
+    {
+        std::lock_guard lock(FMutex);
+        const QByteArray line = FNoticeRaw ? "\r\n[" + text.toLocal8Bit() + "]\r\n" : text.toLocal8Bit() + '\n';
+        WriteAll(STDERR_FILENO, line.constData(), line.size());
+    }
+
+private:
+    void NewLine(QByteArray& out)
+    {
+        out += "\r\n";
+        FLineStart = true;
+        FHexColumn = 0;
+    }
+
+    const MonitorOptions& FOptions;
+    const bool FNoticeRaw;
+    std::mutex FMutex;
+    bool FLineStart = true;
+    int FHexColumn = 0;
+};
+
+class TSession {
+public:
+    TSession(TCustomComPort& port, const MonitorOptions& options, TScreen& screen, int log)
+        : FPort(port), FOptions(options), FScreen(screen), FLog(log), FEcho(false)
+    {
+        FWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    ~TSession()
+    {
+        StopReader();
+        if (FWake >= 0)
+            ::close(FWake);
+    }
+
+    int Run(TInterruptWatch& interrupts);
+
+private:
+    // The session on the raw terminal, until the exit key, a signal or an error.
+    int Loop();
+    void Wake()
+    {
+        const uint64_t one = 1;
+        while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+    void StartReader();
+    void StopReader();
+    void ReaderLoop();
+    // Takes typed bytes; false when the exit key was among them.
+    bool Keys(const char* keys, int count);
+    void Send(const QByteArray& bytes);
+    void Pulse(bool dtr);
+    void SendBreak();
+    // The device went away: the port is closed and typed keys go nowhere until it is back.
+    void Gone(const QString& why);
+    bool TryReopen();
+
+    TCustomComPort& FPort;
+    const MonitorOptions& FOptions;
+    TScreen& FScreen;
+    int FLog;
+    bool FEcho;
+    bool FMenu = false;
+    bool FAway = false;
+    bool FToldAway = false;
+    int FWake = -1;
+    std::thread FReader;
+    std::atomic<bool> FStopReader{false};
+    std::atomic<bool> FReadFailed{false};
+    std::atomic<bool> FInterrupted{false};
+    std::atomic<bool> FOutputFailed{false};
+    std::mutex FWhyMutex;
+    QString FWhy;
+};
+
+void TSession::StartReader()
+{
+    FStopReader = false;
+    FReadFailed = false;
+    FReader = std::thread([this] { ReaderLoop(); });
+}
+
+void TSession::StopReader()
+{
+    FStopReader = true;
+    if (FReader.joinable())
+        FReader.join();
+}
+
+void TSession::ReaderLoop()
+{
+    std::vector<char> buffer(kReadSize);
+    while (!FStopReader) {
+        int n = 0;
+        try {
+            n = FPort.Read(buffer.data(), kReadSize);
+        } catch (const Exception& e) {
+            std::lock_guard lock(FWhyMutex);
+            FWhy = e.Message();
+            FReadFailed = true;
+            Wake();
+            return;
+        }
+        if (n <= 0)
+            continue;
+        if (FLog >= 0 && !WriteAll(FLog, buffer.data(), n)) {
+            FScreen.Notice(QStringLiteral("the log cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            FOutputFailed = true;
+        }
+        if (!FScreen.Show(buffer.data(), n))
+            FOutputFailed = true;
+        if (FOutputFailed) {
+            Wake();
+            return;
+        }
+    }
+}
+
+void TSession::Gone(const QString& why)
+{
+    StopReader();
+    try {
+        FPort.Close();
+    } catch (const Exception&) {
+    }
+    FAway = true;
+    FToldAway = false;
+    FScreen.Notice(FOptions.Reconnect
+                       ? QStringLiteral("the device went away (%1); waiting for %2 to come back").arg(why, FPort.Port())
+                       : QStringLiteral("the device went away: %1").arg(why));
+}
+
+bool TSession::TryReopen()
+{
+    try {
+        FPort.Open();
+    } catch (const Exception&) {
+        return false;
+    }
+    FAway = false;
+    FScreen.Notice(QStringLiteral("%1 is back").arg(FPort.Port()));
+    StartReader();
+    return true;
+}
+
+void TSession::Send(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (FAway) {
+        // Typed keys never wait for a device: they could reach another one under the name.
+        if (!FToldAway)
+            FScreen.Notice(QStringLiteral("the device is away: typed keys are not sent"));
+        FToldAway = true;
+        return;
+    }
+    if (FEcho)
+        FScreen.Show(bytes.constData(), static_cast<int>(bytes.size()));
+    try {
+        FPort.Write(bytes.constData(), static_cast<int>(bytes.size()));
+    } catch (const Exception& e) {
+        Gone(e.Message());
+    }
+}
+
+void TSession::Pulse(bool dtr)
+{
+    TComFlowControl* flow = FPort.FlowControl();
+    try {
+        if (dtr) {
+            const TDTRFlowControl was = flow->ControlDTR();
+            flow->SetControlDTR(was == TDTRFlowControl::dtrEnable ? TDTRFlowControl::dtrDisable : TDTRFlowControl::dtrEnable);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPulseMs));
+            flow->SetControlDTR(was);
+        } else {
+            const TRTSFlowControl was = flow->ControlRTS();
+            flow->SetControlRTS(was == TRTSFlowControl::rtsEnable ? TRTSFlowControl::rtsDisable : TRTSFlowControl::rtsEnable);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPulseMs));
+            flow->SetControlRTS(was);
+        }
+        FScreen.Notice(dtr ? QStringLiteral("DTR pulsed") : QStringLiteral("RTS pulsed"));
+    } catch (const Exception& e) {
+        FScreen.Notice(e.Message());
+    }
+}
+
+void TSession::SendBreak()
+{
+    try {
+        FPort.SetBreak(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kBreakMs));
+        FPort.SetBreak(false);
+        FScreen.Notice(QStringLiteral("break sent"));
+    } catch (const Exception& e) {
+        FScreen.Notice(e.Message());
+    }
+}
+
+bool TSession::Keys(const char* keys, int count)
+{
+    QByteArray out;
+    for (int i = 0; i < count; ++i) {
+        const char c = keys[i];
+        if (FMenu) {
+            FMenu = false;
+            if (c == kMenuKey || c == kExitKey) {
+                out += c;
+                continue;
+            }
+            // What came before the menu key goes first.
+            Send(out);
+            out.clear();
+            switch (c) {
+            case 'b':
+            case 'B':
+                if (!FAway)
+                    SendBreak();
+                break;
+            case 'd':
+            case 'D':
+            case 'r':
+            case 'R':
+                if (!FAway)
+                    Pulse(c == 'd' || c == 'D');
+                break;
+            case 'e':
+            case 'E':
+                FEcho = !FEcho;
+                FScreen.Notice(FEcho ? QStringLiteral("local echo on") : QStringLiteral("local echo off"));
+                break;
+            default:
+                FScreen.Notice(QString::fromLatin1(kMenuHelp));
+                break;
+            }
+            continue;
+        }
+        if (c == kExitKey) {
+            Send(out);
+            return false;
+        }
+        if (c == kMenuKey) {
+            FMenu = true;
+            FScreen.Notice(QString::fromLatin1(kMenuHelp));
+            continue;
+        }
+        if (c == '\r' && (FOptions.SendCrLf || FOptions.SendLf))
+            out += FOptions.SendCrLf ? QByteArray("\r\n") : QByteArray("\n");
+        else
+            out += c;
+    }
+    Send(out);
+    return true;
+}
+
+int TSession::Run(TInterruptWatch& interrupts)
+{
+    if (FWake < 0) {
+        FScreen.Notice(QStringLiteral("the monitor cannot start: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return ExitPortError;
+    }
+    // The handler comes first and goes last: a signal in between always finds the terminal
+    // to put back, and one outside finds it as it was.
+    interrupts.SetHandler([this] {
+        FInterrupted = true;
+        Wake();
+    });
+    const int status = Loop();
+    interrupts.SetHandler({});
+    return status;
+}
+
+int TSession::Loop()
+{
+    const TRawTerminal raw(STDIN_FILENO);
+    FScreen.Notice(QStringLiteral("monitoring %1; exit with Ctrl-], menu with Ctrl-T").arg(FPort.Port()));
+    StartReader();
+    bool keyboard = true;
+    int status = ExitSuccess;
+    for (;;) {
+        if (FInterrupted) {
+            status = ExitInterrupted;
+            break;
+        }
+        if (FOutputFailed) {
+            status = ExitFileRejected;
+            break;
+        }
+        if (FReadFailed) {
+            QString why;
+            {
+                std::lock_guard lock(FWhyMutex);
+                why = FWhy;
+            }
+            Gone(why);
+        }
+        if (FAway && !FOptions.Reconnect) {
+            status = ExitPortError;
+            break;
+        }
+        pollfd fds[2] = {{FWake, POLLIN, 0}, {keyboard ? STDIN_FILENO : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, FAway ? kRetryMs : -1);
+        if (ready < 0 && errno != EINTR) {
+            status = ExitPortError;
+            break;
+        }
+        uint64_t count = 0;
+        while (::read(FWake, &count, sizeof count) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char keys[256];
+            const ssize_t n = ::read(STDIN_FILENO, keys, sizeof keys);
+            if (n > 0 && !Keys(keys, static_cast<int>(n)))
+                break;
+            // The end of the input (a script's empty standard input) leaves the monitor
+            // watching the device until a signal ends it.
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                keyboard = false;
+        }
+        if (FAway && ready == 0)
+            TryReopen();
+    }
+    StopReader();
+    return status;
+}
+
+} // namespace
+
+int RunMonitor(TCustomComPort& port, const MonitorOptions& options, TInterruptWatch& interrupts)
+{
+    int log = -1;
+    if (!options.Log.isEmpty()) {
+        log = ::open(QFile::encodeName(options.Log).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (log < 0) {
+            PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Log, QString::fromLocal8Bit(std::strerror(errno))));
+            return ExitFileRejected;
+        }
+    }
+    // A read returns as soon as bytes are there, or after the wait with none.
+    TComTimeouts* timeouts = port.Timeouts();
+    timeouts->SetReadInterval(static_cast<int>(MAXDWORD));
+    timeouts->SetReadTotalMultiplier(static_cast<int>(MAXDWORD));
+    timeouts->SetReadTotalConstant(kReadWaitMs);
+    timeouts->SetWriteTotalMultiplier(0);
+    timeouts->SetWriteTotalConstant(kWriteTimeoutMs);
+
+    TScreen screen(options);
+    int status;
+    {
+        TSession session(port, options, screen, log);
+        status = session.Run(interrupts);
+    }
+    if (log >= 0)
+        ::close(log);
+    return status;
+}
+
+} // namespace cli

@@ -1,0 +1,139 @@
+// "monitor": the console monitor on a port it opens.
+#include "Cli.h"
+#include "cmdline/Interrupts.h"
+#include "Monitor.h"
+
+#include "upgrade/BootComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace cli {
+
+namespace {
+
+struct MapEntry {
+    const char* Name;
+    bool MonitorOptions::*Flag;
+};
+
+constexpr MapEntry kMaps[] = {
+    {"crlf", &MonitorOptions::ShowCrAsCrLf},
+    {"lfcrlf", &MonitorOptions::ShowLfAsCrLf},
+    {"igncr", &MonitorOptions::HideCr},
+    {"send-crlf", &MonitorOptions::SendCrLf},
+    {"send-lf", &MonitorOptions::SendLf},
+};
+
+// The device is not there (yet): with --reconnect it is waited for.
+bool DeviceAbsent(const Exception& e)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    return ext && (ext->SystemCode() == ENOENT || ext->SystemCode() == ENODEV || ext->SystemCode() == ENXIO);
+}
+
+std::optional<MonitorOptions> ParseMonitorOptions(const ParsedOptions& options, const CommandSyntax& command, int& status)
+{
+    MonitorOptions m;
+    m.Log = options.Value(QStringLiteral("log"));
+    if (!m.Log.isEmpty()) {
+        if (const QString problem = OutputFileProblem(m.Log); !problem.isEmpty()) {
+            status = UsageError(QStringLiteral("%1: %2").arg(m.Log, problem), command);
+            return std::nullopt;
+        }
+    }
+    m.Timestamps = options.Has(QStringLiteral("timestamps"));
+    m.Hex = options.Has(QStringLiteral("hex"));
+    m.Reconnect = options.Has(QStringLiteral("reconnect"));
+    for (const QString& list : options.Values(QStringLiteral("map"))) {
+        for (const QString& name : list.split(u',', Qt::SkipEmptyParts)) {
+            const auto entry = std::find_if(std::begin(kMaps), std::end(kMaps),
+                                            [&name](const MapEntry& e) { return name == QLatin1String(e.Name); });
+            if (entry == std::end(kMaps)) {
+                status = UsageError(
+                    QStringLiteral("--map takes crlf, lfcrlf, igncr, send-crlf and send-lf, not \"%1\"").arg(name), command);
+                return std::nullopt;
+            }
+            m.*(entry->Flag) = true;
+        }
+    }
+    return m;
+}
+
+} // namespace
+
+const CommandSyntax& MonitorSpec()
+{
+    static const CommandSyntax syntax{
+        QStringLiteral("monitor"), QStringLiteral("--port PORT [OPTIONS]"),
+        QStringLiteral("shows what the device on a port sends and sends what you type"),
+        QStringLiteral(
+            "Shows what the device on PORT sends on this terminal, every byte as it comes, and sends every\n"
+            "key to the device. Ctrl-] ends the monitor; Ctrl-T opens a menu: b sends a break, d and r\n"
+            "pulse DTR and RTS, e switches local echo, and Ctrl-T or Ctrl-] after it sends that key.\n"
+            "The terminal is put back as it was on exit and on every signal. The line runs at 8 data\n"
+            "bits, no parity, 1 stop bit, no flow control. Exit status 0 after Ctrl-], 130 after a\n"
+            "signal, 3 when the log or the screen cannot be written, 4 when the port cannot be opened\n"
+            "or the device went away (without --reconnect)."),
+        {
+            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("the port the device is on")},
+            {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
+            {QStringLiteral("log"), 'l', QStringLiteral("FILE"), QStringLiteral("write every received byte to FILE, as it came")},
+            {QStringLiteral("timestamps"), 't', QString(), QStringLiteral("begin every shown line with the time")},
+            {QStringLiteral("hex"), 'x', QString(), QStringLiteral("show received bytes as hexadecimal numbers, 16 a line")},
+            {QStringLiteral("map"), 'm', QStringLiteral("LIST"),
+             QStringLiteral("comma-separated: crlf shows a received CR as CR LF, lfcrlf a received LF as CR LF,\n"
+                            "igncr hides received CRs, send-crlf and send-lf send Enter as CR LF or LF")},
+            {QStringLiteral("reconnect"), 'r', QString(),
+             QStringLiteral("when the device goes away, wait for it to come back under the same name;\n"
+                            "keys typed meanwhile are not sent")},
+        }};
+    return syntax;
+}
+
+int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts)
+{
+    const QString portName = options.Value(QStringLiteral("port"));
+    if (portName.isEmpty())
+        return UsageError(QStringLiteral("monitor needs --port PORT"), MonitorSpec());
+    if (!options.Positional().isEmpty())
+        return UsageError(QStringLiteral("monitor takes no arguments"), MonitorSpec());
+    const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
+    if (!rate || *rate <= 0 || *rate > INT32_MAX)
+        return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
+                          MonitorSpec());
+    int status = ExitUsage;
+    const std::optional<MonitorOptions> m = ParseMonitorOptions(options, MonitorSpec(), status);
+    if (!m)
+        return status;
+
+    TComPort port;
+    SetUpgradeLineSettings(port, static_cast<int>(*rate));
+    port.SetPort(portName);
+    bool told = false;
+    for (;;) {
+        try {
+            port.Open();
+            break;
+        } catch (const Exception& e) {
+            if (!m->Reconnect || !DeviceAbsent(e)) {
+                PrintLine(stderr, e.Message());
+                return ExitPortError;
+            }
+            if (!told)
+                PrintLine(stderr, QStringLiteral("waiting for %1 to appear").arg(portName));
+            told = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    status = RunMonitor(port, *m, interrupts);
+    try {
+        port.Close();
+    } catch (const Exception&) {
+    }
+    return status;
+}
+
+} // namespace cli

@@ -1,0 +1,91 @@
+// The signals that end a command-line run, read from a signal descriptor on a thread that
+// calls the run's interruption.
+#include "cmdline/Interrupts.h"
+
+#include "cmdline/CommandLine.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+sigset_t WatchedSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+} // namespace
+
+TInterruptWatch::TInterruptWatch()
+{
+    const sigset_t set = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    FSignalFd = signalfd(-1, &set, SFD_CLOEXEC);
+    FStopFd = eventfd(0, EFD_CLOEXEC);
+    if (FSignalFd >= 0 && FStopFd >= 0)
+        FThread = std::thread([this] { Watch(); });
+}
+
+TInterruptWatch::~TInterruptWatch()
+{
+    if (FThread.joinable()) {
+        const uint64_t one = 1;
+        while (::write(FStopFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        FThread.join();
+    }
+    if (FSignalFd >= 0)
+        ::close(FSignalFd);
+    if (FStopFd >= 0)
+        ::close(FStopFd);
+    // The signals stay blocked: one that comes after the thread has ended stays pending, and
+    // the process still ends with the status its caller returns.
+}
+
+void TInterruptWatch::SetHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(FMutex);
+    FHandler = std::move(handler);
+    if (FHandler && FInterrupted)
+        FHandler();
+}
+
+void TInterruptWatch::Watch()
+{
+    for (;;) {
+        pollfd fds[2] = {{FSignalFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents)
+            return;
+        signalfd_siginfo info{};
+        if (::read(FSignalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+            continue;
+        int none = 0;
+        FSignal.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));
+        FInterrupted = true;
+        std::lock_guard lock(FMutex);
+        if (FHandler) {
+            FHandler();
+        } else {
+            // Nothing is open that would need putting back, whatever the command was doing
+            // (reading a file that never ends, say): the process stops here.
+            std::fprintf(stderr, "%s: interrupted\n", program_invocation_short_name);
+            std::_Exit(cli::ExitInterrupted);
+        }
+    }
+}

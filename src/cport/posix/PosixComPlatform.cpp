@@ -1,0 +1,74 @@
+// What the portable engine takes from the POSIX side: the descriptors behind its request
+// records and stop events, and the factory of the devices ports create.
+#include "cport/ComDevice.h"
+
+#include "PosixPortDevice.h"
+
+#include <cerrno>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex gFactoryMutex;
+ComDeviceFactory gFactory;
+
+} // namespace
+
+TOverlapped::TOverlapped() = default;
+
+TOverlapped::~TOverlapped()
+{
+    if (hEvent >= 0)
+        ::close(hEvent);
+}
+
+// An eventfd that is never drained: once set, it stays readable.
+TStopEvent::TStopEvent() : FHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TStopEvent::~TStopEvent()
+{
+    if (FHandle >= 0)
+        ::close(FHandle);
+}
+
+void TStopEvent::Set()
+{
+    const uint64_t one = 1;
+    while (FHandle >= 0 && ::write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+bool TStopEvent::IsSet() const
+{
+    pollfd p{FHandle, POLLIN, 0};
+    return FHandle < 0 || ::poll(&p, 1, 0) > 0;
+}
+
+bool DeviceGone(int Error)
+{
+    return Error == EIO || Error == ENXIO || Error == ENODEV || Error == EPIPE || Error == ECONNRESET
+        || Error == ECONNABORTED;
+}
+
+std::unique_ptr<TComDevice> CreateComDevice()
+{
+    ComDeviceFactory factory;
+    {
+        std::lock_guard lock(gFactoryMutex);
+        factory = gFactory;
+    }
+    return factory ? factory() : std::make_unique<TPosixPortDevice>();
+}
+
+ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
+{
+    std::lock_guard lock(gFactoryMutex);
+    ComDeviceFactory previous = std::move(gFactory);
+    gFactory = std::move(Factory);
+    if (!previous)
+        previous = [] { return std::make_unique<TPosixPortDevice>(); };
+    return previous;
+}

@@ -1,0 +1,38 @@
+// The device a port name stands for: a network serial port for a network name, the local
+// serial device otherwise. The port engine makes its device before it knows the name, so the
+// choice is made at each open.
+#pragma once
+
+#include "cport/ComDevice.h"
+
+class TPosixPortDevice : public TComDevice {
+public:
+    QString DeviceName(const QString& Port) const override;
+    int Open(const QString& Port) override;
+    void Close() override;
+    bool IsOpen() const override;
+
+    int SetCommState(const DCB& Dcb) override;
+    int SetCommTimeouts(const COMMTIMEOUTS& Timeouts) override;
+    int SetupComm(int InputSize, int OutputSize) override;
+    int PurgeComm(uint32_t Flags) override;
+    int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
+    int GetCommModemStatus(uint32_t& Status) override;
+    int EscapeCommFunction(uint32_t Function) override;
+    int SetCommBreak(bool On) override;
+
+    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
+    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+
+    int SetCommMask(uint32_t Mask) override;
+    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+
+    // The device the last open chose; none before the first.
+    TComDevice* Chosen() const { return FDevice.get(); }
+
+private:
+    // Replaced only by Open, while the device is closed and no request or wait uses it.
+    std::unique_ptr<TComDevice> FDevice;
+    bool FNetwork = false;
+};

@@ -1,0 +1,252 @@
+// The cell grid, its tab stops and its damage record.
+#include "term/TermBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cstdlib>
+
+char16_t GraphicCharacter(uint8_t Ch)
+{
+    static constexpr char16_t Table[32] = {
+        u'\u00A0', u'\u25C6', u'\u2592', u'\u2409', u'\u240C', u'\u240D', u'\u240A', u'\u00B0',
+        u'\u00B1', u'\u2424', u'\u240B', u'\u2518', u'\u2510', u'\u250C', u'\u2514', u'\u253C',
+        u'\u23BA', u'\u23BB', u'\u2500', u'\u23BC', u'\u23BD', u'\u251C', u'\u2524', u'\u2534',
+        u'\u252C', u'\u2502', u'\u2264', u'\u2265', u'\u03C0', u'\u2260', u'\u00A3', u'\u00B7',
+    };
+    return Ch >= 0x5F && Ch <= 0x7E ? Table[Ch - 0x5F] : static_cast<char16_t>(Ch);
+}
+
+void TComTermBuffer::Init(int Columns, int Rows)
+{
+    FColumns = std::clamp(Columns, 1, MaxColumns);
+    FRows = std::clamp(Rows, 1, MaxRows);
+    FRowPlace.resize(static_cast<size_t>(FRows));
+    for (int y = 0; y < FRows; ++y)
+        FRowPlace[static_cast<size_t>(y)] = static_cast<uint8_t>(y);
+    FCells.assign(static_cast<size_t>(FColumns) * static_cast<size_t>(FRows), TTermChar());
+    FTabs.assign(static_cast<size_t>(FColumns), false);
+    for (int x = 1; x <= FColumns; x += 8)
+        FTabs[static_cast<size_t>(x - 1)] = true;
+    FDamage.assign(static_cast<size_t>(FRows), RowSpan());
+    DamageAll();
+}
+
+TTermChar TComTermBuffer::GetChar(int Column, int Row) const
+{
+    return Contains(Column, Row) ? RowCells(Row)[Column - 1] : TTermChar();
+}
+
+void TComTermBuffer::ClearRow(int Row, int FromColumn)
+{
+    TTermChar* cells = RowCells(Row);
+    // An empty cell is all zero bytes.
+    std::memset(static_cast<void*>(cells + FromColumn - 1), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns - FromColumn + 1));
+    Damage(FromColumn, FColumns, Row);
+}
+
+void TComTermBuffer::ScrollUp()
+{
+    if (FRows == 0)
+        return;
+    std::rotate(FRowPlace.begin(), FRowPlace.begin() + 1, FRowPlace.end());
+    ScrollDamage(1);
+    ClearRow(FRows, 1);
+}
+
+void TComTermBuffer::ScrollDown()
+{
+    if (FRows == 0)
+        return;
+    std::rotate(FRowPlace.begin(), FRowPlace.end() - 1, FRowPlace.end());
+    ScrollDamage(-1);
+    ClearRow(1, 1);
+}
+
+void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank)
+{
+    Top = std::max(Top, 1);
+    Bottom = std::min(Bottom, FRows);
+    if (Top > Bottom || Count <= 0)
+        return;
+    Count = std::min(Count, Bottom - Top + 1);
+    const auto first = FRowPlace.begin() + (Top - 1);
+    std::rotate(first, first + Count, FRowPlace.begin() + Bottom);
+    if (Top == 1 && Bottom == FRows && Count == 1) {
+        // The whole screen: the display moves its pixels instead of repainting.
+        ScrollDamage(1);
+        FillCells(1, FColumns, Bottom, Blank);
+        return;
+    }
+    for (int y = Bottom - Count + 1; y <= Bottom; ++y)
+        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+    DamageRows(Top, Bottom);
+}
+
+void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank)
+{
+    Top = std::max(Top, 1);
+    Bottom = std::min(Bottom, FRows);
+    if (Top > Bottom || Count <= 0)
+        return;
+    Count = std::min(Count, Bottom - Top + 1);
+    const auto last = FRowPlace.begin() + Bottom;
+    std::rotate(FRowPlace.begin() + (Top - 1), last - Count, last);
+    if (Top == 1 && Bottom == FRows && Count == 1) {
+        ScrollDamage(-1);
+        FillCells(1, FColumns, Top, Blank);
+        return;
+    }
+    for (int y = Top; y < Top + Count; ++y)
+        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+    DamageRows(Top, Bottom);
+}
+
+void TComTermBuffer::InsertCells(int Column, int Row, int Count, const TTermChar& Blank)
+{
+    if (!Contains(Column, Row) || Count <= 0)
+        return;
+    Count = std::min(Count, FColumns - Column + 1);
+    TTermChar* cells = RowCells(Row);
+    std::move_backward(cells + Column - 1, cells + FColumns - Count, cells + FColumns);
+    std::fill(cells + Column - 1, cells + Column - 1 + Count, Blank);
+    Damage(Column, FColumns, Row);
+}
+
+void TComTermBuffer::DeleteCells(int Column, int Row, int Count, const TTermChar& Blank)
+{
+    if (!Contains(Column, Row) || Count <= 0)
+        return;
+    Count = std::min(Count, FColumns - Column + 1);
+    TTermChar* cells = RowCells(Row);
+    std::move(cells + Column - 1 + Count, cells + FColumns, cells + Column - 1);
+    std::fill(cells + FColumns - Count, cells + FColumns, Blank);
+    Damage(Column, FColumns, Row);
+}
+
+void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank)
+{
+    From = std::max(From, 1);
+    To = std::min(To, FColumns);
+    if (Row < 1 || Row > FRows || From > To)
+        return;
+    TTermChar* cells = RowCells(Row);
+    if (Blank == TTermChar())
+        std::memset(static_cast<void*>(cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));
+    else
+        std::fill(cells + From - 1, cells + To, Blank);
+    Damage(From, To, Row);
+}
+
+void TComTermBuffer::DamageRows(int From, int To)
+{
+    for (int y = From; y <= To; ++y)
+        Damage(1, FColumns, y);
+}
+
+void TComTermBuffer::EraseLineFrom(int Column, int Row)
+{
+    if (Row < 1 || Row > FRows || Column > FColumns)
+        return;
+    ClearRow(Row, std::max(Column, 1));
+}
+
+void TComTermBuffer::EraseScreenFrom(int Column, int Row)
+{
+    if (Row > FRows)
+        return;
+    if (Row < 1) {
+        Row = 1;
+        Column = 1;
+    }
+    EraseLineFrom(Column, Row);
+    for (int y = Row + 1; y <= FRows; ++y)
+        ClearRow(y, 1);
+}
+
+void TComTermBuffer::Fill(const TTermChar& Cell)
+{
+    std::fill(FCells.begin(), FCells.end(), Cell);
+    DamageAll();
+}
+
+bool TComTermBuffer::GetTab(int Column) const
+{
+    return Column >= 1 && Column <= FColumns && FTabs[static_cast<size_t>(Column - 1)];
+}
+
+void TComTermBuffer::SetTab(int Column, bool Value)
+{
+    if (Column >= 1 && Column <= FColumns)
+        FTabs[static_cast<size_t>(Column - 1)] = Value;
+}
+
+void TComTermBuffer::ClearAllTabs()
+{
+    std::fill(FTabs.begin(), FTabs.end(), false);
+}
+
+int TComTermBuffer::NextTab(int Column) const
+{
+    for (int x = std::max(Column, 1); x <= FColumns; ++x)
+        if (FTabs[static_cast<size_t>(x - 1)])
+            return x;
+    return 0;
+}
+
+// ---- damage
+
+void TComTermBuffer::DamageAll()
+{
+    FAllDamaged = true;
+    FScrolled = 0;
+}
+
+void TComTermBuffer::ScrollDamage(int Rows)
+{
+    if (FAllDamaged)
+        return;
+    // A record that scrolls both ways, or further than the screen, is simply all damaged.
+    if ((FScrolled > 0 && Rows < 0) || (FScrolled < 0 && Rows > 0) || std::abs(FScrolled + Rows) >= FRows) {
+        DamageAll();
+        return;
+    }
+    FScrolled += Rows;
+    if (!FAnyRowDamaged)
+        return;
+    if (Rows > 0)
+        std::move(FDamage.begin() + 1, FDamage.end(), FDamage.begin());
+    else
+        std::move_backward(FDamage.begin(), FDamage.end() - 1, FDamage.end());
+    FDamage[Rows > 0 ? FDamage.size() - 1 : 0] = RowSpan();
+}
+
+TTermDamage TComTermBuffer::TakeDamage()
+{
+    TTermDamage d;
+    if (FAllDamaged) {
+        if (FRows > 0)
+            d.Cells.emplace_back(1, 1, FColumns, FRows);
+    } else {
+        d.ScrolledRows = FScrolled;
+        // Neighbouring rows with the same changed columns become one rectangle.
+        for (int y = 1; y <= FRows; ++y) {
+            const RowSpan s = FDamage[static_cast<size_t>(y - 1)];
+            if (s.From == 0)
+                continue;
+            QRect r(QPoint(s.From, y), QPoint(s.To, y));
+            if (!d.Cells.empty()) {
+                QRect& last = d.Cells.back();
+                if (last.left() == r.left() && last.right() == r.right() && last.bottom() == y - 1) {
+                    last.setBottom(y);
+                    continue;
+                }
+            }
+            d.Cells.push_back(r);
+        }
+    }
+    std::fill(FDamage.begin(), FDamage.end(), RowSpan());
+    FAnyRowDamaged = false;
+    FAllDamaged = false;
+    FScrolled = 0;
+    return d;
+}

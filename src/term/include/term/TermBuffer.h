@@ -1,0 +1,174 @@
+// The terminal's screen: a grid of character cells with tab stops, and the record of which
+// cells changed since the display last looked, so that it repaints only those.
+#pragma once
+
+#include "term/TermTypes.h"
+
+#include <QRect>
+#include <cstdint>
+#include <vector>
+
+// One screen cell; an all-zero cell is empty and never drawn.
+struct TTermChar {
+    uint8_t Ch = 0;
+    TColor FrontColor = 0;
+    TColor BackColor = 0;
+    bool Underline = false;
+    bool Bold = false;      // drawn with a heavier font
+    bool Graphic = false;   // Ch is a character of the line-drawing set: a box piece or symbol
+
+    bool operator==(const TTermChar&) const = default;
+};
+
+// The character a line-drawing cell stands for (Ch from "_" to "~"): a box-drawing piece or
+// a symbol; any other Ch stands for itself.
+char16_t GraphicCharacter(uint8_t Ch);
+
+// The attributes the next printed character gets.
+struct TTermAttributes {
+    TColor FrontColor = 0;
+    TColor BackColor = 0;
+    bool Invert = false;
+    bool Bold = false;
+    bool Underline = false;
+
+    bool operator==(const TTermAttributes&) const = default;
+};
+
+// What changed since the display last took the record. The display first moves its pixels
+// by ScrolledRows cell rows (up when positive, down when negative), then repaints Cells
+// (1-based buffer cell rectangles, already in their places after that move).
+struct TTermDamage {
+    int ScrolledRows = 0;
+    std::vector<QRect> Cells;
+
+    bool Empty() const { return ScrolledRows == 0 && Cells.empty(); }
+};
+
+// All coordinates are 1-based: column X, row Y. Rows are reached through a table of row
+// places, so a scroll moves no cells: it turns the table's rows and clears the one that
+// comes in.
+class TComTermBuffer {
+public:
+    static constexpr int MaxColumns = 256;
+    static constexpr int MaxRows = 100;
+
+    // Releases the old cells and allocates Columns x Rows empty ones, with a tab stop at
+    // columns 1, 9, 17, ...; everything is damaged.
+    void Init(int Columns, int Rows);
+
+    int Columns() const { return FColumns; }
+    int Rows() const { return FRows; }
+    bool Contains(int Column, int Row) const
+    {
+        return Column >= 1 && Column <= FColumns && Row >= 1 && Row <= FRows;
+    }
+
+    // Cells outside the grid read as empty and are not written.
+    TTermChar GetChar(int Column, int Row) const;
+    void SetChar(int Column, int Row, const TTermChar& Cell)
+    {
+        if (!Contains(Column, Row))
+            return;
+        // Field by field: a copy of the padded record is slower.
+        TTermChar& c = RowCells(Row)[Column - 1];
+        c.Ch = Cell.Ch;
+        c.FrontColor = Cell.FrontColor;
+        c.BackColor = Cell.BackColor;
+        c.Underline = Cell.Underline;
+        c.Bold = Cell.Bold;
+        c.Graphic = Cell.Graphic;
+        Damage(Column, Column, Row);
+    }
+    // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
+    // damages them once; the cells must all lie inside the grid.
+    void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
+    {
+        if (Count <= 0)
+            return;
+        TTermChar* c = RowCells(Row) + (Column - 1);
+        for (int i = 0; i < Count; ++i) {
+            c[i].Ch = static_cast<uint8_t>(Text[i]);
+            c[i].FrontColor = Cell.FrontColor;
+            c[i].BackColor = Cell.BackColor;
+            c[i].Underline = Cell.Underline;
+            c[i].Bold = Cell.Bold;
+            c[i].Graphic = Cell.Graphic;
+        }
+        Damage(Column, Column + Count - 1, Row);
+    }
+    // The cells of one row, Columns() of them, column 1 first.
+    const TTermChar* Row(int Row) const { return RowCells(Row); }
+
+    // Rows 2..Rows move up one, the last row is cleared.
+    void ScrollUp();
+    // Rows 1..Rows-1 move down one, the first row is cleared.
+    void ScrollDown();
+    // Clears from (Column, Row) to the end of that row.
+    void EraseLineFrom(int Column, int Row);
+    // Clears from (Column, Row) to the end of the buffer.
+    void EraseScreenFrom(int Column, int Row);
+    // Stores Cell in every cell.
+    void Fill(const TTermChar& Cell);
+
+    // Rows Top..Bottom move up (or down) by Count inside that band; the rows that come in hold
+    // Blank. Rows outside the band stay.
+    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank);
+    void ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank);
+    // Count cells from (Column, Row) on make room by moving the rest of the row right (the
+    // cells pushed past the end are lost), or are taken out by moving the rest left; the cells
+    // that come in hold Blank.
+    void InsertCells(int Column, int Row, int Count, const TTermChar& Blank);
+    void DeleteCells(int Column, int Row, int Count, const TTermChar& Blank);
+    // Stores Blank in columns From..To of Row, kept inside the grid.
+    void FillCells(int From, int To, int Row, const TTermChar& Blank);
+
+    bool GetTab(int Column) const;
+    void SetTab(int Column, bool Value);
+    void ClearAllTabs();
+    // The first tab stop at or after Column; 0 when there is none.
+    int NextTab(int Column) const;
+
+    // ---- damage
+    bool Damaged() const { return FAllDamaged || FScrolled != 0 || FAnyRowDamaged; }
+    // Hands over what changed and starts a new record.
+    TTermDamage TakeDamage();
+    // Marks every cell as changed (a size or colour change, a repaint request).
+    void DamageAll();
+
+private:
+    TTermChar* RowCells(int Row)
+    {
+        return &FCells[static_cast<size_t>(FRowPlace[static_cast<size_t>(Row - 1)]) * static_cast<size_t>(FColumns)];
+    }
+    const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
+    void ClearRow(int Row, int FromColumn);
+    // Damages every cell of rows From..To.
+    void DamageRows(int From, int To);
+    void Damage(int FromColumn, int ToColumn, int Row)
+    {
+        RowSpan& s = FDamage[static_cast<size_t>(Row - 1)];
+        if (s.From == 0 || FromColumn < s.From)
+            s.From = static_cast<int16_t>(FromColumn);
+        if (ToColumn > s.To)
+            s.To = static_cast<int16_t>(ToColumn);
+        FAnyRowDamaged = true;
+    }
+    // Moves the damage record with the rows a scroll moved.
+    void ScrollDamage(int Rows);
+
+    struct RowSpan {
+        int16_t From = 0;   // 0: row unchanged
+        int16_t To = 0;
+    };
+
+    int FColumns = 0;
+    int FRows = 0;
+    std::vector<uint8_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
+    std::vector<TTermChar> FCells;
+    std::vector<bool> FTabs;
+    std::vector<RowSpan> FDamage;   // per screen row
+    bool FAnyRowDamaged = false;
+    bool FAllDamaged = false;
+    int FScrolled = 0;
+};

@@ -1,0 +1,261 @@
+// The terminal control's behaviour without a window: received bytes through the parser into
+// the screen buffer, the caret, attributes, tabs, modes and replies, and the keyboard side.
+// The widget derives from it, connects it to a port and paints what the buffer holds.
+#pragma once
+
+#include "term/EscapeCodes.h"
+#include "term/TermBuffer.h"
+
+#include <QByteArray>
+#include <QPoint>
+#include <qnamespace.h>
+#include <functional>
+#include <memory>
+
+class QObject;
+
+// The VT102's colours: ANSI colour Index (0..15: the eight colours, then their bright forms),
+// and bold text in a default colour.
+TColor VT102PaletteColor(int Index);
+TColor VT102BoldColor(TColor Normal);
+
+class TComTermCore {
+public:
+    using TChScreenEvent = std::function<void(QObject* Sender, char Ch)>;
+    // The handler may hand in a parser object of its own, which the terminal then owns.
+    using TEscapeEvent = std::function<void(QObject* Sender, TEscapeCodes*& EscapeCodes)>;
+    // The handler may replace the received text before it is processed.
+    using TStrRecvEvent = std::function<void(QObject* Sender, QByteArray& Str)>;
+    using TUnhandledEvent = std::function<void(QObject* Sender, TEscapeCode Code, const QByteArray& Data)>;
+    // Key is a Qt::Key value; the handler may change it.
+    using TKeyEvent = std::function<void(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift)>;
+    using TKeyPressEvent = std::function<void(QObject* Sender, char& Key)>;
+
+    // Received data is processed in chunks of at most this many bytes.
+    static constexpr int MaxChunk = 1024;
+    static constexpr TColor DefaultAltColor = 0xA6A6A6;
+    static constexpr int DefaultColumns = 80;
+    static constexpr int DefaultRows = 24;
+
+    // Ready for text: 80 x 24 empty cells, a VT100 parser, white text on black.
+    TComTermCore();
+    virtual ~TComTermCore();
+    TComTermCore(const TComTermCore&) = delete;
+    TComTermCore& operator=(const TComTermCore&) = delete;
+
+    // ---- settings
+    TColor AltColor() const { return FAltColor; }
+    // Applies to characters printed afterwards.
+    void SetAltColor(TColor Value) { FAltColor = Value; }
+    bool AppendLF() const { return FAppendLF; }
+    void SetAppendLF(bool Value) { FAppendLF = Value; }
+    TArrowKeys ArrowKeys() const { return FArrowKeys; }
+    void SetArrowKeys(TArrowKeys Value) { FArrowKeys = Value; }
+    // The background colour; also the background of the attributes.
+    TColor Color() const { return FColor; }
+    void SetColor(TColor Value);
+    // The font's colour; also the text colour of the attributes.
+    TColor FontColor() const { return FFontColor; }
+    void SetFontColor(TColor Value);
+    // Kept in 2..256 and 2..100; a new size re-creates the buffer empty, with the caret
+    // brought inside it.
+    int Columns() const { return FColumns; }
+    void SetColumns(int Value);
+    int Rows() const { return FRows; }
+    void SetRows(int Value);
+    TTermEmulation Emulation() const { return FEmulation; }
+    // A new emulation replaces the parser; an unfinished sequence is lost.
+    void SetEmulation(TTermEmulation Value);
+    bool Force7Bit() const { return FForce7Bit; }
+    void SetForce7Bit(bool Value) { FForce7Bit = Value; }
+    bool LocalEcho() const { return FLocalEcho; }
+    void SetLocalEcho(bool Value) { FLocalEcho = Value; }
+    bool SendLF() const { return FSendLF; }
+    void SetSendLF(bool Value) { FSendLF = Value; }
+    bool WrapLines() const { return FWrapLines; }
+    void SetWrapLines(bool Value) { FWrapLines = Value; }
+
+    // ---- loading: between these, size and emulation changes are only recorded
+    bool Loading() const { return FLoading; }
+    void BeginLoading() { FLoading = true; }
+    virtual void Loaded();
+
+    // ---- state
+    TComTermBuffer& Buffer() { return FBuffer; }
+    const TComTermBuffer& Buffer() const { return FBuffer; }
+    TEscapeCodes* EscapeCodes() const { return FEscapeCodes.get(); }
+    QPoint CaretPos() const { return FCaretPos; }
+    // The buffer cell shown at the view's top-left corner; only the display's scrolling
+    // changes it.
+    QPoint TopLeft() const { return FTopLeft; }
+    void SetTopLeft(QPoint Value) { FTopLeft = Value; }
+    QPoint SavedCaret() const { return FSavedCaret; }
+    const TTermAttributes& TermAttr() const { return FTermAttr; }
+    const TTermAttributes& SavedAttr() const { return FSavedAttr; }
+    bool AppCursorKeys() const { return FAppCursorKeys; }
+    // The VT102's own state: the scrolling region, modes, character sets and pen.
+    struct TVT102State {
+        int Top = 1;                // scrolling region, rows Top..Bottom
+        int Bottom = DefaultRows;
+        bool OriginMode = false;    // cursor addresses count from the region's top
+        bool InsertMode = false;
+        bool NewLineMode = false;   // a line feed also returns the carriage
+        bool WrapPending = false;   // the last column was written: the next character wraps
+        char Charsets[2] = {'B', 'B'};   // G0 and G1: "B" ASCII, "A" UK, "0" line drawing
+        int Shift = 0;              // which of G0 and G1 is in use
+        int Fore = -1;              // colour index 0..15, -1 the default
+        int Back = -1;
+        bool Bold = false;
+        bool Underline = false;
+        bool Blink = false;
+        bool Inverse = false;
+    };
+    const TVT102State& VT102() const { return FVT; }
+
+    // ---- events
+    TChScreenEvent OnChar;
+    TEscapeEvent OnGetEscapeCodes;
+    TStrRecvEvent OnStrRecieved;
+    TUnhandledEvent OnUnhandledCode;
+    TKeyEvent OnKeyDown;
+    TKeyPressEvent OnKeyPress;
+
+    // ---- received data
+    // The received-data slot of the terminal's link. A burst longer than MaxChunk is taken
+    // as consecutive chunks of MaxChunk bytes, so no received byte is lost.
+    void HandleRxData(QObject* Sender, const char* Buffer, int Count);
+    void WriteText(QByteArray Str);
+    void ProcessText(const QByteArray& Str);
+    void PutChar(char Ch);
+
+    // ---- caret, codes, attributes
+    void MoveCaret(int X, int Y);
+    void AdvanceCaret(TCaretMove Kind);
+    // Carries out a code; false for codes the terminal does not act on.
+    bool PerformCode(TEscapeCode Code, TEscapeParams* Params);
+    void SetAttributes(const TEscapeParams* Params);
+    void SetMode(const TEscapeParams* Params, bool Value);
+    void ResetAttributes();
+    // The cell the next printed character gets (its Ch is 0): bold text takes AltColor,
+    // inverse swaps the colours, bold and inverse give AltColor on the text colour.
+    TTermChar CurrentTermChar() const
+    {
+        TTermChar cell;
+        cell.FrontColor = FTermAttr.Bold ? FAltColor : FTermAttr.Invert ? FTermAttr.BackColor : FTermAttr.FrontColor;
+        cell.BackColor = FTermAttr.Invert ? FTermAttr.FrontColor : FTermAttr.BackColor;
+        cell.Underline = FTermAttr.Underline;
+        return cell;
+    }
+    void SaveCaret() { FSavedCaret = FCaretPos; }
+    void RestoreCaret() { MoveCaret(FSavedCaret.x(), FSavedCaret.y()); }
+    void SaveAttr() { FSavedAttr = FTermAttr; }
+    void RestoreAttr() { FTermAttr = FSavedAttr; }
+    // Every cell holds Ch in the font's colour on the background; caret and attributes stay.
+    void FillScreen(char Ch);
+    void CreateEscapeCodes();
+
+    // ---- keyboard and sending
+    void KeyDown(int& Key, Qt::KeyboardModifiers Shift);
+    void KeyPress(char& Key);
+    void SendChar(char Ch);
+    void SendCode(TEscapeCode Code, TEscapeParams* Params);
+    void SendCodeNoEcho(TEscapeCode Code, TEscapeParams* Params);
+    // Writes the parser's text for Code to a connected port; nothing without a parser.
+    void WriteEscCode(TEscapeCode Code, const TEscapeParams* Params);
+
+    // ---- the port, as the widget connects it
+    virtual bool HasPort() const { return false; }
+    virtual bool PortConnected() const { return false; }
+    // Writes Str to the port; port errors reach the caller.
+    virtual void WriteStr(const QByteArray& Str) { (void)Str; }
+
+    // ---- the display's side
+    // Hands over which cells changed since the last call.
+    TTermDamage TakeDamage() { return FBuffer.TakeDamage(); }
+
+protected:
+    // Event firers; each calls its event when one is assigned.
+    virtual void DoChar(char Ch);
+    // Whether runs of printable bytes may be printed a row's stretch at a time, without a
+    // DoChar for each byte, while OnChar is unassigned. Only for the classes known not to
+    // override DoChar: a class derived elsewhere gets every byte through its DoChar unless
+    // it says otherwise here.
+    virtual bool TextInRuns() const;
+    virtual void DoGetEscapeCodes(TEscapeCodes*& EscapeCodes);
+    virtual void DoStrRecieved(QByteArray& Str);
+    virtual void DoUnhandledCode(TEscapeCode Code, const QByteArray& Data);
+
+    // What events name as their sender.
+    virtual QObject* EventSender() const { return nullptr; }
+
+    // Display hooks, called by the behaviour above; the widget paints.
+    // The buffer has changed cells (TakeDamage tells which); called once per received
+    // chunk, echo or key, not once per cell.
+    virtual void DisplayDamaged() {}
+    // The caret cell has moved.
+    virtual void CaretMoved() {}
+    virtual void HideTermCaret() {}
+    virtual void ShowTermCaret() {}
+    // Columns or Rows changed: the automatic size and the scroll ranges follow.
+    virtual void SizeChanged() {}
+
+    // Tells the display of changed cells, if there are any.
+    void NotifyDamage();
+
+private:
+    class CaretHidden;
+    void ReceiveChunk(const char* Buffer, int Count);
+    // Prints a run of printable bytes; returns how many it took (fewer when a handler
+    // replaced the parser).
+    qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    // The same one byte at a time, firing OnChar after each.
+    qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    void ResizeBuffer();
+
+    // ---- the VT102 emulation
+    void ResetVT102();
+    void PutCharVT102(char Ch);
+    qsizetype PutTextVT102(const char* Text, qsizetype Count);
+    void PrintVT102(uint8_t Ch);
+    bool PerformVT102(TEscapeCode Code, TEscapeParams* Params);
+    void SetAttributesVT102(const TEscapeParams& Params);
+    void SetModesVT102(const TEscapeParams& Params, bool Private, bool Value);
+    // Moves the caret down one row inside the scrolling region, scrolling it at its bottom.
+    void IndexVT102();
+    void ReverseIndexVT102();
+    // The cell the pen prints with, and what erased cells hold.
+    void UpdatePen();
+    TTermChar BlankVT102() const;
+    void EraseVT102(int FromX, int FromY, int ToX, int ToY);
+
+    TComTermBuffer FBuffer;
+    std::unique_ptr<TEscapeCodes> FEscapeCodes;
+
+    TColor FAltColor = DefaultAltColor;
+    bool FAppendLF = false;
+    TArrowKeys FArrowKeys = TArrowKeys::akTerminal;
+    TColor FColor = clBlack;
+    TColor FFontColor = clWhite;
+    int FColumns = DefaultColumns;
+    int FRows = DefaultRows;
+    TTermEmulation FEmulation = TTermEmulation::teVT100orANSI;
+    bool FForce7Bit = false;
+    bool FLocalEcho = false;
+    bool FSendLF = false;
+    bool FWrapLines = false;
+    bool FLoading = false;
+
+    QPoint FCaretPos{1, 1};
+    QPoint FTopLeft{1, 1};
+    QPoint FSavedCaret{0, 0};
+    TTermAttributes FTermAttr;
+    TTermAttributes FSavedAttr;
+    bool FAppCursorKeys = false;
+
+    bool FVT102Active = false;      // the parser is the VT102 one: its codes mean the VT102's
+    TVT102State FVT;
+    TVT102State FVTSaved;           // kept by save cursor
+    QPoint FVTSavedCaret{1, 1};
+    bool FVTHasSaved = false;
+    TTermChar FPen;
+};

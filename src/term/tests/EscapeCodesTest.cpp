@@ -1,0 +1,231 @@
+// The parsers: what each byte stream gives, the parameter rule and the texts sent for codes.
+#include "term/EscapeCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<TEscapeCodes> Make(bool vt52)
+{
+    if (vt52)
+        return std::make_unique<TEscapeCodesVT52>();
+    return std::make_unique<TEscapeCodesVT100>();
+}
+
+// Feeds the bytes one by one and writes what came out: a plain byte as itself, a code as
+// "<name [params] data>" (Params cleared afterwards, as the terminal does), and "." for each
+// byte that was taken into an unfinished sequence.
+std::string Trace(TEscapeCodes& p, const QByteArray& bytes)
+{
+    std::string out;
+    for (const char c : bytes) {
+        switch (p.ProcessChar(c)) {
+        case TEscapeResult::erChar:
+            out += p.Character;
+            break;
+        case TEscapeResult::erNothing:
+            out += '.';
+            break;
+        case TEscapeResult::erCode: {
+            out += '<';
+            out += EscapeCodeName(p.Code);
+            out += " [";
+            for (int i = 0; i < p.Params.Count(); ++i)
+                out += (i ? "," : "") + p.Params[i];
+            out += "] " + p.Data.toStdString() + '>';
+            p.Params.Clear();
+            break;
+        }
+        }
+    }
+    return out;
+}
+
+struct ParseCase {
+    const char* name;
+    bool vt52;
+    QByteArray in;
+    std::string out;
+};
+
+class ParseTable : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTable, GivesCharactersAndCodes)
+{
+    const ParseCase& c = GetParam();
+    auto p = Make(c.vt52);
+    EXPECT_EQ(Trace(*p, c.in), c.out);
+}
+
+const ParseCase parseCases[] = {
+    {"vt100_erase_screen", false, "\x1b[2J", "...<ecEraseScreen [] [2J>"},
+    {"vt100_home_params", false, "\x1b[10;20H", ".......<ecCursorHome [10,20] [10;20H>"},
+    {"vt100_move", false, "\x1b[3;4f", ".....<ecCursorMove [3,4] [3;4f>"},
+    {"vt100_cursor_keys", false, "\x1b[A\x1b[5B\x1b[C\x1b[D",
+     "..<ecCursorUp [] [A>...<ecCursorDown [5] [5B>..<ecCursorRight [] [C>..<ecCursorLeft [] [D>"},
+    {"vt100_J_variants", false, "\x1b[J\x1b[0J\x1b[1J\x1b[20J",
+     "..<ecEraseScreenFrom [] [J>...<ecEraseScreenFrom [] [0J>...<ecUnknown [] [1J>....<ecEraseScreen [] [20J>"},
+    {"vt100_K_variants", false, "\x1b[K\x1b[2K\x1b[1K",
+     "..<ecEraseLineFrom [] [K>...<ecEraseLine [] [2K>...<ecUnknown [] [1K>"},
+    {"vt100_g_variants", false, "\x1b[g\x1b[3g\x1b[1g",
+     "..<ecClearTab [] [g>...<ecClearAllTabs [] [3g>...<ecUnknown [] [1g>"},
+    {"vt100_n_variants", false, "\x1b[n\x1b[0n\x1b[3n\x1b[5n\x1b[6n\x1b[7n",
+     "..<ecUnknown [] [n>...<ecReportDeviceOK [] [0n>...<ecReportDeviceFailure [] [3n>"
+     "...<ecQueryDevice [] [5n>...<ecQueryCursorPos [] [6n>...<ecUnknown [] [7n>"},
+    {"vt100_c_variants", false, "\x1b[c\x1b[0c\x1b[?1;2c\x1b[1c\x1b[?2;2c",
+     "..<ecIdentify [] [c>...<ecIdentify [0] [0c>......<ecIdentResponse [?1,2] [?1;2c>"
+     "...<ecUnknown [1] [1c>......<ecUnknown [?2,2] [?2;2c>"},
+    {"vt100_other_letters", false, "\x1b[5;9R\x1b[1;7m\x1b[?1h\x1b[?7l\x1b[s\x1b[u",
+     ".....<ecReportCursorPos [5,9] [5;9R>.....<ecAttributes [1,7] [1;7m>....<ecSetMode [?1] [?1h>"
+     "....<ecResetMode [?7] [?7l>..<ecSaveCaret [] [s>..<ecRestoreCaret [] [u>"},
+    {"vt100_unknown_letter_keeps_params", false, "\x1b[5q", "...<ecUnknown [5] [5q>"},
+    {"vt100_empty_fields", false, "\x1b[1;;2H\x1b[;5H\x1b[;;m",
+     "......<ecCursorHome [1,;2] [1;;2H>....<ecCursorHome [;5] [;5H>....<ecAttributes [;] [;;m>"},
+    {"vt100_simple", false, "\x1b" "7\x1b" "8\x1bH\x1b" "c\x1b#8\x1b#3\x1bx",
+     ".<ecSaveCaretAndAttr [] 7>.<ecRestoreCaretAndAttr [] 8>.<ecSetTab [] H>.<ecReset [] c>"
+     "..<ecTest [] #8>..<ecUnknown [] #3>.<ecUnknown [] x>"},
+    {"vt100_app_cursor", false, "\x1bOA\x1bOB\x1bOC\x1bOD\x1bOx",
+     "..<ecAppCursorUp [] OA>..<ecAppCursorDown [] OB>..<ecAppCursorRight [] OC>"
+     "..<ecAppCursorLeft [] OD>..<ecUnknown [] Ox>"},
+    // Control bytes and ESC inside a sequence are collected, they do not restart it.
+    {"vt100_bytes_inside_csi", false, "\x1b[1\r\x1b" "2J", "......<ecUnknown [] [1\r\x1b" "2J>"},
+    {"vt100_esc_esc", false, "\x1b\x1b" "A", ".<ecUnknown [] \x1b>A"},
+    {"vt100_char_after_code", false, "a\x1b[Hb", "a..<ecCursorHome [] [H>b"},
+    {"vt52_codes", true, "\x1b" "A\x1b" "B\x1b" "C\x1b" "D\x1bH\x1bI\x1bJ\x1bK\x1bZ",
+     ".<ecCursorUp [] A>.<ecCursorDown [] B>.<ecCursorRight [] C>.<ecCursorLeft [] D>"
+     ".<ecCursorHome [] H>.<ecReverseLineFeed [] I>.<ecEraseScreenFrom [] J>"
+     ".<ecEraseLineFrom [] K>.<ecIdentify [] Z>"},
+    {"vt52_move", true, "\x1bY$)", "...<ecCursorMove [5,10] Y$)>"},
+    {"vt52_ident_response", true, "\x1b/Z\x1b/X", "..<ecIdentResponse [] /Z>..<ecUnknown [] /X>"},
+    {"vt52_unknown", true, "\x1b[x", ".<ecUnknown [] [>x"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Parsers, ParseTable, testing::ValuesIn(parseCases),
+                         [](const testing::TestParamInfo<ParseCase>& i) { return std::string(i.param.name); });
+
+TEST(Parsers, Vt52CursorAddressAddsToParams)
+{
+    TEscapeCodesVT52 p;
+    p.Params.Add("x");
+    Trace(p, "\x1b");
+    p.ProcessChar('Y');
+    p.ProcessChar(' ');
+    ASSERT_EQ(p.ProcessChar('!'), TEscapeResult::erCode);
+    ASSERT_EQ(p.Params.Count(), 3);
+    EXPECT_EQ(p.Params[1], "1");
+    EXPECT_EQ(p.Params[2], "2");
+}
+
+TEST(Parsers, DataHoldsTheCurrentOrLastSequence)
+{
+    TEscapeCodesVT100 p;
+    Trace(p, "\x1b[2J");
+    EXPECT_EQ(p.Data, "[2J");
+    p.ProcessChar(27);
+    EXPECT_EQ(p.Data, "");
+    p.ProcessChar('[');
+    p.ProcessChar('1');
+    EXPECT_EQ(p.Data, "[1");
+}
+
+// A sequence that never reaches its final letter keeps only a bounded part of itself, still
+// ends at its letter, and the stream goes on normally afterwards.
+TEST(Parsers, OverlongSequenceIsBoundedAndEndsUnknown)
+{
+    TEscapeCodesVT100 p;
+    p.ProcessChar(27);
+    p.ProcessChar('[');
+    for (int i = 0; i < 100000; ++i)
+        ASSERT_EQ(p.ProcessChar(i % 2 ? ';' : '1'), TEscapeResult::erNothing);
+    EXPECT_EQ(p.Sequence().size(), size_t(TEscapeCodes::MaxSequenceLength));
+    ASSERT_EQ(p.ProcessChar('H'), TEscapeResult::erCode);
+    EXPECT_EQ(p.Data.size(), TEscapeCodes::MaxSequenceLength);
+    EXPECT_EQ(p.Code, TEscapeCode::ecUnknown);
+    EXPECT_EQ(p.Params.Count(), 0);
+    EXPECT_EQ(Trace(p, "\x1b[2;3Hz"), ".....<ecCursorHome [2,3] [2;3H>z");
+}
+
+struct ParamCase {
+    const char* text;   // nullptr: no list
+    int num;
+    int value;
+};
+
+TEST(Parsers, GetParam)
+{
+    const ParamCase cases[] = {
+        {nullptr, 1, 1}, {"", 1, 1}, {"5", 2, 1}, {"x", 1, 1}, {"0", 1, 0}, {"-3", 1, -3},
+        {"+7", 1, 7}, {"$1F", 1, 31}, {"0x10", 1, 16}, {"?1", 1, 1}, {"12a", 1, 1},
+        {"99999999999", 1, 1}, {"5", 0, 1},
+    };
+    for (const ParamCase& c : cases) {
+        TEscapeParams list;
+        if (c.text && *c.text)
+            list.Add(c.text);
+        EXPECT_EQ(TEscapeCodes::GetParam(c.num, c.text ? &list : nullptr), c.value) << (c.text ? c.text : "nil");
+    }
+}
+
+struct TextCase {
+    TEscapeCode code;
+    QByteArray vt52;
+    QByteArray vt100;
+};
+
+TEST(Parsers, EscCodeToStr)
+{
+    const TextCase cases[] = {
+        {TEscapeCode::ecCursorUp, "\x1b" "A", "\x1b[A"},
+        {TEscapeCode::ecCursorDown, "\x1b" "B", "\x1b[B"},
+        {TEscapeCode::ecCursorRight, "\x1b" "C", "\x1b[C"},
+        {TEscapeCode::ecCursorLeft, "\x1b" "D", "\x1b[D"},
+        {TEscapeCode::ecCursorHome, "\x1bH", "\x1b[H"},
+        {TEscapeCode::ecCursorMove, "\x1bY&'", "\x1b[7;8f"},
+        {TEscapeCode::ecReverseLineFeed, "\x1bI", ""},
+        {TEscapeCode::ecAppCursorUp, "", "\x1bOA"},
+        {TEscapeCode::ecAppCursorDown, "", "\x1bOB"},
+        {TEscapeCode::ecAppCursorRight, "", "\x1bOC"},
+        {TEscapeCode::ecAppCursorLeft, "", "\x1bOD"},
+        {TEscapeCode::ecEraseLineFrom, "\x1bK", "\x1b[K"},
+        {TEscapeCode::ecEraseScreenFrom, "\x1bJ", "\x1b[J"},
+        {TEscapeCode::ecEraseLine, "", "\x1b[2K"},
+        {TEscapeCode::ecEraseScreen, "", "\x1b[2J"},
+        {TEscapeCode::ecSetTab, "", "\x1bH"},
+        {TEscapeCode::ecClearTab, "", "\x1b[g"},
+        {TEscapeCode::ecClearAllTabs, "", "\x1b[3g"},
+        {TEscapeCode::ecIdentify, "\x1bZ", "\x1b[c"},
+        {TEscapeCode::ecIdentResponse, "\x1b/Z", "\x1b[?1;7c"},
+        {TEscapeCode::ecQueryDevice, "", "\x1b[5n"},
+        {TEscapeCode::ecReportDeviceOK, "", "\x1b[0n"},
+        {TEscapeCode::ecReportDeviceFailure, "", "\x1b[3n"},
+        {TEscapeCode::ecQueryCursorPos, "", "\x1b[6n"},
+        {TEscapeCode::ecReportCursorPos, "", "\x1b[7;8R"},
+        {TEscapeCode::ecAttributes, "", "\x1b[m"},
+        {TEscapeCode::ecSetMode, "", "\x1b[h"},
+        {TEscapeCode::ecResetMode, "", "\x1b[l"},
+        {TEscapeCode::ecReset, "", "\x1b" "c"},
+        {TEscapeCode::ecSaveCaretAndAttr, "", "\x1b" "7"},
+        {TEscapeCode::ecRestoreCaretAndAttr, "", "\x1b" "8"},
+        {TEscapeCode::ecSaveCaret, "", "\x1b[s"},
+        {TEscapeCode::ecRestoreCaret, "", "\x1b[u"},
+        {TEscapeCode::ecTest, "", "\x1b#8"},
+        {TEscapeCode::ecUnknown, "", ""},
+        {TEscapeCode::ecNotCompleted, "", ""},
+    };
+    TEscapeParams params;
+    params.Add("7");
+    params.Add("8");
+    TEscapeCodesVT52 vt52;
+    TEscapeCodesVT100 vt100;
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(vt52.EscCodeToStr(c.code, &params), c.vt52) << EscapeCodeName(c.code);
+        EXPECT_EQ(vt100.EscCodeToStr(c.code, &params), c.vt100) << EscapeCodeName(c.code);
+    }
+    // Missing parameters count as 1.
+    EXPECT_EQ(vt100.EscCodeToStr(TEscapeCode::ecCursorMove, nullptr), "\x1b[1;1f");
+    EXPECT_EQ(vt52.EscCodeToStr(TEscapeCode::ecCursorMove, nullptr), "\x1bY  ");
+}
+
+} // namespace

@@ -1,0 +1,294 @@
+// The simulator's line: opening the pseudo-terminal or device, the poll loop with its stop
+// descriptor, the wire-time model that paces answers, and the hang-up that closes the line.
+#include "testsupport/BootSim.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace bootsim {
+
+namespace {
+
+constexpr int64_t kNsPerMs = 1'000'000;
+// While no host has the pseudo-terminal open the line reports a hang-up on every poll; this
+// is how often the loop looks again.
+constexpr int kNoHostRecheckMs = 10;
+
+int64_t Now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+void SleepUntil(int64_t deadlineNs)
+{
+    timespec ts{};
+    ts.tv_sec = deadlineNs / 1'000'000'000;
+    ts.tv_nsec = deadlineNs % 1'000'000'000;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+int MsUntil(int64_t deadlineNs)
+{
+    const int64_t left = deadlineNs - Now();
+    return left <= 0 ? 0 : static_cast<int>((left + kNsPerMs - 1) / kNsPerMs);
+}
+
+[[noreturn]] void Fail(const QString& what)
+{
+    throw SimError(QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno))).toStdString());
+}
+
+speed_t SpeedConstant(int baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+    }
+}
+
+} // namespace
+
+Simulator::Simulator(SimOptions options) : FOptions(std::move(options)), FDevice(FOptions.Device) {}
+
+Simulator::~Simulator()
+{
+    Stop();
+    Join();
+    if (FLine >= 0)
+        ::close(FLine);
+    if (FStopEvent >= 0)
+        ::close(FStopEvent);
+}
+
+QString Simulator::Open()
+{
+    FStopEvent = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (FStopEvent < 0)
+        Fail(QStringLiteral("eventfd"));
+    QString path;
+    FPty = FOptions.DevicePath.isEmpty();
+    if (FPty) {
+        FLine = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (FLine < 0 || grantpt(FLine) != 0 || unlockpt(FLine) != 0)
+            Fail(QStringLiteral("pseudo-terminal"));
+        char name[256];
+        if (ptsname_r(FLine, name, sizeof name) != 0)
+            Fail(QStringLiteral("pseudo-terminal name"));
+        path = QString::fromLocal8Bit(name);
+    } else {
+        path = FOptions.DevicePath;
+        FLine = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (FLine < 0)
+            Fail(path);
+    }
+    // Raw from the start, so no echo or translation touches the first bytes. On a
+    // pseudo-terminal the settings made through this end are those of the far end.
+    termios tio{};
+    if (tcgetattr(FLine, &tio) != 0)
+        Fail(QStringLiteral("tcgetattr ") + path);
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (!FPty && FOptions.Baud > 0) {
+        const speed_t speed = SpeedConstant(FOptions.Baud);
+        if (speed == B0) {
+            errno = EINVAL;
+            Fail(QStringLiteral("baud rate %1").arg(FOptions.Baud));
+        }
+        cfsetspeed(&tio, speed);
+    }
+    if (tcsetattr(FLine, TCSANOW, &tio) != 0)
+        Fail(QStringLiteral("tcsetattr ") + path);
+    FByteNs = FPty && FOptions.Baud > 0 ? 10'000'000'000LL / FOptions.Baud : 0;
+    return path;
+}
+
+void Simulator::Run()
+{
+    if (FLine < 0)
+        throw SimError("the line is not open");
+    Loop();
+}
+
+void Simulator::Start()
+{
+    if (FLine < 0)
+        throw SimError("the line is not open");
+    FThread = std::thread([this] { Loop(); });
+}
+
+void Simulator::Stop()
+{
+    if (FStopEvent >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(FStopEvent, &one, sizeof one);
+    }
+}
+
+void Simulator::Join()
+{
+    if (FThread.joinable())
+        FThread.join();
+}
+
+DeviceRecord Simulator::Snapshot() const
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FDevice.Record();
+}
+
+bool Simulator::WaitFor(const std::function<bool(const DeviceRecord&)>& condition, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(FMutex);
+    FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                      [&] { return FEnded || condition(FDevice.Record()); });
+    return condition(FDevice.Record());
+}
+
+void Simulator::Loop()
+{
+    const int64_t gapNs = static_cast<int64_t>(FOptions.Device.IdleGapMs) * kNsPerMs;
+    int64_t rxEnd = 0; // when the last byte received has fully arrived on the (paced) wire
+    int published = 0;
+    for (;;) {
+        bool gap = false;
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            gap = FDevice.WaitsForIdleGap();
+        }
+        pollfd fds[2] = {{FLine, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
+        const int n = poll(fds, 2, gap ? MsUntil(rxEnd + gapNs) : -1);
+        if (n < 0 && errno != EINTR)
+            break;
+        if (n > 0 && fds[1].revents)
+            break;
+        bool received = false;
+        if (n > 0 && (fds[0].revents & POLLIN)) {
+            uint8_t buf[4096];
+            const ssize_t k = ::read(FLine, buf, sizeof buf);
+            if (k > 0) {
+                received = true;
+                const int64_t now = Now();
+                for (ssize_t i = 0; i < k && !FEnded; ++i) {
+                    rxEnd = std::max(now, rxEnd) + FByteNs;
+                    Reaction r;
+                    {
+                        std::lock_guard<std::mutex> lock(FMutex);
+                        r = FDevice.Receive(buf[i]);
+                    }
+                    PublishLog(published);
+                    Apply(r, rxEnd);
+                }
+                FChanged.notify_all();
+            }
+        }
+        if (FEnded)
+            break;
+        if (FOptions.StopAfterJump && Snapshot().Jumps > 0)
+            break;
+        if (n > 0 && !received && (fds[0].revents & (POLLHUP | POLLERR))) {
+            // Nobody has the far end open (yet, or any more): look again shortly.
+            pollfd stop{FStopEvent, POLLIN, 0};
+            if (poll(&stop, 1, gap ? std::min(kNoHostRecheckMs, MsUntil(rxEnd + gapNs)) : kNoHostRecheckMs) > 0)
+                break;
+        }
+        if (gap && !received && Now() >= rxEnd + gapNs) {
+            Reaction r;
+            {
+                std::lock_guard<std::mutex> lock(FMutex);
+                r = FDevice.IdleGapPassed();
+            }
+            PublishLog(published);
+            Apply(r, rxEnd + gapNs);
+            FChanged.notify_all();
+        }
+    }
+    std::lock_guard<std::mutex> lock(FMutex);
+    FEnded = true;
+    FChanged.notify_all();
+}
+
+void Simulator::Apply(const Reaction& reaction, int64_t wireTimeNs)
+{
+    if (reaction.HangUp) {
+        if (FByteNs > 0)
+            SleepUntil(wireTimeNs);
+        HangUp();
+        return;
+    }
+    if (reaction.Reply.isEmpty())
+        return;
+    // The answer starts once the byte that asked for it has arrived and is complete a few
+    // bit times later.
+    if (FByteNs > 0)
+        SleepUntil(wireTimeNs + FByteNs * reaction.Reply.size());
+    WriteReply(reaction.Reply);
+}
+
+void Simulator::WriteReply(const QByteArray& reply)
+{
+    qsizetype done = 0;
+    while (done < reply.size()) {
+        const ssize_t k = ::write(FLine, reply.constData() + done, static_cast<size_t>(reply.size() - done));
+        if (k > 0) {
+            done += k;
+            continue;
+        }
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k < 0 && errno == EAGAIN) {
+            // The host does not read: wait for room, but not past a stop.
+            pollfd fds[2] = {{FLine, POLLOUT, 0}, {FStopEvent, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 || fds[1].revents || (fds[0].revents & (POLLHUP | POLLERR)))
+                return;
+            continue;
+        }
+        return; // no one at the far end: the answer is lost, as on an unplugged cable
+    }
+}
+
+void Simulator::HangUp()
+{
+    // Closing the line is what tells the host: its reads and writes fail from now on.
+    ::close(FLine);
+    FLine = -1;
+    std::lock_guard<std::mutex> lock(FMutex);
+    FEnded = true;
+}
+
+void Simulator::PublishLog(int& published)
+{
+    if (!FOptions.OnLog)
+        return;
+    QStringList lines;
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        lines = FDevice.Record().Log.mid(published);
+        published += static_cast<int>(lines.size());
+    }
+    for (const QString& line : lines)
+        FOptions.OnLog(line);
+}
+
+} // namespace bootsim

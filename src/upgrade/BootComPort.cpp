@@ -1,0 +1,114 @@
+// The upgrade port's line settings, the port as the upgrade run sees it, and the shared run.
+#include "upgrade/BootComPort.h"
+
+namespace {
+
+constexpr int kReadInterval = 10;
+constexpr int kReadTotalMultiplier = 10;
+constexpr int kReadTotalConstant = 500;
+
+} // namespace
+
+void TComPortLine::CheckInterrupted() const
+{
+    if (FInterrupted)
+        throw EUpgradeInterrupted(QStringLiteral("The upgrade was interrupted."));
+}
+
+template <typename Request>
+int TComPortLine::Guarded(Request request)
+{
+    CheckInterrupted();
+    int result = 0;
+    try {
+        result = request();
+    } catch (const EComPort&) {
+        // A cancelled request fails; that failure is the interruption, not a port fault.
+        CheckInterrupted();
+        throw;
+    }
+    // A read that the interruption cut short must not read as a missing answer.
+    CheckInterrupted();
+    return result;
+}
+
+void TComPortLine::Open()
+{
+    Guarded([this] {
+        FPort.Open();
+        return 0;
+    });
+}
+
+void TComPortLine::PurgeBuffers(bool input, bool output)
+{
+    Guarded([&] {
+        FPort.PurgeBuffers(input, output);
+        return 0;
+    });
+    if (FTap)
+        FTap->Purged();
+}
+
+int TComPortLine::Write(const void* buffer, int count)
+{
+    const int written = Guarded([&] { return FPort.Write(buffer, count); });
+    if (FTap)
+        FTap->Written(static_cast<const uint8_t*>(buffer), written);
+    return written;
+}
+
+int TComPortLine::Read(void* buffer, int count)
+{
+    const int got = Guarded([&] { return FPort.Read(buffer, count); });
+    if (FTap)
+        FTap->Received(static_cast<const uint8_t*>(buffer), count, got);
+    return got;
+}
+
+void TComPortLine::Interrupt()
+{
+    FInterrupted = true;
+    try {
+        FPort.CancelRequests();
+    } catch (const Exception&) {
+        // A closed port has nothing in progress to cancel.
+    }
+}
+
+void SetUpgradeLineSettings(TCustomComPort& port, int baud)
+{
+    port.BeginUpdate();
+    const TBaudRate rate = BaudRateOf(baud);
+    if (rate == TBaudRate::brCustom)
+        port.SetCustomBaudRate(baud);
+    port.SetBaudRate(rate);
+    port.SetDataBits(TDataBits::dbEight);
+    port.Parity()->SetBits(TParityBits::prNone);
+    port.SetStopBits(TStopBits::sbOneStopBit);
+    TComFlowControl* flow = port.FlowControl();
+    flow->SetOutCTSFlow(false);
+    flow->SetOutDSRFlow(false);
+    flow->SetControlDTR(TDTRFlowControl::dtrDisable);
+    flow->SetControlRTS(TRTSFlowControl::rtsDisable);
+    flow->SetXonXoffOut(false);
+    flow->SetXonXoffIn(false);
+    port.SetEvents(TComEvents());
+    port.SetSyncMethod(TSyncMethod::smDisableEvents);
+    TComTimeouts* timeouts = port.Timeouts();
+    timeouts->SetReadInterval(kReadInterval);
+    timeouts->SetReadTotalMultiplier(kReadTotalMultiplier);
+    timeouts->SetReadTotalConstant(kReadTotalConstant);
+    port.EndUpdate();
+}
+
+TPortUpgrade::TPortUpgrade(TCustomComPort& port, UpgradeObserver& observer, TBootloader::PauseFunction pause,
+                           TLineTap* tap)
+    : FLine(port, tap), FBoot(FLine, observer, std::move(pause))
+{
+}
+
+TUpgradeResult TPortUpgrade::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
+{
+    return FBoot.WriteToDevice(mode, flashPages, eepromPages);
+}

@@ -1,0 +1,212 @@
+// The upgrade run's sequencing: one byte per write, one-byte acknowledgements read within the
+// port's time-outs, the fixed pauses, the progress events and a message naming the step that
+// was not acknowledged.
+#include "upgrade/Bootloader.h"
+
+#include "upgrade/BootProtocol.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// The run's messages for a command of each memory that was not acknowledged.
+struct PhaseTexts {
+    const char* Mode;
+    const char* Address;
+    const char* Data;
+};
+constexpr PhaseTexts kFlashFailures{"Set Flash mode: Communication Error!",
+                                    "Send Flash Page address: Communication Error!",
+                                    "Send Flash Page: Communication Error!"};
+constexpr PhaseTexts kEEPromFailures{"Set EEProm mode: Communication Error!", "Send Page address: Communication Error!",
+                                     "Send EEProm Page: Communication Error!"};
+
+void SleepMs(int milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+} // namespace
+
+bool TEventPacer::Due()
+{
+    // 2 ms: some 23 bytes at 115200 baud, and far more often than a screen refreshes.
+    constexpr qint64 kIntervalNs = 2'000'000;
+    if (!FDue && FLast.isValid() && FLast.nsecsElapsed() < kIntervalNs)
+        return false;
+    FDue = false;
+    FLast.start();
+    return true;
+}
+
+TBootloader::TBootloader(TBootPort& port, UpgradeObserver& observer, PauseFunction pause)
+    : FPort(port), FObserver(observer), FPause(pause ? std::move(pause) : PauseFunction(SleepMs))
+{
+}
+
+TUpgradeResult TBootloader::WriteToDevice(TUpgradeMode mode, const TPageList& flashPages,
+                                          const TPageList& eepromPages)
+{
+    const bool flash = mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both;
+    const bool eeprom = mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both;
+    FObserver.RunStarted(RunPlan{mode, flash ? static_cast<int>(flashPages.size()) : 0,
+                                 eeprom ? static_cast<int>(eepromPages.size()) : 0});
+    FAt = RunEnd{};
+    FAt.Step = UpgradeStep::Open;
+    TUpgradeResult result;
+    try {
+        result = Run(mode, flashPages, eepromPages);
+    } catch (...) {
+        FAt.Result = TUpgradeResult::PortError;
+        FObserver.RunEnded(FAt);
+        throw;
+    }
+    FAt.Result = result;
+    FObserver.RunEnded(FAt);
+    return result;
+}
+
+TUpgradeResult TBootloader::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
+{
+    if (!FPort.Connected())
+        FPort.Open();
+    SendOpeningSequence();
+
+    if (mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both) {
+        if (!RunPhase(Memory::Flash, flashPages))
+            return TUpgradeResult::CommunicationError;
+    }
+    if (mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both) {
+        if (!RunPhase(Memory::EEProm, eepromPages))
+            return TUpgradeResult::CommunicationError;
+    }
+
+    FAt = RunEnd{};
+    FObserver.ApplicationStarting();
+    SendByte(boot::CmdJump);
+    return TUpgradeResult::Done;
+}
+
+void TBootloader::SendOpeningSequence()
+{
+    FAt.Step = UpgradeStep::Wake;
+    SendByte(boot::WakeEscape);
+    Pause(boot::WakePauseMs);
+    SendByte(boot::WakeU);
+    Pause(boot::WakePauseMs);
+    SendByte(boot::WakeEscape);
+    Pause(boot::WakePauseMs);
+    // Whatever the device said while waking is not an answer to the first command.
+    FPort.PurgeBuffers(true, true);
+}
+
+bool TBootloader::RunPhase(Memory memory, const TPageList& pages)
+{
+    const bool flash = memory == Memory::Flash;
+    const PhaseTexts& failures = flash ? kFlashFailures : kEEPromFailures;
+    PageProgress page{memory, 0, static_cast<int>(pages.size()), 0};
+    FObserver.MemoryStarted(memory, page.Count);
+    FAt = RunEnd{};
+    FAt.Step = UpgradeStep::Mode;
+    FAt.Where = memory;
+    if (!SendModeWaking(flash ? &TBootloader::SendFlashMode : &TBootloader::SendEEPromMode))
+        return Fail(failures.Mode);
+    Pause(boot::ModePauseMs);
+    for (const TPage& p : pages) {
+        page.Address = p.Address;
+        FAt.Page = page;
+        FAt.Step = UpgradeStep::Address;
+        FObserver.PageStarted(page);
+        // Data memory is always addressed with the short form, whatever the page's length.
+        const bool addressed = flash && p.Data.size() > boot::MaxShortAddressedFlashPage ? SendLongAddress(p.Address)
+                                                                                        : SendAddress(p.Address);
+        if (!addressed)
+            return Fail(failures.Address);
+        Pause(boot::AddressPauseMs);
+        FAt.Step = UpgradeStep::Data;
+        if (!SendPageData(p.Data))
+            return Fail(failures.Data);
+        FObserver.PageDone(page);
+        ++page.Index;
+    }
+    return true;
+}
+
+bool TBootloader::SendModeWaking(bool (TBootloader::*send)())
+{
+    for (int attempt = 0;; ++attempt) {
+        if ((this->*send)())
+            return true;
+        // A wrong answer is a device that is awake and refuses; only silence is worth a new wake.
+        if (FLastAnswered || attempt >= FWakeRetries)
+            return false;
+        FAt.Step = UpgradeStep::Wake;
+        SendOpeningSequence();
+        FAt.Step = UpgradeStep::Mode;
+    }
+}
+
+bool TBootloader::Fail(const char* message)
+{
+    FAt.Message = QString::fromLatin1(message);
+    return false;
+}
+
+void TBootloader::Pause(int milliseconds)
+{
+    FPause(milliseconds);
+}
+
+void TBootloader::SendByte(uint8_t b)
+{
+    FPort.Write(&b, 1);
+    FObserver.ByteSent();
+}
+
+uint8_t TBootloader::ReceiveByte()
+{
+    // The port marks the buffer itself; marking it here too keeps a port that does not
+    // from turning a missing answer into a stale one.
+    uint8_t b = 0xFF;
+    FLastAnswered = FPort.Read(&b, 1) > 0;
+    return b;
+}
+
+bool TBootloader::SendFlashMode()
+{
+    SendByte(boot::CmdFlashMode);
+    return ReceiveByte() == boot::Ack;
+}
+
+bool TBootloader::SendEEPromMode()
+{
+    SendByte(boot::CmdEEPromMode);
+    return ReceiveByte() == boot::Ack;
+}
+
+bool TBootloader::SendAddress(int32_t address)
+{
+    SendByte(boot::CmdAddress);
+    SendByte(static_cast<uint8_t>(address & 0xFF));
+    SendByte(static_cast<uint8_t>((address / 256) & 0xFF));
+    return ReceiveByte() == boot::Ack;
+}
+
+bool TBootloader::SendLongAddress(int32_t address)
+{
+    SendByte(boot::CmdLongAddress);
+    SendByte(static_cast<uint8_t>(address & 0xFF));
+    SendByte(static_cast<uint8_t>((address / 256) & 0xFF));
+    SendByte(static_cast<uint8_t>((address / 65536) & 0xFF));
+    return ReceiveByte() == boot::Ack;
+}
+
+bool TBootloader::SendPageData(const QByteArray& data)
+{
+    SendByte(boot::CmdData);
+    Pause(boot::DataCommandPauseMs);
+    for (const char c : data)
+        SendByte(static_cast<uint8_t>(c));
+    return ReceiveByte() == boot::Ack;
+}
