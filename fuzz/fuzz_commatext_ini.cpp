@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+using namespace zentrop;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

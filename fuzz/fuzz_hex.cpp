@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+using namespace zentrop;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+using namespace zentrop;
+
 namespace {
 
 void Inside(QByteArrayView part, const uint8_t* data, size_t size)

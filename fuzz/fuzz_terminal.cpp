@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+using namespace zentrop;
+
 namespace {
 
 class FuzzTerm : public TComTermCore {

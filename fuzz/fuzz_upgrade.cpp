@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+using namespace zentrop;
+
 namespace {
 
 // Appends the right CRC so that the record parser, not only the CRC check, sees the input.

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kStrings = 1500;

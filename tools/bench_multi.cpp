@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kBaud = 115200;

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <thread>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kBaud = 115200;

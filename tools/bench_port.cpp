@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -26,6 +26,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr double kLineRate = 11520.0;  // bytes a second at 115200 baud, 10 bits a byte

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <ctime>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr qsizetype StreamSize = 32 << 20;

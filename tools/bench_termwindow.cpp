@@ -20,6 +20,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kTotal = 1 << 20;

@@ -32,6 +32,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kBaud = 115200;

@@ -1,6 +1,8 @@
 // Windows-1252: Latin-1 except for the printable characters placed in 0x80 to 0x9F.
 #include "base/Ansi.h"
 
+namespace zentrop {
+
 namespace {
 
 // 0x80..0x9F; 0 marks the five codes the code page leaves undefined (kept as C1 controls).
@@ -43,3 +45,5 @@ QByteArray EncodeAnsi(const QString& text)
     }
     return out;
 }
+
+} // namespace zentrop

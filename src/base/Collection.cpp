@@ -5,6 +5,8 @@
 #include "base/Format.h"
 #include "base/ResStrings.h"
 
+namespace zentrop {
+
 TCollection::TCollection(std::function<TCollectionItem*(TCollection*)> newItem, QObject* owner)
     : QObject(owner), FNewItem(std::move(newItem))
 {
@@ -23,3 +25,5 @@ TCollectionItem* TCollection::Add()
     FItems.append(item);
     return item;
 }
+
+} // namespace zentrop

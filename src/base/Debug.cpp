@@ -4,6 +4,8 @@
 #include <mutex>
 #include <syslog.h>
 
+namespace zentrop {
+
 namespace {
 
 std::mutex gMutex;
@@ -28,3 +30,5 @@ DebugSink SetDebugSink(DebugSink sink)
     gSink = std::move(sink);
     return previous;
 }
+
+} // namespace zentrop

@@ -3,7 +3,11 @@
 
 #include <utility>
 
+namespace zentrop {
+
 Exception::Exception(QString message)
     : FMessage(std::move(message)), FUtf8(FMessage.toUtf8())
 {
 }
+
+} // namespace zentrop

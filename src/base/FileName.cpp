@@ -1,6 +1,8 @@
 // Lossless file names: UTF-8 where the bytes are valid UTF-8, one escape per byte elsewhere.
 #include "base/FileName.h"
 
+namespace zentrop {
+
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -85,3 +87,5 @@ QByteArray EncodeFileName(const QString& name)
     bytes += QStringView(name).mid(start).toUtf8();
     return bytes;
 }
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include "base/Exception.h"
 #include "base/ResStrings.h"
 
+namespace zentrop {
+
 namespace {
 
 [[noreturn]] void Invalid(const QString& format)
@@ -94,3 +96,5 @@ QString Format(const QString& format, std::initializer_list<FormatArg> args)
     }
     return out;
 }
+
+} // namespace zentrop

@@ -22,6 +22,8 @@
 #include <optional>
 #include <utility>
 
+namespace zentrop {
+
 namespace {
 
 // "[name]" gives the section name; anything else gives nothing.
@@ -419,3 +421,5 @@ void TIniFile::CancelBatch()
     FBatchDepth = 0;
     FBatch.reset();
 }
+
+} // namespace zentrop

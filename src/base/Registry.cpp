@@ -8,6 +8,8 @@
 
 #include <QSettings>
 
+namespace zentrop {
+
 namespace {
 
 const QString kString = QStringLiteral("sz:");
@@ -141,3 +143,5 @@ bool TRegistry::DeleteValue(const QString& Name)
     FSettings->sync();
     return true;
 }
+
+} // namespace zentrop

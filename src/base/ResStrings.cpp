@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 
+namespace zentrop {
+
 namespace {
 
 struct Entry {
@@ -65,3 +67,5 @@ ResStringLoader SetResStringLoader(ResStringLoader loader)
     ResStringLoader previous = gLoader.exchange(loader);
     return previous ? previous : &LoadBuiltinResString;
 }
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace settings {
 
 Environment Environment::System()
@@ -80,3 +82,5 @@ QString LanguageFileName(const QString& executable, const Environment& env)
 }
 
 } // namespace settings
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 namespace {
 
 bool IsBlankOrControl(QChar c) { return c.unicode() <= 32; }
@@ -183,3 +185,5 @@ void TStringList::Sort()
     });
     emit Changed();
 }
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QThread>
 
+namespace zentrop {
+
 namespace {
 
 const QEvent::Type kRunJobs = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -125,3 +127,5 @@ void TSyncQueue::customEvent(QEvent*)
 {
     RunPending();
 }
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 class TInterruptWatch;
 
 namespace cli {
@@ -49,3 +51,5 @@ std::optional<QByteArray> PackInMemory(const ParsedOptions& options, const Comma
 std::optional<TUpgradeFile> Prepare(const QString& path);
 
 } // namespace cli
+
+} // namespace zentrop

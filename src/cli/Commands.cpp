@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -124,3 +126,5 @@ int Info(const ParsedOptions& options, TInterruptWatch&)
 }
 
 } // namespace cli
+
+} // namespace zentrop

@@ -33,6 +33,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -700,3 +702,5 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
 }
 
 } // namespace cli
+
+} // namespace zentrop

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -87,3 +89,5 @@ void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTota
 }
 
 } // namespace cli
+
+} // namespace zentrop

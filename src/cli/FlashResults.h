@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 namespace cli {
 
 struct PortResult {
@@ -47,3 +49,5 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
 void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTotals& totals);
 
 } // namespace cli
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+namespace zentrop {
+
 TLineTrace::TLineTrace(FILE* out, const QString& prefix) : FOut(out), FPrefix(prefix.toLocal8Bit())
 {
     FClock.start();
@@ -89,3 +91,5 @@ QString TLineTrace::LastAnswer() const
         return QStringLiteral("no answer within the time-out");
     return QString::asprintf("a wrong answer: expected 0x%02X, got 0x%02X", boot::Ack, FLastByte);
 }
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace zentrop {
+
 // The device answered a page's data before its last byte: its pages are shorter than the file's.
 class EPageSizeMismatch : public Exception {
 public:
@@ -74,3 +76,5 @@ private:
     int FLastAddress = 0;
     int FPagesAcknowledged = 0;
 };
+
+} // namespace zentrop

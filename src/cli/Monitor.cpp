@@ -20,6 +20,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -445,3 +447,5 @@ int RunMonitor(TCustomComPort& port, const MonitorOptions& options, TInterruptWa
 }
 
 } // namespace cli
+
+} // namespace zentrop

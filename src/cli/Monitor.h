@@ -8,6 +8,8 @@
 
 #include <QString>
 
+namespace zentrop {
+
 class TInterruptWatch;
 
 namespace cli {
@@ -41,3 +43,5 @@ inline constexpr char kMenuKey = 0x14;
 int RunMonitor(TCustomComPort& port, const MonitorOptions& options, TInterruptWatch& interrupts);
 
 } // namespace cli
+
+} // namespace zentrop

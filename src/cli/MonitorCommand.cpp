@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -137,3 +139,5 @@ int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts)
 }
 
 } // namespace cli
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -232,3 +234,5 @@ int Pack(const ParsedOptions& o, TInterruptWatch&)
 }
 
 } // namespace cli
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -95,3 +97,5 @@ int Ports(const ParsedOptions& options, TInterruptWatch&)
 }
 
 } // namespace cli
+
+} // namespace zentrop

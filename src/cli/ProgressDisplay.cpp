@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 constexpr int kBarWidth = 30;
@@ -194,3 +196,5 @@ void PortProgress::RunEnded(const RunEnd& end)
     if (!end.Message.isEmpty())
         FDisplay.Message(FPort, end.Message);
 }
+
+} // namespace zentrop

@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 // "Flash page 7/16 at 0x0700": a page (index from 0) as the command line names it.
 QString PageLine(Memory memory, int index, int count, int32_t address);
 
@@ -89,3 +91,5 @@ private:
     qsizetype FPort;
     std::optional<RunEnd> FLastEnd;
 };
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 // What the handlers need, set before they are installed and cleared after they are removed.
@@ -101,3 +103,5 @@ TRawTerminal::~TRawTerminal()
     Install(false);
     gInstalled = 0;
 }
+
+} // namespace zentrop

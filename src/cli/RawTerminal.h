@@ -4,6 +4,8 @@
 // shell is never left with a terminal that echoes nothing.
 #pragma once
 
+namespace zentrop {
+
 class TRawTerminal {
 public:
     // Switches Fd to raw mode when it is a terminal; otherwise does nothing.
@@ -17,3 +19,5 @@ public:
 private:
     bool FActive = false;
 };
+
+} // namespace zentrop

@@ -16,6 +16,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 const cli::Command kCommands[] = {
@@ -103,6 +105,10 @@ int cli::RunCommand(const Command& command, const QStringList& args, TInterruptW
     }
     return command.Run(*options, interrupts);
 }
+
+} // namespace zentrop
+
+using namespace zentrop;
 
 int main(int argc, char** argv)
 {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+namespace zentrop {
+
 namespace cli {
 
 void PrintLine(FILE* out, const QString& text)
@@ -44,3 +46,5 @@ QString OutputFileProblem(const QString& path)
 }
 
 } // namespace cli
+
+} // namespace zentrop

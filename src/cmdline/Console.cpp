@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace zentrop {
+
 void ConsolePrintf(FILE* out, const char* format, ...)
 {
     if (!out || std::ferror(out))
@@ -26,3 +28,5 @@ ConsoleStyle ConsoleStyle::Of(FILE* out)
     style.Color = style.Redraw && !(noColor && *noColor);
     return style;
 }
+
+} // namespace zentrop

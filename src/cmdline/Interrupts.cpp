@@ -13,6 +13,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 sigset_t WatchedSignals()
@@ -89,3 +91,5 @@ void TInterruptWatch::Watch()
         }
     }
 }
+
+} // namespace zentrop

@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -133,3 +135,5 @@ std::optional<qint64> ParseNumber(const QString& text)
 }
 
 } // namespace cli
+
+} // namespace zentrop

@@ -6,6 +6,8 @@
 #include <array>
 #include <iterator>
 
+namespace zentrop {
+
 namespace {
 
 constexpr const char* kBaudTexts[] = {"Custom", "110", "300", "600", "1200", "2400", "4800",
@@ -149,3 +151,5 @@ TComEvents MaskToEvents(uint32_t Mask)
             events.Include(static_cast<TComEvent>(i));
     return events;
 }
+
+} // namespace zentrop

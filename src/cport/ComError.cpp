@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace zentrop {
+
 namespace {
 
 constexpr const char* kTexts[] = {
@@ -66,3 +68,5 @@ QString EComPortExt::SystemText() const
 {
     return qt_error_string(FSystemCode);
 }
+
+} // namespace zentrop

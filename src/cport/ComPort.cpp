@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace zentrop {
+
 namespace {
 
 std::atomic<TCustomComPort::SetupDialogProc> gSetupDialogProc{nullptr};
@@ -102,3 +104,5 @@ TCustomComPort::SetupDialogProc TCustomComPort::SetSetupDialogProc(SetupDialogPr
 {
     return gSetupDialogProc.exchange(proc);
 }
+
+} // namespace zentrop

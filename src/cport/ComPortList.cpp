@@ -3,6 +3,8 @@
 
 #include <mutex>
 
+namespace zentrop {
+
 namespace {
 
 std::mutex gSourceMutex;
@@ -32,3 +34,5 @@ void EnumComPorts(TStrings& Ports)
     sorted.Sort();
     Ports.Assign(sorted.ToStringList());
 }
+
+} // namespace zentrop

@@ -3,9 +3,12 @@
 #include "cport/ComSettings.h"
 
 #include "cport/ComPort.h"
+#include "base/ClassName.h"
 #include "base/Exception.h"
 #include "base/Format.h"
 #include "base/ResStrings.h"
+
+namespace zentrop {
 
 TComSettings::TComSettings(TCustomComPort* OwnerPort)
     : FOwnerPort(OwnerPort)
@@ -14,10 +17,10 @@ TComSettings::TComSettings(TCustomComPort* OwnerPort)
 
 void TComSettings::RaiseAssignError(const QObject* Source) const
 {
-    const QString sourceName = Source ? QString::fromLatin1(Source->metaObject()->className())
+    const QString sourceName = Source ? ClassName(Source->metaObject())
                                       : QStringLiteral("nil");
     throw EConvertError(Format(LoadResString(res::SAssignError),
-                               {sourceName, QString::fromLatin1(metaObject()->className())}));
+                               {sourceName, ClassName(metaObject())}));
 }
 
 template <typename Part>
@@ -169,3 +172,5 @@ void TComBuffer::Set(int BufferSettings::*Field, int Value)
 
 void TComBuffer::SetInputSize(int Value) { Set(&BufferSettings::InputSize, Value); }
 void TComBuffer::SetOutputSize(int Value) { Set(&BufferSettings::OutputSize, Value); }
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include "PortPrivate.h"
 #include "base/SyncQueue.h"
 
+namespace zentrop {
+
 bool TDeliveryGate::Enter()
 {
     std::lock_guard lock(FMutex);
@@ -180,3 +182,5 @@ void TComThread::SendEventsToWindow()
         });
     }
 }
+
+} // namespace zentrop

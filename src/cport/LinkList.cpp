@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 bool TLinkList::Attach(TComLink* Link)
 {
     std::lock_guard lock(FMutex);
@@ -43,3 +45,5 @@ void TLinkList::Recompute()
     FWantsRxData = std::any_of(FLinks.begin(), FLinks.end(),
                                [](const TComLink* l) { return bool(l->OnRxData); });
 }
+
+} // namespace zentrop

@@ -3,6 +3,8 @@
 // send the line state, time-outs and queue sizes to an open device.
 #include "PortPrivate.h"
 
+namespace zentrop {
+
 namespace {
 
 // The value with one field replaced.
@@ -205,3 +207,5 @@ void TCustomComPort::ApplyBufferSettings()
     if (const int err = d->Device->SetupComm(d->Settings.Buffer.InputSize, d->Settings.Buffer.OutputSize))
         RaiseDevice(ComErr::SetupCommFailed, err);
 }
+
+} // namespace zentrop

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace zentrop {
+
 void TCustomComPort::ProcessEvent(uint32_t EventCode)
 {
     using namespace EventMask;
@@ -174,3 +176,5 @@ void TCustomComPort::NotifyLinksTxData(const char* Buffer, int Count)
     d->Links.ForEach<TRxBufEvent>(&TComLink::OnTxData,
                                    [&](const TRxBufEvent& slot) { slot(this, Buffer, Count); });
 }
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <QThread>
 #include <memory>
 
+namespace zentrop {
+
 bool TCustomComPort::Connected() const { return d->Connected; }
 bool TCustomComPort::ThreadRunning() const { return d->ThreadRunning; }
 TComThread* TCustomComPort::EventWatcher() const { return d->CurrentWatcher; }
@@ -231,3 +233,5 @@ void TCustomComPort::DeviceLost(uint64_t Generation)
         // The error that told of the loss is the one the caller hears.
     }
 }
+
+} // namespace zentrop

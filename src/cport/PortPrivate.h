@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+namespace zentrop {
+
 class TSyncQueue;
 
 struct TCustomComPort::Private {
@@ -53,3 +55,5 @@ struct TCustomComPort::Private {
     std::unique_ptr<TComTimeouts> Timeouts;
     std::unique_ptr<TComBuffer> Buffer;
 };
+
+} // namespace zentrop

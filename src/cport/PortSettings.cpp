@@ -1,6 +1,8 @@
 // The settings value's rules: the flow control presets and which parts two values differ in.
 #include "cport/PortSettings.h"
 
+namespace zentrop {
+
 TFlowControl FlowControlSettings::Preset() const
 {
     if (ControlRTS == TRTSFlowControl::rtsHandshake && OutCTSFlow && !XonXoffIn && !XonXoffOut)
@@ -39,3 +41,5 @@ SettingsParts ChangedParts(const PortSettings& From, const PortSettings& To)
         parts.Include(SettingsPart::Line);
     return parts;
 }
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <functional>
 #include <variant>
 
+namespace zentrop {
+
 namespace {
 
 // A key of the store: its name and how its value is taken from, and given to, the port.
@@ -252,3 +254,5 @@ void TCustomComPort::LoadFromRegistry(TRegistry& Reg)
     RegistryStore store(Reg);
     ReadKeys(*this, store);
 }
+
+} // namespace zentrop

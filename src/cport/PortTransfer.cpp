@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace zentrop {
+
 namespace {
 
 // Frees a request on every path out of a transfer.
@@ -187,3 +189,5 @@ void TCustomComPort::SetBreak(bool On)
     if (const int err = d->Device->SetCommBreak(On))
         RaiseDevice(ComErr::EscapeComFailed, err);
 }
+
+} // namespace zentrop

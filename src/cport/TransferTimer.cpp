@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <ctime>
 
+namespace zentrop {
+
 namespace {
 
 constexpr Nanos kNsPerMs = 1000000;
@@ -108,3 +110,5 @@ Nanos CharacterTime(const DCB& Dcb)
     halfBits += Dcb.StopBits == DCB::ONESTOPBIT ? 2 : Dcb.StopBits == DCB::ONE5STOPBITS ? 3 : 4;
     return Nanos(halfBits) * 500000000 / Nanos(Dcb.BaudRate);
 }
+
+} // namespace zentrop

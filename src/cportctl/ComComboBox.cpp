@@ -3,6 +3,8 @@
 
 #include "cport/NetPortName.h"
 
+namespace zentrop {
+
 TComComboBox::TComComboBox(QWidget* parent)
     : TCustomComboBox(parent), FSelector(Items())
 {
@@ -78,3 +80,5 @@ void TComComboBox::Change()
     FSelector.StoreText(Text());
     TCustomComboBox::Change();
 }
+
+} // namespace zentrop

@@ -1,6 +1,8 @@
 // The selector's value lists, stored value, port lookup and writing to the port.
 #include "cportctl/ComSelect.h"
 
+namespace zentrop {
+
 namespace {
 
 // The texts of every member of an enumeration, in ordinal order.
@@ -154,3 +156,5 @@ bool TComSelect::FindPortValue(int& Index)
         ParseText(FList->Get(Index));
     return true;
 }
+
+} // namespace zentrop

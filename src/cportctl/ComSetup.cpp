@@ -8,6 +8,8 @@
 
 #include <memory>
 
+namespace zentrop {
+
 namespace {
 
 constexpr int kComboLeft = 80;
@@ -119,3 +121,5 @@ void InstallComSetupDialog()
 {
     TCustomComPort::SetSetupDialogProc([](TCustomComPort& Port) { ExecuteComSetup(&Port); });
 }
+
+} // namespace zentrop

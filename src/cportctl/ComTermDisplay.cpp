@@ -20,6 +20,8 @@
 #include <array>
 #include <cstdlib>
 
+namespace zentrop {
+
 namespace {
 
 // Received data is shown at most this often (about 60 frames a second): a fast line fills
@@ -585,3 +587,5 @@ bool TCustomComTerminal::event(QEvent* Event)
     }
     return QAbstractScrollArea::event(Event);
 }
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 
 #include <typeinfo>
 
+namespace zentrop {
+
 TCustomComTerminal::TCustomComTerminal(QWidget* Parent)
     : QAbstractScrollArea(Parent)
 {
@@ -85,3 +87,5 @@ void TCustomComTerminal::changeEvent(QEvent* Event)
     if (Event->type() == QEvent::FontChange)
         FontChanged();
 }
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <memory>
 
+namespace zentrop {
+
 namespace {
 
 constexpr int kCheckLeft = 6;
@@ -159,3 +161,5 @@ bool ExecuteTerminalSetup(TCustomComTerminal* Terminal)
     terminal->SetArrowKeys(static_cast<TArrowKeys>(form->cbArrowKeys->ItemIndex()));
     return true;
 }
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace zentrop {
+
 TAction::TAction(QObject* owner)
     : QObject(owner)
 {
@@ -98,3 +100,5 @@ bool TActionLink::Execute()
 {
     return FAction && FAction->Execute();
 }
+
+} // namespace zentrop

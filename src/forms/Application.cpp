@@ -5,6 +5,8 @@
 #include "base/Exception.h"
 #include "base/ResStrings.h"
 
+namespace zentrop {
+
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
@@ -28,3 +30,5 @@ void ShowException(const std::exception& e)
 {
     MessageBoxOk(TMsgDlgType::mtError, LoadResString(res::SMsgDlgError), ExceptionMessage(e));
 }
+
+} // namespace zentrop

@@ -4,6 +4,8 @@
 #include "forms/Application.h"
 #include "forms/Font.h"
 
+namespace zentrop {
+
 namespace {
 
 // The callbacks through which an action link drives a button-like widget.
@@ -63,3 +65,5 @@ TCheckBox::TCheckBox(QWidget* parent)
             Guarded(OnClick);
     });
 }
+
+} // namespace zentrop

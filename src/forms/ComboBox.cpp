@@ -6,6 +6,8 @@
 
 #include <QLineEdit>
 
+namespace zentrop {
+
 TComboBoxStrings::TComboBoxStrings(TCustomComboBox* box)
     : TStrings(box), FBox(box)
 {
@@ -115,3 +117,5 @@ void TCustomComboBox::Change()
     if (OnChange)
         OnChange();
 }
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 TLabel::TLabel(QWidget* parent)
     : QLabel(parent), FFont(new TFont(this))
 {
@@ -178,3 +180,5 @@ void TProgressBar::Refresh()
         setValue(0);
     }
 }
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 
 #include <utility>
 
+namespace zentrop {
+
 namespace {
 
 TOpenDialog::TExecuteHook& Hook()
@@ -73,3 +75,5 @@ bool TOpenDialog::Execute()
     FFilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
     return true;
 }
+
+} // namespace zentrop

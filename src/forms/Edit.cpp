@@ -3,6 +3,8 @@
 
 #include "forms/Application.h"
 
+namespace zentrop {
+
 TEdit::TEdit(QWidget* parent)
     : QLineEdit(parent), FFont(new TFont(this))
 {
@@ -18,3 +20,5 @@ void TEdit::SetMaxLength(int length)
     // QLineEdit's own default is its largest limit.
     setMaxLength(FMaxLength > 0 ? FMaxLength : 32767);
 }
+
+} // namespace zentrop

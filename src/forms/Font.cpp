@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace zentrop {
+
 QFont DesignFont(const QString& face, int pixelHeight)
 {
     QFont f(face);
@@ -86,3 +88,5 @@ void TFont::SetColor(int color)
     p.setColor(QPalette::Text, c);
     FWidget->setPalette(p);
 }
+
+} // namespace zentrop

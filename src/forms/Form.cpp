@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace zentrop {
+
 namespace {
 
 TForm::TShowModalHook& ModalHook()
@@ -235,3 +237,5 @@ void TForm::Place()
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
     move(at);
 }
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMenuBar>
 
+namespace zentrop {
+
 TMenuItem::TMenuItem(QObject* owner)
     : QObject(owner),
       FQtAction(new QAction(this)),
@@ -100,3 +102,5 @@ void TMainMenu::Add(TMenuItem* item)
     FBar->addAction(item->QtAction());
     FItems.append(item);
 }
+
+} // namespace zentrop

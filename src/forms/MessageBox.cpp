@@ -9,6 +9,8 @@
 
 #include <utility>
 
+namespace zentrop {
+
 namespace {
 
 TMessageBoxHook& Hook()
@@ -61,3 +63,5 @@ void ShowMessage(const QString& text)
 {
     MessageBoxOk(TMsgDlgType::mtCustom, QCoreApplication::applicationName(), text);
 }
+
+} // namespace zentrop

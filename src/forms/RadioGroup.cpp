@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 TRadioGroupStrings::TRadioGroupStrings(TRadioGroup* group)
     : TStrings(group), FGroup(group)
 {
@@ -143,3 +145,5 @@ void TRadioGroup::resizeEvent(QResizeEvent* event)
     QGroupBox::resizeEvent(event);
     ArrangeButtons();
 }
+
+} // namespace zentrop

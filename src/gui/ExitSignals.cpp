@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
@@ -58,3 +60,5 @@ TExitSignals::~TExitSignals()
     ::close(gPipe[1]);
     gPipe[0] = gPipe[1] = -1;
 }
+
+} // namespace zentrop

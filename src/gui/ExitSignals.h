@@ -9,6 +9,8 @@
 
 class QSocketNotifier;
 
+namespace zentrop {
+
 class TExitSignals : public QObject {
 public:
     // From now until destruction the signals call OnSignal from the event loop of the
@@ -21,3 +23,5 @@ private:
     std::function<void()> FOnSignal;
     QSocketNotifier* FNotifier = nullptr;
 };
+
+} // namespace zentrop

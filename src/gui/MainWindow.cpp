@@ -35,6 +35,8 @@
 #include <utility>
 #include <vector>
 
+namespace zentrop {
+
 namespace {
 
 const QString kUpgradeFilter = QStringLiteral("Upgrade (*.upg)|*.upg|All files (*.*)|*.*");
@@ -86,7 +88,7 @@ public:
     {
         // A port error is not the run's to report: it reaches the application's error report.
         if (end.Result == TUpgradeResult::CommunicationError)
-            ::ShowMessage(end.Message);
+            zentrop::ShowMessage(end.Message);
     }
     void ByteSent() override { ProcessDue(); }
 
@@ -514,3 +516,5 @@ void TwMain::aExitExecute()
     close();
     QCoreApplication::exit(0);
 }
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 #include "cport/ComPort.h"
 #include "forms/Application.h"
 
+namespace zentrop {
+
 void PrepareSettings(TIniFile& ini)
 {
     if (!ini.SectionExists(settings::Common))
@@ -40,3 +42,5 @@ int RunProgram(TApplication& application, const QString& settingsFile)
         return 1;
     }
 }
+
+} // namespace zentrop

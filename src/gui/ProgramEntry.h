@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace zentrop {
+
 class TApplication;
 class TIniFile;
 class TwMain;
@@ -20,3 +22,5 @@ void SaveSettings(TIniFile& settings, const TwMain& window);
 // settings file that cannot be written at start-up) is shown by the standard error report and
 // gives the exit code 1.
 int RunProgram(TApplication& application, const QString& settingsFile);
+
+} // namespace zentrop

@@ -4,6 +4,8 @@
 #include "cportctl/ComTerminal.h"
 #include "forms/Controls.h"
 
+namespace zentrop {
+
 TwTerminal::TwTerminal(TCustomComPort* Port, QWidget* parent)
     : TForm(parent)
 {
@@ -33,3 +35,5 @@ TwTerminal::TwTerminal(TCustomComPort* Port, QWidget* parent)
     ComTerminal1->Loaded();
     ComTerminal1->setFocus();
 }
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <sys/prctl.h>
 
+namespace zentrop {
+
 namespace {
 
 const char* const kHelp =
@@ -44,6 +46,10 @@ const char* const kHelp =
     "  xvfb-run zentrop   (a virtual display, for a machine without one)\n";
 
 } // namespace
+
+} // namespace zentrop
+
+using namespace zentrop;
 
 int main(int argc, char** argv)
 {

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace zentrop {
+
 QImage AppIconImage(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -51,3 +53,5 @@ QIcon AppIcon()
         icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
     return icon;
 }
+
+} // namespace zentrop

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace zentrop {
+
 namespace {
 
 std::atomic<TLcf*> gCurrentLcf{nullptr};
@@ -121,3 +123,5 @@ QString LcLoadResString(int ident)
     }
     return LoadBuiltinResString(ident);
 }
+
+} // namespace zentrop

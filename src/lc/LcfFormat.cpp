@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 namespace lcf {
 
 namespace {
@@ -213,3 +215,5 @@ void SplitIndexed(const QString& element, TIndexKind& kind, int& index, QString&
 }
 
 } // namespace lcf
+
+} // namespace zentrop

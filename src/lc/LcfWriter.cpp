@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 namespace {
 
 constexpr uint32_t kFileAlignment = 0x200;
@@ -301,3 +303,5 @@ QByteArray BuildLanguageFile(const TLanguageFile& file, const TPeOptions& option
 }
 
 } // namespace lcf
+
+} // namespace zentrop

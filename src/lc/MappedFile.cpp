@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 // The mappings a SIGBUS may come from, read by the signal handler without locks.
@@ -151,3 +153,5 @@ TMappedFile::~TMappedFile()
         ::munmap(FData, FSize);
     }
 }
+
+} // namespace zentrop

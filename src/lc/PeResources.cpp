@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+namespace zentrop {
+
 namespace {
 
 constexpr uint32_t kHighBit = 0x80000000u;
@@ -316,3 +318,5 @@ void TPeResources::ForEachNamed(uint16_t type, const std::function<void(const QS
             visit(NameAt(nameField & ~kHighBit), *data);
     }
 }
+
+} // namespace zentrop

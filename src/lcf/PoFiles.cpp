@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace zentrop {
+
 namespace cli {
 
 namespace {
@@ -108,3 +110,5 @@ bool WritePot(const QString& path, const QList<TPoEntry>& entries, QString& erro
 }
 
 } // namespace cli
+
+} // namespace zentrop

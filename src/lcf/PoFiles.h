@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+namespace zentrop {
+
 namespace cli {
 
 struct TPoEntry {
@@ -23,3 +25,5 @@ bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error);
 bool WritePot(const QString& path, const QList<TPoEntry>& entries, QString& error);
 
 } // namespace cli
+
+} // namespace zentrop

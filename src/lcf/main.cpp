@@ -20,6 +20,8 @@
 
 #include <cstdio>
 
+namespace zentrop {
+
 namespace {
 
 using namespace cli;
@@ -379,6 +381,10 @@ int RunLcf(const QString& sub, const QStringList& args)
 }
 
 } // namespace
+
+} // namespace zentrop
+
+using namespace zentrop;
 
 int main(int argc, char** argv)
 {

@@ -3,6 +3,7 @@
 #include "lcforms/FormTranslation.h"
 
 #include "lc/LcUnit.h"
+#include "base/ClassName.h"
 #include "base/Ansi.h"
 #include "base/Collection.h"
 #include "base/Exception.h"
@@ -11,6 +12,8 @@
 #include "forms/Form.h"
 
 #include <QMetaObject>
+
+namespace zentrop {
 
 namespace {
 
@@ -122,7 +125,7 @@ void TProp::Apply(TForm* form) const
 
 bool TProps::Load()
 {
-    const auto record = FLcf->FindResource(QString::fromLatin1(FForm->metaObject()->className()).toUpper());
+    const auto record = FLcf->FindResource(ClassName(FForm->metaObject()).toUpper());
     if (!record)
         return false;
     const QList<lcf::TFormEntry> entries = lcf::ReadFormRecord(*record, FLcf->LangIndex());
@@ -201,3 +204,5 @@ QList<TFormText> FormTexts(TForm* form)
             CollectTexts(c, c->objectName() + u'-', components, out);
     return out;
 }
+
+} // namespace zentrop

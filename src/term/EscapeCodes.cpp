@@ -6,6 +6,8 @@
 #include <charconv>
 #include <limits>
 
+namespace zentrop {
+
 const char* EscapeCodeName(TEscapeCode Code)
 {
     const char* name = QMetaEnum::fromType<TEscapeCode>().valueToKey(static_cast<int>(Code));
@@ -338,3 +340,5 @@ QByteArray TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParams
     default: return {};
     }
 }
+
+} // namespace zentrop

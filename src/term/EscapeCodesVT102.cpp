@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace zentrop {
+
 namespace {
 
 constexpr uint8_t ESC = 27;
@@ -287,3 +289,5 @@ QByteArray TEscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const TEscapeParams
     static const TEscapeCodesVT100 vt100;
     return vt100.EscCodeToStr(Code, Params);
 }
+
+} // namespace zentrop

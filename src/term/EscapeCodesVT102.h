@@ -6,6 +6,8 @@
 
 #include "term/EscapeCodes.h"
 
+namespace zentrop {
+
 class TEscapeCodesVT102 final : public TEscapeCodes {
 public:
     TEscapeCodesVT102() : TEscapeCodes(true) {}
@@ -60,3 +62,5 @@ private:
     char FBytes[MaxSequenceLength] = {};
     int FLength = 0;
 };
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cstdlib>
 
+namespace zentrop {
+
 char16_t GraphicCharacter(uint8_t Ch)
 {
     static constexpr char16_t Table[32] = {
@@ -250,3 +252,5 @@ TTermDamage TComTermBuffer::TakeDamage()
     FScrolled = 0;
     return d;
 }
+
+} // namespace zentrop

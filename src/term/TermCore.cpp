@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <typeinfo>
 
+namespace zentrop {
+
 namespace {
 
 constexpr char BS = 8;
@@ -664,3 +666,5 @@ void TComTermCore::NotifyDamage()
     if (FBuffer.Damaged())
         DisplayDamaged();
 }
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 
+namespace zentrop {
+
 namespace {
 
 constexpr TColor Rgb(int r, int g, int b)
@@ -482,3 +484,5 @@ void TComTermCore::SetModesVT102(const TEscapeParams& Params, bool Private, bool
         }
     }
 }
+
+} // namespace zentrop

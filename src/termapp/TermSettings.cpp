@@ -6,6 +6,8 @@
 
 #include <QMetaEnum>
 
+namespace zentrop {
+
 namespace termsettings {
 
 namespace {
@@ -73,3 +75,5 @@ void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
 }
 
 } // namespace termsettings
+
+} // namespace zentrop

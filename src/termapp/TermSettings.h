@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace zentrop {
+
 class TCustomComTerminal;
 class TIniFile;
 
@@ -22,3 +24,5 @@ void LoadTerminal(const TIniFile& Ini, TCustomComTerminal& Terminal);
 void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& Terminal);
 
 } // namespace termsettings
+
+} // namespace zentrop

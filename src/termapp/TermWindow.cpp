@@ -19,6 +19,8 @@
 
 #include <cerrno>
 
+namespace zentrop {
+
 namespace {
 
 // How often the window looks whether the device is still there, and how often it tries to
@@ -524,3 +526,5 @@ void TTermWindow::closeEvent(QCloseEvent* Event)
     SaveSettings();
     QMainWindow::closeEvent(Event);
 }
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <optional>
 
+namespace zentrop {
+
 namespace {
 
 const char* const kHelp =
@@ -96,6 +98,10 @@ std::optional<Arguments> Parse(const QStringList& args, int& status)
 }
 
 } // namespace
+
+} // namespace zentrop
+
+using namespace zentrop;
 
 int main(int argc, char** argv)
 {

@@ -6,6 +6,8 @@
 
 #include <QRegularExpression>
 
+namespace zentrop {
+
 namespace bootsim {
 
 namespace {
@@ -248,3 +250,5 @@ int Device::PageSize() const
 }
 
 } // namespace bootsim
+
+} // namespace zentrop

@@ -14,6 +14,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace bootsim {
 
 namespace {
@@ -292,3 +294,5 @@ void Simulator::PublishLog(int& published)
 }
 
 } // namespace bootsim
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+namespace zentrop {
+
 int RecordingComDevice::Record(const QString& Call, const QString& Values)
 {
     FCalls.append(Values.isEmpty() ? Call : Call + u' ' + Values);
@@ -266,3 +268,5 @@ int RecordingComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         FEventsRaised.wait_for(lock, 5ms);
     }
 }
+
+} // namespace zentrop

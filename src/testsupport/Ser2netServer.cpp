@@ -19,7 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+namespace zentrop {
 
 namespace ser2net {
 
@@ -146,3 +146,5 @@ void Server::Kill()
 }
 
 } // namespace ser2net
+
+} // namespace zentrop

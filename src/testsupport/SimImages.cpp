@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+namespace zentrop {
+
 namespace bootsim {
 
 namespace {
@@ -86,3 +88,5 @@ DeviceRecord ReadRecordFile(const QString& path)
 }
 
 } // namespace bootsim
+
+} // namespace zentrop

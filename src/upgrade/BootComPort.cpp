@@ -1,6 +1,8 @@
 // The upgrade port's line settings, the port as the upgrade run sees it, and the shared run.
 #include "upgrade/BootComPort.h"
 
+namespace zentrop {
+
 namespace {
 
 constexpr int kReadInterval = 10;
@@ -112,3 +114,5 @@ TUpgradeResult TPortUpgrade::Run(TUpgradeMode mode, const TPageList& flashPages,
 {
     return FBoot.WriteToDevice(mode, flashPages, eepromPages);
 }
+
+} // namespace zentrop

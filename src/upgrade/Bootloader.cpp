@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+namespace zentrop {
+
 namespace {
 
 // The run's messages for a command of each memory that was not acknowledged.
@@ -210,3 +212,5 @@ bool TBootloader::SendPageData(const QByteArray& data)
         SendByte(static_cast<uint8_t>(c));
     return ReceiveByte() == boot::Ack;
 }
+
+} // namespace zentrop

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace zentrop {
+
 namespace {
 
 enum HexRecord : int {
@@ -184,3 +186,5 @@ THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check)
     }
     return reader.Finish(std::max(lineNo, 1));
 }
+
+} // namespace zentrop

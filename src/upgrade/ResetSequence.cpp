@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+namespace zentrop {
+
 namespace {
 
 constexpr int kMaxWaitMs = 10000;
@@ -72,3 +74,5 @@ QString ResetLineName(Kind line)
 {
     return line == Kind::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");
 }
+
+} // namespace zentrop

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 enum RecordType : uint8_t {
@@ -270,3 +272,5 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
     }
     return Result::Loaded;
 }
+
+} // namespace zentrop

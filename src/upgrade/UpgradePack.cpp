@@ -3,6 +3,8 @@
 
 #include "base/Format.h"
 
+namespace zentrop {
+
 namespace {
 
 enum RecordType : uint8_t { rtName = 1, rtVersion = 2, rtUser = 3, rtFlashSection = 4, rtEEPromSection = 5, rtPage = 6 };
@@ -147,3 +149,5 @@ QByteArray WriteUpgradeFile(const TUpgradeContent& content)
     }
     return w.Bytes();
 }
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdio>
 
+using namespace zentrop;
+
 namespace {
 
 const char* const kUsage =

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+using namespace zentrop;
+
 int main(int argc, char** argv)
 {
     if (argc != 3) {

@@ -21,6 +21,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 // Waits until the window is on the display and everything it asked to paint is painted, then

@@ -26,6 +26,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int ExitUsage = 2;

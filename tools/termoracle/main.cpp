@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int Rows = 24;

@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+using namespace zentrop;
+
 namespace {
 
 const char* const kUsage =

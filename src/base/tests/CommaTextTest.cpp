@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 TEST(CommaText, JoinQuotesOnlyWhatNeedsIt)
 {
     EXPECT_EQ(JoinCommaText({}), "");

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 TEST(FileName, BytesSurviveTheRoundTrip)
 {
     const QByteArray names[] = {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 TEST(Format, HexUsesBlankPaddingAndUpperCase)
 {
     EXPECT_EQ(Format("Write Flash Page at 0x%04x", {0x1A0}), "Write Flash Page at 0x 1A0");

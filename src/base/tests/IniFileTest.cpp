@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <utime.h>
 
+using namespace zentrop;
+
 namespace {
 
 QByteArray ReadAll(const QString& path)

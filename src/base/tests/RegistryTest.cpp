@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 QString MessageOf(const std::function<void()>& f)

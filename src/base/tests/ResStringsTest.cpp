@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 QString Translated(int ident)

@@ -7,6 +7,8 @@
 
 #include <QSet>
 
+using namespace zentrop;
+
 namespace {
 
 settings::Environment Fake(bool writable, const QString& xdg, const QSet<QString>& existing = {})

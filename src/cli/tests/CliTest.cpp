@@ -27,6 +27,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+using namespace zentrop;
+
 using upgtest::Builder;
 
 namespace {

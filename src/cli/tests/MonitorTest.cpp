@@ -23,6 +23,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr int kWaitMs = 10000;

@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 using namespace std::chrono_literals;
 
 namespace {

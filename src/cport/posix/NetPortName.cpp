@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace zentrop {
+
 namespace {
 
 // Scheme, then a host name, an IPv4 address or a bracketed IPv6 address, then the port.
@@ -64,3 +66,5 @@ QString NetPortProblem(const QString& Name, int SystemCode)
         return QStringLiteral("%1: %2.").arg(where, QString::fromLocal8Bit(std::strerror(SystemCode)));
     }
 }
+
+} // namespace zentrop

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <sys/ioctl.h>
 
+namespace zentrop {
+
 int SetArbitraryBaudRate(int Fd, uint32_t Rate)
 {
     termios2 tio{};
@@ -26,3 +28,5 @@ int GetActualBaudRate(int Fd, uint32_t& Rate)
     Rate = tio.c_ospeed;
     return 0;
 }
+
+} // namespace zentrop

@@ -22,6 +22,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 // What an errno means to the engine. Every device call's failure goes through here.
@@ -850,3 +852,5 @@ int TPosixComDevice::RunWrite(TOverlapped& Ovl, int Fd, int& Transferred)
     Transferred = done;
     return 0;
 }
+
+} // namespace zentrop

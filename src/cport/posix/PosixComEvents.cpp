@@ -18,6 +18,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 using namespace EventMask;
 
 namespace {
@@ -311,3 +313,5 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
             return finish(EIO);
     }
 }
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 std::mutex gFactoryMutex;
@@ -72,3 +74,5 @@ ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
         previous = [] { return std::make_unique<TPosixPortDevice>(); };
     return previous;
 }
+
+} // namespace zentrop

@@ -14,6 +14,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 const QString kEnumPortsText = QStringLiteral("EnumComPorts");
@@ -88,3 +90,5 @@ QStringList SystemComPorts()
 {
     return ListSysfsComPorts();
 }
+
+} // namespace zentrop

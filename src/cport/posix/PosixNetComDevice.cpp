@@ -23,6 +23,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 using namespace EventMask;
 
 namespace {
@@ -859,3 +861,5 @@ int TPosixNetComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
             FEventWake.Drain();
     }
 }
+
+} // namespace zentrop

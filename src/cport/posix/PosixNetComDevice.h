@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace zentrop {
+
 class TPosixNetComDevice : public TComDevice, private TTelnetSink {
 public:
     // Connecting to the server, and each answer of the server the device waits for (to the
@@ -113,3 +115,5 @@ private:
     TWakeFd FEventWake;
     TLineLook FLastLook;
 };
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 namespace {
 
 QString ReadAttribute(const QString& dir, const char* name)
@@ -130,3 +132,5 @@ QString DescribeHolders(const std::vector<TPortHolder>& holders)
         parts << QStringLiteral("%1 (process %2)").arg(h.Program.isEmpty() ? QStringLiteral("?") : h.Program).arg(h.Pid);
     return parts.join(QStringLiteral(", "));
 }
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+namespace zentrop {
+
 QString TPosixPortDevice::DeviceName(const QString& Port) const
 {
     return IsNetPortName(Port) ? Port : TPosixComDevice::DevicePath(Port);
@@ -110,3 +112,5 @@ int TPosixPortDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
     Events = 0;
     return FDevice ? FDevice->WaitCommEvent(Events, Stop) : EBADF;
 }
+
+} // namespace zentrop

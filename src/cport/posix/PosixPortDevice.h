@@ -5,6 +5,8 @@
 
 #include "cport/ComDevice.h"
 
+namespace zentrop {
+
 class TPosixPortDevice : public TComDevice {
 public:
     QString DeviceName(const QString& Port) const override;
@@ -36,3 +38,5 @@ private:
     std::unique_ptr<TComDevice> FDevice;
     bool FNetwork = false;
 };
+
+} // namespace zentrop

@@ -3,6 +3,8 @@
 
 #include <tuple>
 
+namespace zentrop {
+
 using namespace telnet;
 
 namespace {
@@ -235,3 +237,5 @@ void TTelnetClient::Receive(const char* Bytes, size_t Count, TTelnetSink& Sink, 
         FData.clear();
     }
 }
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace zentrop {
+
 namespace telnet {
 inline constexpr uint8_t IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 inline constexpr uint8_t BINARY = 0, SGA = 3, COM_PORT = 44;
@@ -100,3 +102,5 @@ private:
     std::string FSub;                // the subnegotiation being received, bounded
     std::string FData;               // data not yet handed to the sink
 };
+
+} // namespace zentrop

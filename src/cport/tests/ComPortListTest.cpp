@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 // An entry of the tty class: with a device link when it has hardware, and the serial

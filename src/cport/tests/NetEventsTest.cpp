@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 // Takes the COM port option, answers each line setting and purge with the value asked, and

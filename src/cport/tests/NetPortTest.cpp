@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 using namespace telnet;
 
 namespace {

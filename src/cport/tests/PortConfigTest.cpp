@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <functional>
 
+using namespace zentrop;
+
 TEST_F(PortFixture, LineStateRecordCarriesEverySetting)
 {
     port.Open();

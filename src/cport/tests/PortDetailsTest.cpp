@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 void Put(const QString& path, const QByteArray& text)

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <future>
 
+using namespace zentrop;
+
 using namespace EventMask;
 
 namespace {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 // The expected log lines of a test, as a list to compare with.
 inline QStringList Strings(std::initializer_list<const char*> items)
 {

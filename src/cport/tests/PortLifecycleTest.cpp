@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+using namespace zentrop;
+
 TEST_F(PortFixture, OpenAndCloseRunEveryStepInOrder)
 {
     LogCallbacks();

@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr TStoredGroups kAllGroups = TStoredGroups::FromBits(0x3F);

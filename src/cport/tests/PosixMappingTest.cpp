@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 TEST(PosixDevice, PortNamesMapToDevicePaths)
 {
     const std::pair<const char*, const char*> cases[] = {

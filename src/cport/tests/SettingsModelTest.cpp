@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 TEST(SettingsModel, FreshPortHasTheInitialValues)
 {
     TComPort p;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 constexpr Nanos ms = 1000000;

@@ -24,6 +24,8 @@
 #include <termios.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 // Installs the machine's list of installed ports for one test.

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+using namespace zentrop;
+
 namespace {
 
 // Collects the regions the client area is asked to paint.

@@ -6,6 +6,8 @@
 #include <QMetaProperty>
 #include <QTest>
 
+using namespace zentrop;
+
 namespace {
 
 // A port on the recording device, opened unless asked otherwise, with no event thread.

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+using namespace zentrop;
+
 class ComTrmSetTest : public QObject {
     Q_OBJECT
 

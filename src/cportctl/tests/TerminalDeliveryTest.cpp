@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 QString Row(const TComTerminal& t, int y)

@@ -27,6 +27,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 // Records the message boxes that would have been shown.

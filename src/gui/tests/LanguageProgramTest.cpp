@@ -23,6 +23,8 @@
 #include <memory>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 const QString kCaption = QStringLiteral("Zentrop – firmware frissítés");

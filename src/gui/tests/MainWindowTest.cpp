@@ -33,6 +33,8 @@
 #include <memory>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 const QString kCommon = QStringLiteral("COMMON");

@@ -37,6 +37,8 @@
 #include <optional>
 #include <vector>
 
+using namespace zentrop;
+
 namespace {
 
 QByteArray Bytes(int size, int seed)

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+using namespace zentrop;
+
 namespace {
 
 // An open port on the recording device, with nothing written yet.

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 class LcUnitTest : public testing::Test {

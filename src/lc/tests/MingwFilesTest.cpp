@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 // English and Hungarian columns; "Cancel" translated, "OK" without Hungarian text, and a form

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+using namespace zentrop;
+
 namespace {
 
 QList<TPeResource> Sample()

@@ -19,6 +19,8 @@
 
 #include <sys/stat.h>
 
+using namespace zentrop;
+
 namespace {
 
 struct Result {

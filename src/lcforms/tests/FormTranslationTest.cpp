@@ -12,6 +12,8 @@
 
 #include <QTest>
 
+using namespace zentrop;
+
 class TPanelItem : public TCollectionItem {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+using namespace zentrop;
+
 namespace {
 
 std::unique_ptr<TEscapeCodes> Make(bool vt52)

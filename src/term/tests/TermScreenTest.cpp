@@ -9,6 +9,8 @@
 
 #include <numeric>
 
+using namespace zentrop;
+
 namespace {
 
 using Rows = std::vector<std::string>;

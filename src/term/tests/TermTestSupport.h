@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace zentrop;
+
 class TestTerm : public TComTermCore {
 public:
     explicit TestTerm(TTermEmulation Emulation = TTermEmulation::teVT100orANSI, int Columns = 10, int Rows = 4)

@@ -4,6 +4,8 @@
 
 #include "EscapeCodesVT102.h"
 
+using namespace zentrop;
+
 namespace {
 
 constexpr TTermEmulation vt = TTermEmulation::teVT102;

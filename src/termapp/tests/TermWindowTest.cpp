@@ -15,6 +15,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+using namespace zentrop;
+
 namespace {
 
 // The device's end of a pseudo-terminal; the window opens the other end by its path.

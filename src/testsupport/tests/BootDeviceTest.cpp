@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 using namespace bootsim;
 
 namespace {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 using boottest::FakePort;
 using boottest::Recorder;
 

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+using namespace zentrop;
+
 namespace {
 
 using Kind = TResetStep::Kind;

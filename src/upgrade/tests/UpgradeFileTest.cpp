@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 using upgtest::Builder;
 
 TEST(Crc16, CheckValueAndByteStep)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zentrop;
+
 namespace {
 
 // One record with its checksum, as a toolchain writes it.

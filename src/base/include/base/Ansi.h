@@ -5,6 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
+namespace zentrop {
+
 QString DecodeAnsi(const QByteArray& bytes);
 // Characters the code page lacks become "?".
 QByteArray EncodeAnsi(const QString& text);
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TCollectionItem : public QObject {
     Q_OBJECT
 
@@ -30,3 +32,5 @@ private:
     std::function<TCollectionItem*(TCollection*)> FNewItem;
     QList<TCollectionItem*> FItems;
 };
+
+} // namespace zentrop

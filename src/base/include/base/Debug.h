@@ -5,9 +5,13 @@
 #include <QString>
 #include <functional>
 
+namespace zentrop {
+
 using DebugSink = std::function<void(const QString&)>;
 
 void OutputDebugString(const QString& text);
 
 // Installs a sink (an empty one restores the system log) and returns the one it replaces.
 DebugSink SetDebugSink(DebugSink sink);
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include <QString>
 #include <exception>
 
+namespace zentrop {
+
 class Exception : public std::exception {
 public:
     explicit Exception(QString message);
@@ -46,3 +48,5 @@ class EInvalidCast : public Exception {
 public:
     using Exception::Exception;
 };
+
+} // namespace zentrop

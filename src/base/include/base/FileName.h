@@ -7,5 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+namespace zentrop {
+
 QString DecodeFileName(const QByteArray& bytes);
 QByteArray EncodeFileName(const QString& name);
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <variant>
 
+namespace zentrop {
+
 class FormatArg {
 public:
     FormatArg(int v) : FValue(static_cast<int64_t>(v)) {}
@@ -30,3 +32,5 @@ private:
 // Formats; a directive without a fitting argument raises EConvertError
 // ("Format '%s' invalid or incompatible with argument").
 QString Format(const QString& format, std::initializer_list<FormatArg> args);
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace zentrop {
+
 class TIniFile {
 public:
     // Values read back are cut to this many characters.
@@ -69,3 +71,5 @@ private:
     int FBatchDepth = 0;
     std::optional<Lines> FBatch;
 };
+
+} // namespace zentrop

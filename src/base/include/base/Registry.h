@@ -9,6 +9,8 @@
 
 class QSettings;
 
+namespace zentrop {
+
 class TRegistry {
 public:
     enum class TRegDataType { rdUnknown, rdString, rdInteger };
@@ -48,3 +50,5 @@ private:
     std::unique_ptr<QSettings> FSettings;
     QString FKey;
 };
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+namespace zentrop {
+
 // Identifiers of the program's own string table.
 namespace res {
 enum ResId : int {
@@ -46,3 +48,5 @@ QList<int> BuiltinResStringIds();
 // Installs a loader (nullptr restores the built-in one) and returns the one it replaces,
 // so that the caller can put it back.
 ResStringLoader SetResStringLoader(ResStringLoader loader);
+
+} // namespace zentrop

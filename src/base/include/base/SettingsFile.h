@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 namespace settings {
 
 inline const QString Common = QStringLiteral("COMMON");
@@ -58,3 +60,5 @@ QStringList LanguageFileCandidates(const QString& executable, const Environment&
 QString LanguageFileName(const QString& executable, const Environment& env = Environment::System());
 
 } // namespace settings
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <vector>
 
+namespace zentrop {
+
 // Joins items into comma text: an item holding a character with a code of 32 or less, a
 // double quote or a comma is quoted with inner quotes doubled; a list of one empty item
 // gives two double quotes, an empty list the empty text.
@@ -73,3 +75,5 @@ public:
 private:
     std::vector<QString> FItems;
 };
+
+} // namespace zentrop

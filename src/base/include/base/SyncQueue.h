@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 
+namespace zentrop {
+
 class TSyncQueue : public QObject {
 public:
     explicit TSyncQueue(QObject* Parent = nullptr);
@@ -55,3 +57,5 @@ private:
     std::deque<std::shared_ptr<Job>> FJobs;
     bool FWoken = false;
 };
+
+} // namespace zentrop

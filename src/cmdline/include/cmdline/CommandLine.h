@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+namespace zentrop {
+
 namespace cli {
 
 // The statuses scripts rely on; each program documents the ones it uses.
@@ -37,3 +39,5 @@ QString InputFileProblem(const QString& path);
 QString OutputFileProblem(const QString& path);
 
 } // namespace cli
+
+} // namespace zentrop

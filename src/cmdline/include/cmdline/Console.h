@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace zentrop {
+
 // Prints unless the stream has already failed (a closed pipe, a full disk): output that
 // cannot be delivered must never stop or slow a run, which goes on and ends with its own status.
 void ConsolePrintf(FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -14,3 +16,5 @@ struct ConsoleStyle {
     // colours unless NO_COLOR is set.
     static ConsoleStyle Of(FILE* out);
 };
+
+} // namespace zentrop

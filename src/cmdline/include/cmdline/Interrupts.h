@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+namespace zentrop {
+
 class TInterruptWatch {
 public:
     // Blocks the signals in the calling thread and in every thread it starts from now on;
@@ -38,3 +40,5 @@ private:
     std::function<void()> FHandler;
     std::thread FThread;
 };
+
+} // namespace zentrop

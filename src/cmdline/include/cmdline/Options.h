@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 namespace cli {
 
 struct OptionSyntax {
@@ -54,3 +56,5 @@ QString CommandListEntry(const CommandSyntax& syntax);
 std::optional<qint64> ParseNumber(const QString& text);
 
 } // namespace cli
+
+} // namespace zentrop

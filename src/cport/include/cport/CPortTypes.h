@@ -7,6 +7,8 @@
 #include <functional>
 #include <initializer_list>
 
+namespace zentrop {
+
 namespace CPortTypes {
 Q_NAMESPACE
 
@@ -123,3 +125,5 @@ using TRxCharEvent = std::function<void(QObject* Sender, int Count)>;
 using TRxBufEvent = std::function<void(QObject* Sender, const char* Buffer, int Count)>;
 using TComErrorEvent = std::function<void(QObject* Sender, TComErrors Errors)>;
 using TComSignalEvent = std::function<void(QObject* Sender, bool OnOff)>;
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace zentrop {
+
 // Each TextTo... compares the text with the member texts, letters a to z taken as upper
 // case, and falls back to a fixed member when none matches; none of them fails.
 QString BaudRateToText(TBaudRate BaudRate);
@@ -59,3 +61,5 @@ uint32_t EventToMask(TComEvent Event);
 uint32_t EventsToMask(TComEvents Events);
 // Mask bits that stand for no event are ignored.
 TComEvents MaskToEvents(uint32_t Mask);
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+namespace zentrop {
+
 // Line state of a device, with the system's field layout.
 struct DCB {
     // Bits of Flags.
@@ -209,3 +211,5 @@ using ComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
 std::unique_ptr<TComDevice> CreateComDevice();
 // Installs a factory (an empty one restores the system's) and returns the one it replaces.
 ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory);
+
+} // namespace zentrop

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace zentrop {
+
 // Error codes of the port engine; ComErrorText gives their texts.
 namespace ComErr {
 enum : int {
@@ -67,3 +69,5 @@ public:
 private:
     int FSystemCode;
 };
+
+} // namespace zentrop

@@ -17,6 +17,8 @@
 #include <QThread>
 #include <memory>
 
+namespace zentrop {
+
 class TCustomComPort;
 class TIniFile;
 class TRegistry;
@@ -296,3 +298,5 @@ class TComPort : public TCustomComPort {
 public:
     using TCustomComPort::TCustomComPort;
 };
+
+} // namespace zentrop

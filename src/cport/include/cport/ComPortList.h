@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <functional>
 
+namespace zentrop {
+
 // Fills Ports with the installed port names, sorted case-insensitively. A source that
 // cannot be read raises EComPortExt ("EnumComPorts", code 23); Ports is then unchanged.
 void EnumComPorts(TStrings& Ports);
@@ -19,3 +21,5 @@ QStringList SystemComPorts();
 using ComPortSource = std::function<QStringList()>;
 // Installs a source (an empty one restores the system's) and returns the one it replaces.
 ComPortSource SetComPortSource(ComPortSource Source);
+
+} // namespace zentrop

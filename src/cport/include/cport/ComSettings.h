@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+namespace zentrop {
+
 class TCustomComPort;
 
 // Common ground of the settings objects: the owning port (nil for a free-standing object,
@@ -180,3 +182,5 @@ private:
 
     BufferSettings FOwn;
 };
+
+} // namespace zentrop

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+namespace zentrop {
+
 class TCustomComPort;
 
 // The deliveries an event thread has handed to the owning thread and that run there now.
@@ -83,3 +85,5 @@ private:
     // perhaps already reopened, alone.
     std::atomic<bool> FRetired{false};
 };
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+namespace zentrop {
+
 class TComLink;
 
 class TLinkList {
@@ -52,3 +54,5 @@ private:
     std::vector<TComLink*> FLinks;
     bool FWantsRxData = false;
 };
+
+} // namespace zentrop

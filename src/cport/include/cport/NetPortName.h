@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zentrop {
+
 enum class NetProtocol { Raw, Rfc2217 };
 
 struct TNetPortName {
@@ -25,3 +27,5 @@ std::optional<TNetPortName> ParseNetPortName(const QString& Name);
 // What the system error of a network port's failure means for its user, naming host and
 // port: "Nothing listens on 127.0.0.1 port 4000 (connection refused)."
 QString NetPortProblem(const QString& Name, int SystemCode);
+
+} // namespace zentrop

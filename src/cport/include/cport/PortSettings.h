@@ -4,6 +4,8 @@
 
 #include "cport/CPortTypes.h"
 
+namespace zentrop {
+
 struct ParitySettings {
     TParityBits Bits = TParityBits::prNone;
     bool Check = false;
@@ -74,3 +76,5 @@ struct PortSettings {
 
 // The parts in which two values differ.
 SettingsParts ChangedParts(const PortSettings& From, const PortSettings& To);
+
+} // namespace zentrop

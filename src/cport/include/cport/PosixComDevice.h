@@ -15,6 +15,8 @@
 #include <termios.h>
 #include <vector>
 
+namespace zentrop {
+
 // Sets the character size, parity, stop bits, handshakes and flow control characters of a
 // terminal record as the line state asks; the speed and modem lines are set apart.
 void TermiosFromDCB(const DCB& Dcb, termios& t);
@@ -132,3 +134,5 @@ private:
     Nanos FLineFreeNs = 0;      // when the bytes written so far will have left the line
     TPortDetailsRoots FRoots;
 };
+
+} // namespace zentrop

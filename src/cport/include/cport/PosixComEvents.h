@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace zentrop {
+
 // What one look at the line found.
 struct TLineLook {
     uint64_t Arrived = 0;     // bytes ever received: those reads and purges took plus the queue
@@ -44,3 +46,5 @@ public:
 private:
     int FFd = -1;
 };
+
+} // namespace zentrop

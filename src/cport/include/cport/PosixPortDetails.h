@@ -7,6 +7,8 @@
 
 #include <vector>
 
+namespace zentrop {
+
 struct TPortHolder {
     int Pid = 0;
     QString Program;
@@ -46,3 +48,5 @@ QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& r
 
 // "minicom (process 4711)", several joined by ", "; empty for none.
 QString DescribeHolders(const std::vector<TPortHolder>& holders);
+
+} // namespace zentrop

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zentrop {
+
 using Nanos = int64_t;
 
 // The monotonic clock's current time.
@@ -59,3 +61,5 @@ Nanos CharacterTime(const DCB& Dcb);
 // hold up the close.
 inline constexpr Nanos kCloseDrainLimit = Nanos(2000) * 1000000;
 Nanos CloseDrainBudget(const COMMTIMEOUTS& Timeouts, int Queued);
+
+} // namespace zentrop

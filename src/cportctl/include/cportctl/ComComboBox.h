@@ -8,6 +8,8 @@
 
 #include <QMetaObject>
 
+namespace zentrop {
+
 class TComComboBox : public TCustomComboBox {
     Q_OBJECT
     Q_PROPERTY(TCustomComPort* ComPort READ ComPort WRITE SetComPort)
@@ -54,3 +56,5 @@ private:
     TComSelect FSelector;
     QMetaObject::Connection FPortWatch;
 };
+
+} // namespace zentrop

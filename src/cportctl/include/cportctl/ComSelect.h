@@ -11,6 +11,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace zentrop {
+
 namespace CPortCtl {
 Q_NAMESPACE
 
@@ -83,3 +85,5 @@ private:
     QPointer<TCustomComPort> FLinkedPort;
     bool FApplyAtOnce = false;
 };
+
+} // namespace zentrop

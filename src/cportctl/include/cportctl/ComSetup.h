@@ -5,6 +5,8 @@
 #include "cportctl/ComComboBox.h"
 #include "forms/Form.h"
 
+namespace zentrop {
+
 class TButton;
 class TGroupBox;
 class TLabel;
@@ -45,3 +47,5 @@ void ExecuteComSetup(TCustomComPort* ComPort);
 
 // Makes every port's ShowSetupDialog run ExecuteComSetup. Called once by the program entry.
 void InstallComSetupDialog();
+
+} // namespace zentrop

@@ -15,6 +15,8 @@
 class QPainter;
 class QTimer;
 
+namespace zentrop {
+
 // The client area is the scroll area's viewport; its scroll bars count whole cells.
 class TCustomComTerminal : public QAbstractScrollArea, public TComTermCore {
     Q_OBJECT
@@ -187,3 +189,5 @@ public:
     bool TabStop() const { return focusPolicy() != Qt::NoFocus; }
     void SetTabStop(bool Value) { setFocusPolicy(Value ? Qt::StrongFocus : Qt::NoFocus); }
 };
+
+} // namespace zentrop

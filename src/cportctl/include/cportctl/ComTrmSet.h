@@ -4,6 +4,8 @@
 
 #include "forms/Form.h"
 
+namespace zentrop {
+
 class TButton;
 class TCheckBox;
 class TCustomComTerminal;
@@ -43,3 +45,5 @@ public:
 // to it; Cancel changes nothing. A size that is not a number keeps the terminal's size, one
 // out of range is brought into it by the terminal. True when the user confirmed.
 bool ExecuteTerminalSetup(TCustomComTerminal* Terminal);
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TAction : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -86,3 +88,5 @@ private:
     QString FLinkedCaption;
     QString FLinkedHint;
 };
+
+} // namespace zentrop

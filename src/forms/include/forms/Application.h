@@ -8,6 +8,8 @@
 #include <exception>
 #include <utility>
 
+namespace zentrop {
+
 class TApplication : public QApplication {
     Q_OBJECT
 
@@ -41,3 +43,5 @@ bool Guarded(F&& f) noexcept
         return false;
     }
 }
+
+} // namespace zentrop

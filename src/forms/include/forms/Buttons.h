@@ -11,6 +11,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -114,3 +116,5 @@ private:
     int FTag = 0;
     TFont* FFont;
 };
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TCustomComboBox;
 
 // The items of a combo box as a string list. Changing the list never changes what an
@@ -88,3 +90,5 @@ class TComboBox : public TCustomComboBox {
 public:
     using TCustomComboBox::TCustomComboBox;
 };
+
+} // namespace zentrop

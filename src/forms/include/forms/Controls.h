@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+namespace zentrop {
+
 class TLabel : public QLabel {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -143,3 +145,5 @@ private:
     int FPosition = 0;
     int FStep = 10;
 };
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TOpenDialog : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Title READ Title WRITE SetTitle)
@@ -54,3 +56,5 @@ private:
     QString FFileName;
     QString FInitialDir;
 };
+
+} // namespace zentrop

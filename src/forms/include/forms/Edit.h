@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace zentrop {
+
 class TEdit : public QLineEdit {
     Q_OBJECT
     Q_PROPERTY(QString Text READ Text WRITE SetText)
@@ -37,3 +39,5 @@ private:
     int FMaxLength = 0;
     TFont* FFont;
 };
+
+} // namespace zentrop

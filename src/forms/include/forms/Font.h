@@ -8,6 +8,8 @@
 
 class QWidget;
 
+namespace zentrop {
+
 class TFont : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Name READ Name WRITE SetName)
@@ -40,3 +42,5 @@ private:
 // A font of the given face and character height in pixels; a face that is missing is
 // replaced by the platform's nearest sans-serif face.
 QFont DesignFont(const QString& face, int pixelHeight);
+
+} // namespace zentrop

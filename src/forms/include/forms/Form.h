@@ -15,6 +15,9 @@
 class QEventLoop;
 class QMenuBar;
 class QVBoxLayout;
+
+namespace zentrop {
+
 class TButton;
 
 using TModalResult = int;
@@ -133,3 +136,5 @@ private:
     QEventLoop* FModalLoop = nullptr;
     bool FPlaced = false;
 };
+
+} // namespace zentrop

@@ -12,6 +12,9 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+
+namespace zentrop {
+
 class TForm;
 
 class TMenuItem : public QObject {
@@ -79,3 +82,5 @@ private:
     QMenuBar* FBar;
     QList<TMenuItem*> FItems;
 };
+
+} // namespace zentrop

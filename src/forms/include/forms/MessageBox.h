@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+namespace zentrop {
+
 enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 // One message box as it would be shown.
@@ -38,3 +40,5 @@ public:
 private:
     TMessageBoxHook FPrevious;
 };
+
+} // namespace zentrop

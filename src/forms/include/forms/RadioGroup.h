@@ -12,6 +12,9 @@
 #include <functional>
 
 class QRadioButton;
+
+namespace zentrop {
+
 class TRadioGroup;
 
 // The items of a radio group; every change rebuilds or relabels the group's buttons.
@@ -84,3 +87,5 @@ private:
     int FColumns = 1;
     int FTag = 0;
 };
+
+} // namespace zentrop

@@ -13,6 +13,8 @@
 
 class QCloseEvent;
 
+namespace zentrop {
+
 // The upgrade files as the settings file keeps them: comma text of whole names only. A value
 // is read back cut to the settings file's limit, so the names that would reach past it are
 // left out from the end of the list, never cut in the middle.
@@ -151,3 +153,5 @@ private:
     // A terminal window this window had to make itself; it goes before the port does.
     std::unique_ptr<TwTerminal> FOwnTerminalWindow;
 };
+
+} // namespace zentrop

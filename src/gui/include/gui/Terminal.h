@@ -4,6 +4,8 @@
 
 #include "forms/Form.h"
 
+namespace zentrop {
+
 class TComTerminal;
 class TCustomComPort;
 
@@ -16,3 +18,5 @@ public:
 
     TComTerminal* ComTerminal1;
 };
+
+} // namespace zentrop

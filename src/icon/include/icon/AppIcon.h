@@ -5,7 +5,11 @@
 #include <QIcon>
 #include <QImage>
 
+namespace zentrop {
+
 // The icon at size x size pixels, on a transparent background.
 QImage AppIconImage(int size);
 // The icon at the sizes window managers ask for.
 QIcon AppIcon();
+
+} // namespace zentrop

@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 // Called with each language the file lists, in order, until it returns 0.
 using TLcfEnumProc = int32_t (*)(int32_t lcid, void* userData);
 
@@ -82,3 +84,5 @@ int32_t LcLoadLanguage(const QString& fileName, int32_t lcid, TLcfEnumProc enumP
 // The loader installed while a language is in force: the file's text for the identifier,
 // or the program's own when the file has none.
 QString LcLoadResString(int ident);
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zentrop {
+
 namespace lcf {
 
 inline const QString HeaderName = QStringLiteral("LCHEADER");
@@ -65,3 +67,5 @@ enum class TIndexKind { ikNone, ikStrings, ikCollection };
 void SplitIndexed(const QString& element, TIndexKind& kind, int& index, QString& name);
 
 } // namespace lcf
+
+} // namespace zentrop

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zentrop {
+
 // One resource: a string name, or an integer identifier when the name is empty.
 struct TPeResource {
     uint16_t Type = 10;
@@ -58,3 +60,5 @@ struct TLanguageFile {
 QByteArray BuildLanguageFile(const TLanguageFile& file, const TPeOptions& options = {});
 
 } // namespace lcf
+
+} // namespace zentrop

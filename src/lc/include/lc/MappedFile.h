@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+namespace zentrop {
+
 class TMappedFile {
 public:
     // Maps the file; false, with the reason in Error(), when it is missing, not a regular
@@ -23,3 +25,5 @@ private:
     size_t FSize = 0;
     QString FError;
 };
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 class TPeResources {
 public:
     static constexpr uint16_t RT_RCDATA = 10;
@@ -61,3 +63,5 @@ private:
     std::vector<uint32_t> FSortedDirectories;
     QString FError;
 };
+
+} // namespace zentrop

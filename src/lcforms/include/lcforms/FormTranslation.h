@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 class TForm;
 class TLcf;
 
@@ -86,3 +88,5 @@ struct TFormText {
 // form and its components, with string list lines as "Name.Strings(i)" and collection items
 // as "Name<i>". Object properties that hold another component are not followed.
 QList<TFormText> FormTexts(TForm* form);
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zentrop {
+
 // The parameters of a sequence, each as its text, parameter 1 first. Cleared items keep
 // their storage, so a stream of sequences allocates nothing once warmed up.
 class TEscapeParams {
@@ -121,3 +123,5 @@ private:
     bool FInCSI = false;
     TEscapeParams FNewParams;
 };
+
+} // namespace zentrop

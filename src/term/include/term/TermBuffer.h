@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zentrop {
+
 // One screen cell; an all-zero cell is empty and never drawn.
 struct TTermChar {
     uint8_t Ch = 0;
@@ -172,3 +174,5 @@ private:
     bool FAllDamaged = false;
     int FScrolled = 0;
 };
+
+} // namespace zentrop

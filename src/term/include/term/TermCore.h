@@ -14,6 +14,8 @@
 
 class QObject;
 
+namespace zentrop {
+
 // The VT102's colours: ANSI colour Index (0..15: the eight colours, then their bright forms),
 // and bold text in a default colour.
 TColor VT102PaletteColor(int Index);
@@ -259,3 +261,5 @@ private:
     bool FVTHasSaved = false;
     TTermChar FPen;
 };
+
+} // namespace zentrop

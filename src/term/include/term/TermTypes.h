@@ -5,6 +5,8 @@
 #include <QObject>
 #include <cstdint>
 
+namespace zentrop {
+
 namespace TermTypes {
 Q_NAMESPACE
 
@@ -66,3 +68,5 @@ constexpr TColor clWhite = 0xFFFFFF;
 
 // The name of a code ("ecCursorMove"), for reports and tools.
 const char* EscapeCodeName(TEscapeCode Code);
+
+} // namespace zentrop

@@ -15,6 +15,9 @@
 class QAction;
 class QLabel;
 class QTimer;
+
+namespace zentrop {
+
 class TIniFile;
 
 // The terminal control of the window: port failures while sending are reported instead of
@@ -134,3 +137,5 @@ private:
     QLabel* lbSignals = nullptr;
     QLabel* lbCounts = nullptr;
 };
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 namespace bootsim {
 
 enum class Memory { None, Flash, EEProm };
@@ -107,3 +109,5 @@ private:
 const char* MemoryName(Memory m);
 
 } // namespace bootsim
+
+} // namespace zentrop

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+namespace zentrop {
+
 namespace bootsim {
 
 struct SimOptions {
@@ -77,3 +79,5 @@ private:
 };
 
 } // namespace bootsim
+
+} // namespace zentrop

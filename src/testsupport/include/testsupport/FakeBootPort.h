@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 namespace boottest {
 
 class Recorder : public UpgradeObserver {
@@ -112,3 +114,5 @@ private:
 };
 
 } // namespace boottest
+
+} // namespace zentrop

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+namespace zentrop {
+
 inline QString WriteTestFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
     const QString path = dir.filePath(name);
@@ -27,3 +29,5 @@ inline lcf::TLanguageFile TwoLanguages(uint32_t flags = 0)
     file.Strings[65040] = {QStringLiteral("Warning"), {QStringLiteral("Warning"), QStringLiteral("Figyelmeztetés")}};
     return file;
 }
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+namespace zentrop {
+
 class PtyPair {
 public:
     // KeepSlave holds the slave open too, so that its terminal settings can be read.
@@ -82,3 +84,5 @@ private:
     int FSlave = -1;
     QString FSlaveName;
 };
+
+} // namespace zentrop

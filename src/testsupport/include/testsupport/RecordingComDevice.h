@@ -11,6 +11,8 @@
 #include <deque>
 #include <mutex>
 
+namespace zentrop {
+
 class RecordingComDevice : public TComDevice {
 public:
     // Names of the calls in the log and for Fail(): "Open", "Close", "SetCommState",
@@ -71,3 +73,5 @@ private:
     uint32_t FModemStatus = 0;
     uint32_t FLineErrors = 0;
 };
+
+} // namespace zentrop

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 
+namespace zentrop {
+
 namespace sample {
 
 struct Layout {
@@ -40,3 +42,5 @@ inline QByteArray UpgradeFile(const Layout& layout)
 }
 
 } // namespace sample
+
+} // namespace zentrop

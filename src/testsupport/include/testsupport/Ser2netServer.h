@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+namespace zentrop {
+
 namespace ser2net {
 
 class Server {
@@ -40,3 +42,5 @@ private:
 int FreePort();
 
 } // namespace ser2net
+
+} // namespace zentrop

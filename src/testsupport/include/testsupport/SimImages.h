@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace zentrop {
+
 namespace bootsim {
 
 // {"wakes": n, "jumps": n, "hungUp": b, "flash": [{"address": n, "long": b, "size": n,
@@ -20,3 +22,5 @@ void WriteRecordFile(const QString& path, const DeviceRecord& record);
 DeviceRecord ReadRecordFile(const QString& path);
 
 } // namespace bootsim
+
+} // namespace zentrop

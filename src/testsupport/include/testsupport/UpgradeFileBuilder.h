@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <optional>
 
+namespace zentrop {
+
 namespace upgtest {
 
 class Builder {
@@ -77,3 +79,5 @@ private:
 };
 
 } // namespace upgtest
+
+} // namespace zentrop

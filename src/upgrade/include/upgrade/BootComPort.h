@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+namespace zentrop {
+
 // A run that was told to stop before it ended.
 class EUpgradeInterrupted : public Exception {
 public:
@@ -73,3 +75,5 @@ private:
     TComPortLine FLine;
     TBootloader FBoot;
 };
+
+} // namespace zentrop

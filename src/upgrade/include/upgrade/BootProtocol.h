@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace zentrop {
+
 namespace boot {
 
 // Opening sequence that wakes the bootloader: Escape, "U", Escape.
@@ -34,3 +36,5 @@ constexpr int AddressPauseMs = 1;     // between an address's answer and the dat
 constexpr int DataCommandPauseMs = 1; // between "D" and the first data byte
 
 } // namespace boot
+
+} // namespace zentrop

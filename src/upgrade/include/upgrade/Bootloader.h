@@ -15,6 +15,8 @@
 #include <functional>
 #include <optional>
 
+namespace zentrop {
+
 // What the run needs of a serial port. Every failure is raised as an exception and ends the run.
 class TBootPort {
 public:
@@ -150,3 +152,5 @@ private:
     // Where the run is, for the report of its end.
     RunEnd FAt;
 };
+
+} // namespace zentrop

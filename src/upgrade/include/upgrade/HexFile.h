@@ -11,6 +11,8 @@
 #include <functional>
 #include <map>
 
+namespace zentrop {
+
 // A record that cannot be read, with the line it stands on (counted from 1).
 class EHexFileError : public Exception {
 public:
@@ -46,3 +48,5 @@ using THexDataCheck = std::function<void(uint64_t address, qsizetype size, int l
 // malformed, has a wrong checksum, overlaps earlier data, fails the check or follows the
 // end-of-file record, and when the end-of-file record is missing.
 THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check = {});
+
+} // namespace zentrop

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+namespace zentrop {
+
 struct TResetStep {
     enum class Kind { Dtr, Rts, Wait };
     Kind What = Kind::Wait;
@@ -39,3 +41,5 @@ int RunResetSequence(const TResetSequence& steps, const std::function<int(TReset
 
 // "DTR", "RTS".
 QString ResetLineName(TResetStep::Kind line);
+
+} // namespace zentrop

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zentrop {
+
 // One page image: where it goes and the bytes to write there.
 struct TPage {
     int32_t Address = 0;
@@ -69,3 +71,5 @@ private:
     TFirmwareValues FFirmware;
     bool FHasUser = false;
 };
+
+} // namespace zentrop

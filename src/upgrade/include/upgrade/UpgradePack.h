@@ -7,6 +7,8 @@
 
 #include <optional>
 
+namespace zentrop {
+
 // The byte of erased Flash and EEProm; gaps within a page are filled with it.
 constexpr char kErasedByte = static_cast<char>(0xFF);
 // A page record holds a 16-bit address, so no page of an upgrade file lies beyond it.
@@ -47,3 +49,5 @@ struct TUpgradeContent {
 // section and its pages, and the CRC. Raises EUpgradeFileError when the content does not fit
 // the format (more than 65535 records, a text or page over the body limit).
 QByteArray WriteUpgradeFile(const TUpgradeContent& content);
+
+} // namespace zentrop
