@@ -16,7 +16,8 @@ std::atomic<TCustomComPort::LoadErrorHandler> gLoadErrorHandler{nullptr};
 } // namespace
 
 TCustomComPort::Private::Private(TCustomComPort& Owner)
-    : Device(CreateComDevice()),
+    : Owner(Owner),
+      Device(CreateComDevice()),
       SyncQueue(new TSyncQueue(&Owner)),
       Parity(std::make_unique<TComParity>(&Owner)),
       FlowControl(std::make_unique<TComFlowControl>(&Owner)),
@@ -38,12 +39,12 @@ TCustomComPort::~TCustomComPort()
         Close();
     } catch (...) {
         if (d->ThreadRunning) {
-            StopEventThread();
+            d->StopEventThread();
             d->ThreadRunning = false;
         }
         CloseDevice();
     }
-    ReapRetiredThreads(true);
+    d->ReapRetiredThreads(true);
     d->Buffer.reset();
     d->FlowControl.reset();
     d->Timeouts.reset();
@@ -64,7 +65,7 @@ void TCustomComPort::Loaded()
     try {
         Open();
     } catch (const Exception& e) {
-        ReportError(e);
+        Private::ReportError(e);
     }
 }
 
@@ -73,7 +74,7 @@ TCustomComPort::LoadErrorHandler TCustomComPort::SetLoadErrorHandler(LoadErrorHa
     return gLoadErrorHandler.exchange(Handler);
 }
 
-void TCustomComPort::ReportError(const std::exception& E)
+void TCustomComPort::Private::ReportError(const std::exception& E)
 {
     LoadErrorHandler handler = gLoadErrorHandler.load();
     if (!handler)

@@ -109,7 +109,7 @@ void TComThread::run()
         device.PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
         // The port is closed as by its user, on its own thread.
         if (lost)
-            FServedPort->DeviceLost(FGeneration);
+            FServedPort->d->DeviceLost(FGeneration);
     }
     std::lock_guard exit(FExitMutex);
     FEnded = true;
@@ -156,9 +156,9 @@ void TComThread::DispatchEvents()
         if (!FReportedEvents.Contains(event))
             continue;
         // A handler may have closed the port: the rest of the batch is dropped.
-        if (!FServedPort->IsServedBy(this))
+        if (!FServedPort->d->IsServedBy(this))
             return;
-        FServedPort->ProcessEvent(EventToMask(event));
+        FServedPort->d->ProcessEvent(EventToMask(event));
     }
 }
 
@@ -177,7 +177,7 @@ void TComThread::SendEventsToWindow()
             if (!gate->Enter())
                 return;
             GatePass pass{*gate};
-            if (port->IsServedBy(this))
+            if (port->d->IsServedBy(this))
                 port->PortWindowProc(code);
         });
     }

@@ -172,9 +172,9 @@ void TCustomComPort::EndUpdate()
         ApplyAllSettings();
 }
 
-bool TCustomComPort::CanApply() const
+bool TCustomComPort::Private::CanApply() const
 {
-    return d->Connected && d->UpdateDepth == 0 && !d->Designing && !d->Loading;
+    return Connected && UpdateDepth == 0 && !Designing && !Loading;
 }
 
 void TCustomComPort::ApplyAllSettings()
@@ -186,26 +186,26 @@ void TCustomComPort::ApplyAllSettings()
 
 void TCustomComPort::ApplyLineSettings()
 {
-    if (!CanApply())
+    if (!d->CanApply())
         return;
     if (const int err = d->Device->SetCommState(LineState(d->Settings)))
-        RaiseDevice(ComErr::SetStateFailed, err);
+        d->RaiseDevice(ComErr::SetStateFailed, err);
 }
 
 void TCustomComPort::ApplyTimeoutSettings()
 {
-    if (!CanApply())
+    if (!d->CanApply())
         return;
     if (const int err = d->Device->SetCommTimeouts(TimeoutRecord(d->Settings.Timeouts)))
-        RaiseDevice(ComErr::SetTimeoutsFailed, err);
+        d->RaiseDevice(ComErr::SetTimeoutsFailed, err);
 }
 
 void TCustomComPort::ApplyBufferSettings()
 {
-    if (!CanApply())
+    if (!d->CanApply())
         return;
     if (const int err = d->Device->SetupComm(d->Settings.Buffer.InputSize, d->Settings.Buffer.OutputSize))
-        RaiseDevice(ComErr::SetupCommFailed, err);
+        d->RaiseDevice(ComErr::SetupCommFailed, err);
 }
 
 } // namespace zentrop

@@ -6,20 +6,20 @@
 
 namespace zentrop {
 
-void TCustomComPort::ProcessEvent(uint32_t EventCode)
+void TCustomComPort::Private::ProcessEvent(uint32_t EventCode)
 {
     using namespace EventMask;
     switch (EventCode) {
-    case EV_RXCHAR: ProcessRxChar(); break;
-    case EV_RXFLAG: ProcessRxFlag(); break;
-    case EV_TXEMPTY: ProcessTxEmpty(); break;
-    case EV_CTS: ProcessCTSChange(); break;
-    case EV_DSR: ProcessDSRChange(); break;
-    case EV_RLSD: ProcessRLSDChange(); break;
-    case EV_BREAK: ProcessBreak(); break;
-    case EV_ERR: ProcessError(); break;
-    case EV_RING: ProcessRing(); break;
-    case EV_RX80FULL: ProcessRx80Full(); break;
+    case EV_RXCHAR: Owner.ProcessRxChar(); break;
+    case EV_RXFLAG: Owner.ProcessRxFlag(); break;
+    case EV_TXEMPTY: Owner.ProcessTxEmpty(); break;
+    case EV_CTS: Owner.ProcessCTSChange(); break;
+    case EV_DSR: Owner.ProcessDSRChange(); break;
+    case EV_RLSD: Owner.ProcessRLSDChange(); break;
+    case EV_BREAK: Owner.ProcessBreak(); break;
+    case EV_ERR: Owner.ProcessError(); break;
+    case EV_RING: Owner.ProcessRing(); break;
+    case EV_RX80FULL: Owner.ProcessRx80Full(); break;
     default: break;
     }
 }
@@ -28,13 +28,13 @@ void TCustomComPort::PortWindowProc(uint32_t EventCode)
 {
     try {
         if (d->Connected)
-            ProcessEvent(EventCode);
+            d->ProcessEvent(EventCode);
     } catch (const std::exception& e) {
-        ReportError(e);
+        Private::ReportError(e);
     } catch (...) {
         // Whatever a handler throws is reported alike; nothing may leave the owning
         // thread's event loop.
-        ReportError(Exception(QStringLiteral("An event handler raised an exception of unknown type")));
+        Private::ReportError(Exception(QStringLiteral("An event handler raised an exception of unknown type")));
     }
 }
 
@@ -94,27 +94,27 @@ void TCustomComPort::ProcessRing()
     FireRing();
 }
 
-void TCustomComPort::ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
-                                  void (TCustomComPort::*Fire)(bool))
+void TCustomComPort::Private::ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
+                                           void (TCustomComPort::*Fire)(bool))
 {
-    const bool on = LineSignals().Contains(Signal);
-    NotifyLinksState(Slot, on);
-    (this->*Fire)(on);
+    const bool on = Owner.LineSignals().Contains(Signal);
+    Owner.NotifyLinksState(Slot, on);
+    (Owner.*Fire)(on);
 }
 
 void TCustomComPort::ProcessCTSChange()
 {
-    ReportSignal(TLineSignal::lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::FireCTSChange);
+    d->ReportSignal(TLineSignal::lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::FireCTSChange);
 }
 
 void TCustomComPort::ProcessDSRChange()
 {
-    ReportSignal(TLineSignal::lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::FireDSRChange);
+    d->ReportSignal(TLineSignal::lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::FireDSRChange);
 }
 
 void TCustomComPort::ProcessRLSDChange()
 {
-    ReportSignal(TLineSignal::lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::FireRLSDChange);
+    d->ReportSignal(TLineSignal::lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::FireRLSDChange);
 }
 
 void TCustomComPort::ProcessError()

@@ -45,7 +45,7 @@ void TCustomComPort::Open()
     // closing and the signal states only, and received bytes are taken by the port's reads.
     d->ThreadRunning = false;
     if (!d->Events.Empty())
-        StartEventThread();
+        d->StartEventThread();
 
     NotifyLinksState(&TComLink::OnConnectionChange, true);
     FireAfterOpen();
@@ -56,12 +56,12 @@ void TCustomComPort::Open()
 
 void TCustomComPort::Close()
 {
-    if (d->Designing || !BeginClose())
+    if (d->Designing || !d->BeginClose())
         return;
     struct CloseEnd {
-        TCustomComPort& Port;
+        Private& Port;
         ~CloseEnd() { Port.EndClose(); }
-    } end{*this};
+    } end{*d};
     d->Closing = true;
     struct Done {
         std::atomic<bool>& Flag;
@@ -76,7 +76,7 @@ void TCustomComPort::Close()
     FireBeforeClose();
     CancelRequests();
     if (d->ThreadRunning) {
-        StopEventThread();
+        d->StopEventThread();
         d->ThreadRunning = false;
     }
     CloseDevice();
@@ -89,7 +89,7 @@ void TCustomComPort::OpenDevice()
 {
     if (const int err = d->Device->Open(d->Port)) {
         OutputDebugString(QStringLiteral("CreateFile ") + d->Device->DeviceName(d->Port));
-        RaiseDevice(ComErr::OpenFailed, err);
+        d->RaiseDevice(ComErr::OpenFailed, err);
     }
 }
 
@@ -103,132 +103,134 @@ void TCustomComPort::CancelRequests()
 {
     // A device that went away has nothing left to cancel; its close goes on.
     if (const int err = d->Device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT); err && !(d->Closing && DeviceGone(err)))
-        RaiseDevice(ComErr::PurgeFailed, err);
+        d->RaiseDevice(ComErr::PurgeFailed, err);
 }
 
-void TCustomComPort::StartEventThread()
+void TCustomComPort::Private::StartEventThread()
 {
     ReapRetiredThreads(false);
-    d->EventWatcher = std::make_unique<TComThread>(this);
-    d->CurrentWatcher = d->EventWatcher.get();
-    d->ThreadRunning = true;
+    EventWatcher = std::make_unique<TComThread>(&Owner);
+    CurrentWatcher = EventWatcher.get();
+    ThreadRunning = true;
 }
 
-void TCustomComPort::StopEventThread()
+void TCustomComPort::Private::StopEventThread()
 {
-    TComThread* thread = d->EventWatcher.get();
+    TComThread* thread = EventWatcher.get();
     if (!thread)
         return;
     thread->SignalStop();
-    const bool onOwner = QThread::currentThread() == this->thread();
+    const bool onOwner = QThread::currentThread() == Owner.thread();
     // Waiting is impossible from the event thread itself (a handler under smNone), and
     // from a handler the thread has handed to the owning thread (it waits for that handler
     // to end): the thread is left to end on its own, and the port does its closing steps
     // now, before the device goes.
     if (QThread::currentThread() == thread || (onOwner && thread->OwnerDeliveries() > 0)) {
         thread->FRetired = true;
-        d->Device->SetCommMask(0);
-        d->Device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
-        std::lock_guard lock(d->CloseMutex);
-        d->CurrentWatcher = nullptr;
-        d->RetiredWatchers.push_back(std::move(d->EventWatcher));
+        Device->SetCommMask(0);
+        Device->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+        std::lock_guard lock(CloseMutex);
+        CurrentWatcher = nullptr;
+        RetiredWatchers.push_back(std::move(EventWatcher));
         return;
     }
     // The owning thread serves the delivery the thread has started, so that it ends and
     // the thread can see the stop; another thread leaves that to the owning thread. That
     // delivery still reaches the handlers: the port is still open.
     if (onOwner)
-        d->SyncQueue->ServeUntil([thread] { return thread->Ended(); });
+        SyncQueue->ServeUntil([thread] { return thread->Ended(); });
     thread->Join();
-    std::lock_guard lock(d->CloseMutex);
-    d->CurrentWatcher = nullptr;
-    d->EventWatcher.reset();
+    std::lock_guard lock(CloseMutex);
+    CurrentWatcher = nullptr;
+    EventWatcher.reset();
 }
 
-void TCustomComPort::ReapRetiredThreads(bool Wait)
+void TCustomComPort::Private::ReapRetiredThreads(bool Wait)
 {
-    for (auto it = d->RetiredWatchers.begin(); it != d->RetiredWatchers.end();) {
+    for (auto it = RetiredWatchers.begin(); it != RetiredWatchers.end();) {
         TComThread* thread = it->get();
         if (!thread->Ended() && !Wait) {
             ++it;
             continue;
         }
-        if (QThread::currentThread() == this->thread())
-            d->SyncQueue->ServeUntil([thread] { return thread->Ended(); });
+        if (QThread::currentThread() == Owner.thread())
+            SyncQueue->ServeUntil([thread] { return thread->Ended(); });
         thread->Join();
-        it = d->RetiredWatchers.erase(it);
+        it = RetiredWatchers.erase(it);
     }
 }
 
-bool TCustomComPort::IsServedBy(const TComThread* Thread) const
+bool TCustomComPort::Private::IsServedBy(const TComThread* Thread) const
 {
-    return d->CurrentWatcher == Thread && d->Connected;
+    return CurrentWatcher == Thread && Connected;
 }
 
-bool TCustomComPort::InDelivery() const
+bool TCustomComPort::Private::InDelivery() const
 {
-    const TComThread* watcher = d->CurrentWatcher;
+    const TComThread* watcher = CurrentWatcher;
     if (!watcher)
         return false;
     if (QThread::currentThread() == watcher)
         return true;
-    return QThread::currentThread() == thread() && watcher->OwnerDeliveries() > 0;
+    return QThread::currentThread() == Owner.thread() && watcher->OwnerDeliveries() > 0;
 }
 
-bool TCustomComPort::BeginClose()
+bool TCustomComPort::Private::BeginClose()
 {
-    std::unique_lock lock(d->CloseMutex);
-    if (!d->Connected)
+    std::unique_lock lock(CloseMutex);
+    if (!Connected)
         return false;
-    if (d->Closer == std::thread::id()) {
-        d->Closer = std::this_thread::get_id();
+    if (Closer == std::thread::id()) {
+        Closer = std::this_thread::get_id();
         return true;
     }
     // The closing thread itself (a handler of its before-close processing), or a delivery
     // that Close waits for, returns at once: waiting would never end.
-    if (d->Closer == std::this_thread::get_id() || InDelivery())
+    if (Closer == std::this_thread::get_id() || InDelivery())
         return false;
-    auto closed = [this] { return d->Closer == std::thread::id(); };
-    if (QThread::currentThread() == thread()) {
+    auto closed = [this] { return Closer == std::thread::id(); };
+    if (QThread::currentThread() == Owner.thread()) {
         // The closing thread may wait for a delivery that the owning thread runs.
         lock.unlock();
-        d->SyncQueue->ServeUntil([this, &closed] {
-            std::lock_guard relock(d->CloseMutex);
+        SyncQueue->ServeUntil([this, &closed] {
+            std::lock_guard relock(CloseMutex);
             return closed();
         });
     } else {
-        d->CloseDone.wait(lock, closed);
+        CloseDone.wait(lock, closed);
     }
     return false;
 }
 
-void TCustomComPort::EndClose()
+void TCustomComPort::Private::EndClose()
 {
     {
-        std::lock_guard lock(d->CloseMutex);
-        d->Closer = std::thread::id();
+        std::lock_guard lock(CloseMutex);
+        Closer = std::thread::id();
     }
-    d->CloseDone.notify_all();
-    d->SyncQueue->Wake();
+    CloseDone.notify_all();
+    SyncQueue->Wake();
 }
 
-void TCustomComPort::RaiseDevice(int Code, int SystemCode)
+void TCustomComPort::Private::RaiseDevice(int Code, int SystemCode)
 {
     if (DeviceGone(SystemCode))
-        DeviceLost(d->OpenGeneration);
-    throw EComPortExt(d->Port, Code, SystemCode);
+        DeviceLost(OpenGeneration);
+    throw EComPortExt(Port, Code, SystemCode);
 }
 
-void TCustomComPort::DeviceLost(uint64_t Generation)
+void TCustomComPort::Private::DeviceLost(uint64_t Generation)
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, Generation] { DeviceLost(Generation); }, Qt::QueuedConnection);
+    if (QThread::currentThread() != Owner.thread()) {
+        TCustomComPort* port = &Owner;
+        QMetaObject::invokeMethod(port, [port, Generation] { port->d->DeviceLost(Generation); },
+                                  Qt::QueuedConnection);
         return;
     }
-    if (!d->Connected || d->Closing || Generation != d->OpenGeneration)
+    if (!Connected || Closing || Generation != OpenGeneration)
         return;
     try {
-        Close();
+        Owner.Close();
     } catch (...) {
         // The error that told of the loss is the one the caller hears.
     }

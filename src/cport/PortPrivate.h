@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,38 @@ class TSyncQueue;
 struct TCustomComPort::Private {
     explicit Private(TCustomComPort& Owner);
 
+    // Hands an error that reaches no caller to the application's error report.
+    static void ReportError(const std::exception& E);
+    // The apply operations act only on a connected port outside an update bracket, and
+    // never while the component is designed or loaded.
+    bool CanApply() const;
+    // Raises the device error; when the device went away, the port is first closed with
+    // the close's notifications, so that the next open reaches the device anew.
+    [[noreturn]] void RaiseDevice(int Code, int SystemCode);
+    // Closes the port that opening Generation made, when its device went away; from
+    // another thread the close is handed to the port's own thread.
+    void DeviceLost(uint64_t Generation);
+
+    void StartEventThread();
+    void StopEventThread();
+    // Waits for the threads of earlier opens that were left to end on their own.
+    void ReapRetiredThreads(bool Wait);
+    // The port is open and Thread is its event thread (not one left from before a close).
+    bool IsServedBy(const TComThread* Thread) const;
+    // Under CloseMutex: the calling thread runs a delivery of the port's event thread,
+    // which a Close in progress waits for.
+    bool InDelivery() const;
+    // Takes the close for the calling thread; false when another Close has done it.
+    bool BeginClose();
+    void EndClose();
+
+    // Processes one event by its mask bit; other bits do nothing.
+    void ProcessEvent(uint32_t EventCode);
+    // Reads the signal and tells the links and the handler of its state.
+    void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
+                      void (TCustomComPort::*Fire)(bool));
+
+    TCustomComPort& Owner;
     std::unique_ptr<TComDevice> Device;
     bool Designing = false;
     bool Loading = false;

@@ -52,7 +52,7 @@ int TCustomComPort::StartWrite(const void* Buffer, int Count, TComRequest* Reque
     int written = 0;
     if (const int err = d->Device->WriteFile(static_cast<const char*>(Buffer), Count, written,
                                            Request->Ovl))
-        RaiseDevice(ComErr::WriteFailed, err);
+        d->RaiseDevice(ComErr::WriteFailed, err);
     NotifyLinksState(&TComLink::OnTxBusy, true);
     return written;
 }
@@ -85,7 +85,7 @@ int TCustomComPort::WaitForRequest(TComRequest* Request)
         throw EComPort(d->Port, ComErr::InvalidAsync);
     int transferred = 0;
     if (const int err = d->Device->GetOverlappedResult(Request->Ovl, transferred))
-        RaiseDevice(Request->Operation == TRequestOperation::roWrite ? ComErr::WriteFailed
+        d->RaiseDevice(Request->Operation == TRequestOperation::roWrite ? ComErr::WriteFailed
                                                                      : ComErr::ReadFailed,
                     err);
     if (Request->Operation == TRequestOperation::roRead) {
@@ -129,7 +129,7 @@ void TCustomComPort::PurgeBuffers(bool Input, bool Output)
     if (Output)
         flags |= PURGE_TXCLEAR;
     if (const int err = d->Device->PurgeComm(flags))
-        RaiseDevice(ComErr::PurgeFailed, err);
+        d->RaiseDevice(ComErr::PurgeFailed, err);
 }
 
 int TCustomComPort::InputQueueCount()
@@ -137,7 +137,7 @@ int TCustomComPort::InputQueueCount()
     uint32_t errors = 0;
     COMSTAT stat;
     if (const int err = d->Device->ClearCommError(errors, stat))
-        RaiseDevice(ComErr::ClearComFailed, err);
+        d->RaiseDevice(ComErr::ClearComFailed, err);
     return static_cast<int>(stat.cbInQue);
 }
 
@@ -146,7 +146,7 @@ TComErrors TCustomComPort::TakeLineErrors()
     uint32_t errors = 0;
     COMSTAT stat;
     if (const int err = d->Device->ClearCommError(errors, stat))
-        RaiseDevice(ComErr::ClearComFailed, err);
+        d->RaiseDevice(ComErr::ClearComFailed, err);
     TComErrors result;
     if (errors & CE_FRAME)
         result.Include(TComError::ceFrame);
@@ -171,7 +171,7 @@ TLineSignals TCustomComPort::LineSignals()
 {
     uint32_t status = 0;
     if (const int err = d->Device->GetCommModemStatus(status))
-        RaiseDevice(ComErr::ModemStatFailed, err);
+        d->RaiseDevice(ComErr::ModemStatFailed, err);
     TLineSignals lines;
     if (status & MS_CTS_ON)
         lines.Include(TLineSignal::lsCTS);
@@ -187,7 +187,7 @@ TLineSignals TCustomComPort::LineSignals()
 void TCustomComPort::SetBreak(bool On)
 {
     if (const int err = d->Device->SetCommBreak(On))
-        RaiseDevice(ComErr::EscapeComFailed, err);
+        d->RaiseDevice(ComErr::EscapeComFailed, err);
 }
 
 } // namespace zentrop

@@ -245,35 +245,8 @@ private:
     // settings objects' assign sends nothing, and some setters send an unchanged part.
     void StoreSettings(const PortSettings& Value, SettingsParts Apply);
 
-    // Hands an error that reaches no caller to the application's error report.
-    static void ReportError(const std::exception& E);
-    // Processes one event by its mask bit; other bits do nothing.
-    void ProcessEvent(uint32_t EventCode);
-    // The port is open and Thread is its event thread (not one left from before a close).
-    bool IsServedBy(const TComThread* Thread) const;
-    void StartEventThread();
-    void StopEventThread();
-    // Under the close mutex: the calling thread runs a delivery of the port's event thread, which
-    // a Close in progress waits for.
-    bool InDelivery() const;
-    // Takes the close for the calling thread; false when another Close has done it.
-    bool BeginClose();
-    void EndClose();
-    // Waits for the threads of earlier opens that were left to end on their own.
-    void ReapRetiredThreads(bool Wait);
-    // The apply operations act only on a connected port outside an update bracket, and
-    // never while the component is designed or loaded.
-    bool CanApply() const;
-    // Raises the device error; when the device went away, the port is first closed with
-    // the close's notifications, so that the next open reaches the device anew.
-    [[noreturn]] void RaiseDevice(int Code, int SystemCode);
-    // Closes the port that opening Generation made, when its device went away; from
-    // another thread the close is handed to the port's own thread.
-    void DeviceLost(uint64_t Generation);
-    void ReportSignal(TLineSignal Signal, TComSignalEvent TComLink::*Slot,
-                      void (TCustomComPort::*Fire)(bool));
-
-    // The port's state: device, flags, event thread, links and settings.
+    // The port's state (device, flags, event thread, links and settings) and the steps of
+    // opening, closing and event processing that work on it.
     struct Private;
     std::unique_ptr<Private> d;
 };
