@@ -1,5 +1,5 @@
 // The port's list of links.
-#include "cport/LinkList.h"
+#include "LinkList.h"
 
 #include "cport/ComPort.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cport/ComPort.h"
-#include "cport/LinkList.h"
+#include "LinkList.h"
 
 #include <atomic>
 #include <condition_variable>
