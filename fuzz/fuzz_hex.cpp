@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const int lines = static_cast<int>(text.count('\n')) + 1;
-    THexImage image;
+    HexImage image;
     try {
         image = ReadIntelHex(text);
     } catch (const EHexFileError& e) {
@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     // A small page size and a base taken from the input exercise the cutting's edges.
-    TPackLayout layout;
+    PackLayout layout;
     layout.PageSize = size > 0 ? 1 + data[0] % 64 : 16;
     layout.Base = image.Chunks.empty() ? 0 : image.Chunks.begin()->first & ~uint64_t{0xFF};
-    TPageList pages;
+    PageList pages;
     try {
         pages = CutPages(image, layout);
     } catch (const EHexFileError& e) {
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const TPage& p : pages)
         if (p.Data.size() != layout.PageSize || p.Address < 0 || p.Address > 0xFFFF || p.Address % layout.PageSize != 0)
             std::abort();
-    TUpgradeContent content;
+    UpgradeContent content;
     content.Flash = pages;
     QByteArray file;
     try {
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const EUpgradeFileError&) {
         return 0; // more pages than records an upgrade file counts
     }
-    TUpgradeFile back;
-    if (back.LoadFromBytes(file) != TUpgradeFile::Result::Loaded || back.FlashPages().size() != pages.size())
+    UpgradeFile back;
+    if (back.LoadFromBytes(file) != UpgradeFile::Result::Loaded || back.FlashPages().size() != pages.size())
         std::abort();
     for (size_t i = 0; i < pages.size(); ++i)
         if (back.FlashPages()[i].Address != pages[i].Address || back.FlashPages()[i].Data != pages[i].Data)

@@ -26,7 +26,7 @@ void Tokens(const QString& key)
     pos = 1;
     do {
         const QString element = lcf::NextToken(path, u'.', pos);
-        lcf::TIndexKind kind;
+        lcf::IndexKind kind;
         int index;
         QString name;
         try {
@@ -41,18 +41,18 @@ void Tokens(const QString& key)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    TPeResources pe;
+    PeResources pe;
     if (!pe.Load(bytes))
         return 0;
-    if (const auto header = pe.Find(TPeResources::RT_RCDATA, lcf::HeaderName)) {
+    if (const auto header = pe.Find(PeResources::RT_RCDATA, lcf::HeaderName)) {
         Inside(*header, data, size);
         lcf::ReadHeader(*header);
     }
-    pe.ForEachNamed(TPeResources::RT_RCDATA, [&](const QString& name, QByteArrayView record) {
+    pe.ForEachNamed(PeResources::RT_RCDATA, [&](const QString& name, QByteArrayView record) {
         Inside(record, data, size);
         // Names may repeat, and the first of them may have no data: the lookup answers for
         // the first.
-        if (const auto found = pe.Find(TPeResources::RT_RCDATA, name))
+        if (const auto found = pe.Find(PeResources::RT_RCDATA, name))
             Inside(*found, data, size);
         for (int k = 0; k < 3; ++k) {
             QByteArrayView text;
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
         }
         for (int language = 0; language < 2; ++language)
-            for (const lcf::TFormEntry& e : lcf::ReadFormRecord(record, language))
+            for (const lcf::FormEntry& e : lcf::ReadFormRecord(record, language))
                 Tokens(QString::fromLatin1(e.Key));
     });
     return 0;

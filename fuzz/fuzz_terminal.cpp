@@ -10,7 +10,7 @@ using namespace zentrop;
 
 namespace {
 
-class FuzzTerm : public TComTermCore {
+class FuzzTerm : public ComTermCore {
 public:
     QByteArray Sent;
     bool HasPort() const override { return true; }

@@ -18,12 +18,12 @@ QByteArray WithCrc(const uint8_t* data, size_t size)
     return file;
 }
 
-void Check(const TUpgradeFile& f, size_t fileSize)
+void Check(const UpgradeFile& f, size_t fileSize)
 {
     size_t total = 0;
-    for (const TPageList* list : {&f.FlashPages(), &f.EEPromPages()})
+    for (const PageList* list : {&f.FlashPages(), &f.EEPromPages()})
         for (const TPage& p : *list) {
-            if (p.Address < 0 || p.Address > 0xFFFF || p.Data.size() > TUpgradeFile::MaxBody)
+            if (p.Address < 0 || p.Address > 0xFFFF || p.Data.size() > UpgradeFile::MaxBody)
                 std::abort();
             total += static_cast<size_t>(p.Data.size());
         }
@@ -33,9 +33,9 @@ void Check(const TUpgradeFile& f, size_t fileSize)
 
 void Run(const QByteArray& file)
 {
-    TUpgradeFile f;
+    UpgradeFile f;
     try {
-        if (f.LoadFromBytes(file) == TUpgradeFile::Result::Loaded)
+        if (f.LoadFromBytes(file) == UpgradeFile::Result::Loaded)
             Check(f, static_cast<size_t>(file.size()));
         else if (!f.FlashPages().empty() || !f.EEPromPages().empty())
             std::abort();

@@ -19,14 +19,14 @@ constexpr int kStrings = 1500;
 constexpr int kProperties = 1500;
 constexpr int kFirstId = 10000;
 
-lcf::TLanguageFile LargeFile()
+lcf::LanguageFile LargeFile()
 {
-    lcf::TLanguageFile file;
+    lcf::LanguageFile file;
     file.Languages = {1033, 1038};
     const QString text = QStringLiteral("Árvíztűrő tükörfúrógép, a text of some length for one resource string ");
     for (int i = 0; i < kStrings; ++i)
         file.Strings[kFirstId + i] = {std::nullopt, {text + QString::number(i), text + QString::number(-i)}};
-    QList<lcf::TFormProperty> props;
+    QList<lcf::FormProperty> props;
     for (int i = 0; i < kProperties; ++i)
         props.append({QByteArray("Component") + QByteArray::number(i) + "-Caption", {text, text + QString::number(i)}});
     file.Forms[QStringLiteral("TWMAIN")] = props;

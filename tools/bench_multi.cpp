@@ -79,7 +79,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("bench.upg"));
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFile(layout)) < 0 || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFileBytes(layout)) < 0 || !out.commit())
         return 1;
 
     std::vector<double> one, many;

@@ -44,7 +44,7 @@ struct Case {
 };
 
 // Seconds the upgrade took, or a negative number when it failed.
-double Run(const Case& c, const TUpgradeFile& file, const sample::Layout& layout)
+double Run(const Case& c, const UpgradeFile& file, const sample::Layout& layout)
 {
     bootsim::SimOptions options;
     options.Baud = kBaud;
@@ -75,20 +75,20 @@ double Run(const Case& c, const TUpgradeFile& file, const sample::Layout& layout
         std::fprintf(stderr, "bench_netport: %s\n", e.what());
         return -1;
     }
-    TComPortLine line(port);
+    ComPortLine line(port);
     QuietObserver observer;
-    TBootloader boot(line, observer, [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    Bootloader boot(line, observer, [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     const auto start = std::chrono::steady_clock::now();
-    TUpgradeResult result;
+    UpgradeResult result;
     try {
-        result = boot.WriteToDevice(TUpgradeMode::Both, file.FlashPages(), file.EEPromPages());
+        result = boot.WriteToDevice(UpgradeMode::Both, file.FlashPages(), file.EEPromPages());
     } catch (const Exception& e) {
         std::fprintf(stderr, "bench_netport: %s\n", e.Message().toLocal8Bit().constData());
         return -1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const size_t pages = file.FlashPages().size() + file.EEPromPages().size();
-    if (result != TUpgradeResult::Done
+    if (result != UpgradeResult::Done
         || !sim.WaitFor([&](const bootsim::DeviceRecord& r) { return r.Pages.size() == pages; }, 5000)) {
         std::fprintf(stderr, "bench_netport: %s: the upgrade failed: %s\n", c.name,
                      observer.Messages.join("; ").toLocal8Bit().constData());
@@ -126,9 +126,9 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QString path = dir.filePath("bench.upg");
     QSaveFile out(path);
-    TUpgradeFile file;
-    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFile(layout)) < 0 || !out.commit()
-        || file.Load(path) != TUpgradeFile::Result::Loaded) {
+    UpgradeFile file;
+    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFileBytes(layout)) < 0 || !out.commit()
+        || file.Load(path) != UpgradeFile::Result::Loaded) {
         std::fprintf(stderr, "bench_netport: cannot make %s\n", path.toLocal8Bit().constData());
         return 1;
     }

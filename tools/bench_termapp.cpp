@@ -125,10 +125,10 @@ int main(int argc, char** argv)
     }
     ::close(slave);
     QTemporaryDir dir;
-    TTermWindow window(dir.filePath(QStringLiteral("zentrop-term.ini")),
+    TermWindow window(dir.filePath(QStringLiteral("zentrop-term.ini")),
                        {QString::fromLocal8Bit(name), 115200});
     window.show();
-    if (window.Connection() != TTermWindow::TConnection::Connected) {
+    if (window.Connection() != TermWindow::ConnectionState::Connected) {
         std::fprintf(stderr, "bench_termapp: the window did not connect: %s\n", window.StatusText().toLocal8Bit().constData());
         return 1;
     }

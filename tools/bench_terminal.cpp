@@ -94,13 +94,13 @@ Rate Measure(const QByteArray& stream, TTermEmulation emulation)
 {
     Rate best;
     for (int run = 0; run < 3; ++run) {
-        TComTermCore term;
+        ComTermCore term;
         term.SetEmulation(emulation);
         term.SetWrapLines(emulation == TTermEmulation::teVT102);
         const double cpuStart = ThreadSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
-        for (qsizetype at = 0; at < stream.size(); at += TComTermCore::MaxChunk) {
-            const int n = static_cast<int>(std::min<qsizetype>(TComTermCore::MaxChunk, stream.size() - at));
+        for (qsizetype at = 0; at < stream.size(); at += ComTermCore::MaxChunk) {
+            const int n = static_cast<int>(std::min<qsizetype>(ComTermCore::MaxChunk, stream.size() - at));
             term.HandleRxData(nullptr, stream.constData() + at, n);
             // The display takes the damage once per chunk.
             term.TakeDamage();
@@ -125,8 +125,8 @@ Rate MeasureReference(const QByteArray& stream)
         vterm_screen_reset(screen, 1);
         const double cpuStart = ThreadSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
-        for (qsizetype at = 0; at < stream.size(); at += TComTermCore::MaxChunk) {
-            const size_t n = static_cast<size_t>(std::min<qsizetype>(TComTermCore::MaxChunk, stream.size() - at));
+        for (qsizetype at = 0; at < stream.size(); at += ComTermCore::MaxChunk) {
+            const size_t n = static_cast<size_t>(std::min<qsizetype>(ComTermCore::MaxChunk, stream.size() - at));
             vterm_input_write(vt, stream.constData() + at, n);
         }
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
@@ -151,7 +151,7 @@ Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation,
 int main()
 {
     std::printf("terminal parse and buffer, 80 x 24, chunks of %d bytes, best of 3 runs over %lld MB:\n",
-                TComTermCore::MaxChunk, static_cast<long long>(StreamSize >> 20));
+                ComTermCore::MaxChunk, static_cast<long long>(StreamSize >> 20));
     const QByteArray plain = PlainText();
     const QByteArray heavy = EscapeHeavy();
     Print("VT100 plain text with line feeds", plain, TTermEmulation::teVT100orANSI, 800);

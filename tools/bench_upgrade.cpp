@@ -48,9 +48,9 @@ double Since(Clock::time_point start)
 }
 
 // Counts the bytes that cross the line and the time spent in each kind of call.
-class TimedPort : public TBootPort {
+class TimedPort : public BootPort {
 public:
-    explicit TimedPort(TBootPort& inner) : FInner(inner) {}
+    explicit TimedPort(BootPort& inner) : FInner(inner) {}
     bool Connected() const override { return FInner.Connected(); }
     void Open() override { FInner.Open(); }
     void PurgeBuffers(bool input, bool output) override { FInner.PurgeBuffers(input, output); }
@@ -76,11 +76,11 @@ public:
     double ReadSeconds = 0;
 
 private:
-    TBootPort& FInner;
+    BootPort& FInner;
 };
 
 // The pseudo-terminal written and read directly: one write per byte, a poll for the answer.
-class LeanPort : public TBootPort {
+class LeanPort : public BootPort {
 public:
     explicit LeanPort(const QString& path)
         : FFd(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
@@ -157,7 +157,7 @@ private:
     void StatusChanged() { FPacer.StatusChanged(); }
 
     Events FEvents;
-    TEventPacer FPacer;
+    EventPacer FPacer;
     QString FStatus;
 };
 
@@ -181,7 +181,7 @@ struct Measured {
     long long Sent = 0;
 };
 
-std::optional<Measured> Run(const Variant& v, const TUpgradeFile& file, const sample::Layout& layout)
+std::optional<Measured> Run(const Variant& v, const UpgradeFile& file, const sample::Layout& layout)
 {
     bootsim::SimOptions options;
     options.Baud = kBaud;
@@ -189,8 +189,8 @@ std::optional<Measured> Run(const Variant& v, const TUpgradeFile& file, const sa
     options.Device.EEPromPageSize = layout.EEPromPageSize;
     bootsim::Simulator sim(options);
     TComPort port;
-    std::unique_ptr<TBootPort> lean;
-    std::unique_ptr<TComPortLine> engine;
+    std::unique_ptr<BootPort> lean;
+    std::unique_ptr<ComPortLine> engine;
     try {
         const QString path = sim.Open();
         sim.Start();
@@ -200,17 +200,17 @@ std::optional<Measured> Run(const Variant& v, const TUpgradeFile& file, const sa
             port.SetPort(path);
             SetUpgradeLineSettings(port, kBaud);
             port.Open();
-            engine = std::make_unique<TComPortLine>(port);
+            engine = std::make_unique<ComPortLine>(port);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_upgrade: %s\n", e.what());
         return std::nullopt;
     }
-    TimedPort timed(v.Lean ? *lean : static_cast<TBootPort&>(*engine));
+    TimedPort timed(v.Lean ? *lean : static_cast<BootPort&>(*engine));
     Observer observer(v.Window);
     Measured m;
     prctl(PR_SET_TIMERSLACK, v.Slack);
-    TBootloader boot(timed, observer, [&](int ms) {
+    Bootloader boot(timed, observer, [&](int ms) {
         const auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         const double slept = Since(start);
@@ -219,9 +219,9 @@ std::optional<Measured> Run(const Variant& v, const TUpgradeFile& file, const sa
     });
     const double cpuBefore = ThreadCpuSeconds();
     const auto start = Clock::now();
-    TUpgradeResult result;
+    UpgradeResult result;
     try {
-        result = boot.WriteToDevice(TUpgradeMode::Both, file.FlashPages(), file.EEPromPages());
+        result = boot.WriteToDevice(UpgradeMode::Both, file.FlashPages(), file.EEPromPages());
     } catch (const Exception& e) {
         std::fprintf(stderr, "bench_upgrade: %s\n", e.Message().toLocal8Bit().constData());
         return std::nullopt;
@@ -231,7 +231,7 @@ std::optional<Measured> Run(const Variant& v, const TUpgradeFile& file, const sa
     prctl(PR_SET_TIMERSLACK, 0UL);
     const size_t pages = file.FlashPages().size() + file.EEPromPages().size();
     const bool allKept = sim.WaitFor([&](const bootsim::DeviceRecord& r) { return r.Pages.size() == pages; }, 5000);
-    if (result != TUpgradeResult::Done || !allKept) {
+    if (result != UpgradeResult::Done || !allKept) {
         std::fprintf(stderr, "bench_upgrade: the upgrade failed: %s\n", observer.Messages.join("; ").toLocal8Bit().constData());
         return std::nullopt;
     }
@@ -263,12 +263,12 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QString path = dir.filePath("bench.upg");
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFile(layout)) < 0 || !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || out.write(sample::UpgradeFileBytes(layout)) < 0 || !out.commit()) {
         std::fprintf(stderr, "bench_upgrade: cannot write %s\n", path.toLocal8Bit().constData());
         return 1;
     }
-    TUpgradeFile file;
-    if (file.Load(path) != TUpgradeFile::Result::Loaded)
+    UpgradeFile file;
+    if (file.Load(path) != UpgradeFile::Result::Loaded)
         return 1;
 
     std::printf("upgrade: %zu Flash pages of %d bytes, %zu EEProm pages of %d bytes, %d baud\n",

@@ -14,30 +14,30 @@
 
 namespace zentrop {
 
-class TInterruptWatch;
+class InterruptWatch;
 
 namespace cli {
 
 // A command runs with its parsed options; a signal that the watch takes ends a run cleanly.
 struct Command {
     const CommandSyntax& Syntax;
-    int (*Run)(const ParsedOptions& options, TInterruptWatch& interrupts);
+    int (*Run)(const ParsedOptions& options, InterruptWatch& interrupts);
 };
 
-const CommandSyntax& InfoSpec();
-const CommandSyntax& FlashSpec();
-const CommandSyntax& PortsSpec();
-const CommandSyntax& PackSpec();
-const CommandSyntax& MonitorSpec();
+const CommandSyntax& InfoSyntax();
+const CommandSyntax& FlashSyntax();
+const CommandSyntax& PortsSyntax();
+const CommandSyntax& PackSyntax();
+const CommandSyntax& MonitorSyntax();
 
-int Info(const ParsedOptions& options, TInterruptWatch& interrupts);
-int Flash(const ParsedOptions& options, TInterruptWatch& interrupts);
-int Ports(const ParsedOptions& options, TInterruptWatch& interrupts);
-int Pack(const ParsedOptions& options, TInterruptWatch& interrupts);
-int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts);
+int Info(const ParsedOptions& options, InterruptWatch& interrupts);
+int Flash(const ParsedOptions& options, InterruptWatch& interrupts);
+int Ports(const ParsedOptions& options, InterruptWatch& interrupts);
+int Pack(const ParsedOptions& options, InterruptWatch& interrupts);
+int Monitor(const ParsedOptions& options, InterruptWatch& interrupts);
 
 // Parses the arguments after the command's name and runs it, or prints its help or the usage error.
-int RunCommand(const Command& command, const QStringList& args, TInterruptWatch& interrupts);
+int RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts);
 
 // The options that describe a build's images (--flash, --eeprom, the page sizes, --base,
 // --keep-blank, --name, --version, --user), shared by "pack" and "flash".
@@ -48,7 +48,7 @@ std::optional<QByteArray> PackInMemory(const ParsedOptions& options, const Comma
 
 // Prepares the upgrade file as "Prepare Flash" does; nullopt when it is rejected, after
 // saying why on standard error.
-std::optional<TUpgradeFile> Prepare(const QString& path);
+std::optional<UpgradeFile> Prepare(const QString& path);
 
 } // namespace cli
 

@@ -50,11 +50,11 @@ QString NotAnUpgradeFile(const QString& path)
 
 } // namespace
 
-std::optional<TUpgradeFile> Prepare(const QString& path)
+std::optional<UpgradeFile> Prepare(const QString& path)
 {
-    TUpgradeFile file;
+    UpgradeFile file;
     try {
-        if (file.Load(path) == TUpgradeFile::Result::Loaded)
+        if (file.Load(path) == UpgradeFile::Result::Loaded)
             return file;
         PrintLine(stderr, QStringLiteral("CRC error!"));
         PrintLine(stderr, NotAnUpgradeFile(path));
@@ -66,7 +66,7 @@ std::optional<TUpgradeFile> Prepare(const QString& path)
 
 namespace {
 
-QJsonArray PageList(const TPageList& pages)
+QJsonArray PagesJson(const PageList& pages)
 {
     QJsonArray list;
     for (const TPage& p : pages)
@@ -74,7 +74,7 @@ QJsonArray PageList(const TPageList& pages)
     return list;
 }
 
-void PrintPages(const QString& title, const TPageList& pages)
+void PrintPages(const QString& title, const PageList& pages)
 {
     PrintLine(stdout, QStringLiteral("%1: %2 pages").arg(title).arg(pages.size()));
     for (const TPage& p : pages)
@@ -84,7 +84,7 @@ void PrintPages(const QString& title, const TPageList& pages)
 
 } // namespace
 
-const CommandSyntax& InfoSpec()
+const CommandSyntax& InfoSyntax()
 {
     static const CommandSyntax syntax{
         QStringLiteral("info"), QStringLiteral("[--json] FILE.upg"),
@@ -95,24 +95,24 @@ const CommandSyntax& InfoSpec()
     return syntax;
 }
 
-int Info(const ParsedOptions& options, TInterruptWatch&)
+int Info(const ParsedOptions& options, InterruptWatch&)
 {
     if (options.Positional().size() != 1)
         return UsageError(options.Positional().isEmpty() ? QStringLiteral("info needs an upgrade file")
                                                          : QStringLiteral("info takes one upgrade file"),
-                          InfoSpec());
+                          InfoSyntax());
     const QString path = options.Positional().first();
     const bool json = options.Has(QStringLiteral("json"));
-    const std::optional<TUpgradeFile> file = Prepare(path);
+    const std::optional<UpgradeFile> file = Prepare(path);
     if (!file)
         return ExitFileRejected;
-    const TFirmwareValues& fw = file->Firmware();
+    const FirmwareValues& fw = file->Firmware();
     if (json) {
         const QJsonObject root{{"name", DecodeAnsi(fw.FFirmwareName)},
                                {"version", DecodeAnsi(fw.FFirmwareVersion)},
                                {"user", file->HasUser() ? QJsonValue(fw.FUserNumber) : QJsonValue()},
-                               {"flash", PageList(file->FlashPages())},
-                               {"eeprom", PageList(file->EEPromPages())}};
+                               {"flash", PagesJson(file->FlashPages())},
+                               {"eeprom", PagesJson(file->EEPromPages())}};
         std::fputs(QJsonDocument(root).toJson(QJsonDocument::Compact).constData(), stdout);
         std::fputc('\n', stdout);
         return ExitSuccess;

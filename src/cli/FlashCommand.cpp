@@ -40,11 +40,11 @@ namespace cli {
 namespace {
 
 struct FlashSettings {
-    TUpgradeMode Mode = TUpgradeMode::Flash;
+    UpgradeMode Mode = UpgradeMode::Flash;
     int Baud = 115200;
     bool Verbose = false;
     bool Force = false;
-    TResetSequence Reset;
+    ResetSequence Reset;
     int WakeRetries = 0;
     int Retries = 0;
     bool Json = false;
@@ -59,7 +59,7 @@ struct FlashSettings {
 // with its name unless the user says it is harmless.
 void RefuseOtherHolders(const QString& device)
 {
-    const std::vector<TPortHolder> holders = FindPortHolders(device);
+    const std::vector<PortHolder> holders = FindPortHolders(device);
     if (holders.empty())
         return;
     throw Exception(QStringLiteral("%1 is open in %2, which would take the device's answers. "
@@ -70,16 +70,16 @@ void RefuseOtherHolders(const QString& device)
 // Opens the port and drives its modem lines, so a board wired for it restarts into its
 // bootloader just before the opening sequence. A line that cannot be driven ends the run:
 // the board would not have been reset.
-void ResetDevice(TCustomComPort& port, const TResetSequence& steps, const QString& device)
+void ResetDevice(TCustomComPort& port, const ResetSequence& steps, const QString& device)
 {
     if (steps.empty())
         return;
     port.Open();
-    TResetStep failed;
+    ResetStep failed;
     const int err = RunResetSequence(
         steps,
-        [&port](TResetStep::Kind line, bool raised) {
-            const uint32_t function = line == TResetStep::Kind::Dtr ? (raised ? SETDTR : CLRDTR) : (raised ? SETRTS : CLRRTS);
+        [&port](ResetStep::Kind line, bool raised) {
+            const uint32_t function = line == ResetStep::Kind::Dtr ? (raised ? SETDTR : CLRDTR) : (raised ? SETRTS : CLRRTS);
             return port.Device().EscapeCommFunction(function);
         },
         [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }, &failed);
@@ -174,14 +174,14 @@ QString NetPortHint(const Exception& e, const QString& portName)
 // The runs in progress, so that a signal stops every one of them.
 class RunSet {
 public:
-    void Add(TPortUpgrade* run)
+    void Add(PortUpgrade* run)
     {
         std::lock_guard lock(FMutex);
         FRuns.push_back(run);
         if (FInterrupted)
             run->Interrupt();
     }
-    void Remove(TPortUpgrade* run)
+    void Remove(PortUpgrade* run)
     {
         std::lock_guard lock(FMutex);
         std::erase(FRuns, run);
@@ -190,7 +190,7 @@ public:
     {
         std::lock_guard lock(FMutex);
         FInterrupted = true;
-        for (TPortUpgrade* run : FRuns)
+        for (PortUpgrade* run : FRuns)
             run->Interrupt();
     }
     bool Interrupted()
@@ -201,12 +201,12 @@ public:
 
 private:
     std::mutex FMutex;
-    std::vector<TPortUpgrade*> FRuns;
+    std::vector<PortUpgrade*> FRuns;
     bool FInterrupted = false;
 };
 
 // What a failed exchange most likely means and what helps, after the device's own answer.
-QStringList DeviceHints(const TLineTrace& trace, int baud)
+QStringList DeviceHints(const LineTrace& trace, int baud)
 {
     const QString address = QString::asprintf("0x%04X", static_cast<unsigned>(trace.LastAddress()));
     if (trace.LastCommand() == char(boot::CmdData) && trace.Silent())
@@ -238,8 +238,8 @@ QString StepName(const RunEnd& end)
 
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
 // marked as not worth a retry: the next attempt would fail the same way.
-PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, PortProgress& progress,
-                   TLineTrace& trace, RunSet& runs, bool* retryable)
+PortResult RunOnce(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+                   LineTrace& trace, RunSet& runs, bool* retryable)
 {
     PortResult r;
     r.Port = portName;
@@ -257,14 +257,14 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
         if (!s.Force)
             RefuseOtherHolders(device);
         ResetDevice(port, s.Reset, device);
-        TPortUpgrade upgrade(port, progress, {}, &trace);
+        PortUpgrade upgrade(port, progress, {}, &trace);
         upgrade.SetWakeRetries(s.WakeRetries);
         trace.SetInputCheck([&port] { return port.InputQueueCount(); });
         runs.Add(&upgrade);
         try {
-            const TUpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
+            const UpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
             trace.Flush();
-            if (result == TUpgradeResult::Done) {
+            if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
             } else {
                 r.Status = ExitNoAnswer;
@@ -304,7 +304,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
         const std::optional<RunEnd>& end = progress.LastEnd();
         if (!end) {
             r.Step = QStringLiteral("open");
-        } else if (end->Result != TUpgradeResult::Done) {
+        } else if (end->Result != UpgradeResult::Done) {
             r.Step = StepName(*end);
             r.FailedPage = end->Page;
         }
@@ -314,8 +314,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const TUpgra
 }
 
 // A port's whole run: the first attempt and the retries that a device's failure allows.
-PortResult RunOnPort(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, PortProgress& progress,
-                     TLineTrace& trace, RunSet& runs)
+PortResult RunOnPort(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+                     LineTrace& trace, RunSet& runs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -350,8 +350,8 @@ void Collect(const FlashSettings& s, const std::vector<PortResult>& results, con
 
 // Every port's runs at once under one display, each port on a thread of its own; a single
 // port runs on this thread.
-std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& s, const TUpgradeFile& file,
-                                 TInterruptWatch& interrupts)
+std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file,
+                                 InterruptWatch& interrupts)
 {
     // A byte trace and redrawn lines would break each other's lines: -v gives plain lines.
     ConsoleStyle style = ConsoleStyle::Of(stderr);
@@ -365,7 +365,7 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
     interrupts.SetHandler([&runs] { runs.InterruptAll(); });
     const auto runPort = [&](qsizetype i) {
         PortProgress progress(display, i);
-        TLineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
+        LineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
         trace.SetLog(s.Log, ports[i]);
         const PortResult& r = results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, progress, trace, runs);
         // With several ports, a failure the run did not report (a port that could not even be
@@ -387,7 +387,7 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
     return results;
 }
 
-int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
     PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
                              {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
@@ -408,7 +408,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const TUpgradeFile
     return totals.Status;
 }
 
-int FlashMany(const QStringList& ports, const FlashSettings& s, const TUpgradeFile& file, TInterruptWatch& interrupts)
+int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
     if (!s.LeftOut.isEmpty())
         PrintLine(stderr, s.LeftOut);
@@ -463,19 +463,19 @@ enum class ModeChoice { Flash, EEProm, Both, All };
 // The phases to run: "all" becomes the memories the file holds. What the mode leaves out is
 // said before the run, so that a log shows it; nullopt, after saying so, when the mode would
 // write nothing at all, which a production line must not count as an upgrade.
-std::optional<TUpgradeMode> PhasesFor(ModeChoice choice, const TUpgradeFile& file, const QString& path, QString* leftOut)
+std::optional<UpgradeMode> PhasesFor(ModeChoice choice, const UpgradeFile& file, const QString& path, QString* leftOut)
 {
     const int flash = static_cast<int>(file.FlashPages().size());
     const int eeprom = static_cast<int>(file.EEPromPages().size());
     switch (choice) {
     case ModeChoice::All:
         if (flash > 0 || eeprom > 0)
-            return flash == 0 ? TUpgradeMode::EEProm : eeprom == 0 ? TUpgradeMode::Flash : TUpgradeMode::Both;
+            return flash == 0 ? UpgradeMode::EEProm : eeprom == 0 ? UpgradeMode::Flash : UpgradeMode::Both;
         PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
         return std::nullopt;
     case ModeChoice::Both:
         if (flash > 0 || eeprom > 0)
-            return TUpgradeMode::Both;
+            return UpgradeMode::Both;
         PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
         return std::nullopt;
     case ModeChoice::Flash:
@@ -500,12 +500,12 @@ std::optional<TUpgradeMode> PhasesFor(ModeChoice choice, const TUpgradeFile& fil
         *leftOut = QStringLiteral("Left out: the file's %1 %2 pages (--mode both or --mode all writes them).")
                        .arg(other)
                        .arg(otherName);
-    return toFlash ? TUpgradeMode::Flash : TUpgradeMode::EEProm;
+    return toFlash ? UpgradeMode::Flash : UpgradeMode::EEProm;
 }
 
 } // namespace
 
-const CommandSyntax& FlashSpec()
+const CommandSyntax& FlashSyntax()
 {
     static const CommandSyntax syntax{
         QStringLiteral("flash"),
@@ -576,7 +576,7 @@ const CommandSyntax& FlashSpec()
     return withImages;
 }
 
-int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
+int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
 {
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
@@ -594,7 +594,7 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
     // a second run on the same device could only fail as its port is taken.
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
-        const QString device = QFileInfo(TPosixComDevice::DevicePath(port)).canonicalFilePath();
+        const QString device = QFileInfo(PosixComDevice::DevicePath(port)).canonicalFilePath();
         const QString key = device.isEmpty() ? port : device;
         if (devices.contains(key))
             return true;
@@ -602,11 +602,11 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
         return false;
     });
     if (ports.isEmpty())
-        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSpec());
+        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSyntax());
     FlashSettings s;
     if (options.Has(QStringLiteral("monitor"))) {
         if (ports.size() > 1)
-            return UsageError(QStringLiteral("--monitor takes one port"), FlashSpec());
+            return UsageError(QStringLiteral("--monitor takes one port"), FlashSyntax());
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
     const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
@@ -616,60 +616,60 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
                                              : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
                                                                             : std::nullopt;
     if (!choice)
-        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(m), FlashSpec());
+        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(m), FlashSyntax());
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
-                          FlashSpec());
+                          FlashSyntax());
     s.Baud = static_cast<int>(*rate);
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
-    TResetTiming timing;
+    ResetTiming timing;
     timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
     for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},
                                std::pair{QStringLiteral("reset-wait"), &timing.StartMs}}) {
         const std::optional<qint64> ms = ParseNumber(options.Value(name, QString::number(*field)));
         if (!ms || *ms < 0 || *ms > 10000)
             return UsageError(QStringLiteral("--%1 needs milliseconds from 0 to 10000, not \"%2\"").arg(name, options.Value(name)),
-                              FlashSpec());
+                              FlashSyntax());
         *field = static_cast<int>(*ms);
     }
     QString resetError;
-    const std::optional<TResetSequence> reset =
+    const std::optional<ResetSequence> reset =
         ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &resetError);
     if (!reset)
-        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), FlashSpec());
+        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), FlashSyntax());
     s.Reset = *reset;
     const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
     if (!retries || *retries < 0 || *retries > 100)
         return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
                               .arg(options.Value(QStringLiteral("wake-retries"))),
-                          FlashSpec());
+                          FlashSyntax());
     s.WakeRetries = static_cast<int>(*retries);
     const std::optional<qint64> runs = ParseNumber(options.Value(QStringLiteral("retries"), QStringLiteral("0")));
     if (!runs || *runs < 0 || *runs > 100)
         return UsageError(QStringLiteral("--retries needs a number from 0 to 100, not \"%1\"").arg(options.Value(QStringLiteral("retries"))),
-                          FlashSpec());
+                          FlashSyntax());
     s.Retries = static_cast<int>(*runs);
     s.Json = options.Has(QStringLiteral("json"));
     const bool fromImages = options.Has(QStringLiteral("flash"));
     if (fromImages && !options.Positional().isEmpty())
-        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), FlashSpec());
+        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), FlashSyntax());
     if (!fromImages && options.Positional().size() != 1)
         return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
                                                          : QStringLiteral("flash takes one upgrade file"),
-                          FlashSpec());
+                          FlashSyntax());
 
-    std::optional<TUpgradeFile> file;
+    std::optional<UpgradeFile> file;
     const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
     if (fromImages) {
         int status = ExitSuccess;
-        const std::optional<QByteArray> bytes = PackInMemory(options, FlashSpec(), &status);
+        const std::optional<QByteArray> bytes = PackInMemory(options, FlashSyntax(), &status);
         if (!bytes)
             return status;
         file.emplace();
         // Read back as any upgrade file is, so the run sees exactly what "pack" would have written.
-        if (file->LoadFromBytes(*bytes) != TUpgradeFile::Result::Loaded) {
+        if (file->LoadFromBytes(*bytes) != UpgradeFile::Result::Loaded) {
             PrintLine(stderr, QStringLiteral("CRC error!"));
             return ExitFileRejected;
         }
@@ -678,7 +678,7 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
         if (!file)
             return ExitFileRejected;
     }
-    const std::optional<TUpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
+    const std::optional<UpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
     if (!phases)
         return ExitNothingWritten;
     s.Mode = *phases;
@@ -695,7 +695,7 @@ int Flash(const ParsedOptions& options, TInterruptWatch& interrupts)
             return ExitFileRejected;
         }
         s.Log = log.get();
-        ConsolePrintf(s.Log, "%s flash %s on %s\n", TLineTrace::TimeOfDay().constData(),
+        ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
                       source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
     }
     return ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);

@@ -47,7 +47,7 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
 {
     QJsonArray ports;
     for (const PortResult& r : results) {
-        const std::vector<TPortDetails> details = DescribePorts({TPosixComDevice::DevicePath(r.Port)});
+        const std::vector<PortDetails> details = DescribePorts({PosixComDevice::DevicePath(r.Port)});
         const QString byId = details.empty() ? QString() : details.front().ById;
         const std::optional<PageProgress>& page = r.FailedPage;
         ports.append(QJsonObject{
@@ -79,12 +79,12 @@ void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTota
         if (const std::optional<PageProgress>& page = r.FailedPage)
             result += QStringLiteral(" (%1)").arg(PageLine(page->Where, page->Index, page->Count, page->Address));
         ConsolePrintf(log, "%s %s result: %s; status %d, %d pages, %lld bytes in %.2f s, %d retries\n",
-                      TLineTrace::TimeOfDay().constData(), r.Port.toLocal8Bit().constData(),
+                      LineTrace::TimeOfDay().constData(), r.Port.toLocal8Bit().constData(),
                       result.toLocal8Bit().constData(), r.Status, r.Pages, static_cast<long long>(r.Bytes), r.Seconds,
                       r.Retries);
     }
     ConsolePrintf(log, "%s totals: %d of %d devices done, %d pages, %lld bytes in %.2f s; exit status %d\n",
-                  TLineTrace::TimeOfDay().constData(), totals.Done, totals.Devices, totals.Pages,
+                  LineTrace::TimeOfDay().constData(), totals.Done, totals.Devices, totals.Pages,
                   static_cast<long long>(totals.Bytes), totals.Seconds, totals.Status);
 }
 

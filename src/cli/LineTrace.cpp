@@ -9,12 +9,12 @@
 
 namespace zentrop {
 
-TLineTrace::TLineTrace(FILE* out, const QString& prefix) : FOut(out), FPrefix(prefix.toLocal8Bit())
+LineTrace::LineTrace(FILE* out, const QString& prefix) : FOut(out), FPrefix(prefix.toLocal8Bit())
 {
     FClock.start();
 }
 
-void TLineTrace::Written(const uint8_t* bytes, int count)
+void LineTrace::Written(const uint8_t* bytes, int count)
 {
     if (FPending.isEmpty())
         FPendingAtNs = FClock.nsecsElapsed();
@@ -22,7 +22,7 @@ void TLineTrace::Written(const uint8_t* bytes, int count)
     FWritten += count;
 }
 
-void TLineTrace::Received(const uint8_t* bytes, int requested, int got)
+void LineTrace::Received(const uint8_t* bytes, int requested, int got)
 {
     const char command = FPending.isEmpty() ? 0 : FPending.at(0);
     FLastCommand = command;
@@ -48,13 +48,13 @@ void TLineTrace::Received(const uint8_t* bytes, int requested, int got)
          FClock.nsecsElapsed());
 }
 
-void TLineTrace::Purged()
+void LineTrace::Purged()
 {
     Flush();
     Line("-", "input and output queues purged", FClock.nsecsElapsed());
 }
 
-void TLineTrace::Flush()
+void LineTrace::Flush()
 {
     if (FPending.isEmpty())
         return;
@@ -62,18 +62,18 @@ void TLineTrace::Flush()
     FPending.clear();
 }
 
-void TLineTrace::SetLog(FILE* log, const QString& port)
+void LineTrace::SetLog(FILE* log, const QString& port)
 {
     FLog = log;
     FLogPrefix = port.toLocal8Bit();
 }
 
-QByteArray TLineTrace::TimeOfDay()
+QByteArray LineTrace::TimeOfDay()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
 }
 
-void TLineTrace::Line(const char* direction, const QByteArray& text, qint64 atNs)
+void LineTrace::Line(const char* direction, const QByteArray& text, qint64 atNs)
 {
     if (FLog)
         ConsolePrintf(FLog, "%s %s %s %s\n", TimeOfDay().constData(), FLogPrefix.constData(), direction, text.constData());
@@ -83,7 +83,7 @@ void TLineTrace::Line(const char* direction, const QByteArray& text, qint64 atNs
                   text.constData());
 }
 
-QString TLineTrace::LastAnswer() const
+QString LineTrace::LastAnswer() const
 {
     if (FLastGot < 0)
         return QString();

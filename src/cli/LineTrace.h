@@ -20,10 +20,10 @@ public:
     using Exception::Exception;
 };
 
-class TLineTrace : public TLineTap {
+class LineTrace : public LineTap {
 public:
     // Traces to out when it is given, each line after the prefix; counts and remembers either way.
-    explicit TLineTrace(FILE* out, const QString& prefix = QString());
+    explicit LineTrace(FILE* out, const QString& prefix = QString());
 
     // Also writes every line to a log, with the time of day (UTC) and the port in front.
     void SetLog(FILE* log, const QString& port);

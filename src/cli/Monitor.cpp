@@ -124,7 +124,7 @@ public:
             ::close(FWake);
     }
 
-    int Run(TInterruptWatch& interrupts);
+    int Run(InterruptWatch& interrupts);
 
 private:
     // The session on the raw terminal, until the exit key, a signal or an error.
@@ -344,7 +344,7 @@ bool TSession::Keys(const char* keys, int count)
     return true;
 }
 
-int TSession::Run(TInterruptWatch& interrupts)
+int TSession::Run(InterruptWatch& interrupts)
 {
     if (FWake < 0) {
         FScreen.Notice(QStringLiteral("the monitor cannot start: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
@@ -363,7 +363,7 @@ int TSession::Run(TInterruptWatch& interrupts)
 
 int TSession::Loop()
 {
-    const TRawTerminal raw(STDIN_FILENO);
+    const RawTerminal raw(STDIN_FILENO);
     FScreen.Notice(QStringLiteral("monitoring %1; exit with Ctrl-], menu with Ctrl-T").arg(FPort.Port()));
     StartReader();
     bool keyboard = true;
@@ -417,7 +417,7 @@ int TSession::Loop()
 
 } // namespace
 
-int RunMonitor(TCustomComPort& port, const MonitorOptions& options, TInterruptWatch& interrupts)
+int RunMonitor(TCustomComPort& port, const MonitorOptions& options, InterruptWatch& interrupts)
 {
     int log = -1;
     if (!options.Log.isEmpty()) {

@@ -10,7 +10,7 @@
 
 namespace zentrop {
 
-class TInterruptWatch;
+class InterruptWatch;
 
 namespace cli {
 
@@ -40,7 +40,7 @@ inline constexpr char kMenuKey = 0x14;
 // user's terminal is in raw mode while it runs and is put back on every way out. Returns the
 // exit status: 0 after the exit key, 130 after a signal, 4 when the device went away or a
 // port or file error ended it.
-int RunMonitor(TCustomComPort& port, const MonitorOptions& options, TInterruptWatch& interrupts);
+int RunMonitor(TCustomComPort& port, const MonitorOptions& options, InterruptWatch& interrupts);
 
 } // namespace cli
 

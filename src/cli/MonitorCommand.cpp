@@ -66,7 +66,7 @@ std::optional<MonitorOptions> ParseMonitorOptions(const ParsedOptions& options, 
 
 } // namespace
 
-const CommandSyntax& MonitorSpec()
+const CommandSyntax& MonitorSyntax()
 {
     static const CommandSyntax syntax{
         QStringLiteral("monitor"), QStringLiteral("--port PORT [OPTIONS]"),
@@ -95,19 +95,19 @@ const CommandSyntax& MonitorSpec()
     return syntax;
 }
 
-int Monitor(const ParsedOptions& options, TInterruptWatch& interrupts)
+int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
 {
     const QString portName = options.Value(QStringLiteral("port"));
     if (portName.isEmpty())
-        return UsageError(QStringLiteral("monitor needs --port PORT"), MonitorSpec());
+        return UsageError(QStringLiteral("monitor needs --port PORT"), MonitorSyntax());
     if (!options.Positional().isEmpty())
-        return UsageError(QStringLiteral("monitor takes no arguments"), MonitorSpec());
+        return UsageError(QStringLiteral("monitor takes no arguments"), MonitorSyntax());
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
-                          MonitorSpec());
+                          MonitorSyntax());
     int status = ExitUsage;
-    const std::optional<MonitorOptions> m = ParseMonitorOptions(options, MonitorSpec(), status);
+    const std::optional<MonitorOptions> m = ParseMonitorOptions(options, MonitorSyntax(), status);
     if (!m)
         return status;
 

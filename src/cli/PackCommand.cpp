@@ -71,18 +71,18 @@ bool IsBinaryName(const QString& path)
     return suffix == QLatin1String("bin") || suffix == QLatin1String("raw");
 }
 
-TPageList PagesOf(const QString& path, const TPackLayout& layout)
+PageList PagesOf(const QString& path, const PackLayout& layout)
 {
     const QByteArray bytes = ReadInput(path);
     try {
         // A HEX file is refused at its first record out of the page addresses' reach, before
         // the rest of a file that may be huge is read.
         std::optional<uint64_t> lowest;
-        const THexDataCheck reach = [&](uint64_t address, qsizetype size, int line) {
+        const HexDataCheck reach = [&](uint64_t address, qsizetype size, int line) {
             CheckPageReach(address, size, line, layout, lowest);
             lowest = std::min(lowest.value_or(address), address);
         };
-        const THexImage image = IsBinaryName(path) ? BinaryImage(bytes, layout.Base) : ReadIntelHex(bytes, reach);
+        const HexImage image = IsBinaryName(path) ? BinaryImage(bytes, layout.Base) : ReadIntelHex(bytes, reach);
         for (const auto& [line, note] : image.Notes)
             Err(QStringLiteral("%1:%2: note: %3").arg(path).arg(line).arg(note));
         return CutPages(image, layout);
@@ -100,18 +100,18 @@ int PageSize(const ParsedOptions& o, const QString& name, int fallback)
     const std::optional<qint64> n = ParseNumber(o.Value(name));
     if (!n || *n < 1)
         throw PackError{QStringLiteral("--%1 needs a number of bytes, not \"%2\"").arg(name, o.Value(name)), ExitUsage};
-    if (*n > TUpgradeFile::MaxBody)
+    if (*n > UpgradeFile::MaxBody)
         throw PackError{QStringLiteral("--%1 %2: the reader takes pages of at most 512 bytes").arg(name).arg(*n), ExitUsage};
     return static_cast<int>(*n);
 }
 
-QString Describe(const QString& memory, const TPageList& pages, int pageSize)
+QString Describe(const QString& memory, const PageList& pages, int pageSize)
 {
     return QStringLiteral("%1: %2 pages of %3 bytes").arg(memory).arg(pages.size()).arg(pageSize);
 }
 
 struct Packed {
-    TUpgradeContent Content;
+    UpgradeContent Content;
     int FlashPageSize = 0;
     int EEPromPageSize = 0;
 };
@@ -121,7 +121,7 @@ Packed PackContent(const ParsedOptions& o)
 {
     if (!o.Has(QStringLiteral("flash")))
         throw PackError{QStringLiteral("needs --flash FILE"), ExitUsage};
-    TPackLayout flash;
+    PackLayout flash;
     flash.KeepBlank = o.Has(QStringLiteral("keep-blank"));
     flash.PageSize = PageSize(o, QStringLiteral("flash-page-size"), 256);
     if (o.Has(QStringLiteral("base"))) {
@@ -130,10 +130,10 @@ Packed PackContent(const ParsedOptions& o)
             throw PackError{QStringLiteral("--base needs an address such as 0x8000, not \"%1\"").arg(o.Value(QStringLiteral("base"))), ExitUsage};
         flash.Base = static_cast<uint64_t>(*base);
     }
-    TPackLayout eeprom = flash;
+    PackLayout eeprom = flash;
     eeprom.PageSize = PageSize(o, QStringLiteral("eeprom-page-size"), 32);
 
-    TUpgradeContent content;
+    UpgradeContent content;
     content.Name = EncodeAnsi(o.Value(QStringLiteral("name")));
     content.Version = EncodeAnsi(o.Value(QStringLiteral("version")));
     // The file holds 8-bit texts; say so when a text does not fit them.
@@ -152,7 +152,7 @@ Packed PackContent(const ParsedOptions& o)
     return {content, flash.PageSize, eeprom.PageSize};
 }
 
-QByteArray WriteContent(const TUpgradeContent& content)
+QByteArray WriteContent(const UpgradeContent& content)
 {
     try {
         return WriteUpgradeFile(content);
@@ -174,7 +174,7 @@ int PackFiles(const ParsedOptions& o)
         throw PackError{QStringLiteral("%1: %2").arg(out, problem), ExitFileRejected};
 
     const Packed packed = PackContent(o);
-    const TUpgradeContent& content = packed.Content;
+    const UpgradeContent& content = packed.Content;
     const QByteArray bytes = WriteContent(content);
     // Written beside the target and renamed over it only when complete.
     QSaveFile file(out);
@@ -216,12 +216,12 @@ std::optional<QByteArray> PackInMemory(const ParsedOptions& o, const CommandSynt
     }
 }
 
-const CommandSyntax& PackSpec()
+const CommandSyntax& PackSyntax()
 {
     return kPack;
 }
 
-int Pack(const ParsedOptions& o, TInterruptWatch&)
+int Pack(const ParsedOptions& o, InterruptWatch&)
 {
     try {
         return PackFiles(o);

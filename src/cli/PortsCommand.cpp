@@ -21,10 +21,10 @@ QJsonValue OrNull(const QString& s)
     return s.isEmpty() ? QJsonValue() : QJsonValue(s);
 }
 
-QJsonObject ToJson(const TPortDetails& d)
+QJsonObject ToJson(const PortDetails& d)
 {
     QJsonArray holders;
-    for (const TPortHolder& h : d.Holders)
+    for (const PortHolder& h : d.Holders)
         holders.append(QJsonObject{{"pid", h.Pid}, {"program", h.Program}});
     return QJsonObject{{"port", d.Port},
                        {"byId", OrNull(d.ById)},
@@ -38,7 +38,7 @@ QJsonObject ToJson(const TPortDetails& d)
 }
 
 // One line per port, the port first so that scripts can cut it out; absent facts are left out.
-QString ToLine(const TPortDetails& d)
+QString ToLine(const PortDetails& d)
 {
     QStringList parts{d.Port};
     if (!d.VendorId.isEmpty())
@@ -59,7 +59,7 @@ QString ToLine(const TPortDetails& d)
 
 } // namespace
 
-const CommandSyntax& PortsSpec()
+const CommandSyntax& PortsSyntax()
 {
     static const CommandSyntax syntax{
         QStringLiteral("ports"), QStringLiteral("[--json]"), QStringLiteral("lists the serial ports with their USB details"),
@@ -71,10 +71,10 @@ const CommandSyntax& PortsSpec()
     return syntax;
 }
 
-int Ports(const ParsedOptions& options, TInterruptWatch&)
+int Ports(const ParsedOptions& options, InterruptWatch&)
 {
     if (!options.Positional().isEmpty())
-        return UsageError(QStringLiteral("ports takes no arguments"), PortsSpec());
+        return UsageError(QStringLiteral("ports takes no arguments"), PortsSyntax());
     TStringList ports;
     try {
         EnumComPorts(ports);
@@ -82,16 +82,16 @@ int Ports(const ParsedOptions& options, TInterruptWatch&)
         PrintLine(stderr, e.Message());
         return ExitPortError;
     }
-    const std::vector<TPortDetails> details = DescribePorts(ports.ToStringList());
+    const std::vector<PortDetails> details = DescribePorts(ports.ToStringList());
     if (options.Has(QStringLiteral("json"))) {
         QJsonArray list;
-        for (const TPortDetails& d : details)
+        for (const PortDetails& d : details)
             list.append(ToJson(d));
         std::fputs(QJsonDocument(list).toJson(QJsonDocument::Compact).constData(), stdout);
         std::fputc('\n', stdout);
         return ExitSuccess;
     }
-    for (const TPortDetails& d : details)
+    for (const PortDetails& d : details)
         PrintLine(stdout, ToLine(d));
     return ExitSuccess;
 }

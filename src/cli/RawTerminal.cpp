@@ -72,7 +72,7 @@ void Install(bool on)
 
 } // namespace
 
-TRawTerminal::TRawTerminal(int fd)
+RawTerminal::RawTerminal(int fd)
 {
     termios saved{};
     if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0)
@@ -95,7 +95,7 @@ TRawTerminal::TRawTerminal(int fd)
     FActive = true;
 }
 
-TRawTerminal::~TRawTerminal()
+RawTerminal::~RawTerminal()
 {
     if (!FActive)
         return;

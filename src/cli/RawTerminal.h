@@ -6,13 +6,13 @@
 
 namespace zentrop {
 
-class TRawTerminal {
+class RawTerminal {
 public:
     // Switches Fd to raw mode when it is a terminal; otherwise does nothing.
-    explicit TRawTerminal(int fd);
-    ~TRawTerminal();
-    TRawTerminal(const TRawTerminal&) = delete;
-    TRawTerminal& operator=(const TRawTerminal&) = delete;
+    explicit RawTerminal(int fd);
+    ~RawTerminal();
+    RawTerminal(const RawTerminal&) = delete;
+    RawTerminal& operator=(const RawTerminal&) = delete;
 
     bool Active() const { return FActive; }
 

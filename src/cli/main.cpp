@@ -21,11 +21,11 @@ namespace zentrop {
 namespace {
 
 const cli::Command kCommands[] = {
-    {cli::InfoSpec(), cli::Info},
-    {cli::FlashSpec(), cli::Flash},
-    {cli::PortsSpec(), cli::Ports},
-    {cli::PackSpec(), cli::Pack},
-    {cli::MonitorSpec(), cli::Monitor},
+    {cli::InfoSyntax(), cli::Info},
+    {cli::FlashSyntax(), cli::Flash},
+    {cli::PortsSyntax(), cli::Ports},
+    {cli::PackSyntax(), cli::Pack},
+    {cli::MonitorSyntax(), cli::Monitor},
 };
 
 QString Help()
@@ -63,7 +63,7 @@ int TopUsageError(const QString& error)
     return cli::ExitUsage;
 }
 
-int RunNamed(const QString& name, const QStringList& args, TInterruptWatch& interrupts)
+int RunNamed(const QString& name, const QStringList& args, InterruptWatch& interrupts)
 {
     for (const cli::Command& c : kCommands)
         if (c.Syntax.Name == name)
@@ -93,7 +93,7 @@ int ForwardToLcf(const QStringList& args)
 
 } // namespace
 
-int cli::RunCommand(const Command& command, const QStringList& args, TInterruptWatch& interrupts)
+int cli::RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts)
 {
     QString error;
     const std::optional<ParsedOptions> options = ParseOptions(command.Syntax, args, &error);
@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     // (50 us) each, a part of a percent of the whole upgrade; threads made later inherit it.
     ::prctl(PR_SET_TIMERSLACK, 1UL);
     // Before anything can start a thread that would take the signals itself.
-    TInterruptWatch interrupts;
+    InterruptWatch interrupts;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zentrop-cli"));
     // Arguments are file and port names as often as not: kept as their bytes.

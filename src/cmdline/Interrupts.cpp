@@ -27,19 +27,35 @@ sigset_t WatchedSignals()
     return set;
 }
 
+// Nothing is open that would need putting back, whatever the command was doing (reading a
+// file that never ends, say): the process stops here.
+[[noreturn]] void EndInterrupted()
+{
+    std::fprintf(stderr, "%s: interrupted\n", program_invocation_short_name);
+    std::_Exit(cli::ExitInterrupted);
+}
+
 } // namespace
 
-TInterruptWatch::TInterruptWatch()
+InterruptWatch::InterruptWatch()
 {
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     FSignalFd = signalfd(-1, &set, SFD_CLOEXEC);
     FStopFd = eventfd(0, EFD_CLOEXEC);
+    // A signal that came before the program started (sent to the program that started this
+    // one, say) ends it at once, instead of racing with the command's first steps.
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0)
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&pending, signal) == 1)
+                EndInterrupted();
     if (FSignalFd >= 0 && FStopFd >= 0)
         FThread = std::thread([this] { Watch(); });
 }
 
-TInterruptWatch::~TInterruptWatch()
+InterruptWatch::~InterruptWatch()
 {
     if (FThread.joinable()) {
         const uint64_t one = 1;
@@ -55,7 +71,7 @@ TInterruptWatch::~TInterruptWatch()
     // the process still ends with the status its caller returns.
 }
 
-void TInterruptWatch::SetHandler(std::function<void()> handler)
+void InterruptWatch::SetHandler(std::function<void()> handler)
 {
     std::lock_guard lock(FMutex);
     FHandler = std::move(handler);
@@ -63,7 +79,7 @@ void TInterruptWatch::SetHandler(std::function<void()> handler)
         FHandler();
 }
 
-void TInterruptWatch::Watch()
+void InterruptWatch::Watch()
 {
     for (;;) {
         pollfd fds[2] = {{FSignalFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
@@ -84,10 +100,7 @@ void TInterruptWatch::Watch()
         if (FHandler) {
             FHandler();
         } else {
-            // Nothing is open that would need putting back, whatever the command was doing
-            // (reading a file that never ends, say): the process stops here.
-            std::fprintf(stderr, "%s: interrupted\n", program_invocation_short_name);
-            std::_Exit(cli::ExitInterrupted);
+            EndInterrupted();
         }
     }
 }

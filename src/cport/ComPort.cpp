@@ -85,9 +85,9 @@ void TCustomComPort::Private::ReportError(const std::exception& E)
         handler(Exception(QString::fromLocal8Bit(E.what())));
 }
 
-TComDevice& TCustomComPort::Device() const { return *d->Device; }
+ComDevice& TCustomComPort::Device() const { return *d->Device; }
 
-bool TCustomComPort::SetDevice(std::unique_ptr<TComDevice> Device)
+bool TCustomComPort::SetDevice(std::unique_ptr<ComDevice> Device)
 {
     if (!Device || d->Device->IsOpen())
         return false;

@@ -7,7 +7,7 @@
 
 namespace zentrop {
 
-bool TDeliveryGate::Enter()
+bool DeliveryGate::Enter()
 {
     std::lock_guard lock(FMutex);
     if (FClosed)
@@ -16,7 +16,7 @@ bool TDeliveryGate::Enter()
     return true;
 }
 
-void TDeliveryGate::Leave()
+void DeliveryGate::Leave()
 {
     {
         std::lock_guard lock(FMutex);
@@ -25,14 +25,14 @@ void TDeliveryGate::Leave()
     FIdle.notify_all();
 }
 
-void TDeliveryGate::Close()
+void DeliveryGate::Close()
 {
     std::unique_lock lock(FMutex);
     FClosed = true;
     FIdle.wait(lock, [this] { return FRunning == 0; });
 }
 
-int TDeliveryGate::Running() const
+int DeliveryGate::Running() const
 {
     std::lock_guard lock(FMutex);
     return FRunning;
@@ -42,7 +42,7 @@ namespace {
 
 // Leaves the gate on every way out of a delivery.
 struct GatePass {
-    TDeliveryGate& Gate;
+    DeliveryGate& Gate;
     ~GatePass() { Gate.Leave(); }
 };
 
@@ -80,7 +80,7 @@ std::exception_ptr TComThread::FatalException() const
 
 void TComThread::run()
 {
-    TComDevice& device = FServedPort->Device();
+    ComDevice& device = FServedPort->Device();
     bool lost = false;
     try {
         for (;;) {

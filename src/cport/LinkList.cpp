@@ -7,7 +7,7 @@
 
 namespace zentrop {
 
-bool TLinkList::Attach(TComLink* Link)
+bool LinkList::Attach(TComLink* Link)
 {
     std::lock_guard lock(FMutex);
     if (!Link || std::find(FLinks.begin(), FLinks.end(), Link) != FLinks.end())
@@ -17,7 +17,7 @@ bool TLinkList::Attach(TComLink* Link)
     return true;
 }
 
-bool TLinkList::Detach(TComLink* Link)
+bool LinkList::Detach(TComLink* Link)
 {
     std::lock_guard lock(FMutex);
     const auto it = std::find(FLinks.begin(), FLinks.end(), Link);
@@ -28,19 +28,19 @@ bool TLinkList::Detach(TComLink* Link)
     return true;
 }
 
-bool TLinkList::Empty() const
+bool LinkList::Empty() const
 {
     std::lock_guard lock(FMutex);
     return FLinks.empty();
 }
 
-bool TLinkList::WantsRxData() const
+bool LinkList::WantsRxData() const
 {
     std::lock_guard lock(FMutex);
     return FWantsRxData;
 }
 
-void TLinkList::Recompute()
+void LinkList::Recompute()
 {
     FWantsRxData = std::any_of(FLinks.begin(), FLinks.end(),
                                [](const TComLink* l) { return bool(l->OnRxData); });

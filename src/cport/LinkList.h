@@ -15,7 +15,7 @@ namespace zentrop {
 
 class TComLink;
 
-class TLinkList {
+class LinkList {
 public:
     // False when the link is already attached, or is nil.
     bool Attach(TComLink* Link);

@@ -52,7 +52,7 @@ struct TCustomComPort::Private {
                       void (TCustomComPort::*Fire)(bool));
 
     TCustomComPort& Owner;
-    std::unique_ptr<TComDevice> Device;
+    std::unique_ptr<ComDevice> Device;
     bool Designing = false;
     bool Loading = false;
     // Read by the event thread too.
@@ -63,7 +63,7 @@ struct TCustomComPort::Private {
     std::atomic<uint64_t> OpenGeneration{0};
     // Close is running: a device that went away does not stop it, nor start another.
     std::atomic<bool> Closing{false};
-    TLinkList Links;
+    LinkList Links;
     TSyncQueue* SyncQueue;   // a child of the port
     std::unique_ptr<TComThread> EventWatcher;
     std::atomic<TComThread*> CurrentWatcher{nullptr};

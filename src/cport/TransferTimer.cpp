@@ -36,7 +36,7 @@ Nanos MonotonicNow()
     return Nanos(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-TReadTimer::TReadTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start)
+ReadTimer::ReadTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start)
     : FCount(Count)
 {
     const uint32_t interval = Timeouts.ReadIntervalTimeout;
@@ -57,13 +57,13 @@ TReadTimer::TReadTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start)
         FInterval = Nanos(interval) * kNsPerMs;
 }
 
-void TReadTimer::BytesArrived(int Total, Nanos Now)
+void ReadTimer::BytesArrived(int Total, Nanos Now)
 {
     if (Total > 0 && FInterval > 0)
         FIntervalDeadline = Now + FInterval;
 }
 
-bool TReadTimer::Done(int Total, Nanos Now) const
+bool ReadTimer::Done(int Total, Nanos Now) const
 {
     if (Total >= FCount || FAtOnce)
         return true;
@@ -73,7 +73,7 @@ bool TReadTimer::Done(int Total, Nanos Now) const
     return left && *left == 0;
 }
 
-std::optional<Nanos> TReadTimer::Remaining(Nanos Now) const
+std::optional<Nanos> ReadTimer::Remaining(Nanos Now) const
 {
     std::optional<Nanos> total = Left(FTotalDeadline, Now);
     std::optional<Nanos> interval = Left(FIntervalDeadline, Now);
@@ -84,20 +84,20 @@ std::optional<Nanos> TReadTimer::Remaining(Nanos Now) const
     return std::min(*total, *interval);
 }
 
-TWriteTimer::TWriteTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start)
+WriteTimer::WriteTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start)
     : FDeadline(TotalDeadline(Timeouts.WriteTotalTimeoutMultiplier,
                               Timeouts.WriteTotalTimeoutConstant, Count, Start))
 {
 }
 
-std::optional<Nanos> TWriteTimer::Remaining(Nanos Now) const
+std::optional<Nanos> WriteTimer::Remaining(Nanos Now) const
 {
     return Left(FDeadline, Now);
 }
 
 Nanos CloseDrainBudget(const COMMTIMEOUTS& Timeouts, int Queued)
 {
-    const std::optional<Nanos> total = TWriteTimer(Timeouts, Queued, 0).Remaining(0);
+    const std::optional<Nanos> total = WriteTimer(Timeouts, Queued, 0).Remaining(0);
     return total ? std::min(*total, kCloseDrainLimit) : kCloseDrainLimit;
 }
 

@@ -136,7 +136,7 @@ QString TComSelect::PortValueText() const
 bool TComSelect::SameDevice(const QString& A, const QString& B) const
 {
     // The port's device maps names to devices, as it does when it opens one.
-    const TComDevice& device = FLinkedPort->Device();
+    const ComDevice& device = FLinkedPort->Device();
     return !A.isEmpty() && !B.isEmpty() && device.DeviceName(A) == device.DeviceName(B);
 }
 

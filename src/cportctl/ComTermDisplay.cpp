@@ -150,7 +150,7 @@ void TCustomComTerminal::FontChanged()
 
 void TCustomComTerminal::SetColor(TColor Value)
 {
-    TComTermCore::SetColor(Value);
+    ComTermCore::SetColor(Value);
     QPalette p = viewport()->palette();
     p.setColor(QPalette::Base, ToQColor(Value));
     p.setColor(QPalette::Window, ToQColor(Value));
@@ -374,7 +374,7 @@ void TCustomComTerminal::RequestFlush()
 void TCustomComTerminal::FlushDisplay()
 {
     FLastFlush.start();
-    const TTermDamage damage = TakeDamage();
+    const TermDamage damage = TakeDamage();
     if (damage.ScrolledRows != 0)
         ScrollPixels(damage.ScrolledRows);
     for (const QRect& cells : damage.Cells)

@@ -15,15 +15,15 @@ namespace zentrop {
 
 namespace {
 
-TOpenDialog::TExecuteHook& Hook()
+TOpenDialog::ExecuteHook& Hook()
 {
-    static TOpenDialog::TExecuteHook hook;
+    static TOpenDialog::ExecuteHook hook;
     return hook;
 }
 
 } // namespace
 
-TOpenDialog::TExecuteHook TOpenDialog::SetExecuteHook(TExecuteHook hook)
+TOpenDialog::ExecuteHook TOpenDialog::SetExecuteHook(ExecuteHook hook)
 {
     return std::exchange(Hook(), std::move(hook));
 }
@@ -49,7 +49,7 @@ QStringList TOpenDialog::NameFilters(const QString& filter)
 bool TOpenDialog::Execute()
 {
     if (Hook()) {
-        const TExecuteHook hook = Hook();
+        const ExecuteHook hook = Hook();
         return hook(*this);
     }
     QFileDialog dialog(QApplication::activeWindow(), FTitle.isEmpty() ? LoadResString(res::SOpenDialogTitle) : FTitle);

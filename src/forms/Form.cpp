@@ -18,15 +18,15 @@ namespace zentrop {
 
 namespace {
 
-TForm::TShowModalHook& ModalHook()
+TForm::ShowModalHook& ModalHook()
 {
-    static TForm::TShowModalHook hook;
+    static TForm::ShowModalHook hook;
     return hook;
 }
 
 } // namespace
 
-TForm::TShowModalHook TForm::SetShowModalHook(TShowModalHook hook)
+TForm::ShowModalHook TForm::SetShowModalHook(ShowModalHook hook)
 {
     return std::exchange(ModalHook(), std::move(hook));
 }
@@ -136,7 +136,7 @@ TModalResult TForm::ShowModal()
 {
     FModalResult = mrNone;
     if (ModalHook()) {
-        const TShowModalHook hook = ModalHook();
+        const ShowModalHook hook = ModalHook();
         FModalResult = hook(*this);
         return FModalResult;
     }

@@ -13,9 +13,9 @@ namespace zentrop {
 
 namespace {
 
-TMessageBoxHook& Hook()
+MessageBoxHook& Hook()
 {
-    static TMessageBoxHook hook;
+    static MessageBoxHook hook;
     return hook;
 }
 
@@ -38,7 +38,7 @@ QMessageBox::Icon IconOf(TMsgDlgType type)
 
 } // namespace
 
-TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook)
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
 {
     return std::exchange(Hook(), std::move(hook));
 }
@@ -47,7 +47,7 @@ void MessageBoxOk(TMsgDlgType type, const QString& title, const QString& text)
 {
     if (Hook()) {
         // A copy, so that a hook that replaces itself is not destroyed while it runs.
-        const TMessageBoxHook hook = Hook();
+        const MessageBoxHook hook = Hook();
         hook({type, title, text});
         return;
     }

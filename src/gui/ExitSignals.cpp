@@ -28,7 +28,7 @@ void OnExitSignal(int Signal)
 
 } // namespace
 
-TExitSignals::TExitSignals(std::function<void()> OnSignal, QObject* Parent)
+ExitSignals::ExitSignals(std::function<void()> OnSignal, QObject* Parent)
     : QObject(Parent), FOnSignal(std::move(OnSignal))
 {
     if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -49,7 +49,7 @@ TExitSignals::TExitSignals(std::function<void()> OnSignal, QObject* Parent)
         ::sigaction(kSignals[i], &action, &gPrevious[i]);
 }
 
-TExitSignals::~TExitSignals()
+ExitSignals::~ExitSignals()
 {
     if (!FNotifier)
         return;

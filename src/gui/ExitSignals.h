@@ -11,13 +11,13 @@ class QSocketNotifier;
 
 namespace zentrop {
 
-class TExitSignals : public QObject {
+class ExitSignals : public QObject {
 public:
     // From now until destruction the signals call OnSignal from the event loop of the
     // thread that made this object; the previous dispositions come back afterwards. One
     // object at a time.
-    explicit TExitSignals(std::function<void()> OnSignal, QObject* Parent = nullptr);
-    ~TExitSignals() override;
+    explicit ExitSignals(std::function<void()> OnSignal, QObject* Parent = nullptr);
+    ~ExitSignals() override;
 
 private:
     std::function<void()> FOnSignal;

@@ -63,9 +63,9 @@ QString PageStatus(Memory memory, int32_t address)
 // The window as the upgrade run sees it: the status line and the progress bar follow the
 // run's events, a failure is shown in a message box, and the window's messages are processed
 // as the run paces them, so that it stays responsive.
-class TWindowObserver : public UpgradeObserver {
+class WindowObserver : public UpgradeObserver {
 public:
-    explicit TWindowObserver(TwMain& window) : FWindow(window) {}
+    explicit WindowObserver(TwMain& window) : FWindow(window) {}
 
     void RunStarted(const RunPlan&) override
     {
@@ -87,7 +87,7 @@ public:
     void RunEnded(const RunEnd& end) override
     {
         // A port error is not the run's to report: it reaches the application's error report.
-        if (end.Result == TUpgradeResult::CommunicationError)
+        if (end.Result == UpgradeResult::CommunicationError)
             zentrop::ShowMessage(end.Message);
     }
     void ByteSent() override { ProcessDue(); }
@@ -105,15 +105,15 @@ private:
     }
 
     TwMain& FWindow;
-    TEventPacer FPacer;
+    EventPacer FPacer;
 };
 
 // While a run lasts, the commands that could free its pages, close or reconfigure its port,
 // change its mode or start a second run are off; afterwards each gets back the state it had,
 // however the run ended, and the keyboard focus goes back where it was.
-class TRunLock {
+class RunLock {
 public:
-    TRunLock(TwMain& window, bool& running)
+    RunLock(TwMain& window, bool& running)
         : FRunning(running), FWindow(&window), FModeGroup(window.rgUpgradeMode), FFocus(QApplication::focusWidget())
     {
         // The window holds the focus meanwhile: a disabled button would hand it on to the
@@ -129,7 +129,7 @@ public:
         FModeGroup->setEnabled(false);
         FRunning = true;
     }
-    ~TRunLock()
+    ~RunLock()
     {
         FRunning = false;
         for (const auto& [action, enabled] : FActions)
@@ -138,8 +138,8 @@ public:
         if (FFocus && FFocus->window() == FWindow && FWindow->focusWidget() == FWindow && FFocus->isEnabled())
             FFocus->setFocus(Qt::OtherFocusReason);
     }
-    TRunLock(const TRunLock&) = delete;
-    TRunLock& operator=(const TRunLock&) = delete;
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
 
 private:
     bool& FRunning;
@@ -406,7 +406,7 @@ bool TwMain::LoadUpgradeFile(const QString& fileName)
 {
     FFlashPages.clear();
     FEEPromPages.clear();
-    if (FUpgradeFile.Load(fileName) == TUpgradeFile::Result::CrcError) {
+    if (FUpgradeFile.Load(fileName) == UpgradeFile::Result::CrcError) {
         ShowMessage(QStringLiteral("CRC error!"));
         return false;
     }
@@ -472,19 +472,19 @@ void TwMain::aWriteToDeviceExecute()
 
 void TwMain::RunUpgrade()
 {
-    const TRunLock lock(*this, FUpgradeRunning);
-    TWindowObserver observer(*this);
-    TPortUpgrade upgrade(*pPort, observer);
+    const RunLock lock(*this, FUpgradeRunning);
+    WindowObserver observer(*this);
+    PortUpgrade upgrade(*pPort, observer);
     FRunningUpgrade = &upgrade;
     struct Forget {
-        TPortUpgrade*& Running;
+        PortUpgrade*& Running;
         ~Forget() { Running = nullptr; }
     } forget{FRunningUpgrade};
     // The run sends copies (sharing the page data), so nothing done to the window's lists
     // while events are processed can pull its pages away.
-    const TPageList flashPages = FFlashPages;
-    const TPageList eepromPages = FEEPromPages;
-    upgrade.Run(static_cast<TUpgradeMode>(rgUpgradeMode->ItemIndex()), flashPages, eepromPages);
+    const PageList flashPages = FFlashPages;
+    const PageList eepromPages = FEEPromPages;
+    upgrade.Run(static_cast<UpgradeMode>(rgUpgradeMode->ItemIndex()), flashPages, eepromPages);
 }
 
 void TwMain::aComSetupExecute()

@@ -32,7 +32,7 @@ int RunProgram(TApplication& application, const QString& settingsFile)
         // Made hidden after the main window, whose port it joins; it goes first at the end.
         TwTerminal wTerminal(wMain.pPort);
         wMain.SetTerminalWindow(&wTerminal);
-        const TExitSignals exitSignals([&wMain] { wMain.ExitOnSignal(); });
+        const ExitSignals exitSignals([&wMain] { wMain.ExitOnSignal(); });
         wMain.show();
         const int code = application.exec();
         SaveSettings(SettingsIni, wMain);

@@ -17,13 +17,13 @@ constexpr int kStringTableLimit = 0x10000;
 
 // At process end the language in force is left, so that nothing reads the file after it is
 // unmapped.
-struct TFinalization {
-    ~TFinalization() { delete gCurrentLcf.load(); }
+struct Finalization {
+    ~Finalization() { delete gCurrentLcf.load(); }
 } gFinalization;
 
 } // namespace
 
-TProc::TProc(TLoaderSlot target, ResStringLoader replacement)
+TProc::TProc(LoaderSlot target, ResStringLoader replacement)
     : FSaved(target(replacement)), FTarget(target), FReplacement(replacement)
 {
 }
@@ -48,7 +48,7 @@ TLcf::~TLcf()
 
 int32_t TLcf::Open(const QString& fileName, int32_t lcid, TLcfEnumProc enumProc, void* userData)
 {
-    FModule = std::make_unique<TMappedFile>();
+    FModule = std::make_unique<MappedFile>();
     if (!FModule->Open(fileName) || !FResources.Load(FModule->Bytes())) {
         FModule.reset();
         return -1;
@@ -78,7 +78,7 @@ std::optional<QByteArrayView> TLcf::FindResource(const QString& name) const
 {
     if (!FModule)
         return std::nullopt;
-    return FResources.Find(TPeResources::RT_RCDATA, name);
+    return FResources.Find(PeResources::RT_RCDATA, name);
 }
 
 int32_t TLcf::FindString(int32_t ident, QByteArrayView* text) const
@@ -90,7 +90,7 @@ int32_t TLcf::FindString(int32_t ident, QByteArrayView* text) const
     return lcf::ReadPair(*record, 0, 8 * int64_t(FStrColumn), text);
 }
 
-void TLcf::RedirectProc(ResStringLoader replacement, TProc::TLoaderSlot target)
+void TLcf::RedirectProc(ResStringLoader replacement, TProc::LoaderSlot target)
 {
     if (replacement && target)
         FRedirects.push_back(std::make_unique<TProc>(target, replacement));

@@ -32,9 +32,9 @@ std::optional<QByteArrayView> Slice(QByteArrayView b, int64_t at, int64_t size)
 
 } // namespace
 
-std::optional<THeader> ReadHeader(QByteArrayView resource, QString* error)
+std::optional<Header> ReadHeader(QByteArrayView resource, QString* error)
 {
-    auto fail = [error](const QString& why) -> std::optional<THeader> {
+    auto fail = [error](const QString& why) -> std::optional<Header> {
         if (error)
             *error = why;
         return std::nullopt;
@@ -43,7 +43,7 @@ std::optional<THeader> ReadHeader(QByteArrayView resource, QString* error)
         return fail(QStringLiteral("header \"LCHEADER\" is %1 bytes long, shorter than 16").arg(resource.size()));
     if (resource.first(8) != Signature)
         return fail(QStringLiteral("header \"LCHEADER\" does not start with its signature"));
-    THeader header;
+    Header header;
     header.Flags = qFromLittleEndian<uint32_t>(resource.data() + 8);
     const int32_t count = qFromLittleEndian<int32_t>(resource.data() + 12);
     if (count > (resource.size() - HeaderSize) / 4)
@@ -86,9 +86,9 @@ QString DecodeUtf16(QByteArrayView bytes)
     return s;
 }
 
-QList<TFormEntry> ReadFormRecord(QByteArrayView record, int langIndex)
+QList<FormEntry> ReadFormRecord(QByteArrayView record, int langIndex)
 {
-    QList<TFormEntry> entries;
+    QList<FormEntry> entries;
     const auto skipped = Int32At(record, 0);
     if (!skipped || *skipped < 0)
         return entries;
@@ -108,7 +108,7 @@ QList<TFormEntry> ReadFormRecord(QByteArrayView record, int langIndex)
         const auto key = Slice(record, at + *keyOffset, *keyLength);
         if (!key)
             continue;
-        TFormEntry entry;
+        FormEntry entry;
         entry.Key = key->toByteArray();
         QByteArrayView text;
         entry.HasText = ReadPair(record, at, at + 8 + 8 * int64_t(langIndex), &text) >= 0;
@@ -189,16 +189,16 @@ QString NextToken(const QString& s, QChar delimiter, int& pos)
     return s.mid(from, found - from);
 }
 
-void SplitIndexed(const QString& element, TIndexKind& kind, int& index, QString& name)
+void SplitIndexed(const QString& element, IndexKind& kind, int& index, QString& name)
 {
-    kind = TIndexKind::ikNone;
+    kind = IndexKind::ikNone;
     index = 0;
     qsizetype open = element.indexOf(u'<');
     QChar close = u'>';
     if (open >= 0)
-        kind = TIndexKind::ikCollection;
+        kind = IndexKind::ikCollection;
     else if ((open = element.indexOf(u'(')) >= 0) {
-        kind = TIndexKind::ikStrings;
+        kind = IndexKind::ikStrings;
         close = u')';
     } else {
         name = element;

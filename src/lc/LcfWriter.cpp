@@ -45,9 +45,9 @@ bool NameLess(const QString& a, const QString& b)
 
 // The resource tree, laid out as resource compilers do: all directories, then the data
 // entries, then the names, then the data, each datum on an 8-byte boundary.
-QByteArray BuildTree(QList<TPeResource> resources, uint32_t treeRva)
+QByteArray BuildTree(QList<PeResource> resources, uint32_t treeRva)
 {
-    std::stable_sort(resources.begin(), resources.end(), [](const TPeResource& a, const TPeResource& b) {
+    std::stable_sort(resources.begin(), resources.end(), [](const PeResource& a, const PeResource& b) {
         if (a.Type != b.Type)
             return a.Type < b.Type;
         if (a.Name.isEmpty() != b.Name.isEmpty())
@@ -58,7 +58,7 @@ QByteArray BuildTree(QList<TPeResource> resources, uint32_t treeRva)
             return a.Id < b.Id;
         return a.Language < b.Language;
     });
-    auto sameName = [](const TPeResource& a, const TPeResource& b) {
+    auto sameName = [](const PeResource& a, const PeResource& b) {
         return a.Type == b.Type && a.Name.toUpper() == b.Name.toUpper() && (!a.Name.isEmpty() || a.Id == b.Id);
     };
 
@@ -83,7 +83,7 @@ QByteArray BuildTree(QList<TPeResource> resources, uint32_t treeRva)
     uint32_t stringsAt = dataEntries + 16 * uint32_t(resources.size());
     QByteArray strings;
     QMap<QString, uint32_t> nameOffsets;
-    for (const TPeResource& r : resources)
+    for (const PeResource& r : resources)
         if (!r.Name.isEmpty() && !nameOffsets.contains(r.Name.toUpper())) {
             nameOffsets.insert(r.Name.toUpper(), stringsAt + uint32_t(strings.size()));
             QByteArray n(2, '\0');
@@ -115,7 +115,7 @@ QByteArray BuildTree(QList<TPeResource> resources, uint32_t treeRva)
             const int first = typeNames[n];
             const int end = n + 1 < typeNames.size() ? typeNames[n + 1]
                             : (t + 1 < types.size() ? names[t + 1].first() : int(resources.size()));
-            const TPeResource& r = resources[first];
+            const PeResource& r = resources[first];
             const uint32_t nameField = r.Name.isEmpty() ? r.Id : 0x80000000u | nameOffsets.value(r.Name.toUpper());
             const uint32_t nameDir = nextDirectory;
             writeEntry(typeDir + 16 + 8 * n, nameField, 0x80000000u | nameDir);
@@ -139,7 +139,7 @@ QByteArray BuildTree(QList<TPeResource> resources, uint32_t treeRva)
 
 } // namespace
 
-QByteArray WritePeResources(const QList<TPeResource>& resources, const TPeOptions& options)
+QByteArray WritePeResources(const QList<PeResource>& resources, const PeOptions& options)
 {
     const bool plus = options.Pe32Plus;
     const uint32_t optionalSize = plus ? 240 : 224;
@@ -252,7 +252,7 @@ QByteArray BuildStringRecord(const QList<TText>& pairs)
     return out + texts;
 }
 
-QByteArray BuildFormRecord(const QList<TFormProperty>& properties, const QByteArray& comment)
+QByteArray BuildFormRecord(const QList<FormProperty>& properties, const QByteArray& comment)
 {
     QByteArray out;
     Append32(out, uint32_t(comment.size()));
@@ -261,7 +261,7 @@ QByteArray BuildFormRecord(const QList<TFormProperty>& properties, const QByteAr
     const qsizetype table = out.size();
     out.resize(table + 8 * properties.size(), '\0');
     for (qsizetype j = 0; j < properties.size(); ++j) {
-        const TFormProperty& p = properties[j];
+        const FormProperty& p = properties[j];
         const uint32_t start = uint32_t(out.size());
         Put32(out, table + 8 * j, start - uint32_t(table));
         // Key pair, then one pair per language, then the key and the texts.
@@ -286,9 +286,9 @@ QByteArray BuildFormRecord(const QList<TFormProperty>& properties, const QByteAr
     return out;
 }
 
-QByteArray BuildLanguageFile(const TLanguageFile& file, const TPeOptions& options)
+QByteArray BuildLanguageFile(const LanguageFile& file, const PeOptions& options)
 {
-    QList<TPeResource> resources;
+    QList<PeResource> resources;
     resources.append({10, HeaderName, 0, 0, BuildHeader(file.Flags, file.Languages)});
     for (auto i = file.Strings.cbegin(); i != file.Strings.cend(); ++i) {
         QList<TText> pairs;

@@ -22,11 +22,11 @@ namespace zentrop {
 namespace {
 
 // The mappings a SIGBUS may come from, read by the signal handler without locks.
-struct TGuardedRange {
+struct GuardedRange {
     std::atomic<uintptr_t> Begin{0};
     std::atomic<size_t> Size{0};
 };
-std::array<TGuardedRange, 8> gGuarded;
+std::array<GuardedRange, 8> gGuarded;
 std::mutex gGuardedMutex;   // serialises taking and giving back slots
 struct sigaction gPreviousBusAction {};
 uintptr_t gPageSize = 4096;
@@ -62,7 +62,7 @@ void OnBusError(int Signal, siginfo_t* Info, void* Context)
     const bool fault = Info && Info->si_code > 0;
     if (fault) {
         const auto address = reinterpret_cast<uintptr_t>(Info->si_addr);
-        for (const TGuardedRange& range : gGuarded) {
+        for (const GuardedRange& range : gGuarded) {
             const uintptr_t begin = range.Begin.load(std::memory_order_acquire);
             if (begin == 0 || address < begin || address - begin >= range.Size.load(std::memory_order_acquire))
                 continue;
@@ -97,7 +97,7 @@ void Guard(const void* Data, size_t Size)
 {
     InstallBusGuard();
     std::lock_guard lock(gGuardedMutex);
-    for (TGuardedRange& range : gGuarded)
+    for (GuardedRange& range : gGuarded)
         if (range.Begin.load(std::memory_order_relaxed) == 0) {
             range.Size.store(Size, std::memory_order_release);
             range.Begin.store(reinterpret_cast<uintptr_t>(Data), std::memory_order_release);
@@ -108,14 +108,14 @@ void Guard(const void* Data, size_t Size)
 void Unguard(const void* Data)
 {
     std::lock_guard lock(gGuardedMutex);
-    for (TGuardedRange& range : gGuarded)
+    for (GuardedRange& range : gGuarded)
         if (range.Begin.load(std::memory_order_relaxed) == reinterpret_cast<uintptr_t>(Data))
             range.Begin.store(0, std::memory_order_release);
 }
 
 } // namespace
 
-bool TMappedFile::Open(const QString& fileName)
+bool MappedFile::Open(const QString& fileName)
 {
     // Non-blocking, so that a FIFO put in the file's place cannot stall the opening.
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -146,7 +146,7 @@ bool TMappedFile::Open(const QString& fileName)
     return ok;
 }
 
-TMappedFile::~TMappedFile()
+MappedFile::~MappedFile()
 {
     if (FData) {
         Unguard(FData);

@@ -46,7 +46,7 @@ QString Hex(uint64_t v)
 
 } // namespace
 
-bool TPeResources::Fail(const QString& what, uint64_t offset)
+bool PeResources::Fail(const QString& what, uint64_t offset)
 {
     FError = QStringLiteral("%1 (at file offset %2)").arg(what, Hex(offset));
     // A module that failed a check answers no lookup.
@@ -54,7 +54,7 @@ bool TPeResources::Fail(const QString& what, uint64_t offset)
     return false;
 }
 
-bool TPeResources::Load(QByteArrayView bytes)
+bool PeResources::Load(QByteArrayView bytes)
 {
     FBytes = bytes;
     FTree = {};
@@ -122,7 +122,7 @@ bool TPeResources::Load(QByteArrayView bytes)
     return true;
 }
 
-bool TPeResources::LoadHeaders()
+bool PeResources::LoadHeaders()
 {
     const uint64_t fileSize = FBytes.size();
     if (fileSize < 0x40 || FBytes[0] != 'M' || FBytes[1] != 'Z')
@@ -175,7 +175,7 @@ bool TPeResources::LoadHeaders()
     return true;
 }
 
-std::optional<QByteArrayView> TPeResources::Map(uint32_t rva, uint32_t size) const
+std::optional<QByteArrayView> PeResources::Map(uint32_t rva, uint32_t size) const
 {
     for (const Section& s : FSections)
         if (rva >= s.va && Fits(rva - s.va, size, s.size))
@@ -183,17 +183,17 @@ std::optional<QByteArrayView> TPeResources::Map(uint32_t rva, uint32_t size) con
     return std::nullopt;
 }
 
-uint32_t TPeResources::Tree32(uint32_t offset) const
+uint32_t PeResources::Tree32(uint32_t offset) const
 {
     return Get32(FTree, offset);
 }
 
-uint16_t TPeResources::Tree16(uint32_t offset) const
+uint16_t PeResources::Tree16(uint32_t offset) const
 {
     return Get16(FTree, offset);
 }
 
-std::optional<uint32_t> TPeResources::SubDirectory(uint32_t directory, uint16_t id) const
+std::optional<uint32_t> PeResources::SubDirectory(uint32_t directory, uint16_t id) const
 {
     const uint32_t named = Tree16(directory + 12);
     const uint32_t count = named + Tree16(directory + 14);
@@ -206,7 +206,7 @@ std::optional<uint32_t> TPeResources::SubDirectory(uint32_t directory, uint16_t 
     return std::nullopt;
 }
 
-std::optional<QByteArrayView> TPeResources::LeafOf(uint32_t nameDirectory) const
+std::optional<QByteArrayView> PeResources::LeafOf(uint32_t nameDirectory) const
 {
     const uint32_t count = uint32_t(Tree16(nameDirectory + 12)) + Tree16(nameDirectory + 14);
     std::optional<uint32_t> chosen;
@@ -224,7 +224,7 @@ std::optional<QByteArrayView> TPeResources::LeafOf(uint32_t nameDirectory) const
     return Map(Tree32(*chosen), Tree32(*chosen + 4));
 }
 
-int TPeResources::CompareName(uint32_t nameOffset, QStringView name) const
+int PeResources::CompareName(uint32_t nameOffset, QStringView name) const
 {
     const uint32_t length = Tree16(nameOffset);
     const uint32_t common = std::min<uint32_t>(length, uint32_t(name.size()));
@@ -237,12 +237,12 @@ int TPeResources::CompareName(uint32_t nameOffset, QStringView name) const
     return length == uint32_t(name.size()) ? 0 : (length < uint32_t(name.size()) ? -1 : 1);
 }
 
-int TPeResources::CompareNames(uint32_t a, uint32_t b) const
+int PeResources::CompareNames(uint32_t a, uint32_t b) const
 {
     return CompareName(a, NameAt(b));
 }
 
-bool TPeResources::NamesSorted(uint32_t directory) const
+bool PeResources::NamesSorted(uint32_t directory) const
 {
     const uint32_t named = Tree16(directory + 12);
     for (uint32_t i = 1; i < named; ++i) {
@@ -254,7 +254,7 @@ bool TPeResources::NamesSorted(uint32_t directory) const
     return true;
 }
 
-QString TPeResources::NameAt(uint32_t nameOffset) const
+QString PeResources::NameAt(uint32_t nameOffset) const
 {
     const uint32_t length = Tree16(nameOffset);
     QString name(length, Qt::Uninitialized);
@@ -263,7 +263,7 @@ QString TPeResources::NameAt(uint32_t nameOffset) const
     return name;
 }
 
-std::optional<QByteArrayView> TPeResources::Find(uint16_t type, QStringView name) const
+std::optional<QByteArrayView> PeResources::Find(uint16_t type, QStringView name) const
 {
     if (FTree.isEmpty())
         return std::nullopt;
@@ -300,7 +300,7 @@ std::optional<QByteArrayView> TPeResources::Find(uint16_t type, QStringView name
     return std::nullopt;
 }
 
-void TPeResources::ForEachNamed(uint16_t type, const std::function<void(const QString&, QByteArrayView)>& visit) const
+void PeResources::ForEachNamed(uint16_t type, const std::function<void(const QString&, QByteArrayView)>& visit) const
 {
     if (FTree.isEmpty())
         return;

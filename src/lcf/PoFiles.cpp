@@ -53,7 +53,7 @@ QString Utf8(const char* s)
 
 } // namespace
 
-bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error)
+bool ReadPo(const QString& path, QList<PoEntry>& entries, QString& error)
 {
     gProblems.clear();
     gFailed = false;
@@ -68,7 +68,7 @@ bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error)
     while (po_message_t m = po_next_message(it)) {
         if (po_message_is_obsolete(m) || !*po_message_msgid(m))
             continue;
-        TPoEntry e;
+        PoEntry e;
         e.Context = Utf8(po_message_msgctxt(m));
         e.Id = Utf8(po_message_msgid(m));
         if (!po_message_is_fuzzy(m))
@@ -80,7 +80,7 @@ bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error)
     return true;
 }
 
-bool WritePot(const QString& path, const QList<TPoEntry>& entries, QString& error)
+bool WritePot(const QString& path, const QList<PoEntry>& entries, QString& error)
 {
     po_file_t file = po_file_create();
     po_message_iterator_t it = po_message_iterator(file, nullptr);
@@ -89,7 +89,7 @@ bool WritePot(const QString& path, const QList<TPoEntry>& entries, QString& erro
     po_message_set_msgstr(header, "Project-Id-Version: zentrop\nMIME-Version: 1.0\n"
                                   "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n");
     po_message_insert(it, header);
-    for (const TPoEntry& e : entries) {
+    for (const PoEntry& e : entries) {
         po_message_t m = po_message_create();
         po_message_set_msgctxt(m, e.Context.toUtf8().constData());
         po_message_set_msgid(m, e.Id.toUtf8().constData());

@@ -8,7 +8,7 @@ namespace zentrop {
 
 namespace cli {
 
-struct TPoEntry {
+struct PoEntry {
     QString Context;
     QString Id;
     QString Str;
@@ -19,10 +19,10 @@ struct TPoEntry {
 // The entries of a PO file with a translation or without one; the header, obsolete entries
 // and fuzzy translations are left out or counted as untranslated. False with the library's
 // messages when the file cannot be read or parsed.
-bool ReadPo(const QString& path, QList<TPoEntry>& entries, QString& error);
+bool ReadPo(const QString& path, QList<PoEntry>& entries, QString& error);
 
 // Writes a template: every entry with an empty translation ("-" writes to standard output).
-bool WritePot(const QString& path, const QList<TPoEntry>& entries, QString& error);
+bool WritePot(const QString& path, const QList<PoEntry>& entries, QString& error);
 
 } // namespace cli
 

@@ -26,14 +26,14 @@ namespace {
 
 using namespace cli;
 
-struct TFormTextEntry {
+struct FormTextEntry {
     const char* Form;
     const char* Key;
     const char* Text;
 };
 
 // The main window's texts, listed at build time.
-constexpr TFormTextEntry kFormTexts[] = {
+constexpr FormTextEntry kFormTexts[] = {
 #include "MainFormTexts.inc"
 };
 
@@ -121,13 +121,13 @@ int Dump(const ParsedOptions& options)
     const QString path = options.Positional().first();
     const bool json = options.Has(QStringLiteral("json"));
 
-    TMappedFile file;
+    MappedFile file;
     if (!file.Open(path))
         return Rejected(QStringLiteral("%1: cannot be read: %2").arg(path, file.Error()));
-    TPeResources pe;
+    PeResources pe;
     if (!pe.Load(file.Bytes()))
         return Rejected(QStringLiteral("%1: not a usable language file: %2").arg(path, pe.Error()));
-    const auto headerData = pe.Find(TPeResources::RT_RCDATA, lcf::HeaderName);
+    const auto headerData = pe.Find(PeResources::RT_RCDATA, lcf::HeaderName);
     if (!headerData)
         return Rejected(QStringLiteral("%1: not a usable language file: no RT_RCDATA resource \"LCHEADER\"").arg(path));
     QString why;
@@ -149,7 +149,7 @@ int Dump(const ParsedOptions& options)
                       .arg(data.data() - file.Bytes().data(), 0, 16)
                       .arg(problem);
     };
-    pe.ForEachNamed(TPeResources::RT_RCDATA, [&](const QString& name, QByteArrayView data) {
+    pe.ForEachNamed(PeResources::RT_RCDATA, [&](const QString& name, QByteArrayView data) {
         if (name.compare(lcf::HeaderName, Qt::CaseInsensitive) == 0)
             return;
         if (IsIdentifier(name)) {
@@ -170,15 +170,15 @@ int Dump(const ParsedOptions& options)
         }
         for (const QString& p : lcf::FormRecordProblems(data, header->Languages))
             damaged(QStringLiteral("form"), name, data, p);
-        QList<QList<lcf::TFormEntry>> columns;
+        QList<QList<lcf::FormEntry>> columns;
         for (int i = 0; i < header->Languages.size(); ++i)
             columns.append(lcf::ReadFormRecord(data, i));
-        const QList<lcf::TFormEntry> keys = lcf::ReadFormRecord(data, 0);
+        const QList<lcf::FormEntry> keys = lcf::ReadFormRecord(data, 0);
         QJsonArray records;
         for (qsizetype r = 0; r < keys.size(); ++r) {
             QJsonObject texts;
             for (int i = 0; i < header->Languages.size(); ++i) {
-                const lcf::TFormEntry& e = columns[i][r];
+                const lcf::FormEntry& e = columns[i][r];
                 texts.insert(QString::number(header->Languages[i]), e.HasText ? QJsonValue(e.Text) : QJsonValue::Null);
             }
             records.append(QJsonObject{{"key", DecodeAnsi(keys[r].Key)}, {"texts", texts}});
@@ -230,11 +230,11 @@ int Template(const ParsedOptions& options)
     const QString output = options.Value(QStringLiteral("output"), QStringLiteral("-"));
     if (const QString problem = output == QLatin1String("-") ? QString() : OutputFileProblem(output); !problem.isEmpty())
         return Rejected(QStringLiteral("%1: %2").arg(output, problem));
-    QList<TPoEntry> entries;
+    QList<PoEntry> entries;
     for (int id : BuiltinResStringIds())
         entries.append({QString::number(id), LoadBuiltinResString(id), QString(),
                         QStringLiteral("Resource string %1").arg(id)});
-    for (const TFormTextEntry& t : kFormTexts)
+    for (const FormTextEntry& t : kFormTexts)
         entries.append({QString::fromUtf8(t.Form) + u':' + QString::fromUtf8(t.Key), QString::fromUtf8(t.Text), QString(),
                         QStringLiteral("Form %1, property path %2").arg(QString::fromUtf8(t.Form), QString::fromUtf8(t.Key))});
     QString error;
@@ -270,17 +270,17 @@ int Build(const ParsedOptions& options)
         if (const QString problem = InputFileProblem(path); !problem.isEmpty())
             return Rejected(QStringLiteral("%1: %2").arg(path, problem));
 
-    lcf::TLanguageFile file;
+    lcf::LanguageFile file;
     file.Flags = static_cast<uint32_t>(*flags);
     const int count = int(inputs.size());
     QMap<QString, QMap<QByteArray, int>> formIndex;
     for (int i = 0; i < count; ++i) {
         file.Languages.append(inputs[i].first);
-        QList<TPoEntry> entries;
+        QList<PoEntry> entries;
         QString error;
         if (!ReadPo(inputs[i].second, entries, error))
             return Rejected(error);
-        for (const TPoEntry& e : entries) {
+        for (const PoEntry& e : entries) {
             const lcf::TText text = e.Str.isEmpty() ? lcf::TText() : lcf::TText(e.Str);
             const qsizetype colon = e.Context.indexOf(u':');
             if (IsIdentifier(e.Context)) {
@@ -293,7 +293,7 @@ int Build(const ParsedOptions& options)
             } else if (colon > 0 && e.Context.indexOf(u'-', colon) > colon + 1) {
                 const QString form = e.Context.left(colon).toUpper();
                 const QByteArray key = EncodeAnsi(e.Context.mid(colon + 1));
-                QList<lcf::TFormProperty>& props = file.Forms[form];
+                QList<lcf::FormProperty>& props = file.Forms[form];
                 auto& index = formIndex[form];
                 if (!index.contains(key)) {
                     index.insert(key, int(props.size()));
@@ -389,7 +389,7 @@ using namespace zentrop;
 int main(int argc, char** argv)
 {
     // A signal ends the program at once; the output files are written whole or not at all.
-    TInterruptWatch interrupts;
+    InterruptWatch interrupts;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zentrop-lcf"));
     // File names are kept as their bytes.

@@ -52,7 +52,7 @@ QObject* FindFormComponent(TForm* form, const QString& name)
     return form->FindComponent(name);
 }
 
-std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path, int level, lcf::TIndexKind& kind, int& index)
+std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path, int level, lcf::IndexKind& kind, int& index)
 {
     QString name;
     lcf::SplitIndexed(path[level], kind, index, name);
@@ -65,9 +65,9 @@ std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path,
         return std::nullopt;
     obj = info->read(obj).value<QObject*>();
     switch (kind) {
-    case lcf::TIndexKind::ikStrings:
+    case lcf::IndexKind::ikStrings:
         return std::nullopt;
-    case lcf::TIndexKind::ikCollection: {
+    case lcf::IndexKind::ikCollection: {
         // A missing collection or a negative index addresses nothing.
         if (!obj || index < 0) {
             obj = nullptr;
@@ -81,7 +81,7 @@ std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path,
             return std::nullopt;
         return ResolvePath(obj, path, level + 1, kind, index);
     }
-    case lcf::TIndexKind::ikNone:
+    case lcf::IndexKind::ikNone:
         if (!obj)
             return std::nullopt;
         return ResolvePath(obj, path, level + 1, kind, index);
@@ -89,7 +89,7 @@ std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path,
     return std::nullopt;
 }
 
-bool TProp::Load(const lcf::TFormEntry& record)
+bool TProp::Load(const lcf::FormEntry& record)
 {
     const QString key = DecodeAnsi(record.Key);
     int pos = 1;
@@ -110,7 +110,7 @@ void TProp::Apply(TForm* form) const
     do
         path.append(lcf::NextToken(FPropPath, u'.', pos));
     while (pos > 0);
-    lcf::TIndexKind kind = lcf::TIndexKind::ikNone;
+    lcf::IndexKind kind = lcf::IndexKind::ikNone;
     int index = 0;
     const auto info = ResolvePath(obj, path, 0, kind, index);
     if (info) {
@@ -119,7 +119,7 @@ void TProp::Apply(TForm* form) const
         return;
     }
     auto* list = qobject_cast<TStrings*>(obj);
-    if (list && kind == lcf::TIndexKind::ikStrings && index >= 0 && index < list->Count() && list->Get(index) != FText)
+    if (list && kind == lcf::IndexKind::ikStrings && index >= 0 && index < list->Count() && list->Get(index) != FText)
         list->Put(index, FText);
 }
 
@@ -128,7 +128,7 @@ bool TProps::Load()
     const auto record = FLcf->FindResource(ClassName(FForm->metaObject()).toUpper());
     if (!record)
         return false;
-    const QList<lcf::TFormEntry> entries = lcf::ReadFormRecord(*record, FLcf->LangIndex());
+    const QList<lcf::FormEntry> entries = lcf::ReadFormRecord(*record, FLcf->LangIndex());
     for (auto e = entries.crbegin(); e != entries.crend(); ++e) {
         auto prop = std::make_unique<TProp>(FLcf);
         prop->Load(*e);
@@ -162,7 +162,7 @@ bool IsShownText(const QMetaProperty& p)
     return names.contains(QString::fromLatin1(p.name()));
 }
 
-void CollectTexts(QObject* obj, const QString& prefix, const QList<QObject*>& components, QList<TFormText>& out)
+void CollectTexts(QObject* obj, const QString& prefix, const QList<QObject*>& components, QList<FormText>& out)
 {
     for (const QMetaObject* meta = obj->metaObject(); meta && !IsToolkitClass(meta); meta = meta->superClass())
         for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
@@ -194,9 +194,9 @@ void CollectTexts(QObject* obj, const QString& prefix, const QList<QObject*>& co
 
 } // namespace
 
-QList<TFormText> FormTexts(TForm* form)
+QList<FormText> FormTexts(TForm* form)
 {
-    QList<TFormText> out;
+    QList<FormText> out;
     const QList<QObject*> components = form->Components();
     CollectTexts(form, form->objectName() + u'-', components, out);
     for (QObject* c : components)

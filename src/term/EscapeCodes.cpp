@@ -14,7 +14,7 @@ const char* EscapeCodeName(TEscapeCode Code)
     return name ? name : "";
 }
 
-void TEscapeParams::Add(std::string_view Text)
+void EscapeParams::Add(std::string_view Text)
 {
     if (static_cast<size_t>(FCount) == FItems.size())
         FItems.emplace_back(Text);
@@ -23,7 +23,7 @@ void TEscapeParams::Add(std::string_view Text)
     ++FCount;
 }
 
-void TEscapeParams::Swap(TEscapeParams& Other)
+void EscapeParams::Swap(EscapeParams& Other)
 {
     FItems.swap(Other.FItems);
     std::swap(FCount, Other.FCount);
@@ -86,7 +86,7 @@ QByteArray Esc(const char* rest)
 
 } // namespace
 
-int TEscapeCodes::GetParam(int Num, const TEscapeParams* Params)
+int TEscapeCodes::GetParam(int Num, const EscapeParams* Params)
 {
     int value = 1;
     if (!Params || Num < 1 || Num > Params->Count() || !ToInteger((*Params)[Num - 1], value))
@@ -147,7 +147,7 @@ TEscapeCode TEscapeCodesVT52::Classify()
     }
 }
 
-QByteArray TEscapeCodesVT52::EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const
+QByteArray TEscapeCodesVT52::EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const
 {
     switch (Code) {
     case TEscapeCode::ecCursorUp: return Esc("A");
@@ -300,7 +300,7 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
     return code;
 }
 
-QByteArray TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const
+QByteArray TEscapeCodesVT100::EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const
 {
     const auto p = [Params](int n) { return QByteArray::number(GetParam(n, Params)); };
     switch (Code) {

@@ -21,7 +21,7 @@ bool IsMarker(uint8_t c) { return c >= 0x3C && c <= 0x3F; }
 
 } // namespace
 
-int TEscapeCodesVT102::Number(const TEscapeParams& Params, int Num, int Default)
+int EscapeCodesVT102::Number(const EscapeParams& Params, int Num, int Default)
 {
     if (Num < 1 || Num > Params.Count())
         return Default;
@@ -35,7 +35,7 @@ int TEscapeCodesVT102::Number(const TEscapeParams& Params, int Num, int Default)
     return value > 9999 ? 9999 : value;
 }
 
-TEscapeResult TEscapeCodesVT102::ProcessChar(char Ch)
+TEscapeResult EscapeCodesVT102::ProcessChar(char Ch)
 {
     const auto c = static_cast<uint8_t>(Ch);
     if (!FInSequence) {
@@ -47,14 +47,14 @@ TEscapeResult TEscapeCodesVT102::ProcessChar(char Ch)
     return Sequence(c);
 }
 
-TEscapeResult TEscapeCodesVT102::Done(TEscapeCode Result)
+TEscapeResult EscapeCodesVT102::Done(TEscapeCode Result)
 {
     Data.resize(FLength);
     std::copy(FBytes, FBytes + FLength, Data.data());
     return Finish(Result);
 }
 
-TEscapeResult TEscapeCodesVT102::Begin()
+TEscapeResult EscapeCodesVT102::Begin()
 {
     FLength = 0;
     FInSequence = true;
@@ -65,7 +65,7 @@ TEscapeResult TEscapeCodesVT102::Begin()
     return TEscapeResult::erNothing;
 }
 
-TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
+TEscapeResult EscapeCodesVT102::Sequence(uint8_t c)
 {
     if (c == CAN || c == SUB) {
         // The sequence is dropped without a trace.
@@ -160,7 +160,7 @@ TEscapeResult TEscapeCodesVT102::Sequence(uint8_t c)
     return TEscapeResult::erNothing;
 }
 
-TEscapeResult TEscapeCodesVT102::FinishEsc(uint8_t Final)
+TEscapeResult EscapeCodesVT102::FinishEsc(uint8_t Final)
 {
     TEscapeCode code = TEscapeCode::ecUnknown;
     if (FIntermediate == 0) {
@@ -196,7 +196,7 @@ TEscapeResult TEscapeCodesVT102::FinishEsc(uint8_t Final)
     return Done(code);
 }
 
-void TEscapeCodesVT102::SplitParams()
+void EscapeCodesVT102::SplitParams()
 {
     Params.Clear();
     const char* text = FBytes + FParamStart;
@@ -212,7 +212,7 @@ void TEscapeCodesVT102::SplitParams()
     }
 }
 
-TEscapeResult TEscapeCodesVT102::FinishCsi(uint8_t Final)
+TEscapeResult EscapeCodesVT102::FinishCsi(uint8_t Final)
 {
     if (FOverlong || FIntermediate != 0) {
         Params.Clear();
@@ -280,7 +280,7 @@ TEscapeResult TEscapeCodesVT102::FinishCsi(uint8_t Final)
     return Done(code);
 }
 
-QByteArray TEscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const
+QByteArray EscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const
 {
     // A VT102 answers an identify request with its own class; everything else it sends as
     // a VT100 does.

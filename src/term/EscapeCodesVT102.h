@@ -8,9 +8,9 @@
 
 namespace zentrop {
 
-class TEscapeCodesVT102 final : public TEscapeCodes {
+class EscapeCodesVT102 final : public TEscapeCodes {
 public:
-    TEscapeCodesVT102() : TEscapeCodes(true) {}
+    EscapeCodesVT102() : TEscapeCodes(true) {}
 
     // Takes the parameter digits and separators at the start of Bytes while a CSI sequence
     // collects them, all at once; returns how many it took (0 in any other state). The bytes
@@ -30,11 +30,11 @@ public:
     // Inside a sequence a control byte other than CAN, SUB and ESC gives erChar: the terminal
     // carries it out and the sequence goes on with the next byte.
     TEscapeResult ProcessChar(char Ch) override;
-    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const override;
 
     // Parameter Num (1-based) of the last sequence as a number, Default when it is missing or
     // empty; a value too large for the screen is kept at 9999.
-    static int Number(const TEscapeParams& Params, int Num, int Default);
+    static int Number(const EscapeParams& Params, int Num, int Default);
 
 private:
     enum class State : uint8_t { Escape, EscIntermediate, Csi, CsiIntermediate, CsiIgnore, String, StringEscape };

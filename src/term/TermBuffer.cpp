@@ -222,9 +222,9 @@ void TComTermBuffer::ScrollDamage(int Rows)
     FDamage[Rows > 0 ? FDamage.size() - 1 : 0] = RowSpan();
 }
 
-TTermDamage TComTermBuffer::TakeDamage()
+TermDamage TComTermBuffer::TakeDamage()
 {
-    TTermDamage d;
+    TermDamage d;
     if (FAllDamaged) {
         if (FRows > 0)
             d.Cells.emplace_back(1, 1, FColumns, FRows);

@@ -21,9 +21,9 @@ constexpr char CR = 13;
 } // namespace
 
 // Hides the caret for a stretch of work and shows it again however the work ends.
-class TComTermCore::CaretHidden {
+class ComTermCore::CaretHidden {
 public:
-    explicit CaretHidden(TComTermCore& Term) : FTerm(Term) { FTerm.HideTermCaret(); }
+    explicit CaretHidden(ComTermCore& Term) : FTerm(Term) { FTerm.HideTermCaret(); }
     ~CaretHidden()
     {
         FTerm.ShowTermCaret();
@@ -33,21 +33,21 @@ public:
     CaretHidden& operator=(const CaretHidden&) = delete;
 
 private:
-    TComTermCore& FTerm;
+    ComTermCore& FTerm;
 };
 
-TComTermCore::TComTermCore()
+ComTermCore::ComTermCore()
 {
     ResetAttributes();
     CreateEscapeCodes();
     FBuffer.Init(FColumns, FRows);
 }
 
-TComTermCore::~TComTermCore() = default;
+ComTermCore::~ComTermCore() = default;
 
 // ---- settings
 
-void TComTermCore::SetColor(TColor Value)
+void ComTermCore::SetColor(TColor Value)
 {
     FColor = Value;
     FTermAttr.BackColor = Value;
@@ -57,7 +57,7 @@ void TComTermCore::SetColor(TColor Value)
     NotifyDamage();
 }
 
-void TComTermCore::SetFontColor(TColor Value)
+void ComTermCore::SetFontColor(TColor Value)
 {
     FFontColor = Value;
     FTermAttr.FrontColor = Value;
@@ -65,7 +65,7 @@ void TComTermCore::SetFontColor(TColor Value)
         UpdatePen();
 }
 
-void TComTermCore::SetColumns(int Value)
+void ComTermCore::SetColumns(int Value)
 {
     // A value out of range that clamps to the current one still starts a fresh grid.
     if (Value == FColumns)
@@ -74,7 +74,7 @@ void TComTermCore::SetColumns(int Value)
     ResizeBuffer();
 }
 
-void TComTermCore::SetRows(int Value)
+void ComTermCore::SetRows(int Value)
 {
     if (Value == FRows)
         return;
@@ -82,7 +82,7 @@ void TComTermCore::SetRows(int Value)
     ResizeBuffer();
 }
 
-void TComTermCore::ResizeBuffer()
+void ComTermCore::ResizeBuffer()
 {
     SizeChanged();
     // The caret may lie beyond a smaller grid; every printed character goes to its cell.
@@ -95,7 +95,7 @@ void TComTermCore::ResizeBuffer()
     NotifyDamage();
 }
 
-void TComTermCore::SetEmulation(TTermEmulation Value)
+void ComTermCore::SetEmulation(TTermEmulation Value)
 {
     if (Value == FEmulation)
         return;
@@ -104,7 +104,7 @@ void TComTermCore::SetEmulation(TTermEmulation Value)
         CreateEscapeCodes();
 }
 
-void TComTermCore::Loaded()
+void ComTermCore::Loaded()
 {
     FLoading = false;
     CreateEscapeCodes();
@@ -113,7 +113,7 @@ void TComTermCore::Loaded()
     NotifyDamage();
 }
 
-void TComTermCore::CreateEscapeCodes()
+void ComTermCore::CreateEscapeCodes()
 {
     FEscapeCodes.reset();
     const bool wasVT102 = FVT102Active;
@@ -130,7 +130,7 @@ void TComTermCore::CreateEscapeCodes()
         FEscapeCodes = std::make_unique<TEscapeCodesVT52>();
         break;
     case TTermEmulation::teVT102:
-        FEscapeCodes = std::make_unique<TEscapeCodesVT102>();
+        FEscapeCodes = std::make_unique<EscapeCodesVT102>();
         break;
     case TTermEmulation::teNone: {
         TEscapeCodes* codes = nullptr;
@@ -143,7 +143,7 @@ void TComTermCore::CreateEscapeCodes()
 
 // ---- received data
 
-void TComTermCore::HandleRxData(QObject* Sender, const char* Buffer, int Count)
+void ComTermCore::HandleRxData(QObject* Sender, const char* Buffer, int Count)
 {
     (void)Sender;
     if (!Buffer)
@@ -152,7 +152,7 @@ void TComTermCore::HandleRxData(QObject* Sender, const char* Buffer, int Count)
         ReceiveChunk(Buffer + offset, std::min(MaxChunk, Count - offset));
 }
 
-void TComTermCore::ReceiveChunk(const char* Buffer, int Count)
+void ComTermCore::ReceiveChunk(const char* Buffer, int Count)
 {
     if (Buffer[0] == 0)
         OutputDebugString(QStringLiteral("nul"));
@@ -172,13 +172,13 @@ void TComTermCore::ReceiveChunk(const char* Buffer, int Count)
     WriteText(std::move(str));
 }
 
-void TComTermCore::WriteText(QByteArray Str)
+void ComTermCore::WriteText(QByteArray Str)
 {
     DoStrRecieved(Str);
     ProcessText(Str);
 }
 
-void TComTermCore::ProcessText(const QByteArray& Str)
+void ComTermCore::ProcessText(const QByteArray& Str)
 {
     CaretHidden hidden(*this);
     const char* bytes = Str.constData();
@@ -208,8 +208,8 @@ void TComTermCore::ProcessText(const QByteArray& Str)
         }
         if (FVT102Active) {
             // The VT102 parser is the one made for this emulation.
-            auto* vt = static_cast<TEscapeCodesVT102*>(codes);
-            const TEscapeResult r = vt->TEscapeCodesVT102::ProcessChar(ch);
+            auto* vt = static_cast<EscapeCodesVT102*>(codes);
+            const TEscapeResult r = vt->EscapeCodesVT102::ProcessChar(ch);
             if (r == TEscapeResult::erNothing) {
                 i += vt->TakeParameterBytes(bytes + i, size - i);
                 continue;
@@ -240,7 +240,7 @@ void TComTermCore::ProcessText(const QByteArray& Str)
     }
 }
 
-qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+qsizetype ComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
     // While loading, the grid may not have the size the caret is kept in, so the caret may
     // lie outside it: byte by byte, as SetChar leaves out such cells.
@@ -283,7 +283,7 @@ qsizetype TComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes*
     return Count;
 }
 
-qsizetype TComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+qsizetype ComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
     qsizetype done = 0;
     while (done < Count) {
@@ -310,7 +310,7 @@ qsizetype TComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEsca
     return done;
 }
 
-void TComTermCore::PutChar(char Ch)
+void ComTermCore::PutChar(char Ch)
 {
     if (FVT102Active) {
         PutCharVT102(Ch);
@@ -345,14 +345,14 @@ void TComTermCore::PutChar(char Ch)
 
 // ---- caret
 
-void TComTermCore::MoveCaret(int X, int Y)
+void ComTermCore::MoveCaret(int X, int Y)
 {
     FCaretPos = QPoint(std::clamp(X, 1, FColumns), std::clamp(Y, 1, FRows));
     FVT.WrapPending = false;
     CaretMoved();
 }
 
-void TComTermCore::AdvanceCaret(TCaretMove Kind)
+void ComTermCore::AdvanceCaret(TCaretMove Kind)
 {
     const int x = FCaretPos.x();
     const int y = FCaretPos.y();
@@ -397,14 +397,14 @@ void TComTermCore::AdvanceCaret(TCaretMove Kind)
 
 // ---- codes
 
-bool TComTermCore::PerformCode(TEscapeCode Code, TEscapeParams* Params)
+bool ComTermCore::PerformCode(TEscapeCode Code, EscapeParams* Params)
 {
     if (FVT102Active)
         return PerformVT102(Code, Params);
     const auto P = [Params](int n) { return TEscapeCodes::GetParam(n, Params); };
     // Replies build their parameters in the given list, or in one of their own without.
-    TEscapeParams own;
-    TEscapeParams& reply = Params ? *Params : own;
+    EscapeParams own;
+    EscapeParams& reply = Params ? *Params : own;
     const int x = FCaretPos.x();
     const int y = FCaretPos.y();
     switch (Code) {
@@ -506,7 +506,7 @@ bool TComTermCore::PerformCode(TEscapeCode Code, TEscapeParams* Params)
     return true;
 }
 
-void TComTermCore::SetAttributes(const TEscapeParams* Params)
+void ComTermCore::SetAttributes(const EscapeParams* Params)
 {
     const int count = Params ? Params->Count() : 0;
     if (count == 0)
@@ -525,7 +525,7 @@ void TComTermCore::SetAttributes(const TEscapeParams* Params)
     }
 }
 
-void TComTermCore::SetMode(const TEscapeParams* Params, bool Value)
+void ComTermCore::SetMode(const EscapeParams* Params, bool Value)
 {
     if (!Params || Params->Count() == 0)
         return;
@@ -538,7 +538,7 @@ void TComTermCore::SetMode(const TEscapeParams* Params, bool Value)
         SetColumns(Value ? 132 : 80);
 }
 
-void TComTermCore::ResetAttributes()
+void ComTermCore::ResetAttributes()
 {
     FTermAttr = TTermAttributes{FFontColor, FColor, false, false, false};
     if (FVT102Active) {
@@ -548,7 +548,7 @@ void TComTermCore::ResetAttributes()
     }
 }
 
-void TComTermCore::FillScreen(char Ch)
+void ComTermCore::FillScreen(char Ch)
 {
     FBuffer.Fill(TTermChar{static_cast<uint8_t>(Ch), FFontColor, FColor, false});
     NotifyDamage();
@@ -556,7 +556,7 @@ void TComTermCore::FillScreen(char Ch)
 
 // ---- keyboard and sending
 
-void TComTermCore::KeyDown(int& Key, Qt::KeyboardModifiers Shift)
+void ComTermCore::KeyDown(int& Key, Qt::KeyboardModifiers Shift)
 {
     if (OnKeyDown)
         OnKeyDown(EventSender(), Key, Shift);
@@ -585,14 +585,14 @@ void TComTermCore::KeyDown(int& Key, Qt::KeyboardModifiers Shift)
     }
 }
 
-void TComTermCore::KeyPress(char& Key)
+void ComTermCore::KeyPress(char& Key)
 {
     if (OnKeyPress)
         OnKeyPress(EventSender(), Key);
     SendChar(Key);
 }
 
-void TComTermCore::SendChar(char Ch)
+void ComTermCore::SendChar(char Ch)
 {
     if (FLocalEcho) {
         CaretHidden hidden(*this);
@@ -607,7 +607,7 @@ void TComTermCore::SendChar(char Ch)
     }
 }
 
-void TComTermCore::SendCode(TEscapeCode Code, TEscapeParams* Params)
+void ComTermCore::SendCode(TEscapeCode Code, EscapeParams* Params)
 {
     if (!PortConnected() || !FEscapeCodes)
         return;
@@ -618,13 +618,13 @@ void TComTermCore::SendCode(TEscapeCode Code, TEscapeParams* Params)
     }
 }
 
-void TComTermCore::SendCodeNoEcho(TEscapeCode Code, TEscapeParams* Params)
+void ComTermCore::SendCodeNoEcho(TEscapeCode Code, EscapeParams* Params)
 {
     if (PortConnected() && FEscapeCodes)
         WriteEscCode(Code, Params);
 }
 
-void TComTermCore::WriteEscCode(TEscapeCode Code, const TEscapeParams* Params)
+void ComTermCore::WriteEscCode(TEscapeCode Code, const EscapeParams* Params)
 {
     if (PortConnected() && FEscapeCodes)
         WriteStr(FEscapeCodes->EscCodeToStr(Code, Params));
@@ -632,36 +632,36 @@ void TComTermCore::WriteEscCode(TEscapeCode Code, const TEscapeParams* Params)
 
 // ---- events and display
 
-bool TComTermCore::TextInRuns() const
+bool ComTermCore::TextInRuns() const
 {
-    return typeid(*this) == typeid(TComTermCore);
+    return typeid(*this) == typeid(ComTermCore);
 }
 
-void TComTermCore::DoChar(char Ch)
+void ComTermCore::DoChar(char Ch)
 {
     if (OnChar)
         OnChar(EventSender(), Ch);
 }
 
-void TComTermCore::DoGetEscapeCodes(TEscapeCodes*& EscapeCodes)
+void ComTermCore::DoGetEscapeCodes(TEscapeCodes*& EscapeCodes)
 {
     if (OnGetEscapeCodes)
         OnGetEscapeCodes(EventSender(), EscapeCodes);
 }
 
-void TComTermCore::DoStrRecieved(QByteArray& Str)
+void ComTermCore::DoStrRecieved(QByteArray& Str)
 {
     if (OnStrRecieved)
         OnStrRecieved(EventSender(), Str);
 }
 
-void TComTermCore::DoUnhandledCode(TEscapeCode Code, const QByteArray& Data)
+void ComTermCore::DoUnhandledCode(TEscapeCode Code, const QByteArray& Data)
 {
     if (OnUnhandledCode)
         OnUnhandledCode(EventSender(), Code, Data);
 }
 
-void TComTermCore::NotifyDamage()
+void ComTermCore::NotifyDamage()
 {
     if (FBuffer.Damaged())
         DisplayDamaged();

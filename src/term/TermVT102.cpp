@@ -50,15 +50,15 @@ TColor VT102BoldColor(TColor Normal)
     return Brighten(Normal);
 }
 
-void TComTermCore::ResetVT102()
+void ComTermCore::ResetVT102()
 {
-    FVT = TVT102State();
+    FVT = VT102State();
     FVT.Bottom = FRows;
     FVTHasSaved = false;
     UpdatePen();
 }
 
-void TComTermCore::UpdatePen()
+void ComTermCore::UpdatePen()
 {
     const bool bright = FVT.Bold || FVT.Blink;
     TColor fore = FVT.Fore < 0 ? (bright ? Brighten(FFontColor) : FFontColor)
@@ -70,7 +70,7 @@ void TComTermCore::UpdatePen()
     FTermAttr = TTermAttributes{fore, back, FVT.Inverse, FVT.Bold, FVT.Underline};
 }
 
-TTermChar TComTermCore::BlankVT102() const
+TTermChar ComTermCore::BlankVT102() const
 {
     // Erased cells take the background colour, not the other attributes.
     if (FVT.Back < 0)
@@ -79,7 +79,7 @@ TTermChar TComTermCore::BlankVT102() const
     return TTermChar{' ', FFontColor, back, false, false, false};
 }
 
-void TComTermCore::PutCharVT102(char Ch)
+void ComTermCore::PutCharVT102(char Ch)
 {
     const auto c = static_cast<uint8_t>(Ch);
     if (c >= 32) {
@@ -116,7 +116,7 @@ void TComTermCore::PutCharVT102(char Ch)
     }
 }
 
-void TComTermCore::PrintVT102(uint8_t Ch)
+void ComTermCore::PrintVT102(uint8_t Ch)
 {
     // DEL and the C1 range show nothing on a 7-bit terminal; the upper half is Latin-1.
     if (Ch == 127 || (Ch >= 0x80 && Ch < 0xA0))
@@ -146,7 +146,7 @@ void TComTermCore::PrintVT102(uint8_t Ch)
     CaretMoved();
 }
 
-qsizetype TComTermCore::PutTextVT102(const char* Text, qsizetype Count)
+qsizetype ComTermCore::PutTextVT102(const char* Text, qsizetype Count)
 {
     if (FVT.InsertMode || FVT.Charsets[FVT.Shift] != 'B') {
         for (qsizetype i = 0; i < Count; ++i)
@@ -187,7 +187,7 @@ qsizetype TComTermCore::PutTextVT102(const char* Text, qsizetype Count)
     return Count;
 }
 
-void TComTermCore::IndexVT102()
+void ComTermCore::IndexVT102()
 {
     const int y = FCaretPos.y();
     if (y == FVT.Bottom)
@@ -197,7 +197,7 @@ void TComTermCore::IndexVT102()
     FVT.WrapPending = false;
 }
 
-void TComTermCore::ReverseIndexVT102()
+void ComTermCore::ReverseIndexVT102()
 {
     const int y = FCaretPos.y();
     if (y == FVT.Top)
@@ -207,18 +207,18 @@ void TComTermCore::ReverseIndexVT102()
     FVT.WrapPending = false;
 }
 
-void TComTermCore::EraseVT102(int FromX, int FromY, int ToX, int ToY)
+void ComTermCore::EraseVT102(int FromX, int FromY, int ToX, int ToY)
 {
     const TTermChar blank = BlankVT102();
     for (int y = FromY; y <= ToY; ++y)
         FBuffer.FillCells(y == FromY ? FromX : 1, y == ToY ? ToX : FColumns, y, blank);
 }
 
-bool TComTermCore::PerformVT102(TEscapeCode Code, TEscapeParams* Params)
+bool ComTermCore::PerformVT102(TEscapeCode Code, EscapeParams* Params)
 {
-    static const TEscapeParams none;
-    const TEscapeParams& params = Params ? *Params : none;
-    const auto N = [&params](int n, int Default) { return TEscapeCodesVT102::Number(params, n, Default); };
+    static const EscapeParams none;
+    const EscapeParams& params = Params ? *Params : none;
+    const auto N = [&params](int n, int Default) { return EscapeCodesVT102::Number(params, n, Default); };
     // A count: missing or 0 is 1.
     const auto Count = [&N](int n) { return std::max(1, N(n, 1)); };
     const int x = FCaretPos.x();
@@ -323,7 +323,7 @@ bool TComTermCore::PerformVT102(TEscapeCode Code, TEscapeParams* Params)
         SendCodeNoEcho(TEscapeCode::ecReportDeviceOK, nullptr);
         break;
     case TEscapeCode::ecQueryCursorPos: {
-        TEscapeParams reply;
+        EscapeParams reply;
         reply.Add(std::to_string(y - top + 1));
         reply.Add(std::to_string(x));
         SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
@@ -356,7 +356,7 @@ bool TComTermCore::PerformVT102(TEscapeCode Code, TEscapeParams* Params)
     case TEscapeCode::ecRestoreCaret: {
         // Before any save: home with the default pen. The region and the modes other than
         // origin mode are not part of what is saved.
-        const TVT102State saved = FVTHasSaved ? FVTSaved : TVT102State();
+        const VT102State saved = FVTHasSaved ? FVTSaved : VT102State();
         const QPoint caret = FVTHasSaved ? FVTSavedCaret : QPoint(1, 1);
         FVT.OriginMode = saved.OriginMode;
         std::copy(std::begin(saved.Charsets), std::end(saved.Charsets), std::begin(FVT.Charsets));
@@ -393,11 +393,11 @@ bool TComTermCore::PerformVT102(TEscapeCode Code, TEscapeParams* Params)
     return true;
 }
 
-void TComTermCore::SetAttributesVT102(const TEscapeParams& Params)
+void ComTermCore::SetAttributesVT102(const EscapeParams& Params)
 {
     const int count = std::max(1, Params.Count());
     for (int n = 1; n <= count; ++n) {
-        const int p = TEscapeCodesVT102::Number(Params, n, 0);
+        const int p = EscapeCodesVT102::Number(Params, n, 0);
         switch (p) {
         case 0:
             FVT.Fore = FVT.Back = -1;
@@ -419,9 +419,9 @@ void TComTermCore::SetAttributesVT102(const TEscapeParams& Params)
             // An indexed colour (5;n) or a direct one (2;r;g;b): the first sixteen indices are
             // the ANSI colours; the others, and direct colours, are skipped with their
             // arguments.
-            const int kind = TEscapeCodesVT102::Number(Params, n + 1, 0);
+            const int kind = EscapeCodesVT102::Number(Params, n + 1, 0);
             if (kind == 5) {
-                const int index = TEscapeCodesVT102::Number(Params, n + 2, 0);
+                const int index = EscapeCodesVT102::Number(Params, n + 2, 0);
                 if (index < 16)
                     (p == 38 ? FVT.Fore : FVT.Back) = index;
                 n += 2;
@@ -445,10 +445,10 @@ void TComTermCore::SetAttributesVT102(const TEscapeParams& Params)
     UpdatePen();
 }
 
-void TComTermCore::SetModesVT102(const TEscapeParams& Params, bool Private, bool Value)
+void ComTermCore::SetModesVT102(const EscapeParams& Params, bool Private, bool Value)
 {
     for (int n = 1; n <= Params.Count(); ++n) {
-        const int mode = TEscapeCodesVT102::Number(Params, n, -1);
+        const int mode = EscapeCodesVT102::Number(Params, n, -1);
         if (!Private) {
             if (mode == 4)
                 FVT.InsertMode = Value;

@@ -69,7 +69,7 @@ QString LineText(const TCustomComPort& p)
 
 } // namespace
 
-void TTermControl::WriteStr(const QByteArray& Str)
+void TermControl::WriteStr(const QByteArray& Str)
 {
     if (!ComPort())
         return;
@@ -84,7 +84,7 @@ void TTermControl::WriteStr(const QByteArray& Str)
     }
 }
 
-TTermWindow::TTermWindow(const QString& SettingsFile, const StartOptions& Options, QWidget* Parent)
+TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options, QWidget* Parent)
     : QMainWindow(Parent), FIni(std::make_unique<TIniFile>(SettingsFile))
 {
     setObjectName(QStringLiteral("wTermApp"));
@@ -113,7 +113,7 @@ TTermWindow::TTermWindow(const QString& SettingsFile, const StartOptions& Option
         FPort->SetBaudRate(rate);
     }
 
-    FTerminal = new TTermControl(this);
+    FTerminal = new TermControl(this);
     FTerminal->setObjectName(QStringLiteral("ComTerminal1"));
     FTerminal->BeginLoading();
     // Programs on a device's console expect a VT102 that wraps at the margin, as the real one does.
@@ -147,7 +147,7 @@ TTermWindow::TTermWindow(const QString& SettingsFile, const StartOptions& Option
     FTerminal->setFocus();
 }
 
-TTermWindow::~TTermWindow()
+TermWindow::~TermWindow()
 {
     FWatch->stop();
     FTerminal->SetComPort(nullptr);
@@ -157,7 +157,7 @@ TTermWindow::~TTermWindow()
     }
 }
 
-void TTermWindow::BuildMenus()
+void TermWindow::BuildMenus()
 {
     QMenu* port = menuBar()->addMenu(QStringLiteral("&Port"));
     aConnect = port->addAction(QStringLiteral("&Connect"), this, [this] { ConnectPort(); });
@@ -198,7 +198,7 @@ void TTermWindow::BuildMenus()
     exit->setShortcut(QKeySequence::Quit);
 }
 
-void TTermWindow::BuildStatusBar()
+void TermWindow::BuildStatusBar()
 {
     lbPort = new QLabel(this);
     lbLine = new QLabel(this);
@@ -212,31 +212,31 @@ void TTermWindow::BuildStatusBar()
     statusBar()->addPermanentWidget(lbCounts);
 }
 
-QString TTermWindow::StatusText() const
+QString TermWindow::StatusText() const
 {
     return QStringList{lbPort->text(), lbLine->text(), lbState->text(), lbSignals->text(), lbCounts->text()}.join(
         QStringLiteral(" | "));
 }
 
-void TTermWindow::SetMessage(const QString& Text)
+void TermWindow::SetMessage(const QString& Text)
 {
     FMessage = Text;
     UpdateStatus();
 }
 
-void TTermWindow::UpdateStatus()
+void TermWindow::UpdateStatus()
 {
     lbPort->setText(FPort->Port());
     lbLine->setText(LineText(*FPort));
     QString state;
     switch (FConnection) {
-    case TConnection::Connected:
+    case ConnectionState::Connected:
         state = QStringLiteral("Connected");
         break;
-    case TConnection::Closed:
+    case ConnectionState::Closed:
         state = QStringLiteral("Disconnected");
         break;
-    case TConnection::Waiting:
+    case ConnectionState::Waiting:
         state = QStringLiteral("Waiting for the device");
         break;
     }
@@ -246,7 +246,7 @@ void TTermWindow::UpdateStatus()
         state += QStringLiteral(" (sending a file: %1 of %2 bytes)").arg(FSendDone).arg(FSendData.size());
     lbState->setText(state);
     TLineSignals on;
-    if (FConnection == TConnection::Connected) {
+    if (FConnection == ConnectionState::Connected) {
         try {
             on = FPort->LineSignals();
         } catch (const Exception&) {
@@ -263,11 +263,11 @@ void TTermWindow::UpdateStatus()
     setWindowTitle(QStringLiteral("%1 - Zentrop Terminal").arg(FPort->Port()));
 }
 
-void TTermWindow::UpdateActions()
+void TermWindow::UpdateActions()
 {
-    const bool connected = FConnection == TConnection::Connected;
+    const bool connected = FConnection == ConnectionState::Connected;
     aConnect->setEnabled(!connected);
-    aDisconnect->setEnabled(FConnection != TConnection::Closed);
+    aDisconnect->setEnabled(FConnection != ConnectionState::Closed);
     aBreak->setEnabled(connected);
     aDTR->setEnabled(connected);
     aRTS->setEnabled(connected);
@@ -279,67 +279,67 @@ void TTermWindow::UpdateActions()
     UpdateStatus();
 }
 
-void TTermWindow::Open(bool Retrying)
+void TermWindow::Open(bool Retrying)
 {
     try {
         FPort->Open();
-        FConnection = TConnection::Connected;
+        FConnection = ConnectionState::Connected;
         FMessage.clear();
     } catch (const Exception& e) {
         // A device that is not there yet is waited for; any other failure is the user's to
         // resolve, except while waiting, when the system may not yet have given the device
         // its permissions.
         if (Retrying || DeviceAbsent(e))
-            FConnection = TConnection::Waiting;
+            FConnection = ConnectionState::Waiting;
         else
-            FConnection = TConnection::Closed;
+            FConnection = ConnectionState::Closed;
         FMessage = e.Message();
     }
     FWaitTicks = 0;
     UpdateActions();
 }
 
-void TTermWindow::DeviceGone(const QString& Why)
+void TermWindow::DeviceGone(const QString& Why)
 {
     StopSending(QString());
     try {
         FPort->Close();
     } catch (const Exception&) {
     }
-    FConnection = TConnection::Waiting;
+    FConnection = ConnectionState::Waiting;
     FMessage = QStringLiteral("the device went away (%1); it is opened again when %2 is back").arg(Why, FPort->Port());
     FWaitTicks = 0;
     UpdateActions();
 }
 
-void TTermWindow::WatchConnection()
+void TermWindow::WatchConnection()
 {
     // The byte counts and the modem lines are brought up to date here rather than with every
     // received piece, which at full speed would cost more than the terminal itself.
     UpdateStatus();
     switch (FConnection) {
-    case TConnection::Connected: {
+    case ConnectionState::Connected: {
         // The event thread ends when the device hangs up.
         const TComThread* thread = FPort->EventWatcher();
         if (!FPort->Connected() || (thread && thread->isFinished()))
             DeviceGone(QStringLiteral("hung up"));
         break;
     }
-    case TConnection::Waiting:
+    case ConnectionState::Waiting:
         if (++FWaitTicks >= kRetryTicks)
             Open(true);
         break;
-    case TConnection::Closed:
+    case ConnectionState::Closed:
         break;
     }
 }
 
-void TTermWindow::ConnectPort()
+void TermWindow::ConnectPort()
 {
     Open(false);
 }
 
-void TTermWindow::DisconnectPort()
+void TermWindow::DisconnectPort()
 {
     StopSending(QString());
     try {
@@ -348,11 +348,11 @@ void TTermWindow::DisconnectPort()
     } catch (const Exception& e) {
         FMessage = e.Message();
     }
-    FConnection = TConnection::Closed;
+    FConnection = ConnectionState::Closed;
     UpdateActions();
 }
 
-void TTermWindow::PortSetup()
+void TermWindow::PortSetup()
 {
     try {
         FPort->ShowSetupDialog();
@@ -363,14 +363,14 @@ void TTermWindow::PortSetup()
     // Like the main window, the port is connected after the dialog; a port it reopened under
     // a new name is connected already.
     if (FPort->Connected())
-        FConnection = TConnection::Connected;
+        FConnection = ConnectionState::Connected;
     else if (!FPort->Port().isEmpty())
         Open(false);
     SaveSettings();
     UpdateActions();
 }
 
-void TTermWindow::SendBreak()
+void TermWindow::SendBreak()
 {
     try {
         FPort->SetBreak(true);
@@ -390,7 +390,7 @@ void TTermWindow::SendBreak()
     });
 }
 
-void TTermWindow::SetDTR(bool On)
+void TermWindow::SetDTR(bool On)
 {
     try {
         FPort->FlowControl()->SetControlDTR(On ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable);
@@ -400,7 +400,7 @@ void TTermWindow::SetDTR(bool On)
     UpdateActions();
 }
 
-void TTermWindow::SetRTS(bool On)
+void TermWindow::SetRTS(bool On)
 {
     try {
         FPort->FlowControl()->SetControlRTS(On ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable);
@@ -410,9 +410,9 @@ void TTermWindow::SetRTS(bool On)
     UpdateActions();
 }
 
-void TTermWindow::SendFile(const QString& FileName)
+void TermWindow::SendFile(const QString& FileName)
 {
-    if (FConnection != TConnection::Connected || SendingFile())
+    if (FConnection != ConnectionState::Connected || SendingFile())
         return;
     QFile file(FileName);
     if (!QFileInfo(FileName).isFile() || QFileInfo(FileName).size() > kMaxSendFile) {
@@ -432,9 +432,9 @@ void TTermWindow::SendFile(const QString& FileName)
     UpdateActions();
 }
 
-void TTermWindow::SendNextPiece()
+void TermWindow::SendNextPiece()
 {
-    if (FConnection != TConnection::Connected || !SendingFile()) {
+    if (FConnection != ConnectionState::Connected || !SendingFile()) {
         StopSending(QString());
         return;
     }
@@ -451,7 +451,7 @@ void TTermWindow::SendNextPiece()
         StopSending(QStringLiteral("file sent"));
 }
 
-void TTermWindow::StopSending(const QString& Why)
+void TermWindow::StopSending(const QString& Why)
 {
     if (!SendingFile())
         return;
@@ -463,26 +463,26 @@ void TTermWindow::StopSending(const QString& Why)
     UpdateActions();
 }
 
-void TTermWindow::TerminalSetup()
+void TermWindow::TerminalSetup()
 {
     if (ExecuteTerminalSetup(FTerminal))
         SaveSettings();
     UpdateActions();
 }
 
-void TTermWindow::ClearScreen()
+void TermWindow::ClearScreen()
 {
     FTerminal->FillScreen('\0');
     FTerminal->MoveCaret(1, 1);
 }
 
-void TTermWindow::SetLocalEcho(bool On)
+void TermWindow::SetLocalEcho(bool On)
 {
     FTerminal->SetLocalEcho(On);
     UpdateActions();
 }
 
-void TTermWindow::LogTo(const QString& FileName)
+void TermWindow::LogTo(const QString& FileName)
 {
     FLog.close();
     FMessage.clear();
@@ -494,7 +494,7 @@ void TTermWindow::LogTo(const QString& FileName)
     UpdateActions();
 }
 
-void TTermWindow::Received(const char* Buffer, int Count)
+void TermWindow::Received(const char* Buffer, int Count)
 {
     FReceived += Count;
     if (FLog.isOpen() && FLog.write(Buffer, Count) != Count) {
@@ -504,7 +504,7 @@ void TTermWindow::Received(const char* Buffer, int Count)
     }
 }
 
-void TTermWindow::SaveSettings()
+void TermWindow::SaveSettings()
 {
     try {
         FIni->BeginBatch();
@@ -521,7 +521,7 @@ void TTermWindow::SaveSettings()
     }
 }
 
-void TTermWindow::closeEvent(QCloseEvent* Event)
+void TermWindow::closeEvent(QCloseEvent* Event)
 {
     SaveSettings();
     QMainWindow::closeEvent(Event);

@@ -48,7 +48,7 @@ int Usage(const QString& error)
 }
 
 struct Arguments {
-    TTermWindow::StartOptions Start;
+    TermWindow::StartOptions Start;
     QString Settings;
 };
 
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
         const QString settings = args->Settings.isEmpty()
                                      ? settings::SettingsFileName(QCoreApplication::applicationFilePath())
                                      : args->Settings;
-        TTermWindow window(settings, args->Start);
+        TermWindow window(settings, args->Start);
         window.show();
         return application.exec();
     } catch (const std::exception& e) {

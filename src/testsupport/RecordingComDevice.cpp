@@ -174,7 +174,7 @@ int RecordingComDevice::EscapeCommFunction(uint32_t Function)
     return FOpen ? 0 : EBADF;
 }
 
-int RecordingComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int RecordingComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     std::lock_guard lock(FMutex);
     Transferred = 0;
@@ -189,7 +189,7 @@ int RecordingComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOve
     return 0;
 }
 
-int RecordingComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int RecordingComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     std::lock_guard lock(FMutex);
     Transferred = 0;
@@ -204,7 +204,7 @@ int RecordingComDevice::WriteFile(const char* Buffer, int Count, int& Transferre
     return 0;
 }
 
-int RecordingComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
+int RecordingComDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
 {
     std::lock_guard lock(FMutex);
     Transferred = 0;
@@ -249,7 +249,7 @@ int RecordingComDevice::SetCommMask(uint32_t Mask)
     return Record(QStringLiteral("SetCommMask"), QString::number(Mask, 16));
 }
 
-int RecordingComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
+int RecordingComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
 {
     using namespace std::chrono_literals;
     Events = 0;

@@ -11,14 +11,14 @@ constexpr int kReadTotalConstant = 500;
 
 } // namespace
 
-void TComPortLine::CheckInterrupted() const
+void ComPortLine::CheckInterrupted() const
 {
     if (FInterrupted)
         throw EUpgradeInterrupted(QStringLiteral("The upgrade was interrupted."));
 }
 
 template <typename Request>
-int TComPortLine::Guarded(Request request)
+int ComPortLine::Guarded(Request request)
 {
     CheckInterrupted();
     int result = 0;
@@ -34,7 +34,7 @@ int TComPortLine::Guarded(Request request)
     return result;
 }
 
-void TComPortLine::Open()
+void ComPortLine::Open()
 {
     Guarded([this] {
         FPort.Open();
@@ -42,7 +42,7 @@ void TComPortLine::Open()
     });
 }
 
-void TComPortLine::PurgeBuffers(bool input, bool output)
+void ComPortLine::PurgeBuffers(bool input, bool output)
 {
     Guarded([&] {
         FPort.PurgeBuffers(input, output);
@@ -52,7 +52,7 @@ void TComPortLine::PurgeBuffers(bool input, bool output)
         FTap->Purged();
 }
 
-int TComPortLine::Write(const void* buffer, int count)
+int ComPortLine::Write(const void* buffer, int count)
 {
     const int written = Guarded([&] { return FPort.Write(buffer, count); });
     if (FTap)
@@ -60,7 +60,7 @@ int TComPortLine::Write(const void* buffer, int count)
     return written;
 }
 
-int TComPortLine::Read(void* buffer, int count)
+int ComPortLine::Read(void* buffer, int count)
 {
     const int got = Guarded([&] { return FPort.Read(buffer, count); });
     if (FTap)
@@ -68,7 +68,7 @@ int TComPortLine::Read(void* buffer, int count)
     return got;
 }
 
-void TComPortLine::Interrupt()
+void ComPortLine::Interrupt()
 {
     FInterrupted = true;
     try {
@@ -104,13 +104,13 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud)
     port.EndUpdate();
 }
 
-TPortUpgrade::TPortUpgrade(TCustomComPort& port, UpgradeObserver& observer, TBootloader::PauseFunction pause,
-                           TLineTap* tap)
+PortUpgrade::PortUpgrade(TCustomComPort& port, UpgradeObserver& observer, Bootloader::PauseFunction pause,
+                           LineTap* tap)
     : FLine(port, tap), FBoot(FLine, observer, std::move(pause))
 {
 }
 
-TUpgradeResult TPortUpgrade::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
+UpgradeResult PortUpgrade::Run(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages)
 {
     return FBoot.WriteToDevice(mode, flashPages, eepromPages);
 }

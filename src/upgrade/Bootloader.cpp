@@ -31,7 +31,7 @@ void SleepMs(int milliseconds)
 
 } // namespace
 
-bool TEventPacer::Due()
+bool EventPacer::Due()
 {
     // 2 ms: some 23 bytes at 115200 baud, and far more often than a screen refreshes.
     constexpr qint64 kIntervalNs = 2'000'000;
@@ -42,25 +42,25 @@ bool TEventPacer::Due()
     return true;
 }
 
-TBootloader::TBootloader(TBootPort& port, UpgradeObserver& observer, PauseFunction pause)
+Bootloader::Bootloader(BootPort& port, UpgradeObserver& observer, PauseFunction pause)
     : FPort(port), FObserver(observer), FPause(pause ? std::move(pause) : PauseFunction(SleepMs))
 {
 }
 
-TUpgradeResult TBootloader::WriteToDevice(TUpgradeMode mode, const TPageList& flashPages,
-                                          const TPageList& eepromPages)
+UpgradeResult Bootloader::WriteToDevice(UpgradeMode mode, const PageList& flashPages,
+                                          const PageList& eepromPages)
 {
-    const bool flash = mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both;
-    const bool eeprom = mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both;
+    const bool flash = mode == UpgradeMode::Flash || mode == UpgradeMode::Both;
+    const bool eeprom = mode == UpgradeMode::EEProm || mode == UpgradeMode::Both;
     FObserver.RunStarted(RunPlan{mode, flash ? static_cast<int>(flashPages.size()) : 0,
                                  eeprom ? static_cast<int>(eepromPages.size()) : 0});
     FAt = RunEnd{};
     FAt.Step = UpgradeStep::Open;
-    TUpgradeResult result;
+    UpgradeResult result;
     try {
         result = Run(mode, flashPages, eepromPages);
     } catch (...) {
-        FAt.Result = TUpgradeResult::PortError;
+        FAt.Result = UpgradeResult::PortError;
         FObserver.RunEnded(FAt);
         throw;
     }
@@ -69,28 +69,28 @@ TUpgradeResult TBootloader::WriteToDevice(TUpgradeMode mode, const TPageList& fl
     return result;
 }
 
-TUpgradeResult TBootloader::Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages)
+UpgradeResult Bootloader::Run(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages)
 {
     if (!FPort.Connected())
         FPort.Open();
     SendOpeningSequence();
 
-    if (mode == TUpgradeMode::Flash || mode == TUpgradeMode::Both) {
+    if (mode == UpgradeMode::Flash || mode == UpgradeMode::Both) {
         if (!RunPhase(Memory::Flash, flashPages))
-            return TUpgradeResult::CommunicationError;
+            return UpgradeResult::CommunicationError;
     }
-    if (mode == TUpgradeMode::EEProm || mode == TUpgradeMode::Both) {
+    if (mode == UpgradeMode::EEProm || mode == UpgradeMode::Both) {
         if (!RunPhase(Memory::EEProm, eepromPages))
-            return TUpgradeResult::CommunicationError;
+            return UpgradeResult::CommunicationError;
     }
 
     FAt = RunEnd{};
     FObserver.ApplicationStarting();
     SendByte(boot::CmdJump);
-    return TUpgradeResult::Done;
+    return UpgradeResult::Done;
 }
 
-void TBootloader::SendOpeningSequence()
+void Bootloader::SendOpeningSequence()
 {
     FAt.Step = UpgradeStep::Wake;
     SendByte(boot::WakeEscape);
@@ -103,7 +103,7 @@ void TBootloader::SendOpeningSequence()
     FPort.PurgeBuffers(true, true);
 }
 
-bool TBootloader::RunPhase(Memory memory, const TPageList& pages)
+bool Bootloader::RunPhase(Memory memory, const PageList& pages)
 {
     const bool flash = memory == Memory::Flash;
     const PhaseTexts& failures = flash ? kFlashFailures : kEEPromFailures;
@@ -112,7 +112,7 @@ bool TBootloader::RunPhase(Memory memory, const TPageList& pages)
     FAt = RunEnd{};
     FAt.Step = UpgradeStep::Mode;
     FAt.Where = memory;
-    if (!SendModeWaking(flash ? &TBootloader::SendFlashMode : &TBootloader::SendEEPromMode))
+    if (!SendModeWaking(flash ? &Bootloader::SendFlashMode : &Bootloader::SendEEPromMode))
         return Fail(failures.Mode);
     Pause(boot::ModePauseMs);
     for (const TPage& p : pages) {
@@ -135,7 +135,7 @@ bool TBootloader::RunPhase(Memory memory, const TPageList& pages)
     return true;
 }
 
-bool TBootloader::SendModeWaking(bool (TBootloader::*send)())
+bool Bootloader::SendModeWaking(bool (Bootloader::*send)())
 {
     for (int attempt = 0;; ++attempt) {
         if ((this->*send)())
@@ -149,24 +149,24 @@ bool TBootloader::SendModeWaking(bool (TBootloader::*send)())
     }
 }
 
-bool TBootloader::Fail(const char* message)
+bool Bootloader::Fail(const char* message)
 {
     FAt.Message = QString::fromLatin1(message);
     return false;
 }
 
-void TBootloader::Pause(int milliseconds)
+void Bootloader::Pause(int milliseconds)
 {
     FPause(milliseconds);
 }
 
-void TBootloader::SendByte(uint8_t b)
+void Bootloader::SendByte(uint8_t b)
 {
     FPort.Write(&b, 1);
     FObserver.ByteSent();
 }
 
-uint8_t TBootloader::ReceiveByte()
+uint8_t Bootloader::ReceiveByte()
 {
     // The port marks the buffer itself; marking it here too keeps a port that does not
     // from turning a missing answer into a stale one.
@@ -175,19 +175,19 @@ uint8_t TBootloader::ReceiveByte()
     return b;
 }
 
-bool TBootloader::SendFlashMode()
+bool Bootloader::SendFlashMode()
 {
     SendByte(boot::CmdFlashMode);
     return ReceiveByte() == boot::Ack;
 }
 
-bool TBootloader::SendEEPromMode()
+bool Bootloader::SendEEPromMode()
 {
     SendByte(boot::CmdEEPromMode);
     return ReceiveByte() == boot::Ack;
 }
 
-bool TBootloader::SendAddress(int32_t address)
+bool Bootloader::SendAddress(int32_t address)
 {
     SendByte(boot::CmdAddress);
     SendByte(static_cast<uint8_t>(address & 0xFF));
@@ -195,7 +195,7 @@ bool TBootloader::SendAddress(int32_t address)
     return ReceiveByte() == boot::Ack;
 }
 
-bool TBootloader::SendLongAddress(int32_t address)
+bool Bootloader::SendLongAddress(int32_t address)
 {
     SendByte(boot::CmdLongAddress);
     SendByte(static_cast<uint8_t>(address & 0xFF));
@@ -204,7 +204,7 @@ bool TBootloader::SendLongAddress(int32_t address)
     return ReceiveByte() == boot::Ack;
 }
 
-bool TBootloader::SendPageData(const QByteArray& data)
+bool Bootloader::SendPageData(const QByteArray& data)
 {
     SendByte(boot::CmdData);
     Pause(boot::DataCommandPauseMs);

@@ -60,7 +60,7 @@ QByteArray DecodeRecord(const QByteArray& line, int lineNo)
 
 class HexReader {
 public:
-    explicit HexReader(const THexDataCheck& check) : FCheck(check) {}
+    explicit HexReader(const HexDataCheck& check) : FCheck(check) {}
 
     void Line(const QByteArray& rawLine, int lineNo)
     {
@@ -124,7 +124,7 @@ public:
         }
     }
 
-    THexImage Finish(int lastLine)
+    HexImage Finish(int lastLine)
     {
         if (!FEndLine)
             throw EHexFileError(lastLine, QStringLiteral("ends the file without an end-of-file record; the file may be cut off"));
@@ -151,7 +151,7 @@ private:
             if (previous->first + static_cast<uint64_t>(previous->second.Data.size()) > address)
                 Overlap(address, previous->second.Line, lineNo);
         }
-        FImage.Chunks.emplace_hint(next, address, THexChunk{bytes, lineNo});
+        FImage.Chunks.emplace_hint(next, address, HexChunk{bytes, lineNo});
     }
 
     [[noreturn]] static void Overlap(uint64_t address, int otherLine, int lineNo)
@@ -159,8 +159,8 @@ private:
         throw EHexFileError(lineNo, Format("writes data at %s that line %d already wrote", {Hex(address), otherLine}));
     }
 
-    const THexDataCheck& FCheck;
-    THexImage FImage;
+    const HexDataCheck& FCheck;
+    HexImage FImage;
     uint64_t FBase = 0;
     int FEndLine = 0;
 };
@@ -172,7 +172,7 @@ EHexFileError::EHexFileError(int line, const QString& reason)
 {
 }
 
-THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check)
+HexImage ReadIntelHex(const QByteArray& text, const HexDataCheck& check)
 {
     HexReader reader(check);
     int lineNo = 0;

@@ -9,12 +9,12 @@ namespace {
 
 constexpr int kMaxWaitMs = 10000;
 
-using Kind = TResetStep::Kind;
+using Kind = ResetStep::Kind;
 
-TResetSequence Pulse(std::initializer_list<Kind> lines, const TResetTiming& timing)
+ResetSequence Pulse(std::initializer_list<Kind> lines, const ResetTiming& timing)
 {
     const int active = timing.Inverted ? 0 : 1;
-    TResetSequence steps;
+    ResetSequence steps;
     for (const Kind line : lines)
         steps.push_back({line, active});
     steps.push_back({Kind::Wait, timing.PulseMs});
@@ -26,17 +26,17 @@ TResetSequence Pulse(std::initializer_list<Kind> lines, const TResetTiming& timi
 
 } // namespace
 
-std::optional<TResetSequence> ParseResetSequence(const QString& text, const TResetTiming& timing, QString* error)
+std::optional<ResetSequence> ParseResetSequence(const QString& text, const ResetTiming& timing, QString* error)
 {
     if (text == QLatin1String("none"))
-        return TResetSequence{};
+        return ResetSequence{};
     if (text == QLatin1String("dtr"))
         return Pulse({Kind::Dtr}, timing);
     if (text == QLatin1String("rts"))
         return Pulse({Kind::Rts}, timing);
     if (text == QLatin1String("both"))
         return Pulse({Kind::Dtr, Kind::Rts}, timing);
-    TResetSequence steps;
+    ResetSequence steps;
     for (const QString& step : text.split(u',')) {
         const QString name = step.section(u'=', 0, 0).trimmed();
         const QString value = step.section(u'=', 1).trimmed();
@@ -54,10 +54,10 @@ std::optional<TResetSequence> ParseResetSequence(const QString& text, const TRes
     return steps;
 }
 
-int RunResetSequence(const TResetSequence& steps, const std::function<int(Kind, bool)>& setLine,
-                     const std::function<void(int)>& pause, TResetStep* failed)
+int RunResetSequence(const ResetSequence& steps, const std::function<int(Kind, bool)>& setLine,
+                     const std::function<void(int)>& pause, ResetStep* failed)
 {
-    for (const TResetStep& step : steps) {
+    for (const ResetStep& step : steps) {
         if (step.What == Kind::Wait) {
             pause(step.Value);
             continue;

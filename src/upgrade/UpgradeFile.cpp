@@ -34,7 +34,7 @@ constexpr size_t kUserBody = 5;
 // A record holds at least its length field and its type.
 constexpr size_t kRecordHead = 3;
 // Enough of a file for 65535 records of the largest kind.
-constexpr size_t kLongestRecordArea = 2 + 65535 * (kRecordHead + 2 + TUpgradeFile::MaxBody);
+constexpr size_t kLongestRecordArea = 2 + 65535 * (kRecordHead + 2 + UpgradeFile::MaxBody);
 // The largest upgrade file: the most records its count can name, each of the largest kind,
 // and the CRC. A larger file is refused before a byte of it is read.
 constexpr size_t kLargestFile = kLongestRecordArea + 2;
@@ -91,7 +91,7 @@ void CheckIsUpgradeFile(const QString& fileName, const struct stat& st)
         throw EUpgradeFileError(
             Format("The file is too large for an upgrade file: %d bytes, where the largest upgrade file (65535 "
                    "records of %d bytes each, with the record count and the CRC) has %d bytes",
-                   {static_cast<long long>(st.st_size), static_cast<int>(kRecordHead + 2 + TUpgradeFile::MaxBody),
+                   {static_cast<long long>(st.st_size), static_cast<int>(kRecordHead + 2 + UpgradeFile::MaxBody),
                     static_cast<long long>(kLargestFile)}));
 }
 
@@ -129,13 +129,13 @@ uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc)
     return crc;
 }
 
-void TUpgradeFile::ClearPages()
+void UpgradeFile::ClearPages()
 {
     FFlashPages.clear();
     FEEPromPages.clear();
 }
 
-TUpgradeFile::Result TUpgradeFile::LoadFromBytes(const QByteArray& file)
+UpgradeFile::Result UpgradeFile::LoadFromBytes(const QByteArray& file)
 {
     ClearPages();
     const auto* data = reinterpret_cast<const uint8_t*>(file.constData());
@@ -147,7 +147,7 @@ TUpgradeFile::Result TUpgradeFile::LoadFromBytes(const QByteArray& file)
     return Parse(data, covered, stored, Crc16(data, covered));
 }
 
-TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
+UpgradeFile::Result UpgradeFile::Load(const QString& fileName)
 {
     ClearPages();
     const QByteArray path = EncodeFileName(fileName);
@@ -179,7 +179,7 @@ TUpgradeFile::Result TUpgradeFile::Load(const QString& fileName)
     return Parse(head.data(), head.size(), stored, Crc16(head.data(), head.size()));
 }
 
-TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint16_t storedCrc, uint16_t computedCrc)
+UpgradeFile::Result UpgradeFile::Parse(const uint8_t* data, size_t size, uint16_t storedCrc, uint16_t computedCrc)
 {
     if (storedCrc != computedCrc)
         return Result::CrcError;
@@ -192,8 +192,8 @@ TUpgradeFile::Result TUpgradeFile::Parse(const uint8_t* data, size_t size, uint1
                                        {count, static_cast<long long>(size - 2)}));
 
     // Everything is collected first and committed only when every record was sound.
-    TPageList flash;
-    TPageList eeprom;
+    PageList flash;
+    PageList eeprom;
     std::optional<QByteArray> name;
     std::optional<QByteArray> version;
     std::optional<std::pair<int32_t, int32_t>> user;

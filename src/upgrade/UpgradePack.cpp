@@ -27,7 +27,7 @@ class RecordWriter {
 public:
     void Record(uint8_t type, const QByteArray& body)
     {
-        if (body.size() > TUpgradeFile::MaxBody + 2)
+        if (body.size() > UpgradeFile::MaxBody + 2)
             throw EUpgradeFileError(Format("A record of type %d would hold %d bytes, more than an upgrade file takes",
                                            {static_cast<int>(type), static_cast<int>(body.size())}));
         if (++FCount > kMaxRecords)
@@ -38,15 +38,15 @@ public:
     }
     void Text(uint8_t type, const QByteArray& text)
     {
-        if (text.size() > TUpgradeFile::MaxBody)
+        if (text.size() > UpgradeFile::MaxBody)
             throw EUpgradeFileError(Format("The text \"%s\" has %d bytes; an upgrade file holds at most 512",
                                            {QString::fromLatin1(text.left(20)) + QStringLiteral("..."), static_cast<int>(text.size())}));
         Record(type, text);
     }
-    void Pages(const TPageList& pages)
+    void Pages(const PageList& pages)
     {
         for (const TPage& p : pages) {
-            if (p.Address < 0 || p.Address > static_cast<int32_t>(kHighestPageAddress) || p.Data.size() > TUpgradeFile::MaxBody)
+            if (p.Address < 0 || p.Address > static_cast<int32_t>(kHighestPageAddress) || p.Data.size() > UpgradeFile::MaxBody)
                 throw EUpgradeFileError(Format("The page at %s of %d bytes does not fit an upgrade file",
                                                {Hex(static_cast<uint32_t>(p.Address)), static_cast<int>(p.Data.size())}));
             QByteArray body;
@@ -71,15 +71,15 @@ private:
 
 } // namespace
 
-THexImage BinaryImage(const QByteArray& bytes, uint64_t address)
+HexImage BinaryImage(const QByteArray& bytes, uint64_t address)
 {
-    THexImage image;
+    HexImage image;
     if (!bytes.isEmpty())
-        image.Chunks.emplace(address, THexChunk{bytes, 1});
+        image.Chunks.emplace(address, HexChunk{bytes, 1});
     return image;
 }
 
-void CheckPageReach(uint64_t address, qsizetype size, int line, const TPackLayout& layout, std::optional<uint64_t> lowest)
+void CheckPageReach(uint64_t address, qsizetype size, int line, const PackLayout& layout, std::optional<uint64_t> lowest)
 {
     const auto pageSize = static_cast<uint64_t>(layout.PageSize);
     if (address < layout.Base)
@@ -102,10 +102,10 @@ void CheckPageReach(uint64_t address, qsizetype size, int line, const TPackLayou
     throw EHexFileError(line, reason);
 }
 
-TPageList CutPages(const THexImage& image, const TPackLayout& layout)
+PageList CutPages(const HexImage& image, const PackLayout& layout)
 {
     const auto pageSize = static_cast<uint64_t>(layout.PageSize);
-    TPageList pages;
+    PageList pages;
     for (const auto& [address, chunk] : image.Chunks) {
         CheckPageReach(address, chunk.Data.size(), chunk.Line, layout);
         const uint64_t first = address - layout.Base;
@@ -127,7 +127,7 @@ TPageList CutPages(const THexImage& image, const TPackLayout& layout)
     return pages;
 }
 
-QByteArray WriteUpgradeFile(const TUpgradeContent& content)
+QByteArray WriteUpgradeFile(const UpgradeContent& content)
 {
     RecordWriter w;
     if (!content.Name.isEmpty())

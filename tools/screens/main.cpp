@@ -109,8 +109,8 @@ bool TerminalCapture(const QString& dir, const QString& capture)
     window.SetClientSize(1000, 440);
     if (!ShowActive(window))
         return false;
-    for (qsizetype at = 0; at < bytes.size(); at += TComTermCore::MaxChunk)
-        Receive(t, bytes.mid(at, TComTermCore::MaxChunk));
+    for (qsizetype at = 0; at < bytes.size(); at += ComTermCore::MaxChunk)
+        Receive(t, bytes.mid(at, ComTermCore::MaxChunk));
     return Save(window, dir, QStringLiteral("terminal-vt102-") + capture);
 }
 
@@ -135,7 +135,7 @@ bool TermApp(const QString& dir)
         return false;
     ::close(slave);
     QTemporaryDir settings;
-    TTermWindow window(settings.filePath(QStringLiteral("zentrop-term.ini")), {QString::fromLocal8Bit(name), 115200});
+    TermWindow window(settings.filePath(QStringLiteral("zentrop-term.ini")), {QString::fromLocal8Bit(name), 115200});
     if (!ShowActive(window))
         return false;
     const QByteArray log = "boot: device 4711 ready\r\n"

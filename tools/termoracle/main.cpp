@@ -56,7 +56,7 @@ struct Reference {
 };
 
 // The colour the terminal shows for a reference cell's colour.
-TColor Expected(const VTermColor& c, bool Foreground, bool Bright, const TComTermCore& t)
+TColor Expected(const VTermColor& c, bool Foreground, bool Bright, const ComTermCore& t)
 {
     if (Foreground ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) {
         if (!Foreground)
@@ -110,7 +110,7 @@ char32_t TheirCharacter(const VTermScreenCell& c)
 }
 
 // Compares the screens; appends a description of each difference to Out.
-int Compare(const TComTermCore& t, const Reference& r, long Offset, std::vector<std::string>& Out)
+int Compare(const ComTermCore& t, const Reference& r, long Offset, std::vector<std::string>& Out)
 {
     int differences = 0;
     const auto note = [&](const std::string& What) {
@@ -188,7 +188,7 @@ int main(int argc, char** argv)
             return 2;
         }
         const QByteArray bytes = f.readAll();
-        TComTermCore t;
+        ComTermCore t;
         t.SetEmulation(TTermEmulation::teVT102);
         t.SetColumns(Columns);
         t.SetRows(Rows);

@@ -59,7 +59,7 @@ int Sample(const QStringList& args)
         (layout.EEPromPages - 1) * layout.EEPromPageSize > 0xFFFF)
         return Usage("the pages do not fit in 16-bit addresses");
     QSaveFile file(out);
-    if (!file.open(QIODevice::WriteOnly) || file.write(sample::UpgradeFile(layout)) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(sample::UpgradeFileBytes(layout)) < 0 || !file.commit()) {
         std::fprintf(stderr, "zentrop-upgtool: cannot write %s: %s\n", out.toLocal8Bit().constData(),
                      file.errorString().toLocal8Bit().constData());
         return 1;
@@ -69,7 +69,7 @@ int Sample(const QStringList& args)
 
 // Compares one memory's pages in order; returns the number that match and reports the first
 // difference.
-int Compare(const char* memory, const TPageList& expected, const std::vector<bootsim::ReceivedPage>& got,
+int Compare(const char* memory, const PageList& expected, const std::vector<bootsim::ReceivedPage>& got,
             QStringList& problems)
 {
     int matching = 0;
@@ -103,10 +103,10 @@ int Verify(const QStringList& args)
     if (files.size() != 2 || (mode != "flash" && mode != "eeprom" && mode != "both"))
         return Usage("verify needs a mode of flash, eeprom or both, an upgrade file and a record");
 
-    TUpgradeFile file;
+    UpgradeFile file;
     bootsim::DeviceRecord record;
     try {
-        if (file.Load(files[0]) != TUpgradeFile::Result::Loaded) {
+        if (file.Load(files[0]) != UpgradeFile::Result::Loaded) {
             std::fprintf(stderr, "zentrop-upgtool: %s: CRC error!\n", files[0].toLocal8Bit().constData());
             return 1;
         }
@@ -125,9 +125,9 @@ int Verify(const QStringList& args)
         (p.Where == bootsim::Memory::Flash ? flash : eeprom).push_back(p);
         bytes += p.Data.size();
     }
-    const TPageList none;
-    const TPageList& wantFlash = mode != "eeprom" ? file.FlashPages() : none;
-    const TPageList& wantEEProm = mode != "flash" ? file.EEPromPages() : none;
+    const PageList none;
+    const PageList& wantFlash = mode != "eeprom" ? file.FlashPages() : none;
+    const PageList& wantEEProm = mode != "flash" ? file.EEPromPages() : none;
     QStringList problems;
     const int flashOk = Compare("Flash", wantFlash, flash, problems);
     const int eepromOk = Compare("EEProm", wantEEProm, eeprom, problems);

@@ -328,10 +328,10 @@ TEST(Ser2net, UpgradeThroughEachAccepter)
         SetUpgradeLineSettings(port, 115200);
         port.SetPort(url);
         OpenWhenFree(port);
-        TComPortLine line(port);
+        ComPortLine line(port);
         boottest::Recorder rec;
-        TBootloader boot(line, rec);
-        EXPECT_EQ(boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::Done);
+        Bootloader boot(line, rec);
+        EXPECT_EQ(boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::Done);
         port.Close();
         kept += flash.size() + eeprom.size();
         ASSERT_TRUE(s.sim.WaitFor([&](const bootsim::DeviceRecord& r) { return r.Pages.size() == kept; }, 3000));
@@ -356,9 +356,9 @@ TEST(Ser2net, ServerKilledMidRunEndsTheRunWithThePortsError)
         TComPort port;
         SetUpgradeLineSettings(port, 115200);
         port.SetPort(url);
-        TComPortLine line(port);
+        ComPortLine line(port);
         boottest::Recorder rec;
-        TBootloader boot(line, rec);
+        Bootloader boot(line, rec);
         auto killer = std::async(std::launch::async, [&] {
             s.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Pages.size() >= 2; }, 5000);
             s.server.Kill();
@@ -366,7 +366,7 @@ TEST(Ser2net, ServerKilledMidRunEndsTheRunWithThePortsError)
         QElapsedTimer clock;
         clock.start();
         try {
-            boot.WriteToDevice(TUpgradeMode::Flash, Pages(40, 256, 3), {});
+            boot.WriteToDevice(UpgradeMode::Flash, Pages(40, 256, 3), {});
             ADD_FAILURE() << "the run went on without its server";
         } catch (const EComPort& e) {
             EXPECT_TRUE(e.Message().endsWith(QStringLiteral("function failed on ") + url)) << e.Message().toStdString();

@@ -28,7 +28,7 @@ bool IsNetPortName(const QString& Name)
            || Name.startsWith(QLatin1String("net:"), Qt::CaseInsensitive);
 }
 
-std::optional<TNetPortName> ParseNetPortName(const QString& Name)
+std::optional<NetPortName> ParseNetPortName(const QString& Name)
 {
     const QRegularExpressionMatch m = NetName().match(Name);
     if (!m.hasMatch())
@@ -36,7 +36,7 @@ std::optional<TNetPortName> ParseNetPortName(const QString& Name)
     const int port = m.captured(5).toInt();
     if (port < 1 || port > 65535)
         return std::nullopt;
-    TNetPortName n;
+    NetPortName n;
     n.Protocol = m.captured(1).compare(QLatin1String("rfc2217://"), Qt::CaseInsensitive) == 0
                      ? NetProtocol::Rfc2217
                      : NetProtocol::Raw;
@@ -47,7 +47,7 @@ std::optional<TNetPortName> ParseNetPortName(const QString& Name)
 
 QString NetPortProblem(const QString& Name, int SystemCode)
 {
-    const std::optional<TNetPortName> n = ParseNetPortName(Name);
+    const std::optional<NetPortName> n = ParseNetPortName(Name);
     if (!n)
         return QStringLiteral("A network port is named socket://HOST:PORT, rfc2217://HOST:PORT or net:HOST:PORT.");
     const QString where = QStringLiteral("%1 port %2").arg(n->Host).arg(n->Port);

@@ -237,12 +237,12 @@ void ModemLinesFromDCB(const DCB& Dcb, int& Set, int& Clear)
     }
 }
 
-TPosixComDevice::~TPosixComDevice()
+PosixComDevice::~PosixComDevice()
 {
     Close();
 }
 
-QString TPosixComDevice::DevicePath(const QString& Port)
+QString PosixComDevice::DevicePath(const QString& Port)
 {
     if (Port.startsWith(u'/'))
         return Port;
@@ -254,7 +254,7 @@ QString TPosixComDevice::DevicePath(const QString& Port)
     return QStringLiteral("/dev/") + Port;
 }
 
-int TPosixComDevice::Open(const QString& Port)
+int PosixComDevice::Open(const QString& Port)
 {
     std::lock_guard lock(FMutex);
     if (FFd >= 0)
@@ -342,7 +342,7 @@ int TPosixComDevice::Open(const QString& Port)
     return 0;
 }
 
-void TPosixComDevice::Close()
+void PosixComDevice::Close()
 {
     int fd = -1;
     bool isPty = false;
@@ -387,13 +387,13 @@ void TPosixComDevice::Close()
     FClosing = false;
 }
 
-bool TPosixComDevice::IsOpen() const
+bool PosixComDevice::IsOpen() const
 {
     std::lock_guard lock(FMutex);
     return FFd >= 0;
 }
 
-int TPosixComDevice::SetCommState(const DCB& Dcb)
+int PosixComDevice::SetCommState(const DCB& Dcb)
 {
     if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > DCB::SPACEPARITY
         || Dcb.StopBits > DCB::TWOSTOPBITS || Dcb.BaudRate == 0 || Dcb.BaudRate > 0x7FFFFFFF)
@@ -440,7 +440,7 @@ int TPosixComDevice::SetCommState(const DCB& Dcb)
     return 0;
 }
 
-int TPosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
+int PosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
 {
     int set = 0;
     int clear = 0;
@@ -451,7 +451,7 @@ int TPosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
     return OptionalIoctl(Fd, TIOCMBIC, &clear, supported);
 }
 
-int TPosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
+int PosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
 {
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -460,7 +460,7 @@ int TPosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
     return 0;
 }
 
-int TPosixComDevice::SetupComm(int InputSize, int)
+int PosixComDevice::SetupComm(int InputSize, int)
 {
     // The kernel's tty queues have a fixed size; the input size the port asked for only
     // sets when the queue counts as 80 % full.
@@ -471,7 +471,7 @@ int TPosixComDevice::SetupComm(int InputSize, int)
     return 0;
 }
 
-int TPosixComDevice::PurgeComm(uint32_t Flags)
+int PosixComDevice::PurgeComm(uint32_t Flags)
 {
     // A write that has returned counts as sent, as it would on a line whose writes end when
     // their bytes have left; clearing the output discards only what is held up beyond the
@@ -514,17 +514,17 @@ int TPosixComDevice::PurgeComm(uint32_t Flags)
     return ::tcflush(FFd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
 }
 
-int TPosixComDevice::ReadTermios(int Fd, termios& T) const
+int PosixComDevice::ReadTermios(int Fd, termios& T) const
 {
     return ::tcgetattr(Fd, &T) == 0 ? 0 : errno;
 }
 
-int TPosixComDevice::ReadErrorCounters(int Fd, serial_icounter_struct& Counters, bool& Supported) const
+int PosixComDevice::ReadErrorCounters(int Fd, serial_icounter_struct& Counters, bool& Supported) const
 {
     return OptionalIoctl(Fd, TIOCGICOUNT, &Counters, Supported);
 }
 
-int TPosixComDevice::ReadErrorCounts(int Fd, ErrorCounts& Counts) const
+int PosixComDevice::ReadErrorCounts(int Fd, ErrorCounts& Counts) const
 {
     serial_icounter_struct icount{};
     bool supported = false;
@@ -535,7 +535,7 @@ int TPosixComDevice::ReadErrorCounts(int Fd, ErrorCounts& Counts) const
     return 0;
 }
 
-int TPosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
+int PosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
 {
     Errors = 0;
     Stat = COMSTAT{};
@@ -573,7 +573,7 @@ int TPosixComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
     return 0;
 }
 
-int TPosixComDevice::EscapeCommFunction(uint32_t Function)
+int PosixComDevice::EscapeCommFunction(uint32_t Function)
 {
     int line = 0;
     unsigned long request = 0;
@@ -590,7 +590,7 @@ int TPosixComDevice::EscapeCommFunction(uint32_t Function)
     return Ioctl(FFd, request, &line);
 }
 
-int TPosixComDevice::SetCommBreak(bool On)
+int PosixComDevice::SetCommBreak(bool On)
 {
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -599,7 +599,7 @@ int TPosixComDevice::SetCommBreak(bool On)
     return Ioctl(FFd, On ? TIOCSBRK : TIOCCBRK, static_cast<void*>(nullptr));
 }
 
-int TPosixComDevice::GetCommModemStatus(uint32_t& Status)
+int PosixComDevice::GetCommModemStatus(uint32_t& Status)
 {
     Status = 0;
     std::lock_guard lock(FMutex);
@@ -620,20 +620,20 @@ int TPosixComDevice::GetCommModemStatus(uint32_t& Status)
     return 0;
 }
 
-int TPosixComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int PosixComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     Transferred = 0;
     return Start(Ovl, Buffer, Count, false);
 }
 
-int TPosixComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int PosixComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     Transferred = 0;
     // The buffer is only read from; the record keeps one pointer type for both directions.
     return Start(Ovl, const_cast<char*>(Buffer), Count, true);
 }
 
-int TPosixComDevice::Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite)
+int PosixComDevice::Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite)
 {
     if (Count < 0 || (Count > 0 && !Buffer))
         return EINVAL;
@@ -659,7 +659,7 @@ int TPosixComDevice::Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWri
     return 0;
 }
 
-Nanos TPosixComDevice::LineQuietAt() const
+Nanos PosixComDevice::LineQuietAt() const
 {
     Nanos quiet = std::max(MonotonicNow(), FLineFreeNs);
     // A line held up by its handshake still has bytes queued; they leave no sooner than at
@@ -670,22 +670,22 @@ Nanos TPosixComDevice::LineQuietAt() const
     return quiet;
 }
 
-bool TPosixComDevice::IsCancelled(const TOverlapped& Ovl) const
+bool PosixComDevice::IsCancelled(const Overlapped& Ovl) const
 {
     return FClosing || FFd < 0
            || Ovl.Generation != (Ovl.IsWrite ? FWriteGeneration : FReadGeneration);
 }
 
-void TPosixComDevice::WakeWaiting(bool Reads, bool Writes)
+void PosixComDevice::WakeWaiting(bool Reads, bool Writes)
 {
     const uint64_t one = 1;
-    for (TOverlapped* ovl : FWaiting)
+    for (Overlapped* ovl : FWaiting)
         if (ovl->IsWrite ? Writes : Reads)
             while (::write(ovl->hEvent, &one, sizeof one) < 0 && errno == EINTR) {
             }
 }
 
-int TPosixComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
+int PosixComDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
 {
     Transferred = 0;
     if (!Ovl.Pending)
@@ -712,7 +712,7 @@ int TPosixComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
     return err;
 }
 
-int TPosixComDevice::WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nanos* Left,
+int PosixComDevice::WaitReady(Overlapped& Ovl, int Fd, short Events, const Nanos* Left,
                                bool& Cancelled, bool& Hangup)
 {
     pollfd fds[2] = {{Fd, Events, 0}, {Ovl.hEvent, POLLIN, 0}};
@@ -736,7 +736,7 @@ int TPosixComDevice::WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nan
     return 0;
 }
 
-ssize_t TPosixComDevice::TakeInput(int Fd, char* Into, size_t Want, int& Err)
+ssize_t PosixComDevice::TakeInput(int Fd, char* Into, size_t Want, int& Err)
 {
     // Under the lock, so that the event wait cannot take bytes from the driver between the
     // inbox and the read: they would come out of order.
@@ -756,9 +756,9 @@ ssize_t TPosixComDevice::TakeInput(int Fd, char* Into, size_t Want, int& Err)
     return taken;
 }
 
-int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Transferred)
+int PosixComDevice::RunRead(Overlapped& Ovl, int Fd, bool DiscardNull, int& Transferred)
 {
-    TReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
+    ReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int got = 0;
     bool hangup = false;
     for (;;) {
@@ -810,9 +810,9 @@ int TPosixComDevice::RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Tr
     }
 }
 
-int TPosixComDevice::RunWrite(TOverlapped& Ovl, int Fd, int& Transferred)
+int PosixComDevice::RunWrite(Overlapped& Ovl, int Fd, int& Transferred)
 {
-    TWriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
+    WriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int done = 0;
     bool hangup = false;
     while (done < Ovl.Count) {

@@ -53,22 +53,22 @@ bool Unsupported(int err)
 
 } // namespace
 
-TWakeFd::TWakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+WakeFd::WakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TWakeFd::~TWakeFd()
+WakeFd::~WakeFd()
 {
     if (FFd >= 0)
         ::close(FFd);
 }
 
-void TWakeFd::Signal() const
+void WakeFd::Signal() const
 {
     const uint64_t one = 1;
     while (::write(FFd, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 
-void TWakeFd::Drain() const
+void WakeFd::Drain() const
 {
     uint64_t value = 0;
     while (::read(FFd, &value, sizeof value) < 0 && errno == EINTR) {
@@ -81,7 +81,7 @@ int Rx80FullBytes(int InputSize)
     return std::max(1, queue * 8 / 10);
 }
 
-uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask, int Rx80Full)
+uint32_t LineEvents(const LineLook& Before, const LineLook& Now, uint32_t Mask, int Rx80Full)
 {
     uint32_t events = 0;
     if (Now.Arrived > Before.Arrived)
@@ -106,20 +106,20 @@ uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask
     return events & Mask;
 }
 
-void TPosixComDevice::NoteTaken(uint64_t Count)
+void PosixComDevice::NoteTaken(uint64_t Count)
 {
     FRxTaken += Count;
     if (FWakeOnTake.exchange(false))
         FEventWake.Signal();
 }
 
-void TPosixComDevice::NoteSent()
+void PosixComDevice::NoteSent()
 {
     if ((FEventMask & EV_TXEMPTY) && !FTxSent.exchange(true))
         FEventWake.Signal();
 }
 
-int TPosixComDevice::SetCommMask(uint32_t Mask)
+int PosixComDevice::SetCommMask(uint32_t Mask)
 {
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -134,7 +134,7 @@ int TPosixComDevice::SetCommMask(uint32_t Mask)
     // already received among it.
     if (Mask & EV_RXFLAG)
         PullInput(FFd);
-    TLineLook look;
+    LineLook look;
     if (const int err = LookAtLine(FFd, Mask, FHasModemLines, FHasCounters, look))
         return err;
     FLastLook = look;
@@ -142,7 +142,7 @@ int TPosixComDevice::SetCommMask(uint32_t Mask)
     return 0;
 }
 
-bool TPosixComDevice::PullInput(int Fd)
+bool PosixComDevice::PullInput(int Fd)
 {
     bool flagged = false;
     char chunk[4096];
@@ -167,7 +167,7 @@ bool TPosixComDevice::PullInput(int Fd)
     return flagged;
 }
 
-int TPosixComDevice::LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, TLineLook& Look)
+int PosixComDevice::LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, LineLook& Look)
 {
     // A read that takes bytes between the two counts would make them look new.
     for (;;) {
@@ -210,7 +210,7 @@ int TPosixComDevice::LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters
     return 0;
 }
 
-int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
+int PosixComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
 {
     Events = 0;
     if (!Stop.Valid())
@@ -218,7 +218,7 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
     // Keeps the descriptor from being closed under the wait; Close wakes the wait first.
     std::shared_lock use(FUse);
     int fd = -1;
-    TLineLook last;
+    LineLook last;
     {
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
@@ -240,7 +240,7 @@ int TPosixComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
     // Looks at the line and compares with the last look; 0 or errno.
     auto look = [&]() {
         const bool sent = FTxSent.exchange(false);
-        TLineLook now;
+        LineLook now;
         bool flagged = false;
         int rx80Full = 0;
         {

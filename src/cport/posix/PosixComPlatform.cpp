@@ -19,31 +19,31 @@ ComDeviceFactory gFactory;
 
 } // namespace
 
-TOverlapped::TOverlapped() = default;
+Overlapped::Overlapped() = default;
 
-TOverlapped::~TOverlapped()
+Overlapped::~Overlapped()
 {
     if (hEvent >= 0)
         ::close(hEvent);
 }
 
 // An eventfd that is never drained: once set, it stays readable.
-TStopEvent::TStopEvent() : FHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+StopEvent::StopEvent() : FHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TStopEvent::~TStopEvent()
+StopEvent::~StopEvent()
 {
     if (FHandle >= 0)
         ::close(FHandle);
 }
 
-void TStopEvent::Set()
+void StopEvent::Set()
 {
     const uint64_t one = 1;
     while (FHandle >= 0 && ::write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 
-bool TStopEvent::IsSet() const
+bool StopEvent::IsSet() const
 {
     pollfd p{FHandle, POLLIN, 0};
     return FHandle < 0 || ::poll(&p, 1, 0) > 0;
@@ -55,14 +55,14 @@ bool DeviceGone(int Error)
         || Error == ECONNABORTED;
 }
 
-std::unique_ptr<TComDevice> CreateComDevice()
+std::unique_ptr<ComDevice> CreateComDevice()
 {
     ComDeviceFactory factory;
     {
         std::lock_guard lock(gFactoryMutex);
         factory = gFactory;
     }
-    return factory ? factory() : std::make_unique<TPosixPortDevice>();
+    return factory ? factory() : std::make_unique<PosixPortDevice>();
 }
 
 ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
@@ -71,7 +71,7 @@ ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory)
     ComDeviceFactory previous = std::move(gFactory);
     gFactory = std::move(Factory);
     if (!previous)
-        previous = [] { return std::make_unique<TPosixPortDevice>(); };
+        previous = [] { return std::make_unique<PosixPortDevice>(); };
     return previous;
 }
 

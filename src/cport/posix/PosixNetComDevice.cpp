@@ -90,7 +90,7 @@ int ConnectOne(const addrinfo& Ai, Nanos Deadline, int& Err)
 }
 
 // Connects to the first address of the host that answers; the socket or -1 with Err set.
-int Connect(const TNetPortName& Name, int& Err)
+int Connect(const NetPortName& Name, int& Err)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -104,7 +104,7 @@ int Connect(const TNetPortName& Name, int& Err)
         Err = gai == EAI_SYSTEM ? errno : gai == EAI_MEMORY ? ENOMEM : ENOENT;
         return -1;
     }
-    const Nanos deadline = MonotonicNow() + Nanos(TPosixNetComDevice::kConnectMs) * kMs;
+    const Nanos deadline = MonotonicNow() + Nanos(PosixNetComDevice::kConnectMs) * kMs;
     int fd = -1;
     Err = ENOENT;
     for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next)
@@ -152,14 +152,14 @@ int WholeDataBytes(const char* Data, int Count, size_t Sent, bool Telnet, bool B
 
 } // namespace
 
-TPosixNetComDevice::~TPosixNetComDevice()
+PosixNetComDevice::~PosixNetComDevice()
 {
     Close();
 }
 
-int TPosixNetComDevice::Open(const QString& Port)
+int PosixNetComDevice::Open(const QString& Port)
 {
-    const std::optional<TNetPortName> name = ParseNetPortName(Port);
+    const std::optional<NetPortName> name = ParseNetPortName(Port);
     if (!name)
         return EINVAL;
     {
@@ -175,7 +175,7 @@ int TPosixNetComDevice::Open(const QString& Port)
         std::lock_guard lock(FMutex);
         FFd = fd;
         FTelnet = name->Protocol == NetProtocol::Rfc2217;
-        FTelnetClient = TTelnetClient();
+        FTelnetClient = TelnetClient();
         FControl = FTelnet ? FTelnetClient.Start() : std::string();
         FPeerClosed = false;
         FSocketError = 0;
@@ -188,7 +188,7 @@ int TPosixNetComDevice::Open(const QString& Port)
         FFlagSeen = false;
         FLine.reset();
         FModemState = 0;
-        FCounts = FErrorsTaken = FLastLook = TLineLook{};
+        FCounts = FErrorsTaken = FLastLook = LineLook{};
         FCharacterNs = FLineFreeNs = 0;
         FEventMask = 0;
         FTxSent = false;
@@ -200,7 +200,7 @@ int TPosixNetComDevice::Open(const QString& Port)
     size_t sent = 0;
     err = Send({}, sent, MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr);
     if (!err)
-        err = AwaitServer([this] { return FTelnetClient.ComPortAnswer() != TTelnetClient::Answer::Pending; });
+        err = AwaitServer([this] { return FTelnetClient.ComPortAnswer() != TelnetClient::Answer::Pending; });
     if (err == ETIMEDOUT)
         err = 0;
     if (!err && ControlsLine()) {
@@ -219,7 +219,7 @@ int TPosixNetComDevice::Open(const QString& Port)
     return 0;
 }
 
-void TPosixNetComDevice::Close()
+void PosixNetComDevice::Close()
 {
     {
         std::lock_guard lock(FMutex);
@@ -243,19 +243,19 @@ void TPosixNetComDevice::Close()
     FClosing = false;
 }
 
-bool TPosixNetComDevice::IsOpen() const
+bool PosixNetComDevice::IsOpen() const
 {
     std::lock_guard lock(FMutex);
     return FFd >= 0;
 }
 
-bool TPosixNetComDevice::ControlsLine() const
+bool PosixNetComDevice::ControlsLine() const
 {
     std::lock_guard lock(FMutex);
-    return FFd >= 0 && FTelnet && FTelnetClient.ComPortAnswer() == TTelnetClient::Answer::Accepted;
+    return FFd >= 0 && FTelnet && FTelnetClient.ComPortAnswer() == TelnetClient::Answer::Accepted;
 }
 
-void TPosixNetComDevice::OnData(const char* Bytes, size_t Count)
+void PosixNetComDevice::OnData(const char* Bytes, size_t Count)
 {
     // Discarded NULs go on arrival, so that the queue count is what a read will get.
     if (FDiscardNull)
@@ -267,7 +267,7 @@ void TPosixNetComDevice::OnData(const char* Bytes, size_t Count)
         FFlagSeen = true;
 }
 
-void TPosixNetComDevice::OnComPort(uint8_t Command, std::string_view Value)
+void PosixNetComDevice::OnComPort(uint8_t Command, std::string_view Value)
 {
     using namespace comport;
     if (Command < kServerOffset || Value.empty())
@@ -318,12 +318,12 @@ void TPosixNetComDevice::OnComPort(uint8_t Command, std::string_view Value)
     }
 }
 
-void TPosixNetComDevice::Pump()
+void PosixNetComDevice::Pump()
 {
     if (FFd < 0 || FClosing || Gone())
         return;
     const uint64_t arrived = FArrived;
-    const TLineLook counts = FCounts;
+    const LineLook counts = FCounts;
     char chunk[4096];
     while (FInbox.size() < kInboxLimit) {
         const ssize_t n = ::recv(FFd, chunk, sizeof chunk, MSG_DONTWAIT);
@@ -351,8 +351,8 @@ void TPosixNetComDevice::Pump()
     }
 }
 
-int TPosixNetComDevice::Send(const std::string& Bytes, size_t& Sent, std::optional<Nanos> Deadline,
-                             TOverlapped* Ovl, bool WithControl)
+int PosixNetComDevice::Send(const std::string& Bytes, size_t& Sent, std::optional<Nanos> Deadline,
+                             Overlapped* Ovl, bool WithControl)
 {
     Sent = 0;
     std::lock_guard sending(FSendMutex);
@@ -405,7 +405,7 @@ int TPosixNetComDevice::Send(const std::string& Bytes, size_t& Sent, std::option
 }
 
 template <typename Pred>
-int TPosixNetComDevice::AwaitServer(Pred Done)
+int PosixNetComDevice::AwaitServer(Pred Done)
 {
     std::shared_lock use(FUse);
     const Nanos deadline = MonotonicNow() + Nanos(kAnswerMs) * kMs;
@@ -437,14 +437,14 @@ int TPosixNetComDevice::AwaitServer(Pred Done)
     }
 }
 
-int TPosixNetComDevice::SetCommState(const DCB& Dcb)
+int PosixNetComDevice::SetCommState(const DCB& Dcb)
 {
     if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > DCB::SPACEPARITY
         || Dcb.StopBits > DCB::TWOSTOPBITS || Dcb.BaudRate == 0 || Dcb.BaudRate > 0x7FFFFFFF)
         return EINVAL;
     if (!IsOpen())
         return EBADF;
-    const TComPortLine line = ComPortLineFromDCB(Dcb);
+    const ComPortLine line = ComPortLineFromDCB(Dcb);
     std::string commands;
     uint32_t asked = 0;
     if (ControlsLine()) {
@@ -483,7 +483,7 @@ int TPosixNetComDevice::SetCommState(const DCB& Dcb)
     return 0;
 }
 
-int TPosixNetComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
+int PosixNetComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
 {
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -492,7 +492,7 @@ int TPosixNetComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
     return 0;
 }
 
-int TPosixNetComDevice::SetupComm(int InputSize, int)
+int PosixNetComDevice::SetupComm(int InputSize, int)
 {
     // The server keeps the line's queues; the input size the port asked for only sets when
     // the queue counts as 80 % full.
@@ -503,7 +503,7 @@ int TPosixNetComDevice::SetupComm(int InputSize, int)
     return 0;
 }
 
-int TPosixNetComDevice::PurgeComm(uint32_t Flags)
+int PosixNetComDevice::PurgeComm(uint32_t Flags)
 {
     const bool in = Flags & PURGE_RXCLEAR;
     const bool out = Flags & PURGE_TXCLEAR;
@@ -545,7 +545,7 @@ int TPosixNetComDevice::PurgeComm(uint32_t Flags)
     return 0;
 }
 
-int TPosixNetComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
+int PosixNetComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
 {
     Errors = 0;
     Stat = COMSTAT{};
@@ -570,7 +570,7 @@ int TPosixNetComDevice::ClearCommError(uint32_t& Errors, COMSTAT& Stat)
     return 0;
 }
 
-int TPosixNetComDevice::GetCommModemStatus(uint32_t& Status)
+int PosixNetComDevice::GetCommModemStatus(uint32_t& Status)
 {
     Status = 0;
     std::lock_guard lock(FMutex);
@@ -581,7 +581,7 @@ int TPosixNetComDevice::GetCommModemStatus(uint32_t& Status)
     return 0;
 }
 
-int TPosixNetComDevice::EscapeCommFunction(uint32_t Function)
+int PosixNetComDevice::EscapeCommFunction(uint32_t Function)
 {
     using namespace comport;
     uint8_t value = 0;
@@ -603,20 +603,20 @@ int TPosixNetComDevice::EscapeCommFunction(uint32_t Function)
                 nullptr);
 }
 
-int TPosixNetComDevice::ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int PosixNetComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     Transferred = 0;
     return Start(Ovl, Buffer, Count, false);
 }
 
-int TPosixNetComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl)
+int PosixNetComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     Transferred = 0;
     // The buffer is only read from; the record keeps one pointer type for both directions.
     return Start(Ovl, const_cast<char*>(Buffer), Count, true);
 }
 
-int TPosixNetComDevice::Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite)
+int PosixNetComDevice::Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite)
 {
     if (Count < 0 || (Count > 0 && !Buffer))
         return EINVAL;
@@ -641,26 +641,26 @@ int TPosixNetComDevice::Start(TOverlapped& Ovl, char* Buffer, int Count, bool Is
     return 0;
 }
 
-Nanos TPosixNetComDevice::LineQuietAt() const
+Nanos PosixNetComDevice::LineQuietAt() const
 {
     return std::max(MonotonicNow(), FLineFreeNs);
 }
 
-bool TPosixNetComDevice::IsCancelled(const TOverlapped& Ovl) const
+bool PosixNetComDevice::IsCancelled(const Overlapped& Ovl) const
 {
     return FClosing || FFd < 0 || Ovl.Generation != (Ovl.IsWrite ? FWriteGeneration : FReadGeneration);
 }
 
-void TPosixNetComDevice::WakeWaiting(bool Reads, bool Writes)
+void PosixNetComDevice::WakeWaiting(bool Reads, bool Writes)
 {
     const uint64_t one = 1;
-    for (TOverlapped* ovl : FWaiting)
+    for (Overlapped* ovl : FWaiting)
         if (ovl->IsWrite ? Writes : Reads)
             while (::write(ovl->hEvent, &one, sizeof one) < 0 && errno == EINTR) {
             }
 }
 
-int TPosixNetComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
+int PosixNetComDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
 {
     Transferred = 0;
     if (!Ovl.Pending)
@@ -683,9 +683,9 @@ int TPosixNetComDevice::GetOverlappedResult(TOverlapped& Ovl, int& Transferred)
     return err;
 }
 
-int TPosixNetComDevice::RunRead(TOverlapped& Ovl, int& Transferred)
+int PosixNetComDevice::RunRead(Overlapped& Ovl, int& Transferred)
 {
-    TReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
+    ReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int got = 0;
     for (;;) {
         int fd = -1;
@@ -736,7 +736,7 @@ int TPosixNetComDevice::RunRead(TOverlapped& Ovl, int& Transferred)
     }
 }
 
-int TPosixNetComDevice::RunWrite(TOverlapped& Ovl, int& Transferred)
+int PosixNetComDevice::RunWrite(Overlapped& Ovl, int& Transferred)
 {
     std::string wire;
     bool binary = true;
@@ -750,7 +750,7 @@ int TPosixNetComDevice::RunWrite(TOverlapped& Ovl, int& Transferred)
         else
             wire.assign(Ovl.Buffer, size_t(Ovl.Count));
     }
-    TWriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
+    WriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     const std::optional<Nanos> left = timer.Remaining(Ovl.StartNs);
     size_t sent = 0;
     int err = Send(wire, sent, left ? std::optional(Ovl.StartNs + *left) : std::nullopt, &Ovl);
@@ -772,9 +772,9 @@ int TPosixNetComDevice::RunWrite(TOverlapped& Ovl, int& Transferred)
     return err;
 }
 
-TLineLook TPosixNetComDevice::Look() const
+LineLook PosixNetComDevice::Look() const
 {
-    TLineLook look = FCounts;
+    LineLook look = FCounts;
     look.InQueue = static_cast<int>(FInbox.size());
     look.Held = look.InQueue;
     look.Arrived = FArrived;
@@ -783,7 +783,7 @@ TLineLook TPosixNetComDevice::Look() const
     return look;
 }
 
-int TPosixNetComDevice::SetCommMask(uint32_t Mask)
+int PosixNetComDevice::SetCommMask(uint32_t Mask)
 {
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -798,13 +798,13 @@ int TPosixNetComDevice::SetCommMask(uint32_t Mask)
     return 0;
 }
 
-int TPosixNetComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
+int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
 {
     Events = 0;
     if (!Stop.Valid())
         return EINVAL;
     std::shared_lock use(FUse);
-    TLineLook last;
+    LineLook last;
     {
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
@@ -823,7 +823,7 @@ int TPosixNetComDevice::WaitCommEvent(uint32_t& Events, const TStopEvent& Stop)
         int fd = -1;
         bool gone = false;
         bool flagged = false;
-        TLineLook now;
+        LineLook now;
         int rx80Full = 0;
         {
             std::lock_guard lock(FMutex);

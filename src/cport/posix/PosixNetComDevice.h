@@ -18,15 +18,15 @@
 
 namespace zentrop {
 
-class TPosixNetComDevice : public TComDevice, private TTelnetSink {
+class PosixNetComDevice : public ComDevice, private TelnetSink {
 public:
     // Connecting to the server, and each answer of the server the device waits for (to the
     // COM port option, to line settings, to a purge), never take longer.
     static constexpr int kConnectMs = 5000;
     static constexpr int kAnswerMs = 2000;
 
-    TPosixNetComDevice() = default;
-    ~TPosixNetComDevice() override;
+    PosixNetComDevice() = default;
+    ~PosixNetComDevice() override;
 
     QString DeviceName(const QString& Port) const override { return Port; }
     int Open(const QString& Port) override;
@@ -41,12 +41,12 @@ public:
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
 
-    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+    int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;
 
     int SetCommMask(uint32_t Mask) override;
-    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+    int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
 
     // Whether the server controls the line for this device (it took the COM port option).
     bool ControlsLine() const;
@@ -60,23 +60,23 @@ private:
     void Pump();
     bool Gone() const { return FPeerClosed || FSocketError != 0; }
     int GoneError() const { return FSocketError ? FSocketError : EIO; }
-    TLineLook Look() const;
-    bool IsCancelled(const TOverlapped& Ovl) const;
+    LineLook Look() const;
+    bool IsCancelled(const Overlapped& Ovl) const;
     void WakeWaiting(bool Reads, bool Writes);
     Nanos LineQuietAt() const;
 
     // Sends the pending control bytes (unless told not to, in the middle of an escape) and
     // then Bytes, all of them or until the deadline or a cancel of Ovl; Sent counts the bytes
     // of Bytes that went. Holds FSendMutex.
-    int Send(const std::string& Bytes, size_t& Sent, std::optional<Nanos> Deadline, TOverlapped* Ovl,
+    int Send(const std::string& Bytes, size_t& Sent, std::optional<Nanos> Deadline, Overlapped* Ovl,
              bool WithControl = true);
     // Waits until Done (called with FMutex held) holds, the server is gone, or kAnswerMs
     // passed: 0, the error of a server that went away, or ETIMEDOUT.
     template <typename Pred>
     int AwaitServer(Pred Done);
-    int Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite);
-    int RunRead(TOverlapped& Ovl, int& Transferred);
-    int RunWrite(TOverlapped& Ovl, int& Transferred);
+    int Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite);
+    int RunRead(Overlapped& Ovl, int& Transferred);
+    int RunWrite(Overlapped& Ovl, int& Transferred);
 
     std::shared_mutex FUse;      // shared by waiting requests, exclusive while closing
     std::mutex FSendMutex;       // one sender at a time, so that escapes are never split
@@ -84,7 +84,7 @@ private:
     int FFd = -1;
     bool FClosing = false;
     bool FTelnet = false;
-    TTelnetClient FTelnetClient;
+    TelnetClient FTelnetClient;
     std::string FControl;        // answers and commands not yet sent
     bool FPeerClosed = false;
     int FSocketError = 0;
@@ -97,23 +97,23 @@ private:
     bool FFlagSeen = false;
     uint64_t FReadGeneration = 0;
     uint64_t FWriteGeneration = 0;
-    std::vector<TOverlapped*> FWaiting;
-    std::optional<TComPortLine> FLine;        // what the server last took
-    TComPortLine FTaken;                      // the values of the server's answers
+    std::vector<Overlapped*> FWaiting;
+    std::optional<ComPortLine> FLine;        // what the server last took
+    ComPortLine FTaken;                      // the values of the server's answers
     uint32_t FAnswered = 0;                   // bits (1 << command) of the answers in FTaken
     uint32_t FPurgeAnswers = 0;
     // The server's modem state, and its notifications counted as a driver counts them.
     uint8_t FModemState = 0;
-    TLineLook FCounts;
-    TLineLook FErrorsTaken;                   // the counts at the last ClearCommError
+    LineLook FCounts;
+    LineLook FErrorsTaken;                   // the counts at the last ClearCommError
     Nanos FCharacterNs = 0;
     Nanos FLineFreeNs = 0;
 
     // The event wait.
     std::atomic<uint32_t> FEventMask{0};
     std::atomic<bool> FTxSent{false};
-    TWakeFd FEventWake;
-    TLineLook FLastLook;
+    WakeFd FEventWake;
+    LineLook FLastLook;
 };
 
 } // namespace zentrop

@@ -49,12 +49,12 @@ QMap<QString, QString> ByIdLinks(const QString& byIdDir)
 
 } // namespace
 
-std::vector<TPortDetails> DescribePorts(const QStringList& ports, const TPortDetailsRoots& roots)
+std::vector<PortDetails> DescribePorts(const QStringList& ports, const PortDetailsRoots& roots)
 {
     const QMap<QString, QString> byId = ByIdLinks(roots.ById);
-    std::vector<TPortDetails> result;
+    std::vector<PortDetails> result;
     for (const QString& port : ports) {
-        TPortDetails d;
+        PortDetails d;
         d.Port = port;
         const QString canonical = QFileInfo(port).canonicalFilePath();
         d.ById = byId.value(canonical.isEmpty() ? port : canonical);
@@ -74,13 +74,13 @@ std::vector<TPortDetails> DescribePorts(const QStringList& ports, const TPortDet
     return result;
 }
 
-std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& procRoot)
+std::vector<PortHolder> FindPortHolders(const QString& device, const QString& procRoot)
 {
     const QString wanted = QFileInfo(device).canonicalFilePath();
     if (wanted.isEmpty())
         return {};
     const QString self = QString::number(::getpid());
-    std::vector<TPortHolder> holders;
+    std::vector<PortHolder> holders;
     const QStringList pids = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& pid : pids) {
         bool numeric = false;
@@ -100,7 +100,7 @@ std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& p
     return holders;
 }
 
-QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& roots)
+QString ReservedTerminalReason(const QString& device, const PortDetailsRoots& roots)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
@@ -116,8 +116,8 @@ QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& r
     static const QStringList kLoginPrograms{QStringLiteral("getty"),  QStringLiteral("agetty"), QStringLiteral("mingetty"),
                                             QStringLiteral("mgetty"), QStringLiteral("fbgetty"), QStringLiteral("ngetty"),
                                             QStringLiteral("uugetty"), QStringLiteral("login"),  QStringLiteral("sulogin")};
-    std::vector<TPortHolder> logins;
-    for (const TPortHolder& h : FindPortHolders(device, roots.Proc))
+    std::vector<PortHolder> logins;
+    for (const PortHolder& h : FindPortHolders(device, roots.Proc))
         if (kLoginPrograms.contains(h.Program))
             logins.push_back(h);
     if (!logins.empty())
@@ -125,10 +125,10 @@ QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& r
     return QString();
 }
 
-QString DescribeHolders(const std::vector<TPortHolder>& holders)
+QString DescribeHolders(const std::vector<PortHolder>& holders)
 {
     QStringList parts;
-    for (const TPortHolder& h : holders)
+    for (const PortHolder& h : holders)
         parts << QStringLiteral("%1 (process %2)").arg(h.Program.isEmpty() ? QStringLiteral("?") : h.Program).arg(h.Pid);
     return parts.join(QStringLiteral(", "));
 }

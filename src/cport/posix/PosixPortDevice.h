@@ -7,7 +7,7 @@
 
 namespace zentrop {
 
-class TPosixPortDevice : public TComDevice {
+class PosixPortDevice : public ComDevice {
 public:
     QString DeviceName(const QString& Port) const override;
     int Open(const QString& Port) override;
@@ -23,19 +23,19 @@ public:
     int EscapeCommFunction(uint32_t Function) override;
     int SetCommBreak(bool On) override;
 
-    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+    int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;
 
     int SetCommMask(uint32_t Mask) override;
-    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+    int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
 
     // The device the last open chose; none before the first.
-    TComDevice* Chosen() const { return FDevice.get(); }
+    ComDevice* Chosen() const { return FDevice.get(); }
 
 private:
     // Replaced only by Open, while the device is closed and no request or wait uses it.
-    std::unique_ptr<TComDevice> FDevice;
+    std::unique_ptr<ComDevice> FDevice;
     bool FNetwork = false;
 };
 

@@ -30,10 +30,10 @@ void Put(std::string& Out, std::initializer_list<uint8_t> Bytes)
 
 } // namespace
 
-TComPortLine ComPortLineFromDCB(const DCB& Dcb)
+ComPortLine ComPortLineFromDCB(const DCB& Dcb)
 {
     using namespace comport;
-    TComPortLine l;
+    ComPortLine l;
     l.Baud = Dcb.BaudRate;
     l.DataSize = Dcb.ByteSize;
     static constexpr uint8_t kParity[] = {1, 2, 3, 4, 5};
@@ -63,7 +63,7 @@ std::string ComPortCommand(uint8_t Command, std::string_view Value)
     return out;
 }
 
-std::string ComPortLineCommands(const TComPortLine& Line, const TComPortLine* Before, uint32_t& Answered)
+std::string ComPortLineCommands(const ComPortLine& Line, const ComPortLine* Before, uint32_t& Answered)
 {
     using namespace comport;
     Answered = 0;
@@ -73,8 +73,8 @@ std::string ComPortLineCommands(const TComPortLine& Line, const TComPortLine* Be
         out += ComPortCommand(SET_BAUDRATE, std::string_view(baud, 4));
         Answered |= 1u << SET_BAUDRATE;
     }
-    const TComPortLine none{0, 0, 0, 0, 0, 0, 0, 0};
-    const TComPortLine& b = Before ? *Before : none;
+    const ComPortLine none{0, 0, 0, 0, 0, 0, 0, 0};
+    const ComPortLine& b = Before ? *Before : none;
     for (auto [command, value, before] :
          {std::tuple{SET_DATASIZE, Line.DataSize, b.DataSize}, {SET_PARITY, Line.Parity, b.Parity},
           {SET_STOPSIZE, Line.StopSize, b.StopSize}, {SET_CONTROL, Line.OutFlow, b.OutFlow},
@@ -101,7 +101,7 @@ void EscapeData(const char* Bytes, size_t Count, bool Binary, std::string& Out)
     }
 }
 
-std::string TTelnetClient::Start()
+std::string TelnetClient::Start()
 {
     std::string out;
     for (uint8_t option : {COM_PORT, BINARY, SGA}) {
@@ -115,7 +115,7 @@ std::string TTelnetClient::Start()
     return out;
 }
 
-TTelnetClient::Answer TTelnetClient::ComPortAnswer() const
+TelnetClient::Answer TelnetClient::ComPortAnswer() const
 {
     switch (FUs[COM_PORT]) {
     case State::Yes: return Answer::Accepted;
@@ -125,7 +125,7 @@ TTelnetClient::Answer TTelnetClient::ComPortAnswer() const
 }
 
 // Answers only what changes a state, so that two sides never answer each other for ever.
-void TTelnetClient::Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply)
+void TelnetClient::Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply)
 {
     if (Verb == DO || Verb == DONT) {
         State& s = FUs[Option];
@@ -154,7 +154,7 @@ void TTelnetClient::Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply)
     }
 }
 
-void TTelnetClient::EndSub(TTelnetSink& Sink)
+void TelnetClient::EndSub(TelnetSink& Sink)
 {
     if (FSub.size() >= 2 && static_cast<uint8_t>(FSub[0]) == COM_PORT) {
         if (!FData.empty()) {
@@ -166,7 +166,7 @@ void TTelnetClient::EndSub(TTelnetSink& Sink)
     FSub.clear();
 }
 
-void TTelnetClient::Command(uint8_t Byte)
+void TelnetClient::Command(uint8_t Byte)
 {
     if (Byte >= WILL) {
         FVerb = Byte;
@@ -179,7 +179,7 @@ void TTelnetClient::Command(uint8_t Byte)
     }
 }
 
-void TTelnetClient::Receive(const char* Bytes, size_t Count, TTelnetSink& Sink, std::string& Reply)
+void TelnetClient::Receive(const char* Bytes, size_t Count, TelnetSink& Sink, std::string& Reply)
 {
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = static_cast<uint8_t>(Bytes[i]);

@@ -37,7 +37,7 @@ inline constexpr uint8_t PURGE_RECEIVED = 1;
 } // namespace comport
 
 // The line settings of a line state record in the COM port option's values.
-struct TComPortLine {
+struct ComPortLine {
     uint32_t Baud = 0;
     uint8_t DataSize = 8;
     uint8_t Parity = 1;      // 1 none, 2 odd, 3 even, 4 mark, 5 space
@@ -47,31 +47,31 @@ struct TComPortLine {
     uint8_t Dtr = comport::DTR_OFF;
     uint8_t Rts = comport::RTS_OFF;   // 0 while the hardware handshake drives RTS
 
-    bool operator==(const TComPortLine&) const = default;
+    bool operator==(const ComPortLine&) const = default;
 };
-TComPortLine ComPortLineFromDCB(const DCB& Dcb);
+ComPortLine ComPortLineFromDCB(const DCB& Dcb);
 
 // One command of the COM port option, its value escaped.
 std::string ComPortCommand(uint8_t Command, std::string_view Value);
 // The commands that give the server's line these settings, in the order the line takes them:
 // all of them, or those that differ from Before. Answered gets the bits (1 << command) of the
 // line settings among them, which the server answers with the value it took.
-std::string ComPortLineCommands(const TComPortLine& Line, const TComPortLine* Before, uint32_t& Answered);
+std::string ComPortLineCommands(const ComPortLine& Line, const ComPortLine* Before, uint32_t& Answered);
 // Data bytes as they go over the connection: 0xFF doubled, and CR followed by NUL while the
 // direction is not binary.
 void EscapeData(const char* Bytes, size_t Count, bool Binary, std::string& Out);
 
 // Hears what the decoder finds in the received stream, in the order it came.
-class TTelnetSink {
+class TelnetSink {
 public:
-    virtual ~TTelnetSink() = default;
+    virtual ~TelnetSink() = default;
     virtual void OnData(const char* Bytes, size_t Count) = 0;
     // An answer or notification of the COM port option, by the server's command code.
     virtual void OnComPort(uint8_t Command, std::string_view Value) = 0;
 };
 
 // The client's side of one Telnet connection.
-class TTelnetClient {
+class TelnetClient {
 public:
     enum class Answer { Pending, Accepted, Refused };
 
@@ -79,7 +79,7 @@ public:
     // both directions, and asks the server not to send go-aheads.
     std::string Start();
     // Takes received bytes; the server's negotiation is answered in Reply, to be sent.
-    void Receive(const char* Bytes, size_t Count, TTelnetSink& Sink, std::string& Reply);
+    void Receive(const char* Bytes, size_t Count, TelnetSink& Sink, std::string& Reply);
 
     // Whether the server took the COM port option; a refusal leaves a raw byte stream.
     Answer ComPortAnswer() const;
@@ -91,7 +91,7 @@ private:
     enum class Parse : uint8_t { Data, DataCr, Iac, Option, Sub, SubIac };
 
     void Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply);
-    void EndSub(TTelnetSink& Sink);
+    void EndSub(TelnetSink& Sink);
     // The command byte after an IAC (other than a doubled IAC).
     void Command(uint8_t Byte);
 

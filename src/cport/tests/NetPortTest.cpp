@@ -23,7 +23,7 @@ std::string Bytes(std::initializer_list<int> b)
     return s;
 }
 
-struct Heard : TTelnetSink {
+struct Heard : TelnetSink {
     void OnData(const char* b, size_t n) override { Data.append(b, n); }
     void OnComPort(uint8_t c, std::string_view v) override { Commands.emplace_back(c, std::string(v)); }
     std::string Data;
@@ -56,7 +56,7 @@ TEST(NetPortName, FormsAndMistakes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(IsNetPortName(c.name), c.network);
-        const std::optional<TNetPortName> n = ParseNetPortName(c.name);
+        const std::optional<NetPortName> n = ParseNetPortName(c.name);
         ASSERT_EQ(n.has_value(), c.valid);
         if (c.valid) {
             EXPECT_EQ(n->Protocol, c.protocol);
@@ -81,7 +81,7 @@ TEST(Telnet, EveryByteSurvivesEscapingInBothModes)
         EscapeData(all.data(), all.size(), binary, wire);
         EXPECT_EQ(wire.size(), all.size() + 2 + (binary ? 0 : 256 + 2));
         for (size_t cut : {size_t(1), size_t(2), size_t(7), wire.size()}) {
-            TTelnetClient client;
+            TelnetClient client;
             std::string reply;
             Heard heard;
             if (binary)
@@ -97,9 +97,9 @@ TEST(Telnet, EveryByteSurvivesEscapingInBothModes)
 // a loop of answers.
 TEST(Telnet, NegotiationAnswersOnlyChanges)
 {
-    TTelnetClient client;
+    TelnetClient client;
     EXPECT_EQ(client.Start(), Bytes({IAC, WILL, COM_PORT, IAC, WILL, BINARY, IAC, WILL, SGA, IAC, DO, BINARY, IAC, DO, SGA}));
-    EXPECT_EQ(client.ComPortAnswer(), TTelnetClient::Answer::Pending);
+    EXPECT_EQ(client.ComPortAnswer(), TelnetClient::Answer::Pending);
     Heard heard;
     std::string reply;
     // What the server opens with: go-aheads suppressed both ways, echo offered, binary both
@@ -108,19 +108,19 @@ TEST(Telnet, NegotiationAnswersOnlyChanges)
                                       IAC, WILL, BINARY, IAC, DO, COM_PORT, IAC, DO, 24});
     client.Receive(offers.data(), offers.size(), heard, reply);
     EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));
-    EXPECT_EQ(client.ComPortAnswer(), TTelnetClient::Answer::Accepted);
+    EXPECT_EQ(client.ComPortAnswer(), TelnetClient::Answer::Accepted);
     EXPECT_TRUE(client.BinaryIn() && client.BinaryOut());
     reply.clear();
     client.Receive(offers.data(), offers.size(), heard, reply);
     EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));   // nothing else changed
 
-    TTelnetClient refused;
+    TelnetClient refused;
     refused.Start();
     reply.clear();
     const std::string no = Bytes({IAC, DONT, COM_PORT, IAC, WONT, BINARY, IAC, DONT, BINARY});
     refused.Receive(no.data(), no.size(), heard, reply);
     EXPECT_EQ(reply, "");
-    EXPECT_EQ(refused.ComPortAnswer(), TTelnetClient::Answer::Refused);
+    EXPECT_EQ(refused.ComPortAnswer(), TelnetClient::Answer::Refused);
     EXPECT_FALSE(refused.BinaryIn() || refused.BinaryOut());
     EXPECT_TRUE(heard.Data.empty());
 }
@@ -133,8 +133,8 @@ TEST(Telnet, ComPortCommandsAndAnswers)
     d.Parity = DCB::EVENPARITY;
     d.StopBits = DCB::ONE5STOPBITS;
     d.Flags = DCB::fBinary | DCB::fDtrControlEnable | DCB::fRtsControlHandshake | DCB::fInX;
-    const TComPortLine line = ComPortLineFromDCB(d);
-    EXPECT_EQ(line, (TComPortLine{0x1FFFF, 7, 3, 3, comport::FLOW_HARDWARE, comport::INFLOW_HARDWARE,
+    const ComPortLine line = ComPortLineFromDCB(d);
+    EXPECT_EQ(line, (ComPortLine{0x1FFFF, 7, 3, 3, comport::FLOW_HARDWARE, comport::INFLOW_HARDWARE,
                                   comport::DTR_ON, 0}));
     uint32_t answered = 0;
     EXPECT_EQ(ComPortLineCommands(line, nullptr, answered),
@@ -143,14 +143,14 @@ TEST(Telnet, ComPortCommandsAndAnswers)
                      IAC, SB, 44, 5, 8, IAC, SE}));
     EXPECT_EQ(answered, 0x1Eu);
     // A reset pulse changes DTR alone, and only DTR goes out.
-    TComPortLine pulse = line;
+    ComPortLine pulse = line;
     pulse.Dtr = comport::DTR_OFF;
     EXPECT_EQ(ComPortLineCommands(pulse, &line, answered), Bytes({IAC, SB, 44, 5, 9, IAC, SE}));
     EXPECT_EQ(answered, 0u);
 
     // Answers and notifications reach the sink in stream order with the data around them,
     // a subnegotiation cut anywhere, an escaped 0xFF inside it.
-    TTelnetClient client;
+    TelnetClient client;
     client.Start();
     Heard heard;
     std::string reply;

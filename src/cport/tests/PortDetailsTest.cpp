@@ -57,7 +57,7 @@ TEST(PortDetails, UsbAdapterByIdAndHolder)
     Link(r + "/dev/ttyUSB0", r + "/proc/4711/fd/5");
     Link("/dev/null", r + "/proc/4711/fd/0");
 
-    const std::vector<TPortDetails> d =
+    const std::vector<PortDetails> d =
         DescribePorts({r + "/dev/ttyUSB0", r + "/dev/ttyS4"}, {r + "/class/tty", r + "/dev/serial/by-id", r + "/proc"});
     ASSERT_EQ(d.size(), 2u);
     EXPECT_EQ(d[0].VendorId, "0403");

@@ -24,7 +24,7 @@ TEST(PosixDevice, PortNamesMapToDevicePaths)
         {"/tmp/vport", "/tmp/vport"},
     };
     for (const auto& [name, path] : cases)
-        EXPECT_EQ(TPosixComDevice::DevicePath(QString::fromLatin1(name)), QString::fromLatin1(path))
+        EXPECT_EQ(PosixComDevice::DevicePath(QString::fromLatin1(name)), QString::fromLatin1(path))
             << name;
 }
 
@@ -109,30 +109,30 @@ TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
 {
     using namespace EventMask;
     constexpr int kRx80 = 819;
-    const TLineLook idle{};
+    const LineLook idle{};
     auto with = [](auto change) {
-        TLineLook look;
+        LineLook look;
         change(look);
         return look;
     };
     struct Case {
         const char* what;
-        TLineLook now;
+        LineLook now;
         uint32_t events;
     };
     const Case cases[] = {
         {"nothing", idle, 0},
-        {"bytes arrived", with([](TLineLook& l) { l.Arrived = 3; l.InQueue = 3; }), EV_RXCHAR},
-        {"queue reached 80 %", with([](TLineLook& l) { l.Arrived = kRx80; l.InQueue = kRx80; }),
+        {"bytes arrived", with([](LineLook& l) { l.Arrived = 3; l.InQueue = 3; }), EV_RXCHAR},
+        {"queue reached 80 %", with([](LineLook& l) { l.Arrived = kRx80; l.InQueue = kRx80; }),
          EV_RXCHAR | EV_RX80FULL},
-        {"CTS rose", with([](TLineLook& l) { l.ModemLines = TIOCM_CTS; }), EV_CTS},
-        {"DSR pulsed between looks", with([](TLineLook& l) { l.Dsr = 2; }), EV_DSR},
-        {"carrier rose", with([](TLineLook& l) { l.ModemLines = TIOCM_CAR; }), EV_RLSD},
-        {"ring rose", with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), EV_RING},
-        {"ring counted", with([](TLineLook& l) { l.Rng = 1; }), EV_RING},
-        {"framing error", with([](TLineLook& l) { l.Frame = 1; }), EV_ERR},
-        {"overrun", with([](TLineLook& l) { l.BufOverrun = 1; }), EV_ERR},
-        {"break", with([](TLineLook& l) { l.Brk = 1; }), EV_BREAK},
+        {"CTS rose", with([](LineLook& l) { l.ModemLines = TIOCM_CTS; }), EV_CTS},
+        {"DSR pulsed between looks", with([](LineLook& l) { l.Dsr = 2; }), EV_DSR},
+        {"carrier rose", with([](LineLook& l) { l.ModemLines = TIOCM_CAR; }), EV_RLSD},
+        {"ring rose", with([](LineLook& l) { l.ModemLines = TIOCM_RNG; }), EV_RING},
+        {"ring counted", with([](LineLook& l) { l.Rng = 1; }), EV_RING},
+        {"framing error", with([](LineLook& l) { l.Frame = 1; }), EV_ERR},
+        {"overrun", with([](LineLook& l) { l.BufOverrun = 1; }), EV_ERR},
+        {"break", with([](LineLook& l) { l.Brk = 1; }), EV_BREAK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -140,7 +140,7 @@ TEST(PosixLineEvents, ChangesBetweenTwoLooksGiveTheirEvents)
         EXPECT_EQ(LineEvents(idle, c.now, EV_TXEMPTY, kRx80), 0u);
     }
     // Ring falling is no ring.
-    EXPECT_EQ(LineEvents(with([](TLineLook& l) { l.ModemLines = TIOCM_RNG; }), idle, 0xFFFF, kRx80), 0u);
+    EXPECT_EQ(LineEvents(with([](LineLook& l) { l.ModemLines = TIOCM_RNG; }), idle, 0xFFFF, kRx80), 0u);
 }
 
 // 80 % of the input queue the port set, never of more than the line discipline holds.

@@ -306,7 +306,7 @@ TEST_F(PtyPort, AllZeroTimeoutsWaitForTheFullCount)
 
 // A pseudo-terminal whose driver, when told to, keeps another handshake than it was given,
 // and counts line errors as a UART's driver does.
-class PlayedDriver : public TPosixComDevice {
+class PlayedDriver : public PosixComDevice {
 public:
     std::atomic<bool> KeepsOtherHandshake{false};
     serial_icounter_struct Counters{};
@@ -314,7 +314,7 @@ public:
 protected:
     int ReadTermios(int Fd, termios& T) const override
     {
-        const int err = TPosixComDevice::ReadTermios(Fd, T);
+        const int err = PosixComDevice::ReadTermios(Fd, T);
         if (KeepsOtherHandshake)
             T.c_cflag ^= CRTSCTS;
         return err;
@@ -589,7 +589,7 @@ TEST_F(PtyPort, TheConsoleAndLoginLinesAreNotOpened)
         const QString r = t.path();
         ASSERT_TRUE(c.make(r));
         const ComDeviceFactory previous = SetComDeviceFactory([r] {
-            return std::make_unique<TPosixComDevice>(TPortDetailsRoots{r + "/class/tty", r + "/by-id", r + "/proc"});
+            return std::make_unique<PosixComDevice>(PortDetailsRoots{r + "/class/tty", r + "/by-id", r + "/proc"});
         });
         TComPort other;
         SetComDeviceFactory(previous);

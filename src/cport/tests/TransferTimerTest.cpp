@@ -18,20 +18,20 @@ COMMTIMEOUTS Read(uint32_t interval, uint32_t multiplier, uint32_t constant)
 
 TEST(TransferTimer, TotalTimeoutIsMultiplierTimesCountPlusConstant)
 {
-    TReadTimer t(Read(10, 10, 500), 1, 1000 * ms);
+    ReadTimer t(Read(10, 10, 500), 1, 1000 * ms);
     EXPECT_EQ(t.Remaining(1000 * ms), 510 * ms);
     EXPECT_FALSE(t.Done(0, 1509 * ms));
     EXPECT_TRUE(t.Done(0, 1510 * ms));
     EXPECT_EQ(t.Remaining(2000 * ms), 0);
     EXPECT_TRUE(t.Done(1, 1001 * ms));   // the full count ends it at once
 
-    TReadTimer four(Read(0, 10, 500), 4, 0);
+    ReadTimer four(Read(0, 10, 500), 4, 0);
     EXPECT_EQ(four.Remaining(0), 540 * ms);
 }
 
 TEST(TransferTimer, IntervalStartsWithTheFirstByteAndRestartsWithEachOne)
 {
-    TReadTimer t(Read(50, 0, 0), 8, 0);
+    ReadTimer t(Read(50, 0, 0), 8, 0);
     EXPECT_EQ(t.Remaining(10000 * ms), std::nullopt);   // nothing yet: no limit
     t.BytesArrived(1, 100 * ms);
     EXPECT_EQ(t.Remaining(120 * ms), 30 * ms);
@@ -42,10 +42,10 @@ TEST(TransferTimer, IntervalStartsWithTheFirstByteAndRestartsWithEachOne)
 
 TEST(TransferTimer, TheEarlierOfIntervalAndTotalWins)
 {
-    TReadTimer t(Read(100, 0, 150), 8, 0);
+    ReadTimer t(Read(100, 0, 150), 8, 0);
     t.BytesArrived(1, 100 * ms);
     EXPECT_EQ(t.Remaining(100 * ms), 50 * ms);
-    TReadTimer u(Read(20, 0, 150), 8, 0);
+    ReadTimer u(Read(20, 0, 150), 8, 0);
     u.BytesArrived(1, 100 * ms);
     EXPECT_EQ(u.Remaining(100 * ms), 20 * ms);
 }
@@ -53,36 +53,36 @@ TEST(TransferTimer, TheEarlierOfIntervalAndTotalWins)
 TEST(TransferTimer, SpecialReadModes)
 {
     // MAXDWORD interval with zero totals: at once with what is there.
-    TReadTimer now(Read(MAXDWORD, 0, 0), 8, 0);
+    ReadTimer now(Read(MAXDWORD, 0, 0), 8, 0);
     EXPECT_TRUE(now.Done(0, 0));
     // All zero: wait for the full count, however long.
-    TReadTimer full(Read(0, 0, 0), 8, 0);
+    ReadTimer full(Read(0, 0, 0), 8, 0);
     EXPECT_EQ(full.Remaining(1000000 * ms), std::nullopt);
     EXPECT_FALSE(full.Done(7, 1000000 * ms));
     EXPECT_TRUE(full.Done(8, 0));
     // MAXDWORD interval and multiplier, constant between: the first byte ends it.
-    TReadTimer first(Read(MAXDWORD, MAXDWORD, 200), 8, 0);
+    ReadTimer first(Read(MAXDWORD, MAXDWORD, 200), 8, 0);
     EXPECT_FALSE(first.Done(0, 100 * ms));
     EXPECT_TRUE(first.Done(1, 100 * ms));
     EXPECT_TRUE(first.Done(0, 200 * ms));
     // MAXDWORD interval with a total: the interval is off, the total holds.
-    TReadTimer total(Read(MAXDWORD, 0, 300), 8, 0);
+    ReadTimer total(Read(MAXDWORD, 0, 300), 8, 0);
     total.BytesArrived(1, 10 * ms);
     EXPECT_EQ(total.Remaining(10 * ms), 290 * ms);
 }
 
 TEST(TransferTimer, LargeValuesDoNotOverflow)
 {
-    TReadTimer t(Read(0, MAXDWORD - 1, MAXDWORD - 1), 1000000, 0);
+    ReadTimer t(Read(0, MAXDWORD - 1, MAXDWORD - 1), 1000000, 0);
     ASSERT_TRUE(t.Remaining(0).has_value());
     EXPECT_GT(*t.Remaining(0), 0);
 }
 
 TEST(TransferTimer, WriteTimeout)
 {
-    TWriteTimer none(COMMTIMEOUTS{0, 0, 0, 0, 0}, 100, 0);
+    WriteTimer none(COMMTIMEOUTS{0, 0, 0, 0, 0}, 100, 0);
     EXPECT_EQ(none.Remaining(1000000 * ms), std::nullopt);
-    TWriteTimer t(COMMTIMEOUTS{0, 0, 0, 100, 1000}, 5, 0);
+    WriteTimer t(COMMTIMEOUTS{0, 0, 0, 100, 1000}, 5, 0);
     EXPECT_EQ(t.Remaining(0), 1500 * ms);
     EXPECT_EQ(t.Remaining(2000 * ms), 0);
 }

@@ -43,17 +43,17 @@ private:
 // Answers every modal form with the hook for one test.
 class ScopedModalHook {
 public:
-    explicit ScopedModalHook(TForm::TShowModalHook Hook) : FPrevious(TForm::SetShowModalHook(std::move(Hook))) {}
+    explicit ScopedModalHook(TForm::ShowModalHook Hook) : FPrevious(TForm::SetShowModalHook(std::move(Hook))) {}
     ~ScopedModalHook() { TForm::SetShowModalHook(std::move(FPrevious)); }
 
 private:
-    TForm::TShowModalHook FPrevious;
+    TForm::ShowModalHook FPrevious;
 };
 
 // The recording device, naming devices as the system's device does ("COM1" is /dev/ttyS0).
 class SystemNamedDevice : public RecordingComDevice {
 public:
-    QString DeviceName(const QString& Port) const override { return TPosixComDevice::DevicePath(Port); }
+    QString DeviceName(const QString& Port) const override { return PosixComDevice::DevicePath(Port); }
 };
 
 // A port at 115200 baud, 8 data bits, 1 stop bit, no parity and hardware flow control,
@@ -134,8 +134,8 @@ private slots:
 
 private:
     std::optional<ScopedPortSource> FPorts;
-    std::vector<TMessageBoxCall> FBoxes;
-    std::optional<TScopedMessageBoxHook> FBoxHook;
+    std::vector<MessageBoxCall> FBoxes;
+    std::optional<ScopedMessageBoxHook> FBoxHook;
 };
 
 void ComSetupTest::initTestCase()
@@ -148,7 +148,7 @@ void ComSetupTest::init()
 {
     FPorts.emplace(QStringList{QStringLiteral("COM1"), QStringLiteral("COM3")});
     FBoxes.clear();
-    FBoxHook.emplace([this](const TMessageBoxCall& c) { FBoxes.push_back(c); });
+    FBoxHook.emplace([this](const MessageBoxCall& c) { FBoxes.push_back(c); });
 }
 
 void ComSetupTest::cleanup()

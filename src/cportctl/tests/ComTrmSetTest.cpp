@@ -112,7 +112,7 @@ void ComTrmSetTest::dialogShowsAndAppliesTheTerminalsSettings()
     t.SetCaret(TTermCaret::tcNone);
     t.SetEmulation(TTermEmulation::teNone);
     QStringList shown;
-    const TForm::TShowModalHook previous = TForm::SetShowModalHook([&](TForm& form) {
+    const TForm::ShowModalHook previous = TForm::SetShowModalHook([&](TForm& form) {
         auto& f = static_cast<TComTrmSetForm&>(form);
         shown << QString::number(f.chkLocalEcho->Checked()) << QString::number(f.chkWrapLines->Checked())
               << QString::number(f.cbCaret->ItemIndex()) << f.cbEmulation->Text() << f.edColumns->Text()

@@ -33,8 +33,8 @@ namespace {
 
 // Records the message boxes that would have been shown.
 struct BoxRecorder {
-    std::vector<TMessageBoxCall> calls;
-    TScopedMessageBoxHook hook{[this](const TMessageBoxCall& c) { calls.push_back(c); }};
+    std::vector<MessageBoxCall> calls;
+    ScopedMessageBoxHook hook{[this](const MessageBoxCall& c) { calls.push_back(c); }};
 };
 
 // A combo box whose change notification is counted, as a subclass would see it.

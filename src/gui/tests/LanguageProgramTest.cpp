@@ -30,9 +30,9 @@ namespace {
 const QString kCaption = QStringLiteral("Zentrop – firmware frissítés");
 
 // Hungarian in the second column, English in the first.
-lcf::TLanguageFile Hungarian()
+lcf::LanguageFile Hungarian()
 {
-    lcf::TLanguageFile file;
+    lcf::LanguageFile file;
     file.Languages = {1033, 1038};
     auto hu = [](const char* text) { return QList<lcf::TText>{std::nullopt, QString::fromUtf8(text)}; };
     file.Strings[res::SMsgDlgError] = {std::nullopt, hu("Hiba")};
@@ -80,15 +80,15 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> FDir;
-    std::vector<TMessageBoxCall> FBoxes;
-    std::unique_ptr<TScopedMessageBoxHook> FHook;
+    std::vector<MessageBoxCall> FBoxes;
+    std::unique_ptr<ScopedMessageBoxHook> FHook;
 };
 
 void LanguageProgramTest::init()
 {
     FDir = std::make_unique<QTemporaryDir>();
     FBoxes.clear();
-    FHook = std::make_unique<TScopedMessageBoxHook>([this](const TMessageBoxCall& c) { FBoxes.push_back(c); });
+    FHook = std::make_unique<ScopedMessageBoxHook>([this](const MessageBoxCall& c) { FBoxes.push_back(c); });
 }
 
 void LanguageProgramTest::cleanup()
@@ -137,7 +137,7 @@ void LanguageProgramTest::unusableFilesLeaveTheBuiltInTexts_data()
     QByteArray pe32plus = lcf::BuildLanguageFile(Hungarian(), {true, 0});
     pe32plus[0x40 + 24] = 0x0C; // neither PE32 nor PE32+
     QTest::addRow("unknown optional header") << pe32plus;
-    lcf::TLanguageFile german = Hungarian();
+    lcf::LanguageFile german = Hungarian();
     german.Languages = {1033, 1031};
     QTest::addRow("no Hungarian") << lcf::BuildLanguageFile(german);
 }
@@ -157,7 +157,7 @@ void LanguageProgramTest::unusableFilesLeaveTheBuiltInTexts()
 
 void LanguageProgramTest::aRecordTheFrameworkRejectsIsReportedAndTheWindowGoesOn()
 {
-    lcf::TLanguageFile file = Hungarian();
+    lcf::LanguageFile file = Hungarian();
     // Applied first (the table runs last first), then the bad index ends the translation.
     file.Forms[QStringLiteral("TWMAIN")].prepend({"rgUpgradeMode-Items(x).Text", {std::nullopt, QStringLiteral("x")}});
     WriteLanguageFile(lcf::BuildLanguageFile(file));

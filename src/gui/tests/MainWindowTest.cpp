@@ -91,8 +91,8 @@ private:
     std::unique_ptr<TIniFile> FIni;
     // Failures the next recording device starts with.
     QHash<QString, int> FDeviceFailures;
-    std::vector<TMessageBoxCall> FBoxes;
-    std::unique_ptr<TScopedMessageBoxHook> FBoxHook;
+    std::vector<MessageBoxCall> FBoxes;
+    std::unique_ptr<ScopedMessageBoxHook> FBoxHook;
     ComDeviceFactory FPreviousFactory;
 };
 
@@ -103,7 +103,7 @@ void MainWindowTest::init()
     FIni = std::make_unique<TIniFile>(IniPath());
     FDeviceFailures.clear();
     FBoxes.clear();
-    FBoxHook = std::make_unique<TScopedMessageBoxHook>([this](const TMessageBoxCall& c) { FBoxes.push_back(c); });
+    FBoxHook = std::make_unique<ScopedMessageBoxHook>([this](const MessageBoxCall& c) { FBoxes.push_back(c); });
     FPreviousFactory = SetComDeviceFactory([this] {
         auto device = std::make_unique<RecordingComDevice>();
         for (auto i = FDeviceFailures.cbegin(); i != FDeviceFailures.cend(); ++i)

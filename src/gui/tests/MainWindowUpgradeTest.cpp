@@ -53,11 +53,11 @@ constexpr int kFlashPageSize = 32;
 constexpr int kEEPromPageSize = 16;
 
 // The pages of the test file: Flash at four addresses, EEProm at three.
-const TPageList kFlash{{0x0000, Bytes(kFlashPageSize, 1)},
+const PageList kFlash{{0x0000, Bytes(kFlashPageSize, 1)},
                        {0x01A0, Bytes(kFlashPageSize, 2)},
                        {0x1000, Bytes(kFlashPageSize, 3)},
                        {0x12AB, Bytes(kFlashPageSize, 4)}};
-const TPageList kEEProm{{0x0000, Bytes(kEEPromPageSize, 5)},
+const PageList kEEProm{{0x0000, Bytes(kEEPromPageSize, 5)},
                         {0x0010, Bytes(kEEPromPageSize, 6)},
                         {0x0020, Bytes(kEEPromPageSize, 7)}};
 
@@ -190,7 +190,7 @@ private:
     QStringList BoxTexts() const
     {
         QStringList texts;
-        for (const TMessageBoxCall& c : FBoxes)
+        for (const MessageBoxCall& c : FBoxes)
             texts << c.Text;
         return texts;
     }
@@ -198,9 +198,9 @@ private:
     std::unique_ptr<QTemporaryDir> FDir;
     std::unique_ptr<TIniFile> FIni;
     QString FUpgradePath;
-    std::vector<TMessageBoxCall> FBoxes;
-    std::function<void(const TMessageBoxCall&)> FOnBox;
-    std::unique_ptr<TScopedMessageBoxHook> FBoxHook;
+    std::vector<MessageBoxCall> FBoxes;
+    std::function<void(const MessageBoxCall&)> FOnBox;
+    std::unique_ptr<ScopedMessageBoxHook> FBoxHook;
     int FExits = 0;
 };
 
@@ -223,7 +223,7 @@ void MainWindowUpgradeTest::init()
     FBoxes.clear();
     FOnBox = nullptr;
     FExits = 0;
-    FBoxHook = std::make_unique<TScopedMessageBoxHook>([this](const TMessageBoxCall& c) {
+    FBoxHook = std::make_unique<ScopedMessageBoxHook>([this](const MessageBoxCall& c) {
         FBoxes.push_back(c);
         if (FOnBox)
             FOnBox(c);
@@ -485,7 +485,7 @@ void MainWindowUpgradeTest::failedRunIsReported()
         QString status;
         QStringList commands;
     } atBox;
-    FOnBox = [&](const TMessageBoxCall&) {
+    FOnBox = [&](const MessageBoxCall&) {
         atBox = {FExits, w->isVisible(), w->lbPageInfo->Caption(), EnabledCommands(*w)};
     };
     {
@@ -571,7 +571,7 @@ void MainWindowUpgradeTest::signalStopsARunAndEndsTheWindow()
     SimDevice device;
     auto w = OpenPrepared(device.Path());
     w->rgUpgradeMode->SetItemIndex(2);
-    const TExitSignals exitSignals([&w] { w->ExitOnSignal(); });
+    const ExitSignals exitSignals([&w] { w->ExitOnSignal(); });
     bool raised = false;
     {
         const Sampler sampler([&] {

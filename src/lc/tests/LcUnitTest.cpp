@@ -27,11 +27,11 @@ protected:
     {
         return WriteTestFile(FDir, name, bytes);
     }
-    QString WriteFile(const lcf::TLanguageFile& file) { return Write(lcf::BuildLanguageFile(file)); }
+    QString WriteFile(const lcf::LanguageFile& file) { return Write(lcf::BuildLanguageFile(file)); }
     // A file whose only resources are the given header bytes and string records.
-    QString WriteRaw(const QByteArray& header, const QList<TPeResource>& more = {})
+    QString WriteRaw(const QByteArray& header, const QList<PeResource>& more = {})
     {
-        QList<TPeResource> resources{{10, lcf::HeaderName, 0, 0, header}};
+        QList<PeResource> resources{{10, lcf::HeaderName, 0, 0, header}};
         return Write(WritePeResources(resources + more));
     }
 
@@ -132,7 +132,7 @@ TEST_F(LcUnitTest, ResourceStringsComeFromTheFileOrTheProgram)
 {
     for (const uint32_t flags : {0u, 1u}) {
         SCOPED_TRACE(testing::Message() << "flags " << flags);
-        lcf::TLanguageFile file = TwoLanguages(flags);
+        lcf::LanguageFile file = TwoLanguages(flags);
         // With bit 0 set the leading pair is never read, whatever it holds.
         file.Strings[65047].Source = QStringLiteral("leading");
         file.Strings[res::SMsgDlgOK] = {std::nullopt, {QStringLiteral("OK"), QString()}};
@@ -163,7 +163,7 @@ TEST_F(LcUnitTest, ResourceStringsComeFromTheFileOrTheProgram)
 // version over it): its texts are gone, the program's own come back, and nothing crashes.
 TEST_F(LcUnitTest, AFileShortenedWhileInForceGivesTheProgramsTexts)
 {
-    lcf::TLanguageFile file = TwoLanguages();
+    lcf::LanguageFile file = TwoLanguages();
     // Large enough for the string records to lie pages away from the file's start.
     file.Strings[65000] = {std::nullopt, {QString(), QString(20000, u'x')}};
     const QString path = WriteFile(file);
@@ -179,7 +179,7 @@ TEST_F(LcUnitTest, AFileShortenedWhileInForceGivesTheProgramsTexts)
 TEST_F(LcUnitTest, ASentBusSignalLeavesTheGuardInPlace)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    lcf::TLanguageFile file = TwoLanguages();
+    lcf::LanguageFile file = TwoLanguages();
     file.Strings[65000] = {std::nullopt, {QString(), QString(20000, u'x')}};
     const QString path = WriteFile(file);
     EXPECT_EXIT(

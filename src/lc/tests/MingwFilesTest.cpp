@@ -90,7 +90,7 @@ TEST(MingwFiles, ReadThroughTheWholePath)
         EXPECT_EQ(LoadResString(res::SMsgDlgOK), QStringLiteral("OK"));
         const auto form = CurrentLcf()->FindResource(QStringLiteral("TWMAIN"));
         ASSERT_TRUE(form);
-        const QList<lcf::TFormEntry> entries = lcf::ReadFormRecord(*form, CurrentLcf()->LangIndex());
+        const QList<lcf::FormEntry> entries = lcf::ReadFormRecord(*form, CurrentLcf()->LangIndex());
         ASSERT_EQ(entries.size(), 1);
         EXPECT_EQ(entries[0].Key, QByteArray("wMain-Caption"));
         EXPECT_TRUE(entries[0].HasText);

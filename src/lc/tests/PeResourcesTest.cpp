@@ -13,7 +13,7 @@ using namespace zentrop;
 
 namespace {
 
-QList<TPeResource> Sample()
+QList<PeResource> Sample()
 {
     return {
         {10, QStringLiteral("LCHEADER"), 0, 0, QByteArray("header")},
@@ -44,10 +44,10 @@ constexpr qsizetype kOptional = 0x40 + 24;
 
 TEST(PeResources, FindsByTypeAndStringNameInEveryLayout)
 {
-    for (const TPeOptions options : {TPeOptions{}, TPeOptions{true, 0}, TPeOptions{false, 100}, TPeOptions{true, 4096}}) {
+    for (const PeOptions options : {PeOptions{}, PeOptions{true, 0}, PeOptions{false, 100}, PeOptions{true, 4096}}) {
         SCOPED_TRACE(testing::Message() << "PE32+ " << options.Pe32Plus << ", leading " << options.Leading);
         const QByteArray file = WritePeResources(Sample(), options);
-        TPeResources pe;
+        PeResources pe;
         ASSERT_TRUE(pe.Load(file)) << pe.Error().toStdString();
         EXPECT_EQ(pe.Pe32Plus(), options.Pe32Plus);
         EXPECT_EQ(pe.Find(10, u"LCHEADER"), QByteArrayView("header"));
@@ -73,7 +73,7 @@ TEST(PeResources, FindsByTypeAndStringNameInEveryLayout)
 TEST(PeResources, NonAsciiLettersCompareExactly)
 {
     const QByteArray file = WritePeResources({{10, QStringLiteral("ÄRGER"), 0, 0, QByteArray("x")}});
-    TPeResources pe;
+    PeResources pe;
     ASSERT_TRUE(pe.Load(file));
     EXPECT_TRUE(pe.Find(10, u"ÄRGER"));
     EXPECT_TRUE(pe.Find(10, u"Ärger"));
@@ -127,7 +127,7 @@ TEST(PeResources, RefusesDamagedAndHostileFiles)
         SCOPED_TRACE(c.name);
         QByteArray file = good;
         c.damage(file);
-        TPeResources pe;
+        PeResources pe;
         EXPECT_FALSE(pe.Load(file));
         EXPECT_TRUE(pe.Error().contains(QLatin1String(c.error))) << pe.Error().toStdString();
         EXPECT_FALSE(pe.Find(10, u"LCHEADER"));
@@ -138,13 +138,13 @@ TEST(PeResources, OverlappingDirectoriesCannotMultiplyTheWalk)
 {
     // Many type entries, each leading to a different offset inside one long directory whose
     // entries all point back into it: refused, not walked in quadratic time.
-    QList<TPeResource> many;
+    QList<PeResource> many;
     for (int i = 0; i < 300; ++i)
         many.append({uint16_t(100 + i), QString(), 1, 0, QByteArray(1, 'x')});
     QByteArray file = WritePeResources(many);
     for (int i = 0; i < 300; ++i)
         Put32(file, kTree + 16 + 8 * i + 4, 0x80000000u | uint32_t(16 + 8 * i));
-    TPeResources pe;
+    PeResources pe;
     EXPECT_FALSE(pe.Load(file));
 }
 
@@ -156,7 +156,7 @@ TEST(PeResources, NamesOutOfOrderAreFoundToo)
     const QByteArray first = file.mid(typeDir + 16, 8);
     file.replace(typeDir + 16, 8, file.mid(typeDir + 24, 8));
     file.replace(typeDir + 24, 8, first);
-    TPeResources pe;
+    PeResources pe;
     ASSERT_TRUE(pe.Load(file));
     EXPECT_EQ(pe.Find(10, u"LCHEADER"), QByteArrayView("header"));
     EXPECT_EQ(pe.Find(10, u"65047"), QByteArrayView("record"));

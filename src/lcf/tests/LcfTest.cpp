@@ -119,7 +119,7 @@ TEST_F(LcfTest, BuiltFilesLoadAndOtherToolsReadThem)
     const auto form = CurrentLcf()->FindResource(QStringLiteral("TWMAIN"));
     ASSERT_TRUE(form);
     QMap<QByteArray, QString> texts;
-    for (const lcf::TFormEntry& e : lcf::ReadFormRecord(*form, CurrentLcf()->LangIndex()))
+    for (const lcf::FormEntry& e : lcf::ReadFormRecord(*form, CurrentLcf()->LangIndex()))
         texts.insert(e.Key, e.HasText ? e.Text : QStringLiteral("(none)"));
     EXPECT_EQ(texts.value("Label1-Caption"), QStringLiteral("Datei:"));
     EXPECT_EQ(texts.value("lbUser-Caption"), QStringLiteral("(none)"));

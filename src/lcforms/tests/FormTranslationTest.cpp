@@ -106,8 +106,8 @@ private:
     // Hungarian column.
     void LoadRecords(const QList<Record>& records)
     {
-        lcf::TLanguageFile file = TwoLanguages();
-        QList<lcf::TFormProperty> props;
+        lcf::LanguageFile file = TwoLanguages();
+        QList<lcf::FormProperty> props;
         for (const Record& r : records)
             props.append({r.key, {std::nullopt, r.text}});
         file.Forms[QStringLiteral("TTESTFORM")] = props;
@@ -216,7 +216,7 @@ void FormTranslationTest::textsForTranslatorsCoverWhatTranslationReaches()
     TTestForm form;
     QList<Record> records;
     QStringList keys;
-    for (const TFormText& t : FormTexts(&form)) {
+    for (const FormText& t : FormTexts(&form)) {
         keys.append(t.Key);
         records.append({t.Key.toLatin1(), t.Text + QStringLiteral(" (hu)")});
     }
@@ -224,7 +224,7 @@ void FormTranslationTest::textsForTranslatorsCoverWhatTranslationReaches()
                                 "rgUpgradeMode-Items.Strings(2)", "Bar-Panels<0>.Caption", "Bar-Panels<1>.Caption"}));
     LoadRecords(records);
     QVERIFY(LcTranslateForm(&form));
-    for (const TFormText& t : FormTexts(&form))
+    for (const FormText& t : FormTexts(&form))
         QVERIFY2(t.Text.endsWith(QStringLiteral(" (hu)")), qPrintable(t.Key));
 }
 

@@ -163,7 +163,7 @@ TEST(Parsers, GetParam)
         {"99999999999", 1, 1}, {"5", 0, 1},
     };
     for (const ParamCase& c : cases) {
-        TEscapeParams list;
+        EscapeParams list;
         if (c.text && *c.text)
             list.Add(c.text);
         EXPECT_EQ(TEscapeCodes::GetParam(c.num, c.text ? &list : nullptr), c.value) << (c.text ? c.text : "nil");
@@ -216,7 +216,7 @@ TEST(Parsers, EscCodeToStr)
         {TEscapeCode::ecUnknown, "", ""},
         {TEscapeCode::ecNotCompleted, "", ""},
     };
-    TEscapeParams params;
+    EscapeParams params;
     params.Add("7");
     params.Add("8");
     TEscapeCodesVT52 vt52;

@@ -120,7 +120,7 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
         if (fast.EscapeCodes()) {
             EXPECT_EQ(fast.EscapeCodes()->Character, bytewise.EscapeCodes()->Character) << c.name;
         }
-        const TTermDamage a = fast.TakeDamage(), b = bytewise.TakeDamage();
+        const TermDamage a = fast.TakeDamage(), b = bytewise.TakeDamage();
         EXPECT_EQ(a.ScrolledRows, b.ScrolledRows) << c.name;
         EXPECT_EQ(a.Cells, b.Cells) << c.name;
     }
@@ -129,12 +129,12 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
 // A class derived elsewhere that overrides DoChar sees every byte, those of runs of text too.
 TEST(Terminal, AnOverriddenDoCharSeesEveryByte)
 {
-    struct Watching : TComTermCore {
+    struct Watching : ComTermCore {
         QByteArray Seen;
         void DoChar(char Ch) override
         {
             Seen += Ch;
-            TComTermCore::DoChar(Ch);
+            ComTermCore::DoChar(Ch);
         }
     } t;
     const QByteArray in = "hello, world\r\nand more";
@@ -231,7 +231,7 @@ TEST(Terminal, LongChunksAreShownInPieces)
         EXPECT_EQ(pieces.front(), std::min(size, 1024));
         EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), 0), size);
         for (const int p : pieces)
-            EXPECT_LE(p, TComTermCore::MaxChunk);
+            EXPECT_LE(p, ComTermCore::MaxChunk);
     }
 }
 
@@ -401,7 +401,7 @@ TEST(Terminal, DamageNamesChangedCellsOncePerChunk)
     t.Damaged = 0;
     t.Receive("\x1b[2;3HAB\r\nC");
     EXPECT_EQ(t.Damaged, 1);
-    TTermDamage d = t.TakeDamage();
+    TermDamage d = t.TakeDamage();
     EXPECT_EQ(d.ScrolledRows, 0);
     EXPECT_EQ(d.Cells, (std::vector<QRect>{QRect(3, 2, 2, 1), QRect(1, 3, 1, 1)}));
     EXPECT_TRUE(t.TakeDamage().Empty());

@@ -11,7 +11,7 @@
 
 using namespace zentrop;
 
-class TestTerm : public TComTermCore {
+class TestTerm : public ComTermCore {
 public:
     explicit TestTerm(TTermEmulation Emulation = TTermEmulation::teVT100orANSI, int Columns = 10, int Rows = 4)
     {

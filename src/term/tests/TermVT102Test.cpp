@@ -91,7 +91,7 @@ TEST(VT102, PenColours)
 
 TEST(VT102, ParserParameters)
 {
-    TEscapeCodesVT102 p;
+    EscapeCodesVT102 p;
     const auto feed = [&p](const QByteArray& s) {
         TEscapeResult r = TEscapeResult::erNothing;
         for (const char c : s)
@@ -100,10 +100,10 @@ TEST(VT102, ParserParameters)
     };
     ASSERT_EQ(feed("\x1b[?1;7h"), TEscapeResult::erCode);
     EXPECT_EQ(p.Code, TEscapeCode::ecSetPrivateMode);
-    EXPECT_EQ(TEscapeCodesVT102::Number(p.Params, 2, 0), 7);
+    EXPECT_EQ(EscapeCodesVT102::Number(p.Params, 2, 0), 7);
     ASSERT_EQ(feed("\x1b[5;;99999H"), TEscapeResult::erCode);
-    EXPECT_EQ(TEscapeCodesVT102::Number(p.Params, 2, 1), 1) << "an empty field takes the default";
-    EXPECT_EQ(TEscapeCodesVT102::Number(p.Params, 3, 1), 9999) << "large values are held";
+    EXPECT_EQ(EscapeCodesVT102::Number(p.Params, 2, 1), 1) << "an empty field takes the default";
+    EXPECT_EQ(EscapeCodesVT102::Number(p.Params, 3, 1), 9999) << "large values are held";
     ASSERT_EQ(feed("\x1b[" + QByteArray(400, '1') + "m"), TEscapeResult::erCode);
     EXPECT_EQ(p.Code, TEscapeCode::ecUnknown);
     EXPECT_LE(p.Data.size(), TEscapeCodes::MaxSequenceLength);

@@ -69,7 +69,7 @@ QByteArray AllByteValues()
     return bytes;
 }
 
-void Type(TTermWindow& w, const QString& text)
+void Type(TermWindow& w, const QString& text)
 {
     QTest::keyClicks(w.Terminal(), text);
 }
@@ -90,8 +90,8 @@ private slots:
     {
         Device dev;
         QVERIFY(!dev.path.isEmpty());
-        TTermWindow w(Settings(), {dev.path, 0});
-        QCOMPARE(w.Connection(), TTermWindow::TConnection::Connected);
+        TermWindow w(Settings(), {dev.path, 0});
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
 
         const QString log = dir.filePath(QStringLiteral("received.log"));
         w.LogTo(log);
@@ -124,11 +124,11 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("by-id-adapter"));
         QFile::remove(link);
         QVERIFY(QFile::link(first->path, link));
-        TTermWindow w(Settings(), {link, 0});
-        QCOMPARE(w.Connection(), TTermWindow::TConnection::Connected);
+        TermWindow w(Settings(), {link, 0});
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
 
         first->Close();
-        QTRY_COMPARE(w.Connection(), TTermWindow::TConnection::Waiting);
+        QTRY_COMPARE(w.Connection(), TermWindow::ConnectionState::Waiting);
         QVERIFY(w.StatusText().contains(QStringLiteral("went away")));
         Type(w, QStringLiteral("lost"));
 
@@ -137,7 +137,7 @@ private slots:
         const QString next = link + QStringLiteral(".new");
         QVERIFY(QFile::link(second.path, next));
         QVERIFY(::rename(QFile::encodeName(next).constData(), QFile::encodeName(link).constData()) == 0);
-        QTRY_COMPARE_WITH_TIMEOUT(w.Connection(), TTermWindow::TConnection::Connected, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Connection(), TermWindow::ConnectionState::Connected, 5000);
         // What was typed while it was away went nowhere.
         QCOMPARE(second.Read(1, 300), QByteArray());
         Type(w, QStringLiteral("ok"));
@@ -151,18 +151,18 @@ private slots:
     {
         Device dev;
         {
-            TTermWindow w(Settings(), {dev.path, 57600});
-            QCOMPARE(w.Connection(), TTermWindow::TConnection::Connected);
+            TermWindow w(Settings(), {dev.path, 57600});
+            QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
             w.Terminal()->SetColumns(100);
             w.Terminal()->SetEmulation(TTermEmulation::teVT52);
             w.Terminal()->SetCaret(TTermCaret::tcUnderline);
             w.SetLocalEcho(true);
             w.close();
         }
-        TTermWindow w(Settings(), {});
+        TermWindow w(Settings(), {});
         QCOMPARE(w.Port()->Port(), dev.path);
         QCOMPARE(w.Port()->BaudRate(), TBaudRate::br57600);
-        QCOMPARE(w.Connection(), TTermWindow::TConnection::Connected);
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
         QCOMPARE(w.Terminal()->Columns(), 100);
         QCOMPARE(w.Terminal()->Emulation(), TTermEmulation::teVT52);
         QCOMPARE(w.Terminal()->Caret(), TTermCaret::tcUnderline);
@@ -170,14 +170,14 @@ private slots:
         // A value no member names keeps the default rather than failing the start.
         TIniFile ini(Settings());
         ini.WriteString(QStringLiteral("Terminal"), QStringLiteral("Emulation"), QStringLiteral("teVT999"));
-        TTermWindow again(Settings(), {});
+        TermWindow again(Settings(), {});
         QCOMPARE(again.Terminal()->Emulation(), TTermEmulation::teVT102);
     }
 
     void FirstStartOpensNoPort()
     {
-        TTermWindow w(Settings(), {});
-        QCOMPARE(w.Connection(), TTermWindow::TConnection::Closed);
+        TermWindow w(Settings(), {});
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Closed);
         QVERIFY(!w.Port()->Connected());
         QVERIFY(w.StatusText().contains(QStringLiteral("No port chosen")));
     }
@@ -186,11 +186,11 @@ private slots:
     {
         const QString link = dir.filePath(QStringLiteral("not-yet"));
         QFile::remove(link);
-        TTermWindow w(Settings(), {link, 0});
-        QCOMPARE(w.Connection(), TTermWindow::TConnection::Waiting);
+        TermWindow w(Settings(), {link, 0});
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Waiting);
         Device dev;
         QVERIFY(QFile::link(dev.path, link));
-        QTRY_COMPARE_WITH_TIMEOUT(w.Connection(), TTermWindow::TConnection::Connected, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Connection(), TermWindow::ConnectionState::Connected, 5000);
     }
 };
 

@@ -23,7 +23,7 @@ TPage Page(int32_t address, int size, char fill = 'x')
 struct Rig {
     Recorder rec;
     FakePort port{rec};
-    TBootloader boot{port, rec, [this](int ms) { rec.Log << QStringLiteral("pause %1").arg(ms); }};
+    Bootloader boot{port, rec, [this](int ms) { rec.Log << QStringLiteral("pause %1").arg(ms); }};
 };
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> list)
@@ -45,9 +45,9 @@ void Append(std::vector<uint8_t>& v, const QByteArray& data)
 TEST(Bootloader, FullRunInExactOrder)
 {
     Rig r;
-    const TPageList flash{TPage{0x0102, QByteArray("\x11\x22", 2)}};
-    const TPageList eeprom{TPage{0x0010, QByteArray("\x33", 1)}};
-    EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::Done);
+    const PageList flash{TPage{0x0102, QByteArray("\x11\x22", 2)}};
+    const PageList eeprom{TPage{0x0010, QByteArray("\x33", 1)}};
+    EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::Done);
     const QStringList expected{
         "run 2 1+1", "w 1b", "pause 5", "w 55", "pause 5", "w 1b", "pause 5", "purge 1 1",
         "memory flash 1", "w 46", "r 0d", "pause 5",
@@ -64,8 +64,8 @@ TEST(Bootloader, FullRunInExactOrder)
 
 TEST(Bootloader, ModesSelectPhases)
 {
-    const TPageList flash{Page(0x0200, 2, 'f')};
-    const TPageList eeprom{Page(0x0003, 1, 'e')};
+    const PageList flash{Page(0x0200, 2, 'f')};
+    const PageList eeprom{Page(0x0003, 1, 'e')};
     const std::vector<uint8_t> wake = Bytes({0x1B, 0x55, 0x1B});
     std::vector<uint8_t> flashPhase = Bytes({'F', 'A', 0x00, 0x02, 'D'});
     Append(flashPhase, flash[0].Data);
@@ -80,7 +80,7 @@ TEST(Bootloader, ModesSelectPhases)
                          Case{3, false, false}}) {
         SCOPED_TRACE(c.mode);
         Rig r;
-        EXPECT_EQ(r.boot.WriteToDevice(static_cast<TUpgradeMode>(c.mode), flash, eeprom), TUpgradeResult::Done);
+        EXPECT_EQ(r.boot.WriteToDevice(static_cast<UpgradeMode>(c.mode), flash, eeprom), UpgradeResult::Done);
         std::vector<uint8_t> expected = wake;
         if (c.withFlash)
             expected.insert(expected.end(), flashPhase.begin(), flashPhase.end());
@@ -96,7 +96,7 @@ TEST(Bootloader, ModesSelectPhases)
 TEST(Bootloader, EmptyPhasesStillSendTheirModes)
 {
     Rig r;
-    EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, {}, {}), TUpgradeResult::Done);
+    EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Both, {}, {}), UpgradeResult::Done);
     EXPECT_EQ(r.port.Sent, Bytes({0x1B, 0x55, 0x1B, 'F', 'E', 'J'}));
     EXPECT_EQ(r.port.Reads, 2);
     EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(memory|page|done)")), QStringList({"memory flash 0", "memory eeprom 0"}));
@@ -121,9 +121,9 @@ TEST(Bootloader, AddressForms)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.flash << " " << c.address << " " << c.size);
         Rig r;
-        const TPageList pages{Page(c.address, c.size)};
-        r.boot.WriteToDevice(c.flash ? TUpgradeMode::Flash : TUpgradeMode::EEProm, c.flash ? pages : TPageList{},
-                             c.flash ? TPageList{} : pages);
+        const PageList pages{Page(c.address, c.size)};
+        r.boot.WriteToDevice(c.flash ? UpgradeMode::Flash : UpgradeMode::EEProm, c.flash ? pages : PageList{},
+                             c.flash ? PageList{} : pages);
         std::vector<uint8_t> expected = Bytes({0x1B, 0x55, 0x1B, c.flash ? 'F' : 'E'});
         expected.insert(expected.end(), c.head.begin(), c.head.end());
         expected.push_back('D');
@@ -136,9 +136,9 @@ TEST(Bootloader, AddressForms)
 TEST(Bootloader, PagesCountWithinTheirMemory)
 {
     Rig r;
-    const TPageList flash{Page(0x10, 1), Page(0x20, 1), Page(0x30, 1)};
-    const TPageList eeprom{Page(0, 1), Page(1, 1)};
-    r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom);
+    const PageList flash{Page(0x10, 1), Page(0x20, 1), Page(0x30, 1)};
+    const PageList eeprom{Page(0, 1), Page(1, 1)};
+    r.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom);
     EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(memory|done)")),
               QStringList({"memory flash 3", "done flash 1/3 0x10", "done flash 2/3 0x20", "done flash 3/3 0x30",
                            "memory eeprom 2", "done eeprom 1/2 0x0", "done eeprom 2/2 0x1"}));
@@ -150,8 +150,8 @@ TEST(Bootloader, AFailingPageEndsTheEventsAtThatPage)
 {
     Rig r;
     r.port.Reply = [](int read) { return read == 5 ? std::optional<uint8_t>(0x00) : std::optional<uint8_t>(0x0D); };
-    EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, {Page(0x100, 2), Page(0x200, 2)}, {Page(0, 1)}),
-              TUpgradeResult::CommunicationError);
+    EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Both, {Page(0x100, 2), Page(0x200, 2)}, {Page(0, 1)}),
+              UpgradeResult::CommunicationError);
     EXPECT_EQ(r.rec.Log.filter(QRegularExpression("^(run|memory|page|done|jump|end)")),
               QStringList({"run 2 2+1", "memory flash 2", "page flash 1/2 0x100", "done flash 1/2 0x100",
                            "page flash 2/2 0x200",
@@ -162,8 +162,8 @@ TEST(Bootloader, AFailingPageEndsTheEventsAtThatPage)
 // after the failed answer.
 TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
 {
-    const TPageList flash{Page(0x0100, 4), Page(0x0200, 300)};
-    const TPageList eeprom{Page(0x0020, 2)};
+    const PageList flash{Page(0x0100, 4), Page(0x0200, 300)};
+    const PageList eeprom{Page(0x0020, 2)};
     struct Case {
         int failingRead; // 1-based, in mode Both with the pages above
         const char* message;
@@ -185,7 +185,7 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
             SCOPED_TRACE(testing::Message() << c.failingRead << " " << (bad ? *bad : -1));
             Rig r;
             r.port.Reply = [&](int read) { return read == c.failingRead ? bad : std::optional<uint8_t>(0x0D); };
-            EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
+            EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::CommunicationError);
             EXPECT_EQ(r.rec.Messages, QStringList{c.message});
             EXPECT_EQ(r.port.Reads, c.failingRead);
             // The failed answer is the last thing on the line: the end follows, nothing else.
@@ -210,8 +210,8 @@ TEST(Bootloader, OpensAClosedPortOnce)
 {
     Rig r;
     r.port.IsConnected = false;
-    r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {});
-    r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {});
+    r.boot.WriteToDevice(UpgradeMode::Flash, {}, {});
+    r.boot.WriteToDevice(UpgradeMode::Flash, {}, {});
     EXPECT_EQ(r.rec.Log.count("open"), 1);
     EXPECT_EQ(r.rec.Log.mid(0, 2), QStringList({"run 0 0+0", "open"}));
 }
@@ -222,7 +222,7 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessage)
         Rig r;
         r.port.IsConnected = false;
         r.port.OnOpen = [] { throw Exception("COM Port Error: Unable to open com port on COM9"); };
-        EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Both, {Page(0, 1)}, {}), Exception);
+        EXPECT_THROW(r.boot.WriteToDevice(UpgradeMode::Both, {Page(0, 1)}, {}), Exception);
         EXPECT_TRUE(r.port.Sent.empty());
         EXPECT_TRUE(r.rec.Messages.isEmpty());
         EXPECT_EQ(r.rec.Log.last(), "end port open flash");
@@ -234,7 +234,7 @@ TEST(Bootloader, PortErrorsPropagateWithoutMessage)
             if (index == 10)
                 throw Exception("COM Port Error: WriteFile function failed on COM9");
         };
-        EXPECT_THROW(r.boot.WriteToDevice(TUpgradeMode::Flash, {Page(0, 20)}, {}), Exception);
+        EXPECT_THROW(r.boot.WriteToDevice(UpgradeMode::Flash, {Page(0, 20)}, {}), Exception);
         EXPECT_EQ(r.port.Sent.size(), 10u);
         EXPECT_TRUE(r.rec.Messages.isEmpty());
         EXPECT_EQ(r.rec.Log.last(), "end port data flash flash 1/1 0x0");
@@ -246,18 +246,18 @@ TEST(Bootloader, WakeRetriesOnlyForASilentModeCommand)
     const struct {
         int retries;
         std::optional<uint8_t> firstAnswer;
-        TUpgradeResult result;
+        UpgradeResult result;
         int wakes;
     } cases[] = {
-        {0, std::nullopt, TUpgradeResult::CommunicationError, 1}, // today's behaviour
-        {2, std::nullopt, TUpgradeResult::Done, 2},
-        {2, uint8_t{0x41}, TUpgradeResult::CommunicationError, 1}, // awake and refusing
+        {0, std::nullopt, UpgradeResult::CommunicationError, 1}, // today's behaviour
+        {2, std::nullopt, UpgradeResult::Done, 2},
+        {2, uint8_t{0x41}, UpgradeResult::CommunicationError, 1}, // awake and refusing
     };
     for (const auto& c : cases) {
         Rig r;
         r.boot.SetWakeRetries(c.retries);
         r.port.Reply = [&c](int read) { return read == 1 ? c.firstAnswer : std::optional<uint8_t>(0x0D); };
-        EXPECT_EQ(r.boot.WriteToDevice(TUpgradeMode::Flash, {}, {}), c.result) << c.retries;
+        EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Flash, {}, {}), c.result) << c.retries;
         EXPECT_EQ(r.rec.Log.count("w 55"), c.wakes) << c.retries;
     }
 }

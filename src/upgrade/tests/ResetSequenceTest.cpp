@@ -10,16 +10,16 @@ using namespace zentrop;
 
 namespace {
 
-using Kind = TResetStep::Kind;
+using Kind = ResetStep::Kind;
 
 TEST(ResetSequence, NamesAndStepLists)
 {
-    const TResetTiming timing{20, 300, false};
-    const TResetTiming inverted{20, 300, true};
+    const ResetTiming timing{20, 300, false};
+    const ResetTiming inverted{20, 300, true};
     const struct {
         const char* text;
-        TResetTiming timing;
-        TResetSequence steps;
+        ResetTiming timing;
+        ResetSequence steps;
     } cases[] = {
         {"none", timing, {}},
         {"dtr", timing, {{Kind::Dtr, 1}, {Kind::Wait, 20}, {Kind::Dtr, 0}, {Kind::Wait, 300}}},
@@ -43,15 +43,15 @@ TEST(ResetSequence, NamesAndStepLists)
 
 TEST(ResetSequence, StopsAtALineThatCannotBeDriven)
 {
-    const TResetSequence steps{{Kind::Dtr, 1}, {Kind::Wait, 5}, {Kind::Rts, 1}, {Kind::Wait, 7}};
+    const ResetSequence steps{{Kind::Dtr, 1}, {Kind::Wait, 5}, {Kind::Rts, 1}, {Kind::Wait, 7}};
     std::vector<int> waits;
     int lines = 0;
-    TResetStep failed;
+    ResetStep failed;
     const int err = RunResetSequence(
         steps, [&](Kind line, bool) { return ++lines, line == Kind::Rts ? ENOTTY : 0; },
         [&](int ms) { waits.push_back(ms); }, &failed);
     EXPECT_EQ(err, ENOTTY);
-    EXPECT_EQ(failed, (TResetStep{Kind::Rts, 1}));
+    EXPECT_EQ(failed, (ResetStep{Kind::Rts, 1}));
     EXPECT_EQ(lines, 2);
     EXPECT_EQ(waits, std::vector<int>{5}); // nothing after the failure
 }

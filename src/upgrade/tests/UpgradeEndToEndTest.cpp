@@ -72,9 +72,9 @@ struct Bench {
     bootsim::Simulator sim;
     QString path;
     TComPort port;
-    TComPortLine line{port};
+    ComPortLine line{port};
     Recorder rec;
-    TBootloader boot{line, rec};
+    Bootloader boot{line, rec};
 };
 
 bootsim::DeviceOptions PageSizes(int flash, int eeprom, int idleGapMs = 0)
@@ -97,8 +97,8 @@ bootsim::DeviceOptions WithFault(bootsim::DeviceOptions o, const char* faultText
 
 TEST(UpgradeEndToEnd, DeviceReceivesExactlyTheModesPages)
 {
-    const TPageList flash{{0x0000, Bytes(64, 1)}, {0x0040, Bytes(64, 2)}};
-    const TPageList eeprom{{0x0000, Bytes(16, 3)}, {0x0010, Bytes(16, 4)}};
+    const PageList flash{{0x0000, Bytes(64, 1)}, {0x0040, Bytes(64, 2)}};
+    const PageList eeprom{{0x0000, Bytes(16, 3)}, {0x0010, Bytes(16, 4)}};
     QByteArray flashPhase("F");
     for (const TPage& p : flash)
         flashPhase += Address('A', p.Address, 2) + "D" + p.Data;
@@ -107,16 +107,16 @@ TEST(UpgradeEndToEnd, DeviceReceivesExactlyTheModesPages)
         eepromPhase += Address('A', p.Address, 2) + "D" + p.Data;
 
     struct Case {
-        TUpgradeMode mode;
+        UpgradeMode mode;
         QByteArray stream;
         size_t pages;
     };
-    for (const Case& c : {Case{TUpgradeMode::Flash, Wake() + flashPhase + "J", 2},
-                          Case{TUpgradeMode::EEProm, Wake() + eepromPhase + "J", 2},
-                          Case{TUpgradeMode::Both, Wake() + flashPhase + eepromPhase + "J", 4}}) {
+    for (const Case& c : {Case{UpgradeMode::Flash, Wake() + flashPhase + "J", 2},
+                          Case{UpgradeMode::EEProm, Wake() + eepromPhase + "J", 2},
+                          Case{UpgradeMode::Both, Wake() + flashPhase + eepromPhase + "J", 4}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         Bench b(PageSizes(64, 16));
-        EXPECT_EQ(b.boot.WriteToDevice(c.mode, flash, eeprom), TUpgradeResult::Done);
+        EXPECT_EQ(b.boot.WriteToDevice(c.mode, flash, eeprom), UpgradeResult::Done);
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
         EXPECT_EQ(b.sim.Snapshot().Pages.size(), c.pages);
@@ -129,9 +129,9 @@ TEST(UpgradeEndToEnd, AddressFormsOnTheWire)
 {
     // The 256-byte page is shorter than the device's Flash page and ends by the idle gap.
     Bench b(PageSizes(257, 300, 200));
-    const TPageList flash{{0x0102, Bytes(256, 5)}, {0x0200, Bytes(257, 6)}};
-    const TPageList eeprom{{0x0010, Bytes(300, 7)}};
-    ASSERT_EQ(b.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::Done);
+    const PageList flash{{0x0102, Bytes(256, 5)}, {0x0200, Bytes(257, 6)}};
+    const PageList eeprom{{0x0010, Bytes(300, 7)}};
+    ASSERT_EQ(b.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::Done);
     const QByteArray expected = Wake() + "F" + QByteArray("\x41\x02\x01", 3) + "D" + flash[0].Data +
                                 Address('Z', 0x0200, 3) + "D" + flash[1].Data + "E" + Address('A', 0x0010, 2) +
                                 "D" + eeprom[0].Data + "J";
@@ -146,7 +146,7 @@ TEST(UpgradeEndToEnd, AddressFormsOnTheWire)
 TEST(UpgradeEndToEnd, EmptyListsSendModesAndJump)
 {
     Bench b(PageSizes(256, 256));
-    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Both, {}, {}), TUpgradeResult::Done);
+    EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Both, {}, {}), UpgradeResult::Done);
     const QByteArray expected = Wake() + "FEJ";
     EXPECT_EQ(b.Received(expected.size()), expected);
 }
@@ -154,8 +154,8 @@ TEST(UpgradeEndToEnd, EmptyListsSendModesAndJump)
 // Every failure: its message, and nothing after the failed command, no "J" either.
 TEST(UpgradeEndToEnd, FailuresStopTheLine)
 {
-    const TPageList flash{{0x0100, Bytes(8, 1)}};
-    const TPageList eeprom{{0x0020, Bytes(4, 2)}};
+    const PageList flash{{0x0100, Bytes(8, 1)}};
+    const PageList eeprom{{0x0020, Bytes(4, 2)}};
     const QByteArray flashA = Address('A', 0x0100, 2);
     const QByteArray flashD = "D" + flash[0].Data;
     const QByteArray eepromA = Address('A', 0x0020, 2);
@@ -177,7 +177,7 @@ TEST(UpgradeEndToEnd, FailuresStopTheLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         Bench b(WithFault(PageSizes(8, 4), c.fault));
-        EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Both, flash, eeprom), TUpgradeResult::CommunicationError);
+        EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::CommunicationError);
         EXPECT_EQ(b.rec.Messages, QStringList{c.message});
         EXPECT_EQ(b.Received(c.stream.size()), c.stream);
         EXPECT_EQ(b.sim.Snapshot().Jumps, 0);
@@ -189,7 +189,7 @@ TEST(UpgradeEndToEnd, SilentDeviceFailsAfterTheReadTimeOut)
     Bench b(WithFault(PageSizes(256, 256), "F:silent"));
     QElapsedTimer t;
     t.start();
-    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Flash, {}, {}), TUpgradeResult::CommunicationError);
+    EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Flash, {}, {}), UpgradeResult::CommunicationError);
     const qint64 ms = t.elapsed();
     // 15 ms of opening pauses and the 510 ms reply time-out; far below the seconds a
     // stuck read would take.
@@ -204,8 +204,8 @@ TEST(UpgradeEndToEnd, SilentDeviceFailsAfterTheReadTimeOut)
 TEST(UpgradeEndToEnd, SlowLineGivesTheDeviceItsTimeAfterTheLastByte)
 {
     Bench b(PageSizes(512, 16), 1200);
-    const TPageList flash{{0x0000, Bytes(512, 1)}};
-    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {}), TUpgradeResult::Done);
+    const PageList flash{{0x0000, Bytes(512, 1)}};
+    EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Flash, flash, {}), UpgradeResult::Done);
     EXPECT_TRUE(b.rec.Messages.isEmpty());
     ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
     EXPECT_EQ(b.sim.Snapshot().Pages.size(), 1u);
@@ -214,9 +214,9 @@ TEST(UpgradeEndToEnd, SlowLineGivesTheDeviceItsTimeAfterTheLastByte)
 TEST(UpgradeEndToEnd, RunAgainAfterAFailureStartsOver)
 {
     Bench b(WithFault(PageSizes(4, 4), "D#1:wrong"));
-    const TPageList flash{{0x0000, Bytes(4, 1)}};
-    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {}), TUpgradeResult::CommunicationError);
-    EXPECT_EQ(b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {}), TUpgradeResult::Done);
+    const PageList flash{{0x0000, Bytes(4, 1)}};
+    EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Flash, flash, {}), UpgradeResult::CommunicationError);
+    EXPECT_EQ(b.boot.WriteToDevice(UpgradeMode::Flash, flash, {}), UpgradeResult::Done);
     ASSERT_TRUE(b.sim.WaitFor([](const bootsim::DeviceRecord& r) { return r.Jumps == 1; }, 5000));
     const bootsim::DeviceRecord r = b.sim.Snapshot();
     EXPECT_EQ(r.Wakes, 2);
@@ -227,11 +227,11 @@ TEST(UpgradeEndToEnd, RunAgainAfterAFailureStartsOver)
 TEST(UpgradeEndToEnd, HangUpInThePageGivesThePortErrorAtOnce)
 {
     Bench b(WithFault(PageSizes(200, 200), "D#1+50:hangup"));
-    const TPageList flash{{0x0000, Bytes(200, 1)}};
+    const PageList flash{{0x0000, Bytes(200, 1)}};
     QElapsedTimer t;
     t.start();
     try {
-        b.boot.WriteToDevice(TUpgradeMode::Flash, flash, {});
+        b.boot.WriteToDevice(UpgradeMode::Flash, flash, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPort& e) {
         // A write into the closed line (code 2) or the read of the answer (code 3).
@@ -246,11 +246,11 @@ TEST(UpgradeEndToEnd, PortThatCannotOpenSendsNothing)
     TComPort port;
     SetUpgradeLineSettings(port);
     port.SetPort(QStringLiteral("/dev/zentrop-no-such-port"));
-    TComPortLine line(port);
+    ComPortLine line(port);
     Recorder rec;
-    TBootloader boot(line, rec);
+    Bootloader boot(line, rec);
     try {
-        boot.WriteToDevice(TUpgradeMode::Both, {}, {});
+        boot.WriteToDevice(UpgradeMode::Both, {}, {});
         ADD_FAILURE() << "the run returned";
     } catch (const EComPortExt& e) {
         EXPECT_EQ(e.Code(), 1);

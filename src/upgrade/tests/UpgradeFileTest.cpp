@@ -34,43 +34,43 @@ TEST(Crc16, CheckValueAndByteStep)
 
 TEST(UpgradeFile, CrcMismatchGivesNoPagesAndKeepsValues)
 {
-    TUpgradeFile f;
-    ASSERT_EQ(f.LoadFromBytes(Builder().Name("first").Page(1, "ab").Bytes()), TUpgradeFile::Result::Loaded);
+    UpgradeFile f;
+    ASSERT_EQ(f.LoadFromBytes(Builder().Name("first").Page(1, "ab").Bytes()), UpgradeFile::Result::Loaded);
     QByteArray bad = Builder().Name("second").Page(2, "cd").Bytes();
     bad[bad.size() - 1] = static_cast<char>(bad[bad.size() - 1] ^ 0x01);
-    EXPECT_EQ(f.LoadFromBytes(bad), TUpgradeFile::Result::CrcError);
+    EXPECT_EQ(f.LoadFromBytes(bad), UpgradeFile::Result::CrcError);
     EXPECT_TRUE(f.EEPromPages().empty());
     EXPECT_EQ(f.Firmware().FFirmwareName, "first");
 
-    EXPECT_EQ(f.LoadFromBytes(QByteArray()), TUpgradeFile::Result::CrcError);
-    EXPECT_EQ(f.LoadFromBytes(QByteArray("\xFF", 1)), TUpgradeFile::Result::CrcError);
+    EXPECT_EQ(f.LoadFromBytes(QByteArray()), UpgradeFile::Result::CrcError);
+    EXPECT_EQ(f.LoadFromBytes(QByteArray("\xFF", 1)), UpgradeFile::Result::CrcError);
     // The CRC stored high byte first fails when its two bytes differ.
     QByteArray swapped = Builder().Page(1, "x").Bytes();
     const char lo = swapped[swapped.size() - 2];
     swapped[swapped.size() - 2] = swapped[swapped.size() - 1];
     swapped[swapped.size() - 1] = lo;
     ASSERT_NE(swapped[swapped.size() - 1], swapped[swapped.size() - 2]);
-    EXPECT_EQ(f.LoadFromBytes(swapped), TUpgradeFile::Result::CrcError);
+    EXPECT_EQ(f.LoadFromBytes(swapped), UpgradeFile::Result::CrcError);
 }
 
 TEST(UpgradeFile, EmptyRecordListLoads)
 {
-    TUpgradeFile f;
-    EXPECT_EQ(f.LoadFromBytes(Builder().Bytes()), TUpgradeFile::Result::Loaded);
+    UpgradeFile f;
+    EXPECT_EQ(f.LoadFromBytes(Builder().Bytes()), UpgradeFile::Result::Loaded);
     EXPECT_TRUE(f.FlashPages().empty());
     EXPECT_TRUE(f.EEPromPages().empty());
 }
 
 TEST(UpgradeFile, SectionsRouteThePages)
 {
-    TUpgradeFile f;
+    UpgradeFile f;
     const QByteArray file = Builder()
                                 .Page(0x10, "e0")      // before any section: EEProm
                                 .Flash().Page(0x100, "f1").Page(0x200, "f2")
                                 .EEProm().Page(0x20, "e1")
                                 .Flash().Page(0x300, "f3")
                                 .Bytes();
-    ASSERT_EQ(f.LoadFromBytes(file), TUpgradeFile::Result::Loaded);
+    ASSERT_EQ(f.LoadFromBytes(file), UpgradeFile::Result::Loaded);
     ASSERT_EQ(f.FlashPages().size(), 3u);
     EXPECT_EQ(f.FlashPages()[0].Address, 0x100);
     EXPECT_EQ(f.FlashPages()[1].Data, "f2");
@@ -85,9 +85,9 @@ TEST(UpgradeFile, PagesKeepTheirExactBytesAndOrder)
     QByteArray big(512, '\0');
     for (int i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 7);
-    TUpgradeFile f;
+    UpgradeFile f;
     ASSERT_EQ(f.LoadFromBytes(Builder().Flash().Page(0xFFFF, big).Page(5, "").Page(5, "dup").Bytes()),
-              TUpgradeFile::Result::Loaded);
+              UpgradeFile::Result::Loaded);
     ASSERT_EQ(f.FlashPages().size(), 3u);
     EXPECT_EQ(f.FlashPages()[0].Address, 0xFFFF);
     EXPECT_EQ(f.FlashPages()[0].Data, big);
@@ -97,15 +97,15 @@ TEST(UpgradeFile, PagesKeepTheirExactBytesAndOrder)
 
 TEST(UpgradeFile, FirmwareValuesReplaceAndPersist)
 {
-    TUpgradeFile f;
+    UpgradeFile f;
     ASSERT_EQ(f.LoadFromBytes(Builder().Name("old").Name("app").Version("1.2").User(7, 1234).Bytes()),
-              TUpgradeFile::Result::Loaded);
+              UpgradeFile::Result::Loaded);
     EXPECT_EQ(f.Firmware().FFirmwareName, "app");
     EXPECT_EQ(f.Firmware().FFirmwareVersion, "1.2");
     EXPECT_EQ(f.Firmware().FUserFlag, 7);
     EXPECT_EQ(f.Firmware().FUserNumber, 1234);
     // A second file without a name keeps the first one's.
-    ASSERT_EQ(f.LoadFromBytes(Builder().Version("2.0").User(0xFF, -1).Bytes()), TUpgradeFile::Result::Loaded);
+    ASSERT_EQ(f.LoadFromBytes(Builder().Version("2.0").User(0xFF, -1).Bytes()), UpgradeFile::Result::Loaded);
     EXPECT_EQ(f.Firmware().FFirmwareName, "app");
     EXPECT_EQ(f.Firmware().FFirmwareVersion, "2.0");
     EXPECT_EQ(f.Firmware().FUserFlag, 255);
@@ -115,9 +115,9 @@ TEST(UpgradeFile, FirmwareValuesReplaceAndPersist)
 TEST(UpgradeFile, UserRecordReadsFiveBytesWhateverItsLength)
 {
     for (int length : {0, 1, 6, 20, 0xFFFF}) {
-        TUpgradeFile f;
+        UpgradeFile f;
         const QByteArray file = Builder().User(3, 0x01020304, length).Flash().Page(9, "z").Bytes();
-        ASSERT_EQ(f.LoadFromBytes(file), TUpgradeFile::Result::Loaded) << length;
+        ASSERT_EQ(f.LoadFromBytes(file), UpgradeFile::Result::Loaded) << length;
         EXPECT_EQ(f.Firmware().FUserNumber, 0x01020304);
         ASSERT_EQ(f.FlashPages().size(), 1u);
         EXPECT_EQ(f.FlashPages()[0].Address, 9);
@@ -126,9 +126,9 @@ TEST(UpgradeFile, UserRecordReadsFiveBytesWhateverItsLength)
 
 TEST(UpgradeFile, UnknownTypesWithoutBodyAndTrailingBytesAreIgnored)
 {
-    TUpgradeFile f;
+    UpgradeFile f;
     const QByteArray file = Builder().Raw(0, {}).Raw(200, {}).Flash().Page(1, "a").Trailer("junk after the records").Bytes();
-    ASSERT_EQ(f.LoadFromBytes(file), TUpgradeFile::Result::Loaded);
+    ASSERT_EQ(f.LoadFromBytes(file), UpgradeFile::Result::Loaded);
     EXPECT_EQ(f.FlashPages().size(), 1u);
 }
 
@@ -155,8 +155,8 @@ TEST(UpgradeFile, DamagedRecordsAreRejectedAndNamed)
         {"two-byte file", Builder::WithCrc(QByteArray()), "too short"},
     };
     for (const Case& c : cases) {
-        TUpgradeFile f;
-        ASSERT_EQ(f.LoadFromBytes(Builder().Name("kept").Page(1, "p").Bytes()), TUpgradeFile::Result::Loaded);
+        UpgradeFile f;
+        ASSERT_EQ(f.LoadFromBytes(Builder().Name("kept").Page(1, "p").Bytes()), UpgradeFile::Result::Loaded);
         try {
             f.LoadFromBytes(c.file);
             ADD_FAILURE() << c.what << ": accepted";
@@ -178,8 +178,8 @@ TEST(UpgradeFile, LoadFromDiskMatchesMemoryAndReportsOpenErrors)
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes);
     }
-    TUpgradeFile f;
-    ASSERT_EQ(f.Load(path), TUpgradeFile::Result::Loaded);
+    UpgradeFile f;
+    ASSERT_EQ(f.Load(path), UpgradeFile::Result::Loaded);
     EXPECT_EQ(f.FlashPages().at(0).Data.size(), 300);
 
     try {
@@ -218,8 +218,8 @@ TEST(UpgradeFile, SizeNoUpgradeFileCanHaveIsRefusedUnread)
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(largest);
     }
-    TUpgradeFile f;
-    ASSERT_EQ(f.Load(path), TUpgradeFile::Result::Loaded);
+    UpgradeFile f;
+    ASSERT_EQ(f.Load(path), UpgradeFile::Result::Loaded);
     EXPECT_EQ(f.FlashPages().at(0).Data, "abc");
 
     for (const qint64 size : {kLargest + 1, 4LL << 30}) {
@@ -246,7 +246,7 @@ TEST(UpgradeFile, DeviceIsRefusedUnopened)
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(fifo).constData(), IN_OPEN), 0);
-    TUpgradeFile f;
+    UpgradeFile f;
     EXPECT_THROW(f.Load(fifo), EFOpenError);
     inotify_event events[4];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO was opened";

@@ -34,7 +34,7 @@ QByteArray U16(int v)
     return b;
 }
 
-std::map<uint64_t, QByteArray> Bytes(const THexImage& image)
+std::map<uint64_t, QByteArray> Bytes(const HexImage& image)
 {
     std::map<uint64_t, QByteArray> out;
     for (const auto& [address, chunk] : image.Chunks)
@@ -46,7 +46,7 @@ std::map<uint64_t, QByteArray> Bytes(const THexImage& image)
 
 TEST(IntelHex, AddressRecordsPlaceTheData)
 {
-    const THexImage image = ReadIntelHex(Rec(0, 0x0010, "ab") + "\n" +                  // blank line skipped
+    const HexImage image = ReadIntelHex(Rec(0, 0x0010, "ab") + "\n" +                  // blank line skipped
                                          Rec(2, 0, U16(0x1000)) + Rec(0, 0x0004, "cd") + // segment: 0x10000 + 4
                                          Rec(4, 0, U16(0x0800)) + Rec(0, 0xFFFE, "ef") + // linear: 0x0800FFFE
                                          Rec(5, 0, QByteArray("\x08\x00\x01\x23", 4)) +
@@ -94,14 +94,14 @@ TEST(IntelHex, DamagedFilesNameTheLineAndTheReason)
 
 TEST(PackPages, CutFilledAndBlankPagesLeftOut)
 {
-    THexImage image;
+    HexImage image;
     image.Chunks[0x8002] = {QByteArray("ab"), 1};
     image.Chunks[0x8006] = {QByteArray("cdef"), 2};     // crosses into the second page
     image.Chunks[0x8010] = {QByteArray(4, '\xFF'), 3};  // an erased page
-    TPackLayout layout;
+    PackLayout layout;
     layout.PageSize = 8;
     layout.Base = 0x8000;
-    const TPageList pages = CutPages(image, layout);
+    const PageList pages = CutPages(image, layout);
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(pages[0].Address, 0);
     EXPECT_EQ(pages[0].Data, QByteArray("\xFF\xFF" "ab\xFF\xFF" "cd"));
@@ -109,14 +109,14 @@ TEST(PackPages, CutFilledAndBlankPagesLeftOut)
     EXPECT_EQ(pages[1].Data, QByteArray("ef") + QByteArray(6, '\xFF'));
 
     layout.KeepBlank = true;
-    const TPageList kept = CutPages(image, layout);
+    const PageList kept = CutPages(image, layout);
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[2].Address, 16);
 }
 
 TEST(PackPages, DataOutOfReachNamesItsLine)
 {
-    TPackLayout layout;
+    PackLayout layout;
     layout.PageSize = 256;
     layout.Base = 0x100;
     const struct {
@@ -127,7 +127,7 @@ TEST(PackPages, DataOutOfReachNamesItsLine)
         {0x10100, "holds data at 0x10100, page address 0x10000"},
     };
     for (const auto& c : cases) {
-        THexImage image;
+        HexImage image;
         image.Chunks[0x100] = {QByteArray("ok"), 3};
         image.Chunks[c.address] = {QByteArray("x"), 7};
         try {
@@ -139,21 +139,21 @@ TEST(PackPages, DataOutOfReachNamesItsLine)
         }
     }
     // The last page that an upgrade file can address is still taken.
-    THexImage top;
+    HexImage top;
     top.Chunks[0x100 + 0xFFFF] = {QByteArray("z"), 1};
     EXPECT_EQ(CutPages(top, layout).back().Address, 0xFF00);
 }
 
 TEST(PackWriter, WhatItWritesReadsBackUnchanged)
 {
-    TUpgradeContent content;
+    UpgradeContent content;
     content.Name = "fw \xE9";
     content.Version = "1.2";
     content.User = -5;
     content.Flash = {{0, QByteArray(512, 'a')}, {0x200, QByteArray(512, 'b')}};
-    content.EEProm = TPageList{{0x10, "cd"}};
-    TUpgradeFile file;
-    ASSERT_EQ(file.LoadFromBytes(WriteUpgradeFile(content)), TUpgradeFile::Result::Loaded);
+    content.EEProm = PageList{{0x10, "cd"}};
+    UpgradeFile file;
+    ASSERT_EQ(file.LoadFromBytes(WriteUpgradeFile(content)), UpgradeFile::Result::Loaded);
     EXPECT_EQ(file.Firmware().FFirmwareName, content.Name);
     EXPECT_EQ(file.Firmware().FFirmwareVersion, "1.2");
     EXPECT_EQ(file.Firmware().FUserNumber, -5);

@@ -10,14 +10,14 @@
 
 namespace zentrop {
 
-class TInterruptWatch {
+class InterruptWatch {
 public:
     // Blocks the signals in the calling thread and in every thread it starts from now on;
     // make it before any other thread exists.
-    TInterruptWatch();
-    ~TInterruptWatch();
-    TInterruptWatch(const TInterruptWatch&) = delete;
-    TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
 
     // What a signal does, called on the watch's thread; also called at once when a signal has
     // already come. An empty one clears it: once this returns, the previous one is not

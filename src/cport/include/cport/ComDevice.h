@@ -115,12 +115,12 @@ enum : uint32_t {
 // The device's record of one request, kept by the caller from start to completion. Besides
 // the transfer in progress it holds the request's own wake descriptor, through which a
 // cancel reaches a waiting request at once.
-class TOverlapped {
+class Overlapped {
 public:
-    TOverlapped();
-    ~TOverlapped();
-    TOverlapped(const TOverlapped&) = delete;
-    TOverlapped& operator=(const TOverlapped&) = delete;
+    Overlapped();
+    ~Overlapped();
+    Overlapped(const Overlapped&) = delete;
+    Overlapped& operator=(const Overlapped&) = delete;
 
     int hEvent = -1;            // the request's wake descriptor; -1 when none could be made
 
@@ -136,12 +136,12 @@ public:
 
 // A manual-reset event through which one thread ends another's wait for device events:
 // once set, every wait on it ends at once.
-class TStopEvent {
+class StopEvent {
 public:
-    TStopEvent();
-    ~TStopEvent();
-    TStopEvent(const TStopEvent&) = delete;
-    TStopEvent& operator=(const TStopEvent&) = delete;
+    StopEvent();
+    ~StopEvent();
+    StopEvent(const StopEvent&) = delete;
+    StopEvent& operator=(const StopEvent&) = delete;
 
     // False when the system could not make one; a wait on it then ends at once.
     bool Valid() const { return FHandle >= 0; }
@@ -155,9 +155,9 @@ private:
 };
 
 // Every operation returns 0 or the system's error code (errno).
-class TComDevice {
+class ComDevice {
 public:
-    virtual ~TComDevice() = default;
+    virtual ~ComDevice() = default;
 
     // The system's name of the device a port name stands for (shown in debug texts).
     virtual QString DeviceName(const QString& Port) const = 0;
@@ -187,18 +187,18 @@ public:
 
     // Start a transfer under the time-outs in force; Transferred is what completed at once.
     // The buffer must stay valid until GetOverlappedResult returns.
-    virtual int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) = 0;
-    virtual int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) = 0;
+    virtual int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) = 0;
+    virtual int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) = 0;
     // Waits until the request completes and gives the bytes it transferred; a request
     // that was never started completes at once with 0 bytes.
-    virtual int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) = 0;
+    virtual int GetOverlappedResult(Overlapped& Ovl, int& Transferred) = 0;
 
     // The events (EV_ bits) the next waits report; 0 ends a wait in progress with none.
     virtual int SetCommMask(uint32_t Mask) = 0;
     // Waits until an event of the mask occurs and gives the events that did. A set Stop
     // ends the wait with ECANCELED; a device that went away fails it. Runs on its own
     // thread beside the port's reads and writes.
-    virtual int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) = 0;
+    virtual int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) = 0;
 };
 
 // The error says that the device went away (unplugged, the other end of a pseudo-terminal
@@ -207,8 +207,8 @@ public:
 bool DeviceGone(int Error);
 
 // Devices the ports create; the system's serial devices unless a test installs its own.
-using ComDeviceFactory = std::function<std::unique_ptr<TComDevice>()>;
-std::unique_ptr<TComDevice> CreateComDevice();
+using ComDeviceFactory = std::function<std::unique_ptr<ComDevice>()>;
+std::unique_ptr<ComDevice> CreateComDevice();
 // Installs a factory (an empty one restores the system's) and returns the one it replaces.
 ComDeviceFactory SetComDeviceFactory(ComDeviceFactory Factory);
 

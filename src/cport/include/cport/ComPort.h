@@ -45,7 +45,7 @@ enum class TRequestOperation { roWrite, roRead };
 // One device request: the device's record of it, what it does, and the port's private copy
 // of the bytes of a write (told to the links once the write has completed).
 struct TComRequest {
-    TOverlapped Ovl;
+    Overlapped Ovl;
     TRequestOperation Operation = TRequestOperation::roWrite;
     std::unique_ptr<char[]> DataCopy;
     int CopySize = 0;
@@ -210,8 +210,8 @@ public:
 
     // The device this port drives. Another one can be installed only while the device is
     // closed; false when it was refused.
-    TComDevice& Device() const;
-    bool SetDevice(std::unique_ptr<TComDevice> Device);
+    ComDevice& Device() const;
+    bool SetDevice(std::unique_ptr<ComDevice> Device);
 
 protected:
     virtual void OpenDevice();

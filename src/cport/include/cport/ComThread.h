@@ -21,7 +21,7 @@ class TCustomComPort;
 // The thread closes the gate on its way out and waits for them, so that nothing it handed
 // over still reads from the device when the thread's purge runs or the port closes it.
 // Shared with the handed-over jobs, which may be taken up after the thread has gone.
-class TDeliveryGate {
+class DeliveryGate {
 public:
     // False once the gate is closed: the delivery must not start.
     bool Enter();
@@ -71,9 +71,9 @@ private:
     TCustomComPort* FServedPort;
     const TSyncMethod FSyncMethod;
     const uint64_t FGeneration;   // the port's opening that this thread serves
-    TStopEvent FStopEvent;
+    StopEvent FStopEvent;
     TComEvents FReportedEvents;
-    std::shared_ptr<TDeliveryGate> FGate = std::make_shared<TDeliveryGate>();
+    std::shared_ptr<DeliveryGate> FGate = std::make_shared<DeliveryGate>();
     std::exception_ptr FFatalException;
     std::atomic<bool> FEnded{false};
     // Held by the thread's last act and taken by Join after the thread has ended, so that

@@ -12,7 +12,7 @@ namespace zentrop {
 
 enum class NetProtocol { Raw, Rfc2217 };
 
-struct TNetPortName {
+struct NetPortName {
     NetProtocol Protocol = NetProtocol::Raw;
     QString Host;        // without the brackets of an IPv6 address
     uint16_t Port = 0;
@@ -22,7 +22,7 @@ struct TNetPortName {
 // is never taken for a local device.
 bool IsNetPortName(const QString& Name);
 // The parts of a well-made network name; nothing for any other name.
-std::optional<TNetPortName> ParseNetPortName(const QString& Name);
+std::optional<NetPortName> ParseNetPortName(const QString& Name);
 
 // What the system error of a network port's failure means for its user, naming host and
 // port: "Nothing listens on 127.0.0.1 port 4000 (connection refused)."

@@ -23,12 +23,12 @@ void TermiosFromDCB(const DCB& Dcb, termios& t);
 // The modem output lines (TIOCM_ bits) the line state raises and lowers.
 void ModemLinesFromDCB(const DCB& Dcb, int& Set, int& Clear);
 
-class TPosixComDevice : public TComDevice {
+class PosixComDevice : public ComDevice {
 public:
     // Roots: where the console and the login programs are looked up; tests give trees of
     // their own.
-    explicit TPosixComDevice(TPortDetailsRoots Roots = {}) : FRoots(std::move(Roots)) {}
-    ~TPosixComDevice() override;
+    explicit PosixComDevice(PortDetailsRoots Roots = {}) : FRoots(std::move(Roots)) {}
+    ~PosixComDevice() override;
 
     // "/..." is a path as given, "COMn" is /dev/ttyS(n-1), any other name is under /dev/.
     static QString DevicePath(const QString& Port);
@@ -47,12 +47,12 @@ public:
     int EscapeCommFunction(uint32_t Function) override;
     int SetCommBreak(bool On) override;
 
-    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+    int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;
 
     int SetCommMask(uint32_t Mask) override;
-    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+    int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
 
 protected:
     // What the driver reports back: the settings it took, and its line error counters (0 or
@@ -65,35 +65,35 @@ protected:
 private:
     // ---- the event wait (PosixComEvents.cpp)
     // Both with FMutex held.
-    int LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, TLineLook& Look);
+    int LookAtLine(int Fd, uint32_t Mask, bool Modem, bool Counters, LineLook& Look);
     bool PullInput(int Fd);
     // Reads and purges tell the wait what they took, writes what they sent.
     void NoteTaken(uint64_t Count);
     void NoteSent();
     std::atomic<uint32_t> FEventMask{0};
-    TWakeFd FEventWake;                     // a new mask, a write or closing wakes the wait
+    WakeFd FEventWake;                     // a new mask, a write or closing wakes the wait
     std::atomic<uint64_t> FRxTaken{0};
     std::atomic<bool> FTxSent{false};       // bytes went out since the last empty queue
     std::atomic<bool> FWakeOnTake{false};   // the wait watches queued bytes at the interval
     bool FHasModemLines = false;
     bool FHasCounters = false;
-    TLineLook FLastLook;                    // the wait's last look, kept between waits
+    LineLook FLastLook;                    // the wait's last look, kept between waits
 
     struct ErrorCounts {
         int frame = 0, parity = 0, overrun = 0, bufOverrun = 0, brk = 0;
     };
 
-    int Start(TOverlapped& Ovl, char* Buffer, int Count, bool IsWrite);
-    int RunRead(TOverlapped& Ovl, int Fd, bool DiscardNull, int& Transferred);
+    int Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite);
+    int RunRead(Overlapped& Ovl, int Fd, bool DiscardNull, int& Transferred);
     // Takes up to Want received bytes, the inbox's first: their count, or the read's result
     // with Err set.
     ssize_t TakeInput(int Fd, char* Into, size_t Want, int& Err);
-    int RunWrite(TOverlapped& Ovl, int Fd, int& Transferred);
+    int RunWrite(Overlapped& Ovl, int Fd, int& Transferred);
     // Waits for the device or the request's wake descriptor; tells whether the request
     // was cancelled meanwhile (or the device is closing).
-    int WaitReady(TOverlapped& Ovl, int Fd, short Events, const Nanos* Left, bool& Cancelled,
+    int WaitReady(Overlapped& Ovl, int Fd, short Events, const Nanos* Left, bool& Cancelled,
                   bool& Hangup);
-    bool IsCancelled(const TOverlapped& Ovl) const;
+    bool IsCancelled(const Overlapped& Ovl) const;
     // When the bytes written so far will have left the line (now at the earliest).
     Nanos LineQuietAt() const;
     void WakeWaiting(bool Reads, bool Writes);
@@ -116,7 +116,7 @@ private:
     int FInputSize = 0;         // the input queue size the port asked for; 0 before it did
     uint64_t FReadGeneration = 0;
     uint64_t FWriteGeneration = 0;
-    std::vector<TOverlapped*> FWaiting;
+    std::vector<Overlapped*> FWaiting;
     ErrorCounts FLastCounts;
     // A tty cannot be peeked at: to tell when the event character arrives, the event wait
     // takes the received bytes from the driver into this inbox, and reads take from it
@@ -132,7 +132,7 @@ private:
     // time to answer at every speed.
     Nanos FCharacterNs = 0;
     Nanos FLineFreeNs = 0;      // when the bytes written so far will have left the line
-    TPortDetailsRoots FRoots;
+    PortDetailsRoots FRoots;
 };
 
 } // namespace zentrop

@@ -8,7 +8,7 @@
 namespace zentrop {
 
 // What one look at the line found.
-struct TLineLook {
+struct LineLook {
     uint64_t Arrived = 0;     // bytes ever received: those reads and purges took plus the queue
     int InQueue = 0;
     int Held = 0;             // of those queued, bytes already in the device's inbox
@@ -29,15 +29,15 @@ int Rx80FullBytes(int InputSize);
 // The events (EV_ bits) of Mask that happened between two looks, with the queue 80 % full
 // from Rx80Full bytes on; the empty output queue is the wait's own business, as it depends
 // on what was sent.
-uint32_t LineEvents(const TLineLook& Before, const TLineLook& Now, uint32_t Mask, int Rx80Full);
+uint32_t LineEvents(const LineLook& Before, const LineLook& Now, uint32_t Mask, int Rx80Full);
 
 // A wake-up descriptor that other threads signal and the waiting thread drains.
-class TWakeFd {
+class WakeFd {
 public:
-    TWakeFd();
-    ~TWakeFd();
-    TWakeFd(const TWakeFd&) = delete;
-    TWakeFd& operator=(const TWakeFd&) = delete;
+    WakeFd();
+    ~WakeFd();
+    WakeFd(const WakeFd&) = delete;
+    WakeFd& operator=(const WakeFd&) = delete;
 
     int Fd() const { return FFd; }
     void Signal() const;

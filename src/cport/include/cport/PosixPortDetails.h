@@ -9,12 +9,12 @@
 
 namespace zentrop {
 
-struct TPortHolder {
+struct PortHolder {
     int Pid = 0;
     QString Program;
 };
 
-struct TPortDetails {
+struct PortDetails {
     QString Port;         // /dev/ttyUSB0
     QString ById;         // /dev/serial/by-id/usb-..., empty when the system made none
     QString VendorId;     // four hex digits, empty for a port without a USB device
@@ -23,30 +23,30 @@ struct TPortDetails {
     QString Product;
     QString Serial;
     QString Driver;
-    std::vector<TPortHolder> Holders;
+    std::vector<PortHolder> Holders;
 };
 
 // Where the system's files are; tests give trees of their own.
-struct TPortDetailsRoots {
+struct PortDetailsRoots {
     QString SysClassTty = QStringLiteral("/sys/class/tty");
     QString ById = QStringLiteral("/dev/serial/by-id");
     QString Proc = QStringLiteral("/proc");
 };
 
 // The details of each port (a device path). Whatever cannot be read stays empty.
-std::vector<TPortDetails> DescribePorts(const QStringList& ports, const TPortDetailsRoots& roots = {});
+std::vector<PortDetails> DescribePorts(const QStringList& ports, const PortDetailsRoots& roots = {});
 
 // The processes with the device open, from their descriptors in /proc; only those whose
 // descriptors the system lets this user see. The calling process is left out.
-std::vector<TPortHolder> FindPortHolders(const QString& device, const QString& procRoot = QStringLiteral("/proc"));
+std::vector<PortHolder> FindPortHolders(const QString& device, const QString& procRoot = QStringLiteral("/proc"));
 
 // Why this program must not take the device although it could: it is the kernel's console
 // (named in the tty class's console/active), or a login program (getty, login) holds it.
 // Taking such a line exclusively and setting it raw would cut off the system's console or its
 // logins. Empty when nothing speaks against it.
-QString ReservedTerminalReason(const QString& device, const TPortDetailsRoots& roots = {});
+QString ReservedTerminalReason(const QString& device, const PortDetailsRoots& roots = {});
 
 // "minicom (process 4711)", several joined by ", "; empty for none.
-QString DescribeHolders(const std::vector<TPortHolder>& holders);
+QString DescribeHolders(const std::vector<PortHolder>& holders);
 
 } // namespace zentrop

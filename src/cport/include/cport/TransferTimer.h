@@ -20,9 +20,9 @@ Nanos MonotonicNow();
 // MAXDWORD with both totals zero returns at once with what has arrived, and with a
 // multiplier of MAXDWORD and a constant below MAXDWORD returns as soon as anything arrives
 // or when the constant has passed.
-class TReadTimer {
+class ReadTimer {
 public:
-    TReadTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start);
+    ReadTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start);
 
     // Bytes arrived at Now; Total is how many the read holds now.
     void BytesArrived(int Total, Nanos Now);
@@ -41,9 +41,9 @@ private:
 };
 
 // A write of Count bytes may take multiplier x Count + constant; both zero is no limit.
-class TWriteTimer {
+class WriteTimer {
 public:
-    TWriteTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start);
+    WriteTimer(const COMMTIMEOUTS& Timeouts, int Count, Nanos Start);
 
     std::optional<Nanos> Remaining(Nanos Now) const;
 

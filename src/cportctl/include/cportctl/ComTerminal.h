@@ -18,7 +18,7 @@ class QTimer;
 namespace zentrop {
 
 // The client area is the scroll area's viewport; its scroll bars count whole cells.
-class TCustomComTerminal : public QAbstractScrollArea, public TComTermCore {
+class TCustomComTerminal : public QAbstractScrollArea, public ComTermCore {
     Q_OBJECT
 
 public:

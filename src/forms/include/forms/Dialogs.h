@@ -21,8 +21,8 @@ class TOpenDialog : public QObject {
 public:
     // A hook runs in place of the real dialog: it sees the dialog's settings, sets FileName
     // (and FilterIndex) as the user's choice would, and returns false for "cancelled".
-    using TExecuteHook = std::function<bool(TOpenDialog&)>;
-    static TExecuteHook SetExecuteHook(TExecuteHook hook);
+    using ExecuteHook = std::function<bool(TOpenDialog&)>;
+    static ExecuteHook SetExecuteHook(ExecuteHook hook);
 
     explicit TOpenDialog(QObject* owner = nullptr);
 

@@ -50,8 +50,8 @@ public:
 
     // Replaces the modal run of every form, so that tests can answer dialogs without an
     // event loop: the hook gets the form, may work its controls, and returns the modal result.
-    using TShowModalHook = std::function<TModalResult(TForm&)>;
-    static TShowModalHook SetShowModalHook(TShowModalHook hook);
+    using ShowModalHook = std::function<TModalResult(TForm&)>;
+    static ShowModalHook SetShowModalHook(ShowModalHook hook);
 
     explicit TForm(QWidget* parent = nullptr);
     ~TForm() override;

@@ -10,17 +10,17 @@ namespace zentrop {
 enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 // One message box as it would be shown.
-struct TMessageBoxCall {
+struct MessageBoxCall {
     TMsgDlgType Type;
     QString Title;
     QString Text;
 };
 
 // A hook receives every message box in place of the real one. An empty hook shows real boxes.
-using TMessageBoxHook = std::function<void(const TMessageBoxCall&)>;
+using MessageBoxHook = std::function<void(const MessageBoxCall&)>;
 
 // Installs a hook and returns the one it replaces.
-TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook);
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 // Shows a modal box with the text, the title and an OK button whose caption is the
 // resource string of OK; returns when the user has closed it.
@@ -30,15 +30,15 @@ void MessageBoxOk(TMsgDlgType type, const QString& title, const QString& text);
 void ShowMessage(const QString& text);
 
 // Installs a hook for the lifetime of the object and puts the previous one back after it.
-class TScopedMessageBoxHook {
+class ScopedMessageBoxHook {
 public:
-    explicit TScopedMessageBoxHook(TMessageBoxHook hook) : FPrevious(SetMessageBoxHook(std::move(hook))) {}
-    ~TScopedMessageBoxHook() { SetMessageBoxHook(std::move(FPrevious)); }
-    TScopedMessageBoxHook(const TScopedMessageBoxHook&) = delete;
-    TScopedMessageBoxHook& operator=(const TScopedMessageBoxHook&) = delete;
+    explicit ScopedMessageBoxHook(MessageBoxHook hook) : FPrevious(SetMessageBoxHook(std::move(hook))) {}
+    ~ScopedMessageBoxHook() { SetMessageBoxHook(std::move(FPrevious)); }
+    ScopedMessageBoxHook(const ScopedMessageBoxHook&) = delete;
+    ScopedMessageBoxHook& operator=(const ScopedMessageBoxHook&) = delete;
 
 private:
-    TMessageBoxHook FPrevious;
+    MessageBoxHook FPrevious;
 };
 
 } // namespace zentrop

@@ -19,7 +19,7 @@ namespace zentrop {
 // is read back cut to the settings file's limit, so the names that would reach past it are
 // left out from the end of the list, never cut in the middle.
 QString StoredFileList(QStringList files);
-class TPortUpgrade;
+class PortUpgrade;
 class TAction;
 class TButton;
 class TCheckBox;
@@ -90,8 +90,8 @@ public:
     void SetStatus(const QString& text);
 
     // The page images of the prepared file; empty until "Prepare Flash" succeeds.
-    const TPageList& FlashPages() const { return FFlashPages; }
-    const TPageList& EEPromPages() const { return FEEPromPages; }
+    const PageList& FlashPages() const { return FFlashPages; }
+    const PageList& EEPromPages() const { return FEEPromPages; }
     // The firmware values of the files read so far: each keeps its value until a file
     // carries a new one.
     QByteArray FirmwareName() const { return FUpgradeFile.Firmware().FFirmwareName; }
@@ -140,15 +140,15 @@ private:
     void RunUpgrade();
 
     TIniFile& FSettings;
-    TUpgradeFile FUpgradeFile;
-    TPageList FFlashPages;
-    TPageList FEEPromPages;
+    UpgradeFile FUpgradeFile;
+    PageList FFlashPages;
+    PageList FEEPromPages;
     bool FUpgradeRunning = false;
     // The window was asked to close while a run was in progress.
     bool FClosePending = false;
     // A signal asked the program to end; the run in progress, if any, is stopping.
     bool FExitRequested = false;
-    TPortUpgrade* FRunningUpgrade = nullptr;
+    PortUpgrade* FRunningUpgrade = nullptr;
     QPointer<TwTerminal> FTerminalWindow;
     // A terminal window this window had to make itself; it goes before the port does.
     std::unique_ptr<TwTerminal> FOwnTerminalWindow;

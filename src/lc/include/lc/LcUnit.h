@@ -23,9 +23,9 @@ using TLcfEnumProc = int32_t (*)(int32_t lcid, void* userData);
 class TProc {
 public:
     // The slot a loader is installed through; it returns the loader it replaces.
-    using TLoaderSlot = ResStringLoader (*)(ResStringLoader);
+    using LoaderSlot = ResStringLoader (*)(ResStringLoader);
 
-    TProc(TLoaderSlot target, ResStringLoader replacement);
+    TProc(LoaderSlot target, ResStringLoader replacement);
     ~TProc();
     TProc(const TProc&) = delete;
     TProc& operator=(const TProc&) = delete;
@@ -35,7 +35,7 @@ public:
 
 private:
     ResStringLoader FSaved;
-    TLoaderSlot FTarget;
+    LoaderSlot FTarget;
     ResStringLoader FReplacement;
 };
 
@@ -58,7 +58,7 @@ public:
     int32_t FindString(int32_t ident, QByteArrayView* text) const;
 
     // Installs replacement through target while this object lives.
-    void RedirectProc(ResStringLoader replacement, TProc::TLoaderSlot target);
+    void RedirectProc(ResStringLoader replacement, TProc::LoaderSlot target);
 
     // Pair used in string records (-1 until a language is chosen) and the language's column.
     int32_t StrColumn() const { return FStrColumn; }
@@ -69,8 +69,8 @@ public:
 private:
     int32_t FStrColumn = -1;
     int32_t FLangIndex = -1;
-    std::unique_ptr<TMappedFile> FModule;
-    TPeResources FResources;
+    std::unique_ptr<MappedFile> FModule;
+    PeResources FResources;
     std::vector<std::unique_ptr<TProc>> FRedirects;
 };
 

@@ -22,14 +22,14 @@ inline constexpr int HeaderSize = 16;
 // Flag bit 0: string records carry one extra pair ahead of the first language's pair.
 inline constexpr uint32_t FlagLeadingPair = 1;
 
-struct THeader {
+struct Header {
     uint32_t Flags = 0;
     QList<int32_t> Languages;
 };
 
 // The header, or nothing (with the reason) when it is shorter than 16 bytes, has the wrong
 // signature or lists more languages than it holds.
-std::optional<THeader> ReadHeader(QByteArrayView resource, QString* error = nullptr);
+std::optional<Header> ReadHeader(QByteArrayView resource, QString* error = nullptr);
 
 // Pair k of a table of offset and size pairs that starts at pairAt of the record; offsets
 // count from base. Returns the size (negative: no text) and sets text when there is one. A
@@ -40,7 +40,7 @@ int32_t ReadPair(QByteArrayView record, int64_t base, int64_t pairAt, QByteArray
 QString DecodeUtf16(QByteArrayView bytes);
 
 // One property record of a form record: the 8-bit key and the text of one language.
-struct TFormEntry {
+struct FormEntry {
     QByteArray Key;
     bool HasText = false;
     QString Text;
@@ -48,7 +48,7 @@ struct TFormEntry {
 
 // The property records of a form record in table order, with the texts of language position
 // langIndex. Records whose key lies outside the resource are left out.
-QList<TFormEntry> ReadFormRecord(QByteArrayView record, int langIndex);
+QList<FormEntry> ReadFormRecord(QByteArrayView record, int langIndex);
 
 // What the readers above take as no text, named for tools that show a file. Empty when the
 // pair at pairAt (offsets from base) is whole and its text lies inside the record.
@@ -60,11 +60,11 @@ QStringList FormRecordProblems(QByteArrayView record, const QList<int32_t>& lang
 // becomes 0 when nothing follows.
 QString NextToken(const QString& s, QChar delimiter, int& pos);
 
-enum class TIndexKind { ikNone, ikStrings, ikCollection };
+enum class IndexKind { ikNone, ikStrings, ikCollection };
 
 // Splits a property path element "Name", "Name(i)" or "Name<i>". An index that is not a
 // decimal integer raises EConvertError "'%s' is not a valid integer value".
-void SplitIndexed(const QString& element, TIndexKind& kind, int& index, QString& name);
+void SplitIndexed(const QString& element, IndexKind& kind, int& index, QString& name);
 
 } // namespace lcf
 

@@ -13,7 +13,7 @@
 namespace zentrop {
 
 // One resource: a string name, or an integer identifier when the name is empty.
-struct TPeResource {
+struct PeResource {
     uint16_t Type = 10;
     QString Name;
     uint16_t Id = 0;
@@ -21,14 +21,14 @@ struct TPeResource {
     QByteArray Data;
 };
 
-struct TPeOptions {
+struct PeOptions {
     bool Pe32Plus = false;
     // Bytes of other data ahead of the resource tree in its section; 0 gives the tree a
     // section of its own.
     uint32_t Leading = 0;
 };
 
-QByteArray WritePeResources(const QList<TPeResource>& resources, const TPeOptions& options = {});
+QByteArray WritePeResources(const QList<PeResource>& resources, const PeOptions& options = {});
 
 namespace lcf {
 
@@ -39,14 +39,14 @@ QByteArray BuildHeader(uint32_t flags, const QList<int32_t>& languages);
 // One pair per text, in order; a missing text gets size -1.
 QByteArray BuildStringRecord(const QList<TText>& pairs);
 
-struct TFormProperty {
+struct FormProperty {
     QByteArray Key; // ComponentName-PropertyPath
     QList<TText> Texts; // one per language position
 };
-QByteArray BuildFormRecord(const QList<TFormProperty>& properties, const QByteArray& comment = QByteArray());
+QByteArray BuildFormRecord(const QList<FormProperty>& properties, const QByteArray& comment = QByteArray());
 
 // A whole language file.
-struct TLanguageFile {
+struct LanguageFile {
     uint32_t Flags = 0;
     QList<int32_t> Languages;
     struct TString {
@@ -55,9 +55,9 @@ struct TLanguageFile {
     };
     QMap<int, TString> Strings;
     // By form class name (upper case).
-    QMap<QString, QList<TFormProperty>> Forms;
+    QMap<QString, QList<FormProperty>> Forms;
 };
-QByteArray BuildLanguageFile(const TLanguageFile& file, const TPeOptions& options = {});
+QByteArray BuildLanguageFile(const LanguageFile& file, const PeOptions& options = {});
 
 } // namespace lcf
 

@@ -6,16 +6,16 @@
 
 namespace zentrop {
 
-class TMappedFile {
+class MappedFile {
 public:
     // Maps the file; false, with the reason in Error(), when it is missing, not a regular
     // file, empty or cannot be mapped.
     bool Open(const QString& fileName);
-    ~TMappedFile();
+    ~MappedFile();
 
-    TMappedFile() = default;
-    TMappedFile(const TMappedFile&) = delete;
-    TMappedFile& operator=(const TMappedFile&) = delete;
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
 
     QByteArrayView Bytes() const { return {static_cast<const char*>(FData), qsizetype(FSize)}; }
     const QString& Error() const { return FError; }

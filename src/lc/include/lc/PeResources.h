@@ -14,7 +14,7 @@
 
 namespace zentrop {
 
-class TPeResources {
+class PeResources {
 public:
     static constexpr uint16_t RT_RCDATA = 10;
 

@@ -25,7 +25,7 @@ public:
     explicit TProp(TLcf* lcf) : FLcf(lcf) {}
 
     // Takes the key apart and keeps the text of the chosen language; always true.
-    bool Load(const lcf::TFormEntry& record);
+    bool Load(const lcf::FormEntry& record);
     // Writes the text into the property the key addresses, starting from form. Records that
     // address nothing writable are skipped; the framework's errors (an index that is not an
     // integer, an item taken from something that is not a collection, an index past a
@@ -71,7 +71,7 @@ std::optional<QMetaProperty> PublishedProperty(const QObject* obj, const QString
 
 // Walks path from level on, starting at obj. Returns the property of the last element, or
 // nothing; obj, kind and index are left where the walk stopped.
-std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path, int level, lcf::TIndexKind& kind,
+std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path, int level, lcf::IndexKind& kind,
                                          int& index);
 
 // Translates form from the language file in force. False when there is none or it has no
@@ -79,7 +79,7 @@ std::optional<QMetaProperty> ResolvePath(QObject*& obj, const QStringList& path,
 bool LcTranslateForm(TForm* form);
 
 // A text a translator can translate: the key of a form record and the current text.
-struct TFormText {
+struct FormText {
     QString Key;
     QString Text;
 };
@@ -87,6 +87,6 @@ struct TFormText {
 // Every non-empty caption, hint, text, title and filter that form translation reaches on the
 // form and its components, with string list lines as "Name.Strings(i)" and collection items
 // as "Name<i>". Object properties that hold another component are not followed.
-QList<TFormText> FormTexts(TForm* form);
+QList<FormText> FormTexts(TForm* form);
 
 } // namespace zentrop

@@ -13,14 +13,14 @@ namespace zentrop {
 
 // The parameters of a sequence, each as its text, parameter 1 first. Cleared items keep
 // their storage, so a stream of sequences allocates nothing once warmed up.
-class TEscapeParams {
+class EscapeParams {
 public:
     int Count() const { return FCount; }
     const std::string& operator[](int Index) const { return FItems[static_cast<size_t>(Index)]; }
     void Add(std::string_view Text);
     void Clear() { FCount = 0; }
     // Takes Other's items in place of its own.
-    void Swap(TEscapeParams& Other);
+    void Swap(EscapeParams& Other);
 
 private:
     std::vector<std::string> FItems;
@@ -39,12 +39,12 @@ public:
     // Feeds one byte; see TEscapeResult.
     virtual TEscapeResult ProcessChar(char Ch) = 0;
     // The bytes to send for Code; empty when this emulation has none.
-    virtual QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const = 0;
+    virtual QByteArray EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const = 0;
 
     // Parameter Num (1-based) as a number: 1 when Params is null, shorter than Num, or the
     // entry is not an integer (decimal with an optional sign, or hexadecimal written with
     // "$" or "0x"); a given 0 stays 0 and negative values pass.
-    static int GetParam(int Num, const TEscapeParams* Params);
+    static int GetParam(int Num, const EscapeParams* Params);
 
     // An ESC has been seen and its sequence has not finished.
     bool InSequence() const { return FInSequence; }
@@ -58,7 +58,7 @@ public:
     char Character = 0;                             // the last plain character
     TEscapeCode Code = TEscapeCode::ecUnknown;      // the last finished sequence
     QByteArray Data;                                // the bytes of the current or last sequence, without its ESC
-    TEscapeParams Params;                           // the user clears it after acting on a code
+    EscapeParams Params;                           // the user clears it after acting on a code
 
 protected:
     explicit TEscapeCodes(bool PassesPlainBytes = false) : FPassesPlainBytes(PassesPlainBytes) {}
@@ -102,7 +102,7 @@ class TEscapeCodesVT52 : public TEscapeCodes {
 public:
     TEscapeCodesVT52() : TEscapeCodes(true) {}
     TEscapeResult ProcessChar(char Ch) override;
-    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const override;
 
 private:
     TEscapeCode Classify();
@@ -112,7 +112,7 @@ class TEscapeCodesVT100 : public TEscapeCodes {
 public:
     TEscapeCodesVT100() : TEscapeCodes(true) {}
     TEscapeResult ProcessChar(char Ch) override;
-    QByteArray EscCodeToStr(TEscapeCode Code, const TEscapeParams* Params) const override;
+    QByteArray EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const override;
 
     bool InCSI() const { return FInCSI; }
 
@@ -121,7 +121,7 @@ private:
     TEscapeCode ClassifyCSI();
 
     bool FInCSI = false;
-    TEscapeParams FNewParams;
+    EscapeParams FNewParams;
 };
 
 } // namespace zentrop

@@ -40,7 +40,7 @@ struct TTermAttributes {
 // What changed since the display last took the record. The display first moves its pixels
 // by ScrolledRows cell rows (up when positive, down when negative), then repaints Cells
 // (1-based buffer cell rectangles, already in their places after that move).
-struct TTermDamage {
+struct TermDamage {
     int ScrolledRows = 0;
     std::vector<QRect> Cells;
 
@@ -134,7 +134,7 @@ public:
     // ---- damage
     bool Damaged() const { return FAllDamaged || FScrolled != 0 || FAnyRowDamaged; }
     // Hands over what changed and starts a new record.
-    TTermDamage TakeDamage();
+    TermDamage TakeDamage();
     // Marks every cell as changed (a size or colour change, a repaint request).
     void DamageAll();
 

@@ -21,7 +21,7 @@ namespace zentrop {
 TColor VT102PaletteColor(int Index);
 TColor VT102BoldColor(TColor Normal);
 
-class TComTermCore {
+class ComTermCore {
 public:
     using TChScreenEvent = std::function<void(QObject* Sender, char Ch)>;
     // The handler may hand in a parser object of its own, which the terminal then owns.
@@ -40,10 +40,10 @@ public:
     static constexpr int DefaultRows = 24;
 
     // Ready for text: 80 x 24 empty cells, a VT100 parser, white text on black.
-    TComTermCore();
-    virtual ~TComTermCore();
-    TComTermCore(const TComTermCore&) = delete;
-    TComTermCore& operator=(const TComTermCore&) = delete;
+    ComTermCore();
+    virtual ~ComTermCore();
+    ComTermCore(const ComTermCore&) = delete;
+    ComTermCore& operator=(const ComTermCore&) = delete;
 
     // ---- settings
     TColor AltColor() const { return FAltColor; }
@@ -96,7 +96,7 @@ public:
     const TTermAttributes& SavedAttr() const { return FSavedAttr; }
     bool AppCursorKeys() const { return FAppCursorKeys; }
     // The VT102's own state: the scrolling region, modes, character sets and pen.
-    struct TVT102State {
+    struct VT102State {
         int Top = 1;                // scrolling region, rows Top..Bottom
         int Bottom = DefaultRows;
         bool OriginMode = false;    // cursor addresses count from the region's top
@@ -112,7 +112,7 @@ public:
         bool Blink = false;
         bool Inverse = false;
     };
-    const TVT102State& VT102() const { return FVT; }
+    const VT102State& VT102() const { return FVT; }
 
     // ---- events
     TChScreenEvent OnChar;
@@ -134,9 +134,9 @@ public:
     void MoveCaret(int X, int Y);
     void AdvanceCaret(TCaretMove Kind);
     // Carries out a code; false for codes the terminal does not act on.
-    bool PerformCode(TEscapeCode Code, TEscapeParams* Params);
-    void SetAttributes(const TEscapeParams* Params);
-    void SetMode(const TEscapeParams* Params, bool Value);
+    bool PerformCode(TEscapeCode Code, EscapeParams* Params);
+    void SetAttributes(const EscapeParams* Params);
+    void SetMode(const EscapeParams* Params, bool Value);
     void ResetAttributes();
     // The cell the next printed character gets (its Ch is 0): bold text takes AltColor,
     // inverse swaps the colours, bold and inverse give AltColor on the text colour.
@@ -160,10 +160,10 @@ public:
     void KeyDown(int& Key, Qt::KeyboardModifiers Shift);
     void KeyPress(char& Key);
     void SendChar(char Ch);
-    void SendCode(TEscapeCode Code, TEscapeParams* Params);
-    void SendCodeNoEcho(TEscapeCode Code, TEscapeParams* Params);
+    void SendCode(TEscapeCode Code, EscapeParams* Params);
+    void SendCodeNoEcho(TEscapeCode Code, EscapeParams* Params);
     // Writes the parser's text for Code to a connected port; nothing without a parser.
-    void WriteEscCode(TEscapeCode Code, const TEscapeParams* Params);
+    void WriteEscCode(TEscapeCode Code, const EscapeParams* Params);
 
     // ---- the port, as the widget connects it
     virtual bool HasPort() const { return false; }
@@ -173,7 +173,7 @@ public:
 
     // ---- the display's side
     // Hands over which cells changed since the last call.
-    TTermDamage TakeDamage() { return FBuffer.TakeDamage(); }
+    TermDamage TakeDamage() { return FBuffer.TakeDamage(); }
 
 protected:
     // Event firers; each calls its event when one is assigned.
@@ -219,9 +219,9 @@ private:
     void PutCharVT102(char Ch);
     qsizetype PutTextVT102(const char* Text, qsizetype Count);
     void PrintVT102(uint8_t Ch);
-    bool PerformVT102(TEscapeCode Code, TEscapeParams* Params);
-    void SetAttributesVT102(const TEscapeParams& Params);
-    void SetModesVT102(const TEscapeParams& Params, bool Private, bool Value);
+    bool PerformVT102(TEscapeCode Code, EscapeParams* Params);
+    void SetAttributesVT102(const EscapeParams& Params);
+    void SetModesVT102(const EscapeParams& Params, bool Private, bool Value);
     // Moves the caret down one row inside the scrolling region, scrolling it at its bottom.
     void IndexVT102();
     void ReverseIndexVT102();
@@ -255,8 +255,8 @@ private:
     bool FAppCursorKeys = false;
 
     bool FVT102Active = false;      // the parser is the VT102 one: its codes mean the VT102's
-    TVT102State FVT;
-    TVT102State FVTSaved;           // kept by save cursor
+    VT102State FVT;
+    VT102State FVTSaved;           // kept by save cursor
     QPoint FVTSavedCaret{1, 1};
     bool FVTHasSaved = false;
     TTermChar FPen;

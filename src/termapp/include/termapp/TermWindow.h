@@ -22,7 +22,7 @@ class TIniFile;
 
 // The terminal control of the window: port failures while sending are reported instead of
 // reaching the application's error box, and what reached the port is counted.
-class TTermControl : public TComTerminal {
+class TermControl : public TComTerminal {
     Q_OBJECT
 
 public:
@@ -42,7 +42,7 @@ protected:
     QSize viewportSizeHint() const override { return {FontWidth() * Columns(), FontHeight() * Rows()}; }
 };
 
-class TTermWindow : public QMainWindow {
+class TermWindow : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -52,19 +52,19 @@ public:
         int Baud = 0;
     };
 
-    enum class TConnection {
+    enum class ConnectionState {
         Closed,      // not connected: no port chosen, the user disconnected, or it failed to open
         Connected,
         Waiting,     // the device went away or is not there yet: opened again once it is
     };
 
     // Reads the settings file, applies the options and opens the port named in either.
-    TTermWindow(const QString& SettingsFile, const StartOptions& Options, QWidget* Parent = nullptr);
-    ~TTermWindow() override;
+    TermWindow(const QString& SettingsFile, const StartOptions& Options, QWidget* Parent = nullptr);
+    ~TermWindow() override;
 
     TComPort* Port() const { return FPort; }
-    TTermControl* Terminal() const { return FTerminal; }
-    TConnection Connection() const { return FConnection; }
+    TermControl* Terminal() const { return FTerminal; }
+    ConnectionState Connection() const { return FConnection; }
     qint64 ReceivedBytes() const { return FReceived; }
     qint64 SentBytes() const { return FSent; }
     // The status bar's texts, for the user and for tests.
@@ -110,8 +110,8 @@ private:
 
     std::unique_ptr<TIniFile> FIni;
     TComPort* FPort = nullptr;
-    TTermControl* FTerminal = nullptr;
-    TConnection FConnection = TConnection::Closed;
+    TermControl* FTerminal = nullptr;
+    ConnectionState FConnection = ConnectionState::Closed;
     QString FMessage;
     qint64 FReceived = 0;
     qint64 FSent = 0;

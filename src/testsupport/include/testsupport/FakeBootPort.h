@@ -58,7 +58,7 @@ private:
 
 // Answers every read with the acknowledgement unless a reply function says otherwise. A reply
 // of nullopt is a time-out: nothing is delivered and the port's 0xFF mark stays.
-class FakePort : public TBootPort {
+class FakePort : public BootPort {
 public:
     explicit FakePort(Recorder& log) : FLog(log) {}
 

@@ -20,9 +20,9 @@ inline QString WriteTestFile(const QTemporaryDir& dir, const QString& name, cons
 }
 
 // A file with English (1033) and Hungarian (1038) columns.
-inline lcf::TLanguageFile TwoLanguages(uint32_t flags = 0)
+inline lcf::LanguageFile TwoLanguages(uint32_t flags = 0)
 {
-    lcf::TLanguageFile file;
+    lcf::LanguageFile file;
     file.Flags = flags;
     file.Languages = {1033, 1038};
     file.Strings[65047] = {QStringLiteral("Cancel"), {QStringLiteral("Cancel"), QStringLiteral("Mégse")}};

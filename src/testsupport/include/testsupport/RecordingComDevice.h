@@ -13,7 +13,7 @@
 
 namespace zentrop {
 
-class RecordingComDevice : public TComDevice {
+class RecordingComDevice : public ComDevice {
 public:
     // Names of the calls in the log and for Fail(): "Open", "Close", "SetCommState",
     // "SetCommTimeouts", "SetupComm", "PurgeComm", "ClearCommError", "GetCommModemStatus",
@@ -49,11 +49,11 @@ public:
     int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
-    int ReadFile(char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int WriteFile(const char* Buffer, int Count, int& Transferred, TOverlapped& Ovl) override;
-    int GetOverlappedResult(TOverlapped& Ovl, int& Transferred) override;
+    int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
+    int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;
     int SetCommMask(uint32_t Mask) override;
-    int WaitCommEvent(uint32_t& Events, const TStopEvent& Stop) override;
+    int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
 
 private:
     // Logs the call and gives the failure a test set for it (0 for none).

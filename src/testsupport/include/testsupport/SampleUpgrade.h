@@ -27,7 +27,7 @@ inline QByteArray PageBytes(int size, uint32_t& seed)
     return data;
 }
 
-inline QByteArray UpgradeFile(const Layout& layout)
+inline QByteArray UpgradeFileBytes(const Layout& layout)
 {
     uint32_t seed = 0x5EED;
     upgtest::Builder b;

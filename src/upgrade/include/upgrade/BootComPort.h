@@ -17,18 +17,18 @@ public:
 
 // Hears what goes over the line during a run, for a byte trace and for telling a silent
 // device from one that answered wrongly. Called on the run's thread, after each request.
-class TLineTap {
+class LineTap {
 public:
-    virtual ~TLineTap() = default;
+    virtual ~LineTap() = default;
     virtual void Written(const uint8_t* bytes, int count) = 0;
     // The bytes of a read: got of the requested count arrived (0 when none in the time-out).
     virtual void Received(const uint8_t* bytes, int requested, int got) = 0;
     virtual void Purged() = 0;
 };
 
-class TComPortLine : public TBootPort {
+class ComPortLine : public BootPort {
 public:
-    explicit TComPortLine(TCustomComPort& port, TLineTap* tap = nullptr) : FPort(port), FTap(tap) {}
+    explicit ComPortLine(TCustomComPort& port, LineTap* tap = nullptr) : FPort(port), FTap(tap) {}
 
     bool Connected() const override { return FPort.Connected(); }
     void Open() override;
@@ -48,7 +48,7 @@ private:
     int Guarded(Request request);
 
     TCustomComPort& FPort;
-    TLineTap* FTap;
+    LineTap* FTap;
     std::atomic<bool> FInterrupted{false};
 };
 
@@ -61,19 +61,19 @@ void SetUpgradeLineSettings(TCustomComPort& port, int baud = 115200);
 // One "Do Upgrade" over a port of the engine: the bootloader's run, which Interrupt can stop
 // from another thread. Port errors propagate; EUpgradeInterrupted ends a run that Interrupt
 // stopped.
-class TPortUpgrade {
+class PortUpgrade {
 public:
-    TPortUpgrade(TCustomComPort& port, UpgradeObserver& observer, TBootloader::PauseFunction pause = {},
-                 TLineTap* tap = nullptr);
+    PortUpgrade(TCustomComPort& port, UpgradeObserver& observer, Bootloader::PauseFunction pause = {},
+                 LineTap* tap = nullptr);
 
-    TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
+    UpgradeResult Run(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages);
     void SetWakeRetries(int retries) { FBoot.SetWakeRetries(retries); }
     // Safe from any thread, also before Run and after it.
     void Interrupt() { FLine.Interrupt(); }
 
 private:
-    TComPortLine FLine;
-    TBootloader FBoot;
+    ComPortLine FLine;
+    Bootloader FBoot;
 };
 
 } // namespace zentrop

@@ -18,9 +18,9 @@
 namespace zentrop {
 
 // What the run needs of a serial port. Every failure is raised as an exception and ends the run.
-class TBootPort {
+class BootPort {
 public:
-    virtual ~TBootPort() = default;
+    virtual ~BootPort() = default;
     virtual bool Connected() const = 0;
     virtual void Open() = 0;
     virtual void PurgeBuffers(bool input, bool output) = 0;
@@ -35,9 +35,9 @@ public:
 enum class Memory { Flash, EEProm };
 
 // Indices of the window's "Upgrade mode" radio group; any other index runs neither phase.
-enum class TUpgradeMode : int { Flash = 0, EEProm = 1, Both = 2 };
+enum class UpgradeMode : int { Flash = 0, EEProm = 1, Both = 2 };
 
-enum class TUpgradeResult {
+enum class UpgradeResult {
     Done,               // every page sent and "J" given
     CommunicationError, // a command was not acknowledged
     PortError,          // the port raised an error (or the run was interrupted); it propagates
@@ -48,7 +48,7 @@ enum class UpgradeStep { Open, Wake, Mode, Address, Data, Jump };
 
 // The pages a run will write of each memory; a memory the mode leaves out has none.
 struct RunPlan {
-    TUpgradeMode Mode = TUpgradeMode::Flash;
+    UpgradeMode Mode = UpgradeMode::Flash;
     int FlashPages = 0;
     int EEPromPages = 0;
     int Pages() const { return FlashPages + EEPromPages; }
@@ -63,7 +63,7 @@ struct PageProgress {
 };
 
 struct RunEnd {
-    TUpgradeResult Result = TUpgradeResult::Done;
+    UpgradeResult Result = UpgradeResult::Done;
     // The step the run was at; for a mode, address or data step its memory, and for an address
     // or data step its page.
     UpgradeStep Step = UpgradeStep::Jump;
@@ -98,7 +98,7 @@ public:
 // costs more than the byte takes on the line and slows the upgrade; a round at most every
 // couple of milliseconds, and at once after the status line changed, keeps the window just as
 // responsive and its status and progress just as current.
-class TEventPacer {
+class EventPacer {
 public:
     void StatusChanged() { FDue = true; }
     // True when a round is due now; the next one then waits for the interval or a new status.
@@ -109,17 +109,17 @@ private:
     bool FDue = true;
 };
 
-class TBootloader {
+class Bootloader {
 public:
     using PauseFunction = std::function<void(int milliseconds)>;
 
     // The pause function blocks the calling thread; tests replace it to record the pauses.
-    TBootloader(TBootPort& port, UpgradeObserver& observer, PauseFunction pause = {});
+    Bootloader(BootPort& port, UpgradeObserver& observer, PauseFunction pause = {});
 
     // The run: opens the port when it is closed, wakes the bootloader, runs the phases the mode
     // selects and jumps to the application. Port errors propagate. The page lists must stay
     // unchanged until it returns.
-    TUpgradeResult WriteToDevice(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
+    UpgradeResult WriteToDevice(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages);
 
     // How often the opening sequence is sent again when a mode command gets no answer at all
     // (a device still starting its bootloader) before the run fails; 0 by default.
@@ -136,15 +136,15 @@ public:
     bool SendPageData(const QByteArray& data);
 
 private:
-    TUpgradeResult Run(TUpgradeMode mode, const TPageList& flashPages, const TPageList& eepromPages);
+    UpgradeResult Run(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages);
     void SendOpeningSequence();
-    bool RunPhase(Memory memory, const TPageList& pages);
+    bool RunPhase(Memory memory, const PageList& pages);
     bool Fail(const char* message);
     void Pause(int milliseconds);
     // Sends a mode command, waking the device again while it stays silent and retries remain.
-    bool SendModeWaking(bool (TBootloader::*send)());
+    bool SendModeWaking(bool (Bootloader::*send)());
 
-    TBootPort& FPort;
+    BootPort& FPort;
     UpgradeObserver& FObserver;
     PauseFunction FPause;
     int FWakeRetries = 0;

@@ -27,14 +27,14 @@ private:
 
 // The bytes of one data record where they lie in memory, and the line they came from, so
 // that a later check can still name it.
-struct THexChunk {
+struct HexChunk {
     QByteArray Data;
     int Line = 0;
 };
 
-struct THexImage {
+struct HexImage {
     // By absolute address; no two chunks overlap.
-    std::map<uint64_t, THexChunk> Chunks;
+    std::map<uint64_t, HexChunk> Chunks;
     // Things read but not used, such as a start address, by line.
     std::map<int, QString> Notes;
 };
@@ -42,11 +42,11 @@ struct THexImage {
 // Called with every data record's absolute address, length and line before it is kept; raises
 // EHexFileError to refuse it, so that a file whose data cannot be used ends at its first
 // such record instead of after the whole file was read.
-using THexDataCheck = std::function<void(uint64_t address, qsizetype size, int line)>;
+using HexDataCheck = std::function<void(uint64_t address, qsizetype size, int line)>;
 
 // Reads the text of an Intel HEX file. Raises EHexFileError on the first record that is
 // malformed, has a wrong checksum, overlaps earlier data, fails the check or follows the
 // end-of-file record, and when the end-of-file record is missing.
-THexImage ReadIntelHex(const QByteArray& text, const THexDataCheck& check = {});
+HexImage ReadIntelHex(const QByteArray& text, const HexDataCheck& check = {});
 
 } // namespace zentrop

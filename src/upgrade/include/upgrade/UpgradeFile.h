@@ -19,7 +19,7 @@ struct TPage {
     QByteArray Data;
 };
 
-using TPageList = std::vector<TPage>;
+using PageList = std::vector<TPage>;
 
 // A file whose CRC is right but whose records are not well formed.
 class EUpgradeFileError : public Exception {
@@ -34,14 +34,14 @@ uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0xFFFF);
 
 // The firmware values a file may set. They live on from file to file: a value that a file
 // does not carry keeps what an earlier file set.
-struct TFirmwareValues {
+struct FirmwareValues {
     QByteArray FFirmwareName;
     QByteArray FFirmwareVersion;
     int32_t FUserNumber = 0;
     int32_t FUserFlag = 0;
 };
 
-class TUpgradeFile {
+class UpgradeFile {
 public:
     enum class Result { Loaded, CrcError };
 
@@ -55,9 +55,9 @@ public:
     // The same for a file already in memory.
     Result LoadFromBytes(const QByteArray& file);
 
-    const TPageList& FlashPages() const { return FFlashPages; }
-    const TPageList& EEPromPages() const { return FEEPromPages; }
-    const TFirmwareValues& Firmware() const { return FFirmware; }
+    const PageList& FlashPages() const { return FFlashPages; }
+    const PageList& EEPromPages() const { return FEEPromPages; }
+    const FirmwareValues& Firmware() const { return FFirmware; }
     // True once a user record has been read, so a window knows to show the number.
     bool HasUser() const { return FHasUser; }
 
@@ -66,9 +66,9 @@ public:
 private:
     Result Parse(const uint8_t* data, size_t size, uint16_t storedCrc, uint16_t computedCrc);
 
-    TPageList FFlashPages;
-    TPageList FEEPromPages;
-    TFirmwareValues FFirmware;
+    PageList FFlashPages;
+    PageList FEEPromPages;
+    FirmwareValues FFirmware;
     bool FHasUser = false;
 };
 
