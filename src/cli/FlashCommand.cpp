@@ -59,6 +59,10 @@ struct FlashSettings {
 // with its name unless the user says it is harmless.
 void RefuseOtherHolders(const QString& device)
 {
+    // The console and a login line are refused by the open itself, with the reason; the
+    // program that holds them (a getty, a shell) is not the user's to close.
+    if (!ReservedTerminalReason(device).isEmpty())
+        return;
     const std::vector<PortHolder> holders = FindPortHolders(device);
     if (holders.empty())
         return;
