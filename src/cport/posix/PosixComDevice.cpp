@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -118,13 +117,6 @@ int TcSetAttr(int fd, const termios& t)
             return 0;
         if (Classify(errno) != ErrorKind::Retry)
             return errno;
-    }
-}
-
-void DrainWake(int fd)
-{
-    uint64_t value = 0;
-    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
     }
 }
 
@@ -328,17 +320,10 @@ int PosixComDevice::Open(const QString& Port)
     FFd = fd;
     FIsPty = IsPtySlave(st);
     FSaved = saved;
-    FTimeouts = COMMTIMEOUTS{};
-    FDiscardNull = false;
-    FInputSize = 0;
-    FEventChar = 0;
+    ResetRequests();
     FInbox.clear();
     FLastCounts = ErrorCounts{};
     ReadErrorCounts(fd, FLastCounts);
-    FCharacterNs = 0;
-    FLineFreeNs = 0;
-    FEventMask = 0;
-    FTxSent = false;
     return 0;
 }
 
@@ -351,11 +336,7 @@ void PosixComDevice::Close()
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
             return;
-        FClosing = true;
-        ++FReadGeneration;
-        ++FWriteGeneration;
-        WakeWaiting(true, true);
-        FEventWake.Signal();
+        StopRequests();
         fd = FFd;
         isPty = FIsPty;
         timeouts = FTimeouts;
@@ -387,16 +368,9 @@ void PosixComDevice::Close()
     FClosing = false;
 }
 
-bool PosixComDevice::IsOpen() const
-{
-    std::lock_guard lock(FMutex);
-    return FFd >= 0;
-}
-
 int PosixComDevice::SetCommState(const DCB& Dcb)
 {
-    if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > DCB::SPACEPARITY
-        || Dcb.StopBits > DCB::TWOSTOPBITS || Dcb.BaudRate == 0 || Dcb.BaudRate > 0x7FFFFFFF)
+    if (!ValidLine(Dcb))
         return EINVAL;
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
@@ -434,9 +408,7 @@ int PosixComDevice::SetCommState(const DCB& Dcb)
         TcSetAttr(FFd, old);
         return err;
     }
-    FDiscardNull = (Dcb.Flags & DCB::fNull) != 0;
-    FEventChar = Dcb.EvtChar;
-    FCharacterNs = CharacterTime(Dcb);
+    TakeLine(Dcb);
     return 0;
 }
 
@@ -449,26 +421,6 @@ int PosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
     if (int err = OptionalIoctl(Fd, TIOCMBIS, &set, supported))
         return err;
     return OptionalIoctl(Fd, TIOCMBIC, &clear, supported);
-}
-
-int PosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
-{
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    FTimeouts = Timeouts;
-    return 0;
-}
-
-int PosixComDevice::SetupComm(int InputSize, int)
-{
-    // The kernel's tty queues have a fixed size; the input size the port asked for only
-    // sets when the queue counts as 80 % full.
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    FInputSize = InputSize;
-    return 0;
 }
 
 int PosixComDevice::PurgeComm(uint32_t Flags)
@@ -495,11 +447,7 @@ int PosixComDevice::PurgeComm(uint32_t Flags)
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
         return EBADF;
-    if (Flags & PURGE_RXABORT)
-        ++FReadGeneration;
-    if (Flags & PURGE_TXABORT)
-        ++FWriteGeneration;
-    WakeWaiting(Flags & PURGE_RXABORT, Flags & PURGE_TXABORT);
+    AbortRequests(Flags);
     const bool in = Flags & PURGE_RXCLEAR;
     const bool out = (Flags & PURGE_TXCLEAR) && !FIsPty;
     if (!in && !out)
@@ -620,47 +568,9 @@ int PosixComDevice::GetCommModemStatus(uint32_t& Status)
     return 0;
 }
 
-int PosixComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
-{
-    Transferred = 0;
-    return Start(Ovl, Buffer, Count, false);
-}
-
-int PosixComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
-{
-    Transferred = 0;
-    // The buffer is only read from; the record keeps one pointer type for both directions.
-    return Start(Ovl, const_cast<char*>(Buffer), Count, true);
-}
-
-int PosixComDevice::Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite)
-{
-    if (Count < 0 || (Count > 0 && !Buffer))
-        return EINVAL;
-    if (Ovl.Pending)
-        return EBUSY;
-    if (Ovl.hEvent < 0) {
-        Ovl.hEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (Ovl.hEvent < 0)
-            return errno;
-    } else {
-        DrainWake(Ovl.hEvent);
-    }
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    Ovl.IsWrite = IsWrite;
-    Ovl.Buffer = Buffer;
-    Ovl.Count = Count;
-    Ovl.Timeouts = FTimeouts;
-    Ovl.Generation = IsWrite ? FWriteGeneration : FReadGeneration;
-    Ovl.StartNs = IsWrite ? MonotonicNow() : LineQuietAt();
-    Ovl.Pending = true;
-    return 0;
-}
-
 Nanos PosixComDevice::LineQuietAt() const
 {
+    // The kernel takes written bytes at once and sends them later at the line's pace.
     Nanos quiet = std::max(MonotonicNow(), FLineFreeNs);
     // A line held up by its handshake still has bytes queued; they leave no sooner than at
     // the line's pace once it moves again. A pseudo-terminal has no queue of its own.
@@ -668,48 +578,6 @@ Nanos PosixComDevice::LineQuietAt() const
     if (!FIsPty && FCharacterNs > 0 && Ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > 0)
         quiet = std::max(quiet, MonotonicNow() + Nanos(queued) * FCharacterNs);
     return quiet;
-}
-
-bool PosixComDevice::IsCancelled(const Overlapped& Ovl) const
-{
-    return FClosing || FFd < 0
-           || Ovl.Generation != (Ovl.IsWrite ? FWriteGeneration : FReadGeneration);
-}
-
-void PosixComDevice::WakeWaiting(bool Reads, bool Writes)
-{
-    const uint64_t one = 1;
-    for (Overlapped* ovl : FWaiting)
-        if (ovl->IsWrite ? Writes : Reads)
-            while (::write(ovl->hEvent, &one, sizeof one) < 0 && errno == EINTR) {
-            }
-}
-
-int PosixComDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
-{
-    Transferred = 0;
-    if (!Ovl.Pending)
-        return 0;
-    Ovl.Pending = false;
-
-    std::shared_lock use(FUse);
-    int fd = -1;
-    bool discardNull = false;
-    {
-        std::lock_guard lock(FMutex);
-        if (IsCancelled(Ovl))
-            return ECANCELED;
-        FWaiting.push_back(&Ovl);
-        fd = FFd;
-        discardNull = FDiscardNull;
-    }
-    const int err = Ovl.IsWrite ? RunWrite(Ovl, fd, Transferred)
-                                : RunRead(Ovl, fd, discardNull, Transferred);
-    std::lock_guard lock(FMutex);
-    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), &Ovl));
-    if (Ovl.IsWrite && Transferred > 0)
-        FLineFreeNs = std::max(FLineFreeNs, Ovl.StartNs) + Nanos(Transferred) * FCharacterNs;
-    return err;
 }
 
 int PosixComDevice::WaitReady(Overlapped& Ovl, int Fd, short Events, const Nanos* Left,

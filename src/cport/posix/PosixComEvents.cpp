@@ -289,21 +289,16 @@ int PosixComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
                                 || ((mask & (EV_ERR | EV_BREAK)) && counters)
                                 || ((mask & EV_TXEMPTY) && FTxSent) || queued;
         FWakeOnTake = queued;
-        pollfd fds[3] = {{Stop.Handle(), POLLIN, 0},
-                         {FEventWake.Fd(), POLLIN, 0},
-                         {fd, static_cast<short>(watchInput && !queued ? POLLIN : 0), 0}};
-        if (::poll(fds, 3, atInterval ? kLookIntervalMs : -1) < 0) {
-            if (errno == EINTR)
+        short revents = 0;
+        if (const int err = SleepForEvent(Stop, fd, static_cast<short>(watchInput && !queued ? POLLIN : 0),
+                                          atInterval ? kLookIntervalMs : -1, revents)) {
+            if (err == EINTR)
                 continue;
-            return finish(errno);
+            return finish(err);
         }
-        if (fds[0].revents)
-            return finish(ECANCELED);
-        if (fds[1].revents)
-            FEventWake.Drain();
-        if (fds[2].revents & POLLNVAL)
+        if (revents & POLLNVAL)
             return finish(EBADF);
-        const bool hangup = (fds[2].revents & (POLLHUP | POLLERR)) != 0;
+        const bool hangup = (revents & (POLLHUP | POLLERR)) != 0;
         if (const int err = look())
             return finish(err);
         if (Events)

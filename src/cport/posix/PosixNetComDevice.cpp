@@ -18,7 +18,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,13 +41,6 @@ constexpr Nanos kMs = 1000000;
 int PollMs(Nanos Left)
 {
     return static_cast<int>(std::clamp<Nanos>((Left + kMs - 1) / kMs, 0, 1 << 30));
-}
-
-void DrainWake(int fd)
-{
-    uint64_t value = 0;
-    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
 }
 
 // Connects to one address within the deadline: the socket, or -1 with Err set.
@@ -181,17 +173,11 @@ int PosixNetComDevice::Open(const QString& Port)
         FSocketError = 0;
         FInbox.clear();
         FArrived = 0;
-        FTimeouts = COMMTIMEOUTS{};
-        FDiscardNull = false;
-        FInputSize = 0;
-        FEventChar = 0;
+        ResetRequests();
         FFlagSeen = false;
         FLine.reset();
         FModemState = 0;
         FCounts = FErrorsTaken = FLastLook = LineLook{};
-        FCharacterNs = FLineFreeNs = 0;
-        FEventMask = 0;
-        FTxSent = false;
     }
     if (!FTelnet)
         return 0;
@@ -225,11 +211,7 @@ void PosixNetComDevice::Close()
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
             return;
-        FClosing = true;
-        ++FReadGeneration;
-        ++FWriteGeneration;
-        WakeWaiting(true, true);
-        FEventWake.Signal();
+        StopRequests();
     }
     // Every waiting request has been woken and leaves; none starts waiting any more. What
     // was written still reaches the server: closing a TCP socket sends what it holds.
@@ -241,12 +223,6 @@ void PosixNetComDevice::Close()
     FInbox.clear();
     FControl.clear();
     FClosing = false;
-}
-
-bool PosixNetComDevice::IsOpen() const
-{
-    std::lock_guard lock(FMutex);
-    return FFd >= 0;
 }
 
 bool PosixNetComDevice::ControlsLine() const
@@ -439,8 +415,7 @@ int PosixNetComDevice::AwaitServer(Pred Done)
 
 int PosixNetComDevice::SetCommState(const DCB& Dcb)
 {
-    if (Dcb.ByteSize < 5 || Dcb.ByteSize > 8 || Dcb.Parity > DCB::SPACEPARITY
-        || Dcb.StopBits > DCB::TWOSTOPBITS || Dcb.BaudRate == 0 || Dcb.BaudRate > 0x7FFFFFFF)
+    if (!ValidLine(Dcb))
         return EINVAL;
     if (!IsOpen())
         return EBADF;
@@ -475,31 +450,9 @@ int PosixNetComDevice::SetCommState(const DCB& Dcb)
         FLine = line;
     }
     std::lock_guard lock(FMutex);
-    FDiscardNull = (Dcb.Flags & DCB::fNull) != 0;
-    FEventChar = Dcb.EvtChar;
     // The server sends at the line's pace; for a raw connection the port's rate is the best
     // word there is of it.
-    FCharacterNs = CharacterTime(Dcb);
-    return 0;
-}
-
-int PosixNetComDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
-{
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    FTimeouts = Timeouts;
-    return 0;
-}
-
-int PosixNetComDevice::SetupComm(int InputSize, int)
-{
-    // The server keeps the line's queues; the input size the port asked for only sets when
-    // the queue counts as 80 % full.
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    FInputSize = InputSize;
+    TakeLine(Dcb);
     return 0;
 }
 
@@ -512,11 +465,7 @@ int PosixNetComDevice::PurgeComm(uint32_t Flags)
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
             return EBADF;
-        if (Flags & PURGE_RXABORT)
-            ++FReadGeneration;
-        if (Flags & PURGE_TXABORT)
-            ++FWriteGeneration;
-        WakeWaiting(Flags & PURGE_RXABORT, Flags & PURGE_TXABORT);
+        AbortRequests(Flags);
         if (out)
             FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
         answers = FPurgeAnswers;
@@ -603,87 +552,12 @@ int PosixNetComDevice::EscapeCommFunction(uint32_t Function)
                 nullptr);
 }
 
-int PosixNetComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
-{
-    Transferred = 0;
-    return Start(Ovl, Buffer, Count, false);
-}
-
-int PosixNetComDevice::WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
-{
-    Transferred = 0;
-    // The buffer is only read from; the record keeps one pointer type for both directions.
-    return Start(Ovl, const_cast<char*>(Buffer), Count, true);
-}
-
-int PosixNetComDevice::Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite)
-{
-    if (Count < 0 || (Count > 0 && !Buffer))
-        return EINVAL;
-    if (Ovl.Pending)
-        return EBUSY;
-    if (Ovl.hEvent < 0)
-        Ovl.hEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    else
-        DrainWake(Ovl.hEvent);
-    if (Ovl.hEvent < 0)
-        return errno;
-    std::lock_guard lock(FMutex);
-    if (FFd < 0 || FClosing)
-        return EBADF;
-    Ovl.IsWrite = IsWrite;
-    Ovl.Buffer = Buffer;
-    Ovl.Count = Count;
-    Ovl.Timeouts = FTimeouts;
-    Ovl.Generation = IsWrite ? FWriteGeneration : FReadGeneration;
-    Ovl.StartNs = IsWrite ? MonotonicNow() : LineQuietAt();
-    Ovl.Pending = true;
-    return 0;
-}
-
 Nanos PosixNetComDevice::LineQuietAt() const
 {
     return std::max(MonotonicNow(), FLineFreeNs);
 }
 
-bool PosixNetComDevice::IsCancelled(const Overlapped& Ovl) const
-{
-    return FClosing || FFd < 0 || Ovl.Generation != (Ovl.IsWrite ? FWriteGeneration : FReadGeneration);
-}
-
-void PosixNetComDevice::WakeWaiting(bool Reads, bool Writes)
-{
-    const uint64_t one = 1;
-    for (Overlapped* ovl : FWaiting)
-        if (ovl->IsWrite ? Writes : Reads)
-            while (::write(ovl->hEvent, &one, sizeof one) < 0 && errno == EINTR) {
-            }
-}
-
-int PosixNetComDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
-{
-    Transferred = 0;
-    if (!Ovl.Pending)
-        return 0;
-    Ovl.Pending = false;
-    std::shared_lock use(FUse);
-    {
-        std::lock_guard lock(FMutex);
-        if (IsCancelled(Ovl))
-            return ECANCELED;
-        FWaiting.push_back(&Ovl);
-    }
-    const int err = Ovl.IsWrite ? RunWrite(Ovl, Transferred) : RunRead(Ovl, Transferred);
-    std::lock_guard lock(FMutex);
-    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), &Ovl));
-    // The server passes the bytes on at the line's pace: a read's time-outs count from when
-    // they will have left, as on a local line.
-    if (Ovl.IsWrite && Transferred > 0)
-        FLineFreeNs = std::max(FLineFreeNs, Ovl.StartNs) + Nanos(Transferred) * FCharacterNs;
-    return err;
-}
-
-int PosixNetComDevice::RunRead(Overlapped& Ovl, int& Transferred)
+int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
 {
     ReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int got = 0;
@@ -736,7 +610,7 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int& Transferred)
     }
 }
 
-int PosixNetComDevice::RunWrite(Overlapped& Ovl, int& Transferred)
+int PosixNetComDevice::RunWrite(Overlapped& Ovl, int, int& Transferred)
 {
     std::string wire;
     bool binary = true;
@@ -849,16 +723,12 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
         // A server that closed the connection and has nothing more to tell is gone.
         if (gone)
             return finish(EIO);
-        pollfd fds[3] = {{Stop.Handle(), POLLIN, 0}, {FEventWake.Fd(), POLLIN, 0}, {fd, POLLIN, 0}};
-        if (::poll(fds, 3, draining ? kLookIntervalMs : -1) < 0) {
-            if (errno == EINTR)
+        short revents = 0;
+        if (const int err = SleepForEvent(Stop, fd, POLLIN, draining ? kLookIntervalMs : -1, revents)) {
+            if (err == EINTR)
                 continue;
-            return finish(errno);
+            return finish(err);
         }
-        if (fds[0].revents)
-            return finish(ECANCELED);
-        if (fds[1].revents)
-            FEventWake.Drain();
     }
 }
 

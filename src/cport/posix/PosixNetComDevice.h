@@ -4,21 +4,16 @@
 // server's modem and line state travel as well.
 #pragma once
 
-#include "cport/ComDevice.h"
-#include "cport/PosixComEvents.h"
+#include "cport/PosixRequestDevice.h"
 #include "Rfc2217.h"
-#include "cport/TransferTimer.h"
 
-#include <atomic>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
-#include <vector>
 
 namespace zentrop {
 
-class PosixNetComDevice : public ComDevice, private TelnetSink {
+class PosixNetComDevice : public PosixRequestDevice, private TelnetSink {
 public:
     // Connecting to the server, and each answer of the server the device waits for (to the
     // COM port option, to line settings, to a purge), never take longer.
@@ -31,19 +26,12 @@ public:
     QString DeviceName(const QString& Port) const override { return Port; }
     int Open(const QString& Port) override;
     void Close() override;
-    bool IsOpen() const override;
 
     int SetCommState(const DCB& Dcb) override;
-    int SetCommTimeouts(const COMMTIMEOUTS& Timeouts) override;
-    int SetupComm(int InputSize, int OutputSize) override;
     int PurgeComm(uint32_t Flags) override;
     int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
-
-    int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
-    int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
-    int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;
 
     int SetCommMask(uint32_t Mask) override;
     int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
@@ -61,9 +49,7 @@ private:
     bool Gone() const { return FPeerClosed || FSocketError != 0; }
     int GoneError() const { return FSocketError ? FSocketError : EIO; }
     LineLook Look() const;
-    bool IsCancelled(const Overlapped& Ovl) const;
-    void WakeWaiting(bool Reads, bool Writes);
-    Nanos LineQuietAt() const;
+    Nanos LineQuietAt() const override;
 
     // Sends the pending control bytes (unless told not to, in the middle of an escape) and
     // then Bytes, all of them or until the deadline or a cancel of Ovl; Sent counts the bytes
@@ -74,15 +60,12 @@ private:
     // passed: 0, the error of a server that went away, or ETIMEDOUT.
     template <typename Pred>
     int AwaitServer(Pred Done);
-    int Start(Overlapped& Ovl, char* Buffer, int Count, bool IsWrite);
-    int RunRead(Overlapped& Ovl, int& Transferred);
-    int RunWrite(Overlapped& Ovl, int& Transferred);
+    // Both look at the descriptor and the NUL setting afresh at each step, under FMutex.
+    int RunRead(Overlapped& Ovl, int Fd, bool DiscardNull, int& Transferred) override;
+    int RunWrite(Overlapped& Ovl, int Fd, int& Transferred) override;
 
-    std::shared_mutex FUse;      // shared by waiting requests, exclusive while closing
     std::mutex FSendMutex;       // one sender at a time, so that escapes are never split
-    mutable std::mutex FMutex;   // everything below
-    int FFd = -1;
-    bool FClosing = false;
+    // With FMutex held.
     bool FTelnet = false;
     TelnetClient FTelnetClient;
     std::string FControl;        // answers and commands not yet sent
@@ -90,14 +73,7 @@ private:
     int FSocketError = 0;
     std::string FInbox;          // received data the port has not taken
     uint64_t FArrived = 0;       // data bytes ever received
-    COMMTIMEOUTS FTimeouts;
-    bool FDiscardNull = false;
-    int FInputSize = 0;         // the input queue size the port asked for; 0 before it did
-    char FEventChar = 0;
     bool FFlagSeen = false;
-    uint64_t FReadGeneration = 0;
-    uint64_t FWriteGeneration = 0;
-    std::vector<Overlapped*> FWaiting;
     std::optional<ComPortLine> FLine;        // what the server last took
     ComPortLine FTaken;                      // the values of the server's answers
     uint32_t FAnswered = 0;                   // bits (1 << command) of the answers in FTaken
@@ -106,14 +82,6 @@ private:
     uint8_t FModemState = 0;
     LineLook FCounts;
     LineLook FErrorsTaken;                   // the counts at the last ClearCommError
-    Nanos FCharacterNs = 0;
-    Nanos FLineFreeNs = 0;
-
-    // The event wait.
-    std::atomic<uint32_t> FEventMask{0};
-    std::atomic<bool> FTxSent{false};
-    WakeFd FEventWake;
-    LineLook FLastLook;
 };
 
 } // namespace zentrop
