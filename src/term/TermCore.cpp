@@ -2,6 +2,7 @@
 #include "term/TermCore.h"
 
 #include "EscapeCodesVT102.h"
+#include "TermShared.h"
 
 #include "base/Debug.h"
 
@@ -256,24 +257,16 @@ qsizetype ComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* 
     const TTermChar cell = CurrentTermChar();
     qsizetype done = 0;
     while (done < Count) {
-        const int x = FCaretPos.x();
-        const int y = FCaretPos.y();
-        const qsizetype room = FColumns - x + 1;   // cells from the caret to the row's end
+        const qsizetype room = FColumns - FCaretPos.x() + 1;   // cells from the caret to the row's end
         const qsizetype left = Count - done;
-        if (left < room) {
-            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(left), cell);
-            FCaretPos.rx() += static_cast<int>(left);
-            done = Count;
-        } else if (FWrapLines) {
-            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(room), cell);
-            done += room;
-            FCaretPos.rx() = FColumns;
-            AdvanceCaret(TCaretMove::cmNextChar);
+        if (left < room || FWrapLines) {
+            done += WriteRowStretch(Text + done, left, cell);
+            if (left >= room)
+                AdvanceCaret(TCaretMove::cmNextChar);
         } else {
             // Without wrapping, every byte past the row's end lands in its last cell.
-            FBuffer.WriteRun(x, y, Text + done, static_cast<int>(room - 1), cell);
-            FBuffer.WriteRun(FColumns, y, Text + Count - 1, 1, cell);
-            FCaretPos.rx() = FColumns;
+            WriteRowStretch(Text + done, room - 1, cell);
+            FBuffer.WriteRun(FColumns, FCaretPos.y(), Text + Count - 1, 1, cell);
             done = Count;
         }
     }
@@ -401,33 +394,12 @@ bool ComTermCore::PerformCode(TEscapeCode Code, EscapeParams* Params)
 {
     if (FVT102Active)
         return PerformVT102(Code, Params);
-    const auto P = [Params](int n) { return TEscapeCodes::GetParam(n, Params); };
     // Replies build their parameters in the given list, or in one of their own without.
     EscapeParams own;
     EscapeParams& reply = Params ? *Params : own;
     const int x = FCaretPos.x();
     const int y = FCaretPos.y();
     switch (Code) {
-    case TEscapeCode::ecCursorUp:
-    case TEscapeCode::ecAppCursorUp:
-        MoveCaret(x, y - P(1));
-        break;
-    case TEscapeCode::ecCursorDown:
-    case TEscapeCode::ecAppCursorDown:
-        MoveCaret(x, y + P(1));
-        break;
-    case TEscapeCode::ecCursorLeft:
-    case TEscapeCode::ecAppCursorLeft:
-        MoveCaret(x - P(1), y);
-        break;
-    case TEscapeCode::ecCursorRight:
-    case TEscapeCode::ecAppCursorRight:
-        MoveCaret(x + P(1), y);
-        break;
-    case TEscapeCode::ecCursorHome:
-    case TEscapeCode::ecCursorMove:
-        MoveCaret(P(2), P(1));
-        break;
     case TEscapeCode::ecReverseLineFeed:
         AdvanceCaret(TCaretMove::cmReverseLineFeed);
         break;
@@ -445,22 +417,10 @@ bool ComTermCore::PerformCode(TEscapeCode Code, EscapeParams* Params)
         FBuffer.EraseScreenFrom(1, 1);
         MoveCaret(1, 1);
         break;
-    case TEscapeCode::ecSetTab:
-        FBuffer.SetTab(x, true);
-        break;
-    case TEscapeCode::ecClearTab:
-        FBuffer.SetTab(x, false);
-        break;
-    case TEscapeCode::ecClearAllTabs:
-        FBuffer.ClearAllTabs();
-        break;
     case TEscapeCode::ecIdentify:
         reply.Clear();
         reply.Add("2");
         SendCodeNoEcho(TEscapeCode::ecIdentResponse, &reply);
-        break;
-    case TEscapeCode::ecQueryDevice:
-        SendCodeNoEcho(TEscapeCode::ecReportDeviceOK, nullptr);
         break;
     case TEscapeCode::ecQueryCursorPos:
         reply.Clear();
@@ -501,7 +461,8 @@ bool ComTermCore::PerformCode(TEscapeCode Code, EscapeParams* Params)
         FillScreen('E');
         break;
     default:
-        return false;
+        // Every row is in reach: only the screen's edges stop the caret.
+        return PerformCommon(Code, Params, &TEscapeCodes::GetParam, CaretLimits{1, FRows, 1, FRows});
     }
     return true;
 }
@@ -542,8 +503,7 @@ void ComTermCore::ResetAttributes()
 {
     FTermAttr = TTermAttributes{FFontColor, FColor, false, false, false};
     if (FVT102Active) {
-        FVT.Fore = FVT.Back = -1;
-        FVT.Bold = FVT.Underline = FVT.Blink = FVT.Inverse = false;
+        ClearPenVT102();
         UpdatePen();
     }
 }

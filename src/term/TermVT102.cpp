@@ -2,6 +2,7 @@
 // delete of lines and characters, character sets, modes, the pen with ANSI colours, save and
 // restore of the cursor, and the VT102's replies.
 #include "EscapeCodesVT102.h"
+#include "TermShared.h"
 #include "term/TermCore.h"
 
 #include <algorithm>
@@ -38,6 +39,12 @@ TColor Brighten(TColor c)
 constexpr char SO = 14;
 constexpr char SI = 15;
 
+// A count: missing or 0 is 1.
+int CountParam(int Num, const EscapeParams* Params)
+{
+    return std::max(1, EscapeCodesVT102::Number(*Params, Num, 1));
+}
+
 } // namespace
 
 TColor VT102PaletteColor(int Index)
@@ -56,6 +63,12 @@ void ComTermCore::ResetVT102()
     FVT.Bottom = FRows;
     FVTHasSaved = false;
     UpdatePen();
+}
+
+void ComTermCore::ClearPenVT102()
+{
+    FVT.Fore = FVT.Back = -1;
+    FVT.Bold = FVT.Underline = FVT.Blink = FVT.Inverse = false;
 }
 
 void ComTermCore::UpdatePen()
@@ -168,20 +181,12 @@ qsizetype ComTermCore::PutTextVT102(const char* Text, qsizetype Count)
             FCaretPos.rx() = 1;
             IndexVT102();
         }
-        const int x = FCaretPos.x();
-        const qsizetype room = FColumns - x + 1;
+        const qsizetype room = FColumns - FCaretPos.x() + 1;
         qsizetype n = 0;
         while (n < room && done + n < Count && shown(Text[done + n]))
             ++n;
-        FBuffer.WriteRun(x, FCaretPos.y(), Text + done, static_cast<int>(n), FPen);
-        done += n;
-        if (n < room) {
-            FCaretPos.rx() = x + static_cast<int>(n);
-            FVT.WrapPending = false;
-        } else {
-            FCaretPos.rx() = FColumns;
-            FVT.WrapPending = FWrapLines;
-        }
+        done += WriteRowStretch(Text + done, n, FPen);
+        FVT.WrapPending = n == room && FWrapLines;
     }
     CaretMoved();
     return Count;
@@ -219,33 +224,12 @@ bool ComTermCore::PerformVT102(TEscapeCode Code, EscapeParams* Params)
     static const EscapeParams none;
     const EscapeParams& params = Params ? *Params : none;
     const auto N = [&params](int n, int Default) { return EscapeCodesVT102::Number(params, n, Default); };
-    // A count: missing or 0 is 1.
-    const auto Count = [&N](int n) { return std::max(1, N(n, 1)); };
+    const auto Count = [&params](int n) { return CountParam(n, &params); };
     const int x = FCaretPos.x();
     const int y = FCaretPos.y();
     const int top = FVT.OriginMode ? FVT.Top : 1;
     const int bottom = FVT.OriginMode ? FVT.Bottom : FRows;
     switch (Code) {
-    case TEscapeCode::ecCursorUp:
-    case TEscapeCode::ecAppCursorUp:
-        MoveCaret(x, std::max(y - Count(1), y >= FVT.Top ? FVT.Top : 1));
-        break;
-    case TEscapeCode::ecCursorDown:
-    case TEscapeCode::ecAppCursorDown:
-        MoveCaret(x, std::min(y + Count(1), y <= FVT.Bottom ? FVT.Bottom : FRows));
-        break;
-    case TEscapeCode::ecCursorLeft:
-    case TEscapeCode::ecAppCursorLeft:
-        MoveCaret(x - Count(1), y);
-        break;
-    case TEscapeCode::ecCursorRight:
-    case TEscapeCode::ecAppCursorRight:
-        MoveCaret(x + Count(1), y);
-        break;
-    case TEscapeCode::ecCursorHome:
-    case TEscapeCode::ecCursorMove:
-        MoveCaret(Count(2), std::clamp(top - 1 + Count(1), top, bottom));
-        break;
     case TEscapeCode::ecIndex:
         IndexVT102();
         break;
@@ -307,20 +291,8 @@ bool ComTermCore::PerformVT102(TEscapeCode Code, EscapeParams* Params)
         }
         break;
     }
-    case TEscapeCode::ecSetTab:
-        FBuffer.SetTab(x, true);
-        break;
-    case TEscapeCode::ecClearTab:
-        FBuffer.SetTab(x, false);
-        break;
-    case TEscapeCode::ecClearAllTabs:
-        FBuffer.ClearAllTabs();
-        break;
     case TEscapeCode::ecIdentify:
         SendCodeNoEcho(TEscapeCode::ecIdentResponse, nullptr);
-        break;
-    case TEscapeCode::ecQueryDevice:
-        SendCodeNoEcho(TEscapeCode::ecReportDeviceOK, nullptr);
         break;
     case TEscapeCode::ecQueryCursorPos: {
         EscapeParams reply;
@@ -388,7 +360,10 @@ bool ComTermCore::PerformVT102(TEscapeCode Code, EscapeParams* Params)
         // The keypad sends what its keys show either way; lines keep their single size.
         break;
     default:
-        return false;
+        // Positions count in the region under origin mode; steps stop at the region's edge
+        // from inside it, at the screen's from outside.
+        return PerformCommon(Code, &params, CountParam,
+                             CaretLimits{top, bottom, y >= FVT.Top ? FVT.Top : 1, y <= FVT.Bottom ? FVT.Bottom : FRows});
     }
     return true;
 }
@@ -399,10 +374,7 @@ void ComTermCore::SetAttributesVT102(const EscapeParams& Params)
     for (int n = 1; n <= count; ++n) {
         const int p = EscapeCodesVT102::Number(Params, n, 0);
         switch (p) {
-        case 0:
-            FVT.Fore = FVT.Back = -1;
-            FVT.Bold = FVT.Underline = FVT.Blink = FVT.Inverse = false;
-            break;
+        case 0: ClearPenVT102(); break;
         case 1: FVT.Bold = true; break;
         case 4:
         case 21: FVT.Underline = true; break;

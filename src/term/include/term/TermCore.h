@@ -212,7 +212,27 @@ private:
     qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
     // The same one byte at a time, firing OnChar after each.
     qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    // Writes at most the rest of the caret's row: Count bytes of Text, or as many as fit, in
+    // Cell. The caret goes behind them, or to the last column when they fill the row.
+    // Returns how many it wrote.
+    inline qsizetype WriteRowStretch(const char* Text, qsizetype Count, const TTermChar& Cell);
     void ResizeBuffer();
+
+    // How an emulation reads parameter Num of a code as a number.
+    using ParamReader = int (*)(int Num, const EscapeParams* Params);
+    // Where the caret's moves stop: a cursor position lands in rows Top..Bottom, steps up
+    // stop at row UpStop and steps down at row DownStop.
+    struct CaretLimits {
+        int Top;
+        int Bottom;
+        int UpStop;
+        int DownStop;
+    };
+    // The codes every emulation carries out alike once it says how it reads its numbers and
+    // where the caret stops: the caret's steps and moves, the tab stops and the status
+    // query. False for any other code. Always inline: a call of its own costs the codes
+    // measurable speed.
+    [[gnu::always_inline]] inline bool PerformCommon(TEscapeCode Code, const EscapeParams* Params, ParamReader Read, const CaretLimits& Limits);
 
     // ---- the VT102 emulation
     void ResetVT102();
@@ -227,6 +247,8 @@ private:
     void ReverseIndexVT102();
     // The cell the pen prints with, and what erased cells hold.
     void UpdatePen();
+    // The pen's colours and renditions back to the defaults; UpdatePen makes them the pen.
+    void ClearPenVT102();
     TTermChar BlankVT102() const;
     void EraseVT102(int FromX, int FromY, int ToX, int ToY);
 
