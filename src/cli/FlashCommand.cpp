@@ -131,6 +131,13 @@ QString SerialDeviceProblem(const QString& device)
     return QStringLiteral("%1 is %2, not a serial port; \"zentrop-cli ports\" lists the serial ports.").arg(device, what);
 }
 
+// A local device that disconnected (an unplugged adapter, a closed pseudo-terminal).
+bool DeviceWentAway(const Exception& e)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    return ext && (ext->SystemCode() == EIO || ext->SystemCode() == ENXIO || ext->SystemCode() == ENODEV);
+}
+
 QString PortErrorHint(const Exception& e, const QString& device, bool runStarted)
 {
     const auto* ext = dynamic_cast<const EComPortExt*>(&e);
@@ -209,21 +216,73 @@ private:
     bool FInterrupted = false;
 };
 
-// What a failed exchange most likely means and what helps, after the device's own answer.
-QStringList DeviceHints(const LineTrace& trace, int baud)
+// What the device did at the command the run ended at.
+QString AnswerText(const RunEnd& end)
 {
-    const QString address = QString::asprintf("0x%04X", static_cast<unsigned>(trace.LastAddress()));
-    if (trace.LastCommand() == char(boot::CmdData) && trace.Silent())
-        return {QStringLiteral("After the %1 bytes of the page at %2 the device still waited for more: its pages may be "
-                               "longer than the file's. Make the upgrade file with the device's page size "
-                               "(zentrop-cli pack --flash-page-size N).")
-                    .arg(trace.LastPageBytes())
-                    .arg(address)};
-    if (trace.Silent())
+    switch (end.Answer) {
+    case AnswerFault::Silent:
+        return QStringLiteral("gave no answer within the time-out");
+    case AnswerFault::Wrong:
+        return QString::asprintf("gave a wrong answer: expected 0x%02X, got 0x%02X", boot::Ack, end.Got);
+    case AnswerFault::Early:
+        return QStringLiteral("answered before the page's last byte was sent");
+    case AnswerFault::None:
+        break;
+    }
+    return QString();
+}
+
+// What a failed exchange most likely means and what helps, after the device's own answer.
+// pageBytes: the length of the page the run ended at, if it ended at one.
+QStringList DeviceHints(const RunEnd& end, int pageBytes, int baud)
+{
+    const QString page =
+        end.Page ? PageLine(end.Page->Where, end.Page->Index, end.Page->Count, end.Page->Address) : QString();
+    const QString packOption = end.Page && end.Page->Where == Memory::EEProm ? QStringLiteral("--eeprom-page-size N")
+                                                                             : QStringLiteral("--flash-page-size N");
+    const QString restart = QStringLiteral("Restart the device (power it off and on, or give --reset) before the next "
+                                           "run, or that run fails too.");
+    if (end.Answer == AnswerFault::Early)
+        return {QStringLiteral("The device ended %1 before its %2 bytes were sent: its pages are shorter than the "
+                               "file's. Make the upgrade file with the device's page size (zentrop-cli pack %3).")
+                    .arg(page)
+                    .arg(pageBytes)
+                    .arg(packOption),
+                QStringLiteral("It may have taken the rest of the page as commands. ") + restart};
+    const bool inData = end.Step == UpgradeStep::Data && end.Page;
+    if (inData && end.Answer == AnswerFault::Silent) {
+        const QString midPage = QStringLiteral("The device now waits in the middle of a page. ") + restart;
+        // Only the first page of a memory tells about the page size: after pages that were
+        // taken, silence is a device that stopped.
+        if (end.Page->Index == 0)
+            return {QStringLiteral("After the %1 bytes of %2 the device still waited for more: its pages may be longer "
+                                   "than the file's. Make the upgrade file with the device's page size (zentrop-cli "
+                                   "pack %3).")
+                        .arg(pageBytes)
+                        .arg(page, packOption),
+                    midPage};
+        return {QStringLiteral("The device took %1 of the %2 %3 pages and then stopped answering, at %4. "
+                               "Check its power supply and the cable.")
+                    .arg(end.Page->Index)
+                    .arg(end.Page->Count)
+                    .arg(end.Page->Where == Memory::Flash ? QStringLiteral("Flash") : QStringLiteral("EEProm"), page),
+                midPage};
+    }
+    if (end.Answer == AnswerFault::Silent)
         return {QStringLiteral("Check that the device is powered and connected, that its bootloader runs (--reset "
                                "restarts it, --wake-retries N waits for a slow start) and the line speed (--baud, now %1).")
                     .arg(baud)};
     return {QStringLiteral("A wrong line speed garbles the answers: check --baud (now %1).").arg(baud)};
+}
+
+// The length of the page a run ended at, 0 when it ended at none.
+int PageBytes(const RunEnd& end, const UpgradeFile& file)
+{
+    if (!end.Page)
+        return 0;
+    const PageList& pages = end.Page->Where == Memory::Flash ? file.FlashPages() : file.EEPromPages();
+    const auto index = static_cast<size_t>(end.Page->Index);
+    return index < pages.size() ? static_cast<int>(pages[index].Data.size()) : 0;
 }
 
 // The step a run ended at, as the results name it.
@@ -240,8 +299,8 @@ QString StepName(const RunEnd& end)
     return QString();
 }
 
-// One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
-// marked as not worth a retry: the next attempt would fail the same way.
+// One attempt on a port: open, reset, upgrade, close. Never raises. A page that the device
+// ended early is marked as not worth a retry: the next attempt would fail the same way.
 PortResult RunOnce(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
                    LineTrace& trace, RunSet& runs, bool* retryable)
 {
@@ -252,7 +311,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
     TComPort port;
     const QString device = port.Device().DeviceName(portName);
     const qint64 bytesBefore = trace.BytesWritten();
-    const int pagesBefore = trace.PagesAcknowledged();
+    bool deviceGone = false;
     try {
         SetUpgradeLineSettings(port, s.Baud);
         port.SetPort(portName);
@@ -263,7 +322,6 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         ResetDevice(port, s.Reset, device);
         PortUpgrade upgrade(port, progress, {}, &trace);
         upgrade.SetWakeRetries(s.WakeRetries);
-        trace.SetInputCheck([&port] { return port.InputQueueCount(); });
         runs.Add(&upgrade);
         try {
             const UpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
@@ -271,12 +329,12 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
             } else {
+                const RunEnd& end = *progress.LastEnd();
                 r.Status = ExitNoAnswer;
                 r.MessageShown = true;
-                r.Lines << progress.LastEnd()->Message
-                        << QStringLiteral("The device on %1 gave %2.").arg(device, trace.LastAnswer())
-                        << DeviceHints(trace, s.Baud);
-                *retryable = true;
+                r.Lines << end.Message << QStringLiteral("The device on %1 %2.").arg(device, AnswerText(end))
+                        << DeviceHints(end, PageBytes(end, file), s.Baud);
+                *retryable = end.Answer != AnswerFault::Early;
             }
         } catch (...) {
             runs.Remove(&upgrade);
@@ -288,32 +346,44 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
     } catch (const EUpgradeInterrupted& e) {
         r.Status = ExitInterrupted;
         r.Lines << e.Message();
-    } catch (const EPageSizeMismatch& e) {
-        r.Status = ExitNoAnswer;
-        r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Status = ExitPortError;
         r.Lines << e.Message();
-        const QString hint = IsNetPortName(portName) ? NetPortHint(e, portName)
-                                                     : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
+        const bool network = IsNetPortName(portName);
+        deviceGone = !network && DeviceWentAway(e);
+        const QString hint = network ? NetPortHint(e, portName)
+                                     : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
         if (!hint.isEmpty())
             r.Lines << hint;
+        // A network that dropped the connection during the run is worth another try; a local
+        // port that failed, and a server that broke the protocol or gave the port to another
+        // client, are not.
+        const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+        const int code = ext ? ext->SystemCode() : 0;
+        *retryable = network && trace.BytesWritten() > bytesBefore && code != EPROTO && code != EMSGSIZE &&
+                     code != EBUSY;
     }
     trace.Flush();
-    trace.SetInputCheck({});
     // Closing gives the port back as it was found: its settings, its exclusive use.
     CloseQuietly(port);
+    const std::optional<RunEnd>& end = progress.LastEnd();
     // Where the run failed; one that never started failed in opening the port.
-    if (r.Status == ExitNoAnswer || r.Status == ExitPortError) {
-        const std::optional<RunEnd>& end = progress.LastEnd();
+    if (r.Status == ExitNoAnswer || r.Status == ExitPortError || r.Status == ExitInterrupted) {
         if (!end) {
-            r.Step = QStringLiteral("open");
+            if (r.Status != ExitInterrupted)
+                r.Step = QStringLiteral("open");
         } else if (end->Result != UpgradeResult::Done) {
             r.Step = StepName(*end);
             r.FailedPage = end->Page;
         }
     }
-    r.Pages = trace.PagesAcknowledged() - pagesBefore;
+    // A run cut off inside a page's data leaves the device waiting for the rest of it, unless
+    // the device itself went away.
+    if ((r.Status == ExitPortError || r.Status == ExitInterrupted) && !deviceGone && end &&
+        end->Step == UpgradeStep::Data && end->Page)
+        r.Lines << QStringLiteral("The device was left in the middle of a page's data: restart it (power it off and "
+                                  "on, or give --reset) before the next run, or that run fails too.");
+    r.Pages = progress.PagesDone();
     return r;
 }
 
@@ -525,10 +595,13 @@ const CommandSyntax& FlashSyntax()
             "number among the memory's pages and its address): a line each when standard error is no\n"
             "terminal (with the port in front when there are several), otherwise one redrawn line per port.\n"
             "When a device fails, the message of the step is followed by what the device did: no answer\n"
-            "within the time-out, or a wrong answer (expected 0x0D, got ...), and what is likely to help.\n"
+            "within the time-out, a wrong answer (expected 0x0D, got ...), or an answer before the page's\n"
+            "last byte was sent (its pages are shorter than the file's: the page fails, never counts as\n"
+            "written), and what is likely to help.\n"
             "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
             "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
-            "file is written."),
+            "file is written. Every image named is written: with --eeprom the mode is both, and a --mode\n"
+            "that leaves out a named image is wrong usage (status 2)."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
             {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
@@ -550,9 +623,10 @@ const CommandSyntax& FlashSyntax()
             {QStringLiteral("reset-inverted"), 0, QString(),
              QStringLiteral("the board resets while dtr, rts or both are lowered, not raised")},
             {QStringLiteral("retries"), 0, QStringLiteral("N"),
-             QStringLiteral("after a device's failure, wake it again and start over, up to N times (default 0). "
-                            "A device left in the middle of a page's data takes the opening sequence as data: "
-                            "with --reset each retry restarts it first")},
+             QStringLiteral("after a device's failure, or a network connection that dropped during the run, wake "
+                            "it again and start over, up to N times (default 0). A device left in the middle of a "
+                            "page's data takes the opening sequence as data: with --reset each retry restarts it "
+                            "first. A device that answered a page early and a local port's error are final")},
             {QStringLiteral("json"), 'j', QString(),
              QStringLiteral("print the results as one JSON object on standard output: for each port its name, "
                             "by-id name, result, exit status, failing step (and for an address or data step the "
@@ -613,7 +687,13 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
             return UsageError(QStringLiteral("--monitor takes one port"), FlashSyntax());
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
-    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
+    const bool fromImages = options.Has(QStringLiteral("flash"));
+    const bool eepromImage = options.Has(QStringLiteral("eeprom"));
+    if (eepromImage && !fromImages)
+        return UsageError(QStringLiteral("--eeprom goes with --flash; an upgrade file brings its own EEProm pages"),
+                          FlashSyntax());
+    // Every image the user names is written: without --mode, the named images choose the memories.
+    const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash"));
     const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
                                              : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
                                              : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
@@ -621,6 +701,15 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
                                                                             : std::nullopt;
     if (!choice)
         return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(m), FlashSyntax());
+    if (fromImages && *choice == ModeChoice::EEProm)
+        return UsageError(QStringLiteral("--mode eeprom leaves out the Flash image %1 that you named; give --mode both")
+                              .arg(options.Value(QStringLiteral("flash"))),
+                          FlashSyntax());
+    if (fromImages && *choice == ModeChoice::Flash && eepromImage)
+        return UsageError(QStringLiteral("--mode flash leaves out the EEProm image %1 that you named; give --mode both, "
+                                         "or leave out --eeprom")
+                              .arg(options.Value(QStringLiteral("eeprom"))),
+                          FlashSyntax());
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
@@ -656,7 +745,6 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
                           FlashSyntax());
     s.Retries = static_cast<int>(*runs);
     s.Json = options.Has(QStringLiteral("json"));
-    const bool fromImages = options.Has(QStringLiteral("flash"));
     if (fromImages && !options.Positional().isEmpty())
         return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), FlashSyntax());
     if (!fromImages && options.Positional().size() != 1)

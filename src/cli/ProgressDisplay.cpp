@@ -166,7 +166,7 @@ void ProgressDisplay::Redraw(const QByteArray& above)
 
 void PortProgress::RunStarted(const RunPlan& plan)
 {
-    FLastEnd.reset();
+    ForgetEnd();
     FDisplay.Start(FPort, plan.Pages());
 }
 
@@ -182,6 +182,7 @@ void PortProgress::PageStarted(const PageProgress& page)
 
 void PortProgress::PageDone(const PageProgress&)
 {
+    ++FPagesDone;
     FDisplay.PageDone(FPort);
 }
 

@@ -25,7 +25,7 @@ const char* const kUsage =
     "  --eeprom-page-size N   EEProm page size (default 32; both as zentrop-upgtool sample makes them)\n"
     "  --idle-gap MS          also end a page after MS ms of silence (default 0: off)\n"
     "  --wake-reply HEX       bytes sent when woken (the host discards them)\n"
-    "  --fail-at FAULT        misbehave at one command: CMD[#N][+K][:silent|:wrong[=HEX]|:hangup],\n"
+    "  --fail-at FAULT        misbehave at one command: CMD[#N][+K][:silent|:wrong[=HEX]|:hangup|:twice],\n"
     "                         CMD one of F E A Z D, N its occurrence (default 1), +K hang up\n"
     "                         after K data bytes; may be given more than once\n"
     "  --images FILE          write the received pages as JSON to FILE when ending\n"
