@@ -48,7 +48,10 @@ constexpr int kLookIntervalMs = 20;
 constexpr int kSliceMs = 50;
 // What a network serial server sends before it hangs up on a second client.
 constexpr std::string_view kInUse = "Port already in use";
+constexpr std::string_view kInUseLine = "Port already in use\r\n";
 constexpr size_t kFirstDataBytes = 64;
+// It comes at once after the connect; bytes that look like it are held back this long at most.
+constexpr Nanos kInUseWaitNs = 200 * 1000000LL;
 
 constexpr Nanos kMs = 1000000;
 
@@ -294,6 +297,9 @@ int PosixNetComDevice::Open(const QString& Port)
         FInbox.clear();
         FFirstData.clear();
         FArrived = 0;
+        FDataTotal = 0;
+        FHeld.clear();
+        FHoldUntil = MonotonicNow() + kInUseWaitNs;
         ResetRequests();
         FFlagSeen = false;
         FLine.reset();
@@ -390,20 +396,44 @@ bool PosixNetComDevice::ControlsLine() const
 
 int PosixNetComDevice::GoneError() const
 {
-    if (FSocketError)
-        return FSocketError;
-    return RefusedInUse() ? EBUSY : EIO;
+    if (RefusedInUse())
+        return EBUSY;
+    return FSocketError ? FSocketError : EIO;
 }
 
 bool PosixNetComDevice::RefusedInUse() const
 {
-    return FPeerClosed && FArrived == FFirstData.size() && std::string_view(FFirstData).starts_with(kInUse);
+    return Gone() && FDataTotal == FFirstData.size() && std::string_view(FFirstData).starts_with(kInUse);
 }
 
 void PosixNetComDevice::OnData(const char* Bytes, size_t Count)
 {
+    FDataTotal += Count;
     if (FFirstData.size() < kFirstDataBytes)
         FFirstData.append(Bytes, std::min(Count, kFirstDataBytes - FFirstData.size()));
+    if (FHoldUntil != 0) {
+        // The first bytes wait while they could be a server's refusal, which is no data of
+        // the line: until they differ from it, or the time for it is over.
+        FHeld.append(Bytes, Count);
+        const size_t common = std::min(FHeld.size(), kInUseLine.size());
+        if (FHeld.size() > kInUseLine.size() || FHeld.compare(0, common, kInUseLine, 0, common) != 0)
+            Release();
+        return;
+    }
+    Deliver(Bytes, Count);
+}
+
+void PosixNetComDevice::Release()
+{
+    FHoldUntil = 0;
+    std::string held;
+    held.swap(FHeld);
+    if (!held.empty())
+        Deliver(held.data(), held.size());
+}
+
+void PosixNetComDevice::Deliver(const char* Bytes, size_t Count)
+{
     // Discarded NULs go on arrival, so that the queue count is what a read will get.
     if (FDiscardNull)
         std::remove_copy(Bytes, Bytes + Count, std::back_inserter(FInbox), '\0');
@@ -467,6 +497,8 @@ void PosixNetComDevice::OnComPort(uint8_t Command, std::string_view Value)
 
 void PosixNetComDevice::Pump()
 {
+    if (FHoldUntil != 0 && MonotonicNow() >= FHoldUntil && !RefusedInUse())
+        Release();
     if (FFd < 0 || FClosing || Gone())
         return;
     const uint64_t arrived = FArrived;
@@ -481,6 +513,8 @@ void PosixNetComDevice::Pump()
         if (n <= 0) {
             FPeerClosed = n == 0;
             FSocketError = n < 0 ? errno : 0;
+            if (!RefusedInUse())
+                Release();
             break;
         }
         taken += size_t(n);
@@ -555,8 +589,11 @@ int PosixNetComDevice::DrainLocked(std::optional<Nanos> Deadline, const Overlapp
             continue;
         std::lock_guard lock(FMutex);
         if (sendError && sendError != EAGAIN && sendError != EWOULDBLOCK) {
-            FSocketError = sendError;
-            return FSocketError;
+            // What the server said before it went may say why.
+            Pump();
+            if (!Gone())
+                FSocketError = sendError;
+            return GoneError();
         }
         if (const int stop = Stopped(Generation, Ovl)) {
             keepRest();
@@ -860,6 +897,7 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
         int fd = -1;
         bool gone = false;
         int goneError = 0;
+        Nanos holdUntil = 0;
         {
             std::lock_guard lock(FMutex);
             if (IsCancelled(Ovl)) {
@@ -868,9 +906,6 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
             }
             if (FInbox.size() < size_t(Ovl.Count - got))
                 Pump();
-            // The server's refusal is no data of the line.
-            if (Gone() && RefusedInUse())
-                FInbox.clear();
             const size_t take = std::min(FInbox.size(), size_t(Ovl.Count - got));
             int kept = static_cast<int>(take);
             if (FDiscardNull)
@@ -885,6 +920,7 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
                 timer.BytesArrived(got, MonotonicNow());
             gone = FInbox.empty() && Gone();
             goneError = GoneError();
+            holdUntil = FHoldUntil;
             fd = FFd;
         }
         // Bytes already received complete this read; the next one fails.
@@ -897,7 +933,9 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
             Transferred = got;
             return 0;
         }
-        const std::optional<Nanos> left = timer.Remaining(now);
+        std::optional<Nanos> left = timer.Remaining(now);
+        if (holdUntil != 0)
+            left = std::min(left.value_or(holdUntil - now), holdUntil - now);
         pollfd fds[2] = {{fd, POLLIN, 0}, {Ovl.hEvent, POLLIN, 0}};
         if (::poll(fds, 2, left ? PollMs(*left) : -1) < 0 && errno != EINTR) {
             Transferred = got;
@@ -1010,6 +1048,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
         const uint32_t mask = FEventMask;
         int fd = -1;
         bool gone = false;
+        bool holding = false;
         bool flagged = false;
         LineLook now;
         int rx80Full = 0;
@@ -1022,6 +1061,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
             rx80Full = Rx80FullBytes(FInputSize);
             flagged = std::exchange(FFlagSeen, false);
             gone = Gone();
+            holding = FHoldUntil != 0;
             fd = FFd;
         }
         Events = LineEvents(last, now, mask, rx80Full) | (flagged ? EV_RXFLAG & mask : 0u);
@@ -1038,7 +1078,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
         if (gone)
             return finish(EIO);
         short revents = 0;
-        if (const int err = SleepForEvent(Stop, fd, POLLIN, draining ? kLookIntervalMs : -1, revents)) {
+        if (const int err = SleepForEvent(Stop, fd, POLLIN, draining || holding ? kLookIntervalMs : -1, revents)) {
             if (err == EINTR)
                 continue;
             return finish(err);

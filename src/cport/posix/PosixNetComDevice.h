@@ -51,6 +51,9 @@ public:
 private:
     void OnData(const char* Bytes, size_t Count) override;
     void OnComPort(uint8_t Command, std::string_view Value) override;
+    // Hands held data bytes on, and data to the inbox; with FMutex held.
+    void Release();
+    void Deliver(const char* Bytes, size_t Count);
 
     // The name lookup and the connect, both within Deadline and ended by a cancel since
     // Generation: the socket, or -1 with Err set.
@@ -117,7 +120,10 @@ private:
     int FSocketError = 0;
     std::string FInbox;          // received data the port has not taken
     std::string FFirstData;      // the first data bytes of the connection, a few of them
-    uint64_t FArrived = 0;       // data bytes ever received
+    std::string FHeld;           // first bytes that may be the server's refusal
+    Nanos FHoldUntil = 0;        // until when they may be held; 0 once they went on
+    uint64_t FDataTotal = 0;     // data bytes ever received, held ones too
+    uint64_t FArrived = 0;       // data bytes ever handed to the inbox
     bool FFlagSeen = false;
     std::optional<ComPortLine> FLine;        // what the server last took
     ComPortLine FTaken;                      // the values of the server's answers
