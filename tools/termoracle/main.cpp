@@ -67,7 +67,7 @@ TColor Expected(const VTermColor& c, bool Foreground, bool Bright, const ComTerm
         const int index = c.indexed.idx;
         return VT102PaletteColor(Foreground && Bright && index < 8 ? index + 8 : index);
     }
-    return -1;
+    return static_cast<TColor>(c.rgb.red | (c.rgb.green << 8) | (c.rgb.blue << 16));
 }
 
 std::string Utf8(char32_t c)
