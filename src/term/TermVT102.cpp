@@ -309,7 +309,14 @@ qsizetype VT102Emulation::Receive(const char* Text, qsizetype Count)
                 P.EscapeCodesVT102::ProcessChar(Text[i++]);
                 continue;
             }
-            // A control byte, or any byte while single bytes are watched: a plain character.
+            if (c < 0x20 && !bytewise) {
+                // Nobody watches single bytes: the control is carried out at once.
+                P.Character = Text[i++];
+                BreakCharacter();
+                Control(c);
+                continue;
+            }
+            // Any other byte, or any byte while single bytes are watched: a plain character.
             P.Character = Text[i++];
             T.PutChar(static_cast<char>(c));
             if (!Current())
