@@ -45,9 +45,16 @@ char32_t CellCharacter(const TTermChar& Cell)
 void TComTermBuffer::Init(int Columns, int Rows)
 {
     // The scrollback keeps its lines, each with its own width.
-    FColumns = std::clamp(Columns, 1, MaxColumns);
+    const int columns = std::clamp(Columns, 1, MaxColumns);
+    // Rows of the same width are used again.
+    if (columns != FColumns)
+        FFree.clear();
+    for (std::vector<RowBlock>* lines : {&FLines, &FOtherLines})
+        for (RowBlock& row : *lines)
+            if (columns == FColumns)
+                FFree.push_back(std::move(row));
+    FColumns = columns;
     FRows = std::clamp(Rows, 1, MaxGridRows);
-    FFree.clear();
     FLines.clear();
     FOtherLines.clear();
     for (int y = 0; y < FRows; ++y) {
@@ -114,7 +121,7 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
         return;
     }
     for (int y = Bottom - Count + 1; y <= Bottom; ++y)
-        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+        FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -133,7 +140,7 @@ void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTer
         return;
     }
     for (int y = Top; y < Top + Count; ++y)
-        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+        FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -238,8 +245,17 @@ TComTermBuffer::RowBlock TComTermBuffer::NewRow()
         return std::make_unique<TTermChar[]>(static_cast<size_t>(FColumns));
     RowBlock row = std::move(FFree.back());
     FFree.pop_back();
-    std::fill(row.get(), row.get() + FColumns, TTermChar());
+    FillRow(row.get(), TTermChar());
     return row;
+}
+
+void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank) const
+{
+    // An empty cell is all zero bytes.
+    if (Blank == TTermChar())
+        std::memset(static_cast<void*>(Row), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns));
+    else
+        std::fill(Row, Row + FColumns, Blank);
 }
 
 TComTermBuffer::RowBlock TComTermBuffer::PushHistory(RowBlock Row)

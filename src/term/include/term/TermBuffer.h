@@ -200,6 +200,7 @@ private:
     void ClearRow(int Row, int FromColumn);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
+    void FillRow(TTermChar* Row, const TTermChar& Blank) const;
     // Hands Row to the scrollback and returns the row to use in its place (its cells are
     // to be cleared): the oldest line when the scrollback is full.
     RowBlock PushHistory(RowBlock Row);
