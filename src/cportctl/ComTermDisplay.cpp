@@ -5,6 +5,8 @@
 
 #include "base/Ansi.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -257,6 +259,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* Event)
                                 std::min(r.bottom() / FFontHeight + 1, Rows())));
         DrawChars(painter, view);
     }
+    DrawSelection(painter);
     const QRect caret = CaretRect();
     if (!caret.isEmpty()) {
         // A solid caret inverts what lies under it.
@@ -567,11 +570,146 @@ void TCustomComTerminal::mousePressEvent(QMouseEvent* Event)
 {
     if (Event->button() == Qt::LeftButton && focusPolicy() != Qt::NoFocus && isEnabled())
         setFocus(Qt::MouseFocusReason);
+    if (FMouseSelection) {
+        if (Event->button() == Qt::LeftButton) {
+            ClearSelection();
+            FSelecting = true;
+            FSelAnchor = FSelEnd = CellAt(Event->position().toPoint());
+        } else if (Event->button() == Qt::MiddleButton) {
+            const QClipboard::Mode mode = QApplication::clipboard()->supportsSelection() ? QClipboard::Selection
+                                                                                         : QClipboard::Clipboard;
+            PasteText(QApplication::clipboard()->text(mode));
+        }
+    }
     QAbstractScrollArea::mousePressEvent(Event);
+}
+
+void TCustomComTerminal::mouseMoveEvent(QMouseEvent* Event)
+{
+    if (FSelecting) {
+        const QPoint cell = CellAt(Event->position().toPoint());
+        if (cell != FSelEnd || !FHasSelection) {
+            RepaintSelection();
+            FSelEnd = cell;
+            FHasSelection = FSelEnd != FSelAnchor || FHasSelection;
+            RepaintSelection();
+        }
+    }
+    QAbstractScrollArea::mouseMoveEvent(Event);
+}
+
+void TCustomComTerminal::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (FSelecting && Event->button() == Qt::LeftButton) {
+        FSelecting = false;
+        if (FHasSelection && QApplication::clipboard()->supportsSelection())
+            QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
+    }
+    QAbstractScrollArea::mouseReleaseEvent(Event);
+}
+
+QPoint TCustomComTerminal::CellAt(QPoint Pixel) const
+{
+    const QPoint origin = TopLeft();
+    const int x = std::clamp(Pixel.x() / FFontWidth + origin.x(), 1, Columns());
+    const int y = std::clamp(Pixel.y() / FFontHeight + origin.y(), 1, Rows());
+    return {x, y};
+}
+
+std::pair<QPoint, QPoint> TCustomComTerminal::SelectionRange() const
+{
+    const bool forward = FSelAnchor.y() < FSelEnd.y() || (FSelAnchor.y() == FSelEnd.y() && FSelAnchor.x() <= FSelEnd.x());
+    return forward ? std::pair{FSelAnchor, FSelEnd} : std::pair{FSelEnd, FSelAnchor};
+}
+
+void TCustomComTerminal::Select(QPoint From, QPoint To)
+{
+    RepaintSelection();
+    FSelAnchor = From;
+    FSelEnd = To;
+    FHasSelection = true;
+    RepaintSelection();
+}
+
+void TCustomComTerminal::ClearSelection()
+{
+    if (!FHasSelection)
+        return;
+    RepaintSelection();
+    FHasSelection = false;
+}
+
+void TCustomComTerminal::RepaintSelection()
+{
+    if (!FHasSelection)
+        return;
+    const auto [from, to] = SelectionRange();
+    InvalidateCells(QRect(QPoint(1, from.y()), QPoint(Columns(), to.y())));
+}
+
+QString TCustomComTerminal::SelectedText() const
+{
+    if (!FHasSelection)
+        return {};
+    const auto [from, to] = SelectionRange();
+    QStringList lines;
+    for (int y = std::max(1, from.y()); y <= std::min(Rows(), to.y()); ++y) {
+        const int first = y == from.y() ? from.x() : 1;
+        const int last = y == to.y() ? std::min(to.x(), Columns()) : Columns();
+        QString line;
+        for (int x = first; x <= last; ++x) {
+            const TTermChar& cell = Buffer().Row(y)[x - 1];
+            if (cell.Ch == 0)
+                line += u' ';
+            else if (cell.Graphic)
+                line += QChar(GraphicCharacter(cell.Ch));
+            else
+                line += CellText(cell.Ch);
+        }
+        while (line.endsWith(u' '))
+            line.chop(1);
+        lines << line;
+    }
+    return lines.join(u'\n');
+}
+
+void TCustomComTerminal::CopySelection()
+{
+    if (FHasSelection)
+        QApplication::clipboard()->setText(SelectedText());
+}
+
+void TCustomComTerminal::DrawSelection(QPainter& Painter)
+{
+    if (!FHasSelection)
+        return;
+    const auto [from, to] = SelectionRange();
+    const QPoint origin = TopLeft();
+    Painter.save();
+    Painter.setCompositionMode(QPainter::CompositionMode_Difference);
+    for (int y = from.y(); y <= to.y(); ++y) {
+        const int first = y == from.y() ? from.x() : 1;
+        const int last = y == to.y() ? to.x() : Columns();
+        Painter.fillRect(QRect((first - origin.x()) * FFontWidth, (y - origin.y()) * FFontHeight,
+                               (last - first + 1) * FFontWidth, FFontHeight),
+                         QColor(0xC0, 0xC0, 0xC0));
+    }
+    Painter.restore();
 }
 
 bool TCustomComTerminal::event(QEvent* Event)
 {
+    if (Event->type() == QEvent::ShortcutOverride && FKeysToDevice) {
+        // Taken here, a key that is also a shortcut or a menu's mnemonic comes to
+        // keyPressEvent instead; only the menu key is left to the window.
+        auto* key = static_cast<QKeyEvent*>(Event);
+        const QKeyCombination combination = key->keyCombination();
+        if (FMenuKey.isEmpty() || QKeySequence(QKeyCombination(combination.keyboardModifiers() & ~Qt::KeypadModifier,
+                                                               combination.key())) != FMenuKey) {
+            key->accept();
+            return true;
+        }
+    }
     if (Event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(Event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {

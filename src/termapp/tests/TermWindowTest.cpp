@@ -1,11 +1,17 @@
 // zentrop-term's window against devices on pseudo-terminals: every byte value both ways, the
-// log equal to what arrived, a device that goes away and comes back under the same name, and
-// the settings read back by the next start.
+// log equal to what arrived, a device that goes away and comes back under the same name, the
+// settings read back by the next start, keys that reach the device instead of the window, a
+// device that takes nothing while the window goes on, and the first start without a port.
 #include "termapp/TermWindow.h"
 
 #include "base/IniFile.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +79,23 @@ void Type(TermWindow& w, const QString& text)
 {
     QTest::keyClicks(w.Terminal(), text);
 }
+
+// Sends a key as the window system does: the shortcut check first, then the key to the
+// focused widget, so that a shortcut of the window would take it.
+void Press(QWidget* target, int key, Qt::KeyboardModifiers mods, const QString& text = QString())
+{
+    QKeyEvent override(QEvent::ShortcutOverride, key, mods, text);
+    QApplication::sendEvent(target, &override);
+    if (override.isAccepted()) {
+        QKeyEvent press(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(target, &press);
+    } else {
+        // Not taken by the widget: the window's shortcuts see it, as the toolkit does.
+        QTest::keyClick(target, static_cast<Qt::Key>(key), mods);
+    }
+}
+
+int gSetupShown = 0;
 
 } // namespace
 
@@ -157,6 +180,7 @@ private slots:
             w.Terminal()->SetEmulation(TTermEmulation::teVT52);
             w.Terminal()->SetCaret(TTermCaret::tcUnderline);
             w.SetLocalEcho(true);
+            w.ConfirmExit = [] { return true; };
             w.close();
         }
         TermWindow w(Settings(), {});
@@ -180,6 +204,167 @@ private slots:
         QCOMPARE(w.Connection(), TermWindow::ConnectionState::Closed);
         QVERIFY(!w.Port()->Connected());
         QVERIFY(w.StatusText().contains(QStringLiteral("No port chosen")));
+        QVERIFY(!w.StatusText().contains(QStringLiteral("COM1")));
+        QVERIFY(!w.windowTitle().contains(QStringLiteral("COM1")));
+        // What needs an open port is disabled.
+        QMenu* port = w.menuBar()->actions().first()->menu();
+        for (QAction* a : port->actions()) {
+            const QString text = a->text().remove(u'&');
+            if (text.startsWith(QLatin1String("Disconnect")) || text.startsWith(QLatin1String("Send"))
+                || text == QLatin1String("DTR") || text == QLatin1String("RTS"))
+                QVERIFY2(!a->isEnabled(), qPrintable(text));
+        }
+        // Connect without a port asks for one instead of opening the engine's default.
+        gSetupShown = 0;
+        const auto previous = TCustomComPort::SetSetupDialogProc([](TCustomComPort&) { ++gSetupShown; });
+        w.ConnectPort();
+        TCustomComPort::SetSetupDialogProc(previous);
+        QCOMPARE(gSetupShown, 1);
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Closed);
+        // The status bar's fields fit the window as it opens.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.statusBar()->sizeHint().width() <= w.width());
+    }
+
+    // Keys that are the window's shortcuts or mnemonics elsewhere reach the device, and the
+    // window stays open.
+    void EveryKeyGoesToTheDevice_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("mods");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("alt_x") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << QByteArray("\x1bx");
+        QTest::newRow("ctrl_q") << int(Qt::Key_Q) << int(Qt::ControlModifier) << "" << QByteArray("\x11");
+        QTest::newRow("alt_p") << int(Qt::Key_P) << int(Qt::AltModifier) << "p" << QByteArray("\x1bp");
+        QTest::newRow("alt_t") << int(Qt::Key_T) << int(Qt::AltModifier) << "t" << QByteArray("\x1bt");
+        QTest::newRow("f10") << int(Qt::Key_F10) << int(Qt::NoModifier) << "" << QByteArray("\x1b[21~");
+        QTest::newRow("tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << "\t" << QByteArray("\t");
+        QTest::newRow("shift_tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << "" << QByteArray("\x1b[Z");
+        QTest::newRow("backspace") << int(Qt::Key_Backspace) << int(Qt::NoModifier) << "\b" << QByteArray("\x7f");
+        QTest::newRow("pgdn") << int(Qt::Key_PageDown) << int(Qt::NoModifier) << "" << QByteArray("\x1b[6~");
+        QTest::newRow("ctrl_left") << int(Qt::Key_Left) << int(Qt::ControlModifier) << "" << QByteArray("\x1b[1;5D");
+        QTest::newRow("e_acute") << int(Qt::Key_Eacute) << int(Qt::NoModifier) << QStringLiteral("\u00e9")
+                                 << QByteArray("\xc3\xa9");
+        QTest::newRow("euro") << int(Qt::Key_unknown) << int(Qt::NoModifier) << QStringLiteral("\u20ac")
+                              << QByteArray("\xe2\x82\xac");
+    }
+
+    void EveryKeyGoesToTheDevice()
+    {
+        QFETCH(int, key);
+        QFETCH(int, mods);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.Terminal()->setFocus();
+        Press(w.Terminal(), key, Qt::KeyboardModifiers(mods), text);
+        QCOMPARE(dev.Read(bytes.size(), 5000), bytes);
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.menuBar()->activeAction());
+        QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
+    }
+
+    void MenuKeyOpensTheMenus()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.Terminal()->setFocus();
+        Press(w.Terminal(), Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(w.menuBar()->activeAction());
+        QCOMPARE(dev.Read(1, 200), QByteArray());
+    }
+
+    void ExitWhileConnectedAsks()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        int asked = 0;
+        bool answer = false;
+        w.ConfirmExit = [&] { ++asked; return answer; };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.close());
+        QCOMPARE(asked, 1);
+        QVERIFY(w.isVisible());
+        answer = true;
+        QVERIFY(w.close());
+        // Disconnected, it closes without asking.
+        TermWindow idle(Settings(), {});
+        idle.ConfirmExit = [&] { ++asked; return false; };
+        idle.show();
+        QVERIFY(idle.close());
+        QCOMPARE(asked, 2);
+    }
+
+    // A device that takes nothing: the window queues what is pasted and sent, says so, keeps
+    // working, and the device gets every byte in order once it reads.
+    void DeviceThatTakesNothingNeverHoldsTheWindow()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        QByteArray paste;
+        for (int i = 0; paste.size() < 300000; ++i)
+            paste += QByteArray::number(i) + ' ';
+        QApplication::clipboard()->setText(QString::fromLatin1(paste));
+        Press(w.Terminal(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        QByteArray file(200000, '\0');
+        for (qsizetype i = 0; i < file.size(); ++i)
+            file[i] = static_cast<char>('a' + i % 26);
+        const QString name = dir.filePath(QStringLiteral("big.txt"));
+        QFile out(name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file);
+        out.close();
+        w.SendFile(name);
+        QVERIFY(w.SendingFile());
+        Type(w, QStringLiteral("#"));
+        // The writes returned at once; the device has stopped taking data.
+        QTRY_VERIFY_WITH_TIMEOUT(w.DeviceStalled(), 10000);
+        QTRY_VERIFY(w.StatusText().contains(QStringLiteral("device not taking data")));
+        QVERIFY(w.FileBytesSent() < file.size());
+        // The window still answers: the menus and the terminal work meanwhile.
+        w.Terminal()->ProcessText("still here");
+        // Now the device reads: everything arrives, in the order it was given.
+        const QByteArray got = dev.Read(paste.size() + file.size() + 1, 60000);
+        QCOMPARE(got.size(), paste.size() + file.size() + 1);
+        QCOMPARE(got.left(paste.size()), paste);
+        QByteArray rest = got.mid(paste.size());
+        const qsizetype z = rest.indexOf('#');
+        QVERIFY(z >= 0);
+        rest.remove(z, 1);
+        QCOMPARE(rest, file);
+        QTRY_VERIFY(!w.SendingFile());
+        QCOMPARE(w.SentBytes(), got.size());
+        QVERIFY(!w.DeviceStalled());
+    }
+
+    void SendFileCanBeCancelled()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        const QString name = dir.filePath(QStringLiteral("cancel.bin"));
+        QFile out(name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(1000000, 'x'));
+        out.close();
+        w.SendFile(name);
+        QVERIFY(w.SendingFile());
+        w.CancelSendFile();
+        QVERIFY(!w.SendingFile());
+        // Only what was already queued still goes out: far less than the file.
+        const QByteArray got = dev.Read(1000000, 3000);
+        QVERIFY(got.size() < 100000);
     }
 
     void MissingDeviceIsWaitedFor()
