@@ -1,7 +1,10 @@
 // The cell grid, its tab stops and its damage record.
 #include "term/TermBuffer.h"
 
+#include "base/Ansi.h"
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <cstdlib>
 
@@ -18,14 +21,37 @@ char16_t GraphicCharacter(uint8_t Ch)
     return Ch >= 0x5F && Ch <= 0x7E ? Table[Ch - 0x5F] : static_cast<char16_t>(Ch);
 }
 
+char32_t CellCharacter(const TTermChar& Cell)
+{
+    if (Cell.Unicode != 0)
+        return Cell.Unicode;
+    if (Cell.Ch == 0)
+        return U' ';
+    if (Cell.Graphic)
+        return GraphicCharacter(Cell.Ch);
+    if (Cell.Ch < 0x80)
+        return Cell.Ch;
+    static const std::array<char16_t, 128> upper = [] {
+        std::array<char16_t, 128> t{};
+        for (int i = 0; i < 128; ++i) {
+            const QString s = DecodeAnsi(QByteArray(1, static_cast<char>(0x80 + i)));
+            t[static_cast<size_t>(i)] = s.isEmpty() ? u'?' : s.at(0).unicode();
+        }
+        return t;
+    }();
+    return upper[Cell.Ch - 0x80];
+}
+
 void TComTermBuffer::Init(int Columns, int Rows)
 {
     FColumns = std::clamp(Columns, 1, MaxColumns);
-    FRows = std::clamp(Rows, 1, MaxRows);
+    FRows = std::clamp(Rows, 1, MaxGridRows);
     FRowPlace.resize(static_cast<size_t>(FRows));
     for (int y = 0; y < FRows; ++y)
-        FRowPlace[static_cast<size_t>(y)] = static_cast<uint8_t>(y);
+        FRowPlace[static_cast<size_t>(y)] = static_cast<uint16_t>(y);
     FCells.assign(static_cast<size_t>(FColumns) * static_cast<size_t>(FRows), TTermChar());
+    FOtherRowPlace = FRowPlace;
+    FOtherCells = FCells;
     FTabs.assign(static_cast<size_t>(FColumns), false);
     for (int x = 1; x <= FColumns; x += 8)
         FTabs[static_cast<size_t>(x - 1)] = true;
@@ -50,6 +76,8 @@ void TComTermBuffer::ScrollUp()
 {
     if (FRows == 0)
         return;
+    if (!FAlternate)
+        PushHistory(RowCells(1));
     std::rotate(FRowPlace.begin(), FRowPlace.begin() + 1, FRowPlace.end());
     ScrollDamage(1);
     ClearRow(FRows, 1);
@@ -64,13 +92,16 @@ void TComTermBuffer::ScrollDown()
     ClearRow(1, 1);
 }
 
-void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank)
+void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank, bool ToHistory)
 {
     Top = std::max(Top, 1);
     Bottom = std::min(Bottom, FRows);
     if (Top > Bottom || Count <= 0)
         return;
     Count = std::min(Count, Bottom - Top + 1);
+    if (ToHistory && Top == 1 && !FAlternate)
+        for (int y = 1; y <= Count; ++y)
+            PushHistory(RowCells(y));
     const auto first = FRowPlace.begin() + (Top - 1);
     std::rotate(first, first + Count, FRowPlace.begin() + Bottom);
     if (Top == 1 && Bottom == FRows && Count == 1) {
@@ -193,6 +224,123 @@ int TComTermBuffer::NextTab(int Column) const
         if (FTabs[static_cast<size_t>(x - 1)])
             return x;
     return 0;
+}
+
+// ---- scrollback
+
+void TComTermBuffer::PushHistory(const TTermChar* Cells)
+{
+    if (FHistoryLimit <= 0)
+        return;
+    int n = FColumns;
+    while (n > 0 && Cells[n - 1] == TTermChar())
+        --n;
+    std::vector<TTermChar>* line;
+    if (FHistoryCount < FHistoryLimit) {
+        const size_t slot = (FHistoryFirst + static_cast<size_t>(FHistoryCount)) % static_cast<size_t>(FHistoryLimit);
+        if (slot >= FHistory.size())
+            FHistory.resize(slot + 1);
+        line = &FHistory[slot];
+        ++FHistoryCount;
+    } else {
+        // Full: the oldest line's slot takes the new one.
+        line = &FHistory[FHistoryFirst];
+        FHistoryFirst = (FHistoryFirst + 1) % static_cast<size_t>(FHistoryLimit);
+    }
+    line->assign(Cells, Cells + n);
+    ++FHistoryAdded;
+}
+
+std::span<const TTermChar> TComTermBuffer::HistoryLine(int Back) const
+{
+    if (Back < 1 || Back > FHistoryCount)
+        return {};
+    const size_t slot = (FHistoryFirst + static_cast<size_t>(FHistoryCount - Back)) % static_cast<size_t>(FHistoryLimit);
+    return FHistory[slot];
+}
+
+void TComTermBuffer::SetScrollbackLines(int Lines)
+{
+    Lines = std::max(Lines, 0);
+    if (Lines == FHistoryLimit)
+        return;
+    // Into a fresh ring, oldest first, keeping the newest lines that fit.
+    std::vector<std::vector<TTermChar>> kept;
+    const int keep = std::min(FHistoryCount, Lines);
+    kept.reserve(static_cast<size_t>(keep));
+    for (int back = keep; back >= 1; --back) {
+        const size_t slot = (FHistoryFirst + static_cast<size_t>(FHistoryCount - back)) % static_cast<size_t>(FHistoryLimit);
+        kept.push_back(std::move(FHistory[slot]));
+    }
+    FHistory = std::move(kept);
+    FHistoryFirst = 0;
+    FHistoryCount = keep;
+    FHistoryLimit = Lines;
+}
+
+void TComTermBuffer::ClearHistory()
+{
+    FHistory.clear();
+    FHistory.shrink_to_fit();
+    FHistoryFirst = 0;
+    FHistoryCount = 0;
+}
+
+// ---- alternate screen and resize
+
+void TComTermBuffer::SetAlternate(bool Value)
+{
+    if (Value == FAlternate)
+        return;
+    FAlternate = Value;
+    std::swap(FCells, FOtherCells);
+    std::swap(FRowPlace, FOtherRowPlace);
+    DamageAll();
+}
+
+int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
+{
+    Columns = std::clamp(Columns, 1, MaxColumns);
+    Rows = std::clamp(Rows, 1, MaxGridRows);
+    KeepRow = std::clamp(KeepRow, 1, FRows);
+    // Rows that leave at the top: enough to keep KeepRow, no more than the shrink.
+    const int up = std::clamp(KeepRow - Rows, 0, std::max(FRows - Rows, 0));
+    const auto rebuild = [&](std::vector<TTermChar>& Cells, std::vector<uint16_t>& Place, bool Shown) {
+        std::vector<TTermChar> cells(static_cast<size_t>(Columns) * static_cast<size_t>(Rows));
+        for (int y = 1; y <= FRows; ++y) {
+            const TTermChar* from = &Cells[static_cast<size_t>(Place[static_cast<size_t>(y - 1)]) * static_cast<size_t>(FColumns)];
+            if (y <= up) {
+                if (Shown && !FAlternate)
+                    PushHistory(from);
+                continue;
+            }
+            const int to = y - up;
+            if (to > Rows)
+                break;
+            std::copy(from, from + std::min(FColumns, Columns), &cells[static_cast<size_t>(to - 1) * static_cast<size_t>(Columns)]);
+            // A wide character cut in half at the new edge leaves a blank.
+            TTermChar& last = cells[static_cast<size_t>(to) * static_cast<size_t>(Columns) - 1];
+            if (Columns < FColumns && last.Part == CellPart::WideLeft)
+                last = TTermChar();
+        }
+        Cells = std::move(cells);
+        Place.resize(static_cast<size_t>(Rows));
+        for (int y = 0; y < Rows; ++y)
+            Place[static_cast<size_t>(y)] = static_cast<uint16_t>(y);
+    };
+    // The grid not shown loses the same rows at the top, without a scrollback of its own.
+    rebuild(FCells, FRowPlace, true);
+    rebuild(FOtherCells, FOtherRowPlace, false);
+    const int oldColumns = FColumns;
+    FColumns = Columns;
+    FRows = Rows;
+    FTabs.resize(static_cast<size_t>(Columns), false);
+    for (int x = oldColumns + 1; x <= Columns; ++x)
+        FTabs[static_cast<size_t>(x - 1)] = (x - 1) % 8 == 0;
+    FDamage.assign(static_cast<size_t>(FRows), RowSpan());
+    FAnyRowDamaged = false;
+    DamageAll();
+    return up;
 }
 
 // ---- damage

@@ -6,11 +6,22 @@
 
 #include <QRect>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace zentrop {
 
+// Which part of a character a cell holds. A wide character (East Asian wide forms, emoji)
+// covers two cells: the left one holds the character, the right one holds Ch 0 and is never
+// drawn on its own; the display paints the left cell's character and background over both.
+enum class CellPart : uint8_t { Single, WideLeft, WideRight };
+
 // One screen cell; an all-zero cell is empty and never drawn.
+//
+// Ch is the 8-bit character: received bytes in the code page of the program's other texts.
+// A character that was decoded from UTF-8 and lies outside ASCII also has Unicode set; the
+// display then shows Unicode and Ch holds only a stand-in ("?", or the Latin-1 byte below
+// 0x100), so that readers of Ch still see a non-empty cell.
 struct TTermChar {
     uint8_t Ch = 0;
     TColor FrontColor = 0;
@@ -18,9 +29,15 @@ struct TTermChar {
     bool Underline = false;
     bool Bold = false;      // drawn with a heavier font
     bool Graphic = false;   // Ch is a character of the line-drawing set: a box piece or symbol
+    CellPart Part = CellPart::Single;
+    char32_t Unicode = 0;   // 0: the cell shows Ch
 
     bool operator==(const TTermChar&) const = default;
 };
+
+// The character a cell shows, as a code point: Unicode when set, a line-drawing piece, the
+// byte in the 8-bit code page, a blank for an empty cell or the right half of a wide one.
+char32_t CellCharacter(const TTermChar& Cell);
 
 // The character a line-drawing cell stands for (Ch from "_" to "~"): a box-drawing piece or
 // a symbol; any other Ch stands for itself.
@@ -54,6 +71,10 @@ class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
     static constexpr int MaxRows = 100;
+    // The most rows a grid may have when it follows its window (Resize); the Rows property
+    // keeps to MaxRows.
+    static constexpr int MaxGridRows = 400;
+    static constexpr int DefaultScrollbackLines = 10000;
 
     // Releases the old cells and allocates Columns x Rows empty ones, with a tab stop at
     // columns 1, 9, 17, ...; everything is damaged.
@@ -80,6 +101,8 @@ public:
         c.Underline = Cell.Underline;
         c.Bold = Cell.Bold;
         c.Graphic = Cell.Graphic;
+        c.Part = Cell.Part;
+        c.Unicode = Cell.Unicode;
         Damage(Column, Column, Row);
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
@@ -96,13 +119,16 @@ public:
             c[i].Underline = Cell.Underline;
             c[i].Bold = Cell.Bold;
             c[i].Graphic = Cell.Graphic;
+            c[i].Part = CellPart::Single;
+            c[i].Unicode = 0;
         }
         Damage(Column, Column + Count - 1, Row);
     }
     // The cells of one row, Columns() of them, column 1 first.
     const TTermChar* Row(int Row) const { return RowCells(Row); }
 
-    // Rows 2..Rows move up one, the last row is cleared.
+    // Rows 2..Rows move up one, the last row is cleared; on the main screen row 1 goes to the
+    // scrollback.
     void ScrollUp();
     // Rows 1..Rows-1 move down one, the first row is cleared.
     void ScrollDown();
@@ -114,8 +140,9 @@ public:
     void Fill(const TTermChar& Cell);
 
     // Rows Top..Bottom move up (or down) by Count inside that band; the rows that come in hold
-    // Blank. Rows outside the band stay.
-    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank);
+    // Blank. Rows outside the band stay. With ToHistory, on the main screen and with Top 1,
+    // the rows that leave the top go to the scrollback.
+    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank, bool ToHistory = false);
     void ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank);
     // Count cells from (Column, Row) on make room by moving the rest of the row right (the
     // cells pushed past the end are lost), or are taken out by moving the rest left; the cells
@@ -131,6 +158,33 @@ public:
     // The first tab stop at or after Column; 0 when there is none.
     int NextTab(int Column) const;
 
+    // ---- scrollback: the lines that left the top of the main screen, oldest dropped first
+    int ScrollbackLines() const { return FHistoryLimit; }
+    // 0 keeps none; a smaller number drops the oldest lines at once.
+    void SetScrollbackLines(int Lines);
+    int HistoryCount() const { return FHistoryCount; }
+    // Scrollback line Back: 1 is the line just above screen row 1, HistoryCount() the
+    // oldest. Its cells start at column 1; trailing empty cells are left out, so a line may
+    // be shorter (or, after a resize, longer) than the screen. Empty outside 1..HistoryCount().
+    std::span<const TTermChar> HistoryLine(int Back) const;
+    // How many lines ever went to the scrollback: a view that shows old lines keeps its
+    // place by the change of this count while new lines come in.
+    uint64_t HistoryAdded() const { return FHistoryAdded; }
+    void ClearHistory();
+
+    // ---- the alternate screen: a second grid of the same size that full-screen programs
+    // draw on, so that the main screen and its scrollback are left as they were
+    bool Alternate() const { return FAlternate; }
+    // Switches the grid shown; the other grid's cells are kept; everything is damaged.
+    void SetAlternate(bool Value);
+
+    // A new size that keeps the content: each row is cut or padded with empty cells. When the
+    // rows shrink, rows leave at the top (to the scrollback on the main screen) as far as
+    // needed to keep row KeepRow, and the rest at the bottom; when they grow, empty rows come
+    // in at the bottom. Tab stops stay, new columns get the every-eighth stops. Returns how
+    // many rows the content moved up. Everything is damaged.
+    int Resize(int Columns, int Rows, int KeepRow);
+
     // ---- damage
     bool Damaged() const { return FAllDamaged || FScrolled != 0 || FAnyRowDamaged; }
     // Hands over what changed and starts a new record.
@@ -145,6 +199,7 @@ private:
     }
     const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
     void ClearRow(int Row, int FromColumn);
+    void PushHistory(const TTermChar* Cells);
     // Damages every cell of rows From..To.
     void DamageRows(int From, int To);
     void Damage(int FromColumn, int ToColumn, int Row)
@@ -166,8 +221,19 @@ private:
 
     int FColumns = 0;
     int FRows = 0;
-    std::vector<uint8_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
+    std::vector<uint16_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
     std::vector<TTermChar> FCells;
+    // The grid not shown: the main screen's while the alternate one is, and the other way.
+    std::vector<uint16_t> FOtherRowPlace;
+    std::vector<TTermChar> FOtherCells;
+    bool FAlternate = false;
+    // A ring of lines, FHistoryFirst the oldest; slots are reused, so a full scrollback
+    // allocates nothing more.
+    std::vector<std::vector<TTermChar>> FHistory;
+    size_t FHistoryFirst = 0;
+    int FHistoryCount = 0;
+    int FHistoryLimit = DefaultScrollbackLines;
+    uint64_t FHistoryAdded = 0;
     std::vector<bool> FTabs;
     std::vector<RowSpan> FDamage;   // per screen row
     bool FAnyRowDamaged = false;
