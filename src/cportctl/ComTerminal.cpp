@@ -74,7 +74,7 @@ void TCustomComTerminal::SetCharset(CharacterSet Value)
     ApplyCharset();
 }
 
-bool TCustomComTerminal::Utf8() const
+bool TCustomComTerminal::CharsetIsUtf8() const
 {
     if (FCharset == CharacterSet::Default)
         return Emulation() == TTermEmulation::teVT102;
@@ -83,6 +83,13 @@ bool TCustomComTerminal::Utf8() const
 
 void TCustomComTerminal::ApplyCharset()
 {
+    SetUtf8(CharsetIsUtf8());
+}
+
+void TCustomComTerminal::SetEmulation(TTermEmulation Value)
+{
+    ComTermCore::SetEmulation(Value);
+    ApplyCharset();
 }
 
 KeyModes TCustomComTerminal::CurrentKeyModes() const
@@ -90,12 +97,17 @@ KeyModes TCustomComTerminal::CurrentKeyModes() const
     KeyModes modes;
     modes.AppCursor = AppCursorKeys();
     modes.BackspaceSendsBS = FBackspaceSendsBS;
-    modes.Utf8 = Utf8();
+    modes.Utf8 = CharsetIsUtf8();
+    modes.AppKeypad = AppKeypad();
     return modes;
 }
 
 void TCustomComTerminal::SendBytes(const QByteArray& Bytes)
 {
+    if (Bytes.isEmpty())
+        return;
+    // What is typed goes where the device's answer will show: the live screen.
+    ScrollBack(0);
     QByteArray bytes = Bytes;
     if (SendLF())
         bytes.replace("\r", "\r\n");
@@ -111,7 +123,12 @@ void TCustomComTerminal::PasteText(const QString& Text)
     // Lines end as Enter ends them, whatever the clipboard's owner used.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
     text.replace(u'\n', u'\r');
-    SendBytes(EncodeText(text, Utf8()));
+    QByteArray bytes = EncodeText(text, CharsetIsUtf8());
+    // A program that asked for it is told where the paste begins and ends, so that it does
+    // not run what was pasted as typed commands.
+    if (BracketedPaste())
+        bytes = "\x1b[200~" + bytes + "\x1b[201~";
+    SendBytes(bytes);
 }
 
 bool TCustomComTerminal::HandleViewKey(QKeyEvent* Event)
@@ -124,6 +141,10 @@ bool TCustomComTerminal::HandleViewKey(QKeyEvent* Event)
     }
     if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_V) {
         PasteText(QApplication::clipboard()->text());
+        return true;
+    }
+    if (FGridFollowsWindow && mods == Qt::ShiftModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        ScrollBack(FScrollBack + (key == Qt::Key_PageUp ? 1 : -1) * std::max(1, Rows() - 1));
         return true;
     }
     if (mods == Qt::ShiftModifier && key == Qt::Key_Insert) {
@@ -146,7 +167,7 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* Event)
     KeyDown(key, Event->modifiers());
     // The characters a key gives are sent as bytes after the key itself, in the character
     // set (the code page the screen shows received bytes in, unless set otherwise).
-    for (const char c : EncodeText(Event->text(), Utf8())) {
+    for (const char c : EncodeText(Event->text(), CharsetIsUtf8())) {
         char ch = c;
         KeyPress(ch);
     }

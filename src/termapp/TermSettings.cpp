@@ -5,6 +5,8 @@
 #include "cportctl/ComTerminal.h"
 
 #include <QKeySequence>
+
+#include <algorithm>
 #include <QMetaEnum>
 
 namespace zentrop {
@@ -28,6 +30,8 @@ const QString kBackspace = QStringLiteral("BackspaceSendsBS");
 const QString kMenuKey = QStringLiteral("MenuKey");
 const QString kFontName = QStringLiteral("FontName");
 const QString kFontSize = QStringLiteral("FontSize");
+const QString kScrollback = QStringLiteral("ScrollbackLines");
+constexpr int kMaxScrollback = 1000000;
 
 using Charset = TCustomComTerminal::CharacterSet;
 
@@ -94,6 +98,8 @@ void LoadTerminal(const TIniFile& Ini, TCustomComTerminal& T)
     const int size = Ini.ReadInteger(TerminalSection, kFontSize, 0);
     if (size >= 4 && size <= 72)
         T.Font()->SetSize(size);
+    const int lines = Ini.ReadInteger(TerminalSection, kScrollback, T.ScrollbackLines());
+    T.SetScrollbackLines(std::clamp(lines, 0, kMaxScrollback));
 }
 
 void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
@@ -113,6 +119,7 @@ void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
     Ini.WriteString(TerminalSection, kMenuKey, T.MenuKey().toString(QKeySequence::PortableText));
     Ini.WriteString(TerminalSection, kFontName, T.font().family());
     Ini.WriteInteger(TerminalSection, kFontSize, T.font().pointSize());
+    Ini.WriteInteger(TerminalSection, kScrollback, T.ScrollbackLines());
 }
 
 } // namespace termsettings

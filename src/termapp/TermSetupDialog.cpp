@@ -25,7 +25,7 @@ constexpr int kLabelLeft = 8;
 constexpr int kFieldLeft = 100;
 constexpr int kFieldWidth = 175;
 constexpr int kFieldHeight = 22;
-constexpr int kRows = 4;
+constexpr int kRows = 5;
 
 using Charset = TCustomComTerminal::CharacterSet;
 
@@ -73,6 +73,12 @@ TermSetupForm::TermSetupForm(QWidget* Parent)
     cbBackspace->addItems({QStringLiteral("DEL (127)"), QStringLiteral("BS (8)")});
     place(cbBackspace);
 
+    label(QStringLiteral("Scrollback lines"));
+    seScrollback = new QSpinBox(gbWindow);
+    seScrollback->setRange(0, 1000000);
+    seScrollback->setSingleStep(1000);
+    place(seScrollback, 90);
+
     label(QStringLiteral("Menu key"));
     cbMenuKey = new QComboBox(gbWindow);
     for (const QString& key : MenuKeys())
@@ -88,7 +94,8 @@ TermSetupForm::TermSetupForm(QWidget* Parent)
     setTabOrder(cbFont, seFontSize);
     setTabOrder(seFontSize, cbCharset);
     setTabOrder(cbCharset, cbBackspace);
-    setTabOrder(cbBackspace, cbMenuKey);
+    setTabOrder(cbBackspace, seScrollback);
+    setTabOrder(seScrollback, cbMenuKey);
     setTabOrder(cbMenuKey, Button1);
 }
 
@@ -99,6 +106,7 @@ void TermSetupForm::Load(const TCustomComTerminal& Terminal)
     seFontSize->setValue(Terminal.font().pointSize() > 0 ? Terminal.font().pointSize() : 10);
     cbCharset->setCurrentIndex(static_cast<int>(Terminal.Charset()));
     cbBackspace->setCurrentIndex(Terminal.BackspaceSendsBS() ? 1 : 0);
+    seScrollback->setValue(Terminal.ScrollbackLines());
     const qsizetype key = MenuKeys().indexOf(Terminal.MenuKey().toString(QKeySequence::PortableText));
     cbMenuKey->setCurrentIndex(key >= 0 ? static_cast<int>(key) : 0);
 }
@@ -110,6 +118,7 @@ void TermSetupForm::Apply(TCustomComTerminal& Terminal) const
     Terminal.Font()->SetSize(seFontSize->value());
     Terminal.SetCharset(static_cast<Charset>(cbCharset->currentIndex()));
     Terminal.SetBackspaceSendsBS(cbBackspace->currentIndex() == 1);
+    Terminal.SetScrollbackLines(seScrollback->value());
     Terminal.SetMenuKey(QKeySequence::fromString(MenuKeys().value(cbMenuKey->currentIndex()), QKeySequence::PortableText));
 }
 

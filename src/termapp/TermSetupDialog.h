@@ -1,5 +1,5 @@
 // zentrop-term's terminal settings: the terminal settings dialog with a group for what the
-// program adds (font, character set, Backspace, the menu key).
+// program adds (font, character set, Backspace, scrollback, the menu key).
 #pragma once
 
 #include "cportctl/ComTrmSet.h"
@@ -23,6 +23,7 @@ public:
     QSpinBox* seFontSize;
     QComboBox* cbCharset;
     QComboBox* cbBackspace;
+    QSpinBox* seScrollback;
     QComboBox* cbMenuKey;
 
     // The choices of the menu key, as key sequences ("" for none).

@@ -10,7 +10,11 @@
 #include "cport/PosixComDevice.h"
 #include "cportctl/ComTrmSet.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -119,6 +123,7 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     FTerminal->SetComPort(FPort);
     FTerminal->SetKeysToDevice(true);
     FTerminal->SetMouseSelection(true);
+    FTerminal->SetGridFollowsWindow(true);
     FTerminal->SetWantTab(true);
     FTerminal->OnWrite = [this](const QByteArray& Bytes) { Write(Bytes); };
     setCentralWidget(FTerminal);
@@ -137,7 +142,9 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     FTerminal->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContentsOnFirstShow);
     UpdateActions();
     QSize size = sizeHint();
-    size.setWidth(std::max(size.width(), statusBar()->sizeHint().width()));
+    // The message field does not count in the bar's hint (a long message is cut, not widening
+    // the window), so it is added.
+    size.setWidth(std::max(size.width(), statusBar()->sizeHint().width() + lbState->sizeHint().width()));
     resize(size.boundedTo(screen()->availableSize()));
 
     FWatch = new QTimer(this);
@@ -190,6 +197,21 @@ void TermWindow::BuildMenus()
     QMenu* term = menuBar()->addMenu(QStringLiteral("&Terminal"));
     term->addAction(QStringLiteral("&Settings..."), this, [this] { TerminalSetup(); });
     term->addAction(QStringLiteral("&Clear"), this, [this] { ClearScreen(); });
+    term->addAction(QStringLiteral("Clear Scroll&back"), this, [this] { FTerminal->Buffer().ClearHistory(); FTerminal->ScrollBack(0); FTerminal->UpdateScrollRange(); });
+    term->addAction(QStringLiteral("&Find in Scrollback..."), this, [this] {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Find"), QStringLiteral("Find (upward):"),
+                                                   QLineEdit::Normal, FFind, &ok);
+        if (!ok || text.isEmpty())
+            return;
+        FFind = text;
+        SetMessage(FTerminal->FindText(text) ? QString() : QStringLiteral("\"%1\" not found").arg(text));
+    });
+    term->addSeparator();
+    // The keys are the terminal's own (Ctrl+Shift+C, Ctrl+Shift+V): these are for the mouse.
+    term->addAction(QStringLiteral("C&opy"), this, [this] { FTerminal->CopySelection(); });
+    term->addAction(QStringLiteral("&Paste"), this, [this] { FTerminal->PasteText(QApplication::clipboard()->text()); });
+    term->addSeparator();
     aLocalEcho = term->addAction(QStringLiteral("Local &echo"));
     aLocalEcho->setCheckable(true);
     connect(aLocalEcho, &QAction::triggered, this, [this](bool on) { SetLocalEcho(on); });
@@ -291,7 +313,7 @@ void TermWindow::UpdateStatus()
         state = QStringLiteral("Connected");
         break;
     case ConnectionState::Closed:
-        state = QStringLiteral("Disconnected");
+        state = HasPort() ? QStringLiteral("Disconnected") : QString();
         break;
     case ConnectionState::Waiting:
         state = QStringLiteral("Waiting for the device");
@@ -300,7 +322,7 @@ void TermWindow::UpdateStatus()
     if (DeviceStalled())
         state += QStringLiteral(": device not taking data (%1 bytes waiting)").arg(FWriter->Pending());
     else if (!FMessage.isEmpty())
-        state += QStringLiteral(": ") + FMessage;
+        state += (state.isEmpty() ? QString() : QStringLiteral(": ")) + FMessage;
     if (SendingFile()) {
         state += QStringLiteral(" (sending a file: %1 of %2 bytes)").arg(FileBytesSent()).arg(FSendData.size());
         pbSend->setRange(0, 1000);

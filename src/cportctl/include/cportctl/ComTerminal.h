@@ -105,7 +105,9 @@ public:
     enum class CharacterSet { Default, Utf8, CodePage };
     CharacterSet Charset() const { return FCharset; }
     void SetCharset(CharacterSet Value);
-    bool Utf8() const;
+    bool CharsetIsUtf8() const;
+    // The emulation, with the character set's default following it.
+    void SetEmulation(TTermEmulation Value);
     // The modes the keys are encoded with now.
     KeyModes CurrentKeyModes() const;
     // Bytes as if typed: echoed when LocalEcho is on, written to a connected port.
@@ -128,6 +130,20 @@ public:
     // The cell at a point of the client area, kept inside the buffer.
     QPoint CellAt(QPoint Pixel) const;
 
+    // ---- the grid that follows the window, and the scrollback view
+    // The columns and rows follow the client area (whole cells of the font), keeping what
+    // the screen shows; the vertical scroll bar, the mouse wheel and Shift+PgUp/PgDn scroll
+    // back through the lines that left the top.
+    bool GridFollowsWindow() const { return FGridFollowsWindow; }
+    void SetGridFollowsWindow(bool Value);
+    // Lines the view is scrolled back from the live screen; 0 shows the screen.
+    int ScrolledBack() const { return FScrollBack; }
+    void ScrollBack(int Lines);
+    // Finds Text (case-insensitive) in the scrollback and the screen, searching upward from
+    // above the current match (or from the bottom); the view scrolls to it and it is
+    // selected. False when it is not there.
+    bool FindText(const QString& Text);
+
 protected:
     QObject* EventSender() const override { return const_cast<TCustomComTerminal*>(this); }
     bool TextInRuns() const override;
@@ -143,6 +159,7 @@ protected:
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
+    void wheelEvent(QWheelEvent* Event) override;
     // The control's own keys before the encoder sees them (copy, paste, scrolling back);
     // true when the key was one of them.
     virtual bool HandleViewKey(QKeyEvent* Event);
@@ -175,15 +192,24 @@ private:
     // Repaints where the caret was and where it is now.
     void CaretChanged();
 
+    // Sets the columns and rows from the client area, when the grid follows the window.
+    void FitGrid();
     // Applies the character set to the core's decoding of received text.
     void ApplyCharset();
 
+    // The cells shown on view row Y (1-based from the view's top, TopLeft's row included):
+    // a screen row, or a scrollback line while the view is scrolled back; Count cells.
+    const TTermChar* LineCells(int Y, int& Count) const;
     // The selection's cells in reading order.
     std::pair<QPoint, QPoint> SelectionRange() const;
     void DrawSelection(QPainter& Painter);
     void RepaintSelection();
 
     TComLink FComLink;
+    bool FGridFollowsWindow = false;
+    int FScrollBack = 0;
+    uint64_t FHistorySeen = 0;
+    int FFoundLine = 0;    // the last match's line, counted from the oldest scrollback line
     bool FMouseSelection = false;
     bool FSelecting = false;
     bool FHasSelection = false;

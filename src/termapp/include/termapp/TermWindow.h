@@ -146,6 +146,7 @@ private:
     QTimer* FWatch = nullptr;
     int FWaitTicks = 0;
     QAction* aMenuKey = nullptr;
+    QString FFind;
 
     QAction* aConnect = nullptr;
     QAction* aDisconnect = nullptr;
