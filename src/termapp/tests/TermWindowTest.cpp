@@ -350,6 +350,48 @@ private slots:
         QVERIFY(!w.DeviceStalled());
     }
 
+    // Received UTF-8 shows as its characters; the grid follows the window and keeps what it
+    // shows; old lines are scrolled back to, found and copied; typing returns to the screen.
+    void ScreenScrollbackAndCopy()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        TermControl* t = w.Terminal();
+        QByteArray lines;
+        for (int i = 1; i <= 200; ++i)
+            lines += "line " + QByteArray::number(i).rightJustified(3, '0') + "\r\n";
+        const QByteArray tail("h\xc3\xa9llo \xe2\x82\xac");
+        dev.Write(lines + tail);
+        QTRY_COMPARE(w.ReceivedBytes(), lines.size() + tail.size());
+        QTRY_COMPARE(CellCharacter(t->Buffer().GetChar(t->CaretPos().x() - 1, t->CaretPos().y())), U'\u20ac');
+        QCOMPARE(CellCharacter(t->Buffer().GetChar(2, t->CaretPos().y())), U'\u00e9');
+
+        // The grid follows the window: fewer rows, the caret's line kept, the rest scrolled back.
+        const int columns = t->Columns();
+        w.resize(w.width() + 10 * t->FontWidth(), w.height() - 5 * t->FontHeight());
+        QTRY_COMPARE(t->Columns(), columns + 10);
+        QTRY_VERIFY(w.StatusText().contains(QStringLiteral("%1x%2").arg(t->Columns()).arg(t->Rows())));
+        QCOMPARE(CellCharacter(t->Buffer().GetChar(2, t->CaretPos().y())), U'\u00e9');
+
+        // Back through the scrollback with the keyboard, and a line found there.
+        t->setFocus();
+        Press(t, Qt::Key_PageUp, Qt::ShiftModifier);
+        QCOMPARE(t->ScrolledBack(), t->Rows() - 1);
+        QVERIFY(t->FindText(QStringLiteral("LINE 017")));
+        QVERIFY(t->ScrolledBack() > 150);
+        QCOMPARE(t->SelectedText(), QStringLiteral("line 017"));
+        Press(t, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line 017"));
+        // Nothing of that reached the device; a typed key goes back to the live screen.
+        QCOMPARE(dev.Read(1, 200), QByteArray());
+        Press(t, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QCOMPARE(t->ScrolledBack(), 0);
+        QCOMPARE(dev.Read(1, 5000), QByteArray("x"));
+    }
+
     void SendFileCanBeCancelled()
     {
         Device dev;
