@@ -1,5 +1,5 @@
 // Layout of zentrop-term's additions to the terminal settings dialog and their run.
-#include "TermSetupDialog.h"
+#include "termapp/TermSetupDialog.h"
 
 #include "cportctl/ComTerminal.h"
 #include "forms/Buttons.h"
@@ -22,8 +22,8 @@ constexpr int kGroupTop = 248;
 constexpr int kRowTop = 20;
 constexpr int kRowPitch = 28;
 constexpr int kLabelLeft = 8;
-constexpr int kFieldLeft = 100;
-constexpr int kFieldWidth = 175;
+constexpr int kFieldLeft = 112;
+constexpr int kFieldWidth = 163;
 constexpr int kFieldHeight = 22;
 constexpr int kRows = 5;
 

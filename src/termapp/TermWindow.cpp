@@ -4,7 +4,7 @@
 
 #include "PortWriter.h"
 #include "TermSettings.h"
-#include "TermSetupDialog.h"
+#include "termapp/TermSetupDialog.h"
 #include "base/IniFile.h"
 #include "cport/ComThread.h"
 #include "cport/PosixComDevice.h"
@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -144,7 +145,13 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     QSize size = sizeHint();
     // The message field does not count in the bar's hint (a long message is cut, not widening
     // the window), so it is added.
-    size.setWidth(std::max(size.width(), statusBar()->sizeHint().width() + lbState->sizeHint().width()));
+    // The bar lays its fields out only when shown, so they are summed here: each with its
+    // frame and spacing, and the size grip.
+    int fields = 24;
+    for (QWidget* field : statusBar()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!field->isHidden() && field != lbSignals)
+            fields += field->sizeHint().width() + 12;
+    size.setWidth(std::max(size.width(), fields));
     resize(size.boundedTo(screen()->availableSize()));
 
     FWatch = new QTimer(this);
@@ -256,7 +263,18 @@ void TermWindow::BuildStatusBar()
     lbPort = new QLabel(this);
     lbLine = new QLabel(this);
     lbState = new QLabel(this);
+    // One field per line, greyed while the line is off.
     lbSignals = new QLabel(this);
+    lbSignals->hide();
+    auto* lines = new QWidget(this);
+    auto* layout = new QHBoxLayout(lines);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    for (const char* name : {"DTR", "RTS", "CTS", "DSR", "RING", "RLSD"}) {
+        auto* l = new QLabel(QLatin1String(name), lines);
+        layout->addWidget(l);
+        FLineLabels << l;
+    }
     lbCounts = new QLabel(this);
     lbSize = new QLabel(this);
     pbSend = new QProgressBar(this);
@@ -270,7 +288,7 @@ void TermWindow::BuildStatusBar()
     statusBar()->addWidget(lbLine);
     statusBar()->addWidget(lbState, 1);
     statusBar()->addPermanentWidget(pbSend);
-    statusBar()->addPermanentWidget(lbSignals);
+    statusBar()->addPermanentWidget(lines);
     statusBar()->addPermanentWidget(lbSize);
     statusBar()->addPermanentWidget(lbCounts);
 }
@@ -341,13 +359,16 @@ void TermWindow::UpdateStatus()
             // The watch finds a device that went away; the lines show off until then.
         }
     }
-    // Lines that are on in bold, those that are off in grey; the tip says it in words.
-    QStringList rich;
+    // Lines that are on are shown, those that are off greyed; the tip says it in words.
     QStringList plain;
     const auto line = [&](const char* name, bool state) {
         const QString n = QLatin1String(name);
-        rich << (state ? QStringLiteral("<b>%1</b>").arg(n) : QStringLiteral("<span style=\"color:gray\">%1</span>").arg(n));
+        QLabel* label = FLineLabels.value(plain.size());
         plain << QStringLiteral("%1 %2").arg(n, state ? QStringLiteral("on") : QStringLiteral("off"));
+        if (label) {
+            label->setEnabled(state);
+            label->setToolTip(plain.last());
+        }
     };
     line("DTR", connected && FPort->FlowControl()->ControlDTR() == TDTRFlowControl::dtrEnable);
     line("RTS", connected && FPort->FlowControl()->ControlRTS() == TRTSFlowControl::rtsEnable);
@@ -355,7 +376,6 @@ void TermWindow::UpdateStatus()
     line("DSR", on.Contains(TLineSignal::lsDSR));
     line("RING", on.Contains(TLineSignal::lsRing));
     line("RLSD", on.Contains(TLineSignal::lsRLSD));
-    lbSignals->setText(rich.join(QStringLiteral(" ")));
     lbSignals->setToolTip(plain.join(QStringLiteral("  ")));
     lbSize->setText(QStringLiteral("%1x%2").arg(FTerminal->Columns()).arg(FTerminal->Rows()));
     lbCounts->setText(QStringLiteral("RX %1  TX %2").arg(FReceived).arg(SentBytes()));

@@ -164,6 +164,7 @@ private:
     QLabel* lbSignals = nullptr;
     QLabel* lbCounts = nullptr;
     QLabel* lbSize = nullptr;
+    QList<QLabel*> FLineLabels;
     QProgressBar* pbSend = nullptr;
 };
 
