@@ -118,7 +118,7 @@ void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
     Ini.WriteBool(TerminalSection, kBackspace, T.BackspaceSendsBS());
     Ini.WriteString(TerminalSection, kMenuKey, T.MenuKey().toString(QKeySequence::PortableText));
     Ini.WriteString(TerminalSection, kFontName, T.font().family());
-    Ini.WriteInteger(TerminalSection, kFontSize, T.font().pointSize());
+    Ini.WriteInteger(TerminalSection, kFontSize, T.Font()->Size());
     Ini.WriteInteger(TerminalSection, kScrollback, T.ScrollbackLines());
 }
 

@@ -25,7 +25,7 @@ constexpr int kLabelLeft = 8;
 constexpr int kFieldLeft = 112;
 constexpr int kFieldWidth = 163;
 constexpr int kFieldHeight = 22;
-constexpr int kRows = 5;
+constexpr int kRows = 6;
 
 using Charset = TCustomComTerminal::CharacterSet;
 
@@ -57,11 +57,12 @@ TermSetupForm::TermSetupForm(QWidget* Parent)
     label(QStringLiteral("Font"));
     cbFont = new QFontComboBox(gbWindow);
     cbFont->setFontFilters(QFontComboBox::MonospacedFonts);
-    cbFont->setGeometry(kFieldLeft, kRowTop + row * kRowPitch, kFieldWidth - 55, kFieldHeight);
+    place(cbFont);
+
+    label(QStringLiteral("Font size"));
     seFontSize = new QSpinBox(gbWindow);
     seFontSize->setRange(4, 72);
-    seFontSize->setGeometry(kFieldLeft + kFieldWidth - 50, kRowTop + row * kRowPitch, 50, kFieldHeight);
-    ++row;
+    place(seFontSize, 60);
 
     label(QStringLiteral("Character set"));
     cbCharset = new QComboBox(gbWindow);
@@ -103,7 +104,7 @@ void TermSetupForm::Load(const TCustomComTerminal& Terminal)
 {
     LoadTerminalSetup(*this, Terminal);
     cbFont->setCurrentFont(Terminal.font());
-    seFontSize->setValue(Terminal.font().pointSize() > 0 ? Terminal.font().pointSize() : 10);
+    seFontSize->setValue(Terminal.Font()->Size());
     cbCharset->setCurrentIndex(static_cast<int>(Terminal.Charset()));
     cbBackspace->setCurrentIndex(Terminal.BackspaceSendsBS() ? 1 : 0);
     seScrollback->setValue(Terminal.ScrollbackLines());

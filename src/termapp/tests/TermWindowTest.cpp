@@ -181,6 +181,11 @@ private slots:
             w.Terminal()->SetEmulation(TTermEmulation::teVT52);
             w.Terminal()->SetCaret(TTermCaret::tcUnderline);
             w.SetLocalEcho(true);
+            w.Terminal()->SetCharset(TCustomComTerminal::CharacterSet::CodePage);
+            w.Terminal()->SetBackspaceSendsBS(true);
+            w.Terminal()->SetScrollbackLines(500);
+            w.Terminal()->Font()->SetSize(13);
+            w.SetMenuKey(QKeySequence(Qt::Key_F10));
             w.ConfirmExit = [] { return true; };
             w.close();
         }
@@ -192,6 +197,12 @@ private slots:
         QCOMPARE(w.Terminal()->Emulation(), TTermEmulation::teVT52);
         QCOMPARE(w.Terminal()->Caret(), TTermCaret::tcUnderline);
         QVERIFY(w.Terminal()->LocalEcho());
+        QCOMPARE(w.Terminal()->Charset(), TCustomComTerminal::CharacterSet::CodePage);
+        QVERIFY(!w.Terminal()->CharsetIsUtf8());
+        QVERIFY(w.Terminal()->BackspaceSendsBS());
+        QCOMPARE(w.Terminal()->ScrollbackLines(), 500);
+        QCOMPARE(w.Terminal()->Font()->Size(), 13);
+        QCOMPARE(w.MenuKey(), QKeySequence(Qt::Key_F10));
         // A value no member names keeps the default rather than failing the start.
         TIniFile ini(Settings());
         ini.WriteString(QStringLiteral("Terminal"), QStringLiteral("Emulation"), QStringLiteral("teVT999"));
