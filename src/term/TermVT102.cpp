@@ -232,7 +232,15 @@ private:
     }
     // A wide character partly overwritten at columns From..To of the caret's row loses its
     // other half.
-    void SplitWide(int From, int To);
+    void SplitWide(int From, int To)
+    {
+        const int y = T.FCaretPos.y();
+        const TTermChar* row = T.FBuffer.Row(y);
+        if (row[From - 1].Part == CellPart::WideRight && From > 1) [[unlikely]]
+            T.FBuffer.SetChar(From - 1, y, Blank());
+        if (row[To - 1].Part == CellPart::WideLeft && To < T.FColumns) [[unlikely]]
+            T.FBuffer.SetChar(To + 1, y, Blank());
+    }
     void SetAttributes(const Args& A);
     void SetModes(const Args& A, bool Private, bool Value);
     void SaveCursor();
@@ -309,7 +317,14 @@ qsizetype VT102Emulation::Receive(const char* Text, qsizetype Count)
                 P.EscapeCodesVT102::ProcessChar(Text[i++]);
                 continue;
             }
-            // A control byte, or any byte while single bytes are watched: a plain character.
+            if (c < 0x20 && !bytewise) {
+                // Nobody watches single bytes: the control is carried out at once.
+                P.Character = Text[i++];
+                BreakCharacter();
+                Control(c);
+                continue;
+            }
+            // Any other byte, or any byte while single bytes are watched: a plain character.
             P.Character = Text[i++];
             T.PutChar(static_cast<char>(c));
             if (!Current())
@@ -454,16 +469,6 @@ void VT102Emulation::PrintByte(uint8_t Ch)
         PrintByte(Ch);
         return;
     }
-}
-
-void VT102Emulation::SplitWide(int From, int To)
-{
-    const int y = T.FCaretPos.y();
-    const TTermChar* row = T.FBuffer.Row(y);
-    if (row[From - 1].Part == CellPart::WideRight && From > 1)
-        T.FBuffer.SetChar(From - 1, y, Blank());
-    if (row[To - 1].Part == CellPart::WideLeft && To < T.FColumns)
-        T.FBuffer.SetChar(To + 1, y, Blank());
 }
 
 void VT102Emulation::Print(char32_t Ch)

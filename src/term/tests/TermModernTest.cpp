@@ -37,6 +37,7 @@ std::string Line(std::span<const TTermChar> Cells)
     std::string s;
     for (const TTermChar& c : Cells)
         s += Utf8Of(CellCharacter(c));
+    s.erase(s.find_last_not_of(' ') + 1);
     return s;
 }
 

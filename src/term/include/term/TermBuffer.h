@@ -6,6 +6,8 @@
 
 #include <QRect>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -64,9 +66,10 @@ struct TermDamage {
     bool Empty() const { return ScrolledRows == 0 && Cells.empty(); }
 };
 
-// All coordinates are 1-based: column X, row Y. Rows are reached through a table of row
-// places, so a scroll moves no cells: it turns the table's rows and clears the one that
-// comes in.
+// All coordinates are 1-based: column X, row Y. Each row is a block of its own reached through
+// a table of rows, so a scroll moves no cells: it turns the table and clears the row that
+// comes in; a row that goes to the scrollback is handed over whole, and the scrollback's
+// oldest row, once it is full, comes back as the new one.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
@@ -112,15 +115,13 @@ public:
         if (Count <= 0)
             return;
         TTermChar* c = RowCells(Row) + (Column - 1);
+        TTermChar pen = Cell;
+        pen.Part = CellPart::Single;
+        pen.Unicode = 0;
+        // Whole-cell copies: the compiler stores a plain assignment field by field.
         for (int i = 0; i < Count; ++i) {
+            std::memcpy(static_cast<void*>(c + i), &pen, sizeof pen);
             c[i].Ch = static_cast<uint8_t>(Text[i]);
-            c[i].FrontColor = Cell.FrontColor;
-            c[i].BackColor = Cell.BackColor;
-            c[i].Underline = Cell.Underline;
-            c[i].Bold = Cell.Bold;
-            c[i].Graphic = Cell.Graphic;
-            c[i].Part = CellPart::Single;
-            c[i].Unicode = 0;
         }
         Damage(Column, Column + Count - 1, Row);
     }
@@ -164,8 +165,8 @@ public:
     void SetScrollbackLines(int Lines);
     int HistoryCount() const { return FHistoryCount; }
     // Scrollback line Back: 1 is the line just above screen row 1, HistoryCount() the
-    // oldest. Its cells start at column 1; trailing empty cells are left out, so a line may
-    // be shorter (or, after a resize, longer) than the screen. Empty outside 1..HistoryCount().
+    // oldest: as many cells as the screen had columns when the line left it, column 1
+    // first. Empty outside 1..HistoryCount().
     std::span<const TTermChar> HistoryLine(int Back) const;
     // How many lines ever went to the scrollback: a view that shows old lines keeps its
     // place by the change of this count while new lines come in.
@@ -193,13 +194,21 @@ public:
     void DamageAll();
 
 private:
-    TTermChar* RowCells(int Row)
-    {
-        return &FCells[static_cast<size_t>(FRowPlace[static_cast<size_t>(Row - 1)]) * static_cast<size_t>(FColumns)];
-    }
-    const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
+    using RowBlock = std::unique_ptr<TTermChar[]>;
+    TTermChar* RowCells(int Row) { return FLines[static_cast<size_t>(Row - 1)].get(); }
+    const TTermChar* RowCells(int Row) const { return FLines[static_cast<size_t>(Row - 1)].get(); }
     void ClearRow(int Row, int FromColumn);
-    void PushHistory(const TTermChar* Cells);
+    // An empty row of Columns() cells, a freed one when there is one.
+    RowBlock NewRow();
+    void FillRow(TTermChar* Row, const TTermChar& Blank) const;
+    // Hands Row to the scrollback and returns the row to use in its place (its cells are
+    // to be cleared): the oldest line when the scrollback is full.
+    RowBlock PushHistory(RowBlock Row);
+    // Size of the ring: the slots in use until it is full.
+    size_t HistorySlot(int Back) const
+    {
+        return (FHistoryFirst + static_cast<size_t>(FHistoryCount - Back)) % FHistory.size();
+    }
     // Damages every cell of rows From..To.
     void DamageRows(int From, int To);
     void Damage(int FromColumn, int ToColumn, int Row)
@@ -221,15 +230,18 @@ private:
 
     int FColumns = 0;
     int FRows = 0;
-    std::vector<uint16_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
-    std::vector<TTermChar> FCells;
+    std::vector<RowBlock> FLines;   // the screen's rows, row 1 first
     // The grid not shown: the main screen's while the alternate one is, and the other way.
-    std::vector<uint16_t> FOtherRowPlace;
-    std::vector<TTermChar> FOtherCells;
+    std::vector<RowBlock> FOtherLines;
+    std::vector<RowBlock> FFree;    // rows of the current width not in use
     bool FAlternate = false;
-    // A ring of lines, FHistoryFirst the oldest; slots are reused, so a full scrollback
-    // allocates nothing more.
-    std::vector<std::vector<TTermChar>> FHistory;
+    // A ring of rows, FHistoryFirst the oldest; a full ring hands its oldest row back to the
+    // screen, so a full scrollback allocates nothing more.
+    struct HistoryRow {
+        RowBlock Cells;
+        int Width = 0;
+    };
+    std::vector<HistoryRow> FHistory;
     size_t FHistoryFirst = 0;
     int FHistoryCount = 0;
     int FHistoryLimit = DefaultScrollbackLines;
