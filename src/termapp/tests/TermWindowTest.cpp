@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -281,6 +282,29 @@ private slots:
         QVERIFY(w.isVisible());
         QVERIFY(!w.menuBar()->activeAction());
         QCOMPARE(w.Connection(), TermWindow::ConnectionState::Connected);
+    }
+
+    // Alt pressed and let go alone does not take the next keys into the menus, whatever the
+    // style says about Alt and menu bars.
+    void AltAloneLeavesTheKeysToTheDevice()
+    {
+        const QString style = QApplication::style()->name();
+        QApplication::setStyle(QStringLiteral("Windows"));
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.Terminal()->setFocus();
+        QTest::keyPress(w.Terminal(), Qt::Key_Alt, Qt::AltModifier);
+        QTest::keyRelease(w.Terminal(), Qt::Key_Alt, Qt::NoModifier);
+        const bool menus = w.menuBar()->activeAction() || w.menuBar()->hasFocus() || !w.Terminal()->hasFocus();
+        Press(w.Terminal(), Qt::Key_P, Qt::NoModifier, QStringLiteral("p"));
+        const QByteArray got = dev.Read(1, 5000);
+        QApplication::setStyle(style);
+        QVERIFY(!menus);
+        QCOMPARE(got, QByteArray("p"));
+        QVERIFY(!w.menuBar()->activeAction());
     }
 
     void MenuKeyOpensTheMenus()
