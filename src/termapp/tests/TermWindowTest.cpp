@@ -4,6 +4,7 @@
 // device that takes nothing while the window goes on, and the first start without a port.
 #include "termapp/TermWindow.h"
 
+#include "PortWriter.h"
 #include "base/IniFile.h"
 
 #include <QApplication>
@@ -305,6 +306,43 @@ private slots:
         QVERIFY(!menus);
         QCOMPARE(got, QByteArray("p"));
         QVERIFY(!w.menuBar()->activeAction());
+    }
+
+    // The modes the device sets change what the keys and a paste send.
+    void DeviceModesChangeTheKeys()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.ConfirmExit = [] { return true; };
+        TermControl* t = w.Terminal();
+        const QByteArray modes("\x1b[?1h\x1b=\x1b[?2004h");
+        dev.Write(modes);
+        QTRY_COMPARE(w.ReceivedBytes(), modes.size());
+        QTRY_VERIFY(t->BracketedPaste());
+        Press(t, Qt::Key_Up, Qt::NoModifier);
+        Press(t, Qt::Key_5, Qt::KeypadModifier, QStringLiteral("5"));
+        QApplication::clipboard()->setText(QStringLiteral("a\nb"));
+        Press(t, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        const QByteArray want("\x1bOA\x1bOu\x1b[200~a\rb\x1b[201~");
+        QCOMPARE(dev.Read(want.size(), 5000), want);
+    }
+
+    // The queue refuses what would pass its bound and keeps what it holds; bytes that wait
+    // with none taken are a stall.
+    void WriteQueueIsBounded()
+    {
+        TComPort port;
+        PortWriter writer(&port);
+        QVERIFY(writer.Enqueue(QByteArray(PortWriter::MaxQueued - 1, 'x')));
+        QVERIFY(writer.Enqueue("y"));
+        QVERIFY(!writer.Enqueue("z"));
+        QCOMPARE(writer.Pending(), PortWriter::MaxQueued);
+        const auto now = std::chrono::steady_clock::now();
+        QVERIFY(!writer.Stalled(now - PortWriter::StallTime));
+        QVERIFY(writer.Stalled(now + PortWriter::StallTime));
+        writer.Stop(true);
+        QCOMPARE(writer.Pending(), 0);
+        QVERIFY(!writer.Stalled(now + PortWriter::StallTime));
     }
 
     void MenuKeyOpensTheMenus()
