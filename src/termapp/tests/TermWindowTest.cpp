@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QWheelEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -458,6 +459,25 @@ private slots:
         QCOMPARE(t->SelectedText(), QStringLiteral("line 017"));
         Press(t, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line 017"));
+        // The wheel scrolls three lines a notch.
+        const int back = t->ScrolledBack();
+        QWheelEvent wheel(QPointF(10, 10), t->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(t->viewport(), &wheel);
+        QCOMPARE(t->ScrolledBack(), back - 3);
+        // The mouse selects whole cells from where it is pressed to where it is let go.
+        const int fw = t->FontWidth();
+        const int fh = t->FontHeight();
+        QTest::mousePress(t->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(fw / 2, fh / 2));
+        QMouseEvent move(QEvent::MouseMove, QPointF(3 * fw + fw / 2, fh + fh / 2), t->viewport()->mapToGlobal(QPointF(0, 0)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(t->viewport(), &move);
+        QTest::mouseRelease(t->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(3 * fw + fw / 2, fh + fh / 2));
+        QVERIFY(t->HasSelection());
+        const QStringList rows = t->SelectedText().split(u'\n');
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(rows[0].startsWith(QLatin1String("line ")));
+        QCOMPARE(rows[1].size(), 4);
         // Nothing of that reached the device; a typed key goes back to the live screen.
         QCOMPARE(dev.Read(1, 200), QByteArray());
         Press(t, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
