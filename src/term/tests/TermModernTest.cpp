@@ -146,6 +146,24 @@ TEST(Modern, ModesForTheWindow)
     EXPECT_FALSE(t->AltScreen()) << "another emulation shows the main screen";
 }
 
+// A handler that changes the emulation while a chunk is read: the rest of the chunk goes to
+// the new one, and the old one is not touched after it is replaced.
+TEST(Modern, HandlerChangesEmulationMidChunk)
+{
+    TestTerm t(TTermEmulation::teVT102);
+    t.OnChar = [&t](QObject*, char c) {
+        if (c == '|')
+            t.SetEmulation(TTermEmulation::teVT52);
+    };
+    t.Receive("a\x1b[31m|\x1b" "Cb\x1b[2Jc");
+    EXPECT_EQ(t.Screen(), (std::vector<std::string>{"a| b2Jc"}));
+    EXPECT_EQ(t.Buffer().GetChar(4, 1).FrontColor, t.FontColor()) << "the VT102's pen left with it";
+    TestTerm u(TTermEmulation::teVT100orANSI);
+    u.OnUnhandledCode = [&u](QObject*, TEscapeCode, const QByteArray&) { u.SetEmulation(TTermEmulation::teVT102); };
+    u.Receive("\x1bxA\x1b[2Gb");
+    EXPECT_EQ(u.Screen(), (std::vector<std::string>{"Ab"}));
+}
+
 TEST(Scrollback, LinesLeavingTheTopOfTheMainScreen)
 {
     // The specified emulation's line feed and the VT102's index alike.
