@@ -26,6 +26,93 @@ namespace zentrop {
 
 namespace cli {
 
+MonitorScreen::MonitorScreen(const MonitorOptions& Options, std::function<QByteArray()> Now)
+    : FOptions(Options), FNow(std::move(Now))
+{
+}
+
+void MonitorScreen::NewLine(QByteArray& Out)
+{
+    Out += "\r\n";
+    FLineStart = true;
+    FHexColumn = 0;
+}
+
+void MonitorScreen::Stamp(QByteArray& Out)
+{
+    if (FLineStart && FOptions.Timestamps)
+        Out += FNow();
+    FLineStart = false;
+}
+
+QByteArray MonitorScreen::Render(const char* Data, int Count)
+{
+    QByteArray out;
+    out.reserve(Count * (FOptions.Hex ? 3 : 1) + 32);
+    for (int i = 0; i < Count; ++i) {
+        const char b = Data[i];
+        if (b == '\r' && FOptions.HideCr)
+            continue;
+        if (FOptions.Hex) {
+            // The maps end hex lines where they end text lines: LF always, CR with crlf.
+            Stamp(out);
+            out += QByteArray::number(static_cast<uchar>(b), 16).rightJustified(2, '0').toUpper() + ' ';
+            if (++FHexColumn == 16 || b == '\n' || (b == '\r' && FOptions.ShowCrAsCrLf))
+                NewLine(out);
+        } else if ((b == '\r' && FOptions.ShowCrAsCrLf) || (b == '\n' && FOptions.ShowLfAsCrLf)) {
+            NewLine(out);
+        } else if (b == '\r') {
+            // A CR returns within the line: the stamp already there stays, or comes with the
+            // line's first byte that shows.
+            out += b;
+        } else if (b == '\n') {
+            out += b;
+            FLineStart = true;
+        } else {
+            Stamp(out);
+            out += b;
+        }
+    }
+    return out;
+}
+
+std::optional<char> ParseKeyName(const QString& Name)
+{
+    const QString n = Name.trimmed();
+    if (n.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        bool ok = false;
+        const uint v = n.mid(2).toUInt(&ok, 16);
+        if (ok && v < 0x100)
+            return static_cast<char>(v);
+        return std::nullopt;
+    }
+    QString key;
+    for (const char* prefix : {"ctrl-", "ctrl+", "c-", "^"}) {
+        if (n.startsWith(QLatin1String(prefix), Qt::CaseInsensitive) && n.size() == qsizetype(std::strlen(prefix)) + 1) {
+            key = n.right(1).toUpper();
+            break;
+        }
+    }
+    if (key.isEmpty())
+        return std::nullopt;
+    const char16_t c = key.at(0).unicode();
+    if (c == u'?')
+        return static_cast<char>(0x7F);
+    if (c >= u'@' && c <= u'_')
+        return static_cast<char>(c - u'@');
+    return std::nullopt;
+}
+
+QString KeyName(char Key)
+{
+    const auto k = static_cast<unsigned char>(Key);
+    if (k < 0x20)
+        return QStringLiteral("Ctrl-") + QChar(char16_t(k + '@'));
+    if (k == 0x7F)
+        return QStringLiteral("Ctrl-?");
+    return QStringLiteral("0x%1").arg(k, 2, 16, QLatin1Char('0'));
+}
+
 namespace {
 
 // A network port's failure with its host and port in the user's words, as flash gives it.
@@ -50,8 +137,13 @@ constexpr int kBackAfterMs = 1000;
 constexpr int kBreakMs = 250;
 constexpr int kPulseMs = 100;
 
-const char* const kMenuHelp =
-    "menu: b break, d DTR pulse, r RTS pulse, e local echo on/off, Ctrl-T or Ctrl-] sends that key";
+// The menu's keys, after the menu key.
+QString MenuHelp(const MonitorOptions& options)
+{
+    return QStringLiteral("menu: b break, d/r pulse DTR/RTS, D/R switch DTR/RTS, l modem lines, e local echo on/off, "
+                          "%1 or %2 sends that key")
+        .arg(KeyName(options.MenuKey), KeyName(options.ExitKey));
+}
 
 // Writes all of Data to Fd; false when it cannot.
 bool WriteAll(int fd, const char* data, qsizetype count)
@@ -68,36 +160,20 @@ bool WriteAll(int fd, const char* data, qsizetype count)
     return true;
 }
 
-// What the screen shows of the device's bytes: line ends mapped, hex, time stamps. Used by
-// the reader thread and by the keyboard's echo.
+// What the screen shows of the device's bytes, for the reader thread and the keyboard's echo.
 class TScreen {
 public:
-    explicit TScreen(const MonitorOptions& options) : FOptions(options), FNoticeRaw(::isatty(STDERR_FILENO)) {}
+    explicit TScreen(const MonitorOptions& options)
+        : FRender(options, [] { return QDateTime::currentDateTime().toString(QStringLiteral("[HH:mm:ss.zzz] ")).toLatin1(); }),
+          FNoticeRaw(::isatty(STDERR_FILENO))
+    {
+    }
 
     // False when standard output can no longer be written.
     bool Show(const char* data, int count)
     {
         std::lock_guard lock(FMutex);
-        QByteArray out;
-        out.reserve(count * (FOptions.Hex ? 3 : 1) + 32);
-        for (int i = 0; i < count; ++i) {
-            const char b = data[i];
-            if (b == '\r' && FOptions.HideCr)
-                continue;
-            if (FLineStart && FOptions.Timestamps)
-                out += QDateTime::currentDateTime().toString(QStringLiteral("[HH:mm:ss.zzz] ")).toLatin1();
-            FLineStart = false;
-            if (FOptions.Hex) {
-                out += QByteArray::number(static_cast<uchar>(b), 16).rightJustified(2, '0').toUpper() + ' ';
-                if (++FHexColumn == 16 || b == '\n')
-                    NewLine(out);
-            } else if ((b == '\r' && FOptions.ShowCrAsCrLf) || (b == '\n' && FOptions.ShowLfAsCrLf)) {
-                NewLine(out);
-            } else {
-                out += b;
-                FLineStart = b == '\n';
-            }
-        }
+        const QByteArray out = FRender.Render(data, count);
         return WriteAll(STDOUT_FILENO, out.constData(), out.size());
     }
 
@@ -109,19 +185,19 @@ public:
         WriteAll(STDERR_FILENO, line.constData(), line.size());
     }
 
-private:
-    void NewLine(QByteArray& out)
+    // Ends the shown text's line, so the shell's prompt starts on a line of its own.
+    void EndLine()
     {
-        out += "\r\n";
-        FLineStart = true;
-        FHexColumn = 0;
+        std::lock_guard lock(FMutex);
+        const int fd = ::isatty(STDOUT_FILENO) ? STDOUT_FILENO : ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1;
+        if (fd >= 0)
+            WriteAll(fd, "\r\n", 2);
     }
 
-    const MonitorOptions& FOptions;
+private:
+    MonitorScreen FRender;
     const bool FNoticeRaw;
     std::mutex FMutex;
-    bool FLineStart = true;
-    int FHexColumn = 0;
 };
 
 class TSession {
@@ -156,6 +232,10 @@ private:
     bool Keys(const char* keys, int count);
     void Send(const QByteArray& bytes);
     void Pulse(bool dtr);
+    // Switches DTR or RTS to the other state and says which it is now.
+    void Switch(bool dtr);
+    // Says which modem lines are on.
+    void ShowLines();
     void SendBreak();
     // The device went away: the port is closed and typed keys go nowhere until it is back.
     void Gone(const QString& why);
@@ -315,6 +395,41 @@ void TSession::Pulse(bool dtr)
     }
 }
 
+void TSession::Switch(bool dtr)
+{
+    TComFlowControl* flow = FPort.FlowControl();
+    try {
+        bool on;
+        if (dtr) {
+            on = flow->ControlDTR() != TDTRFlowControl::dtrEnable;
+            flow->SetControlDTR(on ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable);
+        } else {
+            on = flow->ControlRTS() != TRTSFlowControl::rtsEnable;
+            flow->SetControlRTS(on ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable);
+        }
+        FScreen.Notice(QStringLiteral("%1 %2").arg(dtr ? QStringLiteral("DTR") : QStringLiteral("RTS"),
+                                                   on ? QStringLiteral("on") : QStringLiteral("off")));
+    } catch (const Exception& e) {
+        FScreen.Notice(e.Message());
+    }
+}
+
+void TSession::ShowLines()
+{
+    try {
+        const TLineSignals in = FPort.LineSignals();
+        const TComFlowControl* flow = FPort.FlowControl();
+        const auto state = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
+        FScreen.Notice(QStringLiteral("DTR %1  RTS %2  CTS %3  DSR %4  RI %5  CD %6")
+                           .arg(state(flow->ControlDTR() == TDTRFlowControl::dtrEnable),
+                                state(flow->ControlRTS() == TRTSFlowControl::rtsEnable),
+                                state(in.Contains(TLineSignal::lsCTS)), state(in.Contains(TLineSignal::lsDSR)),
+                                state(in.Contains(TLineSignal::lsRing)), state(in.Contains(TLineSignal::lsRLSD))));
+    } catch (const Exception& e) {
+        FScreen.Notice(e.Message());
+    }
+}
+
 void TSession::SendBreak()
 {
     try {
@@ -334,7 +449,7 @@ bool TSession::Keys(const char* keys, int count)
         const char c = keys[i];
         if (FMenu) {
             FMenu = false;
-            if (c == kMenuKey || c == kExitKey) {
+            if (c == FOptions.MenuKey || c == FOptions.ExitKey) {
                 out += c;
                 continue;
             }
@@ -348,11 +463,19 @@ bool TSession::Keys(const char* keys, int count)
                     SendBreak();
                 break;
             case 'd':
-            case 'D':
             case 'r':
+                if (!FAway)
+                    Pulse(c == 'd');
+                break;
+            case 'D':
             case 'R':
                 if (!FAway)
-                    Pulse(c == 'd' || c == 'D');
+                    Switch(c == 'D');
+                break;
+            case 'l':
+            case 'L':
+                if (!FAway)
+                    ShowLines();
                 break;
             case 'e':
             case 'E':
@@ -360,18 +483,18 @@ bool TSession::Keys(const char* keys, int count)
                 FScreen.Notice(FEcho ? QStringLiteral("local echo on") : QStringLiteral("local echo off"));
                 break;
             default:
-                FScreen.Notice(QString::fromLatin1(kMenuHelp));
+                FScreen.Notice(MenuHelp(FOptions));
                 break;
             }
             continue;
         }
-        if (c == kExitKey) {
+        if (c == FOptions.ExitKey) {
             Send(out);
             return false;
         }
-        if (c == kMenuKey) {
+        if (c == FOptions.MenuKey) {
             FMenu = true;
-            FScreen.Notice(QString::fromLatin1(kMenuHelp));
+            FScreen.Notice(MenuHelp(FOptions));
             continue;
         }
         if (c == '\r' && (FOptions.SendCrLf || FOptions.SendLf))
@@ -403,7 +526,8 @@ int TSession::Run(InterruptWatch& interrupts)
 int TSession::Loop()
 {
     const RawTerminal raw(STDIN_FILENO);
-    FScreen.Notice(QStringLiteral("monitoring %1; exit with Ctrl-], menu with Ctrl-T").arg(FPort.Port()));
+    FScreen.Notice(QStringLiteral("monitoring %1; exit with %2, menu with %3")
+                       .arg(FPort.Port(), KeyName(FOptions.ExitKey), KeyName(FOptions.MenuKey)));
     StartReader();
     bool keyboard = true;
     int status = ExitSuccess;
@@ -452,6 +576,7 @@ int TSession::Loop()
             TryReopen();
     }
     StopReader();
+    FScreen.EndLine();
     return status;
 }
 
@@ -461,7 +586,7 @@ int RunMonitor(TCustomComPort& port, const MonitorOptions& options, InterruptWat
 {
     int log = -1;
     if (!options.Log.isEmpty()) {
-        log = ::open(QFile::encodeName(options.Log).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        log = ::open(QFile::encodeName(options.Log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (log < 0) {
             PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Log, QString::fromLocal8Bit(std::strerror(errno))));
             return ExitFileRejected;

@@ -6,7 +6,11 @@
 
 #include "cport/ComPort.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 namespace zentrop {
 
@@ -29,9 +33,35 @@ struct MonitorOptions {
     // What Enter (a typed CR) sends.
     bool SendCrLf = false;
     bool SendLf = false;
+    char ExitKey = 0x1D;    // Ctrl-]
+    char MenuKey = 0x14;    // Ctrl-T
 };
 
-// The exit key and the menu key: Ctrl-] and Ctrl-T.
+// A key as the options name it: "ctrl-]", "^]", "C-]" (with a letter or one of @[\]^_?), or a
+// byte as "0x1d"; nullopt for anything else.
+std::optional<char> ParseKeyName(const QString& Name);
+// The key's name as ParseKeyName takes it: "Ctrl-]".
+QString KeyName(char Key);
+
+// What the screen shows of received bytes: line ends mapped, hex, time stamps. A time stamp
+// is put before the first shown byte of each line, so line ends of CR LF, LF CR or a CR that
+// starts a line leave it where it can be seen. Now gives the stamp's text.
+class MonitorScreen {
+public:
+    MonitorScreen(const MonitorOptions& Options, std::function<QByteArray()> Now);
+    QByteArray Render(const char* Data, int Count);
+
+private:
+    void NewLine(QByteArray& Out);
+    void Stamp(QByteArray& Out);
+
+    const MonitorOptions& FOptions;
+    std::function<QByteArray()> FNow;
+    bool FLineStart = true;
+    int FHexColumn = 0;
+};
+
+// The exit key and the menu key by default: Ctrl-] and Ctrl-T.
 inline constexpr char kExitKey = 0x1D;
 inline constexpr char kMenuKey = 0x14;
 

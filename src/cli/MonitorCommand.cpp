@@ -3,6 +3,7 @@
 #include "cmdline/Interrupts.h"
 #include "Monitor.h"
 
+#include "cport/PosixPortDetails.h"
 #include "upgrade/BootComPort.h"
 #include "cport/ComError.h"
 #include "cport/NetPortName.h"
@@ -63,7 +64,39 @@ std::optional<MonitorOptions> ParseMonitorOptions(const ParsedOptions& options, 
             m.*(entry->Flag) = true;
         }
     }
+    for (const auto& [name, field] : {std::pair{QStringLiteral("escape"), &MonitorOptions::ExitKey},
+                                      std::pair{QStringLiteral("menu-key"), &MonitorOptions::MenuKey}}) {
+        if (!options.Has(name))
+            continue;
+        const std::optional<char> key = ParseKeyName(options.Value(name));
+        if (!key) {
+            status = UsageError(QStringLiteral("--%1 takes a control key such as ctrl-] or ^A, or a byte such as 0x1d, "
+                                               "not \"%2\"")
+                                    .arg(name, options.Value(name)),
+                                command);
+            return std::nullopt;
+        }
+        m.*field = *key;
+    }
+    if (m.ExitKey == m.MenuKey) {
+        status = UsageError(QStringLiteral("the exit key and the menu key must differ (both are %1)").arg(KeyName(m.ExitKey)),
+                            command);
+        return std::nullopt;
+    }
     return m;
+}
+
+// A port another program holds is refused by the open; the message names that program.
+QString BusyHint(const Exception& e, const QString& device)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    if (!ext || ext->SystemCode() != EBUSY)
+        return QString();
+    if (const QString reason = ReservedTerminalReason(device); !reason.isEmpty())
+        return QStringLiteral("Zentrop does not take this port: %1.").arg(reason);
+    const QString holders = DescribeHolders(FindPortHolders(device));
+    return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
+                             : QStringLiteral("Another program is using the port: %1.").arg(holders);
 }
 
 } // namespace
@@ -75,8 +108,10 @@ const CommandSyntax& MonitorSyntax()
         QStringLiteral("shows what the device on a port sends and sends what you type"),
         QStringLiteral(
             "Shows what the device on PORT sends on this terminal, every byte as it comes, and sends every\n"
-            "key to the device. Ctrl-] ends the monitor; Ctrl-T opens a menu: b sends a break, d and r\n"
-            "pulse DTR and RTS, e switches local echo, and Ctrl-T or Ctrl-] after it sends that key.\n"
+            "key to the device. Ctrl-] ends the monitor (--escape chooses another key); Ctrl-T opens a\n"
+            "menu (--menu-key chooses another): b sends a break, d and r pulse DTR and RTS, D and R\n"
+            "switch DTR and RTS on or off, l shows the modem lines (DTR, RTS, CTS, DSR, RI, CD), e\n"
+            "switches local echo, and the menu key or the exit key after it sends that key.\n"
             "The terminal is put back as it was on exit and on every signal. The line runs at 8 data\n"
             "bits, no parity, 1 stop bit, no flow control. Exit status 0 after Ctrl-], 130 after a\n"
             "signal, 3 when the log or the screen cannot be written, 4 when the port cannot be opened\n"
@@ -84,12 +119,16 @@ const CommandSyntax& MonitorSyntax()
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("the port the device is on")},
             {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
-            {QStringLiteral("log"), 'l', QStringLiteral("FILE"), QStringLiteral("write every received byte to FILE, as it came")},
+            {QStringLiteral("log"), 'l', QStringLiteral("FILE"),
+             QStringLiteral("add every received byte to the end of FILE, as it came")},
             {QStringLiteral("timestamps"), 't', QString(), QStringLiteral("begin every shown line with the time")},
             {QStringLiteral("hex"), 'x', QString(), QStringLiteral("show received bytes as hexadecimal numbers, 16 a line")},
             {QStringLiteral("map"), 'm', QStringLiteral("LIST"),
              QStringLiteral("comma-separated: crlf shows a received CR as CR LF, lfcrlf a received LF as CR LF,\n"
                             "igncr hides received CRs, send-crlf and send-lf send Enter as CR LF or LF")},
+            {QStringLiteral("escape"), 'e', QStringLiteral("KEY"),
+             QStringLiteral("the key that ends the monitor: ctrl-X or ^X, or a byte as 0xNN (default ctrl-])")},
+            {QStringLiteral("menu-key"), 0, QStringLiteral("KEY"), QStringLiteral("the key that opens the menu (default ctrl-t)")},
             {QStringLiteral("reconnect"), 'r', QString(),
              QStringLiteral("when the device goes away, wait for it to come back under the same name;\n"
                             "keys typed meanwhile are not sent")},
@@ -126,6 +165,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
                 PrintLine(stderr, e.Message());
                 if (const auto* ext = dynamic_cast<const EComPortExt*>(&e); ext && IsNetPortName(portName))
                     PrintLine(stderr, NetPortProblem(portName, ext->SystemCode()));
+                else if (const QString hint = BusyHint(e, portName); !hint.isEmpty())
+                    PrintLine(stderr, hint);
                 return ExitPortError;
             }
             if (!told)

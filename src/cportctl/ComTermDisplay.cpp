@@ -5,6 +5,8 @@
 
 #include "base/Ansi.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -15,6 +17,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
@@ -257,6 +260,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* Event)
                                 std::min(r.bottom() / FFontHeight + 1, Rows())));
         DrawChars(painter, view);
     }
+    DrawSelection(painter);
     const QRect caret = CaretRect();
     if (!caret.isEmpty()) {
         // A solid caret inverts what lies under it.
@@ -273,11 +277,16 @@ void TCustomComTerminal::DrawChars(QPainter& Painter, const QRect& View)
     const int right = std::min(View.right(), Columns() - origin.x() + 1);
     const int bottom = std::min(View.bottom(), Rows() - origin.y() + 1);
     for (int r = View.top(); r <= bottom; ++r) {
-        const TTermChar* row = Buffer().Row(r + origin.y() - 1);
+        int count = 0;
+        const TTermChar* row = LineCells(r + origin.y() - 1, count);
+        // A scrollback line may be shorter than the screen: nothing beyond it is drawn.
+        const int lineRight = std::min(right, count - origin.x() + 1);
         // A view that starts on the right half of a wide character paints the whole of it.
-        const int first = View.left() > 1 && row[View.left() + origin.x() - 2].Part == CellPart::WideRight ? View.left() - 1
-                                                                                                          : View.left();
-        for (int c = first; c <= right; ++c) {
+        const int first = View.left() > 1 && View.left() + origin.x() - 2 < count
+                                  && row[View.left() + origin.x() - 2].Part == CellPart::WideRight
+                              ? View.left() - 1
+                              : View.left();
+        for (int c = first; c <= lineRight; ++c) {
             const TTermChar& cell = row[c + origin.x() - 2];
             if (cell.Ch != 0)
                 DrawChar(Painter, c, r, cell);
@@ -383,7 +392,20 @@ void TCustomComTerminal::FlushDisplay()
 {
     FLastFlush.start();
     const TermDamage damage = TakeDamage();
-    if (damage.ScrolledRows != 0)
+    const uint64_t added = Buffer().HistoryAdded();
+    const bool historyGrew = added != FHistorySeen;
+    if (historyGrew && FScrollBack > 0) {
+        // A view scrolled back keeps showing the same lines while new ones come in.
+        FScrollBack = std::min<int>(Buffer().HistoryCount(), FScrollBack + static_cast<int>(added - FHistorySeen));
+        ClearSelection();
+        viewport()->update();
+    }
+    FHistorySeen = added;
+    if (FGridFollowsWindow && (historyGrew || Buffer().HistoryCount() != verticalScrollBar()->maximum()))
+        UpdateScrollRange();
+    if (FScrollBack > 0)
+        viewport()->update();
+    else if (damage.ScrolledRows != 0)
         ScrollPixels(damage.ScrolledRows);
     for (const QRect& cells : damage.Cells)
         InvalidateCells(cells);
@@ -447,6 +469,25 @@ void TCustomComTerminal::UpdateScrollRange()
     // A bar that appears or goes resizes the client area, which comes back here.
     if (FUpdatingRange)
         return;
+    if (FGridFollowsWindow) {
+        // The grid fits the client area; the vertical bar moves through the scrollback, its
+        // bottom the live screen.
+        FUpdatingRange = true;
+        FitGrid();
+        QScrollBar* bar = verticalScrollBar();
+        const int history = Buffer().HistoryCount();
+        FScrollBack = std::min(FScrollBack, history);
+        horizontalScrollBar()->setRange(0, 0);
+        bar->setRange(0, history);
+        bar->setPageStep(std::max(1, Rows()));
+        bar->setValue(history - FScrollBack);
+        FUpdatingRange = false;
+        if (TopLeft() != QPoint(1, 1)) {
+            SetTopLeft(QPoint(1, 1));
+            viewport()->update();
+        }
+        return;
+    }
     FUpdatingRange = true;
     // The client area without bars; a bar shows only when the grid does not fit that way.
     const QSize full = maximumViewportSize();
@@ -472,6 +513,11 @@ void TCustomComTerminal::SyncTopLeft()
 
 void TCustomComTerminal::scrollContentsBy(int Dx, int Dy)
 {
+    if (FGridFollowsWindow) {
+        if (!FUpdatingRange)
+            ScrollBack(verticalScrollBar()->maximum() - verticalScrollBar()->value());
+        return;
+    }
     // The bars count cells; the pixels on view move by whole cells.
     SetTopLeft(QPoint(horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1));
     viewport()->scroll(Dx * FFontWidth, Dy * FFontHeight);
@@ -489,9 +535,13 @@ void TCustomComTerminal::resizeEvent(QResizeEvent* Event)
 
 QRect TCustomComTerminal::CaretRect() const
 {
-    if (!FCaretCreated || FCaretHideCount > 0)
+    if (!FCaretCreated || FCaretHideCount > 0 || !CaretVisible())
         return {};
-    const QPoint caret = CaretPos();
+    QPoint caret = CaretPos();
+    // Scrolled back, the caret's row moves down with the screen, out of the view in the end.
+    caret.ry() += FScrollBack;
+    if (caret.y() > Rows())
+        return {};
     const QPoint origin = TopLeft();
     // A block fills the cell, an underline caret sits on its bottom edge.
     return QRect((caret.x() - origin.x()) * FFontWidth,
@@ -575,11 +625,252 @@ void TCustomComTerminal::mousePressEvent(QMouseEvent* Event)
 {
     if (Event->button() == Qt::LeftButton && focusPolicy() != Qt::NoFocus && isEnabled())
         setFocus(Qt::MouseFocusReason);
+    if (FMouseSelection) {
+        if (Event->button() == Qt::LeftButton) {
+            ClearSelection();
+            FSelecting = true;
+            FSelAnchor = FSelEnd = CellAt(Event->position().toPoint());
+        } else if (Event->button() == Qt::MiddleButton) {
+            const QClipboard::Mode mode = QApplication::clipboard()->supportsSelection() ? QClipboard::Selection
+                                                                                         : QClipboard::Clipboard;
+            PasteText(QApplication::clipboard()->text(mode));
+        }
+    }
     QAbstractScrollArea::mousePressEvent(Event);
+}
+
+void TCustomComTerminal::mouseMoveEvent(QMouseEvent* Event)
+{
+    if (FSelecting) {
+        const QPoint cell = CellAt(Event->position().toPoint());
+        if (cell != FSelEnd || !FHasSelection) {
+            RepaintSelection();
+            FSelEnd = cell;
+            FHasSelection = FSelEnd != FSelAnchor || FHasSelection;
+            RepaintSelection();
+        }
+    }
+    QAbstractScrollArea::mouseMoveEvent(Event);
+}
+
+void TCustomComTerminal::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (FSelecting && Event->button() == Qt::LeftButton) {
+        FSelecting = false;
+        if (FHasSelection && QApplication::clipboard()->supportsSelection())
+            QApplication::clipboard()->setText(SelectedText(), QClipboard::Selection);
+    }
+    QAbstractScrollArea::mouseReleaseEvent(Event);
+}
+
+QPoint TCustomComTerminal::CellAt(QPoint Pixel) const
+{
+    const QPoint origin = TopLeft();
+    const int x = std::clamp(Pixel.x() / FFontWidth + origin.x(), 1, Columns());
+    const int y = std::clamp(Pixel.y() / FFontHeight + origin.y(), 1, Rows());
+    return {x, y};
+}
+
+std::pair<QPoint, QPoint> TCustomComTerminal::SelectionRange() const
+{
+    const bool forward = FSelAnchor.y() < FSelEnd.y() || (FSelAnchor.y() == FSelEnd.y() && FSelAnchor.x() <= FSelEnd.x());
+    return forward ? std::pair{FSelAnchor, FSelEnd} : std::pair{FSelEnd, FSelAnchor};
+}
+
+void TCustomComTerminal::Select(QPoint From, QPoint To)
+{
+    RepaintSelection();
+    FSelAnchor = From;
+    FSelEnd = To;
+    FHasSelection = true;
+    RepaintSelection();
+}
+
+void TCustomComTerminal::ClearSelection()
+{
+    if (!FHasSelection)
+        return;
+    RepaintSelection();
+    FHasSelection = false;
+}
+
+void TCustomComTerminal::RepaintSelection()
+{
+    if (!FHasSelection)
+        return;
+    const auto [from, to] = SelectionRange();
+    InvalidateCells(QRect(QPoint(1, from.y()), QPoint(Columns(), to.y())));
+}
+
+QString TCustomComTerminal::SelectedText() const
+{
+    if (!FHasSelection)
+        return {};
+    const auto [from, to] = SelectionRange();
+    QStringList lines;
+    for (int y = std::max(1, from.y()); y <= std::min(Rows(), to.y()); ++y) {
+        int count = 0;
+        const TTermChar* cells = LineCells(y, count);
+        const int first = y == from.y() ? from.x() : 1;
+        const int last = std::min(y == to.y() ? to.x() : Columns(), count);
+        QString line;
+        for (int x = first; x <= last; ++x) {
+            const TTermChar& cell = cells[x - 1];
+            if (cell.Part == CellPart::WideRight)
+                continue;
+            const char32_t c = cell.Ch == 0 && cell.Unicode == 0 ? U' ' : CellCharacter(cell);
+            line += QString::fromUcs4(&c, 1);
+        }
+        while (line.endsWith(u' '))
+            line.chop(1);
+        lines << line;
+    }
+    return lines.join(u'\n');
+}
+
+void TCustomComTerminal::CopySelection()
+{
+    if (FHasSelection)
+        QApplication::clipboard()->setText(SelectedText());
+}
+
+void TCustomComTerminal::DrawSelection(QPainter& Painter)
+{
+    if (!FHasSelection)
+        return;
+    const auto [from, to] = SelectionRange();
+    const QPoint origin = TopLeft();
+    Painter.save();
+    Painter.setCompositionMode(QPainter::CompositionMode_Difference);
+    for (int y = from.y(); y <= to.y(); ++y) {
+        const int first = y == from.y() ? from.x() : 1;
+        const int last = y == to.y() ? to.x() : Columns();
+        Painter.fillRect(QRect((first - origin.x()) * FFontWidth, (y - origin.y()) * FFontHeight,
+                               (last - first + 1) * FFontWidth, FFontHeight),
+                         QColor(0xC0, 0xC0, 0xC0));
+    }
+    Painter.restore();
+}
+
+void TCustomComTerminal::SetGridFollowsWindow(bool Value)
+{
+    FGridFollowsWindow = Value;
+    if (Value) {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        FHistorySeen = Buffer().HistoryAdded();
+    } else {
+        SetScrollBars(FScrollBars);
+    }
+    UpdateScrollRange();
+}
+
+void TCustomComTerminal::FitGrid()
+{
+    const int columns = std::clamp(viewport()->width() / FFontWidth, 2, TComTermBuffer::MaxColumns);
+    const int rows = std::clamp(viewport()->height() / FFontHeight, 2, TComTermBuffer::MaxGridRows);
+    // Until it is shown the client area has no size of its own yet: the grid keeps its own.
+    if (Loading() || !isVisible() || (columns == Columns() && rows == Rows()))
+        return;
+    ClearSelection();
+    Resize(columns, rows);
+    viewport()->update();
+}
+
+const TTermChar* TCustomComTerminal::LineCells(int Y, int& Count) const
+{
+    const int row = Y - FScrollBack;
+    if (row >= 1) {
+        Count = row <= Rows() ? Columns() : 0;
+        return row <= Rows() ? Buffer().Row(row) : nullptr;
+    }
+    const std::span<const TTermChar> line = Buffer().HistoryLine(1 - row);
+    Count = static_cast<int>(line.size());
+    return line.data();
+}
+
+void TCustomComTerminal::ScrollBack(int Lines)
+{
+    const int value = std::clamp(Lines, 0, Buffer().HistoryCount());
+    if (value == FScrollBack)
+        return;
+    ClearSelection();
+    FScrollBack = value;
+    if (FGridFollowsWindow && !FUpdatingRange) {
+        FUpdatingRange = true;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum() - value);
+        FUpdatingRange = false;
+    }
+    viewport()->update();
+    CaretChanged();
+}
+
+void TCustomComTerminal::wheelEvent(QWheelEvent* Event)
+{
+    if (!FGridFollowsWindow) {
+        QAbstractScrollArea::wheelEvent(Event);
+        return;
+    }
+    // Three lines a notch, as desktop views scroll.
+    const int notches = Event->angleDelta().y() / 120;
+    if (notches != 0)
+        ScrollBack(FScrollBack + 3 * notches);
+    Event->accept();
+}
+
+bool TCustomComTerminal::FindText(const QString& Text)
+{
+    if (Text.isEmpty())
+        return false;
+    const int history = Buffer().HistoryCount();
+    const int total = history + Rows();
+    // Lines counted from the oldest scrollback line (1) to the screen's last row (total).
+    const auto lineText = [this, history](int n, int& count) {
+        if (n <= history) {
+            const std::span<const TTermChar> line = Buffer().HistoryLine(history - n + 1);
+            count = static_cast<int>(line.size());
+            return line.data();
+        }
+        count = Columns();
+        return Buffer().Row(n - history);
+    };
+    const int start = FFoundLine > 1 && FFoundLine <= total ? FFoundLine - 1 : total;
+    for (int n = start; n >= 1; --n) {
+        int count = 0;
+        const TTermChar* cells = lineText(n, count);
+        QString line;
+        for (int x = 0; x < count; ++x) {
+            const char32_t c = cells[x].Ch == 0 && cells[x].Unicode == 0 ? U' ' : CellCharacter(cells[x]);
+            line += QString::fromUcs4(&c, 1);
+        }
+        const qsizetype at = line.indexOf(Text, 0, Qt::CaseInsensitive);
+        if (at < 0)
+            continue;
+        FFoundLine = n;
+        // Show the line in the view's middle where the scrollback allows.
+        const int back = std::clamp(history - n + 1 + Rows() / 2, 0, history);
+        ScrollBack(n > history && n - history > Rows() / 2 ? 0 : back);
+        const int viewRow = n - history + FScrollBack;
+        Select(QPoint(static_cast<int>(at) + 1, viewRow), QPoint(static_cast<int>(at + Text.size()), viewRow));
+        return true;
+    }
+    FFoundLine = 0;
+    return false;
 }
 
 bool TCustomComTerminal::event(QEvent* Event)
 {
+    if (Event->type() == QEvent::ShortcutOverride && FKeysToDevice) {
+        // Taken here, a key that is also a shortcut or a menu's mnemonic comes to
+        // keyPressEvent instead; only the menu key is left to the window.
+        auto* key = static_cast<QKeyEvent*>(Event);
+        const QKeyCombination combination = key->keyCombination();
+        if (FMenuKey.isEmpty() || QKeySequence(QKeyCombination(combination.keyboardModifiers() & ~Qt::KeypadModifier,
+                                                               combination.key())) != FMenuKey) {
+            key->accept();
+            return true;
+        }
+    }
     if (Event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(Event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {

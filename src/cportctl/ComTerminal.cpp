@@ -3,6 +3,8 @@
 
 #include "base/Ansi.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QKeyEvent>
 
@@ -66,17 +68,109 @@ void TCustomComTerminal::WriteStr(const QByteArray& Str)
         FComPort->WriteStr(Str);
 }
 
+void TCustomComTerminal::SetCharset(CharacterSet Value)
+{
+    FCharset = Value;
+    ApplyCharset();
+}
+
+bool TCustomComTerminal::CharsetIsUtf8() const
+{
+    if (FCharset == CharacterSet::Default)
+        return Emulation() == TTermEmulation::teVT102;
+    return FCharset == CharacterSet::Utf8;
+}
+
+void TCustomComTerminal::ApplyCharset()
+{
+    SetUtf8(CharsetIsUtf8());
+}
+
+void TCustomComTerminal::SetEmulation(TTermEmulation Value)
+{
+    ComTermCore::SetEmulation(Value);
+    ApplyCharset();
+}
+
+KeyModes TCustomComTerminal::CurrentKeyModes() const
+{
+    KeyModes modes;
+    modes.AppCursor = AppCursorKeys();
+    modes.BackspaceSendsBS = FBackspaceSendsBS;
+    modes.Utf8 = CharsetIsUtf8();
+    modes.AppKeypad = AppKeypad();
+    return modes;
+}
+
+void TCustomComTerminal::SendBytes(const QByteArray& Bytes)
+{
+    if (Bytes.isEmpty())
+        return;
+    // What is typed goes where the device's answer will show: the live screen.
+    ScrollBack(0);
+    QByteArray bytes = Bytes;
+    if (SendLF())
+        bytes.replace("\r", "\r\n");
+    if (LocalEcho())
+        ProcessText(bytes);
+    if (Connected())
+        WriteStr(bytes);
+}
+
+void TCustomComTerminal::PasteText(const QString& Text)
+{
+    QString text = Text;
+    // Lines end as Enter ends them, whatever the clipboard's owner used.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
+    text.replace(u'\n', u'\r');
+    QByteArray bytes = EncodeText(text, CharsetIsUtf8());
+    // A program that asked for it is told where the paste begins and ends, so that it does
+    // not run what was pasted as typed commands.
+    if (BracketedPaste())
+        bytes = "\x1b[200~" + bytes + "\x1b[201~";
+    SendBytes(bytes);
+}
+
+bool TCustomComTerminal::HandleViewKey(QKeyEvent* Event)
+{
+    const Qt::KeyboardModifiers mods = Event->modifiers() & ~Qt::KeypadModifier;
+    const int key = Event->key();
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_C) {
+        CopySelection();
+        return true;
+    }
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_V) {
+        PasteText(QApplication::clipboard()->text());
+        return true;
+    }
+    if (FGridFollowsWindow && mods == Qt::ShiftModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        ScrollBack(FScrollBack + (key == Qt::Key_PageUp ? 1 : -1) * std::max(1, Rows() - 1));
+        return true;
+    }
+    if (mods == Qt::ShiftModifier && key == Qt::Key_Insert) {
+        PasteText(QApplication::clipboard()->text());
+        return true;
+    }
+    return false;
+}
+
 void TCustomComTerminal::keyPressEvent(QKeyEvent* Event)
 {
+    Event->accept();
+    if (Emulation() == TTermEmulation::teVT102) {
+        if (HandleViewKey(Event))
+            return;
+        SendBytes(EncodeKey(Event->key(), Event->modifiers(), Event->text(), CurrentKeyModes()));
+        return;
+    }
     int key = Event->key();
     KeyDown(key, Event->modifiers());
-    // The characters a key gives are sent as 8-bit bytes after the key itself, in the code
-    // page the screen shows received bytes in.
-    for (const char c : EncodeAnsi(Event->text())) {
+    // The characters a key gives are sent as bytes after the key itself, in the character
+    // set (the code page the screen shows received bytes in, unless set otherwise).
+    for (const char c : EncodeText(Event->text(), CharsetIsUtf8())) {
         char ch = c;
         KeyPress(ch);
     }
-    Event->accept();
 }
 
 void TCustomComTerminal::changeEvent(QEvent* Event)

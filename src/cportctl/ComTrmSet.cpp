@@ -126,39 +126,48 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent)
     }
 }
 
+void LoadTerminalSetup(TComTrmSetForm& Form, const TCustomComTerminal& Terminal)
+{
+    Form.chkLocalEcho->SetChecked(Terminal.LocalEcho());
+    Form.chkSendLF->SetChecked(Terminal.SendLF());
+    Form.chkWrapLines->SetChecked(Terminal.WrapLines());
+    Form.chkForce7Bit->SetChecked(Terminal.Force7Bit());
+    Form.chkAppendLF->SetChecked(Terminal.AppendLF());
+    // A terminal without a caret shows neither choice; it keeps its setting unless one is made.
+    Form.cbCaret->SetItemIndex(Terminal.Caret() == TTermCaret::tcNone ? -1 : static_cast<int>(Terminal.Caret()));
+    Form.cbEmulation->SetItemIndex(static_cast<int>(Terminal.Emulation()));
+    Form.edColumns->SetText(QString::number(Terminal.Columns()));
+    Form.edRows->SetText(QString::number(Terminal.Rows()));
+    Form.cbArrowKeys->SetItemIndex(static_cast<int>(Terminal.ArrowKeys()));
+}
+
+void ApplyTerminalSetup(const TComTrmSetForm& Form, TCustomComTerminal& Terminal)
+{
+    Terminal.SetLocalEcho(Form.chkLocalEcho->Checked());
+    Terminal.SetSendLF(Form.chkSendLF->Checked());
+    Terminal.SetWrapLines(Form.chkWrapLines->Checked());
+    Terminal.SetForce7Bit(Form.chkForce7Bit->Checked());
+    Terminal.SetAppendLF(Form.chkAppendLF->Checked());
+    if (Form.cbCaret->ItemIndex() >= 0)
+        Terminal.SetCaret(static_cast<TTermCaret>(Form.cbCaret->ItemIndex()));
+    Terminal.SetEmulation(static_cast<TTermEmulation>(Form.cbEmulation->ItemIndex()));
+    bool ok = false;
+    if (const int columns = Form.edColumns->Text().trimmed().toInt(&ok); ok)
+        Terminal.SetColumns(columns);
+    if (const int rows = Form.edRows->Text().trimmed().toInt(&ok); ok)
+        Terminal.SetRows(rows);
+    Terminal.SetArrowKeys(static_cast<TArrowKeys>(Form.cbArrowKeys->ItemIndex()));
+}
+
 bool ExecuteTerminalSetup(TCustomComTerminal* Terminal)
 {
     // The terminal may be destroyed while the dialog runs; then nothing is written.
     const QPointer<TCustomComTerminal> terminal(Terminal);
     const auto form = std::make_unique<TComTrmSetForm>();
-    form->chkLocalEcho->SetChecked(Terminal->LocalEcho());
-    form->chkSendLF->SetChecked(Terminal->SendLF());
-    form->chkWrapLines->SetChecked(Terminal->WrapLines());
-    form->chkForce7Bit->SetChecked(Terminal->Force7Bit());
-    form->chkAppendLF->SetChecked(Terminal->AppendLF());
-    // A terminal without a caret shows neither choice; it keeps its setting unless one is made.
-    form->cbCaret->SetItemIndex(Terminal->Caret() == TTermCaret::tcNone ? -1 : static_cast<int>(Terminal->Caret()));
-    form->cbEmulation->SetItemIndex(static_cast<int>(Terminal->Emulation()));
-    form->edColumns->SetText(QString::number(Terminal->Columns()));
-    form->edRows->SetText(QString::number(Terminal->Rows()));
-    form->cbArrowKeys->SetItemIndex(static_cast<int>(Terminal->ArrowKeys()));
-
+    LoadTerminalSetup(*form, *Terminal);
     if (form->ShowModal() != mrOk || !terminal)
         return false;
-    terminal->SetLocalEcho(form->chkLocalEcho->Checked());
-    terminal->SetSendLF(form->chkSendLF->Checked());
-    terminal->SetWrapLines(form->chkWrapLines->Checked());
-    terminal->SetForce7Bit(form->chkForce7Bit->Checked());
-    terminal->SetAppendLF(form->chkAppendLF->Checked());
-    if (form->cbCaret->ItemIndex() >= 0)
-        terminal->SetCaret(static_cast<TTermCaret>(form->cbCaret->ItemIndex()));
-    terminal->SetEmulation(static_cast<TTermEmulation>(form->cbEmulation->ItemIndex()));
-    bool ok = false;
-    if (const int columns = form->edColumns->Text().trimmed().toInt(&ok); ok)
-        terminal->SetColumns(columns);
-    if (const int rows = form->edRows->Text().trimmed().toInt(&ok); ok)
-        terminal->SetRows(rows);
-    terminal->SetArrowKeys(static_cast<TArrowKeys>(form->cbArrowKeys->ItemIndex()));
+    ApplyTerminalSetup(*form, *terminal);
     return true;
 }
 

@@ -4,6 +4,9 @@
 #include "base/IniFile.h"
 #include "cportctl/ComTerminal.h"
 
+#include <QKeySequence>
+
+#include <algorithm>
 #include <QMetaEnum>
 
 namespace zentrop {
@@ -22,6 +25,15 @@ const QString kSendLF = QStringLiteral("SendLF");
 const QString kWrapLines = QStringLiteral("WrapLines");
 const QString kForce7Bit = QStringLiteral("Force7Bit");
 const QString kAppendLF = QStringLiteral("AppendLF");
+const QString kCharset = QStringLiteral("CharacterSet");
+const QString kBackspace = QStringLiteral("BackspaceSendsBS");
+const QString kMenuKey = QStringLiteral("MenuKey");
+const QString kFontName = QStringLiteral("FontName");
+const QString kFontSize = QStringLiteral("FontSize");
+const QString kScrollback = QStringLiteral("ScrollbackLines");
+constexpr int kMaxScrollback = 1000000;
+
+using Charset = TCustomComTerminal::CharacterSet;
 
 template <typename E>
 QString NameOf(E value)
@@ -41,6 +53,24 @@ E ReadEnum(const TIniFile& ini, const QString& key, E current)
 
 } // namespace
 
+QString CharsetName(TCustomComTerminal::CharacterSet Value)
+{
+    switch (Value) {
+    case Charset::Utf8: return QStringLiteral("UTF-8");
+    case Charset::CodePage: return QStringLiteral("Windows-1252");
+    case Charset::Default: break;
+    }
+    return QStringLiteral("Default");
+}
+
+TCustomComTerminal::CharacterSet CharsetOf(const QString& Name, TCustomComTerminal::CharacterSet Current)
+{
+    for (const Charset c : {Charset::Default, Charset::Utf8, Charset::CodePage})
+        if (Name.compare(CharsetName(c), Qt::CaseInsensitive) == 0)
+            return c;
+    return Current;
+}
+
 bool HasStoredPort(const TIniFile& Ini)
 {
     return !Ini.ReadString(PortSection, QStringLiteral("Port"), QString()).isEmpty();
@@ -58,6 +88,18 @@ void LoadTerminal(const TIniFile& Ini, TCustomComTerminal& T)
     T.SetWrapLines(Ini.ReadBool(TerminalSection, kWrapLines, T.WrapLines()));
     T.SetForce7Bit(Ini.ReadBool(TerminalSection, kForce7Bit, T.Force7Bit()));
     T.SetAppendLF(Ini.ReadBool(TerminalSection, kAppendLF, T.AppendLF()));
+    T.SetCharset(CharsetOf(Ini.ReadString(TerminalSection, kCharset, QString()), T.Charset()));
+    T.SetBackspaceSendsBS(Ini.ReadBool(TerminalSection, kBackspace, T.BackspaceSendsBS()));
+    if (Ini.ValueExists(TerminalSection, kMenuKey))
+        T.SetMenuKey(QKeySequence::fromString(Ini.ReadString(TerminalSection, kMenuKey, QString()), QKeySequence::PortableText));
+    const QString font = Ini.ReadString(TerminalSection, kFontName, QString());
+    if (!font.isEmpty())
+        T.Font()->SetName(font);
+    const int size = Ini.ReadInteger(TerminalSection, kFontSize, 0);
+    if (size >= 4 && size <= 72)
+        T.Font()->SetSize(size);
+    const int lines = Ini.ReadInteger(TerminalSection, kScrollback, T.ScrollbackLines());
+    T.SetScrollbackLines(std::clamp(lines, 0, kMaxScrollback));
 }
 
 void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
@@ -72,6 +114,12 @@ void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& T)
     Ini.WriteBool(TerminalSection, kWrapLines, T.WrapLines());
     Ini.WriteBool(TerminalSection, kForce7Bit, T.Force7Bit());
     Ini.WriteBool(TerminalSection, kAppendLF, T.AppendLF());
+    Ini.WriteString(TerminalSection, kCharset, CharsetName(T.Charset()));
+    Ini.WriteBool(TerminalSection, kBackspace, T.BackspaceSendsBS());
+    Ini.WriteString(TerminalSection, kMenuKey, T.MenuKey().toString(QKeySequence::PortableText));
+    Ini.WriteString(TerminalSection, kFontName, T.font().family());
+    Ini.WriteInteger(TerminalSection, kFontSize, T.Font()->Size());
+    Ini.WriteInteger(TerminalSection, kScrollback, T.ScrollbackLines());
 }
 
 } // namespace termsettings

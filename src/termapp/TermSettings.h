@@ -2,6 +2,8 @@
 // terminal's in a section of their own, so that the next start opens the same port the same way.
 #pragma once
 
+#include "cportctl/ComTerminal.h"
+
 #include <QString>
 
 namespace zentrop {
@@ -18,10 +20,15 @@ inline const QString TerminalSection = QStringLiteral("Terminal");
 // opening the engine's default.
 bool HasStoredPort(const TIniFile& Ini);
 
-// The terminal's emulation, size, caret, cursor keys and ASCII switches, the enumerations by
-// their member names. Missing or unknown values keep what the terminal has.
+// The terminal's emulation, size, caret, cursor keys, ASCII switches, character set, keys and
+// font, the enumerations by their member names. Missing or unknown values keep what the
+// terminal has.
 void LoadTerminal(const TIniFile& Ini, TCustomComTerminal& Terminal);
 void StoreTerminal(TIniFile& Ini, const TCustomComTerminal& Terminal);
+
+// The character set's name in the file ("Default", "UTF-8", "Windows-1252"), and back.
+QString CharsetName(TCustomComTerminal::CharacterSet Value);
+TCustomComTerminal::CharacterSet CharsetOf(const QString& Name, TCustomComTerminal::CharacterSet Current);
 
 } // namespace termsettings
 

@@ -2,17 +2,26 @@
 // waiting for a device that went away.
 #include "termapp/TermWindow.h"
 
+#include "PortWriter.h"
 #include "TermSettings.h"
+#include "termapp/TermSetupDialog.h"
 #include "base/IniFile.h"
 #include "cport/ComThread.h"
 #include "cport/PosixComDevice.h"
 #include "cportctl/ComTrmSet.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -27,15 +36,12 @@ namespace {
 // open one that is not (in ticks of the first).
 constexpr int kWatchMs = 200;
 constexpr int kRetryTicks = 3;
-// A file is sent in pieces of this size, one per turn of the event loop: at 115200 baud a
-// piece takes about 22 ms, so the window stays responsive.
-constexpr int kSendPiece = 256;
+// A file goes to the write queue in pieces, as the device takes them, so that cancelling
+// stops it soon and typed keys do not wait behind the whole file.
+constexpr qsizetype kFileWindow = 4096;
 // Larger files are refused rather than read into memory.
 constexpr qint64 kMaxSendFile = 64 * 1024 * 1024;
 constexpr int kBreakMs = 250;
-// A write that the device does not take within this time returns short rather than
-// holding the window.
-constexpr int kWriteTimeoutMs = 1000;
 
 // The errors that mean the device is not there (unplugged, not yet plugged in, or not yet
 // given to the user by the system) rather than wrong.
@@ -71,17 +77,8 @@ QString LineText(const TCustomComPort& p)
 
 void TermControl::WriteStr(const QByteArray& Str)
 {
-    if (!ComPort())
-        return;
-    try {
-        const int sent = ComPort()->WriteStr(Str);
-        if (OnSent)
-            OnSent(sent);
-    } catch (const Exception& e) {
-        if (!OnWriteFailed)
-            throw;
-        OnWriteFailed(e);
-    }
+    if (OnWrite)
+        OnWrite(Str);
 }
 
 TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options, QWidget* Parent)
@@ -95,7 +92,6 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     // Received bytes come through the event thread onto this thread, with the modem lines.
     FPort->SetEvents({TComEvent::evRxChar, TComEvent::evCTS, TComEvent::evDSR, TComEvent::evRing, TComEvent::evRLSD});
     FPort->SetSyncMethod(TSyncMethod::smThreadSync);
-    FPort->Timeouts()->SetWriteTotalConstant(kWriteTimeoutMs);
     FPort->OnRxBuf = [this](QObject*, const char* Buffer, int Count) { Received(Buffer, Count); };
     const auto lines = [this](QObject*, bool) { UpdateStatus(); };
     FPort->OnCTSChange = lines;
@@ -106,6 +102,8 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     FPort->LoadFromIniFile(*FIni);
     if (!Options.Port.isEmpty())
         FPort->SetPort(Options.Port);
+    else if (!stored)
+        FPort->SetPort(QString());   // not the engine's default, which may be the console
     if (Options.Baud > 0) {
         const TBaudRate rate = BaudRateOf(Options.Baud);
         if (rate == TBaudRate::brCustom)
@@ -119,37 +117,59 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     // Programs on a device's console expect a VT102 that wraps at the margin, as the real one does.
     FTerminal->SetEmulation(TTermEmulation::teVT102);
     FTerminal->SetWrapLines(true);
+    // F10 stays the device's (full-screen programs quit with it); Shift+F10 opens the menus.
+    FTerminal->SetMenuKey(QKeySequence(Qt::SHIFT | Qt::Key_F10));
     termsettings::LoadTerminal(*FIni, *FTerminal);
     FTerminal->Loaded();
     FTerminal->SetComPort(FPort);
-    FTerminal->OnSent = [this](int Count) { FSent += Count; };
-    FTerminal->OnWriteFailed = [this](const Exception& e) { DeviceGone(e.Message()); };
+    FTerminal->SetKeysToDevice(true);
+    FTerminal->SetMouseSelection(true);
+    FTerminal->SetGridFollowsWindow(true);
+    FTerminal->SetWantTab(true);
+    FTerminal->OnWrite = [this](const QByteArray& Bytes) { Write(Bytes); };
     setCentralWidget(FTerminal);
+
+    FWriter = new PortWriter(FPort, this);
+    connect(FWriter, &PortWriter::Progress, this, [this] { TopUpFile(); });
+    connect(FWriter, &PortWriter::Failed, this, [this](const QString& Why) {
+        if (FConnection == ConnectionState::Connected)
+            DeviceGone(Why);
+    });
 
     BuildMenus();
     BuildStatusBar();
-    // The grid fits, unless the screen is smaller: then the scroll bars show the rest.
+    // The grid fits, unless the screen is smaller: then the scroll bars show the rest. The
+    // status bar's fields are not cut either.
     FTerminal->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContentsOnFirstShow);
-    resize(sizeHint().boundedTo(screen()->availableSize()));
+    UpdateActions();
+    QSize size = sizeHint();
+    // The message field does not count in the bar's hint (a long message is cut, not widening
+    // the window), so it is added.
+    // The bar lays its fields out only when shown, so they are summed here: each with its
+    // frame and spacing, and the size grip.
+    int fields = 24;
+    for (QWidget* field : statusBar()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!field->isHidden() && field != lbSignals)
+            fields += field->sizeHint().width() + 12;
+    size.setWidth(std::max(size.width(), fields));
+    resize(size.boundedTo(screen()->availableSize()));
 
     FWatch = new QTimer(this);
     FWatch->setInterval(kWatchMs);
     connect(FWatch, &QTimer::timeout, this, [this] { WatchConnection(); });
     FWatch->start();
-    FSender = new QTimer(this);
-    FSender->setInterval(0);
-    connect(FSender, &QTimer::timeout, this, [this] { SendNextPiece(); });
 
-    if (stored || !Options.Port.isEmpty())
+    if (HasPort())
         Open(false);
     else
-        SetMessage(QStringLiteral("No port chosen: Port > Setup chooses one."));
+        SetMessage(QStringLiteral("No port chosen: Port > Setup"));
     FTerminal->setFocus();
 }
 
 TermWindow::~TermWindow()
 {
     FWatch->stop();
+    FWriter->Stop(true);
     FTerminal->SetComPort(nullptr);
     try {
         FPort->Close();
@@ -176,10 +196,29 @@ void TermWindow::BuildMenus()
         if (!name.isEmpty())
             SendFile(name);
     });
+    aCancelSend = port->addAction(QStringLiteral("&Cancel Sending"), this, [this] { CancelSendFile(); });
+    port->addSeparator();
+    // No shortcut: Ctrl+Q is XON and belongs to the device. Closing asks first while connected.
+    port->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
 
     QMenu* term = menuBar()->addMenu(QStringLiteral("&Terminal"));
     term->addAction(QStringLiteral("&Settings..."), this, [this] { TerminalSetup(); });
     term->addAction(QStringLiteral("&Clear"), this, [this] { ClearScreen(); });
+    term->addAction(QStringLiteral("Clear Scroll&back"), this, [this] { FTerminal->Buffer().ClearHistory(); FTerminal->ScrollBack(0); FTerminal->UpdateScrollRange(); });
+    term->addAction(QStringLiteral("&Find in Scrollback..."), this, [this] {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Find"), QStringLiteral("Find (upward):"),
+                                                   QLineEdit::Normal, FFind, &ok);
+        if (!ok || text.isEmpty())
+            return;
+        FFind = text;
+        SetMessage(FTerminal->FindText(text) ? QString() : QStringLiteral("\"%1\" not found").arg(text));
+    });
+    term->addSeparator();
+    // The keys are the terminal's own (Ctrl+Shift+C, Ctrl+Shift+V): these are for the mouse.
+    term->addAction(QStringLiteral("C&opy"), this, [this] { FTerminal->CopySelection(); });
+    term->addAction(QStringLiteral("&Paste"), this, [this] { FTerminal->PasteText(QApplication::clipboard()->text()); });
+    term->addSeparator();
     aLocalEcho = term->addAction(QStringLiteral("Local &echo"));
     aLocalEcho->setCheckable(true);
     connect(aLocalEcho, &QAction::triggered, this, [this](bool on) { SetLocalEcho(on); });
@@ -194,8 +233,29 @@ void TermWindow::BuildMenus()
         LogTo(name);
     });
 
-    QAction* exit = menuBar()->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
-    exit->setShortcut(QKeySequence::Quit);
+    // The menus open with the menu key; the terminal leaves every other key to the device.
+    aMenuKey = new QAction(this);
+    aMenuKey->setShortcutContext(Qt::WindowShortcut);
+    connect(aMenuKey, &QAction::triggered, this, [this] {
+        const QList<QAction*> menus = menuBar()->actions();
+        if (!menus.isEmpty()) {
+            menuBar()->setFocus(Qt::ShortcutFocusReason);
+            menuBar()->setActiveAction(menus.first());
+        }
+    });
+    addAction(aMenuKey);
+    SetMenuKey(FTerminal->MenuKey());
+}
+
+QKeySequence TermWindow::MenuKey() const
+{
+    return FTerminal->MenuKey();
+}
+
+void TermWindow::SetMenuKey(const QKeySequence& Key)
+{
+    FTerminal->SetMenuKey(Key);
+    aMenuKey->setShortcut(Key);
 }
 
 void TermWindow::BuildStatusBar()
@@ -203,19 +263,41 @@ void TermWindow::BuildStatusBar()
     lbPort = new QLabel(this);
     lbLine = new QLabel(this);
     lbState = new QLabel(this);
+    // One field per line, greyed while the line is off.
     lbSignals = new QLabel(this);
+    lbSignals->hide();
+    auto* lines = new QWidget(this);
+    auto* layout = new QHBoxLayout(lines);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    for (const char* name : {"DTR", "RTS", "CTS", "DSR", "RING", "RLSD"}) {
+        auto* l = new QLabel(QLatin1String(name), lines);
+        layout->addWidget(l);
+        FLineLabels << l;
+    }
     lbCounts = new QLabel(this);
+    lbSize = new QLabel(this);
+    pbSend = new QProgressBar(this);
+    pbSend->setMaximumWidth(120);
+    pbSend->setTextVisible(true);
+    pbSend->hide();
+    // A long message is cut rather than widening the window; the whole of it is its tip.
+    lbState->setMinimumWidth(80);
+    lbState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(lbPort);
     statusBar()->addWidget(lbLine);
     statusBar()->addWidget(lbState, 1);
-    statusBar()->addPermanentWidget(lbSignals);
+    statusBar()->addPermanentWidget(pbSend);
+    statusBar()->addPermanentWidget(lines);
+    statusBar()->addPermanentWidget(lbSize);
     statusBar()->addPermanentWidget(lbCounts);
 }
 
 QString TermWindow::StatusText() const
 {
-    return QStringList{lbPort->text(), lbLine->text(), lbState->text(), lbSignals->text(), lbCounts->text()}.join(
-        QStringLiteral(" | "));
+    return QStringList{lbPort->text(), lbLine->text(), lbState->toolTip(), lbSignals->toolTip(), lbSize->text(),
+                       lbCounts->text()}
+        .join(QStringLiteral(" | "));
 }
 
 void TermWindow::SetMessage(const QString& Text)
@@ -224,43 +306,80 @@ void TermWindow::SetMessage(const QString& Text)
     UpdateStatus();
 }
 
+qint64 TermWindow::SentBytes() const
+{
+    return FWriter->Written();
+}
+
+qsizetype TermWindow::PendingBytes() const
+{
+    return FWriter->Pending();
+}
+
+bool TermWindow::DeviceStalled() const
+{
+    return FConnection == ConnectionState::Connected && FWriter->Stalled();
+}
+
 void TermWindow::UpdateStatus()
 {
-    lbPort->setText(FPort->Port());
-    lbLine->setText(LineText(*FPort));
+    lbPort->setText(HasPort() ? FPort->Port() : QStringLiteral("no port"));
+    lbLine->setText(HasPort() ? LineText(*FPort) : QString());
     QString state;
     switch (FConnection) {
     case ConnectionState::Connected:
         state = QStringLiteral("Connected");
         break;
     case ConnectionState::Closed:
-        state = QStringLiteral("Disconnected");
+        state = HasPort() ? QStringLiteral("Disconnected") : QString();
         break;
     case ConnectionState::Waiting:
         state = QStringLiteral("Waiting for the device");
         break;
     }
-    if (!FMessage.isEmpty())
-        state += QStringLiteral(": ") + FMessage;
-    if (SendingFile())
-        state += QStringLiteral(" (sending a file: %1 of %2 bytes)").arg(FSendDone).arg(FSendData.size());
+    if (DeviceStalled())
+        state += QStringLiteral(": device not taking data (%1 bytes waiting)").arg(FWriter->Pending());
+    else if (!FMessage.isEmpty())
+        state += (state.isEmpty() ? QString() : QStringLiteral(": ")) + FMessage;
+    if (SendingFile()) {
+        state += QStringLiteral(" (sending a file: %1 of %2 bytes)").arg(FileBytesSent()).arg(FSendData.size());
+        pbSend->setRange(0, 1000);
+        pbSend->setValue(static_cast<int>(FileBytesSent() * 1000 / std::max<qsizetype>(1, FSendData.size())));
+        pbSend->setFormat(QStringLiteral("%1%").arg(FileBytesSent() * 100 / std::max<qsizetype>(1, FSendData.size())));
+    }
+    pbSend->setVisible(SendingFile());
     lbState->setText(state);
+    lbState->setToolTip(state);
     TLineSignals on;
-    if (FConnection == ConnectionState::Connected) {
+    const bool connected = FConnection == ConnectionState::Connected;
+    if (connected) {
         try {
             on = FPort->LineSignals();
         } catch (const Exception&) {
             // The watch finds a device that went away; the lines show off until then.
         }
     }
-    const auto line = [&on](const char* name, TLineSignal s) {
-        return QStringLiteral("%1 %2").arg(QLatin1String(name), on.Contains(s) ? QStringLiteral("on") : QStringLiteral("off"));
+    // Lines that are on are shown, those that are off greyed; the tip says it in words.
+    QStringList plain;
+    const auto line = [&](const char* name, bool state) {
+        const QString n = QLatin1String(name);
+        QLabel* label = FLineLabels.value(plain.size());
+        plain << QStringLiteral("%1 %2").arg(n, state ? QStringLiteral("on") : QStringLiteral("off"));
+        if (label) {
+            label->setEnabled(state);
+            label->setToolTip(plain.last());
+        }
     };
-    lbSignals->setText(QStringList{line("CTS", TLineSignal::lsCTS), line("DSR", TLineSignal::lsDSR),
-                                   line("RING", TLineSignal::lsRing), line("RLSD", TLineSignal::lsRLSD)}
-                           .join(QStringLiteral("  ")));
-    lbCounts->setText(QStringLiteral("RX %1  TX %2").arg(FReceived).arg(FSent));
-    setWindowTitle(QStringLiteral("%1 - Zentrop Terminal").arg(FPort->Port()));
+    line("DTR", connected && FPort->FlowControl()->ControlDTR() == TDTRFlowControl::dtrEnable);
+    line("RTS", connected && FPort->FlowControl()->ControlRTS() == TRTSFlowControl::rtsEnable);
+    line("CTS", on.Contains(TLineSignal::lsCTS));
+    line("DSR", on.Contains(TLineSignal::lsDSR));
+    line("RING", on.Contains(TLineSignal::lsRing));
+    line("RLSD", on.Contains(TLineSignal::lsRLSD));
+    lbSignals->setToolTip(plain.join(QStringLiteral("  ")));
+    lbSize->setText(QStringLiteral("%1x%2").arg(FTerminal->Columns()).arg(FTerminal->Rows()));
+    lbCounts->setText(QStringLiteral("RX %1  TX %2").arg(FReceived).arg(SentBytes()));
+    setWindowTitle(HasPort() ? QStringLiteral("%1 - Zentrop Terminal").arg(FPort->Port()) : QStringLiteral("Zentrop Terminal"));
 }
 
 void TermWindow::UpdateActions()
@@ -272,19 +391,49 @@ void TermWindow::UpdateActions()
     aDTR->setEnabled(connected);
     aRTS->setEnabled(connected);
     aSendFile->setEnabled(connected && !SendingFile());
-    aDTR->setChecked(FPort->FlowControl()->ControlDTR() == TDTRFlowControl::dtrEnable);
-    aRTS->setChecked(FPort->FlowControl()->ControlRTS() == TRTSFlowControl::rtsEnable);
+    aCancelSend->setEnabled(SendingFile());
+    aDTR->setChecked(connected && FPort->FlowControl()->ControlDTR() == TDTRFlowControl::dtrEnable);
+    aRTS->setChecked(connected && FPort->FlowControl()->ControlRTS() == TRTSFlowControl::rtsEnable);
     aLocalEcho->setChecked(FTerminal->LocalEcho());
     aLog->setChecked(FLog.isOpen());
     UpdateStatus();
 }
 
+void TermWindow::StartWriter()
+{
+    try {
+        FWriter->Start();
+    } catch (const Exception& e) {
+        FMessage = e.Message();
+    }
+}
+
+void TermWindow::Write(const QByteArray& Bytes)
+{
+    if (FConnection != ConnectionState::Connected || !FWriter->Running())
+        return;
+    if (!FWriter->Enqueue(Bytes)) {
+        SetMessage(QStringLiteral("%1 bytes not sent: %2 bytes already wait for the device")
+                       .arg(Bytes.size())
+                       .arg(FWriter->Pending()));
+        return;
+    }
+    if (SendingFile())
+        FSendOthers += Bytes.size();
+}
+
 void TermWindow::Open(bool Retrying)
 {
+    if (!HasPort()) {
+        FConnection = ConnectionState::Closed;
+        UpdateActions();
+        return;
+    }
     try {
         FPort->Open();
         FConnection = ConnectionState::Connected;
         FMessage.clear();
+        StartWriter();
     } catch (const Exception& e) {
         // A device that is not there yet is waited for; any other failure is the user's to
         // resolve, except while waiting, when the system may not yet have given the device
@@ -302,6 +451,8 @@ void TermWindow::Open(bool Retrying)
 void TermWindow::DeviceGone(const QString& Why)
 {
     StopSending(QString());
+    // What waited for the device is dropped with it: nothing reaches the next device.
+    FWriter->Stop(true);
     try {
         FPort->Close();
     } catch (const Exception&) {
@@ -336,12 +487,17 @@ void TermWindow::WatchConnection()
 
 void TermWindow::ConnectPort()
 {
+    if (!HasPort()) {
+        PortSetup();
+        return;
+    }
     Open(false);
 }
 
 void TermWindow::DisconnectPort()
 {
     StopSending(QString());
+    FWriter->Stop(true);
     try {
         FPort->Close();
         FMessage.clear();
@@ -354,19 +510,26 @@ void TermWindow::DisconnectPort()
 
 void TermWindow::PortSetup()
 {
+    // The writer stays out of the port while the dialog may reconfigure or reopen it; what
+    // waits is written afterwards.
+    const bool writing = FWriter->Running();
+    FWriter->Stop(false);
     try {
         FPort->ShowSetupDialog();
     } catch (const Exception& e) {
         SetMessage(e.Message());
-        return;
     }
     // Like the main window, the port is connected after the dialog; a port it reopened under
     // a new name is connected already.
-    if (FPort->Connected())
+    if (FPort->Connected()) {
         FConnection = ConnectionState::Connected;
-    else if (!FPort->Port().isEmpty())
+        if (writing || !FWriter->Running())
+            StartWriter();
+    } else if (HasPort()) {
         Open(false);
-    SaveSettings();
+    }
+    if (HasPort())
+        SaveSettings();
     UpdateActions();
 }
 
@@ -378,12 +541,14 @@ void TermWindow::SendBreak()
         SetMessage(e.Message());
         return;
     }
+    SetMessage(QStringLiteral("sending a break (%1 ms)").arg(kBreakMs));
     const QPointer<TComPort> port(FPort);
     QTimer::singleShot(kBreakMs, this, [this, port] {
         if (!port || !port->Connected())
             return;
         try {
             port->SetBreak(false);
+            SetMessage(QStringLiteral("break sent (%1 ms)").arg(kBreakMs));
         } catch (const Exception& e) {
             SetMessage(e.Message());
         }
@@ -394,6 +559,7 @@ void TermWindow::SetDTR(bool On)
 {
     try {
         FPort->FlowControl()->SetControlDTR(On ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable);
+        FMessage = On ? QStringLiteral("DTR set on") : QStringLiteral("DTR set off");
     } catch (const Exception& e) {
         FMessage = e.Message();
     }
@@ -404,6 +570,7 @@ void TermWindow::SetRTS(bool On)
 {
     try {
         FPort->FlowControl()->SetControlRTS(On ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable);
+        FMessage = On ? QStringLiteral("RTS set on") : QStringLiteral("RTS set off");
     } catch (const Exception& e) {
         FMessage = e.Message();
     }
@@ -424,40 +591,54 @@ void TermWindow::SendFile(const QString& FileName)
         return;
     }
     FSendData = file.readAll();
-    FSendDone = 0;
+    FSendQueued = 0;
+    FSendStart = FWriter->Written() + FWriter->Pending();
+    FSendOthers = 0;
     FMessage.clear();
     if (FSendData.isEmpty())
         return;
-    FSender->start();
+    TopUpFile();
     UpdateActions();
 }
 
-void TermWindow::SendNextPiece()
+qint64 TermWindow::FileBytesSent() const
 {
-    if (FConnection != ConnectionState::Connected || !SendingFile()) {
-        StopSending(QString());
+    if (!SendingFile())
+        return 0;
+    // Bytes written since the file began, less those that were not the file's.
+    const qint64 sent = FWriter->Written() - FSendStart - FSendOthers;
+    return std::clamp<qint64>(sent, 0, FSendQueued);
+}
+
+void TermWindow::TopUpFile()
+{
+    if (!SendingFile())
         return;
-    }
-    const int count = static_cast<int>(std::min<qsizetype>(kSendPiece, FSendData.size() - FSendDone));
-    try {
-        const int sent = FPort->Write(FSendData.constData() + FSendDone, count);
-        FSendDone += sent;
-        FSent += sent;
-    } catch (const Exception& e) {
-        DeviceGone(e.Message());
-        return;
-    }
-    if (FSendDone >= FSendData.size())
+    if (FileBytesSent() >= FSendData.size()) {
         StopSending(QStringLiteral("file sent"));
+        return;
+    }
+    // Keep a window of the file in the queue, no more.
+    const qint64 queuedNotSent = FSendQueued - FileBytesSent();
+    if (queuedNotSent < kFileWindow / 2 && FSendQueued < FSendData.size()) {
+        const qsizetype count = std::min<qsizetype>(kFileWindow, FSendData.size() - FSendQueued);
+        if (FWriter->Enqueue(FSendData.mid(FSendQueued, count)))
+            FSendQueued += count;
+    }
+    UpdateStatus();
+}
+
+void TermWindow::CancelSendFile()
+{
+    StopSending(QStringLiteral("sending the file cancelled"));
 }
 
 void TermWindow::StopSending(const QString& Why)
 {
     if (!SendingFile())
         return;
-    FSender->stop();
     FSendData.clear();
-    FSendDone = 0;
+    FSendQueued = 0;
     if (!Why.isEmpty())
         FMessage = Why;
     UpdateActions();
@@ -465,8 +646,10 @@ void TermWindow::StopSending(const QString& Why)
 
 void TermWindow::TerminalSetup()
 {
-    if (ExecuteTerminalSetup(FTerminal))
+    if (ExecuteTermSetup(FTerminal)) {
+        SetMenuKey(FTerminal->MenuKey());
         SaveSettings();
+    }
     UpdateActions();
 }
 
@@ -523,6 +706,17 @@ void TermWindow::SaveSettings()
 
 void TermWindow::closeEvent(QCloseEvent* Event)
 {
+    if (FConnection == ConnectionState::Connected) {
+        const bool leave = ConfirmExit ? ConfirmExit()
+                                       : QMessageBox::question(this, QStringLiteral("Exit"),
+                                                               QStringLiteral("%1 is connected. Disconnect and exit?")
+                                                                   .arg(FPort->Port()))
+                                             == QMessageBox::Yes;
+        if (!leave) {
+            Event->ignore();
+            return;
+        }
+    }
     SaveSettings();
     QMainWindow::closeEvent(Event);
 }

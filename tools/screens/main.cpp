@@ -8,6 +8,7 @@
 #include "forms/Buttons.h"
 #include "forms/ComboBox.h"
 #include "forms/Edit.h"
+#include "termapp/TermSetupDialog.h"
 #include "termapp/TermWindow.h"
 
 #include <QDir>
@@ -126,6 +127,17 @@ bool TerminalSetupDialog(const QString& dir)
     return Save(form, dir, QStringLiteral("terminal-setup"));
 }
 
+// zentrop-term's terminal settings, with the group the program adds.
+bool TermAppSetupDialog(const QString& dir)
+{
+    TermSetupForm form;
+    TComTerminal t;
+    t.SetEmulation(TTermEmulation::teVT102);
+    t.SetMenuKey(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    form.Load(t);
+    return Save(form, dir, QStringLiteral("zentrop-term-setup"));
+}
+
 // zentrop-term on a device that printed a coloured log, on a pseudo-terminal.
 bool TermApp(const QString& dir)
 {
@@ -138,13 +150,17 @@ bool TermApp(const QString& dir)
     TermWindow window(settings.filePath(QStringLiteral("zentrop-term.ini")), {QString::fromLocal8Bit(name), 115200});
     if (!ShowActive(window))
         return false;
+    window.ConfirmExit = [] { return true; };
     const QByteArray log = "boot: device 4711 ready\r\n"
                            "\x1b[1mwarn\x1b[0m: sensor 2 not found\r\n"
                            "temperature 21.5 C, \x1b[7mfan off\x1b[0m\r\n"
+                           "UTF-8: h\xc3\xa9llo w\xc3\xb6rld, 20 \xe2\x82\xac, \xe6\xbc\xa2\xe5\xad\x97 wide\r\n"
                            "> ";
     const bool wrote = ::write(master, log.constData(), log.size()) == log.size();
     QTest::qWait(300);
     QTest::keyClicks(window.Terminal(), QStringLiteral("status"));
+    // A selection, as the mouse leaves it.
+    window.Terminal()->Select(QPoint(1, 2), QPoint(4, 2));
     const bool saved = wrote && Save(window, dir, QStringLiteral("zentrop-term"));
     ::close(master);
     return saved;
@@ -165,6 +181,6 @@ int main(int argc, char** argv)
     const bool ok = TerminalWindow(dir) && TerminalAttributes(dir) && TerminalSetupDialog(dir)
         && TerminalCapture(dir, QStringLiteral("vim")) && TerminalCapture(dir, QStringLiteral("top"))
         && TerminalCapture(dir, QStringLiteral("dialog-menu")) && TerminalCapture(dir, QStringLiteral("colours"))
-        && TermApp(dir);
+        && TermApp(dir) && TermAppSetupDialog(dir);
     return ok ? 0 : 1;
 }

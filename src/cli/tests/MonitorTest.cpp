@@ -1,11 +1,14 @@
 // zentrop-cli monitor as a user sees it: the program runs on a pseudo-terminal as its own
 // terminal, the device sits on another. Every byte value both ways, the log, the exit key,
 // the terminal put back after signals, a device that goes away and comes back under the same
-// name, and "flash --monitor" showing the application's first bytes.
+// name, "flash --monitor" showing the application's first bytes, time stamps on every
+// visible line whatever the line ends, the hex display under the maps, the log appended to,
+// the modem lines in the menu, another exit key, and a busy port's holder named.
 #include "testsupport/UpgradeFileBuilder.h"
 #include "testsupport/BootSim.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,6 +22,7 @@
 #include <netinet/in.h>
 #include <pty.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -402,9 +406,104 @@ TEST_F(MonitorTest, WrongUsageIsRefused)
 {
     for (const QStringList& args : {QStringList{"monitor", "--port", "x", "--map", "crlf,bogus"},
                                     QStringList{"monitor"},
+                                    QStringList{"monitor", "--port", "x", "--escape", "q"},
+                                    QStringList{"monitor", "--port", "x", "--escape", "ctrl-t"},
                                     QStringList{"flash", "--port", "a", "--port", "b", "--monitor", "f.upg"}}) {
         SCOPED_TRACE(args.join(' ').toStdString());
         Program p(args);
         EXPECT_EQ(p.ExitCode(), 2);
     }
+}
+
+TEST_F(MonitorTest, TimestampsStartEveryVisibleLine)
+{
+    Pty dev;
+    Program p({"monitor", "--port", dev.path, "--timestamps"});
+    ASSERT_TRUE(p.ErrorShows("exit with Ctrl-]"));
+    // LF CR line ends, a line that starts with CR, CR LF, and a line end split over writes.
+    dev.Write("one\n\rtwo\n\r\rthree\r\nfour\n");
+    dev.Write("\rfive\n");
+    const QByteArray screen = ReadUntil(p.term.master, [](const QByteArray& got) { return got.contains("five\n"); });
+    const QRegularExpression stamped(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] [a-z]+$"));
+    int lines = 0;
+    for (QByteArray line : screen.split('\n')) {
+        // A CR that ends a line erases nothing.
+        while (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        // What stays visible of a line is what follows its last CR.
+        const QString visible = QString::fromLatin1(line.mid(line.lastIndexOf('\r') + 1));
+        EXPECT_TRUE(stamped.match(visible).hasMatch()) << screen.toStdString();
+        ++lines;
+    }
+    EXPECT_EQ(lines, 5);
+    p.Type(QByteArray(1, kExit));
+    EXPECT_EQ(p.ExitCode(), 0);
+}
+
+TEST_F(MonitorTest, HexFollowsTheMapsAndTheExitEndsTheLine)
+{
+    struct Case {
+        const char* map;
+        QByteArray screen;
+    };
+    for (const Case& c : {Case{"crlf", "61 0D \r\n62 0A \r\n"}, Case{"igncr", "61 62 0A \r\n"},
+                          Case{"lfcrlf", "61 0D 62 0A \r\n"}}) {
+        SCOPED_TRACE(c.map);
+        Pty dev;
+        Program p({"monitor", "--port", dev.path, "--hex", "--map", c.map});
+        ASSERT_TRUE(p.ErrorShows("exit with Ctrl-]"));
+        dev.Write("a\rb\n");
+        EXPECT_EQ(p.Screen(c.screen.size()), c.screen);
+        dev.Write("c");
+        EXPECT_EQ(p.Screen(3), QByteArray("63 "));
+        // After the exit key the shell's prompt starts on a line of its own.
+        p.Type(QByteArray(1, kExit));
+        EXPECT_EQ(p.ExitCode(), 0);
+        EXPECT_EQ(p.Screen(2), QByteArray("\r\n"));
+    }
+}
+
+TEST_F(MonitorTest, LogIsAppendedTo)
+{
+    Pty dev;
+    const QString log = dir.filePath("kept.log");
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("earlier session\n");
+    f.close();
+    Program p({"monitor", "--port", dev.path, "--log", log});
+    ASSERT_TRUE(p.ErrorShows("exit with Ctrl-]"));
+    dev.Write("new");
+    EXPECT_EQ(p.Screen(3), QByteArray("new"));
+    p.Type(QByteArray(1, kExit));
+    EXPECT_EQ(p.ExitCode(), 0);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("earlier session\nnew"));
+}
+
+TEST_F(MonitorTest, OtherExitKeyAndTheModemLines)
+{
+    Pty dev;
+    Program p({"monitor", "--port", dev.path, "--escape", "ctrl-a"});
+    ASSERT_TRUE(p.ErrorShows("exit with Ctrl-A")) << p.err.constData();
+    // Ctrl-] is an ordinary key now.
+    p.Type(QByteArray(1, kExit));
+    EXPECT_EQ(ReadCount(dev.master, 1), QByteArray(1, kExit));
+    p.Type(QByteArray(1, kMenu) + "l");
+    ASSERT_TRUE(p.ErrorShows("CTS off")) << p.err.constData();
+    p.Type(QByteArray(1, kMenu) + "D");
+    ASSERT_TRUE(p.ErrorShows("DTR o")) << p.err.constData();
+    p.Type(QByteArray(1, 0x01));
+    EXPECT_EQ(p.ExitCode(), 0);
+}
+
+TEST_F(MonitorTest, BusyPortNamesItsHolder)
+{
+    Pty dev(true);
+    ASSERT_EQ(::flock(dev.slave, LOCK_EX | LOCK_NB), 0);
+    Program p({"monitor", "--port", dev.path});
+    EXPECT_EQ(p.ExitCode(), 4);
+    EXPECT_TRUE(p.ErrorShows("monitor_tests (process")) << p.err.constData();
 }

@@ -3,6 +3,7 @@
 // metrics, painting, caret drawing, scrolling) overrides the display hooks of the behaviour.
 #pragma once
 
+#include "term/KeyEncoder.h"
 #include "term/TermCore.h"
 #include "cport/ComPort.h"
 #include "forms/Controls.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
+#include <QKeySequence>
 #include <QPointer>
 
 class QPainter;
@@ -87,6 +89,61 @@ public:
     bool PortConnected() const override { return Connected(); }
     void WriteStr(const QByteArray& Str) override;
 
+    // ---- the keyboard of the VT102 emulation
+    // While the control has the focus every key goes to the device: no shortcut of the
+    // window takes it, except MenuKey, which is left to the window (to open its menus).
+    bool KeysToDevice() const { return FKeysToDevice; }
+    void SetKeysToDevice(bool Value) { FKeysToDevice = Value; }
+    QKeySequence MenuKey() const { return FMenuKey; }
+    void SetMenuKey(const QKeySequence& Value) { FMenuKey = Value; }
+    // Backspace sends BS (8) instead of DEL (127).
+    bool BackspaceSendsBS() const { return FBackspaceSendsBS; }
+    void SetBackspaceSendsBS(bool Value) { FBackspaceSendsBS = Value; }
+    // The character set of typed and pasted text (and of received text, where the core
+    // decodes it): UTF-8, or the 8-bit code page. By default UTF-8 for the VT102 emulation
+    // and the code page for the others.
+    enum class CharacterSet { Default, Utf8, CodePage };
+    CharacterSet Charset() const { return FCharset; }
+    void SetCharset(CharacterSet Value);
+    bool CharsetIsUtf8() const;
+    // The emulation, with the character set's default following it.
+    void SetEmulation(TTermEmulation Value);
+    // The modes the keys are encoded with now.
+    KeyModes CurrentKeyModes() const;
+    // Bytes as if typed: echoed when LocalEcho is on, written to a connected port.
+    void SendBytes(const QByteArray& Bytes);
+    // Text as if typed, in the character set; line ends become CR, as Enter sends.
+    void PasteText(const QString& Text);
+
+    // ---- selection and copy
+    // The mouse selects text (copied to the X primary selection), the middle button pastes
+    // that selection, Ctrl+Shift+C copies and Ctrl+Shift+V or Shift+Insert paste.
+    bool MouseSelection() const { return FMouseSelection; }
+    void SetMouseSelection(bool Value) { FMouseSelection = Value; }
+    // Selects the buffer cells from From to To (1-based, in reading order, both included).
+    void Select(QPoint From, QPoint To);
+    void ClearSelection();
+    bool HasSelection() const { return FHasSelection; }
+    // The selected cells' text, one line per row, without the blanks that end a row.
+    QString SelectedText() const;
+    void CopySelection();
+    // The cell at a point of the client area, kept inside the buffer.
+    QPoint CellAt(QPoint Pixel) const;
+
+    // ---- the grid that follows the window, and the scrollback view
+    // The columns and rows follow the client area (whole cells of the font), keeping what
+    // the screen shows; the vertical scroll bar, the mouse wheel and Shift+PgUp/PgDn scroll
+    // back through the lines that left the top.
+    bool GridFollowsWindow() const { return FGridFollowsWindow; }
+    void SetGridFollowsWindow(bool Value);
+    // Lines the view is scrolled back from the live screen; 0 shows the screen.
+    int ScrolledBack() const { return FScrollBack; }
+    void ScrollBack(int Lines);
+    // Finds Text (case-insensitive) in the scrollback and the screen, searching upward from
+    // above the current match (or from the bottom); the view scrolls to it and it is
+    // selected. False when it is not there.
+    bool FindText(const QString& Text);
+
 protected:
     QObject* EventSender() const override { return const_cast<TCustomComTerminal*>(this); }
     bool TextInRuns() const override;
@@ -100,6 +157,12 @@ protected:
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+    void wheelEvent(QWheelEvent* Event) override;
+    // The control's own keys before the encoder sees them (copy, paste, scrolling back);
+    // true when the key was one of them.
+    virtual bool HandleViewKey(QKeyEvent* Event);
 
     void DisplayDamaged() override;
     void CaretMoved() override;
@@ -129,7 +192,33 @@ private:
     // Repaints where the caret was and where it is now.
     void CaretChanged();
 
+    // Sets the columns and rows from the client area, when the grid follows the window.
+    void FitGrid();
+    // Applies the character set to the core's decoding of received text.
+    void ApplyCharset();
+
+    // The cells shown on view row Y (1-based from the view's top, TopLeft's row included):
+    // a screen row, or a scrollback line while the view is scrolled back; Count cells.
+    const TTermChar* LineCells(int Y, int& Count) const;
+    // The selection's cells in reading order.
+    std::pair<QPoint, QPoint> SelectionRange() const;
+    void DrawSelection(QPainter& Painter);
+    void RepaintSelection();
+
     TComLink FComLink;
+    bool FGridFollowsWindow = false;
+    int FScrollBack = 0;
+    uint64_t FHistorySeen = 0;
+    int FFoundLine = 0;    // the last match's line, counted from the oldest scrollback line
+    bool FMouseSelection = false;
+    bool FSelecting = false;
+    bool FHasSelection = false;
+    QPoint FSelAnchor;
+    QPoint FSelEnd;
+    bool FKeysToDevice = false;
+    QKeySequence FMenuKey;
+    bool FBackspaceSendsBS = false;
+    CharacterSet FCharset = CharacterSet::Default;
     QPointer<TCustomComPort> FComPort;
     TFont* FFont = nullptr;
     TBorderStyle FBorderStyle = TBorderStyle::bsSingle;

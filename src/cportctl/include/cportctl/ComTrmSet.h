@@ -46,4 +46,8 @@ public:
 // out of range is brought into it by the terminal. True when the user confirmed.
 bool ExecuteTerminalSetup(TCustomComTerminal* Terminal);
 
+// The two halves of that run, for a program that adds settings of its own to the form.
+void LoadTerminalSetup(TComTrmSetForm& Form, const TCustomComTerminal& Terminal);
+void ApplyTerminalSetup(const TComTrmSetForm& Form, TCustomComTerminal& Terminal);
+
 } // namespace zentrop

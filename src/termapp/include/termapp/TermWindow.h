@@ -1,6 +1,8 @@
 // zentrop-term's window: a terminal control bound to a port of its own, menus for the port
 // and the terminal, a status bar with the line and its modem signals, a log of what was
 // received, sending a file, and coming back by itself when a device that went away returns.
+// What the window sends is queued and written by a thread of its own, so it never waits
+// for the device.
 #pragma once
 
 #include "cport/ComPort.h"
@@ -14,14 +16,16 @@
 
 class QAction;
 class QLabel;
+class QProgressBar;
 class QTimer;
 
 namespace zentrop {
 
+class PortWriter;
 class TIniFile;
 
-// The terminal control of the window: port failures while sending are reported instead of
-// reaching the application's error box, and what reached the port is counted.
+// The terminal control of the window: what it sends (keys, paste, replies to the device's
+// queries) goes to the window's write queue instead of waiting for the port.
 class TermControl : public TComTerminal {
     Q_OBJECT
 
@@ -30,10 +34,8 @@ public:
 
     void WriteStr(const QByteArray& Str) override;
 
-    // Called with the failure when a write to the port fails.
-    std::function<void(const Exception&)> OnWriteFailed;
-    // Called with the number of bytes the port took.
-    std::function<void(int)> OnSent;
+    // Takes the bytes for the port.
+    std::function<void(const QByteArray&)> OnWrite;
 
 protected:
     // Nothing here looks at single printed bytes.
@@ -66,7 +68,12 @@ public:
     TermControl* Terminal() const { return FTerminal; }
     ConnectionState Connection() const { return FConnection; }
     qint64 ReceivedBytes() const { return FReceived; }
-    qint64 SentBytes() const { return FSent; }
+    // Bytes the device has taken.
+    qint64 SentBytes() const;
+    // Bytes queued for the device and not yet taken.
+    qsizetype PendingBytes() const;
+    // The device has not taken queued bytes for a while.
+    bool DeviceStalled() const;
     // The status bar's texts, for the user and for tests.
     QString StatusText() const;
 
@@ -77,9 +84,14 @@ public:
     void SendBreak();
     void SetDTR(bool On);
     void SetRTS(bool On);
-    // Sends the file's bytes in pieces, so the window keeps working while they go out.
+    // Queues the file's bytes piece by piece as the device takes them; the status bar shows
+    // how far it got.
     void SendFile(const QString& FileName);
     bool SendingFile() const { return !FSendData.isEmpty(); }
+    // Bytes of the file the device has taken.
+    qint64 FileBytesSent() const;
+    // Stops sending the file; what is already queued still goes out.
+    void CancelSendFile();
     void TerminalSetup();
     void ClearScreen();
     void SetLocalEcho(bool On);
@@ -89,6 +101,13 @@ public:
 
     // Writes the port's and the terminal's settings to the settings file.
     void SaveSettings();
+
+    // Asked before the window closes while a port is open; true lets it close. By default
+    // a question box; tests replace it.
+    std::function<bool()> ConfirmExit;
+    // The key that opens the menus (the terminal passes every other key to the device).
+    QKeySequence MenuKey() const;
+    void SetMenuKey(const QKeySequence& Key);
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -101,8 +120,12 @@ private:
     // The device has gone: the port is closed, so nothing typed meanwhile goes anywhere.
     void DeviceGone(const QString& Why);
     void WatchConnection();
-    void SendNextPiece();
+    void TopUpFile();
     void StopSending(const QString& Why);
+    // Queues bytes for the device; a refusal is told in the status bar.
+    void Write(const QByteArray& Bytes);
+    void StartWriter();
+    bool HasPort() const { return !FPort->Port().isEmpty(); }
     void Received(const char* Buffer, int Count);
     void UpdateActions();
     void UpdateStatus();
@@ -114,13 +137,16 @@ private:
     ConnectionState FConnection = ConnectionState::Closed;
     QString FMessage;
     qint64 FReceived = 0;
-    qint64 FSent = 0;
     QFile FLog;
+    PortWriter* FWriter = nullptr;
     QByteArray FSendData;
-    qsizetype FSendDone = 0;
+    qsizetype FSendQueued = 0;     // bytes of the file handed to the queue
+    qint64 FSendStart = 0;         // the writer's count when the file began
+    qint64 FSendOthers = 0;        // bytes of other writes queued while the file went
     QTimer* FWatch = nullptr;
-    QTimer* FSender = nullptr;
     int FWaitTicks = 0;
+    QAction* aMenuKey = nullptr;
+    QString FFind;
 
     QAction* aConnect = nullptr;
     QAction* aDisconnect = nullptr;
@@ -129,6 +155,7 @@ private:
     QAction* aDTR = nullptr;
     QAction* aRTS = nullptr;
     QAction* aSendFile = nullptr;
+    QAction* aCancelSend = nullptr;
     QAction* aLocalEcho = nullptr;
     QAction* aLog = nullptr;
     QLabel* lbPort = nullptr;
@@ -136,6 +163,9 @@ private:
     QLabel* lbState = nullptr;
     QLabel* lbSignals = nullptr;
     QLabel* lbCounts = nullptr;
+    QLabel* lbSize = nullptr;
+    QList<QLabel*> FLineLabels;
+    QProgressBar* pbSend = nullptr;
 };
 
 } // namespace zentrop
