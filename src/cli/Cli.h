@@ -22,6 +22,9 @@ namespace cli {
 struct Command {
     const CommandSyntax& Syntax;
     int (*Run)(const ParsedOptions& options, InterruptWatch& interrupts);
+    // For a command whose --json promises an object for every status: the object of a usage
+    // error found while parsing its options.
+    void (*UsageJson)(const QString& error) = nullptr;
 };
 
 const CommandSyntax& InfoSyntax();
@@ -35,6 +38,7 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts);
 int Ports(const ParsedOptions& options, InterruptWatch& interrupts);
 int Pack(const ParsedOptions& options, InterruptWatch& interrupts);
 int Monitor(const ParsedOptions& options, InterruptWatch& interrupts);
+void FlashUsageJson(const QString& error);
 
 // Parses the arguments after the command's name and runs it, or prints its help or the usage error.
 int RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts);

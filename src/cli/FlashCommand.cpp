@@ -1,6 +1,9 @@
 // "flash": the upgrade on one port, or on several at once with one thread per port, each
 // with its own progress line, its own result and a table at the end.
+#include "AppCheck.h"
 #include "Cli.h"
+#include "Events.h"
+#include "FlashJson.h"
 #include "FlashResults.h"
 #include "cmdline/Interrupts.h"
 #include "LineTrace.h"
@@ -19,6 +22,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cerrno>
@@ -52,6 +57,12 @@ struct FlashSettings {
     QString LeftOut; // what the mode leaves out of the file, said before the run
     // Runs on the still open port after a successful upgrade and gives the status.
     std::function<int(TCustomComPort&)> AfterUpgrade;
+    bool Quiet = false;
+    EventStream* Events = nullptr;
+    // The application check: a line the started application prints within the time.
+    std::optional<QRegularExpression> Expect;
+    int ExpectMs = 5000;
+    RunRecord* Record = nullptr;
 };
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
@@ -240,6 +251,43 @@ QString StepName(const RunEnd& end)
     return QString();
 }
 
+// How a command that was not acknowledged failed, by what the device did.
+Outcome AnswerOutcome(const LineTrace& trace)
+{
+    if (trace.LastCommand() == char(boot::CmdData) && trace.Silent())
+        return Outcome::PageSize;
+    return trace.Silent() ? Outcome::NoAnswer : Outcome::WrongAnswer;
+}
+
+// A port error after the run began that means the device itself is gone (unplugged, hung up).
+bool DeviceWentAway(const Exception& e, bool runStarted)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    if (!ext || !runStarted)
+        return false;
+    const int code = ext->SystemCode();
+    return code == EIO || code == ENXIO || code == ENODEV;
+}
+
+// The application check on the port an upgrade has just started, into the port's result.
+void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& runs, PortResult& r)
+{
+    const AppCheckResult check = CheckApplication(port, *s.Expect, s.ExpectMs, [&runs] { return runs.Interrupted(); });
+    if (check.Interrupted) {
+        r.Status = ExitInterrupted;
+        r.Result = Outcome::Interrupted;
+        r.Lines << QStringLiteral("Interrupted while waiting for the application.");
+    } else if (check.Matched) {
+        r.AppLine = check.Line;
+    } else {
+        r.Status = ExitAppCheckFailed;
+        r.Result = Outcome::AppCheckFailed;
+        r.Lines << AppCheckFailure(check, s.Expect->pattern(), s.ExpectMs);
+    }
+    if (s.Events)
+        s.Events->Emit("app", {{"port", r.Port}, {"matched", check.Matched}, {"line", check.Line}});
+}
+
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
 // marked as not worth a retry: the next attempt would fail the same way.
 PortResult RunOnce(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
@@ -247,6 +295,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
 {
     PortResult r;
     r.Port = portName;
+    r.Started = QDateTime::currentDateTimeUtc();
     *retryable = false;
     progress.ForgetEnd();
     TComPort port;
@@ -270,8 +319,10 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
             trace.Flush();
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
+                r.Result = Outcome::Ok;
             } else {
                 r.Status = ExitNoAnswer;
+                r.Result = AnswerOutcome(trace);
                 r.MessageShown = true;
                 r.Lines << progress.LastEnd()->Message
                         << QStringLiteral("The device on %1 gave %2.").arg(device, trace.LastAnswer())
@@ -283,16 +334,23 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
             throw;
         }
         runs.Remove(&upgrade);
-        if (r.Status == ExitSuccess && s.AfterUpgrade)
+        if (r.Status == ExitSuccess && s.Expect)
+            CheckTheApplication(port, s, runs, r);
+        if (r.Status == ExitSuccess && s.AfterUpgrade) {
             r.Status = s.AfterUpgrade(port);
+            r.Result = OutcomeOfStatus(r.Status);
+        }
     } catch (const EUpgradeInterrupted& e) {
         r.Status = ExitInterrupted;
+        r.Result = Outcome::Interrupted;
         r.Lines << e.Message();
     } catch (const EPageSizeMismatch& e) {
         r.Status = ExitNoAnswer;
+        r.Result = Outcome::EarlyAnswer;
         r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Status = ExitPortError;
+        r.Result = DeviceWentAway(e, trace.BytesWritten() > bytesBefore) ? Outcome::DeviceGone : Outcome::PortError;
         r.Lines << e.Message();
         const QString hint = IsNetPortName(portName) ? NetPortHint(e, portName)
                                                      : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
@@ -314,6 +372,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         }
     }
     r.Pages = trace.PagesAcknowledged() - pagesBefore;
+    r.Ended = QDateTime::currentDateTimeUtc();
+    r.Attempts.push_back({r.Result, r.Status == ExitSuccess ? QString() : r.Lines.value(0), r.Step, r.Started, r.Ended});
     return r;
 }
 
@@ -325,6 +385,8 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Upgr
     clock.start();
     bool retryable = false;
     PortResult r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
+    const QDateTime started = r.Started;
+    std::vector<Attempt> attempts = r.Attempts;
     for (int retry = 1; retry <= s.Retries && retryable && !runs.Interrupted(); ++retry) {
         // A device left in the middle of a page's data takes the opening sequence as data.
         const QString caveat = r.Step == QLatin1String("data") && s.Reset.empty()
@@ -335,19 +397,30 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Upgr
                                  .arg(retry)
                                  .arg(s.Retries)
                                  .arg(portName, r.Lines.value(0), caveat));
+        if (s.Events)
+            s.Events->Emit("retry", {{"port", portName},
+                                     {"retry", retry},
+                                     {"of", s.Retries},
+                                     {"after", OutcomeName(r.Result)},
+                                     {"message", r.Lines.value(0)}});
         r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
         r.Retries = retry;
+        attempts.push_back(r.Attempts.back());
     }
+    r.Started = started;
+    r.Attempts = std::move(attempts);
     r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     r.Bytes = trace.BytesWritten();
     return r;
 }
 
-// What a production line collects: the JSON object on standard output, the log's lines.
+// What a production line collects: the results for the JSON object, the log's lines.
 void Collect(const FlashSettings& s, const std::vector<PortResult>& results, const RunTotals& totals)
 {
-    if (s.Json)
-        ConsolePrintf(stdout, "%s\n", ResultsJson(results, totals).constData());
+    if (s.Record) {
+        s.Record->Results = results;
+        s.Record->Seconds = totals.Seconds;
+    }
     if (s.Log)
         LogResults(s.Log, results, totals);
 }
@@ -359,19 +432,36 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
 {
     // A byte trace and redrawn lines would break each other's lines: -v gives plain lines.
     ConsoleStyle style = ConsoleStyle::Of(stderr);
-    if (s.Verbose)
+    if (s.Verbose || s.Quiet)
         style.Redraw = style.Color = false;
     int rows = 0, columns = 0;
     ProgressDisplay::TerminalSize(stderr, &rows, &columns);
     ProgressDisplay display(stderr, style, ports, rows, columns);
+    display.SetQuiet(s.Quiet);
     std::vector<PortResult> results(static_cast<size_t>(ports.size()));
     RunSet runs;
     interrupts.SetHandler([&runs] { runs.InterruptAll(); });
     const auto runPort = [&](qsizetype i) {
         PortProgress progress(display, i);
+        std::optional<PortEvents> events;
+        if (s.Events) {
+            events.emplace(*s.Events, ports[i]);
+            progress.SetAlso(&*events);
+            s.Events->Emit("port", {{"port", ports[i]}, {"state", QStringLiteral("start")}});
+        }
         LineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
-        trace.SetLog(s.Log, ports[i]);
+        // The log holds the results; the bytes only when they are asked for.
+        if (s.Verbose)
+            trace.SetLog(s.Log, ports[i]);
         const PortResult& r = results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, progress, trace, runs);
+        if (s.Events)
+            s.Events->Emit("port", {{"port", ports[i]},
+                                    {"state", QStringLiteral("end")},
+                                    {"result", OutcomeName(r.Result)},
+                                    {"status", r.Status},
+                                    {"message", r.Status == ExitSuccess ? QJsonValue() : QJsonValue(r.Lines.value(0))},
+                                    {"pages", r.Pages},
+                                    {"retries", r.Retries}});
         // With several ports, a failure the run did not report (a port that could not even be
         // opened) is said as it happens, too.
         if (ports.size() > 1 && r.Status != ExitSuccess && !r.MessageShown && !r.Lines.isEmpty())
@@ -391,21 +481,41 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
     return results;
 }
 
+// The bytes of the pages the mode writes: what "Done" counts, the commands around them aside.
+qint64 PayloadBytes(const FlashSettings& s, const UpgradeFile& file)
+{
+    qint64 bytes = 0;
+    if (s.Mode != UpgradeMode::EEProm)
+        for (const TPage& p : file.FlashPages())
+            bytes += p.Data.size();
+    if (s.Mode != UpgradeMode::Flash)
+        for (const TPage& p : file.EEPromPages())
+            bytes += p.Data.size();
+    return bytes;
+}
+
 int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
-                             {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
-    if (!s.LeftOut.isEmpty())
+    if (!s.Quiet)
+        PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
+                                 {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
         PrintLine(stderr, s.LeftOut);
     const std::vector<PortResult> results = RunPorts({portName}, s, file, interrupts);
     const PortResult& r = results.front();
     // The run's own message has been shown; what follows it is the command line's detail.
     for (qsizetype i = r.MessageShown ? 1 : 0; i < r.Lines.size(); ++i)
         PrintLine(stderr, r.Lines[i]);
-    if (r.Status == ExitSuccess) {
-        const double rate = r.Seconds > 0 ? static_cast<double>(r.Bytes) / r.Seconds : 0;
-        PrintLine(stderr, QString::asprintf("Done: %d pages, %lld bytes in %.2f s (%.0f bytes/s)", r.Pages,
-                                            static_cast<long long>(r.Bytes), r.Seconds, rate));
+    if (r.Status == ExitSuccess && !s.Quiet) {
+        // The page data is what the user's file holds; the bytes sent add the commands and addresses.
+        const qint64 payload = PayloadBytes(s, file);
+        const double rate = r.Seconds > 0 ? static_cast<double>(payload) / r.Seconds : 0;
+        PrintLine(stderr, QStringLiteral("Done: %1, %2 of data (%3 sent) in %4 s (%5 bytes/s)")
+                              .arg(Counted(r.Pages, "page", "pages"), Counted(payload, "byte", "bytes"),
+                                   Counted(r.Bytes, "byte", "bytes"), QString::number(r.Seconds, 'f', 2),
+                                   QString::number(rate, 'f', 0)));
+        if (!r.AppLine.isEmpty())
+            PrintLine(stderr, QStringLiteral("The application printed: %1").arg(r.AppLine));
     }
     const RunTotals totals = Totals(results, r.Seconds);
     Collect(s, results, totals);
@@ -414,7 +524,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
 
 int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty())
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
         PrintLine(stderr, s.LeftOut);
     QElapsedTimer clock;
     clock.start();
@@ -423,18 +533,25 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     int width = 4;
     for (const QString& p : ports)
         width = std::max(width, static_cast<int>(p.size()));
-    ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
+    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    Collect(s, results, totals);
+    // Errors only: the table's failed rows.
+    if (!s.Quiet)
+        ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
     for (const PortResult& r : results) {
+        if (s.Quiet && r.Status == ExitSuccess)
+            continue;
         // The failure and what the device did; the remedies would not fit a table's line.
         const QString text = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.mid(0, 2).join(u' ');
         ConsolePrintf(stderr, "%-*s  %5.1fs  %s\n", width, r.Port.toLocal8Bit().constData(), r.Seconds,
                       text.toLocal8Bit().constData());
     }
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    ConsolePrintf(stderr, "Done: %d of %d devices, %d pages, %lld bytes in %.2f s (%.0f bytes/s)\n", totals.Done,
-                  totals.Devices, totals.Pages, static_cast<long long>(totals.Bytes), totals.Seconds,
-                  totals.Seconds > 0 ? static_cast<double>(totals.Bytes) / totals.Seconds : 0.0);
-    Collect(s, results, totals);
+    if (!s.Quiet)
+        ConsolePrintf(stderr, "Done: %d of %s, %s, %s sent in %.2f s (%.0f bytes/s)\n", totals.Done,
+                      Counted(totals.Devices, "device", "devices").toLatin1().constData(),
+                      Counted(totals.Pages, "page", "pages").toLatin1().constData(),
+                      Counted(totals.Bytes, "byte", "bytes").toLatin1().constData(), totals.Seconds,
+                      totals.Seconds > 0 ? static_cast<double>(totals.Bytes) / totals.Seconds : 0.0);
     return totals.Status;
 }
 
@@ -528,7 +645,8 @@ const CommandSyntax& FlashSyntax()
             "within the time-out, or a wrong answer (expected 0x0D, got ...), and what is likely to help.\n"
             "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
             "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
-            "file is written."),
+            "file is written. --mode takes its word in any case. \"flash --version\" alone prints the\n"
+            "program's version."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
             {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
@@ -554,13 +672,28 @@ const CommandSyntax& FlashSyntax()
                             "A device left in the middle of a page's data takes the opening sequence as data: "
                             "with --reset each retry restarts it first")},
             {QStringLiteral("json"), 'j', QString(),
-             QStringLiteral("print the results as one JSON object on standard output: for each port its name, "
-                            "by-id name, result, exit status, failing step (and for an address or data step the "
-                            "page's memory, number and address), pages, bytes, seconds and retries; and the "
-                            "totals")},
+             QStringLiteral("print one JSON object on standard output when the command ends, for every exit "
+                            "status: the run's identity (program version, file path, size, SHA-256, name, "
+                            "version and user, mode, baud, start time), and for each port its result (ok, "
+                            "no_answer, wrong_answer, early_answer, page_size, port_error, device_gone, "
+                            "interrupted, ...), message, status, failing step and page, pages, bytes, times "
+                            "and every attempt; and the totals. \"zentrop-cli help json\" describes the schema")},
+            {QStringLiteral("events"), 0, QStringLiteral("FILE"),
+             QStringLiteral("write JSON Lines as the run goes on (event run, port, memory, page, retry, app, "
+                            "end) to FILE, appended, or to standard output with \"-\"")},
+            {QStringLiteral("quiet"), 'q', QString(),
+             QStringLiteral("errors only: no progress, no \"Ready\" and \"Done\" lines")},
             {QStringLiteral("log"), 0, QStringLiteral("FILE"),
-             QStringLiteral("append the byte trace and the results to FILE, each line with the time of day (UTC); "
-                            "a failed page is named as the progress names it")},
+             QStringLiteral("append the run's header (ports, mode, baud, the file's size, SHA-256, name, version "
+                            "and user) and the results to FILE, with -v also the byte trace, each line with the "
+                            "time of day (UTC); a failed page is named as the progress names it. A log that "
+                            "could not be written in full is said at the end")},
+            {QStringLiteral("expect"), 0, QStringLiteral("REGEX"),
+             QStringLiteral("after the upgrade, read what the started application prints on the same open port "
+                            "and fail with status 6 unless a line matches REGEX in time; the line goes into "
+                            "the JSON and the log")},
+            {QStringLiteral("expect-timeout"), 0, QStringLiteral("S"),
+             QStringLiteral("how long --expect waits, in seconds (default 5)")},
             {QStringLiteral("force"), 0, QString(),
              QStringLiteral("upgrade even when another program has the port open (it may take the device's answers)")},
             {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),
@@ -580,7 +713,19 @@ const CommandSyntax& FlashSyntax()
     return withImages;
 }
 
-int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+namespace {
+
+QString ModeKey(UpgradeMode mode)
+{
+    switch (mode) {
+    case UpgradeMode::Flash: return QStringLiteral("flash");
+    case UpgradeMode::EEProm: return QStringLiteral("eeprom");
+    case UpgradeMode::Both: return QStringLiteral("both");
+    }
+    return QString();
+}
+
+int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
 {
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
@@ -605,27 +750,56 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
         devices.insert(key);
         return false;
     });
+    record.Ports = ports;
     if (ports.isEmpty())
         return UsageError(QStringLiteral("flash needs --port PORT"), FlashSyntax());
     FlashSettings s;
+    s.Record = &record;
+    s.Events = events.Enabled() ? &events : nullptr;
+    s.Quiet = options.Has(QStringLiteral("quiet"));
+    if (s.Quiet && options.Has(QStringLiteral("verbose")))
+        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), FlashSyntax());
+    if (options.Has(QStringLiteral("expect"))) {
+        const QString pattern = options.Value(QStringLiteral("expect"));
+        QRegularExpression re(pattern);
+        if (pattern.isEmpty() || !re.isValid())
+            return UsageError(QStringLiteral("--expect needs a regular expression: %1")
+                                  .arg(pattern.isEmpty() ? QStringLiteral("it is empty") : re.errorString()),
+                              FlashSyntax());
+        s.Expect = re;
+        record.Expect = pattern;
+    }
+    if (options.Has(QStringLiteral("expect-timeout"))) {
+        bool ok = false;
+        const double seconds = options.Value(QStringLiteral("expect-timeout")).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 3600)
+            return UsageError(QStringLiteral("--expect-timeout needs seconds from 0 to 3600, not \"%1\"")
+                                  .arg(options.Value(QStringLiteral("expect-timeout"))),
+                              FlashSyntax());
+        if (!s.Expect)
+            return UsageError(QStringLiteral("--expect-timeout goes with --expect"), FlashSyntax());
+        s.ExpectMs = static_cast<int>(seconds * 1000);
+    }
     if (options.Has(QStringLiteral("monitor"))) {
         if (ports.size() > 1)
             return UsageError(QStringLiteral("--monitor takes one port"), FlashSyntax());
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
-    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash"));
+    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash")).toLower();
     const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
                                              : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
                                              : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
                                              : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
                                                                             : std::nullopt;
     if (!choice)
-        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(m), FlashSyntax());
+        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
+                          FlashSyntax());
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
                           FlashSyntax());
     s.Baud = static_cast<int>(*rate);
+    record.Baud = s.Baud;
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
     ResetTiming timing;
@@ -677,15 +851,18 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
             PrintLine(stderr, QStringLiteral("CRC error!"));
             return ExitFileRejected;
         }
+        record.File = IdentifyFile(source, *bytes, true, *file);
     } else {
         file = Prepare(source);
         if (!file)
             return ExitFileRejected;
+        record.File = IdentifyFile(source, ReadWhole(source), false, *file);
     }
     const std::optional<UpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
     if (!phases)
         return ExitNothingWritten;
     s.Mode = *phases;
+    record.Mode = ModeKey(s.Mode);
     std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, std::fclose);
     if (options.Has(QStringLiteral("log"))) {
         const QString path = options.Value(QStringLiteral("log"));
@@ -699,10 +876,72 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
             return ExitFileRejected;
         }
         s.Log = log.get();
+        record.LogPath = path;
+        const FileIdentity& id = *record.File;
         ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
                       source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
+        ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
+                      LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
+                      static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
+                      id.Version.toLocal8Bit().constData(),
+                      id.User ? QByteArray::number(*id.User).constData() : "none",
+                      id.Packed ? ", packed from images" : "");
     }
-    return ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+    events.Emit("run", IdentityJson(record));
+    const int status =
+        ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+    // A log with a line missing cannot be trusted as the record of the run: said, not hidden.
+    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
+        record.LogComplete = false;
+        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
+                              .arg(record.LogPath, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return status;
+}
+
+} // namespace
+
+int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+{
+    RunRecord record;
+    ErrorCapture errors;
+    std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
+    FILE* eventsOut = nullptr;
+    int status = ExitSuccess;
+    if (options.Has(QStringLiteral("events"))) {
+        const QString path = options.Value(QStringLiteral("events"));
+        if (path == QLatin1String("-")) {
+            eventsOut = stdout;
+        } else if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
+            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
+            status = ExitFileRejected;
+        } else {
+            eventsFile.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
+            if (!eventsFile) {
+                PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+                status = ExitFileRejected;
+            }
+            eventsOut = eventsFile.get();
+        }
+    }
+    EventStream events(eventsOut);
+    if (status == ExitSuccess)
+        status = FlashRun(options, interrupts, record, events);
+    const QJsonObject summary = RunObject(record, status, errors.Lines());
+    events.Emit("end", {{"status", status},
+                        {"result", summary.value("result")},
+                        {"message", summary.value("message")},
+                        {"devices", summary.value("devices")},
+                        {"done", summary.value("done")}});
+    if (options.Has(QStringLiteral("json")))
+        ConsolePrintf(stdout, "%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
+    return status;
+}
+
+void FlashUsageJson(const QString& error)
+{
+    RunRecord record;
+    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
 }
 
 } // namespace cli

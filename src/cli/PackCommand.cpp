@@ -41,7 +41,7 @@ const CommandSyntax kPack{
 
 void Err(const QString& text)
 {
-    std::fprintf(stderr, "zentrop-cli: %s\n", text.toLocal8Bit().constData());
+    PrintLine(stderr, QStringLiteral("zentrop-cli: ") + text);
 }
 
 // A failure that names its file; the command ends with the given status.
