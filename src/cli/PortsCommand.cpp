@@ -27,14 +27,14 @@ QJsonObject ToJson(const PortDetails& d)
     for (const PortHolder& h : d.Holders)
         holders.append(QJsonObject{{"pid", h.Pid}, {"program", h.Program}});
     return QJsonObject{{"port", d.Port},
-                       {"byId", OrNull(d.ById)},
-                       {"vendorId", OrNull(d.VendorId)},
-                       {"productId", OrNull(d.ProductId)},
+                       {"by_id", OrNull(d.ById)},
+                       {"vendor_id", OrNull(d.VendorId)},
+                       {"product_id", OrNull(d.ProductId)},
                        {"manufacturer", OrNull(d.Manufacturer)},
                        {"product", OrNull(d.Product)},
                        {"serial", OrNull(d.Serial)},
                        {"driver", OrNull(d.Driver)},
-                       {"heldBy", holders}};
+                       {"held_by", holders}};
 }
 
 // One line per port, the port first so that scripts can cut it out; absent facts are left out.

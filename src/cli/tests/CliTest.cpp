@@ -211,7 +211,7 @@ TEST_F(CliTest, FlashBothOverThePseudoTerminal)
                           "Send Flash mode\nFlash page 1/2 at 0x0000\nFlash page 2/2 at 0x01A0\n"
                           "Send EEProm mode\nEEProm page 1/1 at 0x0010\nJump to Application!\n";
     EXPECT_TRUE(r.err.startsWith(lines)) << r.err.toStdString();
-    EXPECT_TRUE(QRegularExpression("^Done: 3 pages, 54 bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$").match(r.err.mid(lines.size())).hasMatch())
+    EXPECT_TRUE(QRegularExpression("^Done: 3 pages, 36 bytes of data \\(54 bytes sent\\) in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$").match(r.err.mid(lines.size())).hasMatch())
         << r.err.toStdString();
     ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
     const auto pages = d.sim->Snapshot().Pages;
@@ -371,7 +371,7 @@ TEST_F(CliTest, SeveralDevicesAtOnceEachWithItsResult)
                                 QRegularExpression::escape(silent.path) + " +Set Flash mode: Communication Error!\n"})
         EXPECT_TRUE(QRegularExpression(line).match(r.err).hasMatch()) << line.toStdString() << r.err.toStdString();
     // Two devices took the file's three pages each.
-    EXPECT_TRUE(QRegularExpression("\nDone: 2 of 3 devices, 6 pages, [0-9]+ bytes in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$")
+    EXPECT_TRUE(QRegularExpression("\nDone: 2 of 3 devices, 6 pages, [0-9]+ bytes sent in [0-9.]+ s \\([0-9]+ bytes/s\\)\n$")
                     .match(r.err).hasMatch())
         << r.err.toStdString();
     // A port that is not there fails alone, with the port's own status.
@@ -620,21 +620,22 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
     // The second device stays silent after the second page's data.
     Device good, silent("D#2:silent");
     const QString log = Write("line.log", "earlier run\n");
-    const CliRun r = Cli({"flash", "-p", good.path, "-p", silent.path, "-m", "both", "--json", "--log", log, Sample()});
+    const CliRun r = Cli({"flash", "-p", good.path, "-p", silent.path, "-m", "both", "--json", "-v", "--log", log, Sample()});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     const QJsonArray ports = o.value("ports").toArray();
     ASSERT_EQ(ports.size(), 2) << r.out.toStdString();
     const QJsonObject done = ports[0].toObject(), failed = ports[1].toObject();
     EXPECT_EQ(done.value("port").toString(), good.path);
-    EXPECT_EQ(done.value("result").toString(), "done");
+    EXPECT_EQ(done.value("result").toString(), "ok");
     EXPECT_EQ(done.value("pages").toInt(), 3);
     EXPECT_EQ(done.value("bytes").toInt(), 54);
     for (const char* key : {"step", "memory", "page", "address"})
         EXPECT_TRUE(done.value(key).isNull()) << key;
     EXPECT_TRUE(done.value("by_id").isNull()); // a pseudo-terminal has none
     EXPECT_EQ(failed.value("status").toInt(), 1);
-    EXPECT_EQ(failed.value("result").toString(), "Send Flash Page: Communication Error!");
+    EXPECT_EQ(failed.value("result").toString(), "page_size");
+    EXPECT_EQ(failed.value("message").toString(), "Send Flash Page: Communication Error!");
     EXPECT_EQ(failed.value("step").toString(), "data");
     EXPECT_EQ(failed.value("memory").toString(), "flash");
     EXPECT_EQ(failed.value("page").toInt(), 2);
@@ -651,10 +652,10 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
     const QString at = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ";
     for (const QString& line : {at + QRegularExpression::escape(good.path) + " > 1B 55 1B\n",
                                 at + QRegularExpression::escape(silent.path) + " < \\(nothing within the time-out",
-                                at + QRegularExpression::escape(good.path) + " result: done; status 0, 3 pages, 54 bytes",
+                                at + QRegularExpression::escape(good.path) + " result: done; status 0, 3 pages, 54 bytes in [0-9.]+ s, 0 retries; ok\n",
                                 at + QRegularExpression::escape(silent.path) +
                                     " result: Send Flash Page: Communication Error! .* \\(Flash page 2/2 at 0x01A0\\); "
-                                    "status 1, 1 pages",
+                                    "status 1, 1 page, [0-9]+ bytes in [0-9.]+ s, 0 retries; page_size\n",
                                 at + "totals: 1 of 2 devices done, 4 pages, [0-9]+ bytes in [0-9.]+ s; exit status 1\n"})
         EXPECT_TRUE(QRegularExpression(line).match(text).hasMatch()) << line.toStdString() << text.toStdString();
 }
