@@ -634,18 +634,20 @@ const CommandSyntax& FlashSyntax()
                        "       zentrop-cli flash --port PORT [OPTIONS] --flash FW.hex [--eeprom EE.hex] --flash-page-size N"),
         QStringLiteral("runs the upgrade on one port or on several at once"),
         QStringLiteral(
-            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under /dev.\n"
-            "The line runs at 8 data bits, no parity, 1 stop bit, no flow control. With several ports\n"
-            "every device is upgraded at the same time, each on its own thread with its own progress line\n"
-            "and result; a table ends the run, and the exit status is 0 only when every device succeeded.\n"
-            "The progress names each memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its\n"
-            "number among the memory's pages and its address): a line each when standard error is no\n"
-            "terminal (with the port in front when there are several), otherwise one redrawn line per port.\n"
-            "When a device fails, the message of the step is followed by what the device did: no answer\n"
-            "within the time-out, or a wrong answer (expected 0x0D, got ...), and what is likely to help.\n"
-            "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
-            "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
-            "file is written. --mode takes its word in any case. \"flash --version\" alone prints the\n"
+            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under\n"
+            "/dev. The line runs at 8 data bits, no parity, 1 stop bit, no flow control.\n"
+            "With several ports every device is upgraded at the same time, each on its own\n"
+            "thread with its own progress line and result; a table ends the run, and the\n"
+            "exit status is 0 only when every device succeeded. The progress names each\n"
+            "memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its number among\n"
+            "the memory's pages and its address): a line each when standard error is no\n"
+            "terminal (with the port in front when there are several), otherwise one redrawn\n"
+            "line per port. When a device fails, the message of the step is followed by what\n"
+            "the device did: no answer within the time-out, or a wrong answer (expected\n"
+            "0x0D, got ...), and what is likely to help. With --flash (and --eeprom) instead\n"
+            "of an upgrade file, the build's Intel HEX or raw binary images are packed in\n"
+            "memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade file is\n"
+            "written. --mode takes its word in any case. \"flash --version\" alone prints the\n"
             "program's version."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
