@@ -41,7 +41,7 @@ _zentrop_cli()
         -f|--flash|-e|--eeprom)
             COMPREPLY=($(compgen -f -X '!*.@(hex|ihx|ihex|bin|raw)' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
-        -l|--log|-o|--output|--ports-from)
+        -l|--log|-o|--output|--ports-from|--events)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         -b|--baud)

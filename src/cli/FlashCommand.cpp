@@ -8,6 +8,7 @@
 #include "cmdline/Interrupts.h"
 #include "LineTrace.h"
 #include "Monitor.h"
+#include "PortAdvice.h"
 #include "ProgressDisplay.h"
 
 #include "upgrade/BootComPort.h"
@@ -77,6 +78,10 @@ void RefuseOtherHolders(const QString& device)
     const std::vector<PortHolder> holders = FindPortHolders(device);
     if (holders.empty())
         return;
+    // Another upgrade's lock refuses this run whatever --force says.
+    if (HeldByZentrop(holders))
+        throw Exception(QStringLiteral("%1 is in use by another Zentrop run: %2. Wait until it ends.")
+                            .arg(device, DescribeHolders(holders)));
     throw Exception(QStringLiteral("%1 is open in %2, which would take the device's answers. "
                                    "Close it, or give --force to upgrade anyway.")
                         .arg(device, DescribeHolders(holders)));
@@ -161,8 +166,7 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     switch (ext->SystemCode()) {
     case EACCES:
     case EPERM:
-        return QStringLiteral("Your user may not use this serial device. Allow it to, for example by adding it "
-                              "to the \"dialout\" group (sudo usermod -aG dialout $USER) and logging in again.");
+        return PermissionAdvice(device);
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -571,7 +575,13 @@ std::optional<QStringList> PortsFrom(const QString& path, QString* error)
     }
     QStringList ports;
     // Port names are file names: bytes, whatever their encoding.
-    for (const QByteArray& raw : f.read(1024 * 1024).split('\n')) {
+    for (QByteArray raw : f.read(1024 * 1024).split('\n')) {
+        // A comment after a port, "ttyUSB0  # left fixture", starts at a blank and "#".
+        for (qsizetype at = raw.indexOf('#'); at >= 0; at = raw.indexOf('#', at + 1))
+            if (at == 0 || raw[at - 1] == ' ' || raw[at - 1] == '\t') {
+                raw.truncate(at);
+                break;
+            }
         const QString line = DecodeFileName(raw.trimmed());
         if (!line.isEmpty() && !line.startsWith(u'#'))
             ports << line;
@@ -651,7 +661,7 @@ const CommandSyntax& FlashSyntax()
             "program's version."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
-            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
+            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line; blank lines and comments (from a \"#\" at a line's start or after a blank) are left out")},
             {QStringLiteral("mode"), 'm', QStringLiteral("MODE"),
              QStringLiteral("flash, eeprom, both or all: the memories to write; all writes every memory the file "
                             "holds. The default is flash, as in the window and in scripts of earlier versions: "

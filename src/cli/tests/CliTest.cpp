@@ -459,7 +459,7 @@ TEST_F(CliTest, SignalsEndTheRunAndGiveThePortBack)
     }
 }
 
-TEST_F(CliTest, PermissionErrorHintsAtTheDialoutGroup)
+TEST_F(CliTest, PermissionErrorHintsAtTheGroupOnlyWhereItHelps)
 {
     Device d;
     const QString file = Sample();
@@ -489,7 +489,19 @@ TEST_F(CliTest, PermissionErrorHintsAtTheDialoutGroup)
     if (r.status == kUnreachable)
         GTEST_SKIP() << "the unprivileged user cannot reach the program or the test's files";
     EXPECT_EQ(r.status, 4) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("dialout")) << r.err.toStdString();
+    // A group that may not read and write the device is no remedy.
+    EXPECT_TRUE(r.err.contains("so joining a group does not help")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("usermod")) << r.err.toStdString();
+    // Given to a group that may, the device is the user's to use after joining it.
+    const group* dialout = getgrnam("dialout");
+    if (geteuid() != 0 || !dialout)
+        return;
+    ASSERT_EQ(chown(d.path.toLocal8Bit().constData(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(d.path.toLocal8Bit().constData(), 0660), 0);
+    const CliRun group = Cli({"flash", "--port", d.path, file}, asOtherUser);
+    EXPECT_EQ(group.status, 4) << group.err.toStdString();
+    EXPECT_TRUE(group.err.contains("adding it to the group \"dialout\" (sudo usermod -aG dialout $USER)"))
+        << group.err.toStdString();
 }
 
 TEST(CliPorts, ListsAndSucceeds)

@@ -325,3 +325,42 @@ TEST_F(StationTest, QuietRunsAndTheLogsHeader)
 
     EXPECT_EQ(Cli({"flash", "--version"}).out, Cli({"--version"}).out);
 }
+
+// The smaller things a station's operator meets: comments in the list of ports, another
+// Zentrop run on the port, an ELF file or a whole ELF's HEX file given as an image.
+TEST_F(StationTest, PortListsHoldersAndImagesOfAnElf)
+{
+    Device d;
+    const QString list = Write("ports.txt", ("# fixture A\n\n" + d.path + "   # left socket\n  \n").toUtf8());
+    const CliRun listed = Cli({"flash", "--json", "--ports-from", list, Sample()});
+    EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+    EXPECT_EQ(Json(listed).value("ports").toArray().size(), 1);
+
+    // A run in progress on a slow line; the second one is told to wait, not to force.
+    Device slow(nullptr, QByteArray(), 2400);
+    QProcess first;
+    first.start(QStringLiteral(ZENTROP_CLI), {"flash", "--events", "-", "-p", slow.path, Sample(100)});
+    ASSERT_TRUE(first.waitForStarted(30000));
+    QByteArray out;
+    while (!out.contains("\"event\":\"page\"") && first.waitForReadyRead(30000))
+        out += first.readAllStandardOutput();
+    const CliRun second = Cli({"flash", "-p", slow.path, Sample()});
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(second.status, 4);
+    EXPECT_TRUE(second.err.contains(slow.path + " is in use by another Zentrop run: zentrop-cli (process ")) << second.err.toStdString();
+    EXPECT_FALSE(second.err.contains("--force")) << second.err.toStdString();
+
+    const QString elfHex = Write("whole.hex", ":02000004008179\n:0400000001020304F2\n:00000001FF\n");
+    const CliRun eeprom = Cli({"flash", "-p", d.path, "--flash", elfHex, "--flash-page-size", "16"});
+    EXPECT_EQ(eeprom.status, 3);
+    EXPECT_TRUE(eeprom.err.contains("whole.hex:2: holds data at 0x810000, where an AVR ELF file keeps its EEPROM "
+                                    "section: make the HEX files of the ELF with \"objcopy -O ihex -R .eeprom"))
+        << eeprom.err.toStdString();
+    const QString elf = Write("fw.elf", QByteArray("\x7F" "ELF\x01\x01\x01", 7) + QByteArray(64, 0));
+    const CliRun program = Cli({"flash", "-p", d.path, "--flash", elf, "--flash-page-size", "16"});
+    EXPECT_EQ(program.status, 3);
+    EXPECT_TRUE(program.err.contains("fw.elf is an ELF program, not an image: convert it to Intel HEX"))
+        << program.err.toStdString();
+    EXPECT_EQ(d.sim->Snapshot().Wakes, 1); // only the listed run's
+}
