@@ -276,7 +276,17 @@ bool DeviceWentAway(const Exception& e, bool runStarted)
 // The application check on the port an upgrade has just started, into the port's result.
 void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& runs, PortResult& r)
 {
-    const AppCheckResult check = CheckApplication(port, *s.Expect, s.ExpectMs, [&runs] { return runs.Interrupted(); });
+    AppCheckResult check;
+    try {
+        check = CheckApplication(port, *s.Expect, s.ExpectMs, [&runs] { return runs.Interrupted(); });
+    } catch (const Exception& e) {
+        r.Status = ExitPortError;
+        r.Result = Outcome::DeviceGone;
+        r.Lines << e.Message()
+                << QStringLiteral("The upgrade was complete; the device went away while --expect waited for the "
+                                  "application's output.");
+        return;
+    }
     if (check.Interrupted) {
         r.Status = ExitInterrupted;
         r.Result = Outcome::Interrupted;
