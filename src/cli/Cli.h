@@ -32,6 +32,7 @@ const CommandSyntax& FlashSyntax();
 const CommandSyntax& PortsSyntax();
 const CommandSyntax& PackSyntax();
 const CommandSyntax& MonitorSyntax();
+const CommandSyntax& ProbeSyntax();
 
 int Info(const ParsedOptions& options, InterruptWatch& interrupts);
 int Flash(const ParsedOptions& options, InterruptWatch& interrupts);
@@ -39,6 +40,8 @@ int Ports(const ParsedOptions& options, InterruptWatch& interrupts);
 int Pack(const ParsedOptions& options, InterruptWatch& interrupts);
 int Monitor(const ParsedOptions& options, InterruptWatch& interrupts);
 void FlashUsageJson(const QString& error);
+int Probe(const ParsedOptions& options, InterruptWatch& interrupts);
+void ProbeUsageJson(const QString& error);
 
 // Parses the arguments after the command's name and runs it, or prints its help or the usage error.
 int RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts);

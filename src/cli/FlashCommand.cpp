@@ -64,6 +64,7 @@ struct FlashSettings {
     std::optional<QRegularExpression> Expect;
     int ExpectMs = 5000;
     RunRecord* Record = nullptr;
+    bool Probe = false; // wake, mode letters and jump, no page
 };
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
@@ -329,7 +330,9 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         trace.SetInputCheck([&port] { return port.InputQueueCount(); });
         runs.Add(&upgrade);
         try {
-            const UpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
+            const PageList none;
+            const UpgradeResult result = s.Probe ? upgrade.Run(s.Mode, none, none)
+                                                 : upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
             trace.Flush();
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
@@ -510,7 +513,9 @@ qint64 PayloadBytes(const FlashSettings& s, const UpgradeFile& file)
 
 int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.Quiet)
+    if (!s.Quiet && s.Probe)
+        PrintLine(stderr, QStringLiteral("Probe of %1: no page is written.").arg(portName));
+    else if (!s.Quiet)
         PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
                                  {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
     if (!s.LeftOut.isEmpty() && !s.Quiet)
@@ -520,7 +525,13 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
     // The run's own message has been shown; what follows it is the command line's detail.
     for (qsizetype i = r.MessageShown ? 1 : 0; i < r.Lines.size(); ++i)
         PrintLine(stderr, r.Lines[i]);
-    if (r.Status == ExitSuccess && !s.Quiet) {
+    if (r.Status == ExitSuccess && !s.Quiet && s.Probe) {
+        PrintLine(stderr, QStringLiteral("Probe done: %1 answered the %2 and was told to start its application; "
+                                         "no page was written.")
+                              .arg(portName, s.Mode == UpgradeMode::Both     ? QStringLiteral("Flash and EEProm mode commands")
+                                             : s.Mode == UpgradeMode::Flash ? QStringLiteral("Flash mode command")
+                                                                            : QStringLiteral("EEProm mode command")));
+    } else if (r.Status == ExitSuccess && !s.Quiet) {
         // The page data is what the user's file holds; the bytes sent add the commands and addresses.
         const qint64 payload = PayloadBytes(s, file);
         const double rate = r.Seconds > 0 ? static_cast<double>(payload) / r.Seconds : 0;
@@ -747,8 +758,24 @@ QString ModeKey(UpgradeMode mode)
     return QString();
 }
 
+// A probe without a file: the memories --mode names ("all" as "flash"), with no page.
+int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettings& s, RunRecord& record,
+                        EventStream& events, InterruptWatch& interrupts)
+{
+    s.Mode = choice == ModeChoice::EEProm ? UpgradeMode::EEProm
+             : choice == ModeChoice::Both ? UpgradeMode::Both
+                                          : UpgradeMode::Flash;
+    record.Mode = ModeKey(s.Mode);
+    events.Emit("run", IdentityJson(record));
+    const UpgradeFile none;
+    return ports.size() == 1 ? FlashOne(ports.first(), s, none, interrupts) : FlashMany(ports, s, none, interrupts);
+}
+
 int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
 {
+    // A probe runs the same way with no page to write: wake, mode letter, jump.
+    const bool probe = record.Command == QLatin1String("probe");
+    const CommandSyntax& syntax = probe ? ProbeSyntax() : FlashSyntax();
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
         QString error;
@@ -774,20 +801,21 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
     });
     record.Ports = ports;
     if (ports.isEmpty())
-        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSyntax());
+        return UsageError(QStringLiteral("%1 needs --port PORT").arg(syntax.Name), syntax);
     FlashSettings s;
+    s.Probe = probe;
     s.Record = &record;
     s.Events = events.Enabled() ? &events : nullptr;
     s.Quiet = options.Has(QStringLiteral("quiet"));
     if (s.Quiet && options.Has(QStringLiteral("verbose")))
-        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), FlashSyntax());
+        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), syntax);
     if (options.Has(QStringLiteral("expect"))) {
         const QString pattern = options.Value(QStringLiteral("expect"));
         QRegularExpression re(pattern);
         if (pattern.isEmpty() || !re.isValid())
             return UsageError(QStringLiteral("--expect needs a regular expression: %1")
                                   .arg(pattern.isEmpty() ? QStringLiteral("it is empty") : re.errorString()),
-                              FlashSyntax());
+                              syntax);
         s.Expect = re;
         record.Expect = pattern;
     }
@@ -797,14 +825,14 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
         if (!ok || seconds <= 0 || seconds > 3600)
             return UsageError(QStringLiteral("--expect-timeout needs seconds from 0 to 3600, not \"%1\"")
                                   .arg(options.Value(QStringLiteral("expect-timeout"))),
-                              FlashSyntax());
+                              syntax);
         if (!s.Expect)
-            return UsageError(QStringLiteral("--expect-timeout goes with --expect"), FlashSyntax());
+            return UsageError(QStringLiteral("--expect-timeout goes with --expect"), syntax);
         s.ExpectMs = static_cast<int>(seconds * 1000);
     }
     if (options.Has(QStringLiteral("monitor"))) {
         if (ports.size() > 1)
-            return UsageError(QStringLiteral("--monitor takes one port"), FlashSyntax());
+            return UsageError(QStringLiteral("--monitor takes one port"), syntax);
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
     const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash")).toLower();
@@ -815,11 +843,11 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
                                                                             : std::nullopt;
     if (!choice)
         return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
-                          FlashSyntax());
+                          syntax);
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
-                          FlashSyntax());
+                          syntax);
     s.Baud = static_cast<int>(*rate);
     record.Baud = s.Baud;
     s.Verbose = options.Has(QStringLiteral("verbose"));
@@ -831,40 +859,42 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
         const std::optional<qint64> ms = ParseNumber(options.Value(name, QString::number(*field)));
         if (!ms || *ms < 0 || *ms > 10000)
             return UsageError(QStringLiteral("--%1 needs milliseconds from 0 to 10000, not \"%2\"").arg(name, options.Value(name)),
-                              FlashSyntax());
+                              syntax);
         *field = static_cast<int>(*ms);
     }
     QString resetError;
     const std::optional<ResetSequence> reset =
         ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &resetError);
     if (!reset)
-        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), FlashSyntax());
+        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), syntax);
     s.Reset = *reset;
     const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
     if (!retries || *retries < 0 || *retries > 100)
         return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
                               .arg(options.Value(QStringLiteral("wake-retries"))),
-                          FlashSyntax());
+                          syntax);
     s.WakeRetries = static_cast<int>(*retries);
     const std::optional<qint64> runs = ParseNumber(options.Value(QStringLiteral("retries"), QStringLiteral("0")));
     if (!runs || *runs < 0 || *runs > 100)
         return UsageError(QStringLiteral("--retries needs a number from 0 to 100, not \"%1\"").arg(options.Value(QStringLiteral("retries"))),
-                          FlashSyntax());
+                          syntax);
     s.Retries = static_cast<int>(*runs);
     s.Json = options.Has(QStringLiteral("json"));
     const bool fromImages = options.Has(QStringLiteral("flash"));
     if (fromImages && !options.Positional().isEmpty())
-        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), FlashSyntax());
+        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
+    if (probe && !fromImages && options.Positional().isEmpty())
+        return RunProbeWithoutFile(ports, *choice, s, record, events, interrupts);
     if (!fromImages && options.Positional().size() != 1)
         return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
                                                          : QStringLiteral("flash takes one upgrade file"),
-                          FlashSyntax());
+                          syntax);
 
     std::optional<UpgradeFile> file;
     const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
     if (fromImages) {
         int status = ExitSuccess;
-        const std::optional<QByteArray> bytes = PackInMemory(options, FlashSyntax(), &status);
+        const std::optional<QByteArray> bytes = PackInMemory(options, syntax, &status);
         if (!bytes)
             return status;
         file.emplace();
@@ -923,9 +953,12 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
 
 } // namespace
 
-int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+namespace {
+
+int FlashOrProbe(const ParsedOptions& options, InterruptWatch& interrupts, const QString& command)
 {
     RunRecord record;
+    record.Command = command;
     ErrorCapture errors;
     std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
     FILE* eventsOut = nullptr;
@@ -958,6 +991,52 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
     if (options.Has(QStringLiteral("json")))
         ConsolePrintf(stdout, "%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     return status;
+}
+
+} // namespace
+
+int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+{
+    return FlashOrProbe(options, interrupts, QStringLiteral("flash"));
+}
+
+int Probe(const ParsedOptions& options, InterruptWatch& interrupts)
+{
+    return FlashOrProbe(options, interrupts, QStringLiteral("probe"));
+}
+
+const CommandSyntax& ProbeSyntax()
+{
+    static const CommandSyntax syntax = [] {
+        CommandSyntax probe{
+            QStringLiteral("probe"),
+            QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] [FILE.upg]"),
+            QStringLiteral("checks a station's set-up without writing a page"),
+            QStringLiteral(
+                "Checks what a flash run needs, as it would run, without writing a page: the upgrade file\n"
+                "when one is given (and that --mode selects pages of it), the port, this user's permission\n"
+                "and other programs holding it; then it resets the board when --reset says so, wakes the\n"
+                "bootloader, checks that it acknowledges the mode command of each memory --mode names\n"
+                "(flash when no file is given), and sends the jump, so the device starts its application\n"
+                "again. The exit statuses are those of flash; --json prints the same object, with the\n"
+                "command \"probe\"."),
+            {}};
+        // The run's options of flash that mean something without pages.
+        const QStringList kept{"port", "ports-from", "mode", "baud", "reset", "reset-pulse", "reset-wait",
+                               "reset-inverted", "json", "events", "quiet", "force", "wake-retries", "verbose"};
+        for (const OptionSyntax& o : FlashSyntax().Options)
+            if (kept.contains(o.Long))
+                probe.Options.push_back(o);
+        return probe;
+    }();
+    return syntax;
+}
+
+void ProbeUsageJson(const QString& error)
+{
+    RunRecord record;
+    record.Command = QStringLiteral("probe");
+    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
 }
 
 void FlashUsageJson(const QString& error)

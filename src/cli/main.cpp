@@ -24,6 +24,7 @@ namespace {
 const cli::Command kCommands[] = {
     {cli::InfoSyntax(), cli::Info},
     {cli::FlashSyntax(), cli::Flash, cli::FlashUsageJson},
+    {cli::ProbeSyntax(), cli::Probe, cli::ProbeUsageJson},
     {cli::PortsSyntax(), cli::Ports},
     {cli::PackSyntax(), cli::Pack},
     {cli::MonitorSyntax(), cli::Monitor},

@@ -364,3 +364,35 @@ TEST_F(StationTest, PortListsHoldersAndImagesOfAnElf)
         << program.err.toStdString();
     EXPECT_EQ(d.sim->Snapshot().Wakes, 1); // only the listed run's
 }
+
+// A probe wakes the device, has each memory's mode acknowledged and starts the application,
+// writing no page; it fails as flash would.
+TEST_F(StationTest, ProbeWritesNoPage)
+{
+    const Schema schema = Schema::FromHelp();
+    Device d;
+    const CliRun r = Cli({"probe", "--json", "-p", d.path, "--mode", "both", Sample()});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject o = Json(r);
+    EXPECT_EQ(schema.Check("run", o), QStringList());
+    EXPECT_EQ(o.value("command").toString(), "probe");
+    EXPECT_EQ(o.value("pages").toInt(), 0);
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    const bootsim::DeviceRecord rec = d.sim->Snapshot();
+    EXPECT_TRUE(rec.Pages.empty());
+    EXPECT_EQ(rec.Log, QStringList({"wake", "F", "E", "J"}));
+    EXPECT_TRUE(r.err.contains("no page was written")) << r.err.toStdString();
+
+    // Without a file, the Flash mode alone.
+    EXPECT_EQ(Cli({"probe", "-p", d.path}).status, 0);
+    ASSERT_TRUE(d.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 2; }, 5000));
+    EXPECT_EQ(d.sim->Snapshot().Log.mid(4), QStringList({"wake", "F", "J"}));
+
+    Device silent("E:silent");
+    const CliRun failed = Cli({"probe", "--json", "-p", silent.path, "-m", "both"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(Json(failed).value("result").toString(), "no_answer");
+    EXPECT_EQ(Json(failed).value("ports").toArray()[0].toObject().value("step").toString(), "eeprom mode");
+    EXPECT_EQ(Cli({"probe", "-p", d.path, Write("bad.upg", "not an upgrade file")}).status, 3);
+    EXPECT_EQ(Cli({"probe", "--json", "-p", d.path, "--expect", "x"}).status, 2);
+}
