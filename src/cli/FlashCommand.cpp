@@ -10,6 +10,7 @@
 #include "Monitor.h"
 #include "PortAdvice.h"
 #include "ProgressDisplay.h"
+#include "SerialNumbers.h"
 
 #include "upgrade/BootComPort.h"
 #include "upgrade/BootProtocol.h"
@@ -65,6 +66,7 @@ struct FlashSettings {
     int ExpectMs = 5000;
     RunRecord* Record = nullptr;
     bool Probe = false; // wake, mode letters and jump, no page
+    const DeviceData* Data = nullptr; // per-device data written into each device's pages
 };
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
@@ -305,7 +307,7 @@ void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& r
 
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
 // marked as not worth a retry: the next attempt would fail the same way.
-PortResult RunOnce(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+PortResult RunOnce(const QString& portName, const FlashSettings& s, const DevicePages& pages, PortProgress& progress,
                    LineTrace& trace, RunSet& runs, bool* retryable)
 {
     PortResult r;
@@ -332,7 +334,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         try {
             const PageList none;
             const UpgradeResult result = s.Probe ? upgrade.Run(s.Mode, none, none)
-                                                 : upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
+                                                 : upgrade.Run(s.Mode, pages.Flash, pages.EEProm);
             trace.Flush();
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
@@ -395,7 +397,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
 }
 
 // A port's whole run: the first attempt and the retries that a device's failure allows.
-PortResult RunOnPort(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+PortResult RunOnPort(const QString& portName, const FlashSettings& s, const DevicePages& file, PortProgress& progress,
                      LineTrace& trace, RunSet& runs)
 {
     QElapsedTimer clock;
@@ -428,6 +430,58 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Upgr
     r.Attempts = std::move(attempts);
     r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     r.Bytes = trace.BytesWritten();
+    return r;
+}
+
+// A port's run with its own pages: the device's number taken from the counter before, and
+// given back after a failure.
+PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, const UpgradeFile& file,
+                             PortProgress& progress, LineTrace& trace, RunSet& runs)
+{
+    DevicePages pages;
+    if (!s.Data) {
+        pages = {file.FlashPages(), file.EEPromPages()};
+        return RunOnPort(portName, s, pages, progress, trace, runs);
+    }
+    std::optional<qint64> number;
+    try {
+        if (s.Data->HasSerial())
+            number = s.Data->Reserve();
+    } catch (const Exception& e) {
+        PortResult r;
+        r.Port = portName;
+        r.Status = ExitFileRejected;
+        r.Result = Outcome::FileError;
+        r.Lines << e.Message();
+        return r;
+    }
+    // Checked with every number before the run: a number that no longer fits fails here.
+    if (const QString problem = s.Data->Apply(file, number, &pages); !problem.isEmpty()) {
+        PortResult r;
+        r.Port = portName;
+        r.Status = ExitFileRejected;
+        r.Result = Outcome::FileError;
+        r.Lines << problem;
+        if (number)
+            s.Data->Release(*number, false);
+        return r;
+    }
+    PortResult r = RunOnPort(portName, s, pages, progress, trace, runs);
+    r.Serial = number;
+    if (number) {
+        try {
+            s.Data->Release(*number, r.Status == ExitSuccess);
+        } catch (const Exception& e) {
+            // The device has its number; the counter must not hand it out again.
+            r.Lines << e.Message();
+            if (r.Status == ExitSuccess) {
+                r.Status = ExitFileRejected;
+                r.Result = Outcome::FileError;
+            }
+        }
+        if (s.Events)
+            s.Events->Emit("serial", {{"port", portName}, {"serial", *number}, {"used", r.Status == ExitSuccess}});
+    }
     return r;
 }
 
@@ -470,7 +524,7 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
         // The log holds the results; the bytes only when they are asked for.
         if (s.Verbose)
             trace.SetLog(s.Log, ports[i]);
-        const PortResult& r = results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, progress, trace, runs);
+        const PortResult& r = results[static_cast<size_t>(i)] = RunWithDeviceData(ports[i], s, file, progress, trace, runs);
         if (s.Events)
             s.Events->Emit("port", {{"port", ports[i]},
                                     {"state", QStringLiteral("end")},
@@ -727,6 +781,18 @@ const CommandSyntax& FlashSyntax()
                             "the JSON and the log")},
             {QStringLiteral("expect-timeout"), 0, QStringLiteral("S"),
              QStringLiteral("how long --expect waits, in seconds (default 5)")},
+            {QStringLiteral("serial-file"), 0, QStringLiteral("FILE"),
+             QStringLiteral("a counter file (the next number on its first line): each device gets the next "
+                            "number, written into its EEProm image at --serial-at. The file is locked while a "
+                            "number is taken; a device that fails gives its number back for the next one, so "
+                            "the counter moves on only for devices that succeeded")},
+            {QStringLiteral("serial-at"), 0, QStringLiteral("ADDR[:FORM]"),
+             QStringLiteral("where the number goes in the EEProm and how: u16le, u32le (default), u32be or "
+                            "ascii:N (N digits with leading zeros). A page the file lacks is made, filled with "
+                            "0xFF, of --eeprom-page-size bytes")},
+            {QStringLiteral("patch"), 0, QStringLiteral("MEM:ADDR=HEX"),
+             QStringLiteral("write fixed bytes into flash or eeprom before the run, such as "
+                            "eeprom:0x10=CAFE; may be given more than once")},
             {QStringLiteral("force"), 0, QString(),
              QStringLiteral("upgrade even when another program has the port open (it may take the device's answers)")},
             {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),
@@ -915,6 +981,39 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
         return ExitNothingWritten;
     s.Mode = *phases;
     record.Mode = ModeKey(s.Mode);
+    std::optional<DeviceData> data;
+    if (options.Has(QStringLiteral("serial-file")) || options.Has(QStringLiteral("serial-at")) ||
+        options.Has(QStringLiteral("patch"))) {
+        const std::optional<qint64> eepromPage = ParseNumber(options.Value(QStringLiteral("eeprom-page-size"), QStringLiteral("0")));
+        QString error;
+        data = DeviceData::FromOptions(options.Value(QStringLiteral("serial-file")), options.Value(QStringLiteral("serial-at")),
+                                       options.Values(QStringLiteral("patch")),
+                                       eepromPage && *eepromPage > 0 && *eepromPage <= 512 ? static_cast<int>(*eepromPage) : 0,
+                                       &error);
+        if (!data)
+            return UsageError(error, syntax);
+        const bool eepromWritten = s.Mode != UpgradeMode::Flash;
+        const bool flashWritten = s.Mode != UpgradeMode::EEProm;
+        for (const DeviceData::Patch& p : data->Patches())
+            if ((p.Flash && !flashWritten) || (!p.Flash && !eepromWritten))
+                return UsageError(QStringLiteral("--patch %1: the mode does not write that memory").arg(p.Text), syntax);
+        if (data->HasSerial() && !eepromWritten)
+            return UsageError(QStringLiteral("--serial-at writes the EEProm: give --mode both (or eeprom)"), syntax);
+        if (data->HasSerial()) {
+            if (const QString problem = InputFileProblem(options.Value(QStringLiteral("serial-file"))); !problem.isEmpty()) {
+                PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Value(QStringLiteral("serial-file")), problem));
+                return ExitFileRejected;
+            }
+        }
+        DevicePages check;
+        if (const QString problem = data->Apply(*file, data->HasSerial() ? std::optional<qint64>(0) : std::nullopt, &check);
+            !problem.isEmpty())
+            return UsageError(problem, syntax);
+        s.Data = &*data;
+        for (const DeviceData::Patch& p : data->Patches())
+            record.Patches << p.Text;
+        record.SerialAt = data->SerialAt();
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, std::fclose);
     if (options.Has(QStringLiteral("log"))) {
         const QString path = options.Value(QStringLiteral("log"));

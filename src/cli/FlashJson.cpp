@@ -95,6 +95,8 @@ QJsonObject IdentityJson(const RunRecord& record)
         {"mode", OrNull(record.Mode)},
         {"baud", record.Baud > 0 ? QJsonValue(record.Baud) : QJsonValue()},
         {"expect", OrNull(record.Expect)},
+        {"patches", QJsonArray::fromStringList(record.Patches)},
+        {"serial_at", OrNull(record.SerialAt)},
         {"port_names", QJsonArray::fromStringList(record.Ports)},
     };
 }
@@ -130,6 +132,7 @@ QJsonObject PortJson(const PortResult& r)
         {"ended", TimeOrNull(r.Ended)},
         {"attempts", attempts},
         {"app_line", OrNull(r.AppLine)},
+        {"serial", r.Serial ? QJsonValue(*r.Serial) : QJsonValue()},
     };
 }
 
@@ -207,6 +210,8 @@ QString JsonHelp()
         "  mode        string|null  flash, eeprom or both: the memories the run writes\n"
         "  baud        number|null  the line speed\n"
         "  expect      string|null  the --expect pattern\n"
+        "  patches     array        the --patch texts (MEM:ADDR=HEXBYTES)\n"
+        "  serial_at   string|null  the --serial-at text: where each device's number goes\n"
         "  log         object|null  {\"path\": the --log file, \"complete\": false when a line could not be\n"
         "                           written to it}\n"
         "  ports       array        a port object for each port, in the order given\n"
@@ -245,6 +250,8 @@ QString JsonHelp()
         "  ended       string|null  when its last attempt ended\n"
         "  attempts    array        an attempt object for each attempt, the last one counts\n"
         "  app_line    string|null  the application's line that --expect matched\n"
+        "  serial      number|null  the number --serial-file gave this device; a failed device gives\n"
+        "                           it back to the counter\n"
         "\n"
         "attempt object:\n"
         "  result      string       one of the results below\n"
@@ -275,14 +282,14 @@ QString JsonHelp()
         "   \"started\":\"2026-12-07T18:00:00.120Z\",\"ended\":\"2026-12-07T18:00:01.480Z\",\n"
         "   \"file\":{\"path\":\"fw.upg\",\"packed\":false,\"size\":4620,\"sha256\":\"9f86d0...\",\n"
         "           \"name\":\"Blinky\",\"version\":\"2.1\",\"user\":7},\n"
-        "   \"mode\":\"flash\",\"baud\":115200,\"expect\":null,\"log\":null,\n"
+        "   \"mode\":\"flash\",\"baud\":115200,\"expect\":null,\"patches\":[],\"serial_at\":null,\"log\":null,\n"
         "   \"ports\":[{\"port\":\"/dev/ttyUSB0\",\"by_id\":\"/dev/serial/by-id/usb-FTDI_FT232R-if00-port0\",\n"
         "     \"result\":\"ok\",\"message\":null,\"detail\":[],\"status\":0,\"step\":null,\"memory\":null,\n"
         "     \"page\":null,\"address\":null,\"pages\":16,\"bytes\":4184,\"seconds\":1.35,\"retries\":0,\n"
         "     \"started\":\"2026-12-07T18:00:00.125Z\",\"ended\":\"2026-12-07T18:00:01.475Z\",\n"
         "     \"attempts\":[{\"result\":\"ok\",\"message\":null,\"step\":null,\n"
         "       \"started\":\"2026-12-07T18:00:00.125Z\",\"ended\":\"2026-12-07T18:00:01.475Z\"}],\n"
-        "     \"app_line\":null}],\n"
+        "     \"app_line\":null,\"serial\":null}],\n"
         "   \"devices\":1,\"done\":1,\"pages\":16,\"bytes\":4184,\"seconds\":1.35}\n");
 }
 

@@ -47,6 +47,8 @@ struct RunRecord {
     QString Mode;  // flash, eeprom, both; empty before it is known
     int Baud = 0;  // 0 before it is known
     QString Expect;
+    QStringList Patches;
+    QString SerialAt;
     QString LogPath;
     bool LogComplete = true;
     std::vector<PortResult> Results;

@@ -73,6 +73,8 @@ void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTota
         QString result = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ');
         if (const std::optional<PageProgress>& page = r.FailedPage)
             result += QStringLiteral(" (%1)").arg(PageLine(page->Where, page->Index, page->Count, page->Address));
+        if (r.Serial)
+            result += QStringLiteral("; serial number %1%2").arg(*r.Serial).arg(r.Status == ExitSuccess ? "" : " (given back)");
         if (!r.AppLine.isEmpty())
             result += QStringLiteral("; the application printed \"%1\"").arg(r.AppLine);
         ConsolePrintf(log, "%s %s result: %s; status %d, %s, %s in %.2f s, %s; %s\n",

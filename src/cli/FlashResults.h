@@ -62,6 +62,7 @@ struct PortResult {
     QDateTime Ended;   // of the last
     std::vector<Attempt> Attempts;
     QString AppLine;   // the application's line that --expect matched
+    std::optional<qint64> Serial; // the number this device got from the counter
 };
 
 struct RunTotals {

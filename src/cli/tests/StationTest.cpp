@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -395,4 +396,81 @@ TEST_F(StationTest, ProbeWritesNoPage)
     EXPECT_EQ(Json(failed).value("ports").toArray()[0].toObject().value("step").toString(), "eeprom mode");
     EXPECT_EQ(Cli({"probe", "-p", d.path, Write("bad.upg", "not an upgrade file")}).status, 3);
     EXPECT_EQ(Cli({"probe", "--json", "-p", d.path, "--expect", "x"}).status, 2);
+}
+
+// Eight devices at once each get their own number from the counter; the one that fails gives
+// its number back, and the next device takes it.
+TEST_F(StationTest, SerialNumbersAreUniqueAndOnlySuccessesUseThem)
+{
+    const QString counter = Write("serial.txt", "1000\n");
+    std::vector<std::unique_ptr<Device>> devices;
+    QStringList args{"flash", "--json", "-m", "both", "--serial-file", counter, "--serial-at", "0x12:u16le",
+                     "--patch", "flash:0x102=BEEF", Sample()};
+    constexpr int kFailing = 3;
+    for (int i = 0; i < 8; ++i) {
+        devices.push_back(std::make_unique<Device>(i == kFailing ? "E:silent" : nullptr));
+        args << "-p" << devices.back()->path;
+    }
+    const CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QJsonObject o = Json(r);
+    EXPECT_EQ(Schema::FromHelp().Check("run", o), QStringList());
+    EXPECT_EQ(o.value("patches").toArray().size(), 1);
+    QSet<int> used;
+    int givenBack = -1;
+    const QJsonArray ports = o.value("ports").toArray();
+    ASSERT_EQ(ports.size(), 8);
+    for (int i = 0; i < 8; ++i) {
+        const QJsonObject port = ports[i].toObject();
+        const int serial = port.value("serial").toInt(-1);
+        EXPECT_GE(serial, 1000);
+        EXPECT_LT(serial, 1008);
+        if (i == kFailing) {
+            givenBack = serial;
+            continue;
+        }
+        EXPECT_FALSE(used.contains(serial)) << serial;
+        used.insert(serial);
+        // The device took its number in the EEProm page, and the fixed bytes in the Flash page.
+        const bootsim::DeviceRecord rec = devices[static_cast<size_t>(i)]->sim->Snapshot();
+        ASSERT_EQ(rec.Pages.size(), 3u);
+        const QByteArray ee = rec.Pages[2].Data;
+        EXPECT_EQ(ee, QByteArray("cc") + char(serial & 0xFF) + char(serial >> 8)) << ee.toHex().toStdString();
+        EXPECT_EQ(rec.Pages[1].Data.mid(2, 2), QByteArray("\xBE\xEF"));
+    }
+    EXPECT_FALSE(used.contains(givenBack));
+    QFile f(counter);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    // Seven numbers used; the failed device's is free again, at the top or in the free list.
+    const QByteArray expected =
+        givenBack == 1007 ? QByteArray("1007\n") : "1008\nfree " + QByteArray::number(givenBack) + "\n";
+    EXPECT_EQ(text, expected);
+    f.close();
+
+    // The next device takes the number given back.
+    Device next;
+    const CliRun again = Cli({"flash", "--json", "-m", "both", "--serial-file", counter, "--serial-at", "0x12:u16le",
+                              "-p", next.path, Sample()});
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+    EXPECT_EQ(Json(again).value("ports").toArray()[0].toObject().value("serial").toInt(), givenBack);
+
+    // A file without the page gets one, of the given size, filled with 0xFF around the number.
+    Device blank;
+    const QString flashOnly = Write("flash-only.upg", Builder().Flash().Page(0, QByteArray(16, 'x')).Bytes());
+    EXPECT_EQ(Cli({"flash", "-p", blank.path, "-m", "both", "--serial-file", counter, "--serial-at", "0x41:u16le",
+                   "--eeprom-page-size", "4", flashOnly})
+                  .status,
+              0);
+    ASSERT_TRUE(blank.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    const bootsim::DeviceRecord rec = blank.sim->Snapshot();
+    ASSERT_EQ(rec.Pages.size(), 2u);
+    EXPECT_EQ(rec.Pages[1].Address, 0x40);
+    EXPECT_EQ(rec.Pages[1].Data, QByteArray("\xFF\xF0\x03\xFF")); // 1008, the next number
+
+    // Data that cannot be placed is refused before any device is touched.
+    EXPECT_EQ(Cli({"flash", "-p", next.path, "--serial-file", counter, "--serial-at", "0x12:u32le", "-m", "both", Sample()}).status, 2);
+    EXPECT_EQ(Cli({"flash", "-p", next.path, "--serial-file", counter, "--serial-at", "0x12", Sample()}).status, 2);
+    EXPECT_EQ(Cli({"flash", "-p", next.path, "--patch", "ram:1=00", Sample()}).status, 2);
+    EXPECT_EQ(Cli({"flash", "-p", next.path, "--serial-file", dir.filePath("none"), "--serial-at", "0x10", "-m", "both", Sample()}).status, 3);
 }
