@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -70,6 +71,7 @@ public:
         Received += n;
         return n;
     }
+    int InputWaiting() override { return FInner.InputWaiting(); }
     long long Sent = 0;
     long long Received = 0;
     double WriteSeconds = 0;
@@ -119,6 +121,11 @@ public:
             return 0;
         const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
         return n > 0 ? static_cast<int>(n) : 0;
+    }
+    int InputWaiting() override
+    {
+        int waiting = 0;
+        return ::ioctl(FFd, FIONREAD, &waiting) == 0 ? waiting : 0;
     }
 
 private:

@@ -269,20 +269,32 @@ void TIniFile::SaveLines(const Lines& lines)
         throw EIniFileException(Format(LoadResString(res::SIniFileWriteError), {FFileName}));
 }
 
-QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) const
+namespace {
+
+// The whole stored value of the key, or nullopt when there is none.
+std::optional<QString> StoredValue(const QStringList& lines, const QString& section, const QString& ident)
 {
-    const QStringList lines = LoadLines().text;
-    QString result = def;
     if (const auto range = FindSection(lines, section)) {
         for (qsizetype i = range->first; i < range->second; ++i) {
             const auto kv = KeyValueOf(lines[i]);
-            if (kv && SameName(kv->first, ident)) {
-                result = kv->second;
-                break;
-            }
+            if (kv && SameName(kv->first, ident))
+                return kv->second;
         }
     }
-    return result.left(MaxValueLength);
+    return std::nullopt;
+}
+
+} // namespace
+
+QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) const
+{
+    return StoredValue(LoadLines().text, section, ident).value_or(def).left(MaxValueLength);
+}
+
+bool TIniFile::ValueCut(const QString& section, const QString& ident) const
+{
+    const std::optional<QString> value = StoredValue(LoadLines().text, section, ident);
+    return value && value->size() > MaxValueLength;
 }
 
 int TIniFile::ReadInteger(const QString& section, const QString& ident, int def) const

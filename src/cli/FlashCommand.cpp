@@ -150,6 +150,13 @@ QString SerialDeviceProblem(const QString& device)
     return QStringLiteral("%1 is %2, not a serial port; \"zentrop-cli ports\" lists the serial ports.").arg(device, what);
 }
 
+// A local device that disconnected (an unplugged adapter, a closed pseudo-terminal).
+bool DeviceWentAway(const Exception& e)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    return ext && (ext->SystemCode() == EIO || ext->SystemCode() == ENXIO || ext->SystemCode() == ENODEV);
+}
+
 QString PortErrorHint(const Exception& e, const QString& device, bool runStarted)
 {
     const auto* ext = dynamic_cast<const EComPortExt*>(&e);
@@ -227,17 +234,59 @@ private:
     bool FInterrupted = false;
 };
 
-// What a failed exchange most likely means and what helps, after the device's own answer.
-QStringList DeviceHints(const LineTrace& trace, int baud)
+// What the device did at the command the run ended at.
+QString AnswerText(const RunEnd& end)
 {
-    const QString address = QString::asprintf("0x%04X", static_cast<unsigned>(trace.LastAddress()));
-    if (trace.LastCommand() == char(boot::CmdData) && trace.Silent())
-        return {QStringLiteral("After the %1 bytes of the page at %2 the device still waited for more: its pages may be "
-                               "longer than the file's. Make the upgrade file with the device's page size "
-                               "(zentrop-cli pack --flash-page-size N).")
-                    .arg(trace.LastPageBytes())
-                    .arg(address)};
-    if (trace.Silent())
+    switch (end.Answer) {
+    case AnswerFault::Silent:
+        return QStringLiteral("gave no answer within the time-out");
+    case AnswerFault::Wrong:
+        return QString::asprintf("gave a wrong answer: expected 0x%02X, got 0x%02X", boot::Ack, end.Got);
+    case AnswerFault::Early:
+        return QStringLiteral("answered before the page's last byte was sent");
+    case AnswerFault::None:
+        break;
+    }
+    return QString();
+}
+
+// What a failed exchange most likely means and what helps, after the device's own answer.
+// pageBytes: the length of the page the run ended at, if it ended at one.
+QStringList DeviceHints(const RunEnd& end, int pageBytes, int baud)
+{
+    const QString page =
+        end.Page ? PageLine(end.Page->Where, end.Page->Index, end.Page->Count, end.Page->Address) : QString();
+    const QString packOption = end.Page && end.Page->Where == Memory::EEProm ? QStringLiteral("--eeprom-page-size N")
+                                                                             : QStringLiteral("--flash-page-size N");
+    const QString restart = QStringLiteral("Restart the device (power it off and on, or give --reset) before the next "
+                                           "run, or that run fails too.");
+    if (end.Answer == AnswerFault::Early)
+        return {QStringLiteral("The device ended %1 before its %2 bytes were sent: its pages are shorter than the "
+                               "file's. Make the upgrade file with the device's page size (zentrop-cli pack %3).")
+                    .arg(page)
+                    .arg(pageBytes)
+                    .arg(packOption),
+                QStringLiteral("It may have taken the rest of the page as commands. ") + restart};
+    const bool inData = end.Step == UpgradeStep::Data && end.Page;
+    if (inData && end.Answer == AnswerFault::Silent) {
+        const QString midPage = QStringLiteral("The device now waits in the middle of a page. ") + restart;
+        // Only the first page of a memory tells about the page size: after pages that were
+        // taken, silence is a device that stopped.
+        if (end.Page->Index == 0)
+            return {QStringLiteral("After the %1 bytes of %2 the device still waited for more: its pages may be longer "
+                                   "than the file's. Make the upgrade file with the device's page size (zentrop-cli "
+                                   "pack %3).")
+                        .arg(pageBytes)
+                        .arg(page, packOption),
+                    midPage};
+        return {QStringLiteral("The device took %1 of the %2 %3 pages and then stopped answering, at %4. "
+                               "Check its power supply and the cable.")
+                    .arg(end.Page->Index)
+                    .arg(end.Page->Count)
+                    .arg(end.Page->Where == Memory::Flash ? QStringLiteral("Flash") : QStringLiteral("EEProm"), page),
+                midPage};
+    }
+    if (end.Answer == AnswerFault::Silent)
         return {QStringLiteral("Check that the device is powered and connected, that its bootloader runs (--reset "
                                "restarts it, --wake-retries N waits for a slow start) and the line speed (--baud, now %1).")
                     .arg(baud)};
@@ -258,22 +307,25 @@ QString StepName(const RunEnd& end)
     return QString();
 }
 
-// How a command that was not acknowledged failed, by what the device did.
-Outcome AnswerOutcome(const LineTrace& trace)
+// How a command that was not acknowledged failed, by what the device did. Silence after a
+// memory's first page is a page size; after pages that were taken, a device that stopped.
+Outcome AnswerOutcome(const RunEnd& end)
 {
-    if (trace.LastCommand() == char(boot::CmdData) && trace.Silent())
-        return Outcome::PageSize;
-    return trace.Silent() ? Outcome::NoAnswer : Outcome::WrongAnswer;
+    if (end.Answer == AnswerFault::Early)
+        return Outcome::EarlyAnswer;
+    if (end.Answer == AnswerFault::Silent)
+        return end.Step == UpgradeStep::Data && end.Page && end.Page->Index == 0 ? Outcome::PageSize : Outcome::NoAnswer;
+    return Outcome::WrongAnswer;
 }
 
-// A port error after the run began that means the device itself is gone (unplugged, hung up).
-bool DeviceWentAway(const Exception& e, bool runStarted)
+// The length of the page a run ended at in this device's pages, 0 when it ended at none.
+int PageBytes(const RunEnd& end, const DevicePages& pages)
 {
-    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
-    if (!ext || !runStarted)
-        return false;
-    const int code = ext->SystemCode();
-    return code == EIO || code == ENXIO || code == ENODEV;
+    if (!end.Page)
+        return 0;
+    const PageList& list = end.Page->Where == Memory::Flash ? pages.Flash : pages.EEProm;
+    const auto index = static_cast<size_t>(end.Page->Index);
+    return index < list.size() ? static_cast<int>(list[index].Data.size()) : 0;
 }
 
 // The application check on the port an upgrade has just started, into the port's result.
@@ -305,8 +357,8 @@ void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& r
         s.Events->Emit("app", {{"port", r.Port}, {"matched", check.Matched}, {"line", check.Line}});
 }
 
-// One attempt on a port: open, reset, upgrade, close. Never raises. A page-size mismatch is
-// marked as not worth a retry: the next attempt would fail the same way.
+// One attempt on a port: open, reset, upgrade, close. Never raises. A page that the device
+// ended early is marked as not worth a retry: the next attempt would fail the same way.
 PortResult RunOnce(const QString& portName, const FlashSettings& s, const DevicePages& pages, PortProgress& progress,
                    LineTrace& trace, RunSet& runs, bool* retryable)
 {
@@ -318,7 +370,7 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
     TComPort port;
     const QString device = port.Device().DeviceName(portName);
     const qint64 bytesBefore = trace.BytesWritten();
-    const int pagesBefore = trace.PagesAcknowledged();
+    bool deviceGone = false;
     try {
         SetUpgradeLineSettings(port, s.Baud);
         port.SetPort(portName);
@@ -329,7 +381,6 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
         ResetDevice(port, s.Reset, device);
         PortUpgrade upgrade(port, progress, {}, &trace);
         upgrade.SetWakeRetries(s.WakeRetries);
-        trace.SetInputCheck([&port] { return port.InputQueueCount(); });
         runs.Add(&upgrade);
         try {
             const PageList none;
@@ -340,13 +391,13 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
                 r.Status = ExitSuccess;
                 r.Result = Outcome::Ok;
             } else {
+                const RunEnd& end = *progress.LastEnd();
                 r.Status = ExitNoAnswer;
-                r.Result = AnswerOutcome(trace);
+                r.Result = AnswerOutcome(end);
                 r.MessageShown = true;
-                r.Lines << progress.LastEnd()->Message
-                        << QStringLiteral("The device on %1 gave %2.").arg(device, trace.LastAnswer())
-                        << DeviceHints(trace, s.Baud);
-                *retryable = true;
+                r.Lines << end.Message << QStringLiteral("The device on %1 %2.").arg(device, AnswerText(end))
+                        << DeviceHints(end, PageBytes(end, pages), s.Baud);
+                *retryable = end.Answer != AnswerFault::Early;
             }
         } catch (...) {
             runs.Remove(&upgrade);
@@ -363,34 +414,45 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
         r.Status = ExitInterrupted;
         r.Result = Outcome::Interrupted;
         r.Lines << e.Message();
-    } catch (const EPageSizeMismatch& e) {
-        r.Status = ExitNoAnswer;
-        r.Result = Outcome::EarlyAnswer;
-        r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Status = ExitPortError;
-        r.Result = DeviceWentAway(e, trace.BytesWritten() > bytesBefore) ? Outcome::DeviceGone : Outcome::PortError;
         r.Lines << e.Message();
-        const QString hint = IsNetPortName(portName) ? NetPortHint(e, portName)
-                                                     : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
+        const bool network = IsNetPortName(portName);
+        deviceGone = !network && DeviceWentAway(e);
+        r.Result = deviceGone && trace.BytesWritten() > bytesBefore ? Outcome::DeviceGone : Outcome::PortError;
+        const QString hint = network ? NetPortHint(e, portName)
+                                     : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
         if (!hint.isEmpty())
             r.Lines << hint;
+        // A network that dropped the connection during the run is worth another try; a local
+        // port that failed, and a server that broke the protocol or gave the port to another
+        // client, are not.
+        const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+        const int code = ext ? ext->SystemCode() : 0;
+        *retryable = network && trace.BytesWritten() > bytesBefore && code != EPROTO && code != EMSGSIZE &&
+                     code != EBUSY;
     }
     trace.Flush();
-    trace.SetInputCheck({});
     // Closing gives the port back as it was found: its settings, its exclusive use.
     CloseQuietly(port);
+    const std::optional<RunEnd>& end = progress.LastEnd();
     // Where the run failed; one that never started failed in opening the port.
-    if (r.Status == ExitNoAnswer || r.Status == ExitPortError) {
-        const std::optional<RunEnd>& end = progress.LastEnd();
+    if (r.Status == ExitNoAnswer || r.Status == ExitPortError || r.Status == ExitInterrupted) {
         if (!end) {
-            r.Step = QStringLiteral("open");
+            if (r.Status != ExitInterrupted)
+                r.Step = QStringLiteral("open");
         } else if (end->Result != UpgradeResult::Done) {
             r.Step = StepName(*end);
             r.FailedPage = end->Page;
         }
     }
-    r.Pages = trace.PagesAcknowledged() - pagesBefore;
+    // A run cut off inside a page's data leaves the device waiting for the rest of it, unless
+    // the device itself went away.
+    if ((r.Status == ExitPortError || r.Status == ExitInterrupted) && !deviceGone && end &&
+        end->Step == UpgradeStep::Data && end->Page)
+        r.Lines << QStringLiteral("The device was left in the middle of a page's data: restart it (power it off and "
+                                  "on, or give --reset) before the next run, or that run fails too.");
+    r.Pages = progress.PagesDone();
     r.Ended = QDateTime::currentDateTimeUtc();
     r.Attempts.push_back({r.Result, r.Status == ExitSuccess ? QString() : r.Lines.value(0), r.Step, r.Started, r.Ended});
     return r;
@@ -719,21 +781,22 @@ const CommandSyntax& FlashSyntax()
                        "       zentrop-cli flash --port PORT [OPTIONS] --flash FW.hex [--eeprom EE.hex] --flash-page-size N"),
         QStringLiteral("runs the upgrade on one port or on several at once"),
         QStringLiteral(
-            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under\n"
-            "/dev. The line runs at 8 data bits, no parity, 1 stop bit, no flow control.\n"
-            "With several ports every device is upgraded at the same time, each on its own\n"
-            "thread with its own progress line and result; a table ends the run, and the\n"
-            "exit status is 0 only when every device succeeded. The progress names each\n"
-            "memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its number among\n"
-            "the memory's pages and its address): a line each when standard error is no\n"
-            "terminal (with the port in front when there are several), otherwise one redrawn\n"
-            "line per port. When a device fails, the message of the step is followed by what\n"
-            "the device did: no answer within the time-out, or a wrong answer (expected\n"
-            "0x0D, got ...), and what is likely to help. With --flash (and --eeprom) instead\n"
-            "of an upgrade file, the build's Intel HEX or raw binary images are packed in\n"
-            "memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade file is\n"
-            "written. --mode takes its word in any case. \"flash --version\" alone prints the\n"
-            "program's version."),
+            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under /dev.\n"
+            "The line runs at 8 data bits, no parity, 1 stop bit, no flow control. With several ports\n"
+            "every device is upgraded at the same time, each on its own thread with its own progress line\n"
+            "and result; a table ends the run, and the exit status is 0 only when every device succeeded.\n"
+            "The progress names each memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its\n"
+            "number among the memory's pages and its address): a line each when standard error is no\n"
+            "terminal (with the port in front when there are several), otherwise one redrawn line per port.\n"
+            "When a device fails, the message of the step is followed by what the device did: no answer\n"
+            "within the time-out, a wrong answer (expected 0x0D, got ...), or an answer before the page's\n"
+            "last byte was sent (its pages are shorter than the file's: the page fails, never counts as\n"
+            "written), and what is likely to help.\n"
+            "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
+            "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
+            "file is written. Every image named is written: with --eeprom the mode is both, and a --mode\n"
+            "that leaves out a named image is wrong usage (status 2). --mode takes its word in any case.\n"
+            "\"flash --version\" alone prints the program's version."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
             {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line; blank lines and comments (from a \"#\" at a line's start or after a blank) are left out")},
@@ -755,9 +818,10 @@ const CommandSyntax& FlashSyntax()
             {QStringLiteral("reset-inverted"), 0, QString(),
              QStringLiteral("the board resets while dtr, rts or both are lowered, not raised")},
             {QStringLiteral("retries"), 0, QStringLiteral("N"),
-             QStringLiteral("after a device's failure, wake it again and start over, up to N times (default 0). "
-                            "A device left in the middle of a page's data takes the opening sequence as data: "
-                            "with --reset each retry restarts it first")},
+             QStringLiteral("after a device's failure, or a network connection that dropped during the run, wake "
+                            "it again and start over, up to N times (default 0). A device left in the middle of a "
+                            "page's data takes the opening sequence as data: with --reset each retry restarts it "
+                            "first. A device that answered a page early and a local port's error are final")},
             {QStringLiteral("json"), 'j', QString(),
              QStringLiteral("print one JSON object on standard output when the command ends, for every exit "
                             "status: the run's identity (program version, file path, size, SHA-256, name, "
@@ -859,7 +923,7 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
         const QString device = QFileInfo(PosixComDevice::DevicePath(port)).canonicalFilePath();
-        const QString key = device.isEmpty() ? port : device;
+        const QString key = IsNetPortName(port) ? CanonicalNetPortName(port) : device.isEmpty() ? port : device;
         if (devices.contains(key))
             return true;
         devices.insert(key);
@@ -901,7 +965,13 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
             return UsageError(QStringLiteral("--monitor takes one port"), syntax);
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
-    const QString m = options.Value(QStringLiteral("mode"), QStringLiteral("flash")).toLower();
+    const bool fromImages = options.Has(QStringLiteral("flash"));
+    const bool eepromImage = options.Has(QStringLiteral("eeprom"));
+    if (eepromImage && !fromImages)
+        return UsageError(QStringLiteral("--eeprom goes with --flash; an upgrade file brings its own EEProm pages"),
+                          syntax);
+    // Every image the user names is written: without --mode, the named images choose the memories.
+    const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash")).toLower();
     const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
                                              : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
                                              : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
@@ -909,6 +979,15 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
                                                                             : std::nullopt;
     if (!choice)
         return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
+                          syntax);
+    if (fromImages && *choice == ModeChoice::EEProm)
+        return UsageError(QStringLiteral("--mode eeprom leaves out the Flash image %1 that you named; give --mode both")
+                              .arg(options.Value(QStringLiteral("flash"))),
+                          syntax);
+    if (fromImages && *choice == ModeChoice::Flash && eepromImage)
+        return UsageError(QStringLiteral("--mode flash leaves out the EEProm image %1 that you named; give --mode both, "
+                                         "or leave out --eeprom")
+                              .arg(options.Value(QStringLiteral("eeprom"))),
                           syntax);
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
@@ -946,7 +1025,6 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
                           syntax);
     s.Retries = static_cast<int>(*runs);
     s.Json = options.Has(QStringLiteral("json"));
-    const bool fromImages = options.Has(QStringLiteral("flash"));
     if (fromImages && !options.Positional().isEmpty())
         return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
     if (probe && !fromImages && options.Positional().isEmpty())

@@ -1,9 +1,7 @@
-// The byte trace and the last answer.
+// The byte trace.
 #include "LineTrace.h"
 
 #include "cmdline/Console.h"
-
-#include "upgrade/BootProtocol.h"
 
 #include <QDateTime>
 
@@ -24,25 +22,7 @@ void LineTrace::Written(const uint8_t* bytes, int count)
 
 void LineTrace::Received(const uint8_t* bytes, int requested, int got)
 {
-    const char command = FPending.isEmpty() ? 0 : FPending.at(0);
-    FLastCommand = command;
-    if ((command == boot::CmdAddress || command == boot::CmdLongAddress) && FPending.size() >= 3)
-        FLastAddress = static_cast<uint8_t>(FPending.at(1)) | static_cast<uint8_t>(FPending.at(2)) << 8;
-    if (command == boot::CmdData)
-        FLastPageBytes = static_cast<int>(FPending.size()) - 1;
     Flush();
-    FLastGot = got;
-    FLastByte = got > 0 ? bytes[0] : 0;
-    const bool acknowledged = got > 0 && FLastByte == boot::Ack;
-    if (command == boot::CmdData && acknowledged) {
-        if (FWaiting && FWaiting() > 0)
-            throw EPageSizeMismatch(QString::asprintf(
-                "The device answered the page at 0x%04X before its last byte: bytes were left over after its answer, "
-                "so its pages are shorter than the file's %d bytes. Make the upgrade file with the device's page size "
-                "(zentrop-cli pack --flash-page-size N).",
-                FLastAddress, FLastPageBytes));
-        ++FPagesAcknowledged;
-    }
     Line("<", got > 0 ? QByteArray(reinterpret_cast<const char*>(bytes), got).toHex(' ').toUpper()
                       : QByteArray("(nothing within the time-out, ") + QByteArray::number(requested) + " byte(s) asked for)",
          FClock.nsecsElapsed());
@@ -81,15 +61,6 @@ void LineTrace::Line(const char* direction, const QByteArray& text, qint64 atNs)
         return;
     ConsolePrintf(FOut, "%s[%10.6f] %s %s\n", FPrefix.constData(), static_cast<double>(atNs) / 1e9, direction,
                   text.constData());
-}
-
-QString LineTrace::LastAnswer() const
-{
-    if (FLastGot < 0)
-        return QString();
-    if (FLastGot == 0)
-        return QStringLiteral("no answer within the time-out");
-    return QString::asprintf("a wrong answer: expected 0x%02X, got 0x%02X", boot::Ack, FLastByte);
 }
 
 } // namespace zentrop

@@ -5,6 +5,8 @@
 #include "Cli.h"
 #include "cmdline/Interrupts.h"
 #include "RawTerminal.h"
+#include "cport/ComError.h"
+#include "cport/NetPortName.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +28,15 @@ namespace cli {
 
 namespace {
 
+// A network port's failure with its host and port in the user's words, as flash gives it.
+QString WithNetHint(const Exception& e, const QString& port)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    if (!ext || !IsNetPortName(port))
+        return e.Message();
+    return e.Message() + QLatin1Char(' ') + NetPortProblem(port, ext->SystemCode());
+}
+
 // The reader waits this long for a first byte before it looks whether it should stop; a
 // byte that arrives ends the wait at once.
 constexpr int kReadWaitMs = 100;
@@ -33,6 +44,9 @@ constexpr int kReadSize = 4096;
 // A write the device does not take within this time returns short instead of hanging.
 constexpr int kWriteTimeoutMs = 1000;
 constexpr int kRetryMs = 250;
+// A device reopened after an outage counts as back once it sends a byte or stays this long: a
+// server that takes the connection and drops it at once is still the same outage.
+constexpr int kBackAfterMs = 1000;
 constexpr int kBreakMs = 250;
 constexpr int kPulseMs = 100;
 
@@ -146,6 +160,9 @@ private:
     // The device went away: the port is closed and typed keys go nowhere until it is back.
     void Gone(const QString& why);
     bool TryReopen();
+    // After a reopen: says that the device is back once it has proven so; the poll's time-out
+    // until then, or -1.
+    int ConfirmBack();
 
     TCustomComPort& FPort;
     const MonitorOptions& FOptions;
@@ -155,6 +172,10 @@ private:
     bool FMenu = false;
     bool FAway = false;
     bool FToldAway = false;
+    // From the device going away until it is back for good, however often it is reopened.
+    bool FOutage = false;
+    std::chrono::steady_clock::time_point FReopenedAt;
+    std::atomic<bool> FReceived{false};
     int FWake = -1;
     std::thread FReader;
     std::atomic<bool> FStopReader{false};
@@ -188,13 +209,15 @@ void TSession::ReaderLoop()
             n = FPort.Read(buffer.data(), kReadSize);
         } catch (const Exception& e) {
             std::lock_guard lock(FWhyMutex);
-            FWhy = e.Message();
+            FWhy = WithNetHint(e, FPort.Port());
             FReadFailed = true;
             Wake();
             return;
         }
         if (n <= 0)
             continue;
+        if (!FReceived.exchange(true))
+            Wake();
         if (FLog >= 0 && !WriteAll(FLog, buffer.data(), n)) {
             FScreen.Notice(QStringLiteral("the log cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
             FOutputFailed = true;
@@ -216,6 +239,9 @@ void TSession::Gone(const QString& why)
     } catch (const Exception&) {
     }
     FAway = true;
+    if (FOutage)
+        return;
+    FOutage = true;
     FToldAway = false;
     FScreen.Notice(FOptions.Reconnect
                        ? QStringLiteral("the device went away (%1); waiting for %2 to come back").arg(why, FPort.Port())
@@ -230,9 +256,22 @@ bool TSession::TryReopen()
         return false;
     }
     FAway = false;
-    FScreen.Notice(QStringLiteral("%1 is back").arg(FPort.Port()));
+    FReceived = false;
+    FReopenedAt = std::chrono::steady_clock::now();
     StartReader();
     return true;
+}
+
+int TSession::ConfirmBack()
+{
+    if (!FOutage || FAway)
+        return -1;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FReopenedAt);
+    if (!FReceived && waited.count() < kBackAfterMs)
+        return static_cast<int>(kBackAfterMs - waited.count());
+    FOutage = false;
+    FScreen.Notice(QStringLiteral("%1 is back").arg(FPort.Port()));
+    return -1;
 }
 
 void TSession::Send(const QByteArray& bytes)
@@ -251,7 +290,7 @@ void TSession::Send(const QByteArray& bytes)
     try {
         FPort.Write(bytes.constData(), static_cast<int>(bytes.size()));
     } catch (const Exception& e) {
-        Gone(e.Message());
+        Gone(WithNetHint(e, FPort.Port()));
     }
 }
 
@@ -389,8 +428,9 @@ int TSession::Loop()
             status = ExitPortError;
             break;
         }
+        const int confirming = ConfirmBack();
         pollfd fds[2] = {{FWake, POLLIN, 0}, {keyboard ? STDIN_FILENO : -1, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, FAway ? kRetryMs : -1);
+        const int ready = ::poll(fds, 2, FAway ? kRetryMs : confirming);
         if (ready < 0 && errno != EINTR) {
             status = ExitPortError;
             break;

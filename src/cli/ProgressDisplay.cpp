@@ -168,7 +168,7 @@ void PortProgress::RunStarted(const RunPlan& plan)
 {
     if (FAlso)
         FAlso->RunStarted(plan);
-    FLastEnd.reset();
+    ForgetEnd();
     FDisplay.Start(FPort, plan.Pages());
 }
 
@@ -190,6 +190,7 @@ void PortProgress::PageDone(const PageProgress& page)
 {
     if (FAlso)
         FAlso->PageDone(page);
+    ++FPagesDone;
     FDisplay.PageDone(FPort);
 }
 

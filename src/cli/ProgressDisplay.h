@@ -90,14 +90,21 @@ public:
     void SetAlso(UpgradeObserver* also) { FAlso = also; }
     // How the last run ended; nullopt before a run ended or while one goes on.
     const std::optional<RunEnd>& LastEnd() const { return FLastEnd; }
+    // The pages the device acknowledged in the last run.
+    int PagesDone() const { return FPagesDone; }
     // An attempt starts: what an earlier one ended with is no longer its end.
-    void ForgetEnd() { FLastEnd.reset(); }
+    void ForgetEnd()
+    {
+        FLastEnd.reset();
+        FPagesDone = 0;
+    }
 
 private:
     ProgressDisplay& FDisplay;
     qsizetype FPort;
     std::optional<RunEnd> FLastEnd;
     UpgradeObserver* FAlso = nullptr;
+    int FPagesDone = 0;
 };
 
 } // namespace zentrop

@@ -321,7 +321,12 @@ void TwMain::FormCreate()
         // The window opens all the same; the upgrade run opens the port again when it is closed.
         ShowMessage(Format(DecodeAnsi(kPortOpenError), {pPort->Port()}));
     }
-    cbFile->Items()->SetCommaText(FSettings.ReadString(settings::Upgrade, settings::FileList, QString()));
+    QStringList files = SplitCommaText(FSettings.ReadString(settings::Upgrade, settings::FileList, QString()));
+    // A list longer than one value holds (an older version wrote it) is read cut in the middle
+    // of its last name; that name is no file and would be written back as one.
+    if (FSettings.ValueCut(settings::Upgrade, settings::FileList) && !files.isEmpty())
+        files.removeLast();
+    cbFile->Items()->Assign(files);
     cbFile->SetText(FSettings.ReadString(settings::Upgrade, settings::UpgradeFile, QString()));
     SetStatus(QString());
     aWriteToDevice->SetEnabled(false);

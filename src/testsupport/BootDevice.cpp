@@ -39,7 +39,7 @@ const char* MemoryName(Memory m)
 std::optional<Fault> Fault::Parse(const QString& faultText, QString* error)
 {
     static const QRegularExpression re(
-        QStringLiteral("^([FEAZD])(?:#(\\d+))?(?:\\+(\\d+))?(?::(silent|wrong|hangup)(?:=([0-9A-Fa-f]{2}))?)?$"));
+        QStringLiteral("^([FEAZD])(?:#(\\d+))?(?:\\+(\\d+))?(?::(silent|wrong|hangup|twice)(?:=([0-9A-Fa-f]{2}))?)?$"));
     const QRegularExpressionMatch m = re.match(faultText);
     auto fail = [&](const QString& why) -> std::optional<Fault> {
         if (error)
@@ -47,7 +47,7 @@ std::optional<Fault> Fault::Parse(const QString& faultText, QString* error)
         return std::nullopt;
     };
     if (!m.hasMatch())
-        return fail(QStringLiteral("expected CMD[#N][+K][:silent|:wrong[=HEX]|:hangup] with CMD one of F E A Z D"));
+        return fail(QStringLiteral("expected CMD[#N][+K][:silent|:wrong[=HEX]|:hangup|:twice] with CMD one of F E A Z D"));
     Fault f;
     f.Command = m.captured(1).at(0).toLatin1();
     if (m.hasCaptured(2)) {
@@ -61,6 +61,8 @@ std::optional<Fault> Fault::Parse(const QString& faultText, QString* error)
         f.What = Action::Wrong;
     else if (action == QLatin1String("hangup"))
         f.What = Action::HangUp;
+    else if (action == QLatin1String("twice"))
+        f.What = Action::Twice;
     if (m.hasCaptured(5)) {
         if (f.What != Action::Wrong)
             return fail(QStringLiteral("only a wrong answer takes a byte"));
@@ -211,7 +213,7 @@ Reaction Device::FinishPage()
 {
     FState = State::Command;
     const Reaction answer = Answer(boot::CmdData, FOccurrence);
-    const bool acknowledged = answer.Reply == QByteArray(1, static_cast<char>(boot::Ack));
+    const bool acknowledged = answer.Reply.startsWith(static_cast<char>(boot::Ack));
     FRecord.Log << QString::asprintf("D %s 0x%04X, %d bytes%s", MemoryName(FMemory), *FAddress,
                                      static_cast<int>(FBytes.size()), acknowledged ? "" : ", not kept");
     // Only an acknowledged page counts as written.
@@ -231,6 +233,11 @@ Reaction Device::Answer(char command, int occurrence)
     if (f && f->What == Fault::Action::Wrong) {
         FRecord.Log << QString::asprintf("wrong answer 0x%02X at %c#%d", f->WrongByte, command, occurrence);
         return {QByteArray(1, static_cast<char>(f->WrongByte)), false};
+    }
+    if (f && f->What == Fault::Action::Twice) {
+        FRecord.Log << QString::asprintf("answered twice at %c#%d", command, occurrence);
+        // One write: the second answer is on the line as soon as the first is.
+        return {QByteArray(2, static_cast<char>(boot::Ack)), false};
     }
     return {QByteArray(1, static_cast<char>(boot::Ack)), false};
 }

@@ -68,6 +68,11 @@ int ComPortLine::Read(void* buffer, int count)
     return got;
 }
 
+int ComPortLine::InputWaiting()
+{
+    return Guarded([this] { return FPort.InputQueueCount(); });
+}
+
 void ComPortLine::Interrupt()
 {
     FInterrupted = true;

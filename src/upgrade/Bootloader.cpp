@@ -141,7 +141,7 @@ bool Bootloader::SendModeWaking(bool (Bootloader::*send)())
         if ((this->*send)())
             return true;
         // A wrong answer is a device that is awake and refuses; only silence is worth a new wake.
-        if (FLastAnswered || attempt >= FWakeRetries)
+        if (FAnswer != AnswerFault::Silent || attempt >= FWakeRetries)
             return false;
         FAt.Step = UpgradeStep::Wake;
         SendOpeningSequence();
@@ -152,6 +152,8 @@ bool Bootloader::SendModeWaking(bool (Bootloader::*send)())
 bool Bootloader::Fail(const char* message)
 {
     FAt.Message = QString::fromLatin1(message);
+    FAt.Answer = FAnswer;
+    FAt.Got = FGot;
     return false;
 }
 
@@ -171,20 +173,27 @@ uint8_t Bootloader::ReceiveByte()
     // The port marks the buffer itself; marking it here too keeps a port that does not
     // from turning a missing answer into a stale one.
     uint8_t b = 0xFF;
-    FLastAnswered = FPort.Read(&b, 1) > 0;
+    const bool answered = FPort.Read(&b, 1) > 0;
+    FAnswer = !answered ? AnswerFault::Silent : b == boot::Ack ? AnswerFault::None : AnswerFault::Wrong;
+    FGot = b;
     return b;
+}
+
+bool Bootloader::Acknowledged()
+{
+    return ReceiveByte() == boot::Ack;
 }
 
 bool Bootloader::SendFlashMode()
 {
     SendByte(boot::CmdFlashMode);
-    return ReceiveByte() == boot::Ack;
+    return Acknowledged();
 }
 
 bool Bootloader::SendEEPromMode()
 {
     SendByte(boot::CmdEEPromMode);
-    return ReceiveByte() == boot::Ack;
+    return Acknowledged();
 }
 
 bool Bootloader::SendAddress(int32_t address)
@@ -192,7 +201,7 @@ bool Bootloader::SendAddress(int32_t address)
     SendByte(boot::CmdAddress);
     SendByte(static_cast<uint8_t>(address & 0xFF));
     SendByte(static_cast<uint8_t>((address / 256) & 0xFF));
-    return ReceiveByte() == boot::Ack;
+    return Acknowledged();
 }
 
 bool Bootloader::SendLongAddress(int32_t address)
@@ -201,16 +210,34 @@ bool Bootloader::SendLongAddress(int32_t address)
     SendByte(static_cast<uint8_t>(address & 0xFF));
     SendByte(static_cast<uint8_t>((address / 256) & 0xFF));
     SendByte(static_cast<uint8_t>((address / 65536) & 0xFF));
-    return ReceiveByte() == boot::Ack;
+    return Acknowledged();
 }
 
+// The data command carries no length: a device whose pages are shorter than the file's answers
+// before the page ends and may ignore the rest, and its acknowledgement would then pass for the
+// whole page's. The only sign is timing: a byte that is already waiting before the page's last
+// byte goes out, or one more byte waiting right after the answer. Either fails the page. Looking
+// costs no wait, so a device that answers in time is not slowed down.
 bool Bootloader::SendPageData(const QByteArray& data)
 {
     SendByte(boot::CmdData);
     Pause(boot::DataCommandPauseMs);
-    for (const char c : data)
-        SendByte(static_cast<uint8_t>(c));
-    return ReceiveByte() == boot::Ack;
+    const qsizetype last = data.size() - 1;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (i == last && FPort.InputWaiting() > 0)
+            return AnsweredEarly();
+        SendByte(static_cast<uint8_t>(data[i]));
+    }
+    if (!Acknowledged())
+        return false;
+    return FPort.InputWaiting() > 0 ? AnsweredEarly() : true;
+}
+
+bool Bootloader::AnsweredEarly()
+{
+    FAnswer = AnswerFault::Early;
+    FGot = 0;
+    return false;
 }
 
 } // namespace zentrop

@@ -27,7 +27,7 @@ const char* const kUsage =
     "  --wake-reply HEX       bytes sent when woken (the host discards them)\n"
     "  --banner TEXT          what the started application prints after \"J\" (\\r and \\n for\n"
     "                         line ends; default \"Zentrop sample application ready\\r\\n\")\n"
-    "  --fail-at FAULT        misbehave at one command: CMD[#N][+K][:silent|:wrong[=HEX]|:hangup],\n"
+    "  --fail-at FAULT        misbehave at one command: CMD[#N][+K][:silent|:wrong[=HEX]|:hangup|:twice],\n"
     "                         CMD one of F E A Z D, N its occurrence (default 1), +K hang up\n"
     "                         after K data bytes; may be given more than once\n"
     "  --images FILE          write the received pages as JSON to FILE when ending\n"

@@ -251,28 +251,66 @@ TEST_F(CliTest, DeviceThatDoesNotAnswerGivesStatusOneAndSaysWhatItDid)
     }
 }
 
-// The device's pages are 16 bytes: longer ones are answered early and the rest taken as
-// commands, shorter ones leave it waiting for more.
-TEST_F(CliTest, APageSizeThatDiffersFromTheDevicesIsNamed)
+// The device's pages are 16 bytes. A device that answers before the page's last byte is sent
+// never ends in success: a second answer already waiting fails the page at once; a longer page
+// is answered early and its rest taken as commands, whose refusals a later answer meets if the
+// look before the last byte came too soon. A shorter first page leaves it waiting for more;
+// silence after pages that were taken is a device that stopped, not a page size.
+TEST_F(CliTest, AnAnswerBeforeThePagesEndOrSilenceInItIsNamed)
 {
-    const struct {
-        int size;
-        const char* says;
-    } cases[] = {
-        // Long enough that the device has answered some of the rest while the page is still being sent.
-        {200, "The device answered the page at 0x0100 before its last byte: bytes were left over after its answer, "
-              "so its pages are shorter than the file's 200 bytes."},
-        {8, "Send Flash Page: Communication Error!\nThe device on %1 gave no answer within the time-out.\n"
-            "After the 8 bytes of the page at 0x0100 the device still waited for more: its pages may be longer than "
-            "the file's."},
-    };
-    for (const auto& c : cases) {
+    const QString restart = QStringLiteral("Restart the device (power it off and on, or give --reset) before the next "
+                                           "run, or that run fails too.");
+    {
+        Device d("A:twice");
+        const CliRun r = Cli({"flash", "-p", d.path, "--retries", "2", Sample()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral(
+            "Send Flash Page: Communication Error!\nThe device on %1 answered before the page's last byte was sent.\n"
+            "The device ended Flash page 1/2 at 0x0000 before its 16 bytes were sent: its pages are shorter than the "
+            "file's.").arg(d.path)))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("It may have taken the rest of the page as commands. ") + restart));
+        // The next attempt would end the same way: none is made.
+        EXPECT_FALSE(r.err.contains("Retry"));
+        EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
+    }
+    {
+        Device d;
+        const QString file = Write("long.upg", Builder()
+                                                   .Flash()
+                                                   .Page(0x100, QByteArray(200, 'x'))
+                                                   .EEProm()
+                                                   .Page(0x10, QByteArray(4, 'c'))
+                                                   .Bytes());
+        const CliRun r = Cli({"flash", "-p", d.path, "-m", "both", file});
+        EXPECT_EQ(r.status, 1) << r.err.toStdString();
+        EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
+    }
+    {
         Device d;
         const CliRun r = Cli({"flash", "-p", d.path,
-                              Write("sized.upg", Builder().Flash().Page(0x100, QByteArray(c.size, 'x')).Bytes())});
+                              Write("short.upg", Builder().Flash().Page(0x100, QByteArray(8, 'x')).Bytes())});
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says).arg(d.path))) << r.err.toStdString();
-        EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
+        EXPECT_TRUE(r.err.contains(QStringLiteral(
+            "Send Flash Page: Communication Error!\nThe device on %1 gave no answer within the time-out.\nAfter the 8 "
+            "bytes of Flash page 1/1 at 0x0100 the device still waited for more: its pages may be longer than the "
+            "file's. Make the upgrade file with the device's page size (zentrop-cli pack "
+            "--flash-page-size N).\nThe device now waits in the middle of a page. ").arg(d.path) + restart))
+            << r.err.toStdString();
+    }
+    {
+        Device d("D#3:silent");
+        Builder b;
+        b.Flash();
+        for (int page = 0; page < 4; ++page)
+            b.Page(page * 16, QByteArray(16, 'x'));
+        const CliRun r = Cli({"flash", "-p", d.path, Write("four.upg", b.Bytes())});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains("The device took 2 of the 4 Flash pages and then stopped answering, at Flash page "
+                                   "3/4 at 0x0020. Check its power supply and the cable.\n"
+                                   "The device now waits in the middle of a page. " + restart))
+            << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("longer than the file's"));
     }
 }
 
@@ -646,7 +684,7 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
         EXPECT_TRUE(done.value(key).isNull()) << key;
     EXPECT_TRUE(done.value("by_id").isNull()); // a pseudo-terminal has none
     EXPECT_EQ(failed.value("status").toInt(), 1);
-    EXPECT_EQ(failed.value("result").toString(), "page_size");
+    EXPECT_EQ(failed.value("result").toString(), "no_answer");
     EXPECT_EQ(failed.value("message").toString(), "Send Flash Page: Communication Error!");
     EXPECT_EQ(failed.value("step").toString(), "data");
     EXPECT_EQ(failed.value("memory").toString(), "flash");
@@ -667,7 +705,7 @@ TEST_F(CliTest, JsonAndLogCollectTheResults)
                                 at + QRegularExpression::escape(good.path) + " result: done; status 0, 3 pages, 54 bytes in [0-9.]+ s, 0 retries; ok\n",
                                 at + QRegularExpression::escape(silent.path) +
                                     " result: Send Flash Page: Communication Error! .* \\(Flash page 2/2 at 0x01A0\\); "
-                                    "status 1, 1 page, [0-9]+ bytes in [0-9.]+ s, 0 retries; page_size\n",
+                                    "status 1, 1 page, [0-9]+ bytes in [0-9.]+ s, 0 retries; no_answer\n",
                                 at + "totals: 1 of 2 devices done, 4 pages, [0-9]+ bytes in [0-9.]+ s; exit status 1\n"})
         EXPECT_TRUE(QRegularExpression(line).match(text).hasMatch()) << line.toStdString() << text.toStdString();
 }
@@ -774,4 +812,23 @@ TEST_F(CliTest, FlashTakesTheBuildsImagesDirectly)
                                  "give --base 0x18000"))
         << far.err.toStdString();
     EXPECT_EQ(Cli({"flash", "-p", d.path, "--flash", fw, Sample()}).status, 2);
+    // Every image the user names is written; a mode that would leave one out is a usage error.
+    // At 0x18010, 0x10 counted from the base as the Flash image's addresses are.
+    const QString ee = Write("ee.hex", ":020000040001F9\n:0480100063636363E0\n:00000001FF\n");
+    Device both;
+    const CliRun named = Cli({"flash", "-p", both.path, "--flash", fw, "--flash-page-size", "16", "--base", "0x18000",
+                              "--eeprom", ee, "--eeprom-page-size", "4"});
+    EXPECT_EQ(named.status, 0) << named.err.toStdString();
+    ASSERT_TRUE(both.sim->WaitFor([](const bootsim::DeviceRecord& rec) { return rec.Jumps == 1; }, 5000));
+    const auto written = both.sim->Snapshot().Pages;
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(written[2].Where, bootsim::Memory::EEProm);
+    EXPECT_EQ(written[2].Data, "cccc");
+    for (const QStringList& leftOut : {QStringList{"--eeprom", ee, "-m", "flash"}, QStringList{"-m", "eeprom"}}) {
+        const CliRun r = Cli(QStringList{"flash", "-p", both.path, "--flash", fw, "--base", "0x18000"} + leftOut);
+        EXPECT_EQ(r.status, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("leaves out the")) << r.err.toStdString();
+    }
+    EXPECT_EQ(Cli({"flash", "-p", both.path, "--eeprom", ee, Sample()}).status, 2);
+    EXPECT_EQ(both.sim->Snapshot().Wakes, 1);
 }

@@ -10,13 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <netinet/in.h>
 #include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -315,6 +319,52 @@ TEST_F(MonitorTest, ReconnectsWhenTheSameNameComesBack)
     EXPECT_EQ(p.Screen(4), QByteArray("back"));
     p.Type(QByteArray(1, kExit));
     EXPECT_EQ(p.ExitCode(), 0);
+}
+
+// A server that takes every new connection and drops it at once keeps the device away: one
+// outage, told once, and never "back".
+TEST_F(MonitorTest, AnOutageIsToldOnceHoweverOftenTheServerDropsTheConnection)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::atomic<bool> dropFirst{false}, stop{false};
+    std::atomic<int> accepted{0};
+    std::thread server([&] {
+        const int first = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ++accepted;
+        while (!dropFirst)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::close(first);
+        while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 20) == 1) {
+                ::close(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+                ++accepted;
+            }
+        }
+    });
+    Program p({"monitor", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port)), "--reconnect"});
+    ASSERT_TRUE(p.ErrorShows("exit with Ctrl-]")) << p.err.constData();
+    dropFirst = true;
+    ASSERT_TRUE(p.ErrorShows("went away")) << p.err.constData();
+    for (int i = 0; i < 2000 && accepted < 6; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(accepted, 6);
+    p.Type(QByteArray(1, kExit));
+    EXPECT_EQ(p.ExitCode(), 0);
+    p.err += ReadUntil(p.errFd, [](const QByteArray&) { return false; }, 200);
+    EXPECT_EQ(p.err.count("went away"), 1) << p.err.constData();
+    EXPECT_FALSE(p.err.contains("is back")) << p.err.constData();
+    stop = true;
+    server.join();
+    ::close(listener);
 }
 
 TEST_F(MonitorTest, WithoutReconnectADeviceThatGoesAwayEndsTheMonitor)

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -272,7 +273,7 @@ TEST(Ser2net, LineSettingsArriveAtTheTerminal)
     port.Close();
 }
 
-TEST(Ser2net, DtrAndRtsPulsesReachTheServer)
+TEST(Ser2net, DtrRtsAndBreakReachTheServer)
 {
     NEED_SER2NET();
     PtyPair pty(true);
@@ -293,10 +294,21 @@ TEST(Ser2net, DtrAndRtsPulsesReachTheServer)
     flow->SetControlRTS(TRTSFlowControl::rtsEnable);
     std::this_thread::sleep_for(100ms);
     flow->SetControlRTS(TRTSFlowControl::rtsDisable);
-    // The server goes on serving the line after the pulses.
-    port.Write("ok", 2);
-    EXPECT_EQ(pty.Receive(2), "ok");
+    // A break follows the data written before it and precedes the data written after it.
+    port.Write("<A>", 3);
+    port.SetBreak(true);
+    port.SetBreak(false);
+    port.Write("<B>", 3);
+    // The server goes on serving the line after the pulses and the break.
+    EXPECT_EQ(pty.Receive(6), "<A><B>");
     port.Close();
+    const auto before = relay.Find("<A>");
+    ASSERT_TRUE(before);
+    const auto breakOn = relay.Find(Control(5), before->first);
+    ASSERT_TRUE(breakOn);
+    const auto breakOff = relay.Find(Control(6), breakOn->first);
+    ASSERT_TRUE(breakOff);
+    EXPECT_TRUE(relay.Find("<B>", breakOff->first));
     // Each line is raised, and lowered after the pause, in the order the port was told.
     const auto dtrOn = relay.Find(Control(8));
     ASSERT_TRUE(dtrOn);
@@ -435,4 +447,63 @@ TEST(Ser2net, CommandLineFlashesThroughTheServer)
     const auto [refused, words] = cli({"flash", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(free), file});
     EXPECT_EQ(refused, 4);
     EXPECT_TRUE(words.contains(QStringLiteral("Nothing listens on 127.0.0.1 port %1").arg(free))) << words.toStdString();
+}
+
+// A flaky network drops the connection after the device answered its mode: --retries connects
+// again and the run starts over on the same device, which then takes every page.
+TEST(Ser2net, RetriesConnectAgainAfterADroppedConnection)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    bootsim::DeviceOptions options;
+    options.FlashPageSize = 16;
+    bootsim::Device device(options);
+    // The device behind the server: the first connection ends once the mode is answered.
+    std::thread server([&] {
+        for (int connection = 0; connection < 2; ++connection) {
+            const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0)
+                return;
+            char buffer[512];
+            bool drop = false;
+            for (ssize_t n; !drop && (n = ::recv(peer, buffer, sizeof buffer, 0)) > 0;) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    const bootsim::Reaction r = device.Receive(static_cast<uint8_t>(buffer[i]));
+                    (void)!::send(peer, r.Reply.constData(), static_cast<size_t>(r.Reply.size()), MSG_NOSIGNAL);
+                    if (connection == 0 && device.Record().Log.contains("F")) {
+                        drop = true;
+                        break;
+                    }
+                }
+            }
+            ::close(peer);
+        }
+    });
+    QTemporaryDir dir;
+    const QString file = dir.filePath("net.upg");
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(upgtest::Builder().Flash().Page(0, QByteArray(16, 'a')).Page(16, QByteArray(16, 'b')).Bytes());
+    out.close();
+    QProcess p;
+    p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port)),
+                                          "--retries", "1", file});
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains("Retry 1 of 1")) << err.toStdString();
+    // A run that did not come back leaves the server waiting for it: wake it.
+    ::shutdown(listener, SHUT_RDWR);
+    server.join();
+    ::close(listener);
+    EXPECT_EQ(device.Record().Jumps, 1);
+    EXPECT_EQ(device.Record().Pages.size(), 2u);
 }

@@ -177,7 +177,7 @@ TEST_F(StationTest, JsonOfEveryStatusFollowsTheDocumentedSchema)
     ASSERT_TRUE(schema.Objects.contains("run") && schema.Objects.contains("port") && schema.Objects.contains("attempt"));
     ASSERT_EQ(schema.Results.size(), 12) << schema.Results.join(' ').toStdString();
 
-    Device good, silent("F:silent"), wrong("F:wrong=41"), appQuiet(nullptr, "booting\r\n");
+    Device good, silent("F:silent"), wrong("F:wrong=41"), twice("D:twice"), appQuiet(nullptr, "booting\r\n");
     QByteArray broken = Builder().Flash().Page(0, "xy").Bytes();
     broken[broken.size() - 1] = static_cast<char>(broken[broken.size() - 1] ^ 0x5A);
     const QString flashOnly = Write("flash-only.upg", Builder().Flash().Page(0, QByteArray(16, 'x')).Bytes());
@@ -189,6 +189,7 @@ TEST_F(StationTest, JsonOfEveryStatusFollowsTheDocumentedSchema)
         {{"-p", good.path, Sample()}, 0, "ok"},
         {{"-p", silent.path, Sample()}, 1, "no_answer"},
         {{"-p", wrong.path, Sample()}, 1, "wrong_answer"},
+        {{"-p", twice.path, Sample()}, 1, "early_answer"},
         {{"-p", good.path, "--mode", "most", Sample()}, 2, "usage"},
         {{"-p", good.path, "--no-such-option", Sample()}, 2, "usage"},
         {{"-p", good.path, Write("broken.upg", broken)}, 3, "file_error"},

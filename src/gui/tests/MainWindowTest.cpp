@@ -195,7 +195,12 @@ void MainWindowTest::fileListIsReadFromTheSettings_data()
     QTest::addRow("same name unquoted splits at the blank")
         << "/tmp/my file.upg,/tmp/b.upg" << QStringList{"/tmp/my", "file.upg", "/tmp/b.upg"};
     QTest::addRow("empty") << "" << QStringList{};
-    QTest::addRow("over 2047 characters is cut") << QString(3000, u'a') << QStringList{QString(2047, u'a')};
+    // Read cut at 2047 characters, the name cut in the middle is no file: dropped, not kept.
+    QTest::addRow("over 2047 characters drops the cut name")
+        << QStringLiteral("/a.upg,") + QString(3000, u'b') << QStringList{"/a.upg"};
+    QTest::addRow("one name over 2047 characters") << QString(3000, u'a') << QStringList{};
+    QTest::addRow("exactly 2047 characters is whole")
+        << QStringLiteral("/a.upg,") + QString(2040, u'b') << QStringList{"/a.upg", QString(2040, u'b')};
 }
 
 void MainWindowTest::fileListIsReadFromTheSettings()

@@ -444,6 +444,9 @@ void MainWindowUpgradeTest::failedRunIsReported_data()
                                                         << "Send Flash mode" << true << true << false << false;
     QTest::addRow("Flash page refused") << "D#2:wrong=00" << "^Send Flash Page: Communication Error!$"
                                         << "Write Flash Page at 0x 1A0" << true << false << false << false;
+    // The second answer waits before the page's last byte: the device ended the page early.
+    QTest::addRow("Flash page answered early") << "A#2:twice" << "^Send Flash Page: Communication Error!$"
+                                               << "Write Flash Page at 0x 1A0" << true << false << false << false;
     QTest::addRow("EEProm mode unanswered, exit on finish") << "E:silent" << "^Set EEProm mode: Communication Error!$"
                                                             << "Send EEProm mode" << true << true << false << false;
     QTest::addRow("EEProm address refused") << "A#6:wrong" << "^Send Page address: Communication Error!$"

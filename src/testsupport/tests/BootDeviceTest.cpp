@@ -46,6 +46,7 @@ TEST(BootDevice, FaultSpecifications)
         {"Z:wrong", 'Z', 1, -1, Fault::Action::Wrong, '?'},
         {"D#2+100:hangup", 'D', 2, 100, Fault::Action::HangUp, '?'},
         {"E:hangup", 'E', 1, -1, Fault::Action::HangUp, '?'},
+        {"A#3:twice", 'A', 3, -1, Fault::Action::Twice, '?'},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.faultText);

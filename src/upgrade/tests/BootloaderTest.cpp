@@ -187,6 +187,7 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
             r.port.Reply = [&](int read) { return read == c.failingRead ? bad : std::optional<uint8_t>(0x0D); };
             EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Both, flash, eeprom), UpgradeResult::CommunicationError);
             EXPECT_EQ(r.rec.Messages, QStringList{c.message});
+            EXPECT_EQ(r.rec.End->Answer, bad ? AnswerFault::Wrong : AnswerFault::Silent);
             EXPECT_EQ(r.port.Reads, c.failingRead);
             // The failed answer is the last thing on the line: the end follows, nothing else.
             ASSERT_GE(r.rec.Log.size(), 2);
@@ -195,6 +196,55 @@ TEST(Bootloader, EveryFailureEndsTheRunWithItsMessage)
             EXPECT_NE(r.port.Sent.back(), 'J');
         }
     }
+}
+
+// A device whose pages are shorter than the file's answers while the page's data is still being
+// sent (and may ignore the rest); one that answers twice leaves a byte after its answer. Either
+// fails the page with the data step's own message, before the page's last byte or the jump.
+TEST(Bootloader, AnAnswerBeforeThePagesEndFailsThePage)
+{
+    struct Case {
+        const char* what;
+        Memory memory;
+        int pageBytes;
+        int answerAfter; // data bytes after which the answer waits; -1: a second answer after the first
+    };
+    const Case cases[] = {
+        {"one byte early", Memory::Flash, 16, 15},
+        {"eight bytes early", Memory::Flash, 16, 8},
+        {"right after D", Memory::Flash, 16, 0},
+        {"right after D, a one-byte page", Memory::EEProm, 1, 0},
+        {"one byte early", Memory::EEProm, 4, 3},
+        {"answered twice", Memory::Flash, 16, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        const bool flash = c.memory == Memory::Flash;
+        // Wake (3), mode, address (3), data command: the page's data starts after 8 bytes.
+        const size_t dataStart = 8;
+        r.port.Waiting = [&] {
+            if (c.answerAfter < 0)
+                return r.port.Reads == 3 ? 1 : 0;
+            return r.port.Reads == 2 && r.port.Sent.size() >= dataStart + static_cast<size_t>(c.answerAfter) ? 1 : 0;
+        };
+        const PageList pages{Page(0x100, c.pageBytes)};
+        EXPECT_EQ(r.boot.WriteToDevice(flash ? UpgradeMode::Flash : UpgradeMode::EEProm, flash ? pages : PageList{},
+                                       flash ? PageList{} : pages),
+                  UpgradeResult::CommunicationError);
+        EXPECT_EQ(r.rec.Messages, QStringList{flash ? "Send Flash Page: Communication Error!"
+                                                    : "Send EEProm Page: Communication Error!"});
+        ASSERT_TRUE(r.rec.End);
+        EXPECT_EQ(r.rec.End->Step, UpgradeStep::Data);
+        EXPECT_EQ(r.rec.End->Answer, AnswerFault::Early);
+        EXPECT_EQ(r.port.Sent.size(), c.answerAfter < 0 ? dataStart + c.pageBytes : dataStart + c.pageBytes - 1);
+        EXPECT_NE(r.port.Sent.back(), 'J');
+    }
+    // A device that answers once, after the last byte, is not slowed down or failed by the look.
+    Rig r;
+    r.port.Waiting = [] { return 0; };
+    EXPECT_EQ(r.boot.WriteToDevice(UpgradeMode::Flash, {Page(0x100, 16)}, {}), UpgradeResult::Done);
+    EXPECT_EQ(r.rec.End->Answer, AnswerFault::None);
 }
 
 TEST(Bootloader, MissingAnswerReadsAsFailureEvenFromAPortThatLeavesTheBuffer)

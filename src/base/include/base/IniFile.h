@@ -20,6 +20,9 @@ public:
     const QString& FileName() const { return FFileName; }
 
     QString ReadString(const QString& section, const QString& ident, const QString& def) const;
+    // True when the stored value is longer than ReadString gives back, so that a list kept in
+    // it can drop its cut last entry.
+    bool ValueCut(const QString& section, const QString& ident) const;
     int ReadInteger(const QString& section, const QString& ident, int def) const;
     bool ReadBool(const QString& section, const QString& ident, bool def) const;
     // The key names of a section, in file order.

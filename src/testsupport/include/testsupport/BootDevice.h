@@ -17,9 +17,9 @@ namespace bootsim {
 
 enum class Memory { None, Flash, EEProm };
 
-// A misbehaviour played at one command: "D#3:silent", "F:wrong=0A", "D#2+100:hangup".
+// A misbehaviour played at one command: "D#3:silent", "F:wrong=0A", "D#2+100:hangup", "A:twice".
 struct Fault {
-    enum class Action { Silent, Wrong, HangUp };
+    enum class Action { Silent, Wrong, HangUp, Twice };
 
     char Command = 'F';   // F, E, A, Z or D
     int Occurrence = 1;   // which one of these commands, counted from 1 over the device's life
@@ -27,7 +27,7 @@ struct Fault {
     Action What = Action::Silent;
     uint8_t WrongByte = '?';
 
-    // Parses CMD[#N][+K][:silent|:wrong[=HEX]|:hangup]; the action defaults to silent, and
+    // Parses CMD[#N][+K][:silent|:wrong[=HEX]|:hangup|:twice]; the action defaults to silent, and
     // +K goes only with a data command that hangs up. Returns nullopt and sets error otherwise.
     static std::optional<Fault> Parse(const QString& faultText, QString* error);
 };

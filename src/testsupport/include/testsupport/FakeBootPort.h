@@ -71,6 +71,8 @@ public:
     // Called before each write with the 0-based index of the byte; may raise.
     std::function<void(size_t index)> BeforeWrite;
     std::function<void()> OnOpen;
+    // How many bytes wait unread; none unless a test's device has answered ahead of its read.
+    std::function<int()> Waiting;
 
     bool Connected() const override { return IsConnected; }
     void Open() override
@@ -108,6 +110,7 @@ public:
         p[0] = *b;
         return 1;
     }
+    int InputWaiting() override { return Waiting ? Waiting() : 0; }
 
 private:
     Recorder& FLog;

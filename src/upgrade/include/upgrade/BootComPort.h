@@ -35,6 +35,7 @@ public:
     void PurgeBuffers(bool input, bool output) override;
     int Write(const void* buffer, int count) override;
     int Read(void* buffer, int count) override;
+    int InputWaiting() override;
 
     // Ends the run soon; safe from any thread. A read or write in progress is cancelled, and
     // every request after it raises EUpgradeInterrupted instead of reaching the device.

@@ -29,6 +29,8 @@ public:
     // Sets the first byte of the buffer to 0xFF, then reads up to count bytes within the
     // port's read time-outs; returns the number read.
     virtual int Read(void* buffer, int count) = 0;
+    // How many received bytes wait to be read, without waiting for any.
+    virtual int InputWaiting() = 0;
 };
 
 // The memories a run writes, in the order it writes them.
@@ -45,6 +47,16 @@ enum class UpgradeResult {
 
 // What the run was doing when it ended.
 enum class UpgradeStep { Open, Wake, Mode, Address, Data, Jump };
+
+// How the device's answer failed the command the run ended at.
+enum class AnswerFault {
+    None,   // the command was not answered wrongly: the run succeeded or the port failed
+    Silent, // nothing within the read time-out
+    Wrong,  // a byte other than the acknowledgement
+    // A byte arrived while the page's data was still being sent, or more than the one answer
+    // came: the device ended the page early and may have taken the rest as commands.
+    Early,
+};
 
 // The pages a run will write of each memory; a memory the mode leaves out has none.
 struct RunPlan {
@@ -71,6 +83,9 @@ struct RunEnd {
     std::optional<PageProgress> Page;
     // The run's message for a command that was not acknowledged; empty otherwise.
     QString Message;
+    // For a command that was not acknowledged: how, and the byte that came for a wrong answer.
+    AnswerFault Answer = AnswerFault::None;
+    uint8_t Got = 0;
 };
 
 // How a run reports its progress. All calls come from the thread that runs the upgrade, in
@@ -138,6 +153,10 @@ public:
 private:
     UpgradeResult Run(UpgradeMode mode, const PageList& flashPages, const PageList& eepromPages);
     void SendOpeningSequence();
+    // Takes the answer of the command just sent and notes how it failed, if it did.
+    bool Acknowledged();
+    // Fails the page whose answer came before its last byte was sent.
+    bool AnsweredEarly();
     bool RunPhase(Memory memory, const PageList& pages);
     bool Fail(const char* message);
     void Pause(int milliseconds);
@@ -148,7 +167,8 @@ private:
     UpgradeObserver& FObserver;
     PauseFunction FPause;
     int FWakeRetries = 0;
-    bool FLastAnswered = false;
+    AnswerFault FAnswer = AnswerFault::None;
+    uint8_t FGot = 0;
     // Where the run is, for the report of its end.
     RunEnd FAt;
 };
