@@ -33,6 +33,8 @@ const CommandSyntax& PortsSyntax();
 const CommandSyntax& PackSyntax();
 const CommandSyntax& MonitorSyntax();
 const CommandSyntax& ProbeSyntax();
+const CommandSyntax& ConfigSyntax();
+int Config(const ParsedOptions& options, InterruptWatch& interrupts);
 
 int Info(const ParsedOptions& options, InterruptWatch& interrupts);
 int Flash(const ParsedOptions& options, InterruptWatch& interrupts);

@@ -2,6 +2,7 @@
 // with its own progress line, its own result and a table at the end.
 #include "AppCheck.h"
 #include "Cli.h"
+#include "CliConfig.h"
 #include "Events.h"
 #include "FlashJson.h"
 #include "FlashResults.h"
@@ -863,6 +864,9 @@ const CommandSyntax& FlashSyntax()
              QStringLiteral("send the opening sequence again up to N times while the mode command gets no answer")},
             {QStringLiteral("verbose"), 'v', QString(),
              QStringLiteral("trace every byte sent and received, with the time since the start")},
+            {QStringLiteral("config"), 0, QStringLiteral("FILE"),
+             QStringLiteral("the fixture's defaults from FILE instead of $XDG_CONFIG_HOME/zentrop/cli.ini; "
+                            "\"zentrop-cli config\" shows them")},
             {QStringLiteral("monitor"), 0, QString(),
              QStringLiteral("one port only: after the upgrade, show what the started application sends and\n"
                             "send what you type, on the same open port, as \"zentrop-cli monitor\" does")},
@@ -1132,10 +1136,15 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
 
 namespace {
 
-int FlashOrProbe(const ParsedOptions& options, InterruptWatch& interrupts, const QString& command)
+int FlashOrProbe(const ParsedOptions& given, InterruptWatch& interrupts, const QString& command)
 {
     RunRecord record;
     record.Command = command;
+    // The fixture's defaults fill in what the command line leaves out.
+    ParsedOptions options = given;
+    QString configError;
+    const std::optional<std::vector<ConfigSetting>> defaults =
+        FixtureSettings(given.Value(QStringLiteral("config")), &configError);
     ErrorCapture errors;
     std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
     FILE* eventsOut = nullptr;
@@ -1155,6 +1164,15 @@ int FlashOrProbe(const ParsedOptions& options, InterruptWatch& interrupts, const
             }
             eventsOut = eventsFile.get();
         }
+    }
+    if (!defaults) {
+        PrintLine(stderr, configError);
+        status = ExitFileRejected;
+    } else {
+        const bool portsGiven = options.Has(QStringLiteral("port")) || options.Has(QStringLiteral("ports-from"));
+        for (const ConfigSetting& c : *defaults)
+            if (!c.Value.isEmpty() && c.Origin != QLatin1String("default") && (c.Name != QLatin1String("port") || !portsGiven))
+                options.SetDefault(c.Name, c.Value);
     }
     EventStream events(eventsOut);
     if (status == ExitSuccess)
@@ -1200,7 +1218,7 @@ const CommandSyntax& ProbeSyntax()
             {}};
         // The run's options of flash that mean something without pages.
         const QStringList kept{"port", "ports-from", "mode", "baud", "reset", "reset-pulse", "reset-wait",
-                               "reset-inverted", "json", "events", "quiet", "force", "wake-retries", "verbose"};
+                               "reset-inverted", "json", "events", "quiet", "force", "config", "wake-retries", "verbose"};
         for (const OptionSyntax& o : FlashSyntax().Options)
             if (kept.contains(o.Long))
                 probe.Options.push_back(o);

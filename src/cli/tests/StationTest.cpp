@@ -4,6 +4,7 @@
 #include "testsupport/UpgradeFileBuilder.h"
 #include "testsupport/BootSim.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -474,4 +475,42 @@ TEST_F(StationTest, SerialNumbersAreUniqueAndOnlySuccessesUseThem)
     EXPECT_EQ(Cli({"flash", "-p", next.path, "--serial-file", counter, "--serial-at", "0x12", Sample()}).status, 2);
     EXPECT_EQ(Cli({"flash", "-p", next.path, "--patch", "ram:1=00", Sample()}).status, 2);
     EXPECT_EQ(Cli({"flash", "-p", next.path, "--serial-file", dir.filePath("none"), "--serial-at", "0x10", "-m", "both", Sample()}).status, 3);
+}
+
+// A fixture's defaults: its settings file, then the environment, then the command line.
+TEST_F(StationTest, FixtureDefaultsFromFileAndEnvironment)
+{
+    Device d;
+    const QString config = dir.filePath("config");
+    QDir().mkpath(config + "/zentrop");
+    Write("config/zentrop/cli.ini", ("[flash]\nport=" + d.path + "\nmode=both\nbaud=9600\n").toUtf8());
+    const auto run = [&](const QStringList& args, const QStringList& env) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("XDG_CONFIG_HOME", config);
+        e.remove("ZENTROP_PORT");
+        e.remove("ZENTROP_BAUD");
+        for (const QString& kv : env)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        p.setProcessEnvironment(e);
+        p.start(QStringLiteral(ZENTROP_CLI), args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return CliRun{p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+                      QString::fromLocal8Bit(p.readAllStandardError())};
+    };
+    const QString ini = config + "/zentrop/cli.ini";
+    const CliRun shown = run({"config"}, {"ZENTROP_BAUD=19200"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_TRUE(shown.out.contains("port = " + d.path + " (" + ini + ")\n")) << shown.out.toStdString();
+    EXPECT_TRUE(shown.out.contains("baud = 19200 (ZENTROP_BAUD)\n")) << shown.out.toStdString();
+    EXPECT_TRUE(shown.out.contains("mode = both (" + ini + ")\n"));
+    EXPECT_TRUE(shown.out.contains("retries = 0 (default)\n"));
+
+    // No --port: the file's; the environment's speed over the file's; --mode over both.
+    const QJsonObject o = Json(run({"flash", "--json", Sample()}, {"ZENTROP_BAUD=19200"}));
+    EXPECT_EQ(o.value("status").toInt(), 0);
+    EXPECT_EQ(o.value("baud").toInt(), 19200);
+    EXPECT_EQ(o.value("mode").toString(), "both");
+    EXPECT_EQ(Json(run({"flash", "--json", "-m", "flash", "-b", "57600", Sample()}, {})).value("baud").toInt(), 57600);
+    EXPECT_EQ(run({"flash", "--config", dir.filePath("missing.ini"), Sample()}, {}).status, 3);
 }
