@@ -1,6 +1,7 @@
 // The terminal's parse-and-buffer throughput, without a window: received chunks of 1024
-// bytes through each emulation's parser into the screen buffer, for plain text with line feeds
-// and for a stream heavy with cursor moves and attribute changes; then recorded output of real
+// bytes through each emulation's parser into the screen buffer (with the default scrollback,
+// and for plain text also without one), for plain text with line feeds and for a stream heavy
+// with cursor moves and attribute changes; then recorded output of real
 // programs through the VT102 emulation and, on the same bytes in the same run, through a
 // reference terminal library. Prints MB/s (10^6 bytes) by the thread's own processor time,
 // which other work on a shared machine does not dilute, and by the clock on the wall.
@@ -90,11 +91,12 @@ QByteArray Recorded()
     return s;
 }
 
-Rate Measure(const QByteArray& stream, TTermEmulation emulation)
+Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback)
 {
     Rate best;
     for (int run = 0; run < 3; ++run) {
         ComTermCore term;
+        term.SetScrollbackLines(scrollback);
         term.SetEmulation(emulation);
         term.SetWrapLines(emulation == TTermEmulation::teVT102);
         const double cpuStart = ThreadSeconds();
@@ -139,9 +141,10 @@ Rate MeasureReference(const QByteArray& stream)
 }
 #endif
 
-Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation, int goal)
+Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation, int goal,
+           int scrollback = TComTermBuffer::DefaultScrollbackLines)
 {
-    const Rate r = Measure(stream, emulation);
+    const Rate r = Measure(stream, emulation, scrollback);
     std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
     return r;
 }
@@ -158,6 +161,9 @@ int main()
     Print("VT100 cursor moves and attributes", heavy, TTermEmulation::teVT100orANSI, 250);
     Print("VT52 plain text with line feeds", plain, TTermEmulation::teVT52, 800);
     Print("VT102 plain text with line feeds", plain, TTermEmulation::teVT102, 800);
+    // What keeping every line that scrolls off costs.
+    Print("VT100 plain text, no scrollback", plain, TTermEmulation::teVT100orANSI, 800, 0);
+    Print("VT102 plain text, no scrollback", plain, TTermEmulation::teVT102, 800, 0);
     Print("VT102 cursor moves and attributes", heavy, TTermEmulation::teVT102, 250);
     const QByteArray recorded = Recorded();
     if (recorded.isEmpty())

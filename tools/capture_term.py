@@ -4,7 +4,7 @@
     tools/capture_term.py OUTDIR [NAME ...]
 
 Each capture runs one program on a pseudo-terminal of 80 x 24 cells with TERM set as the
-capture says and LANG=C, types the capture's keys at fixed pauses, and writes every byte the
+capture says and LANG=C (or the locale it names), types the capture's keys at fixed pauses, and writes every byte the
 program sent to OUTDIR/NAME.vt. An identify request is answered as a VT102 answers it; other
 questions get no reply. The programs come from `tools/setup.sh captures`.
 """
@@ -57,11 +57,30 @@ CAPTURES = {
     "vttest-vt102": ("vt102", ["vttest"], [(0.5, "8\r")] + [(0.4, "\r")] * 12 + [(0.4, "0\r")]),
 }
 
+# What boards set TERM to: each program once under each of them.
+for term in ("linux", "xterm", "xterm-256color"):
+    CAPTURES[f"htop-{term}"] = (term, ["htop", "-d", "100"], [(1.0, "\x1b[B"), (0.4, "\x1b[B"), (0.4, "q")])
+    CAPTURES[f"mc-{term}"] = (term, ["mc", "-u", "-d", "/usr/share/common-licenses"],
+                              [(1.2, "\x1b[B"), (0.4, "\t"), (0.4, "\x1b[B"), (0.4, "\x1b" "0")])
+    CAPTURES[f"less-{term}"] = (term, ["less", TEXT], [(0.4, " "), (0.3, "b"), (0.3, "/free\r"), (0.3, "q")])
+    CAPTURES[f"vim-{term}"] = (term, ["vim", "-u", "NONE", "-N", "-n", "-i", "NONE", "+syntax on", "+set nu", TEXT],
+                               [(0.6, "\x06"), (0.3, "\x19\x19"), (0.3, "Onew line\x1b"), (0.3, ":q!\r")])
+    CAPTURES[f"top-{term}"] = (term, ["top", "-d", "0.5"], [(0.8, ""), (0.3, "q")])
+    CAPTURES[f"dialog-{term}"] = (term, ["dialog", "--colors", "--title", "Firmware", "--checklist", "Memories", "12", "50", "3",
+                                         "flash", "\\Z1Program\\Zn memory", "on", "eeprom", "Data memory", "off",
+                                         "fuses", "Configuration", "off"],
+                                  [(0.5, "\x1b[B"), (0.3, " "), (0.3, "\r")])
+# Received UTF-8: text with accents, symbols, wide characters and emoji, under a UTF-8 locale.
+CAPTURES["utf8-text"] = ("xterm-256color", ["sh", "-c", "printf 'h\\303\\251llo \\342\\202\\254 \\344\\270\\255\\346\\226\\207 "
+                                                  "\\360\\237\\230\\200 end\\n'; for i in 1 2 3; do "
+                                                  "printf '\\342\\224\\200%.0s' $(seq 78); echo; done; "
+                                                  "printf '%s\\n' 'äöü ┌┐ 日本語 x\u0301y'"], [], "C.UTF-8")
 
-def capture(term, argv, keys):
+
+def capture(term, argv, keys, lang="C"):
     pid, fd = pty.fork()
     if pid == 0:
-        env = {"TERM": term, "LANG": "C", "LC_ALL": "C", "HOME": os.environ.get("HOME", "/tmp"),
+        env = {"TERM": term, "LANG": lang, "LC_ALL": lang, "HOME": os.environ.get("HOME", "/tmp"),
                "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "COLUMNS": str(COLS), "LINES": str(ROWS)}
         os.execvpe(argv[0], argv, env)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLS, 0, 0))
@@ -119,8 +138,7 @@ def main():
         if name not in CAPTURES:
             print(f"unknown capture {name}", file=sys.stderr)
             return 2
-        term, argv, keys = CAPTURES[name]
-        data = capture(term, argv, keys)
+        data = capture(*CAPTURES[name])
         with open(os.path.join(outdir, name + ".vt"), "wb") as f:
             f.write(data)
         print(f"{name}: {len(data)} bytes")

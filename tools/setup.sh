@@ -15,7 +15,7 @@ case "${1:-}" in
     fuzz | sanitize) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
     screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;
     # The programs whose output tools/capture_term.py records as the terminal's test data.
-    captures) PACKAGES="$PACKAGES vttest dialog nano whiptail vim less procps" ;;
+    captures) PACKAGES="$PACKAGES vttest dialog nano whiptail vim less procps htop mc" ;;
 esac
 
 missing=""

@@ -274,7 +274,10 @@ void TCustomComTerminal::DrawChars(QPainter& Painter, const QRect& View)
     const int bottom = std::min(View.bottom(), Rows() - origin.y() + 1);
     for (int r = View.top(); r <= bottom; ++r) {
         const TTermChar* row = Buffer().Row(r + origin.y() - 1);
-        for (int c = View.left(); c <= right; ++c) {
+        // A view that starts on the right half of a wide character paints the whole of it.
+        const int first = View.left() > 1 && row[View.left() + origin.x() - 2].Part == CellPart::WideRight ? View.left() - 1
+                                                                                                          : View.left();
+        for (int c = first; c <= right; ++c) {
             const TTermChar& cell = row[c + origin.x() - 2];
             if (cell.Ch != 0)
                 DrawChar(Painter, c, r, cell);
@@ -284,7 +287,9 @@ void TCustomComTerminal::DrawChars(QPainter& Painter, const QRect& View)
 
 void TCustomComTerminal::DrawChar(QPainter& Painter, int C, int R, const TTermChar& Cell)
 {
-    const QRect box((C - 1) * FFontWidth, (R - 1) * FFontHeight, FFontWidth, FFontHeight);
+    // A wide character covers its own cell and the next.
+    const int cells = Cell.Part == CellPart::WideLeft ? 2 : 1;
+    const QRect box((C - 1) * FFontWidth, (R - 1) * FFontHeight, cells * FFontWidth, FFontHeight);
     Painter.fillRect(box, ToQColor(Cell.BackColor));
     if (Painter.font().underline() != Cell.Underline || Painter.font().bold() != Cell.Bold) {
         QFont f = Painter.font();
@@ -296,7 +301,10 @@ void TCustomComTerminal::DrawChar(QPainter& Painter, int C, int R, const TTermCh
     if (Cell.Graphic && DrawLinePiece(Painter, box, Cell.Ch))
         return;
     const int baseline = box.top() + Painter.fontMetrics().ascent();
-    if (Cell.Graphic)
+    if (Cell.Unicode != 0) {
+        const char32_t c = Cell.Unicode;
+        Painter.drawText(box.left(), baseline, QString::fromUcs4(&c, 1));
+    } else if (Cell.Graphic)
         Painter.drawText(box.left(), baseline, QString(QChar(GraphicCharacter(Cell.Ch))));
     else
         Painter.drawText(box.left(), baseline, CellText(Cell.Ch));

@@ -219,65 +219,73 @@ TEscapeResult EscapeCodesVT102::FinishCsi(uint8_t Final)
         return Done(TEscapeCode::ecUnknown);
     }
     SplitParams();
-    TEscapeCode code = TEscapeCode::ecUnknown;
-    if (FMarker == '?') {
+    return Done(CsiCode(FMarker, Final, Number(Params, 1, 0), Params.Count()));
+}
+
+TEscapeCode EscapeCodesVT102::CsiCode(char Marker, uint8_t Final, int P1, int Count)
+{
+    if (Marker == '?') {
         if (Final == 'h')
-            code = TEscapeCode::ecSetPrivateMode;
-        else if (Final == 'l')
-            code = TEscapeCode::ecResetPrivateMode;
-        return Done(code);
+            return TEscapeCode::ecSetPrivateMode;
+        if (Final == 'l')
+            return TEscapeCode::ecResetPrivateMode;
+        return TEscapeCode::ecUnknown;
     }
-    if (FMarker != 0)
-        return Done(code);
-    const int p1 = Number(Params, 1, 0);
+    if (Marker != 0)
+        return TEscapeCode::ecUnknown;
+    const int p1 = P1;
     switch (Final) {
-    case '@': code = TEscapeCode::ecInsertChars; break;
-    case 'A': code = TEscapeCode::ecCursorUp; break;
-    case 'B': code = TEscapeCode::ecCursorDown; break;
-    case 'C': code = TEscapeCode::ecCursorRight; break;
-    case 'D': code = TEscapeCode::ecCursorLeft; break;
+    case '@': return TEscapeCode::ecInsertChars;
+    case 'A': return TEscapeCode::ecCursorUp;
+    case 'B':
+    case 'e': return TEscapeCode::ecCursorDown;
+    case 'C':
+    case 'a': return TEscapeCode::ecCursorRight;
+    case 'D': return TEscapeCode::ecCursorLeft;
+    case 'E': return TEscapeCode::ecNextLineDown;
+    case 'F': return TEscapeCode::ecPrevLineUp;
+    case 'G':
+    case '`': return TEscapeCode::ecCursorColumn;
+    case 'd': return TEscapeCode::ecCursorRow;
     case 'H':
-    case 'f': code = TEscapeCode::ecCursorMove; break;
+    case 'f': return TEscapeCode::ecCursorMove;
+    case 'I': return TEscapeCode::ecForwardTab;
+    case 'Z': return TEscapeCode::ecBackTab;
     case 'J':
-        code = p1 == 0 ? TEscapeCode::ecEraseScreenFrom
+        return p1 == 0 ? TEscapeCode::ecEraseScreenFrom
             : p1 == 1  ? TEscapeCode::ecEraseScreenTo
             : p1 == 2  ? TEscapeCode::ecEraseScreen
                        : TEscapeCode::ecUnknown;
-        break;
     case 'K':
-        code = p1 == 0 ? TEscapeCode::ecEraseLineFrom
+        return p1 == 0 ? TEscapeCode::ecEraseLineFrom
             : p1 == 1  ? TEscapeCode::ecEraseLineTo
             : p1 == 2  ? TEscapeCode::ecEraseLine
                        : TEscapeCode::ecUnknown;
-        break;
-    case 'L': code = TEscapeCode::ecInsertLines; break;
-    case 'M': code = TEscapeCode::ecDeleteLines; break;
-    case 'P': code = TEscapeCode::ecDeleteChars; break;
-    case 'X': code = TEscapeCode::ecEraseChars; break;
-    case 'c':
-        if (p1 == 0)
-            code = TEscapeCode::ecIdentify;
-        break;
-    case 'g':
-        code = p1 == 0 ? TEscapeCode::ecClearTab : p1 == 3 ? TEscapeCode::ecClearAllTabs : TEscapeCode::ecUnknown;
-        break;
-    case 'h': code = TEscapeCode::ecSetMode; break;
-    case 'l': code = TEscapeCode::ecResetMode; break;
-    case 'm': code = TEscapeCode::ecAttributes; break;
+    case 'L': return TEscapeCode::ecInsertLines;
+    case 'M': return TEscapeCode::ecDeleteLines;
+    case 'P': return TEscapeCode::ecDeleteChars;
+    case 'S': return TEscapeCode::ecScrollUp;
+    // With more parameters it is a mouse tracking request, not a scroll.
+    case 'T': return Count <= 1 ? TEscapeCode::ecScrollDown : TEscapeCode::ecUnknown;
+    case 'X': return TEscapeCode::ecEraseChars;
+    case 'b': return TEscapeCode::ecRepeatChar;
+    case 'c': return p1 == 0 ? TEscapeCode::ecIdentify : TEscapeCode::ecUnknown;
+    case 'g': return p1 == 0 ? TEscapeCode::ecClearTab : p1 == 3 ? TEscapeCode::ecClearAllTabs : TEscapeCode::ecUnknown;
+    case 'h': return TEscapeCode::ecSetMode;
+    case 'l': return TEscapeCode::ecResetMode;
+    case 'm': return TEscapeCode::ecAttributes;
     case 'n':
-        code = p1 == 5 ? TEscapeCode::ecQueryDevice
+        return p1 == 5 ? TEscapeCode::ecQueryDevice
             : p1 == 6  ? TEscapeCode::ecQueryCursorPos
-            : p1 == 0 && Params.Count() > 0 ? TEscapeCode::ecReportDeviceOK
+            : p1 == 0 && Count > 0 ? TEscapeCode::ecReportDeviceOK
             : p1 == 3  ? TEscapeCode::ecReportDeviceFailure
                        : TEscapeCode::ecUnknown;
-        break;
-    case 'r': code = TEscapeCode::ecSetScrollRegion; break;
-    case 's': code = TEscapeCode::ecSaveCaret; break;
-    case 'u': code = TEscapeCode::ecRestoreCaret; break;
-    case 'R': code = TEscapeCode::ecReportCursorPos; break;
-    default: break;
+    case 'r': return TEscapeCode::ecSetScrollRegion;
+    case 's': return TEscapeCode::ecSaveCaret;
+    case 'u': return TEscapeCode::ecRestoreCaret;
+    case 'R': return TEscapeCode::ecReportCursorPos;
+    default: return TEscapeCode::ecUnknown;
     }
-    return Done(code);
 }
 
 QByteArray EscapeCodesVT102::EscCodeToStr(TEscapeCode Code, const EscapeParams* Params) const

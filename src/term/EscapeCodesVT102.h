@@ -35,6 +35,9 @@ public:
     // Parameter Num (1-based) of the last sequence as a number, Default when it is missing or
     // empty; a value too large for the screen is kept at 9999.
     static int Number(const EscapeParams& Params, int Num, int Default);
+    // The code of a CSI sequence without intermediates: its private marker (0 for none), its
+    // final byte, its first parameter as a number (0 when missing) and how many it has.
+    static TEscapeCode CsiCode(char Marker, uint8_t Final, int P1, int Count);
 
 private:
     enum class State : uint8_t { Escape, EscIntermediate, Csi, CsiIntermediate, CsiIgnore, String, StringEscape };

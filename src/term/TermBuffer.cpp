@@ -1,7 +1,10 @@
 // The cell grid, its tab stops and its damage record.
 #include "term/TermBuffer.h"
 
+#include "base/Ansi.h"
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <cstdlib>
 
@@ -18,14 +21,46 @@ char16_t GraphicCharacter(uint8_t Ch)
     return Ch >= 0x5F && Ch <= 0x7E ? Table[Ch - 0x5F] : static_cast<char16_t>(Ch);
 }
 
+char32_t CellCharacter(const TTermChar& Cell)
+{
+    if (Cell.Unicode != 0)
+        return Cell.Unicode;
+    if (Cell.Ch == 0)
+        return U' ';
+    if (Cell.Graphic)
+        return GraphicCharacter(Cell.Ch);
+    if (Cell.Ch < 0x80)
+        return Cell.Ch;
+    static const std::array<char16_t, 128> upper = [] {
+        std::array<char16_t, 128> t{};
+        for (int i = 0; i < 128; ++i) {
+            const QString s = DecodeAnsi(QByteArray(1, static_cast<char>(0x80 + i)));
+            t[static_cast<size_t>(i)] = s.isEmpty() ? u'?' : s.at(0).unicode();
+        }
+        return t;
+    }();
+    return upper[Cell.Ch - 0x80];
+}
+
 void TComTermBuffer::Init(int Columns, int Rows)
 {
-    FColumns = std::clamp(Columns, 1, MaxColumns);
-    FRows = std::clamp(Rows, 1, MaxRows);
-    FRowPlace.resize(static_cast<size_t>(FRows));
-    for (int y = 0; y < FRows; ++y)
-        FRowPlace[static_cast<size_t>(y)] = static_cast<uint8_t>(y);
-    FCells.assign(static_cast<size_t>(FColumns) * static_cast<size_t>(FRows), TTermChar());
+    // The scrollback keeps its lines, each with its own width.
+    const int columns = std::clamp(Columns, 1, MaxColumns);
+    // Rows of the same width are used again.
+    if (columns != FColumns)
+        FFree.clear();
+    for (std::vector<RowBlock>* lines : {&FLines, &FOtherLines})
+        for (RowBlock& row : *lines)
+            if (columns == FColumns)
+                FFree.push_back(std::move(row));
+    FColumns = columns;
+    FRows = std::clamp(Rows, 1, MaxGridRows);
+    FLines.clear();
+    FOtherLines.clear();
+    for (int y = 0; y < FRows; ++y) {
+        FLines.push_back(NewRow());
+        FOtherLines.push_back(NewRow());
+    }
     FTabs.assign(static_cast<size_t>(FColumns), false);
     for (int x = 1; x <= FColumns; x += 8)
         FTabs[static_cast<size_t>(x - 1)] = true;
@@ -50,7 +85,9 @@ void TComTermBuffer::ScrollUp()
 {
     if (FRows == 0)
         return;
-    std::rotate(FRowPlace.begin(), FRowPlace.begin() + 1, FRowPlace.end());
+    std::rotate(FLines.begin(), FLines.begin() + 1, FLines.end());
+    if (!FAlternate && FHistoryLimit > 0)
+        FLines.back() = PushHistory(std::move(FLines.back()));
     ScrollDamage(1);
     ClearRow(FRows, 1);
 }
@@ -59,20 +96,24 @@ void TComTermBuffer::ScrollDown()
 {
     if (FRows == 0)
         return;
-    std::rotate(FRowPlace.begin(), FRowPlace.end() - 1, FRowPlace.end());
+    std::rotate(FLines.begin(), FLines.end() - 1, FLines.end());
     ScrollDamage(-1);
     ClearRow(1, 1);
 }
 
-void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank)
+void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank, bool ToHistory)
 {
     Top = std::max(Top, 1);
     Bottom = std::min(Bottom, FRows);
     if (Top > Bottom || Count <= 0)
         return;
     Count = std::min(Count, Bottom - Top + 1);
-    const auto first = FRowPlace.begin() + (Top - 1);
-    std::rotate(first, first + Count, FRowPlace.begin() + Bottom);
+    const auto first = FLines.begin() + (Top - 1);
+    std::rotate(first, first + Count, FLines.begin() + Bottom);
+    // The rows that left the top are now the last Count of the band.
+    if (ToHistory && Top == 1 && !FAlternate && FHistoryLimit > 0)
+        for (int y = Bottom - Count + 1; y <= Bottom; ++y)
+            FLines[static_cast<size_t>(y - 1)] = PushHistory(std::move(FLines[static_cast<size_t>(y - 1)]));
     if (Top == 1 && Bottom == FRows && Count == 1) {
         // The whole screen: the display moves its pixels instead of repainting.
         ScrollDamage(1);
@@ -80,7 +121,7 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
         return;
     }
     for (int y = Bottom - Count + 1; y <= Bottom; ++y)
-        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+        FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -91,15 +132,15 @@ void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTer
     if (Top > Bottom || Count <= 0)
         return;
     Count = std::min(Count, Bottom - Top + 1);
-    const auto last = FRowPlace.begin() + Bottom;
-    std::rotate(FRowPlace.begin() + (Top - 1), last - Count, last);
+    const auto last = FLines.begin() + Bottom;
+    std::rotate(FLines.begin() + (Top - 1), last - Count, last);
     if (Top == 1 && Bottom == FRows && Count == 1) {
         ScrollDamage(-1);
         FillCells(1, FColumns, Top, Blank);
         return;
     }
     for (int y = Top; y < Top + Count; ++y)
-        std::fill(RowCells(y), RowCells(y) + FColumns, Blank);
+        FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -167,7 +208,8 @@ void TComTermBuffer::EraseScreenFrom(int Column, int Row)
 
 void TComTermBuffer::Fill(const TTermChar& Cell)
 {
-    std::fill(FCells.begin(), FCells.end(), Cell);
+    for (int y = 1; y <= FRows; ++y)
+        std::fill(RowCells(y), RowCells(y) + FColumns, Cell);
     DamageAll();
 }
 
@@ -193,6 +235,144 @@ int TComTermBuffer::NextTab(int Column) const
         if (FTabs[static_cast<size_t>(x - 1)])
             return x;
     return 0;
+}
+
+// ---- scrollback
+
+TComTermBuffer::RowBlock TComTermBuffer::NewRow()
+{
+    if (FFree.empty())
+        return std::make_unique<TTermChar[]>(static_cast<size_t>(FColumns));
+    RowBlock row = std::move(FFree.back());
+    FFree.pop_back();
+    FillRow(row.get(), TTermChar());
+    return row;
+}
+
+void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank) const
+{
+    // An empty cell is all zero bytes.
+    if (Blank == TTermChar())
+        std::memset(static_cast<void*>(Row), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns));
+    else
+        std::fill(Row, Row + FColumns, Blank);
+}
+
+TComTermBuffer::RowBlock TComTermBuffer::PushHistory(RowBlock Row)
+{
+    ++FHistoryAdded;
+    if (FHistoryCount < FHistoryLimit) {
+        // Until the ring is full its slots are in order from 0.
+        FHistory.push_back({std::move(Row), FColumns});
+        ++FHistoryCount;
+        return NewRow();
+    }
+    HistoryRow& slot = FHistory[FHistoryFirst];
+    RowBlock oldest = std::move(slot.Cells);
+    const bool reusable = slot.Width == FColumns;
+    slot = {std::move(Row), FColumns};
+    FHistoryFirst = (FHistoryFirst + 1) % FHistory.size();
+    // A line from before a change of width is not the screen's width.
+    return reusable ? std::move(oldest) : NewRow();
+}
+
+std::span<const TTermChar> TComTermBuffer::HistoryLine(int Back) const
+{
+    if (Back < 1 || Back > FHistoryCount)
+        return {};
+    const HistoryRow& row = FHistory[HistorySlot(Back)];
+    return {row.Cells.get(), static_cast<size_t>(row.Width)};
+}
+
+void TComTermBuffer::SetScrollbackLines(int Lines)
+{
+    Lines = std::max(Lines, 0);
+    if (Lines == FHistoryLimit)
+        return;
+    // Into a fresh ring, oldest first, keeping the newest lines that fit.
+    std::vector<HistoryRow> kept;
+    const int keep = std::min(FHistoryCount, Lines);
+    kept.reserve(static_cast<size_t>(keep));
+    for (int back = keep; back >= 1; --back)
+        kept.push_back(std::move(FHistory[HistorySlot(back)]));
+    FHistory = std::move(kept);
+    FHistoryFirst = 0;
+    FHistoryCount = keep;
+    FHistoryLimit = Lines;
+}
+
+void TComTermBuffer::ClearHistory()
+{
+    FHistory.clear();
+    FHistory.shrink_to_fit();
+    FHistoryFirst = 0;
+    FHistoryCount = 0;
+}
+
+// ---- alternate screen and resize
+
+void TComTermBuffer::SetAlternate(bool Value)
+{
+    if (Value == FAlternate)
+        return;
+    FAlternate = Value;
+    std::swap(FLines, FOtherLines);
+    DamageAll();
+}
+
+int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
+{
+    Columns = std::clamp(Columns, 1, MaxColumns);
+    Rows = std::clamp(Rows, 1, MaxGridRows);
+    KeepRow = std::clamp(KeepRow, 1, std::max(FRows, 1));
+    const int oldColumns = FColumns;
+    // A row at the new width: cut or padded; a wide character cut in half at the new edge
+    // leaves a blank.
+    const auto rewidth = [&](RowBlock& Row) {
+        if (Columns == oldColumns || !Row)
+            return;
+        RowBlock row = std::make_unique<TTermChar[]>(static_cast<size_t>(Columns));
+        std::copy(Row.get(), Row.get() + std::min(Columns, oldColumns), row.get());
+        if (Columns < oldColumns && row[static_cast<size_t>(Columns - 1)].Part == CellPart::WideLeft)
+            row[static_cast<size_t>(Columns - 1)] = TTermChar();
+        Row = std::move(row);
+    };
+    // Rows that leave at the top: enough to keep KeepRow, no more than the shrink.
+    const int up = std::clamp(KeepRow - Rows, 0, std::max(FRows - Rows, 0));
+    std::vector<RowBlock> shown, other;
+    for (int y = 1; y <= FRows; ++y) {
+        RowBlock& row = FLines[static_cast<size_t>(y - 1)];
+        if (y <= up) {
+            // The grid not shown loses the same rows, without a scrollback of its own.
+            if (!FAlternate && FHistoryLimit > 0)
+                PushHistory(std::move(row));
+            continue;
+        }
+        if (y - up > Rows)
+            break;
+        shown.push_back(std::move(row));
+        other.push_back(std::move(FOtherLines[static_cast<size_t>(y - 1)]));
+    }
+    FFree.clear();
+    for (RowBlock& row : shown)
+        rewidth(row);
+    for (RowBlock& row : other)
+        rewidth(row);
+    FColumns = Columns;
+    while (static_cast<int>(shown.size()) < Rows) {
+        shown.push_back(NewRow());
+        other.push_back(NewRow());
+    }
+    FLines = std::move(shown);
+    FOtherLines = std::move(other);
+    FRows = Rows;
+    FTabs.resize(static_cast<size_t>(Columns), false);
+    for (int x = oldColumns + 1; x <= Columns; ++x)
+        FTabs[static_cast<size_t>(x - 1)] = (x - 1) % 8 == 0;
+    FDamage.assign(static_cast<size_t>(FRows), RowSpan());
+    FAnyRowDamaged = false;
+    DamageAll();
+    return up;
 }
 
 // ---- damage

@@ -2,7 +2,7 @@
 #include "term/TermCore.h"
 
 #include "EscapeCodesVT102.h"
-#include "TermShared.h"
+#include "TermEmulation.h"
 
 #include "base/Debug.h"
 
@@ -13,10 +13,7 @@ namespace zentrop {
 
 namespace {
 
-constexpr char BS = 8;
-constexpr char TAB = 9;
 constexpr char LF = 10;
-constexpr char FF = 12;
 constexpr char CR = 13;
 
 } // namespace
@@ -52,8 +49,8 @@ void ComTermCore::SetColor(TColor Value)
 {
     FColor = Value;
     FTermAttr.BackColor = Value;
-    if (FVT102Active)
-        UpdatePen();
+    if (FEmulationObject)
+        FEmulationObject->ColoursChanged();
     FBuffer.DamageAll();
     NotifyDamage();
 }
@@ -62,8 +59,37 @@ void ComTermCore::SetFontColor(TColor Value)
 {
     FFontColor = Value;
     FTermAttr.FrontColor = Value;
-    if (FVT102Active)
-        UpdatePen();
+    if (FEmulationObject)
+        FEmulationObject->ColoursChanged();
+}
+
+void ComTermCore::SetUtf8(bool Value)
+{
+    FUtf8 = Value;
+}
+
+void ComTermCore::Resize(int Columns, int Rows)
+{
+    Columns = std::clamp(Columns, 2, TComTermBuffer::MaxColumns);
+    Rows = std::clamp(Rows, 2, TComTermBuffer::MaxGridRows);
+    if (Columns == FColumns && Rows == FRows)
+        return;
+    const bool sameGrid = FBuffer.Columns() == FColumns && FBuffer.Rows() == FRows;
+    FColumns = Columns;
+    FRows = Rows;
+    SizeChanged();
+    if (FLoading)
+        return;
+    int up = 0;
+    if (sameGrid)
+        up = FBuffer.Resize(Columns, Rows, FCaretPos.y());
+    else
+        FBuffer.Init(Columns, Rows);
+    FSavedCaret.ry() -= up;
+    MoveCaret(FCaretPos.x(), FCaretPos.y() - up);
+    if (FEmulationObject)
+        FEmulationObject->SizeChanged();
+    NotifyDamage();
 }
 
 void ComTermCore::SetColumns(int Value)
@@ -88,8 +114,8 @@ void ComTermCore::ResizeBuffer()
     SizeChanged();
     // The caret may lie beyond a smaller grid; every printed character goes to its cell.
     MoveCaret(FCaretPos.x(), FCaretPos.y());
-    FVT.Top = 1;
-    FVT.Bottom = FRows;
+    if (FEmulationObject)
+        FEmulationObject->SizeChanged();
     if (FLoading)
         return;
     FBuffer.Init(FColumns, FRows);
@@ -116,13 +142,14 @@ void ComTermCore::Loaded()
 
 void ComTermCore::CreateEscapeCodes()
 {
+    // An emulation that is taking received text lives until that text is done.
+    std::unique_ptr<TermEmulation> old = std::move(FEmulationObject);
+    if (old)
+        old->Leaving();
+    if (FReceiving > 0 && old)
+        FRetired.push_back(std::move(old));
+    old.reset();
     FEscapeCodes.reset();
-    const bool wasVT102 = FVT102Active;
-    FVT102Active = FEmulation == TTermEmulation::teVT102;
-    if (FVT102Active)
-        ResetVT102();
-    else if (wasVT102)
-        ResetAttributes();   // the VT102's colours mean nothing to the others
     switch (FEmulation) {
     case TTermEmulation::teVT100orANSI:
         FEscapeCodes = std::make_unique<TEscapeCodesVT100>();
@@ -130,9 +157,12 @@ void ComTermCore::CreateEscapeCodes()
     case TTermEmulation::teVT52:
         FEscapeCodes = std::make_unique<TEscapeCodesVT52>();
         break;
-    case TTermEmulation::teVT102:
-        FEscapeCodes = std::make_unique<EscapeCodesVT102>();
-        break;
+    case TTermEmulation::teVT102: {
+        auto codes = std::make_unique<EscapeCodesVT102>();
+        FEmulationObject = MakeVT102Emulation(*this, *codes);
+        FEscapeCodes = std::move(codes);
+        return;
+    }
     case TTermEmulation::teNone: {
         TEscapeCodes* codes = nullptr;
         DoGetEscapeCodes(codes);
@@ -140,6 +170,7 @@ void ComTermCore::CreateEscapeCodes()
         break;
     }
     }
+    FEmulationObject = MakeSpecifiedEmulation(*this);
 }
 
 // ---- received data
@@ -182,157 +213,27 @@ void ComTermCore::WriteText(QByteArray Str)
 void ComTermCore::ProcessText(const QByteArray& Str)
 {
     CaretHidden hidden(*this);
+    struct Receiving {
+        ComTermCore& t;
+        explicit Receiving(ComTermCore& Term) : t(Term) { ++t.FReceiving; }
+        ~Receiving()
+        {
+            if (--t.FReceiving == 0)
+                t.FRetired.clear();
+        }
+        Receiving(const Receiving&) = delete;
+        Receiving& operator=(const Receiving&) = delete;
+    } receiving(*this);
     const char* bytes = Str.constData();
     const qsizetype size = Str.size();
-    for (qsizetype i = 0; i < size;) {
-        // Read each time: a handler may have changed the emulation.
-        TEscapeCodes* codes = FEscapeCodes.get();
-        if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
-            qsizetype end = i;
-            while (end < size && static_cast<unsigned char>(bytes[end]) >= 32)
-                ++end;
-            if (end > i) {
-                i += PutText(bytes + i, end - i, codes);
-                continue;
-            }
-        }
-        const char ch = bytes[i++];
-        if (!codes) {
-            PutChar(ch);
-            continue;
-        }
-        // A control byte outside a sequence is a plain character: no need to ask the parser.
-        if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
-            codes->Character = ch;
-            PutChar(ch);
-            continue;
-        }
-        if (FVT102Active) {
-            // The VT102 parser is the one made for this emulation.
-            auto* vt = static_cast<EscapeCodesVT102*>(codes);
-            const TEscapeResult r = vt->EscapeCodesVT102::ProcessChar(ch);
-            if (r == TEscapeResult::erNothing) {
-                i += vt->TakeParameterBytes(bytes + i, size - i);
-                continue;
-            }
-            if (r == TEscapeResult::erChar) {
-                PutChar(vt->Character);
-            } else {
-                if (!PerformVT102(vt->Code, &vt->Params))
-                    DoUnhandledCode(vt->Code, vt->Data);
-                if (TEscapeCodes* now = FEscapeCodes.get())
-                    now->Params.Clear();
-            }
-            continue;
-        }
-        switch (codes->ProcessChar(ch)) {
-        case TEscapeResult::erChar:
-            PutChar(codes->Character);
-            break;
-        case TEscapeResult::erCode:
-            if (!PerformCode(codes->Code, &codes->Params))
-                DoUnhandledCode(codes->Code, codes->Data);
-            if (TEscapeCodes* now = FEscapeCodes.get())
-                now->Params.Clear();
-            break;
-        case TEscapeResult::erNothing:
-            break;
-        }
-    }
-}
-
-qsizetype ComTermCore::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
-{
-    // While loading, the grid may not have the size the caret is kept in, so the caret may
-    // lie outside it: byte by byte, as SetChar leaves out such cells.
-    if (OnChar || !TextInRuns() || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
-        || !FBuffer.Contains(FCaretPos.x(), FCaretPos.y()))
-        return PutTextBytewise(Text, Count, Codes);
-    if (FVT102Active) {
-        if (Codes && Count > 0)
-            Codes->Character = Text[Count - 1];
-        return PutTextVT102(Text, Count);
-    }
-    // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
-    const TTermChar cell = CurrentTermChar();
-    qsizetype done = 0;
-    while (done < Count) {
-        const qsizetype room = FColumns - FCaretPos.x() + 1;   // cells from the caret to the row's end
-        const qsizetype left = Count - done;
-        if (left < room || FWrapLines) {
-            done += WriteRowStretch(Text + done, left, cell);
-            if (left >= room)
-                AdvanceCaret(TCaretMove::cmNextChar);
-        } else {
-            // Without wrapping, every byte past the row's end lands in its last cell.
-            WriteRowStretch(Text + done, room - 1, cell);
-            FBuffer.WriteRun(FColumns, FCaretPos.y(), Text + Count - 1, 1, cell);
-            done = Count;
-        }
-    }
-    if (Codes && Count > 0)
-        Codes->Character = Text[Count - 1];
-    CaretMoved();
-    return Count;
-}
-
-qsizetype ComTermCore::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
-{
-    qsizetype done = 0;
-    while (done < Count) {
-        const char ch = Text[done++];
-        if (Codes)
-            Codes->Character = ch;
-        if (FVT102Active) {
-            PrintVT102(static_cast<uint8_t>(ch));
-        } else {
-            TTermChar cell = CurrentTermChar();
-            cell.Ch = static_cast<uint8_t>(ch);
-            FBuffer.SetChar(FCaretPos.x(), FCaretPos.y(), cell);
-            if (FCaretPos.x() < FColumns)
-                FCaretPos.rx()++;
-            else
-                AdvanceCaret(TCaretMove::cmNextChar);
-        }
-        DoChar(ch);
-        // A handler may have replaced the parser, which then takes the rest.
-        if (FEscapeCodes.get() != Codes)
-            break;
-    }
-    CaretMoved();
-    return done;
+    // Each emulation takes what it can; one that a handler replaced hands the rest on.
+    for (qsizetype i = 0; i < size;)
+        i += FEmulationObject->Receive(bytes + i, size - i);
 }
 
 void ComTermCore::PutChar(char Ch)
 {
-    if (FVT102Active) {
-        PutCharVT102(Ch);
-        DoChar(Ch);
-        return;
-    }
-    switch (Ch) {
-    case BS:
-        AdvanceCaret(TCaretMove::cmBackspace);
-        break;
-    case TAB:
-        AdvanceCaret(TCaretMove::cmTab);
-        break;
-    case LF:
-    case FF:
-        AdvanceCaret(TCaretMove::cmLineFeed);
-        break;
-    case CR:
-        AdvanceCaret(TCaretMove::cmReturn);
-        break;
-    default:
-        if (static_cast<unsigned char>(Ch) >= 32) {
-            TTermChar cell = CurrentTermChar();
-            cell.Ch = static_cast<uint8_t>(Ch);
-            FBuffer.SetChar(FCaretPos.x(), FCaretPos.y(), cell);
-            AdvanceCaret(TCaretMove::cmNextChar);
-        }
-        break;
-    }
+    FEmulationObject->PutChar(Ch);
     DoChar(Ch);
 }
 
@@ -341,7 +242,7 @@ void ComTermCore::PutChar(char Ch)
 void ComTermCore::MoveCaret(int X, int Y)
 {
     FCaretPos = QPoint(std::clamp(X, 1, FColumns), std::clamp(Y, 1, FRows));
-    FVT.WrapPending = false;
+    FWrapPending = false;
     CaretMoved();
 }
 
@@ -392,79 +293,7 @@ void ComTermCore::AdvanceCaret(TCaretMove Kind)
 
 bool ComTermCore::PerformCode(TEscapeCode Code, EscapeParams* Params)
 {
-    if (FVT102Active)
-        return PerformVT102(Code, Params);
-    // Replies build their parameters in the given list, or in one of their own without.
-    EscapeParams own;
-    EscapeParams& reply = Params ? *Params : own;
-    const int x = FCaretPos.x();
-    const int y = FCaretPos.y();
-    switch (Code) {
-    case TEscapeCode::ecReverseLineFeed:
-        AdvanceCaret(TCaretMove::cmReverseLineFeed);
-        break;
-    case TEscapeCode::ecEraseLineFrom:
-        FBuffer.EraseLineFrom(x, y);
-        break;
-    case TEscapeCode::ecEraseScreenFrom:
-        FBuffer.EraseScreenFrom(x, y);
-        break;
-    case TEscapeCode::ecEraseLine:
-        FBuffer.EraseLineFrom(1, y);
-        MoveCaret(1, y);
-        break;
-    case TEscapeCode::ecEraseScreen:
-        FBuffer.EraseScreenFrom(1, 1);
-        MoveCaret(1, 1);
-        break;
-    case TEscapeCode::ecIdentify:
-        reply.Clear();
-        reply.Add("2");
-        SendCodeNoEcho(TEscapeCode::ecIdentResponse, &reply);
-        break;
-    case TEscapeCode::ecQueryCursorPos:
-        reply.Clear();
-        reply.Add(std::to_string(y));
-        reply.Add(std::to_string(x));
-        SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
-        break;
-    case TEscapeCode::ecAttributes:
-        SetAttributes(Params);
-        break;
-    case TEscapeCode::ecSetMode:
-        SetMode(Params, true);
-        break;
-    case TEscapeCode::ecResetMode:
-        SetMode(Params, false);
-        break;
-    case TEscapeCode::ecReset:
-        // Only the attributes: screen, caret, tab stops and modes stay.
-        reply.Clear();
-        reply.Add("0");
-        SetAttributes(&reply);
-        break;
-    case TEscapeCode::ecSaveCaretAndAttr:
-        SaveCaret();
-        SaveAttr();
-        break;
-    case TEscapeCode::ecRestoreCaretAndAttr:
-        RestoreCaret();
-        RestoreAttr();
-        break;
-    case TEscapeCode::ecSaveCaret:
-        SaveCaret();
-        break;
-    case TEscapeCode::ecRestoreCaret:
-        RestoreCaret();
-        break;
-    case TEscapeCode::ecTest:
-        FillScreen('E');
-        break;
-    default:
-        // Every row is in reach: only the screen's edges stop the caret.
-        return PerformCommon(Code, Params, &TEscapeCodes::GetParam, CaretLimits{1, FRows, 1, FRows});
-    }
-    return true;
+    return FEmulationObject->Perform(Code, Params);
 }
 
 void ComTermCore::SetAttributes(const EscapeParams* Params)
@@ -502,10 +331,8 @@ void ComTermCore::SetMode(const EscapeParams* Params, bool Value)
 void ComTermCore::ResetAttributes()
 {
     FTermAttr = TTermAttributes{FFontColor, FColor, false, false, false};
-    if (FVT102Active) {
-        ClearPenVT102();
-        UpdatePen();
-    }
+    if (FEmulationObject)
+        FEmulationObject->AttributesReset();
 }
 
 void ComTermCore::FillScreen(char Ch)

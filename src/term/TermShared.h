@@ -19,7 +19,7 @@ inline qsizetype ComTermCore::WriteRowStretch(const char* Text, qsizetype Count,
     return n;
 }
 
-inline bool ComTermCore::PerformCommon(TEscapeCode Code, const EscapeParams* Params, ParamReader Read, const CaretLimits& Limits)
+inline bool ComTermCore::PerformCommon(TEscapeCode Code, const void* Params, ParamReader Read, const CaretLimits& Limits)
 {
     const int x = FCaretPos.x();
     const int y = FCaretPos.y();

@@ -3,7 +3,7 @@
 // underline, bold) and the caret, every few hundred bytes and at the end. Two things the
 // reference does not do are not compared: 132 columns (it keeps its width) and the reverse
 // screen (the terminal does not invert the whole screen); the checks they leave out are counted.
-//   zentrop-termoracle [--every N] [--no-wrap] [--show N] FILE...
+//   zentrop-termoracle [--every N] [--no-wrap] [--utf8] [--show N] FILE...
 // Prints one line per file with the number of differing checks and the first differences;
 // exit status 0 when every file matches, 1 when one differs, 2 on wrong usage or a file that
 // cannot be read. The reference library is linked into this tool only.
@@ -32,10 +32,10 @@ struct Reference {
     VTermScreenCallbacks callbacks{};
     bool reverseScreen = false;
 
-    explicit Reference(bool Wrap)
+    Reference(bool Wrap, bool Utf8)
     {
         vt = vterm_new(Rows, Columns);
-        vterm_set_utf8(vt, 0);
+        vterm_set_utf8(vt, Utf8 ? 1 : 0);
         screen = vterm_obtain_screen(vt);
         callbacks.settermprop = [](VTermProp Prop, VTermValue* Value, void* User) {
             if (Prop == VTERM_PROP_REVERSE)
@@ -43,6 +43,7 @@ struct Reference {
             return 1;
         };
         vterm_screen_set_callbacks(screen, &callbacks, this);
+        vterm_screen_enable_altscreen(screen, 1);
         vterm_screen_reset(screen, 1);
         if (!Wrap) {
             // The reference starts with autowrap on, as a VT102 after a reset does.
@@ -67,7 +68,7 @@ TColor Expected(const VTermColor& c, bool Foreground, bool Bright, const ComTerm
         const int index = c.indexed.idx;
         return VT102PaletteColor(Foreground && Bright && index < 8 ? index + 8 : index);
     }
-    return -1;
+    return static_cast<TColor>(c.rgb.red | (c.rgb.green << 8) | (c.rgb.blue << 16));
 }
 
 std::string Utf8(char32_t c)
@@ -78,8 +79,13 @@ std::string Utf8(char32_t c)
     } else if (c < 0x800) {
         s += static_cast<char>(0xC0 | (c >> 6));
         s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
+    } else if (c < 0x10000) {
         s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (c >> 18));
+        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
         s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         s += static_cast<char>(0x80 | (c & 0x3F));
     }
@@ -91,6 +97,8 @@ std::string Utf8(char32_t c)
 // a VT102 shows a blank, and draws less-or-equal and greater-or-equal in slanted forms.
 char32_t OurCharacter(const TTermChar& c)
 {
+    if (c.Unicode != 0)
+        return c.Unicode;
     if (c.Ch == 0)
         return ' ';
     if (c.Graphic && c.Ch == '_')
@@ -102,6 +110,7 @@ char32_t TheirCharacter(const VTermScreenCell& c)
 {
     switch (c.chars[0]) {
     case 0:
+    case 0xFFFFFFFF:   // the right half of a wide character
     case 0xA0: return ' ';
     case 0x2A7D: return 0x2264;
     case 0x2A7E: return 0x2265;
@@ -162,6 +171,7 @@ int main(int argc, char** argv)
     int every = 256;
     int show = 5;
     bool wrap = true;
+    bool utf8 = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--every") == 0 && i + 1 < argc)
@@ -170,14 +180,16 @@ int main(int argc, char** argv)
             show = std::max(0, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--no-wrap") == 0)
             wrap = false;
+        else if (std::strcmp(argv[i], "--utf8") == 0)
+            utf8 = true;
         else if (argv[i][0] == '-') {
-            std::fprintf(stderr, "usage: zentrop-termoracle [--every N] [--no-wrap] [--show N] FILE...\n");
+            std::fprintf(stderr, "usage: zentrop-termoracle [--every N] [--no-wrap] [--utf8] [--show N] FILE...\n");
             return 2;
         } else
             files.push_back(argv[i]);
     }
     if (files.empty()) {
-        std::fprintf(stderr, "usage: zentrop-termoracle [--every N] [--no-wrap] [--show N] FILE...\n");
+        std::fprintf(stderr, "usage: zentrop-termoracle [--every N] [--no-wrap] [--utf8] [--show N] FILE...\n");
         return 2;
     }
     int status = 0;
@@ -193,7 +205,8 @@ int main(int argc, char** argv)
         t.SetColumns(Columns);
         t.SetRows(Rows);
         t.SetWrapLines(wrap);
-        Reference r(wrap);
+        t.SetUtf8(utf8);
+        Reference r(wrap, utf8);
         std::vector<std::string> notes;
         int differences = 0;
         int skipped = 0;

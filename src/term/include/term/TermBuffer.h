@@ -6,11 +6,24 @@
 
 #include <QRect>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace zentrop {
 
+// Which part of a character a cell holds. A wide character (East Asian wide forms, emoji)
+// covers two cells: the left one holds the character, the right one holds Ch 0 and is never
+// drawn on its own; the display paints the left cell's character and background over both.
+enum class CellPart : uint8_t { Single, WideLeft, WideRight };
+
 // One screen cell; an all-zero cell is empty and never drawn.
+//
+// Ch is the 8-bit character: received bytes in the code page of the program's other texts.
+// A character that was decoded from UTF-8 and lies outside ASCII also has Unicode set; the
+// display then shows Unicode and Ch holds only a stand-in ("?", or the Latin-1 byte below
+// 0x100), so that readers of Ch still see a non-empty cell.
 struct TTermChar {
     uint8_t Ch = 0;
     TColor FrontColor = 0;
@@ -18,9 +31,15 @@ struct TTermChar {
     bool Underline = false;
     bool Bold = false;      // drawn with a heavier font
     bool Graphic = false;   // Ch is a character of the line-drawing set: a box piece or symbol
+    CellPart Part = CellPart::Single;
+    char32_t Unicode = 0;   // 0: the cell shows Ch
 
     bool operator==(const TTermChar&) const = default;
 };
+
+// The character a cell shows, as a code point: Unicode when set, a line-drawing piece, the
+// byte in the 8-bit code page, a blank for an empty cell or the right half of a wide one.
+char32_t CellCharacter(const TTermChar& Cell);
 
 // The character a line-drawing cell stands for (Ch from "_" to "~"): a box-drawing piece or
 // a symbol; any other Ch stands for itself.
@@ -47,13 +66,18 @@ struct TermDamage {
     bool Empty() const { return ScrolledRows == 0 && Cells.empty(); }
 };
 
-// All coordinates are 1-based: column X, row Y. Rows are reached through a table of row
-// places, so a scroll moves no cells: it turns the table's rows and clears the one that
-// comes in.
+// All coordinates are 1-based: column X, row Y. Each row is a block of its own reached through
+// a table of rows, so a scroll moves no cells: it turns the table and clears the row that
+// comes in; a row that goes to the scrollback is handed over whole, and the scrollback's
+// oldest row, once it is full, comes back as the new one.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
     static constexpr int MaxRows = 100;
+    // The most rows a grid may have when it follows its window (Resize); the Rows property
+    // keeps to MaxRows.
+    static constexpr int MaxGridRows = 400;
+    static constexpr int DefaultScrollbackLines = 10000;
 
     // Releases the old cells and allocates Columns x Rows empty ones, with a tab stop at
     // columns 1, 9, 17, ...; everything is damaged.
@@ -80,6 +104,8 @@ public:
         c.Underline = Cell.Underline;
         c.Bold = Cell.Bold;
         c.Graphic = Cell.Graphic;
+        c.Part = Cell.Part;
+        c.Unicode = Cell.Unicode;
         Damage(Column, Column, Row);
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
@@ -89,20 +115,21 @@ public:
         if (Count <= 0)
             return;
         TTermChar* c = RowCells(Row) + (Column - 1);
+        TTermChar pen = Cell;
+        pen.Part = CellPart::Single;
+        pen.Unicode = 0;
+        // Whole-cell copies: the compiler stores a plain assignment field by field.
         for (int i = 0; i < Count; ++i) {
+            std::memcpy(static_cast<void*>(c + i), &pen, sizeof pen);
             c[i].Ch = static_cast<uint8_t>(Text[i]);
-            c[i].FrontColor = Cell.FrontColor;
-            c[i].BackColor = Cell.BackColor;
-            c[i].Underline = Cell.Underline;
-            c[i].Bold = Cell.Bold;
-            c[i].Graphic = Cell.Graphic;
         }
         Damage(Column, Column + Count - 1, Row);
     }
     // The cells of one row, Columns() of them, column 1 first.
     const TTermChar* Row(int Row) const { return RowCells(Row); }
 
-    // Rows 2..Rows move up one, the last row is cleared.
+    // Rows 2..Rows move up one, the last row is cleared; on the main screen row 1 goes to the
+    // scrollback.
     void ScrollUp();
     // Rows 1..Rows-1 move down one, the first row is cleared.
     void ScrollDown();
@@ -114,8 +141,9 @@ public:
     void Fill(const TTermChar& Cell);
 
     // Rows Top..Bottom move up (or down) by Count inside that band; the rows that come in hold
-    // Blank. Rows outside the band stay.
-    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank);
+    // Blank. Rows outside the band stay. With ToHistory, on the main screen and with Top 1,
+    // the rows that leave the top go to the scrollback.
+    void ScrollRegionUp(int Top, int Bottom, int Count, const TTermChar& Blank, bool ToHistory = false);
     void ScrollRegionDown(int Top, int Bottom, int Count, const TTermChar& Blank);
     // Count cells from (Column, Row) on make room by moving the rest of the row right (the
     // cells pushed past the end are lost), or are taken out by moving the rest left; the cells
@@ -131,6 +159,33 @@ public:
     // The first tab stop at or after Column; 0 when there is none.
     int NextTab(int Column) const;
 
+    // ---- scrollback: the lines that left the top of the main screen, oldest dropped first
+    int ScrollbackLines() const { return FHistoryLimit; }
+    // 0 keeps none; a smaller number drops the oldest lines at once.
+    void SetScrollbackLines(int Lines);
+    int HistoryCount() const { return FHistoryCount; }
+    // Scrollback line Back: 1 is the line just above screen row 1, HistoryCount() the
+    // oldest: as many cells as the screen had columns when the line left it, column 1
+    // first. Empty outside 1..HistoryCount().
+    std::span<const TTermChar> HistoryLine(int Back) const;
+    // How many lines ever went to the scrollback: a view that shows old lines keeps its
+    // place by the change of this count while new lines come in.
+    uint64_t HistoryAdded() const { return FHistoryAdded; }
+    void ClearHistory();
+
+    // ---- the alternate screen: a second grid of the same size that full-screen programs
+    // draw on, so that the main screen and its scrollback are left as they were
+    bool Alternate() const { return FAlternate; }
+    // Switches the grid shown; the other grid's cells are kept; everything is damaged.
+    void SetAlternate(bool Value);
+
+    // A new size that keeps the content: each row is cut or padded with empty cells. When the
+    // rows shrink, rows leave at the top (to the scrollback on the main screen) as far as
+    // needed to keep row KeepRow, and the rest at the bottom; when they grow, empty rows come
+    // in at the bottom. Tab stops stay, new columns get the every-eighth stops. Returns how
+    // many rows the content moved up. Everything is damaged.
+    int Resize(int Columns, int Rows, int KeepRow);
+
     // ---- damage
     bool Damaged() const { return FAllDamaged || FScrolled != 0 || FAnyRowDamaged; }
     // Hands over what changed and starts a new record.
@@ -139,12 +194,21 @@ public:
     void DamageAll();
 
 private:
-    TTermChar* RowCells(int Row)
-    {
-        return &FCells[static_cast<size_t>(FRowPlace[static_cast<size_t>(Row - 1)]) * static_cast<size_t>(FColumns)];
-    }
-    const TTermChar* RowCells(int Row) const { return const_cast<TComTermBuffer*>(this)->RowCells(Row); }
+    using RowBlock = std::unique_ptr<TTermChar[]>;
+    TTermChar* RowCells(int Row) { return FLines[static_cast<size_t>(Row - 1)].get(); }
+    const TTermChar* RowCells(int Row) const { return FLines[static_cast<size_t>(Row - 1)].get(); }
     void ClearRow(int Row, int FromColumn);
+    // An empty row of Columns() cells, a freed one when there is one.
+    RowBlock NewRow();
+    void FillRow(TTermChar* Row, const TTermChar& Blank) const;
+    // Hands Row to the scrollback and returns the row to use in its place (its cells are
+    // to be cleared): the oldest line when the scrollback is full.
+    RowBlock PushHistory(RowBlock Row);
+    // Size of the ring: the slots in use until it is full.
+    size_t HistorySlot(int Back) const
+    {
+        return (FHistoryFirst + static_cast<size_t>(FHistoryCount - Back)) % FHistory.size();
+    }
     // Damages every cell of rows From..To.
     void DamageRows(int From, int To);
     void Damage(int FromColumn, int ToColumn, int Row)
@@ -166,8 +230,22 @@ private:
 
     int FColumns = 0;
     int FRows = 0;
-    std::vector<uint8_t> FRowPlace;  // where each screen row lies in FCells, row 1 first
-    std::vector<TTermChar> FCells;
+    std::vector<RowBlock> FLines;   // the screen's rows, row 1 first
+    // The grid not shown: the main screen's while the alternate one is, and the other way.
+    std::vector<RowBlock> FOtherLines;
+    std::vector<RowBlock> FFree;    // rows of the current width not in use
+    bool FAlternate = false;
+    // A ring of rows, FHistoryFirst the oldest; a full ring hands its oldest row back to the
+    // screen, so a full scrollback allocates nothing more.
+    struct HistoryRow {
+        RowBlock Cells;
+        int Width = 0;
+    };
+    std::vector<HistoryRow> FHistory;
+    size_t FHistoryFirst = 0;
+    int FHistoryCount = 0;
+    int FHistoryLimit = DefaultScrollbackLines;
+    uint64_t FHistoryAdded = 0;
     std::vector<bool> FTabs;
     std::vector<RowSpan> FDamage;   // per screen row
     bool FAnyRowDamaged = false;

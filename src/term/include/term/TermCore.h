@@ -11,13 +11,18 @@
 #include <qnamespace.h>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QObject;
 
 namespace zentrop {
 
-// The VT102's colours: ANSI colour Index (0..15: the eight colours, then their bright forms),
-// and bold text in a default colour.
+class TermEmulation;
+class SpecifiedEmulation;
+class VT102Emulation;
+
+// The VT102's colours: colour Index 0..255 (the eight ANSI colours, their bright forms, a
+// 6 x 6 x 6 cube and 24 greys), and bold text in a default colour.
 TColor VT102PaletteColor(int Index);
 TColor VT102BoldColor(TColor Normal);
 
@@ -65,6 +70,12 @@ public:
     void SetColumns(int Value);
     int Rows() const { return FRows; }
     void SetRows(int Value);
+    // A new size that keeps what the screen shows, for a grid that follows its window:
+    // Columns in 2..256, Rows in 2..TComTermBuffer::MaxGridRows. Rows are cut or padded, not
+    // re-flowed; when rows go, those above the caret leave first (to the scrollback), and the
+    // caret stays on its line, kept inside the grid. The scrolling region becomes the whole
+    // screen. Unlike SetColumns and SetRows, nothing is cleared.
+    void Resize(int Columns, int Rows);
     TTermEmulation Emulation() const { return FEmulation; }
     // A new emulation replaces the parser; an unfinished sequence is lost.
     void SetEmulation(TTermEmulation Value);
@@ -76,6 +87,17 @@ public:
     void SetSendLF(bool Value) { FSendLF = Value; }
     bool WrapLines() const { return FWrapLines; }
     void SetWrapLines(bool Value) { FWrapLines = Value; }
+    // The character set of received text in the VT102 emulation. False (the default): each
+    // byte is one character, the upper half Latin-1. True: text is decoded as UTF-8, also
+    // when a character is split between two chunks; a byte that cannot start or continue a
+    // character shows as U+FFFD and the bytes after it are read as usual; a wide character
+    // takes two cells (see CellPart). The specified emulations always take each byte as a
+    // character of the 8-bit code page, whatever this says.
+    bool Utf8() const { return FUtf8; }
+    void SetUtf8(bool Value);
+    // Lines kept above the main screen (the buffer's scrollback); 0 keeps none.
+    int ScrollbackLines() const { return FBuffer.ScrollbackLines(); }
+    void SetScrollbackLines(int Lines) { FBuffer.SetScrollbackLines(Lines); }
 
     // ---- loading: between these, size and emulation changes are only recorded
     bool Loading() const { return FLoading; }
@@ -95,24 +117,17 @@ public:
     const TTermAttributes& TermAttr() const { return FTermAttr; }
     const TTermAttributes& SavedAttr() const { return FSavedAttr; }
     bool AppCursorKeys() const { return FAppCursorKeys; }
-    // The VT102's own state: the scrolling region, modes, character sets and pen.
-    struct VT102State {
-        int Top = 1;                // scrolling region, rows Top..Bottom
-        int Bottom = DefaultRows;
-        bool OriginMode = false;    // cursor addresses count from the region's top
-        bool InsertMode = false;
-        bool NewLineMode = false;   // a line feed also returns the carriage
-        bool WrapPending = false;   // the last column was written: the next character wraps
-        char Charsets[2] = {'B', 'B'};   // G0 and G1: "B" ASCII, "A" UK, "0" line drawing
-        int Shift = 0;              // which of G0 and G1 is in use
-        int Fore = -1;              // colour index 0..15, -1 the default
-        int Back = -1;
-        bool Bold = false;
-        bool Underline = false;
-        bool Blink = false;
-        bool Inverse = false;
-    };
-    const VT102State& VT102() const { return FVT; }
+    // Modes the VT102 emulation takes from the device, for the display and the keyboard;
+    // the specified emulations leave them at their defaults. The display reads them again
+    // whenever DisplayDamaged is called.
+    // The program shows the caret (CSI ?25 h / l).
+    bool CaretVisible() const { return FCaretVisible; }
+    // The keypad sends application sequences (ESC = / ESC >).
+    bool AppKeypad() const { return FAppKeypad; }
+    // Pasted text is to be framed by ESC [200~ and ESC [201~ (CSI ?2004 h / l).
+    bool BracketedPaste() const { return FBracketedPaste; }
+    // The alternate screen is shown (CSI ?1049, ?1047, ?47): nothing goes to the scrollback.
+    bool AltScreen() const { return FBuffer.Alternate(); }
 
     // ---- events
     TChScreenEvent OnChar;
@@ -205,21 +220,26 @@ protected:
     void NotifyDamage();
 
 private:
+    friend class TermEmulation;
+    friend class SpecifiedEmulation;
+    friend class VT102Emulation;
     class CaretHidden;
     void ReceiveChunk(const char* Buffer, int Count);
-    // Prints a run of printable bytes; returns how many it took (fewer when a handler
-    // replaced the parser).
-    qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
-    // The same one byte at a time, firing OnChar after each.
-    qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    // Every printed byte must pass DoChar one at a time, or the grid is not yet the size the
+    // caret is kept in (while loading): text is not printed in runs.
+    bool BytewiseText() const
+    {
+        return OnChar || !TextInRuns() || FBuffer.Columns() != FColumns || FBuffer.Rows() != FRows
+            || !FBuffer.Contains(FCaretPos.x(), FCaretPos.y());
+    }
     // Writes at most the rest of the caret's row: Count bytes of Text, or as many as fit, in
     // Cell. The caret goes behind them, or to the last column when they fill the row.
     // Returns how many it wrote.
     inline qsizetype WriteRowStretch(const char* Text, qsizetype Count, const TTermChar& Cell);
     void ResizeBuffer();
 
-    // How an emulation reads parameter Num of a code as a number.
-    using ParamReader = int (*)(int Num, const EscapeParams* Params);
+    // How an emulation reads parameter Num of a code as a number from its own list.
+    using ParamReader = int (*)(int Num, const void* Params);
     // Where the caret's moves stop: a cursor position lands in rows Top..Bottom, steps up
     // stop at row UpStop and steps down at row DownStop.
     struct CaretLimits {
@@ -232,28 +252,15 @@ private:
     // where the caret stops: the caret's steps and moves, the tab stops and the status
     // query. False for any other code. Always inline: a call of its own costs the codes
     // measurable speed.
-    [[gnu::always_inline]] inline bool PerformCommon(TEscapeCode Code, const EscapeParams* Params, ParamReader Read, const CaretLimits& Limits);
-
-    // ---- the VT102 emulation
-    void ResetVT102();
-    void PutCharVT102(char Ch);
-    qsizetype PutTextVT102(const char* Text, qsizetype Count);
-    void PrintVT102(uint8_t Ch);
-    bool PerformVT102(TEscapeCode Code, EscapeParams* Params);
-    void SetAttributesVT102(const EscapeParams& Params);
-    void SetModesVT102(const EscapeParams& Params, bool Private, bool Value);
-    // Moves the caret down one row inside the scrolling region, scrolling it at its bottom.
-    void IndexVT102();
-    void ReverseIndexVT102();
-    // The cell the pen prints with, and what erased cells hold.
-    void UpdatePen();
-    // The pen's colours and renditions back to the defaults; UpdatePen makes them the pen.
-    void ClearPenVT102();
-    TTermChar BlankVT102() const;
-    void EraseVT102(int FromX, int FromY, int ToX, int ToY);
+    [[gnu::always_inline]] inline bool PerformCommon(TEscapeCode Code, const void* Params, ParamReader Read, const CaretLimits& Limits);
 
     TComTermBuffer FBuffer;
     std::unique_ptr<TEscapeCodes> FEscapeCodes;
+    // What the emulation does with the parser's results; made with the parser.
+    std::unique_ptr<TermEmulation> FEmulationObject;
+    // Emulations replaced while they were taking received text, freed when it is done.
+    std::vector<std::unique_ptr<TermEmulation>> FRetired;
+    int FReceiving = 0;
 
     TColor FAltColor = DefaultAltColor;
     bool FAppendLF = false;
@@ -275,13 +282,13 @@ private:
     TTermAttributes FTermAttr;
     TTermAttributes FSavedAttr;
     bool FAppCursorKeys = false;
-
-    bool FVT102Active = false;      // the parser is the VT102 one: its codes mean the VT102's
-    VT102State FVT;
-    VT102State FVTSaved;           // kept by save cursor
-    QPoint FVTSavedCaret{1, 1};
-    bool FVTHasSaved = false;
-    TTermChar FPen;
+    bool FUtf8 = false;
+    bool FCaretVisible = true;
+    bool FAppKeypad = false;
+    bool FBracketedPaste = false;
+    // The last column was written and the next character wraps first (VT102); any caret
+    // move cancels it.
+    bool FWrapPending = false;
 };
 
 } // namespace zentrop

@@ -23,7 +23,8 @@ enum class TEscapeCode {
     ecIndex, ecNextLine, ecEraseLineTo, ecEraseScreenTo, ecInsertLines, ecDeleteLines,
     ecInsertChars, ecDeleteChars, ecEraseChars, ecSetScrollRegion, ecSetPrivateMode,
     ecResetPrivateMode, ecDesignateG0, ecDesignateG1, ecAppKeypad, ecNumericKeypad,
-    ecLineSize
+    ecLineSize, ecCursorColumn, ecCursorRow, ecRepeatChar, ecScrollUp, ecScrollDown,
+    ecNextLineDown, ecPrevLineUp, ecForwardTab, ecBackTab
 };
 Q_ENUM_NS(TEscapeCode)
 

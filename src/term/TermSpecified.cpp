@@ -1,0 +1,240 @@
+// The specified emulations (VT52, VT100/ANSI, none, or a parser of the application's own):
+// every received byte through the parser, and the codes carried out as the terminal control
+// is specified to, with runs of printable bytes written a row's stretch at a time while
+// nobody watches single bytes.
+#include "TermEmulation.h"
+#include "TermShared.h"
+
+namespace zentrop {
+
+namespace {
+
+constexpr char BS = 8;
+constexpr char TAB = 9;
+constexpr char LF = 10;
+constexpr char FF = 12;
+constexpr char CR = 13;
+
+} // namespace
+
+class SpecifiedEmulation final : public TermEmulation {
+public:
+    using TermEmulation::TermEmulation;
+
+    qsizetype Receive(const char* Text, qsizetype Count) override;
+    void PutChar(char Ch) override;
+    bool Perform(TEscapeCode Code, EscapeParams* Params) override;
+
+private:
+    // Prints a run of printable bytes; returns how many it took (fewer when a handler
+    // replaced the emulation).
+    qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+    // The same one byte at a time, firing OnChar after each.
+    qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
+};
+
+std::unique_ptr<TermEmulation> MakeSpecifiedEmulation(ComTermCore& Term)
+{
+    return std::make_unique<SpecifiedEmulation>(Term);
+}
+
+qsizetype SpecifiedEmulation::Receive(const char* bytes, qsizetype size)
+{
+    qsizetype i = 0;
+    while (i < size) {
+        TEscapeCodes* codes = T.FEscapeCodes.get();
+        if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
+            qsizetype end = i;
+            while (end < size && static_cast<unsigned char>(bytes[end]) >= 32)
+                ++end;
+            if (end > i) {
+                i += PutText(bytes + i, end - i, codes);
+                if (!Current())
+                    return i;
+                continue;
+            }
+        }
+        const char ch = bytes[i++];
+        if (!codes) {
+            T.PutChar(ch);
+        } else if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
+            // A control byte outside a sequence is a plain character: no need to ask the parser.
+            codes->Character = ch;
+            T.PutChar(ch);
+        } else {
+            switch (codes->ProcessChar(ch)) {
+            case TEscapeResult::erChar:
+                T.PutChar(codes->Character);
+                break;
+            case TEscapeResult::erCode:
+                if (!T.PerformCode(codes->Code, &codes->Params))
+                    T.DoUnhandledCode(codes->Code, codes->Data);
+                if (TEscapeCodes* now = T.FEscapeCodes.get())
+                    now->Params.Clear();
+                break;
+            case TEscapeResult::erNothing:
+                break;
+            }
+        }
+        if (!Current())
+            return i;
+    }
+    return i;
+}
+
+qsizetype SpecifiedEmulation::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+{
+    if (T.BytewiseText())
+        return PutTextBytewise(Text, Count, Codes);
+    // Nobody watches single bytes: as PutChar for each byte, a row's stretch at a time.
+    const TTermChar cell = T.CurrentTermChar();
+    const int columns = T.FColumns;
+    qsizetype done = 0;
+    while (done < Count) {
+        const qsizetype room = columns - T.FCaretPos.x() + 1;   // cells from the caret to the row's end
+        const qsizetype left = Count - done;
+        if (left < room || T.FWrapLines) {
+            done += T.WriteRowStretch(Text + done, left, cell);
+            if (left >= room)
+                T.AdvanceCaret(TCaretMove::cmNextChar);
+        } else {
+            // Without wrapping, every byte past the row's end lands in its last cell.
+            T.WriteRowStretch(Text + done, room - 1, cell);
+            T.FBuffer.WriteRun(columns, T.FCaretPos.y(), Text + Count - 1, 1, cell);
+            done = Count;
+        }
+    }
+    if (Codes && Count > 0)
+        Codes->Character = Text[Count - 1];
+    T.CaretMoved();
+    return Count;
+}
+
+qsizetype SpecifiedEmulation::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+{
+    qsizetype done = 0;
+    while (done < Count) {
+        const char ch = Text[done++];
+        if (Codes)
+            Codes->Character = ch;
+        TTermChar cell = T.CurrentTermChar();
+        cell.Ch = static_cast<uint8_t>(ch);
+        T.FBuffer.SetChar(T.FCaretPos.x(), T.FCaretPos.y(), cell);
+        if (T.FCaretPos.x() < T.FColumns)
+            T.FCaretPos.rx()++;
+        else
+            T.AdvanceCaret(TCaretMove::cmNextChar);
+        T.DoChar(ch);
+        // A handler may have replaced the emulation, which then takes the rest.
+        if (!Current())
+            break;
+    }
+    T.CaretMoved();
+    return done;
+}
+
+void SpecifiedEmulation::PutChar(char Ch)
+{
+    switch (Ch) {
+    case BS:
+        T.AdvanceCaret(TCaretMove::cmBackspace);
+        break;
+    case TAB:
+        T.AdvanceCaret(TCaretMove::cmTab);
+        break;
+    case LF:
+    case FF:
+        T.AdvanceCaret(TCaretMove::cmLineFeed);
+        break;
+    case CR:
+        T.AdvanceCaret(TCaretMove::cmReturn);
+        break;
+    default:
+        if (static_cast<unsigned char>(Ch) >= 32) {
+            TTermChar cell = T.CurrentTermChar();
+            cell.Ch = static_cast<uint8_t>(Ch);
+            T.FBuffer.SetChar(T.FCaretPos.x(), T.FCaretPos.y(), cell);
+            T.AdvanceCaret(TCaretMove::cmNextChar);
+        }
+        break;
+    }
+}
+
+bool SpecifiedEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
+{
+    // Replies build their parameters in the given list, or in one of their own without.
+    EscapeParams own;
+    EscapeParams& reply = Params ? *Params : own;
+    const int x = T.FCaretPos.x();
+    const int y = T.FCaretPos.y();
+    switch (Code) {
+    case TEscapeCode::ecReverseLineFeed:
+        T.AdvanceCaret(TCaretMove::cmReverseLineFeed);
+        break;
+    case TEscapeCode::ecEraseLineFrom:
+        T.FBuffer.EraseLineFrom(x, y);
+        break;
+    case TEscapeCode::ecEraseScreenFrom:
+        T.FBuffer.EraseScreenFrom(x, y);
+        break;
+    case TEscapeCode::ecEraseLine:
+        T.FBuffer.EraseLineFrom(1, y);
+        T.MoveCaret(1, y);
+        break;
+    case TEscapeCode::ecEraseScreen:
+        T.FBuffer.EraseScreenFrom(1, 1);
+        T.MoveCaret(1, 1);
+        break;
+    case TEscapeCode::ecIdentify:
+        reply.Clear();
+        reply.Add("2");
+        T.SendCodeNoEcho(TEscapeCode::ecIdentResponse, &reply);
+        break;
+    case TEscapeCode::ecQueryCursorPos:
+        reply.Clear();
+        reply.Add(std::to_string(y));
+        reply.Add(std::to_string(x));
+        T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
+        break;
+    case TEscapeCode::ecAttributes:
+        T.SetAttributes(Params);
+        break;
+    case TEscapeCode::ecSetMode:
+        T.SetMode(Params, true);
+        break;
+    case TEscapeCode::ecResetMode:
+        T.SetMode(Params, false);
+        break;
+    case TEscapeCode::ecReset:
+        // Only the attributes: screen, caret, tab stops and modes stay.
+        reply.Clear();
+        reply.Add("0");
+        T.SetAttributes(&reply);
+        break;
+    case TEscapeCode::ecSaveCaretAndAttr:
+        T.SaveCaret();
+        T.SaveAttr();
+        break;
+    case TEscapeCode::ecRestoreCaretAndAttr:
+        T.RestoreCaret();
+        T.RestoreAttr();
+        break;
+    case TEscapeCode::ecSaveCaret:
+        T.SaveCaret();
+        break;
+    case TEscapeCode::ecRestoreCaret:
+        T.RestoreCaret();
+        break;
+    case TEscapeCode::ecTest:
+        T.FillScreen('E');
+        break;
+    default:
+        // Every row is in reach: only the screen's edges stop the caret.
+        const auto read = [](int Num, const void* List) { return TEscapeCodes::GetParam(Num, static_cast<const EscapeParams*>(List)); };
+        return T.PerformCommon(Code, Params, read, ComTermCore::CaretLimits{1, T.FRows, 1, T.FRows});
+    }
+    return true;
+}
+
+
+} // namespace zentrop

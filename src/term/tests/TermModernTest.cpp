@@ -1,0 +1,231 @@
+// What today's full-screen programs and boards need of the VT102 emulation: the added
+// sequences, UTF-8 with wide characters, the alternate screen, the modes the window reads,
+// the scrollback and the resize that keeps the screen. Each stream is taken whole and again
+// one byte per chunk.
+#include "TermTestSupport.h"
+
+using namespace zentrop;
+
+namespace {
+
+std::string Utf8Of(char32_t c)
+{
+    return QString::fromUcs4(&c, 1).toStdString();
+}
+
+// Each row as the display shows it: the right half of a wide character adds nothing.
+std::vector<std::string> Shown(const ComTermCore& t)
+{
+    std::vector<std::string> rows;
+    for (int y = 1; y <= t.Buffer().Rows(); ++y) {
+        std::string row;
+        for (int x = 1; x <= t.Buffer().Columns(); ++x) {
+            const TTermChar c = t.Buffer().GetChar(x, y);
+            if (c.Part != CellPart::WideRight)
+                row += Utf8Of(CellCharacter(c));
+        }
+        row.erase(row.find_last_not_of(' ') + 1);
+        rows.push_back(row);
+    }
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+std::string Line(std::span<const TTermChar> Cells)
+{
+    std::string s;
+    for (const TTermChar& c : Cells)
+        s += Utf8Of(CellCharacter(c));
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+struct Case {
+    const char* name;
+    QByteArray in;
+    std::vector<std::string> screen;
+    QPoint caret;
+    bool utf8 = true;
+};
+
+// A VT102 terminal of 10 columns by 4 rows with wrapping, as the window sets it up.
+std::unique_ptr<TestTerm> Vt(bool Utf8 = true)
+{
+    auto t = std::make_unique<TestTerm>(TTermEmulation::teVT102);
+    t->SetWrapLines(true);
+    t->SetUtf8(Utf8);
+    t->Port = t->Open = true;
+    return t;
+}
+
+const Case cases[] = {
+    {"column_and_row_moves", "\x1b[3Ga\x1b[5`b\x1b[3dc\x1b[9d", {"  a b", "", "     c"}, {7, 4}},
+    {"repeat_last_character", "ab\x1b[3b", {"abbbb"}, {6, 1}},
+    {"scroll_up_keeps_caret", "1\r\n2\r\n3\r\n4\x1b[S", {"2", "3", "4"}, {2, 4}},
+    {"scroll_down_in_region", "1\r\n2\r\n3\r\n4\x1b[2;3r\x1b[2T", {"1", "", "", "4"}, {1, 1}},
+    {"next_and_previous_line", "ab\x1b[2Ec\x1b[Fd", {"ab", "d", "c"}, {2, 2}},
+    {"tabs_forward_and_back", "\x1b[2Ix\x1b[Zy", {"        yx"}, {10, 1}},
+    {"alternate_screen_saves_and_restores", "main\x1b[?1049hALT\x1b[?1049lX", {"mainX"}, {6, 1}},
+    {"alternate_47_keeps_both_screens", "m\x1b[?47ha\x1b[?47lb\x1b[?47h", {" a"}, {4, 1}},
+    {"alternate_1047_cleared_on_leaving", "\x1b[?1047hold\x1b[?1047l\x1b[?1047h", {}, {4, 1}},
+    {"utf8_text", "h\xc3\xa9llo \xe2\x82\xac", {"h\xc3\xa9llo \xe2\x82\xac"}, {8, 1}},
+    {"invalid_bytes_replaced_rest_kept", "a\xff" "b\xc3(c\xe2\x82", {"a\xef\xbf\xbd" "b\xef\xbf\xbd(c"}, {7, 1}},
+    {"broken_character_before_control", "\xe2\x82\r\n", {"\xef\xbf\xbd"}, {1, 2}},
+    {"wide_characters_take_two_cells", "\xe4\xb8\xad\xe6\x96\x87x", {"\xe4\xb8\xad\xe6\x96\x87x"}, {6, 1}},
+    {"emoji_is_wide", "\xf0\x9f\x98\x80!", {"\xf0\x9f\x98\x80!"}, {4, 1}},
+    {"wide_at_last_column_wraps", "123456789\xe4\xb8\xad", {"123456789", "\xe4\xb8\xad"}, {3, 2}},
+    {"overwritten_half_clears_other_half", "\xe4\xb8\xad\xe6\x96\x87\x1b[1Gx\x1b[4Gy", {"x  y"}, {5, 1}},
+    {"combining_marks_left_out", "e\xcc\x81x", {"ex"}, {3, 1}},
+    {"eight_bit_mode_reads_latin1", "h\xc3\xa9\x85", {"h\xc3\x83\xc2\xa9"}, {4, 1}, false},
+};
+
+class Modern : public testing::TestWithParam<Case> {};
+
+TEST_P(Modern, BytesToScreen)
+{
+    const Case& c = GetParam();
+    for (const bool split : {false, true}) {
+        auto t = Vt(c.utf8);
+        if (split) {
+            for (const char b : c.in)
+                t->Receive(QByteArray(1, b));
+        } else {
+            t->Receive(c.in);
+        }
+        const char* how = split ? "one byte per chunk" : "one chunk";
+        EXPECT_EQ(Shown(*t), c.screen) << how;
+        EXPECT_EQ(t->CaretPos(), c.caret) << how;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(VT102, Modern, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+TEST(Modern, WideCellsAndTheirHalves)
+{
+    auto t = Vt();
+    t->Receive("\xe4\xb8\xad");
+    const TTermChar left = t->Buffer().GetChar(1, 1), right = t->Buffer().GetChar(2, 1);
+    EXPECT_EQ(left.Part, CellPart::WideLeft);
+    EXPECT_EQ(left.Unicode, U'\u4E2D');
+    EXPECT_NE(left.Ch, 0) << "readers of Ch see a character";
+    EXPECT_EQ(right.Part, CellPart::WideRight);
+    EXPECT_EQ(right.Ch, 0) << "the right half is never drawn on its own";
+}
+
+TEST(Modern, ExtendedColours)
+{
+    auto t = Vt();
+    t->Receive("\x1b[38;5;196ma\x1b[48;2;1;2;3mb\x1b[0;1;38;5;3mc\x1b[38;2;300;0;0md");
+    const auto cell = [&](int x) { return t->Buffer().GetChar(x, 1); };
+    EXPECT_EQ(cell(1).FrontColor, VT102PaletteColor(196));
+    EXPECT_EQ(VT102PaletteColor(196), 0x0000FF) << "the cube's red corner";
+    EXPECT_EQ(VT102PaletteColor(232), 0x080808) << "the first grey";
+    EXPECT_EQ(cell(2).BackColor, 0x030201);
+    EXPECT_EQ(cell(3).FrontColor, VT102PaletteColor(11)) << "bold brightens the first eight";
+    EXPECT_EQ(cell(4).FrontColor, 0x0000FF) << "channels held at 255";
+}
+
+TEST(Modern, ModesForTheWindow)
+{
+    auto t = Vt();
+    t->Receive("\x1b[?25l\x1b[?2004h\x1b=\x1b[?1049h");
+    EXPECT_FALSE(t->CaretVisible());
+    EXPECT_TRUE(t->BracketedPaste());
+    EXPECT_TRUE(t->AppKeypad());
+    EXPECT_TRUE(t->AltScreen());
+    t->Receive("\x1b>");
+    EXPECT_FALSE(t->AppKeypad());
+    t->Receive("\x1b" "c");
+    EXPECT_TRUE(t->CaretVisible());
+    EXPECT_FALSE(t->BracketedPaste());
+    EXPECT_FALSE(t->AltScreen());
+    t->Receive("\x1b[?1049h");
+    t->SetEmulation(TTermEmulation::teVT100orANSI);
+    EXPECT_FALSE(t->AltScreen()) << "another emulation shows the main screen";
+}
+
+// A handler that changes the emulation while a chunk is read: the rest of the chunk goes to
+// the new one, and the old one is not touched after it is replaced.
+TEST(Modern, HandlerChangesEmulationMidChunk)
+{
+    TestTerm t(TTermEmulation::teVT102);
+    t.OnChar = [&t](QObject*, char c) {
+        if (c == '|')
+            t.SetEmulation(TTermEmulation::teVT52);
+    };
+    t.Receive("a\x1b[31m|\x1b" "Cb\x1b[2Jc");
+    EXPECT_EQ(t.Screen(), (std::vector<std::string>{"a| b2Jc"}));
+    EXPECT_EQ(t.Buffer().GetChar(4, 1).FrontColor, t.FontColor()) << "the VT102's pen left with it";
+    TestTerm u(TTermEmulation::teVT100orANSI);
+    u.OnUnhandledCode = [&u](QObject*, TEscapeCode, const QByteArray&) { u.SetEmulation(TTermEmulation::teVT102); };
+    u.Receive("\x1bxA\x1b[2Gb");
+    EXPECT_EQ(u.Screen(), (std::vector<std::string>{"Ab"}));
+}
+
+TEST(Scrollback, LinesLeavingTheTopOfTheMainScreen)
+{
+    // The specified emulation's line feed and the VT102's index alike.
+    for (const auto emulation : {TTermEmulation::teVT100orANSI, TTermEmulation::teVT102}) {
+        TestTerm t(emulation);
+        t.Receive("1\r\n2\r\n3\r\n4\r\n5\r\n6");
+        ASSERT_EQ(t.Buffer().HistoryCount(), 2);
+        EXPECT_EQ(Line(t.Buffer().HistoryLine(1)), "2");
+        EXPECT_EQ(Line(t.Buffer().HistoryLine(2)), "1");
+        EXPECT_TRUE(t.Buffer().HistoryLine(3).empty());
+        EXPECT_EQ(t.Buffer().HistoryAdded(), 2u);
+    }
+    auto t = Vt();
+    t->Receive("\x1b[2;4r\x1b[4;1H\n\n\x1b[r\x1b[?1049h\x1b[4;1H\n\n\x1b[?1049l");
+    EXPECT_EQ(t->Buffer().HistoryCount(), 0) << "a region below the top and the alternate screen keep none";
+    t->Receive("a\x1b[1;3r\x1b[2S");
+    EXPECT_EQ(t->Buffer().HistoryCount(), 2) << "a region from the top and a scroll up keep them";
+    EXPECT_EQ(Line(t->Buffer().HistoryLine(2)), "a");
+}
+
+TEST(Scrollback, BoundedAndCleared)
+{
+    auto t = Vt();
+    t->SetScrollbackLines(3);
+    for (int i = 0; i < 10; ++i)
+        t->Receive(QByteArray::number(i) + "\r\n");
+    // 0..6 left the screen; 4, 5, 6 are kept.
+    ASSERT_EQ(t->Buffer().HistoryCount(), 3);
+    EXPECT_EQ(Line(t->Buffer().HistoryLine(3)), "4");
+    EXPECT_EQ(t->Buffer().HistoryAdded(), 7u);
+    t->SetScrollbackLines(2);
+    EXPECT_EQ(Line(t->Buffer().HistoryLine(2)), "5") << "the newest are kept";
+    t->Buffer().ClearHistory();
+    EXPECT_EQ(t->Buffer().HistoryCount(), 0);
+    t->SetScrollbackLines(0);
+    t->Receive("\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(t->Buffer().HistoryCount(), 0);
+}
+
+TEST(Resize, KeepsTheScreen)
+{
+    auto t = Vt();
+    t->Receive("1\r\n2\r\n3\r\n4bcdefghij");
+    t->Resize(5, 2);
+    EXPECT_EQ(Shown(*t), (std::vector<std::string>{"3", "4bcde"}));
+    EXPECT_EQ(t->CaretPos(), QPoint(5, 2)) << "on its line, inside the grid";
+    EXPECT_EQ(t->Buffer().HistoryCount(), 2) << "rows that left at the top";
+    EXPECT_EQ(Line(t->Buffer().HistoryLine(1)), "2");
+    t->Resize(12, 5);
+    EXPECT_EQ(t->Columns(), 12);
+    EXPECT_EQ(t->Rows(), 5);
+    EXPECT_EQ(Shown(*t), (std::vector<std::string>{"3", "4bcde"}));
+    t->Receive("\x1b[5;12HZ\r\n");
+    EXPECT_EQ(t->Buffer().GetChar(12, 4).Ch, 'Z') << "the region follows the new size";
+    // Rows below the caret go first.
+    t->Receive("\x1b[H");
+    t->Resize(12, 2);
+    EXPECT_EQ(Shown(*t), (std::vector<std::string>{"4bcde"}));
+    EXPECT_EQ(t->CaretPos(), QPoint(1, 1));
+    t->Resize(1, 1);
+    EXPECT_EQ(t->Columns(), 2);
+    EXPECT_EQ(t->Rows(), 2);
+}
+
+} // namespace
