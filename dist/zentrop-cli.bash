@@ -10,7 +10,7 @@ _zentrop_cli()
     command=("${COMP_WORDS[1]}")
 
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "info flash ports pack monitor lcf --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "info flash probe config ports pack monitor lcf --help --version" -- "$cur"))
         return
     fi
     if [ "${command[0]}" = lcf ]; then
@@ -41,7 +41,7 @@ _zentrop_cli()
         -f|--flash|-e|--eeprom)
             COMPREPLY=($(compgen -f -X '!*.@(hex|ihx|ihex|bin|raw)' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
-        -l|--log|-o|--output|--ports-from)
+        -l|--log|-o|--output|--ports-from|--events|--config|--serial-file)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         -b|--baud)
@@ -53,7 +53,7 @@ _zentrop_cli()
         return
     fi
     case ${command[*]} in
-        info|flash) COMPREPLY=($(compgen -f -X '!*.upg' -- "$cur") $(compgen -d -- "$cur")) ;;
+        info|flash|probe) COMPREPLY=($(compgen -f -X '!*.upg' -- "$cur") $(compgen -d -- "$cur")) ;;
         "lcf dump") COMPREPLY=($(compgen -f -X '!*.lcf' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }

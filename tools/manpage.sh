@@ -5,6 +5,8 @@
 # commands (a help that lists "  NAME COMMAND" lines) every command's --help follows, and after
 # a command with commands of its own ("  NAME COMMAND SUB" lines in its help) each of theirs.
 # The help's "exit status:" and "examples:" blocks, which end it, become sections of their own.
+# A program that describes its JSON output ("PROGRAM help json") gets a JSON OUTPUT section;
+# every page ends with ENVIRONMENT, FILES and SEE ALSO.
 set -eu
 PROGRAM=${1:?usage: tools/manpage.sh PROGRAM OUT.1}
 OUT=${2:?usage: tools/manpage.sh PROGRAM OUT.1}
@@ -57,5 +59,32 @@ description=$(printf '%s\n' "$help" | awk '/^(exit status|examples):$/ { exit } 
         block "$title" | roff
         printf '.fi\n'
     done
+    if [ "$NAME" = zentrop-cli ]; then
+        printf '.SH "JSON OUTPUT"\n.nf\n'
+        "$PROGRAM" help json | roff
+        printf '.fi\n'
+    fi
+    printf '.SH ENVIRONMENT\n'
+    if [ "$NAME" = zentrop-cli ]; then
+        printf '.TP\n.B ZENTROP_PORT\nThe port flash and probe take when no \\-\\-port is given (over the settings file).\n'
+        printf '.TP\n.B ZENTROP_BAUD\nThe line speed flash and probe take when no \\-\\-baud is given (over the settings file).\n'
+    fi
+    printf '.TP\n.B TERM\nA terminal other than \\fBdumb\\fR gets redrawn progress lines.\n'
+    printf '.TP\n.B NO_COLOR\nWhen set, no colours.\n'
+    printf '.TP\n.B XDG_CONFIG_HOME\nWhere the settings of the window programs lie when their own directory cannot be written (default ~/.config).\n'
+    printf '.SH FILES\n'
+    if [ "$NAME" = zentrop-cli ]; then
+        printf '.TP\n.I $XDG_CONFIG_HOME/zentrop/cli.ini\nThe fixture'"'"'s defaults for flash and probe ([flash] port, baud, reset, mode, retries, flash\\-page\\-size, eeprom\\-page\\-size); "zentrop\\-cli config" shows them.\n'
+    fi
+    printf '.TP\n.I /dev/serial/by\\-id/\nPort names that stay the same whichever USB socket an adapter is plugged into.\n'
+    printf '.TP\n.I $XDG_CONFIG_HOME/zentrop/\nThe settings and language files of an installed zentrop and zentrop\\-term.\n'
+    printf '.TP\n.I share/zentrop/60\\-zentrop\\-serial.rules\nA sample udev rule for the serial adapters of a fixture.\n'
+    printf '.SH "SEE ALSO"\n'
+    see=""
+    for other in zentrop zentrop-cli zentrop-term zentrop-lcf; do
+        [ "$other" = "$NAME" ] || see="$see${see:+, }.BR $other (1)"
+    done
+    printf '%s\n' "$see" | sed 's/, /\n/g'
+    printf '.BR ser2net (8)\n'
 } >"$OUT.tmp"
 mv "$OUT.tmp" "$OUT"

@@ -22,6 +22,9 @@ namespace cli {
 struct Command {
     const CommandSyntax& Syntax;
     int (*Run)(const ParsedOptions& options, InterruptWatch& interrupts);
+    // For a command whose --json promises an object for every status: the object of a usage
+    // error found while parsing its options.
+    void (*UsageJson)(const QString& error) = nullptr;
 };
 
 const CommandSyntax& InfoSyntax();
@@ -29,12 +32,18 @@ const CommandSyntax& FlashSyntax();
 const CommandSyntax& PortsSyntax();
 const CommandSyntax& PackSyntax();
 const CommandSyntax& MonitorSyntax();
+const CommandSyntax& ProbeSyntax();
+const CommandSyntax& ConfigSyntax();
+int Config(const ParsedOptions& options, InterruptWatch& interrupts);
 
 int Info(const ParsedOptions& options, InterruptWatch& interrupts);
 int Flash(const ParsedOptions& options, InterruptWatch& interrupts);
 int Ports(const ParsedOptions& options, InterruptWatch& interrupts);
 int Pack(const ParsedOptions& options, InterruptWatch& interrupts);
 int Monitor(const ParsedOptions& options, InterruptWatch& interrupts);
+void FlashUsageJson(const QString& error);
+int Probe(const ParsedOptions& options, InterruptWatch& interrupts);
+void ProbeUsageJson(const QString& error);
 
 // Parses the arguments after the command's name and runs it, or prints its help or the usage error.
 int RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts);

@@ -1,11 +1,17 @@
 // "flash": the upgrade on one port, or on several at once with one thread per port, each
 // with its own progress line, its own result and a table at the end.
+#include "AppCheck.h"
 #include "Cli.h"
+#include "CliConfig.h"
+#include "Events.h"
+#include "FlashJson.h"
 #include "FlashResults.h"
 #include "cmdline/Interrupts.h"
 #include "LineTrace.h"
 #include "Monitor.h"
+#include "PortAdvice.h"
 #include "ProgressDisplay.h"
+#include "SerialNumbers.h"
 
 #include "upgrade/BootComPort.h"
 #include "upgrade/BootProtocol.h"
@@ -19,6 +25,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cerrno>
@@ -52,6 +60,14 @@ struct FlashSettings {
     QString LeftOut; // what the mode leaves out of the file, said before the run
     // Runs on the still open port after a successful upgrade and gives the status.
     std::function<int(TCustomComPort&)> AfterUpgrade;
+    bool Quiet = false;
+    EventStream* Events = nullptr;
+    // The application check: a line the started application prints within the time.
+    std::optional<QRegularExpression> Expect;
+    int ExpectMs = 5000;
+    RunRecord* Record = nullptr;
+    bool Probe = false; // wake, mode letters and jump, no page
+    const DeviceData* Data = nullptr; // per-device data written into each device's pages
 };
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
@@ -66,6 +82,10 @@ void RefuseOtherHolders(const QString& device)
     const std::vector<PortHolder> holders = FindPortHolders(device);
     if (holders.empty())
         return;
+    // Another upgrade's lock refuses this run whatever --force says.
+    if (HeldByZentrop(holders))
+        throw Exception(QStringLiteral("%1 is in use by another Zentrop run: %2. Wait until it ends.")
+                            .arg(device, DescribeHolders(holders)));
     throw Exception(QStringLiteral("%1 is open in %2, which would take the device's answers. "
                                    "Close it, or give --force to upgrade anyway.")
                         .arg(device, DescribeHolders(holders)));
@@ -157,8 +177,7 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     switch (ext->SystemCode()) {
     case EACCES:
     case EPERM:
-        return QStringLiteral("Your user may not use this serial device. Allow it to, for example by adding it "
-                              "to the \"dialout\" group (sudo usermod -aG dialout $USER) and logging in again.");
+        return PermissionAdvice(device);
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -275,16 +294,6 @@ QStringList DeviceHints(const RunEnd& end, int pageBytes, int baud)
     return {QStringLiteral("A wrong line speed garbles the answers: check --baud (now %1).").arg(baud)};
 }
 
-// The length of the page a run ended at, 0 when it ended at none.
-int PageBytes(const RunEnd& end, const UpgradeFile& file)
-{
-    if (!end.Page)
-        return 0;
-    const PageList& pages = end.Page->Where == Memory::Flash ? file.FlashPages() : file.EEPromPages();
-    const auto index = static_cast<size_t>(end.Page->Index);
-    return index < pages.size() ? static_cast<int>(pages[index].Data.size()) : 0;
-}
-
 // The step a run ended at, as the results name it.
 QString StepName(const RunEnd& end)
 {
@@ -299,13 +308,64 @@ QString StepName(const RunEnd& end)
     return QString();
 }
 
+// How a command that was not acknowledged failed, by what the device did. Silence after a
+// memory's first page is a page size; after pages that were taken, a device that stopped.
+Outcome AnswerOutcome(const RunEnd& end)
+{
+    if (end.Answer == AnswerFault::Early)
+        return Outcome::EarlyAnswer;
+    if (end.Answer == AnswerFault::Silent)
+        return end.Step == UpgradeStep::Data && end.Page && end.Page->Index == 0 ? Outcome::PageSize : Outcome::NoAnswer;
+    return Outcome::WrongAnswer;
+}
+
+// The length of the page a run ended at in this device's pages, 0 when it ended at none.
+int PageBytes(const RunEnd& end, const DevicePages& pages)
+{
+    if (!end.Page)
+        return 0;
+    const PageList& list = end.Page->Where == Memory::Flash ? pages.Flash : pages.EEProm;
+    const auto index = static_cast<size_t>(end.Page->Index);
+    return index < list.size() ? static_cast<int>(list[index].Data.size()) : 0;
+}
+
+// The application check on the port an upgrade has just started, into the port's result.
+void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& runs, PortResult& r)
+{
+    AppCheckResult check;
+    try {
+        check = CheckApplication(port, *s.Expect, s.ExpectMs, [&runs] { return runs.Interrupted(); });
+    } catch (const Exception& e) {
+        r.Status = ExitPortError;
+        r.Result = Outcome::DeviceGone;
+        r.Lines << e.Message()
+                << QStringLiteral("The upgrade was complete; the device went away while --expect waited for the "
+                                  "application's output.");
+        return;
+    }
+    if (check.Interrupted) {
+        r.Status = ExitInterrupted;
+        r.Result = Outcome::Interrupted;
+        r.Lines << QStringLiteral("Interrupted while waiting for the application.");
+    } else if (check.Matched) {
+        r.AppLine = check.Line;
+    } else {
+        r.Status = ExitAppCheckFailed;
+        r.Result = Outcome::AppCheckFailed;
+        r.Lines << AppCheckFailure(check, s.Expect->pattern(), s.ExpectMs);
+    }
+    if (s.Events)
+        s.Events->Emit("app", {{"port", r.Port}, {"matched", check.Matched}, {"line", check.Line}});
+}
+
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page that the device
 // ended early is marked as not worth a retry: the next attempt would fail the same way.
-PortResult RunOnce(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+PortResult RunOnce(const QString& portName, const FlashSettings& s, const DevicePages& pages, PortProgress& progress,
                    LineTrace& trace, RunSet& runs, bool* retryable)
 {
     PortResult r;
     r.Port = portName;
+    r.Started = QDateTime::currentDateTimeUtc();
     *retryable = false;
     progress.ForgetEnd();
     TComPort port;
@@ -324,16 +384,20 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         upgrade.SetWakeRetries(s.WakeRetries);
         runs.Add(&upgrade);
         try {
-            const UpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
+            const PageList none;
+            const UpgradeResult result = s.Probe ? upgrade.Run(s.Mode, none, none)
+                                                 : upgrade.Run(s.Mode, pages.Flash, pages.EEProm);
             trace.Flush();
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
+                r.Result = Outcome::Ok;
             } else {
                 const RunEnd& end = *progress.LastEnd();
                 r.Status = ExitNoAnswer;
+                r.Result = AnswerOutcome(end);
                 r.MessageShown = true;
                 r.Lines << end.Message << QStringLiteral("The device on %1 %2.").arg(device, AnswerText(end))
-                        << DeviceHints(end, PageBytes(end, file), s.Baud);
+                        << DeviceHints(end, PageBytes(end, pages), s.Baud);
                 *retryable = end.Answer != AnswerFault::Early;
             }
         } catch (...) {
@@ -341,16 +405,22 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
             throw;
         }
         runs.Remove(&upgrade);
-        if (r.Status == ExitSuccess && s.AfterUpgrade)
+        if (r.Status == ExitSuccess && s.Expect)
+            CheckTheApplication(port, s, runs, r);
+        if (r.Status == ExitSuccess && s.AfterUpgrade) {
             r.Status = s.AfterUpgrade(port);
+            r.Result = OutcomeOfStatus(r.Status);
+        }
     } catch (const EUpgradeInterrupted& e) {
         r.Status = ExitInterrupted;
+        r.Result = Outcome::Interrupted;
         r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Status = ExitPortError;
         r.Lines << e.Message();
         const bool network = IsNetPortName(portName);
         deviceGone = !network && DeviceWentAway(e);
+        r.Result = deviceGone && trace.BytesWritten() > bytesBefore ? Outcome::DeviceGone : Outcome::PortError;
         const QString hint = network ? NetPortHint(e, portName)
                                      : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
         if (!hint.isEmpty())
@@ -384,17 +454,21 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         r.Lines << QStringLiteral("The device was left in the middle of a page's data: restart it (power it off and "
                                   "on, or give --reset) before the next run, or that run fails too.");
     r.Pages = progress.PagesDone();
+    r.Ended = QDateTime::currentDateTimeUtc();
+    r.Attempts.push_back({r.Result, r.Status == ExitSuccess ? QString() : r.Lines.value(0), r.Step, r.Started, r.Ended});
     return r;
 }
 
 // A port's whole run: the first attempt and the retries that a device's failure allows.
-PortResult RunOnPort(const QString& portName, const FlashSettings& s, const UpgradeFile& file, PortProgress& progress,
+PortResult RunOnPort(const QString& portName, const FlashSettings& s, const DevicePages& file, PortProgress& progress,
                      LineTrace& trace, RunSet& runs)
 {
     QElapsedTimer clock;
     clock.start();
     bool retryable = false;
     PortResult r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
+    const QDateTime started = r.Started;
+    std::vector<Attempt> attempts = r.Attempts;
     for (int retry = 1; retry <= s.Retries && retryable && !runs.Interrupted(); ++retry) {
         // A device left in the middle of a page's data takes the opening sequence as data.
         const QString caveat = r.Step == QLatin1String("data") && s.Reset.empty()
@@ -405,19 +479,82 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Upgr
                                  .arg(retry)
                                  .arg(s.Retries)
                                  .arg(portName, r.Lines.value(0), caveat));
+        if (s.Events)
+            s.Events->Emit("retry", {{"port", portName},
+                                     {"retry", retry},
+                                     {"of", s.Retries},
+                                     {"after", OutcomeName(r.Result)},
+                                     {"message", r.Lines.value(0)}});
         r = RunOnce(portName, s, file, progress, trace, runs, &retryable);
         r.Retries = retry;
+        attempts.push_back(r.Attempts.back());
     }
+    r.Started = started;
+    r.Attempts = std::move(attempts);
     r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     r.Bytes = trace.BytesWritten();
     return r;
 }
 
-// What a production line collects: the JSON object on standard output, the log's lines.
+// A port's run with its own pages: the device's number taken from the counter before, and
+// given back after a failure.
+PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, const UpgradeFile& file,
+                             PortProgress& progress, LineTrace& trace, RunSet& runs)
+{
+    DevicePages pages;
+    if (!s.Data) {
+        pages = {file.FlashPages(), file.EEPromPages()};
+        return RunOnPort(portName, s, pages, progress, trace, runs);
+    }
+    std::optional<qint64> number;
+    try {
+        if (s.Data->HasSerial())
+            number = s.Data->Reserve();
+    } catch (const Exception& e) {
+        PortResult r;
+        r.Port = portName;
+        r.Status = ExitFileRejected;
+        r.Result = Outcome::FileError;
+        r.Lines << e.Message();
+        return r;
+    }
+    // Checked with every number before the run: a number that no longer fits fails here.
+    if (const QString problem = s.Data->Apply(file, number, &pages); !problem.isEmpty()) {
+        PortResult r;
+        r.Port = portName;
+        r.Status = ExitFileRejected;
+        r.Result = Outcome::FileError;
+        r.Lines << problem;
+        if (number)
+            s.Data->Release(*number, false);
+        return r;
+    }
+    PortResult r = RunOnPort(portName, s, pages, progress, trace, runs);
+    r.Serial = number;
+    if (number) {
+        try {
+            s.Data->Release(*number, r.Status == ExitSuccess);
+        } catch (const Exception& e) {
+            // The device has its number; the counter must not hand it out again.
+            r.Lines << e.Message();
+            if (r.Status == ExitSuccess) {
+                r.Status = ExitFileRejected;
+                r.Result = Outcome::FileError;
+            }
+        }
+        if (s.Events)
+            s.Events->Emit("serial", {{"port", portName}, {"serial", *number}, {"used", r.Status == ExitSuccess}});
+    }
+    return r;
+}
+
+// What a production line collects: the results for the JSON object, the log's lines.
 void Collect(const FlashSettings& s, const std::vector<PortResult>& results, const RunTotals& totals)
 {
-    if (s.Json)
-        ConsolePrintf(stdout, "%s\n", ResultsJson(results, totals).constData());
+    if (s.Record) {
+        s.Record->Results = results;
+        s.Record->Seconds = totals.Seconds;
+    }
     if (s.Log)
         LogResults(s.Log, results, totals);
 }
@@ -429,19 +566,36 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
 {
     // A byte trace and redrawn lines would break each other's lines: -v gives plain lines.
     ConsoleStyle style = ConsoleStyle::Of(stderr);
-    if (s.Verbose)
+    if (s.Verbose || s.Quiet)
         style.Redraw = style.Color = false;
     int rows = 0, columns = 0;
     ProgressDisplay::TerminalSize(stderr, &rows, &columns);
     ProgressDisplay display(stderr, style, ports, rows, columns);
+    display.SetQuiet(s.Quiet);
     std::vector<PortResult> results(static_cast<size_t>(ports.size()));
     RunSet runs;
     interrupts.SetHandler([&runs] { runs.InterruptAll(); });
     const auto runPort = [&](qsizetype i) {
         PortProgress progress(display, i);
+        std::optional<PortEvents> events;
+        if (s.Events) {
+            events.emplace(*s.Events, ports[i]);
+            progress.SetAlso(&*events);
+            s.Events->Emit("port", {{"port", ports[i]}, {"state", QStringLiteral("start")}});
+        }
         LineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
-        trace.SetLog(s.Log, ports[i]);
-        const PortResult& r = results[static_cast<size_t>(i)] = RunOnPort(ports[i], s, file, progress, trace, runs);
+        // The log holds the results; the bytes only when they are asked for.
+        if (s.Verbose)
+            trace.SetLog(s.Log, ports[i]);
+        const PortResult& r = results[static_cast<size_t>(i)] = RunWithDeviceData(ports[i], s, file, progress, trace, runs);
+        if (s.Events)
+            s.Events->Emit("port", {{"port", ports[i]},
+                                    {"state", QStringLiteral("end")},
+                                    {"result", OutcomeName(r.Result)},
+                                    {"status", r.Status},
+                                    {"message", r.Status == ExitSuccess ? QJsonValue() : QJsonValue(r.Lines.value(0))},
+                                    {"pages", r.Pages},
+                                    {"retries", r.Retries}});
         // With several ports, a failure the run did not report (a port that could not even be
         // opened) is said as it happens, too.
         if (ports.size() > 1 && r.Status != ExitSuccess && !r.MessageShown && !r.Lines.isEmpty())
@@ -461,21 +615,49 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
     return results;
 }
 
+// The bytes of the pages the mode writes: what "Done" counts, the commands around them aside.
+qint64 PayloadBytes(const FlashSettings& s, const UpgradeFile& file)
+{
+    qint64 bytes = 0;
+    if (s.Mode != UpgradeMode::EEProm)
+        for (const TPage& p : file.FlashPages())
+            bytes += p.Data.size();
+    if (s.Mode != UpgradeMode::Flash)
+        for (const TPage& p : file.EEPromPages())
+            bytes += p.Data.size();
+    return bytes;
+}
+
 int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
-                             {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
-    if (!s.LeftOut.isEmpty())
+    if (!s.Quiet && s.Probe)
+        PrintLine(stderr, QStringLiteral("Probe of %1: no page is written.").arg(portName));
+    else if (!s.Quiet)
+        PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
+                                 {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
         PrintLine(stderr, s.LeftOut);
     const std::vector<PortResult> results = RunPorts({portName}, s, file, interrupts);
     const PortResult& r = results.front();
     // The run's own message has been shown; what follows it is the command line's detail.
     for (qsizetype i = r.MessageShown ? 1 : 0; i < r.Lines.size(); ++i)
         PrintLine(stderr, r.Lines[i]);
-    if (r.Status == ExitSuccess) {
-        const double rate = r.Seconds > 0 ? static_cast<double>(r.Bytes) / r.Seconds : 0;
-        PrintLine(stderr, QString::asprintf("Done: %d pages, %lld bytes in %.2f s (%.0f bytes/s)", r.Pages,
-                                            static_cast<long long>(r.Bytes), r.Seconds, rate));
+    if (r.Status == ExitSuccess && !s.Quiet && s.Probe) {
+        PrintLine(stderr, QStringLiteral("Probe done: %1 answered the %2 and was told to start its application; "
+                                         "no page was written.")
+                              .arg(portName, s.Mode == UpgradeMode::Both     ? QStringLiteral("Flash and EEProm mode commands")
+                                             : s.Mode == UpgradeMode::Flash ? QStringLiteral("Flash mode command")
+                                                                            : QStringLiteral("EEProm mode command")));
+    } else if (r.Status == ExitSuccess && !s.Quiet) {
+        // The page data is what the user's file holds; the bytes sent add the commands and addresses.
+        const qint64 payload = PayloadBytes(s, file);
+        const double rate = r.Seconds > 0 ? static_cast<double>(payload) / r.Seconds : 0;
+        PrintLine(stderr, QStringLiteral("Done: %1, %2 of data (%3 sent) in %4 s (%5 bytes/s)")
+                              .arg(Counted(r.Pages, "page", "pages"), Counted(payload, "byte", "bytes"),
+                                   Counted(r.Bytes, "byte", "bytes"), QString::number(r.Seconds, 'f', 2),
+                                   QString::number(rate, 'f', 0)));
+        if (!r.AppLine.isEmpty())
+            PrintLine(stderr, QStringLiteral("The application printed: %1").arg(r.AppLine));
     }
     const RunTotals totals = Totals(results, r.Seconds);
     Collect(s, results, totals);
@@ -484,7 +666,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
 
 int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty())
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
         PrintLine(stderr, s.LeftOut);
     QElapsedTimer clock;
     clock.start();
@@ -493,18 +675,25 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     int width = 4;
     for (const QString& p : ports)
         width = std::max(width, static_cast<int>(p.size()));
-    ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
+    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    Collect(s, results, totals);
+    // Errors only: the table's failed rows.
+    if (!s.Quiet)
+        ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
     for (const PortResult& r : results) {
+        if (s.Quiet && r.Status == ExitSuccess)
+            continue;
         // The failure and what the device did; the remedies would not fit a table's line.
         const QString text = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.mid(0, 2).join(u' ');
         ConsolePrintf(stderr, "%-*s  %5.1fs  %s\n", width, r.Port.toLocal8Bit().constData(), r.Seconds,
                       text.toLocal8Bit().constData());
     }
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    ConsolePrintf(stderr, "Done: %d of %d devices, %d pages, %lld bytes in %.2f s (%.0f bytes/s)\n", totals.Done,
-                  totals.Devices, totals.Pages, static_cast<long long>(totals.Bytes), totals.Seconds,
-                  totals.Seconds > 0 ? static_cast<double>(totals.Bytes) / totals.Seconds : 0.0);
-    Collect(s, results, totals);
+    if (!s.Quiet)
+        ConsolePrintf(stderr, "Done: %d of %s, %s, %s sent in %.2f s (%.0f bytes/s)\n", totals.Done,
+                      Counted(totals.Devices, "device", "devices").toLatin1().constData(),
+                      Counted(totals.Pages, "page", "pages").toLatin1().constData(),
+                      Counted(totals.Bytes, "byte", "bytes").toLatin1().constData(), totals.Seconds,
+                      totals.Seconds > 0 ? static_cast<double>(totals.Bytes) / totals.Seconds : 0.0);
     return totals.Status;
 }
 
@@ -524,7 +713,13 @@ std::optional<QStringList> PortsFrom(const QString& path, QString* error)
     }
     QStringList ports;
     // Port names are file names: bytes, whatever their encoding.
-    for (const QByteArray& raw : f.read(1024 * 1024).split('\n')) {
+    for (QByteArray raw : f.read(1024 * 1024).split('\n')) {
+        // A comment after a port, "ttyUSB0  # left fixture", starts at a blank and "#".
+        for (qsizetype at = raw.indexOf('#'); at >= 0; at = raw.indexOf('#', at + 1))
+            if (at == 0 || raw[at - 1] == ' ' || raw[at - 1] == '\t') {
+                raw.truncate(at);
+                break;
+            }
         const QString line = DecodeFileName(raw.trimmed());
         if (!line.isEmpty() && !line.startsWith(u'#'))
             ports << line;
@@ -601,10 +796,11 @@ const CommandSyntax& FlashSyntax()
             "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
             "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
             "file is written. Every image named is written: with --eeprom the mode is both, and a --mode\n"
-            "that leaves out a named image is wrong usage (status 2)."),
+            "that leaves out a named image is wrong usage (status 2). --mode takes its word in any case.\n"
+            "\"flash --version\" alone prints the program's version."),
         {
             {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
-            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line (# comments)")},
+            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line; blank lines and comments (from a \"#\" at a line's start or after a blank) are left out")},
             {QStringLiteral("mode"), 'm', QStringLiteral("MODE"),
              QStringLiteral("flash, eeprom, both or all: the memories to write; all writes every memory the file "
                             "holds. The default is flash, as in the window and in scripts of earlier versions: "
@@ -628,19 +824,49 @@ const CommandSyntax& FlashSyntax()
                             "page's data takes the opening sequence as data: with --reset each retry restarts it "
                             "first. A device that answered a page early and a local port's error are final")},
             {QStringLiteral("json"), 'j', QString(),
-             QStringLiteral("print the results as one JSON object on standard output: for each port its name, "
-                            "by-id name, result, exit status, failing step (and for an address or data step the "
-                            "page's memory, number and address), pages, bytes, seconds and retries; and the "
-                            "totals")},
+             QStringLiteral("print one JSON object on standard output when the command ends, for every exit "
+                            "status: the run's identity (program version, file path, size, SHA-256, name, "
+                            "version and user, mode, baud, start time), and for each port its result (ok, "
+                            "no_answer, wrong_answer, early_answer, page_size, port_error, device_gone, "
+                            "interrupted, ...), message, status, failing step and page, pages, bytes, times "
+                            "and every attempt; and the totals. \"zentrop-cli help json\" describes the schema")},
+            {QStringLiteral("events"), 0, QStringLiteral("FILE"),
+             QStringLiteral("write JSON Lines as the run goes on (event run, port, memory, page, retry, app, "
+                            "end) to FILE, appended, or to standard output with \"-\"")},
+            {QStringLiteral("quiet"), 'q', QString(),
+             QStringLiteral("errors only: no progress, no \"Ready\" and \"Done\" lines")},
             {QStringLiteral("log"), 0, QStringLiteral("FILE"),
-             QStringLiteral("append the byte trace and the results to FILE, each line with the time of day (UTC); "
-                            "a failed page is named as the progress names it")},
+             QStringLiteral("append the run's header (ports, mode, baud, the file's size, SHA-256, name, version "
+                            "and user) and the results to FILE, with -v also the byte trace, each line with the "
+                            "time of day (UTC); a failed page is named as the progress names it. A log that "
+                            "could not be written in full is said at the end")},
+            {QStringLiteral("expect"), 0, QStringLiteral("REGEX"),
+             QStringLiteral("after the upgrade, read what the started application prints on the same open port "
+                            "and fail with status 6 unless a line matches REGEX in time; the line goes into "
+                            "the JSON and the log")},
+            {QStringLiteral("expect-timeout"), 0, QStringLiteral("S"),
+             QStringLiteral("how long --expect waits, in seconds (default 5)")},
+            {QStringLiteral("serial-file"), 0, QStringLiteral("FILE"),
+             QStringLiteral("a counter file (the next number on its first line): each device gets the next "
+                            "number, written into its EEProm image at --serial-at. The file is locked while a "
+                            "number is taken; a device that fails gives its number back for the next one, so "
+                            "the counter moves on only for devices that succeeded")},
+            {QStringLiteral("serial-at"), 0, QStringLiteral("ADDR[:FORM]"),
+             QStringLiteral("where the number goes in the EEProm and how: u16le, u32le (default), u32be or "
+                            "ascii:N (N digits with leading zeros). A page the file lacks is made, filled with "
+                            "0xFF, of --eeprom-page-size bytes")},
+            {QStringLiteral("patch"), 0, QStringLiteral("MEM:ADDR=HEX"),
+             QStringLiteral("write fixed bytes into flash or eeprom before the run, such as "
+                            "eeprom:0x10=CAFE; may be given more than once")},
             {QStringLiteral("force"), 0, QString(),
              QStringLiteral("upgrade even when another program has the port open (it may take the device's answers)")},
             {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),
              QStringLiteral("send the opening sequence again up to N times while the mode command gets no answer")},
             {QStringLiteral("verbose"), 'v', QString(),
              QStringLiteral("trace every byte sent and received, with the time since the start")},
+            {QStringLiteral("config"), 0, QStringLiteral("FILE"),
+             QStringLiteral("the fixture's defaults from FILE instead of $XDG_CONFIG_HOME/zentrop/cli.ini; "
+                            "\"zentrop-cli config\" shows them")},
             {QStringLiteral("monitor"), 0, QString(),
              QStringLiteral("one port only: after the upgrade, show what the started application sends and\n"
                             "send what you type, on the same open port, as \"zentrop-cli monitor\" does")},
@@ -654,8 +880,36 @@ const CommandSyntax& FlashSyntax()
     return withImages;
 }
 
-int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+namespace {
+
+QString ModeKey(UpgradeMode mode)
 {
+    switch (mode) {
+    case UpgradeMode::Flash: return QStringLiteral("flash");
+    case UpgradeMode::EEProm: return QStringLiteral("eeprom");
+    case UpgradeMode::Both: return QStringLiteral("both");
+    }
+    return QString();
+}
+
+// A probe without a file: the memories --mode names ("all" as "flash"), with no page.
+int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettings& s, RunRecord& record,
+                        EventStream& events, InterruptWatch& interrupts)
+{
+    s.Mode = choice == ModeChoice::EEProm ? UpgradeMode::EEProm
+             : choice == ModeChoice::Both ? UpgradeMode::Both
+                                          : UpgradeMode::Flash;
+    record.Mode = ModeKey(s.Mode);
+    events.Emit("run", IdentityJson(record));
+    const UpgradeFile none;
+    return ports.size() == 1 ? FlashOne(ports.first(), s, none, interrupts) : FlashMany(ports, s, none, interrupts);
+}
+
+int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
+{
+    // A probe runs the same way with no page to write: wake, mode letter, jump.
+    const bool probe = record.Command == QLatin1String("probe");
+    const CommandSyntax& syntax = probe ? ProbeSyntax() : FlashSyntax();
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
         QString error;
@@ -679,42 +933,72 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
         devices.insert(key);
         return false;
     });
+    record.Ports = ports;
     if (ports.isEmpty())
-        return UsageError(QStringLiteral("flash needs --port PORT"), FlashSyntax());
+        return UsageError(QStringLiteral("%1 needs --port PORT").arg(syntax.Name), syntax);
     FlashSettings s;
+    s.Probe = probe;
+    s.Record = &record;
+    s.Events = events.Enabled() ? &events : nullptr;
+    s.Quiet = options.Has(QStringLiteral("quiet"));
+    if (s.Quiet && options.Has(QStringLiteral("verbose")))
+        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), syntax);
+    if (options.Has(QStringLiteral("expect"))) {
+        const QString pattern = options.Value(QStringLiteral("expect"));
+        QRegularExpression re(pattern);
+        if (pattern.isEmpty() || !re.isValid())
+            return UsageError(QStringLiteral("--expect needs a regular expression: %1")
+                                  .arg(pattern.isEmpty() ? QStringLiteral("it is empty") : re.errorString()),
+                              syntax);
+        s.Expect = re;
+        record.Expect = pattern;
+    }
+    if (options.Has(QStringLiteral("expect-timeout"))) {
+        bool ok = false;
+        const double seconds = options.Value(QStringLiteral("expect-timeout")).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 3600)
+            return UsageError(QStringLiteral("--expect-timeout needs seconds from 0 to 3600, not \"%1\"")
+                                  .arg(options.Value(QStringLiteral("expect-timeout"))),
+                              syntax);
+        if (!s.Expect)
+            return UsageError(QStringLiteral("--expect-timeout goes with --expect"), syntax);
+        s.ExpectMs = static_cast<int>(seconds * 1000);
+    }
     if (options.Has(QStringLiteral("monitor"))) {
         if (ports.size() > 1)
-            return UsageError(QStringLiteral("--monitor takes one port"), FlashSyntax());
+            return UsageError(QStringLiteral("--monitor takes one port"), syntax);
         s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
     }
     const bool fromImages = options.Has(QStringLiteral("flash"));
     const bool eepromImage = options.Has(QStringLiteral("eeprom"));
     if (eepromImage && !fromImages)
         return UsageError(QStringLiteral("--eeprom goes with --flash; an upgrade file brings its own EEProm pages"),
-                          FlashSyntax());
+                          syntax);
     // Every image the user names is written: without --mode, the named images choose the memories.
-    const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash"));
+    const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash")).toLower();
     const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
                                              : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
                                              : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
                                              : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
                                                                             : std::nullopt;
     if (!choice)
-        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(m), FlashSyntax());
+        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
+                          syntax);
     if (fromImages && *choice == ModeChoice::EEProm)
         return UsageError(QStringLiteral("--mode eeprom leaves out the Flash image %1 that you named; give --mode both")
                               .arg(options.Value(QStringLiteral("flash"))),
-                          FlashSyntax());
+                          syntax);
     if (fromImages && *choice == ModeChoice::Flash && eepromImage)
         return UsageError(QStringLiteral("--mode flash leaves out the EEProm image %1 that you named; give --mode both, "
                                          "or leave out --eeprom")
                               .arg(options.Value(QStringLiteral("eeprom"))),
-                          FlashSyntax());
+                          syntax);
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
-                          FlashSyntax());
+                          syntax);
     s.Baud = static_cast<int>(*rate);
+    record.Baud = s.Baud;
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
     ResetTiming timing;
@@ -724,39 +1008,41 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
         const std::optional<qint64> ms = ParseNumber(options.Value(name, QString::number(*field)));
         if (!ms || *ms < 0 || *ms > 10000)
             return UsageError(QStringLiteral("--%1 needs milliseconds from 0 to 10000, not \"%2\"").arg(name, options.Value(name)),
-                              FlashSyntax());
+                              syntax);
         *field = static_cast<int>(*ms);
     }
     QString resetError;
     const std::optional<ResetSequence> reset =
         ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &resetError);
     if (!reset)
-        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), FlashSyntax());
+        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), syntax);
     s.Reset = *reset;
     const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
     if (!retries || *retries < 0 || *retries > 100)
         return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
                               .arg(options.Value(QStringLiteral("wake-retries"))),
-                          FlashSyntax());
+                          syntax);
     s.WakeRetries = static_cast<int>(*retries);
     const std::optional<qint64> runs = ParseNumber(options.Value(QStringLiteral("retries"), QStringLiteral("0")));
     if (!runs || *runs < 0 || *runs > 100)
         return UsageError(QStringLiteral("--retries needs a number from 0 to 100, not \"%1\"").arg(options.Value(QStringLiteral("retries"))),
-                          FlashSyntax());
+                          syntax);
     s.Retries = static_cast<int>(*runs);
     s.Json = options.Has(QStringLiteral("json"));
     if (fromImages && !options.Positional().isEmpty())
-        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), FlashSyntax());
+        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
+    if (probe && !fromImages && options.Positional().isEmpty())
+        return RunProbeWithoutFile(ports, *choice, s, record, events, interrupts);
     if (!fromImages && options.Positional().size() != 1)
         return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
                                                          : QStringLiteral("flash takes one upgrade file"),
-                          FlashSyntax());
+                          syntax);
 
     std::optional<UpgradeFile> file;
     const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
     if (fromImages) {
         int status = ExitSuccess;
-        const std::optional<QByteArray> bytes = PackInMemory(options, FlashSyntax(), &status);
+        const std::optional<QByteArray> bytes = PackInMemory(options, syntax, &status);
         if (!bytes)
             return status;
         file.emplace();
@@ -765,15 +1051,51 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
             PrintLine(stderr, QStringLiteral("CRC error!"));
             return ExitFileRejected;
         }
+        record.File = IdentifyFile(source, *bytes, true, *file);
     } else {
         file = Prepare(source);
         if (!file)
             return ExitFileRejected;
+        record.File = IdentifyFile(source, ReadWhole(source), false, *file);
     }
     const std::optional<UpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
     if (!phases)
         return ExitNothingWritten;
     s.Mode = *phases;
+    record.Mode = ModeKey(s.Mode);
+    std::optional<DeviceData> data;
+    if (options.Has(QStringLiteral("serial-file")) || options.Has(QStringLiteral("serial-at")) ||
+        options.Has(QStringLiteral("patch"))) {
+        const std::optional<qint64> eepromPage = ParseNumber(options.Value(QStringLiteral("eeprom-page-size"), QStringLiteral("0")));
+        QString error;
+        data = DeviceData::FromOptions(options.Value(QStringLiteral("serial-file")), options.Value(QStringLiteral("serial-at")),
+                                       options.Values(QStringLiteral("patch")),
+                                       eepromPage && *eepromPage > 0 && *eepromPage <= 512 ? static_cast<int>(*eepromPage) : 0,
+                                       &error);
+        if (!data)
+            return UsageError(error, syntax);
+        const bool eepromWritten = s.Mode != UpgradeMode::Flash;
+        const bool flashWritten = s.Mode != UpgradeMode::EEProm;
+        for (const DeviceData::Patch& p : data->Patches())
+            if ((p.Flash && !flashWritten) || (!p.Flash && !eepromWritten))
+                return UsageError(QStringLiteral("--patch %1: the mode does not write that memory").arg(p.Text), syntax);
+        if (data->HasSerial() && !eepromWritten)
+            return UsageError(QStringLiteral("--serial-at writes the EEProm: give --mode both (or eeprom)"), syntax);
+        if (data->HasSerial()) {
+            if (const QString problem = InputFileProblem(options.Value(QStringLiteral("serial-file"))); !problem.isEmpty()) {
+                PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Value(QStringLiteral("serial-file")), problem));
+                return ExitFileRejected;
+            }
+        }
+        DevicePages check;
+        if (const QString problem = data->Apply(*file, data->HasSerial() ? std::optional<qint64>(0) : std::nullopt, &check);
+            !problem.isEmpty())
+            return UsageError(problem, syntax);
+        s.Data = &*data;
+        for (const DeviceData::Patch& p : data->Patches())
+            record.Patches << p.Text;
+        record.SerialAt = data->SerialAt();
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, std::fclose);
     if (options.Has(QStringLiteral("log"))) {
         const QString path = options.Value(QStringLiteral("log"));
@@ -787,10 +1109,135 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
             return ExitFileRejected;
         }
         s.Log = log.get();
+        record.LogPath = path;
+        const FileIdentity& id = *record.File;
         ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
                       source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
+        ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
+                      LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
+                      static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
+                      id.Version.toLocal8Bit().constData(),
+                      id.User ? QByteArray::number(*id.User).constData() : "none",
+                      id.Packed ? ", packed from images" : "");
     }
-    return ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+    events.Emit("run", IdentityJson(record));
+    const int status =
+        ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+    // A log with a line missing cannot be trusted as the record of the run: said, not hidden.
+    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
+        record.LogComplete = false;
+        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
+                              .arg(record.LogPath, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return status;
+}
+
+} // namespace
+
+namespace {
+
+int FlashOrProbe(const ParsedOptions& given, InterruptWatch& interrupts, const QString& command)
+{
+    RunRecord record;
+    record.Command = command;
+    // The fixture's defaults fill in what the command line leaves out.
+    ParsedOptions options = given;
+    QString configError;
+    const std::optional<std::vector<ConfigSetting>> defaults =
+        FixtureSettings(given.Value(QStringLiteral("config")), &configError);
+    ErrorCapture errors;
+    std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
+    FILE* eventsOut = nullptr;
+    int status = ExitSuccess;
+    if (options.Has(QStringLiteral("events"))) {
+        const QString path = options.Value(QStringLiteral("events"));
+        if (path == QLatin1String("-")) {
+            eventsOut = stdout;
+        } else if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
+            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
+            status = ExitFileRejected;
+        } else {
+            eventsFile.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
+            if (!eventsFile) {
+                PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+                status = ExitFileRejected;
+            }
+            eventsOut = eventsFile.get();
+        }
+    }
+    if (!defaults) {
+        PrintLine(stderr, configError);
+        status = ExitFileRejected;
+    } else {
+        const bool portsGiven = options.Has(QStringLiteral("port")) || options.Has(QStringLiteral("ports-from"));
+        for (const ConfigSetting& c : *defaults)
+            if (!c.Value.isEmpty() && c.Origin != QLatin1String("default") && (c.Name != QLatin1String("port") || !portsGiven))
+                options.SetDefault(c.Name, c.Value);
+    }
+    EventStream events(eventsOut);
+    if (status == ExitSuccess)
+        status = FlashRun(options, interrupts, record, events);
+    const QJsonObject summary = RunObject(record, status, errors.Lines());
+    events.Emit("end", {{"status", status},
+                        {"result", summary.value("result")},
+                        {"message", summary.value("message")},
+                        {"devices", summary.value("devices")},
+                        {"done", summary.value("done")}});
+    if (options.Has(QStringLiteral("json")))
+        ConsolePrintf(stdout, "%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
+    return status;
+}
+
+} // namespace
+
+int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
+{
+    return FlashOrProbe(options, interrupts, QStringLiteral("flash"));
+}
+
+int Probe(const ParsedOptions& options, InterruptWatch& interrupts)
+{
+    return FlashOrProbe(options, interrupts, QStringLiteral("probe"));
+}
+
+const CommandSyntax& ProbeSyntax()
+{
+    static const CommandSyntax syntax = [] {
+        CommandSyntax probe{
+            QStringLiteral("probe"),
+            QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] [FILE.upg]"),
+            QStringLiteral("checks a station's set-up without writing a page"),
+            QStringLiteral(
+                "Checks what a flash run needs, as it would run, without writing a page: the upgrade file\n"
+                "when one is given (and that --mode selects pages of it), the port, this user's permission\n"
+                "and other programs holding it; then it resets the board when --reset says so, wakes the\n"
+                "bootloader, checks that it acknowledges the mode command of each memory --mode names\n"
+                "(flash when no file is given), and sends the jump, so the device starts its application\n"
+                "again. The exit statuses are those of flash; --json prints the same object, with the\n"
+                "command \"probe\"."),
+            {}};
+        // The run's options of flash that mean something without pages.
+        const QStringList kept{"port", "ports-from", "mode", "baud", "reset", "reset-pulse", "reset-wait",
+                               "reset-inverted", "json", "events", "quiet", "force", "config", "wake-retries", "verbose"};
+        for (const OptionSyntax& o : FlashSyntax().Options)
+            if (kept.contains(o.Long))
+                probe.Options.push_back(o);
+        return probe;
+    }();
+    return syntax;
+}
+
+void ProbeUsageJson(const QString& error)
+{
+    RunRecord record;
+    record.Command = QStringLiteral("probe");
+    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+}
+
+void FlashUsageJson(const QString& error)
+{
+    RunRecord record;
+    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
 }
 
 } // namespace cli

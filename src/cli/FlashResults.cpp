@@ -6,12 +6,7 @@
 #include "LineTrace.h"
 #include "ProgressDisplay.h"
 
-#include "cport/PosixComDevice.h"
-#include "cport/PosixPortDetails.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 
@@ -19,14 +14,38 @@ namespace zentrop {
 
 namespace cli {
 
-namespace {
-
-QString ResultText(const PortResult& r)
+QString OutcomeName(Outcome outcome)
 {
-    return r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.value(0);
+    switch (outcome) {
+    case Outcome::Ok: return QStringLiteral("ok");
+    case Outcome::NoAnswer: return QStringLiteral("no_answer");
+    case Outcome::WrongAnswer: return QStringLiteral("wrong_answer");
+    case Outcome::EarlyAnswer: return QStringLiteral("early_answer");
+    case Outcome::PageSize: return QStringLiteral("page_size");
+    case Outcome::PortError: return QStringLiteral("port_error");
+    case Outcome::DeviceGone: return QStringLiteral("device_gone");
+    case Outcome::Interrupted: return QStringLiteral("interrupted");
+    case Outcome::NothingToWrite: return QStringLiteral("nothing_to_write");
+    case Outcome::FileError: return QStringLiteral("file_error");
+    case Outcome::Usage: return QStringLiteral("usage");
+    case Outcome::AppCheckFailed: return QStringLiteral("app_check_failed");
+    }
+    return QString();
 }
 
-} // namespace
+Outcome OutcomeOfStatus(int status)
+{
+    switch (status) {
+    case ExitSuccess: return Outcome::Ok;
+    case ExitNoAnswer: return Outcome::NoAnswer;
+    case ExitUsage: return Outcome::Usage;
+    case ExitFileRejected: return Outcome::FileError;
+    case ExitNothingWritten: return Outcome::NothingToWrite;
+    case ExitAppCheckFailed: return Outcome::AppCheckFailed;
+    case ExitInterrupted: return Outcome::Interrupted;
+    default: return Outcome::PortError;
+    }
+}
 
 RunTotals Totals(const std::vector<PortResult>& results, double seconds)
 {
@@ -43,33 +62,9 @@ RunTotals Totals(const std::vector<PortResult>& results, double seconds)
     return t;
 }
 
-QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& totals)
+QString Counted(qint64 n, const char* one, const char* many)
 {
-    QJsonArray ports;
-    for (const PortResult& r : results) {
-        const std::vector<PortDetails> details = DescribePorts({PosixComDevice::DevicePath(r.Port)});
-        const QString byId = details.empty() ? QString() : details.front().ById;
-        const std::optional<PageProgress>& page = r.FailedPage;
-        ports.append(QJsonObject{
-            {"port", r.Port},
-            {"by_id", byId.isEmpty() ? QJsonValue() : QJsonValue(byId)},
-            {"result", ResultText(r)},
-            {"detail", QJsonArray::fromStringList(r.Lines.mid(1))},
-            {"status", r.Status},
-            {"step", r.Step.isEmpty() ? QJsonValue() : QJsonValue(r.Step)},
-            {"memory", !page ? QJsonValue() : QJsonValue(page->Where == Memory::Flash ? "flash" : "eeprom")},
-            {"page", !page ? QJsonValue() : QJsonValue(page->Index + 1)},
-            {"address", !page ? QJsonValue() : QJsonValue(page->Address)},
-            {"pages", r.Pages},
-            {"bytes", r.Bytes},
-            {"seconds", r.Seconds},
-            {"retries", r.Retries},
-        });
-    }
-    const QJsonObject root{{"ports", ports},          {"devices", totals.Devices}, {"done", totals.Done},
-                           {"pages", totals.Pages},   {"bytes", totals.Bytes},     {"seconds", totals.Seconds},
-                           {"status", totals.Status}};
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
 void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTotals& totals)
@@ -78,14 +73,22 @@ void LogResults(FILE* log, const std::vector<PortResult>& results, const RunTota
         QString result = r.Status == ExitSuccess ? QStringLiteral("done") : r.Lines.join(u' ');
         if (const std::optional<PageProgress>& page = r.FailedPage)
             result += QStringLiteral(" (%1)").arg(PageLine(page->Where, page->Index, page->Count, page->Address));
-        ConsolePrintf(log, "%s %s result: %s; status %d, %d pages, %lld bytes in %.2f s, %d retries\n",
+        if (r.Serial)
+            result += QStringLiteral("; serial number %1%2").arg(*r.Serial).arg(r.Status == ExitSuccess ? "" : " (given back)");
+        if (!r.AppLine.isEmpty())
+            result += QStringLiteral("; the application printed \"%1\"").arg(r.AppLine);
+        ConsolePrintf(log, "%s %s result: %s; status %d, %s, %s in %.2f s, %s; %s\n",
                       LineTrace::TimeOfDay().constData(), r.Port.toLocal8Bit().constData(),
-                      result.toLocal8Bit().constData(), r.Status, r.Pages, static_cast<long long>(r.Bytes), r.Seconds,
-                      r.Retries);
+                      result.toLocal8Bit().constData(), r.Status, Counted(r.Pages, "page", "pages").toLatin1().constData(),
+                      Counted(r.Bytes, "byte", "bytes").toLatin1().constData(), r.Seconds,
+                      Counted(r.Retries, "retry", "retries").toLatin1().constData(),
+                      OutcomeName(r.Result).toLatin1().constData());
     }
-    ConsolePrintf(log, "%s totals: %d of %d devices done, %d pages, %lld bytes in %.2f s; exit status %d\n",
-                  LineTrace::TimeOfDay().constData(), totals.Done, totals.Devices, totals.Pages,
-                  static_cast<long long>(totals.Bytes), totals.Seconds, totals.Status);
+    ConsolePrintf(log, "%s totals: %d of %s done, %s, %s in %.2f s; exit status %d\n",
+                  LineTrace::TimeOfDay().constData(), totals.Done,
+                  Counted(totals.Devices, "device", "devices").toLatin1().constData(),
+                  Counted(totals.Pages, "page", "pages").toLatin1().constData(),
+                  Counted(totals.Bytes, "byte", "bytes").toLatin1().constData(), totals.Seconds, totals.Status);
 }
 
 } // namespace cli

@@ -4,6 +4,7 @@
 
 #include "upgrade/Bootloader.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,36 @@
 namespace zentrop {
 
 namespace cli {
+
+// How a port's run ended, as machines read it: one name each in the JSON's "result".
+enum class Outcome {
+    Ok,
+    NoAnswer,       // the device stayed silent
+    WrongAnswer,    // it answered, but not the acknowledgement
+    EarlyAnswer,    // it answered while a page's data was still being sent: its pages are shorter
+    PageSize,       // it still waited after a page's data: its pages are longer
+    PortError,      // the port could not be opened, reset or used
+    DeviceGone,     // the device went away during the run
+    Interrupted,
+    NothingToWrite,
+    FileError,
+    Usage,
+    AppCheckFailed, // the started application did not print what --expect asked for
+};
+
+// "ok", "no_answer", ...
+QString OutcomeName(Outcome outcome);
+// The outcome a status stands for when nothing more is known.
+Outcome OutcomeOfStatus(int status);
+
+// One attempt on a port; a port that was retried keeps every attempt.
+struct Attempt {
+    Outcome Result = Outcome::Ok;
+    QString Message;
+    QString Step;
+    QDateTime Started;
+    QDateTime Ended;
+};
 
 struct PortResult {
     QString Port;
@@ -26,6 +57,12 @@ struct PortResult {
     qint64 Bytes = 0;  // sent to the device
     int Pages = 0;     // whose data the device acknowledged in the run that counts
     int Retries = 0;   // runs started over after a failure
+    Outcome Result = Outcome::PortError;
+    QDateTime Started; // of the first attempt, UTC
+    QDateTime Ended;   // of the last
+    std::vector<Attempt> Attempts;
+    QString AppLine;   // the application's line that --expect matched
+    std::optional<qint64> Serial; // the number this device got from the counter
 };
 
 struct RunTotals {
@@ -39,10 +76,8 @@ struct RunTotals {
 
 RunTotals Totals(const std::vector<PortResult>& results, double seconds);
 
-// One compact JSON object: "ports" (port, by_id, result, detail, status, step, memory, page,
-// address, pages, bytes, seconds, retries) and the totals (devices, done, pages, bytes,
-// seconds, status). The page counts from 1 within its memory, as the progress lines do.
-QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& totals);
+// "1 page", "2 pages".
+QString Counted(qint64 n, const char* one, const char* many);
 
 // One line per port, naming a failed page as the progress lines do, and one with the totals,
 // each after the time of day.

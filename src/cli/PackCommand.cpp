@@ -41,7 +41,7 @@ const CommandSyntax kPack{
 
 void Err(const QString& text)
 {
-    std::fprintf(stderr, "zentrop-cli: %s\n", text.toLocal8Bit().constData());
+    PrintLine(stderr, QStringLiteral("zentrop-cli: ") + text);
 }
 
 // A failure that names its file; the command ends with the given status.
@@ -71,14 +71,32 @@ bool IsBinaryName(const QString& path)
     return suffix == QLatin1String("bin") || suffix == QLatin1String("raw");
 }
 
+// Where an AVR toolchain's ELF file keeps the EEPROM section; a HEX file made of the whole ELF
+// carries it there, beyond anything a Flash page can address.
+constexpr uint64_t kElfEepromStart = 0x810000;
+constexpr uint64_t kElfEepromEnd = 0x820000;
+
 PageList PagesOf(const QString& path, const PackLayout& layout)
 {
     const QByteArray bytes = ReadInput(path);
+    if (bytes.startsWith("\x7F" "ELF"))
+        throw PackError{QStringLiteral("%1 is an ELF program, not an image: convert it to Intel HEX, the program memory "
+                                       "with \"objcopy -O ihex -R .eeprom %1 FW.hex\" and the data memory with "
+                                       "\"objcopy -O ihex -j .eeprom --change-section-lma .eeprom=0 %1 EE.hex\".")
+                            .arg(path),
+                        ExitFileRejected};
     try {
         // A HEX file is refused at its first record out of the page addresses' reach, before
         // the rest of a file that may be huge is read.
         std::optional<uint64_t> lowest;
         const HexDataCheck reach = [&](uint64_t address, qsizetype size, int line) {
+            if (address >= kElfEepromStart && address < kElfEepromEnd && layout.Base < kElfEepromStart)
+                throw EHexFileError(line, QStringLiteral("holds data at 0x%1, where an AVR ELF file keeps its EEPROM "
+                                                         "section: make the HEX files of the ELF with \"objcopy -O "
+                                                         "ihex -R .eeprom FW.elf FW.hex\" for --flash and \"objcopy -O "
+                                                         "ihex -j .eeprom --change-section-lma .eeprom=0 FW.elf EE.hex\" "
+                                                         "for --eeprom")
+                                                  .arg(QString::number(address, 16).toUpper()));
             CheckPageReach(address, size, line, layout, lowest);
             lowest = std::min(lowest.value_or(address), address);
         };

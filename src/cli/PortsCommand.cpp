@@ -27,14 +27,14 @@ QJsonObject ToJson(const PortDetails& d)
     for (const PortHolder& h : d.Holders)
         holders.append(QJsonObject{{"pid", h.Pid}, {"program", h.Program}});
     return QJsonObject{{"port", d.Port},
-                       {"byId", OrNull(d.ById)},
-                       {"vendorId", OrNull(d.VendorId)},
-                       {"productId", OrNull(d.ProductId)},
+                       {"by_id", OrNull(d.ById)},
+                       {"vendor_id", OrNull(d.VendorId)},
+                       {"product_id", OrNull(d.ProductId)},
                        {"manufacturer", OrNull(d.Manufacturer)},
                        {"product", OrNull(d.Product)},
                        {"serial", OrNull(d.Serial)},
                        {"driver", OrNull(d.Driver)},
-                       {"heldBy", holders}};
+                       {"held_by", holders}};
 }
 
 // One line per port, the port first so that scripts can cut it out; absent facts are left out.
@@ -66,7 +66,8 @@ const CommandSyntax& PortsSyntax()
         QStringLiteral("Lists the serial ports of this machine, one a line: the device, the USB vendor and product\n"
                        "numbers, maker and product names, serial number and driver, the stable name under\n"
                        "/dev/serial/by-id/ (which stays the same whichever USB socket is used), and the program\n"
-                       "holding the port, when the system lets this user see it."),
+                       "holding the port, when the system lets this user see it. The system's console and login\n"
+                       "lines, which flash and monitor refuse, are left out (said on standard error)."),
         {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print a JSON array instead of lines")}}};
     return syntax;
 }
@@ -82,7 +83,16 @@ int Ports(const ParsedOptions& options, InterruptWatch&)
         PrintLine(stderr, e.Message());
         return ExitPortError;
     }
-    const std::vector<PortDetails> details = DescribePorts(ports.ToStringList());
+    // The system's console and login lines are refused by flash and monitor; listed, they would
+    // only be offered (and completed) to fail.
+    QStringList usable;
+    for (const QString& port : ports.ToStringList()) {
+        if (const QString reason = ReservedTerminalReason(port); !reason.isEmpty())
+            PrintLine(stderr, QStringLiteral("Left out: %1, %2.").arg(port, reason));
+        else
+            usable << port;
+    }
+    const std::vector<PortDetails> details = DescribePorts(usable);
     if (options.Has(QStringLiteral("json"))) {
         QJsonArray list;
         for (const PortDetails& d : details)

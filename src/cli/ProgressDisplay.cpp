@@ -78,7 +78,7 @@ void ProgressDisplay::Status(qsizetype port, const QString& text)
     p.Status = text.toLocal8Bit();
     if (FStyle.Redraw)
         Redraw();
-    else if (!p.Status.isEmpty())
+    else if (!p.Status.isEmpty() && !FQuiet)
         ConsolePrintf(FOut, "%s\n", Prefixed(p, p.Status).constData());
 }
 
@@ -166,33 +166,45 @@ void ProgressDisplay::Redraw(const QByteArray& above)
 
 void PortProgress::RunStarted(const RunPlan& plan)
 {
+    if (FAlso)
+        FAlso->RunStarted(plan);
     ForgetEnd();
     FDisplay.Start(FPort, plan.Pages());
 }
 
-void PortProgress::MemoryStarted(Memory memory, int)
+void PortProgress::MemoryStarted(Memory memory, int pages)
 {
+    if (FAlso)
+        FAlso->MemoryStarted(memory, pages);
     FDisplay.Status(FPort, QStringLiteral("Send %1 mode").arg(MemoryName(memory)));
 }
 
 void PortProgress::PageStarted(const PageProgress& page)
 {
+    if (FAlso)
+        FAlso->PageStarted(page);
     FDisplay.Status(FPort, PageLine(page.Where, page.Index, page.Count, page.Address));
 }
 
-void PortProgress::PageDone(const PageProgress&)
+void PortProgress::PageDone(const PageProgress& page)
 {
+    if (FAlso)
+        FAlso->PageDone(page);
     ++FPagesDone;
     FDisplay.PageDone(FPort);
 }
 
 void PortProgress::ApplicationStarting()
 {
+    if (FAlso)
+        FAlso->ApplicationStarting();
     FDisplay.Status(FPort, QStringLiteral("Jump to Application!"));
 }
 
 void PortProgress::RunEnded(const RunEnd& end)
 {
+    if (FAlso)
+        FAlso->RunEnded(end);
     FLastEnd = end;
     if (!end.Message.isEmpty())
         FDisplay.Message(FPort, end.Message);

@@ -39,6 +39,10 @@ public:
     // The port's runs are over, with success or not.
     void Finished(qsizetype port, bool done);
 
+    // Errors only: the status lines are left out, messages (failures, retries) stay. Give a
+    // style without redraws with it.
+    void SetQuiet(bool quiet) { FQuiet = quiet; }
+
     // The size of the terminal the stream writes to; 0 and 0 when it is none.
     static void TerminalSize(FILE* out, int* rows, int* columns);
 
@@ -66,6 +70,7 @@ private:
     int FShown = 0;   // the ports with a line of their own
     int FLines = 0;   // the lines a redraw takes
     int FColumns = 0;
+    bool FQuiet = false;
 };
 
 // One port's runs as the display shows them; keeps how the last run ended.
@@ -81,6 +86,8 @@ public:
     void RunEnded(const RunEnd& end) override;
 
     void Message(const QString& text) { FDisplay.Message(FPort, text); }
+    // Also tells another observer (the event lines) every step.
+    void SetAlso(UpgradeObserver* also) { FAlso = also; }
     // How the last run ended; nullopt before a run ended or while one goes on.
     const std::optional<RunEnd>& LastEnd() const { return FLastEnd; }
     // The pages the device acknowledged in the last run.
@@ -96,6 +103,7 @@ private:
     ProgressDisplay& FDisplay;
     qsizetype FPort;
     std::optional<RunEnd> FLastEnd;
+    UpgradeObserver* FAlso = nullptr;
     int FPagesDone = 0;
 };
 

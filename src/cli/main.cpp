@@ -1,6 +1,7 @@
 // zentrop-cli: the upgrade without a window, for production lines, scripts and machines
 // without a display.
 #include "Cli.h"
+#include "FlashJson.h"
 #include "cmdline/Console.h"
 #include "cmdline/Interrupts.h"
 
@@ -22,7 +23,9 @@ namespace {
 
 const cli::Command kCommands[] = {
     {cli::InfoSyntax(), cli::Info},
-    {cli::FlashSyntax(), cli::Flash},
+    {cli::FlashSyntax(), cli::Flash, cli::FlashUsageJson},
+    {cli::ProbeSyntax(), cli::Probe, cli::ProbeUsageJson},
+    {cli::ConfigSyntax(), cli::Config},
     {cli::PortsSyntax(), cli::Ports},
     {cli::PackSyntax(), cli::Pack},
     {cli::MonitorSyntax(), cli::Monitor},
@@ -38,7 +41,7 @@ QString Help()
     text += QStringLiteral("\nThe translators' tools are the program zentrop-lcf; \"zentrop-cli lcf ...\" still runs it.\n");
     text += QStringLiteral(
         "\n\"zentrop-cli COMMAND --help\" (or \"zentrop-cli help COMMAND\") shows a command's options;\n"
-        "\"zentrop-cli --version\" the version.\n"
+        "\"zentrop-cli --version\" the version; \"zentrop-cli help json\" the JSON output of --json.\n"
         "\nexit status:\n"
         "  0    done\n"
         "  1    the device did not answer correctly (after its retries, if any)\n"
@@ -46,6 +49,7 @@ QString Help()
         "  3    a file was rejected, or could not be read or written\n"
         "  4    a port error: the port could not be opened, reset or used, or the device went away\n"
         "  5    nothing to write: the file holds no page for the chosen --mode\n"
+        "  6    the started application printed no line matching --expect in time\n"
         "  130  interrupted (Ctrl-C, SIGTERM, SIGHUP); the port is closed and restored\n"
         "monitor: 0 after its exit key, 4 also when the device went away.\n"
         "With several ports the worst status counts: 130, then 4, then 1.\n"
@@ -96,9 +100,19 @@ int ForwardToLcf(const QStringList& args)
 int cli::RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts)
 {
     QString error;
+    // "flash --version" as "--version": --version TEXT is otherwise the firmware's version.
+    if (args.size() == 1 && (args.first() == QLatin1String("--version") || args.first() == QLatin1String("-V"))) {
+        std::printf("zentrop-cli %s\n", ZENTROP_VERSION);
+        return ExitSuccess;
+    }
     const std::optional<ParsedOptions> options = ParseOptions(command.Syntax, args, &error);
-    if (!options)
+    if (!options) {
+        const qsizetype end = args.indexOf(QStringLiteral("--"));
+        const QStringList before = end < 0 ? args : args.mid(0, end);
+        if (command.UsageJson && (before.contains(QStringLiteral("--json")) || before.contains(QStringLiteral("-j"))))
+            command.UsageJson(error);
         return UsageError(error, command.Syntax);
+    }
     if (options->Has(QStringLiteral("help"))) {
         std::fputs(CommandHelp(command.Syntax).toLocal8Bit().constData(), stdout);
         return ExitSuccess;
@@ -130,6 +144,10 @@ int main(int argc, char** argv)
         return TopUsageError(QStringLiteral("no command given"));
     const QString& first = args.first();
     // "help COMMAND" as "COMMAND --help".
+    if (first == QLatin1String("help") && args.size() == 2 && args[1] == QLatin1String("json")) {
+        std::fputs(cli::JsonHelp().toLocal8Bit().constData(), stdout);
+        return cli::ExitSuccess;
+    }
     if (first == QLatin1String("help") && args.size() > 1)
         return args[1] == QLatin1String("lcf") ? ForwardToLcf({QStringLiteral("--help")})
                                                : RunNamed(args[1], {QStringLiteral("--help")}, interrupts);

@@ -95,6 +95,41 @@ std::optional<ParsedOptions> ParseOptions(const CommandSyntax& syntax, const QSt
     return parsed;
 }
 
+namespace {
+
+// The help's lines fit a terminal (and a manual page) of 80 columns.
+constexpr qsizetype kHelpColumns = 79;
+
+// The help after its head, its words wrapped under the first one; a line end in the help
+// starts a new line there.
+QString Wrapped(const QString& head, const QString& help)
+{
+    const QString indent(head.size(), u' ');
+    QString text;
+    QString line = head;
+    bool first = true;
+    for (const QString& paragraph : help.split(u'\n')) {
+        if (!first) {
+            text += line + u'\n';
+            line = indent;
+        }
+        first = false;
+        bool lineEmpty = true;
+        for (const QString& word : paragraph.split(u' ', Qt::SkipEmptyParts)) {
+            if (!lineEmpty && line.size() + 1 + word.size() > kHelpColumns) {
+                text += line + u'\n';
+                line = indent;
+                lineEmpty = true;
+            }
+            line += (lineEmpty ? QString() : QStringLiteral(" ")) + word;
+            lineEmpty = false;
+        }
+    }
+    return text + line + u'\n';
+}
+
+} // namespace
+
 QString CommandHelp(const CommandSyntax& syntax)
 {
     QString text = QStringLiteral("usage: %1 %2 %3\n\n%4\n").arg(QCoreApplication::applicationName(), syntax.Name, syntax.Synopsis, syntax.Description);
@@ -114,7 +149,8 @@ QString CommandHelp(const CommandSyntax& syntax)
     }
     text += QStringLiteral("\noptions:\n");
     for (size_t i = 0; i < all.size(); ++i)
-        text += QStringLiteral("  %1  %2\n").arg(heads[static_cast<qsizetype>(i)], -static_cast<int>(width)).arg(all[i]->Help);
+        text += Wrapped(QStringLiteral("  %1  ").arg(heads[static_cast<qsizetype>(i)], -static_cast<int>(width)),
+                        all[i]->Help);
     return text;
 }
 

@@ -25,6 +25,8 @@ const char* const kUsage =
     "  --eeprom-page-size N   EEProm page size (default 32; both as zentrop-upgtool sample makes them)\n"
     "  --idle-gap MS          also end a page after MS ms of silence (default 0: off)\n"
     "  --wake-reply HEX       bytes sent when woken (the host discards them)\n"
+    "  --banner TEXT          what the started application prints after \"J\" (\\r and \\n for\n"
+    "                         line ends; default \"Zentrop sample application ready\\r\\n\")\n"
     "  --fail-at FAULT        misbehave at one command: CMD[#N][+K][:silent|:wrong[=HEX]|:hangup|:twice],\n"
     "                         CMD one of F E A Z D, N its occurrence (default 1), +K hang up\n"
     "                         after K data bytes; may be given more than once\n"
@@ -67,6 +69,8 @@ int main(int argc, char** argv)
     const QStringList args = QCoreApplication::arguments().mid(1);
 
     bootsim::SimOptions options;
+    // A started application says so, as a real one would, for the application check.
+    options.Device.AppBanner = "Zentrop sample application ready\r\n";
     QString imagesPath;
     bool verbose = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -96,6 +100,8 @@ int main(int argc, char** argv)
             options.Device.WakeReply = QByteArray::fromHex(hex.toLatin1());
             if (options.Device.WakeReply.size() * 2 != hex.size())
                 Usage(QStringLiteral("--wake-reply needs hexadecimal bytes, not \"%1\"").arg(hex));
+        } else if (a == "--banner") {
+            options.Device.AppBanner = value().toUtf8().replace("\\r", "\r").replace("\\n", "\n");
         } else if (a == "--fail-at") {
             QString error;
             const std::optional<bootsim::Fault> f = bootsim::Fault::Parse(value(), &error);

@@ -35,6 +35,12 @@ public:
     QString Value(const QString& name, const QString& fallback = QString()) const;
     QStringList Values(const QString& name) const { return FValues.value(name); }
     const QStringList& Positional() const { return FPositional; }
+    // A value for an option that was not given, as if it had been (a default from elsewhere).
+    void SetDefault(const QString& name, const QString& value)
+    {
+        if (!FValues.contains(name))
+            FValues.insert(name, {value});
+    }
 
 private:
     friend std::optional<ParsedOptions> ParseOptions(const CommandSyntax&, const QStringList&, QString*);
