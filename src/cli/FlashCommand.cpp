@@ -12,9 +12,10 @@
 #include "upgrade/ResetSequence.h"
 #include "base/FileName.h"
 #include "base/Format.h"
+#include "base/UniqueFd.h"
 #include "cport/NetPortName.h"
-#include "cport/PosixComDevice.h"
-#include "cport/PosixPortDetails.h"
+#include "cport/PortNames.h"
+#include "cport/PortDetails.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,6 +45,7 @@ struct FlashSettings {
     int Baud = 115200;
     bool Verbose = false;
     bool Force = false;
+    bool RS485 = false;
     ResetSequence Reset;
     int WakeRetries = 0;
     int Retries = 0;
@@ -83,8 +85,12 @@ void ResetDevice(TCustomComPort& port, const ResetSequence& steps, const QString
     const int err = RunResetSequence(
         steps,
         [&port](ResetStep::Kind line, bool raised) {
-            const uint32_t function = line == ResetStep::Kind::Dtr ? (raised ? SETDTR : CLRDTR) : (raised ? SETRTS : CLRRTS);
-            return port.Device().EscapeCommFunction(function);
+            try {
+                line == ResetStep::Kind::Dtr ? port.SetDTR(raised) : port.SetRTS(raised);
+                return 0;
+            } catch (const EComPortExt& e) {
+                return static_cast<int>(e.SystemCode());
+            }
         },
         [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }, &failed);
     if (err)
@@ -255,6 +261,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
     const int pagesBefore = trace.PagesAcknowledged();
     try {
         SetUpgradeLineSettings(port, s.Baud);
+        if (s.RS485)
+            port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
         port.SetPort(portName);
         if (const QString problem = SerialDeviceProblem(device); !problem.isEmpty())
             throw Exception(problem);
@@ -268,6 +276,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Upgrad
         try {
             const UpgradeResult result = upgrade.Run(s.Mode, file.FlashPages(), file.EEPromPages());
             trace.Flush();
+            if (s.RS485 && s.Verbose && port.Connected())
+                PrintLine(stderr, portName + QStringLiteral(": ") + RS485Description(port.GetRS485Mode()));
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
             } else {
@@ -445,13 +455,12 @@ std::optional<QStringList> PortsFrom(const QString& path, QString* error)
         return std::nullopt;
     }
     QFile f;
-    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    UniqueFd fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd || !f.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        if (fd >= 0)
-            ::close(fd);
         return std::nullopt;
     }
+    fd.Release();   // the file closes it now
     QStringList ports;
     // Port names are file names: bytes, whatever their encoding.
     for (const QByteArray& raw : f.read(1024 * 1024).split('\n')) {
@@ -549,6 +558,9 @@ const CommandSyntax& FlashSyntax()
              QStringLiteral("the bootloader's start-up time after dtr, rts or both (default 100)")},
             {QStringLiteral("reset-inverted"), 0, QString(),
              QStringLiteral("the board resets while dtr, rts or both are lowered, not raised")},
+            {QStringLiteral("rs485"), 0, QString(),
+             QStringLiteral("RS-485: RTS raised while sending, by the driver's RS-485 mode or, where the driver "
+                            "has none, around each write (-v says which)")},
             {QStringLiteral("retries"), 0, QStringLiteral("N"),
              QStringLiteral("after a device's failure, wake it again and start over, up to N times (default 0). "
                             "A device left in the middle of a page's data takes the opening sequence as data: "
@@ -598,7 +610,7 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
     // a second run on the same device could only fail as its port is taken.
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
-        const QString device = QFileInfo(PosixComDevice::DevicePath(port)).canonicalFilePath();
+        const QString device = QFileInfo(PortDevicePath(port)).canonicalFilePath();
         const QString key = device.isEmpty() ? port : device;
         if (devices.contains(key))
             return true;
@@ -628,6 +640,7 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
     s.Baud = static_cast<int>(*rate);
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
+    s.RS485 = options.Has(QStringLiteral("rs485"));
     ResetTiming timing;
     timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
     for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},

@@ -6,8 +6,8 @@
 #include "LineTrace.h"
 #include "ProgressDisplay.h"
 
-#include "cport/PosixComDevice.h"
-#include "cport/PosixPortDetails.h"
+#include "cport/PortNames.h"
+#include "cport/PortDetails.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,7 +47,7 @@ QByteArray ResultsJson(const std::vector<PortResult>& results, const RunTotals& 
 {
     QJsonArray ports;
     for (const PortResult& r : results) {
-        const std::vector<PortDetails> details = DescribePorts({PosixComDevice::DevicePath(r.Port)});
+        const std::vector<PortDetails> details = DescribePorts({PortDevicePath(r.Port)});
         const QString byId = details.empty() ? QString() : details.front().ById;
         const std::optional<PageProgress>& page = r.FailedPage;
         ports.append(QJsonObject{

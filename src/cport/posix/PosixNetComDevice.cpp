@@ -419,12 +419,12 @@ int PosixNetComDevice::SetCommState(const DCB& Dcb)
         return EINVAL;
     if (!IsOpen())
         return EBADF;
-    const ComPortLine line = ComPortLineFromDCB(Dcb);
+    const NetLineState line = NetLineStateFromDCB(Dcb);
     std::string commands;
     uint32_t asked = 0;
     if (ControlsLine()) {
         std::lock_guard lock(FMutex);
-        commands = ComPortLineCommands(line, FLine ? &*FLine : nullptr, asked);
+        commands = NetLineCommands(line, FLine ? &*FLine : nullptr, asked);
         FAnswered = 0;
     }
     if (!commands.empty()) {

@@ -4,7 +4,7 @@
 // server's modem and line state travel as well.
 #pragma once
 
-#include "cport/PosixRequestDevice.h"
+#include "PosixRequestDevice.h"
 #include "Rfc2217.h"
 
 #include <mutex>
@@ -74,8 +74,8 @@ private:
     std::string FInbox;          // received data the port has not taken
     uint64_t FArrived = 0;       // data bytes ever received
     bool FFlagSeen = false;
-    std::optional<ComPortLine> FLine;        // what the server last took
-    ComPortLine FTaken;                      // the values of the server's answers
+    std::optional<NetLineState> FLine;        // what the server last took
+    NetLineState FTaken;                      // the values of the server's answers
     uint32_t FAnswered = 0;                   // bits (1 << command) of the answers in FTaken
     uint32_t FPurgeAnswers = 0;
     // The server's modem state, and its notifications counted as a driver counts them.
