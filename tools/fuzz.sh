@@ -20,7 +20,7 @@ cmake --build "$BUILD" -j "$(nproc)"
 status=0
 # Settings lines and file lists are short, and so are escape sequences; longer inputs only
 # slow those targets down.
-for target in fuzz_upgrade:4096 fuzz_hex:4096 fuzz_commatext_ini:1024 fuzz_terminal:1024 fuzz_lcf:4096; do
+for target in fuzz_upgrade:4096 fuzz_hex:4096 fuzz_commatext_ini:1024 fuzz_terminal:1024 fuzz_lcf:4096 fuzz_rfc2217:4096; do
     maxlen=${target#*:}
     target=${target%:*}
     mkdir -p "$CORPUS/$target"

@@ -2,7 +2,8 @@
 # Builds with clang and runs the whole test suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the port engine's and the framework's tests, the event
 # thread's delivery to the terminal control, and the command line upgrading several devices
-# at once under ThreadSanitizer. Exits non-zero on any report.
+# at once under ThreadSanitizer, and each fuzz target for a short while. Exits non-zero on any
+# report.
 # Suppressions (tools/sanitize/) hold only reports from inside the uninstrumented Qt and
 # system libraries.
 set -eu
@@ -34,3 +35,6 @@ ctest --test-dir build-tsan --output-on-failure -R "^($(echo $TSAN_TESTS | tr ' 
 # The command line upgrading several simulated devices at once, a thread for each. The test
 # programs cannot run it under ThreadSanitizer, whose runtime fails when they start a process.
 ZENTROP_CLI=build-tsan/bin/zentrop-cli ./tools/demo.sh build-asan/bin 4
+# Each libFuzzer target briefly (they are built with both sanitizers too), so that a fault a
+# parser of outside input newly has shows in this pass as well; ./run.sh fuzz runs them long.
+./tools/fuzz.sh 20000 60

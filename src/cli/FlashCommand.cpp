@@ -611,7 +611,7 @@ int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
         const QString device = QFileInfo(PortDevicePath(port)).canonicalFilePath();
-        const QString key = device.isEmpty() ? port : device;
+        const QString key = IsNetPortName(port) ? CanonicalNetPortName(port) : device.isEmpty() ? port : device;
         if (devices.contains(key))
             return true;
         devices.insert(key);

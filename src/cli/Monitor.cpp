@@ -7,6 +7,8 @@
 #include "RawTerminal.h"
 #include "base/UniqueFd.h"
 #include "base/WakeUp.h"
+#include "cport/ComError.h"
+#include "cport/NetPortName.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +28,15 @@ namespace zentrop {
 namespace cli {
 
 namespace {
+
+// A network port's failure with its host and port in the user's words, as flash gives it.
+QString WithNetHint(const Exception& e, const QString& port)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    if (!ext || !IsNetPortName(port))
+        return e.Message();
+    return e.Message() + QLatin1Char(' ') + NetPortProblem(port, ext->SystemCode());
+}
 
 // The reader waits this long for a first byte before it looks whether it should stop; a
 // byte that arrives ends the wait at once.
@@ -178,7 +189,7 @@ void TSession::ReaderLoop()
             n = FPort.Read(buffer.data(), kReadSize);
         } catch (const Exception& e) {
             std::lock_guard lock(FWhyMutex);
-            FWhy = e.Message();
+            FWhy = WithNetHint(e, FPort.Port());
             FReadFailed = true;
             Wake();
             return;
@@ -241,7 +252,7 @@ void TSession::Send(const QByteArray& bytes)
     try {
         FPort.Write(bytes.constData(), static_cast<int>(bytes.size()));
     } catch (const Exception& e) {
-        Gone(e.Message());
+        Gone(WithNetHint(e, FPort.Port()));
     }
 }
 

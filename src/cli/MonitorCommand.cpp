@@ -4,6 +4,8 @@
 #include "Monitor.h"
 
 #include "upgrade/BootComPort.h"
+#include "cport/ComError.h"
+#include "cport/NetPortName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -141,6 +143,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
         } catch (const Exception& e) {
             if (!m->Reconnect || !DeviceAbsent(e)) {
                 PrintLine(stderr, e.Message());
+                if (const auto* ext = dynamic_cast<const EComPortExt*>(&e); ext && IsNetPortName(portName))
+                    PrintLine(stderr, NetPortProblem(portName, ext->SystemCode()));
                 return ExitPortError;
             }
             if (!told)

@@ -272,7 +272,7 @@ TEST(Ser2net, LineSettingsArriveAtTheTerminal)
     port.Close();
 }
 
-TEST(Ser2net, DtrAndRtsPulsesReachTheServer)
+TEST(Ser2net, DtrRtsAndBreakReachTheServer)
 {
     NEED_SER2NET();
     PtyPair pty(true);
@@ -293,10 +293,21 @@ TEST(Ser2net, DtrAndRtsPulsesReachTheServer)
     flow->SetControlRTS(TRTSFlowControl::rtsEnable);
     std::this_thread::sleep_for(100ms);
     flow->SetControlRTS(TRTSFlowControl::rtsDisable);
-    // The server goes on serving the line after the pulses.
-    port.Write("ok", 2);
-    EXPECT_EQ(pty.Receive(2), "ok");
+    // A break follows the data written before it and precedes the data written after it.
+    port.Write("<A>", 3);
+    port.SetBreak(true);
+    port.SetBreak(false);
+    port.Write("<B>", 3);
+    // The server goes on serving the line after the pulses and the break.
+    EXPECT_EQ(pty.Receive(6), "<A><B>");
     port.Close();
+    const auto before = relay.Find("<A>");
+    ASSERT_TRUE(before);
+    const auto breakOn = relay.Find(Control(5), before->first);
+    ASSERT_TRUE(breakOn);
+    const auto breakOff = relay.Find(Control(6), breakOn->first);
+    ASSERT_TRUE(breakOff);
+    EXPECT_TRUE(relay.Find("<B>", breakOff->first));
     // Each line is raised, and lowered after the pause, in the order the port was told.
     const auto dtrOn = relay.Find(Control(8));
     ASSERT_TRUE(dtrOn);

@@ -1,10 +1,12 @@
-// The network serial device: a bounded connect, the Telnet negotiation and COM port option on
-// top of a non-blocking TCP socket, reads and writes under the system's time-out rules, and
-// an event wait that reports arrived bytes and the server's modem and line notifications.
+// The network serial device: a name lookup and connect bounded in time and ended by a cancel,
+// the Telnet negotiation and COM port option on top of a non-blocking TCP socket, reads and
+// writes under the system's time-out rules, written bytes gathered into segments, and an
+// event wait that reports arrived bytes and the server's modem and line notifications.
 #include "PosixNetComDevice.h"
 
+#include "base/UniqueFd.h"
+
 #include "cport/ComConvert.h"
-#include "cport/NetPortName.h"
 
 #include <QByteArray>
 
@@ -14,13 +16,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
-#include <netdb.h>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace zentrop {
 
@@ -31,85 +35,32 @@ namespace {
 // The most received data kept before the socket is left to hold the rest, so that TCP's own
 // flow control stops a server that sends faster than the port reads.
 constexpr size_t kInboxLimit = 1024 * 1024;
+// What one turn of the receive pump takes from the socket at most: a server that floods
+// (data or commands) never holds the device's lock, nor keeps a wait from its deadline.
+constexpr size_t kPumpBytes = 16 * 1024;
+// The most written bytes gathered before a write waits for the socket to take them.
+constexpr size_t kOutLimit = 64 * 1024;
+// Written bytes leave once the writer paused this long: a page's bytes, written one by one,
+// go in one segment, while the pauses of a sequence written with pauses stay on the line.
+constexpr Nanos kCoalesceNs = 500000;
 // How often the wait for the server's answers looks again, in case another thread took them
-// from the socket; and how often the event wait looks at a draining send queue.
+// from the socket; how often the event wait looks at a draining send queue; and the longest
+// sleep of any wait before it looks at its cancel and deadline again.
 constexpr int kAnswerSliceMs = 5;
 constexpr int kLookIntervalMs = 20;
+constexpr int kSliceMs = 50;
+// What a network serial server sends before it hangs up on a second client.
+constexpr std::string_view kInUse = "Port already in use";
+constexpr std::string_view kInUseLine = "Port already in use\r\n";
+constexpr size_t kFirstDataBytes = 64;
+// It comes at once after the connect; bytes that look like it are held back this long at most.
+constexpr Nanos kInUseWaitNs = 200 * 1000000LL;
 
 constexpr Nanos kMs = 1000000;
 
 int PollMs(Nanos Left)
 {
     return static_cast<int>(std::clamp<Nanos>((Left + kMs - 1) / kMs, 0, 1 << 30));
-}
-
-// Connects to one address within the deadline: the socket, or -1 with Err set.
-int ConnectOne(const addrinfo& Ai, Nanos Deadline, int& Err)
-{
-    const int fd = ::socket(Ai.ai_family, Ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai.ai_protocol);
-    if (fd < 0) {
-        Err = errno;
-        return -1;
-    }
-    if (::connect(fd, Ai.ai_addr, Ai.ai_addrlen) != 0 && errno != EINPROGRESS) {
-        Err = errno;
-        ::close(fd);
-        return -1;
-    }
-    for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        const Nanos left = Deadline - MonotonicNow();
-        const int r = left > 0 ? ::poll(&p, 1, PollMs(left)) : 0;
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0) {
-            Err = r == 0 ? ETIMEDOUT : errno;
-            ::close(fd);
-            return -1;
-        }
-        break;
-    }
-    int soError = 0;
-    socklen_t len = sizeof soError;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
-        soError = errno;
-    if (soError != 0) {
-        Err = soError;
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Connects to the first address of the host that answers; the socket or -1 with Err set.
-int Connect(const NetPortName& Name, int& Err)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    const QByteArray host = Name.Host.toUtf8();
-    const QByteArray service = QByteArray::number(Name.Port);
-    const int gai = ::getaddrinfo(host.constData(), service.constData(), &hints, &found);
-    if (gai != 0) {
-        Err = gai == EAI_SYSTEM ? errno : gai == EAI_MEMORY ? ENOMEM : ENOENT;
-        return -1;
-    }
-    const Nanos deadline = MonotonicNow() + Nanos(PosixNetComDevice::kConnectMs) * kMs;
-    int fd = -1;
-    Err = ENOENT;
-    for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next)
-        fd = ConnectOne(*ai, deadline, Err);
-    ::freeaddrinfo(found);
-    if (fd < 0)
-        return -1;
-    // Every write leaves at once, so that the pauses between the bytes of a sequence stay
-    // on the line instead of being closed up in one segment.
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    return fd;
 }
 
 // The modem state's bits have the values of the MS_ bits; the event wait compares TIOCM_ bits.
@@ -127,19 +78,37 @@ int ModemLines(uint8_t State)
     return lines;
 }
 
-// Of the data bytes whose escaped form begins the stream, how many went whole in Sent bytes.
-int WholeDataBytes(const char* Data, int Count, size_t Sent, bool Telnet, bool Binary)
+// The system's answer to a name lookup as an error of the device: a name server that does
+// not answer is a time-out, not an unknown name.
+int LookupError(int Gai, int SystemError)
 {
-    size_t at = 0;
-    int whole = 0;
-    for (; whole < Count; ++whole) {
-        const uint8_t b = static_cast<uint8_t>(Data[whole]);
-        const size_t size = Telnet && (b == telnet::IAC || (b == '\r' && !Binary)) ? 2 : 1;
-        if (at + size > Sent)
-            break;
-        at += size;
+    switch (Gai) {
+    case EAI_SYSTEM: return SystemError ? SystemError : EIO;
+    case EAI_MEMORY: return ENOMEM;
+    case EAI_AGAIN: return ETIME;
+    default: return ENOENT;
     }
-    return whole;
+}
+
+// A name lookup on a thread of its own, which the device can leave behind when its time is up
+// or it is cancelled: whoever comes last of the two frees what the lookup found.
+struct Lookup {
+    std::mutex Mutex;
+    bool Done = false;
+    bool Abandoned = false;
+    int Gai = 0;
+    int SystemError = 0;
+    addrinfo* Found = nullptr;
+    WakeUp Finished;
+};
+
+addrinfo LookupHints()
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    return hints;
 }
 
 } // namespace
@@ -149,44 +118,214 @@ PosixNetComDevice::~PosixNetComDevice()
     Close();
 }
 
+int PosixNetComDevice::Stopped(std::optional<uint64_t> Generation, const Overlapped* Ovl) const
+{
+    if (FClosing || (Generation && *Generation != FCancelGeneration) || (Ovl && IsCancelled(*Ovl)))
+        return ECANCELED;
+    return 0;
+}
+
+void PosixNetComDevice::Nap(int Fd, short Events, std::optional<Nanos> Deadline, const Overlapped* Ovl, int Extra)
+{
+    int ms = kSliceMs;
+    if (Deadline)
+        ms = std::min(ms, PollMs(*Deadline - MonotonicNow()));
+    pollfd fds[4] = {{Fd, Events, 0}, {FCancelWake.Fd(), POLLIN, 0}, {Ovl ? Ovl->hEvent : -1, POLLIN, 0}, {Extra, POLLIN, 0}};
+    if (::poll(fds, 4, ms) <= 0)
+        return;
+    // Whoever wakes takes the wake-up and looks at the cancel generation: a wait that did not
+    // see it still looks within a slice.
+    if (fds[1].revents)
+        FCancelWake.Drain();
+    if (fds[2].revents)
+        DrainWake(Ovl->hEvent);
+}
+
+int PosixNetComDevice::Resolve(const NetPortName& Name, Nanos Deadline, uint64_t Generation, addrinfo*& Found)
+{
+    Found = nullptr;
+    const QByteArray host = Name.Host.toUtf8();
+    const QByteArray service = QByteArray::number(Name.Port);
+    // An address needs no lookup, and no thread.
+    addrinfo hints = LookupHints();
+    hints.ai_flags |= AI_NUMERICHOST | AI_NUMERICSERV;
+    const int numeric = ::getaddrinfo(host.constData(), service.constData(), &hints, &Found);
+    if (numeric == 0)
+        return 0;
+    if (numeric != EAI_NONAME)
+        return LookupError(numeric, errno);
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service] {
+            const addrinfo hints = LookupHints();
+            addrinfo* found = nullptr;
+            const int gai = ::getaddrinfo(host.constData(), service.constData(), &hints, &found);
+            const int systemError = errno;
+            std::lock_guard lock(lookup->Mutex);
+            if (lookup->Abandoned) {
+                if (gai == 0)
+                    ::freeaddrinfo(found);
+                return;
+            }
+            lookup->Gai = gai;
+            lookup->SystemError = systemError;
+            lookup->Found = gai == 0 ? found : nullptr;
+            lookup->Done = true;
+            lookup->Finished.Signal();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the lookup runs here, as long as the system takes.
+        hints = LookupHints();
+        const int gai = ::getaddrinfo(host.constData(), service.constData(), &hints, &Found);
+        return gai == 0 ? 0 : LookupError(gai, errno);
+    }
+    for (;;) {
+        {
+            std::lock_guard lock(lookup->Mutex);
+            if (lookup->Done) {
+                Found = lookup->Found;
+                return lookup->Gai == 0 ? 0 : LookupError(lookup->Gai, lookup->SystemError);
+            }
+            int stop = 0;
+            {
+                std::lock_guard deviceLock(FMutex);
+                stop = Stopped(Generation, nullptr);
+            }
+            if (stop || MonotonicNow() >= Deadline) {
+                lookup->Abandoned = true;
+                return stop ? stop : ETIME;
+            }
+        }
+        Nap(-1, 0, Deadline, nullptr, lookup->Finished.Fd());
+    }
+}
+
+int PosixNetComDevice::ConnectOne(const addrinfo& Ai, Nanos Deadline, uint64_t Generation, int& Err)
+{
+    UniqueFd socket(::socket(Ai.ai_family, Ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai.ai_protocol));
+    const int fd = socket.Get();
+    if (fd < 0) {
+        Err = errno;
+        return -1;
+    }
+    if (::connect(fd, Ai.ai_addr, Ai.ai_addrlen) != 0 && errno != EINPROGRESS) {
+        Err = errno;
+        return -1;
+    }
+    for (;;) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 0) > 0)
+            break;
+        int stop = 0;
+        {
+            std::lock_guard lock(FMutex);
+            stop = Stopped(Generation, nullptr);
+        }
+        if (stop || MonotonicNow() >= Deadline) {
+            Err = stop ? stop : ETIMEDOUT;
+            return -1;
+        }
+        Nap(fd, POLLOUT, Deadline, nullptr);
+    }
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+        soError = errno;
+    if (soError != 0) {
+        Err = soError;
+        return -1;
+    }
+    return socket.Release();
+}
+
+int PosixNetComDevice::Connect(const NetPortName& Name, Nanos Deadline, uint64_t Generation, int& Err)
+{
+    addrinfo* found = nullptr;
+    Err = Resolve(Name, Deadline, Generation, found);
+    if (Err)
+        return -1;
+    int fd = -1;
+    Err = ENOENT;
+    for (const addrinfo* ai = found; ai && fd < 0 && Err != ECANCELED; ai = ai->ai_next)
+        fd = ConnectOne(*ai, Deadline, Generation, Err);
+    ::freeaddrinfo(found);
+    if (fd < 0)
+        return -1;
+    // Written bytes are gathered by the device itself, which sends them when the writer
+    // pauses; what it sends must leave at once.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    return fd;
+}
+
 int PosixNetComDevice::Open(const QString& Port)
 {
     const std::optional<NetPortName> name = ParseNetPortName(Port);
     if (!name)
         return EINVAL;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(FMutex);
-        if (FFd >= 0)
+        if (FFd >= 0 || FOpening)
             return EBUSY;
+        FOpening = true;
+        generation = FCancelGeneration;
     }
+    NoteNetPortProblem(Port, 0, QString());
     int err = 0;
-    const int fd = Connect(*name, err);
-    if (fd < 0)
-        return err;
+    const int fd = Connect(*name, MonotonicNow() + Nanos(kConnectMs) * kMs, generation, err);
     {
         std::lock_guard lock(FMutex);
+        FOpening = false;
+        if (fd >= 0 && generation != FCancelGeneration) {
+            UniqueFd abandoned(fd);
+            return ECANCELED;
+        }
+        if (fd < 0)
+            return err;
+        err = 0;
         FFd = fd;
+        FName = Port;
         FTelnet = name->Protocol == NetProtocol::Rfc2217;
         FTelnetClient = TelnetClient();
-        FControl = FTelnet ? FTelnetClient.Start() : std::string();
+        FOut = FTelnet ? FTelnetClient.Start() : std::string();
+        FLastWriteNs = 0;
+        FFlushDue = false;
+        FFlusherStop = false;
         FPeerClosed = false;
         FSocketError = 0;
         FInbox.clear();
+        FFirstData.clear();
         FArrived = 0;
+        FDataTotal = 0;
+        FHeld.clear();
+        FHoldUntil = MonotonicNow() + kInUseWaitNs;
         ResetRequests();
         FFlagSeen = false;
         FLine.reset();
         FModemState = 0;
         FCounts = FErrorsTaken = FLastLook = LineLook{};
+        if (FFlusher.joinable())
+            FFlusher.join();   // the last opening's, which has ended
+        try {
+            FFlusher = std::thread([this] { FlushLoop(); });
+        } catch (const std::system_error& e) {
+            err = e.code().value() ? e.code().value() : EAGAIN;
+        }
+    }
+    if (err) {
+        Close();
+        return err;
     }
     if (!FTelnet)
         return 0;
     // A server that does not answer the COM port option in time is taken as one that
     // refused it: the line stays as the server has it, like a raw connection's.
-    size_t sent = 0;
-    err = Send({}, sent, MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr);
+    err = Drain(MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr, generation);
     if (!err)
-        err = AwaitServer([this] { return FTelnetClient.ComPortAnswer() != TelnetClient::Answer::Pending; });
+        err = AwaitServer([this] { return FTelnetClient.ComPortAnswer() != TelnetClient::Answer::Pending; },
+                          generation);
     if (err == ETIMEDOUT)
         err = 0;
     if (!err && ControlsLine()) {
@@ -194,9 +333,16 @@ int PosixNetComDevice::Open(const QString& Port)
         using namespace comport;
         const char lineMask = LINE_BREAK | LINE_FRAME | LINE_PARITY | LINE_OVERRUN;
         const char modemMask = static_cast<char>(0xFF);
-        const std::string masks = ComPortCommand(SET_LINESTATE_MASK, std::string_view(&lineMask, 1))
-                                  + ComPortCommand(SET_MODEMSTATE_MASK, std::string_view(&modemMask, 1));
-        err = Send(masks, sent, MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr);
+        err = SendCommand(ComPortCommand(SET_LINESTATE_MASK, std::string_view(&lineMask, 1))
+                              + ComPortCommand(SET_MODEMSTATE_MASK, std::string_view(&modemMask, 1)),
+                          generation);
+    }
+    if (!err) {
+        // A server that hung up on the client at once tells why with its first words.
+        std::lock_guard lock(FMutex);
+        Pump();
+        if (Gone() && RefusedInUse())
+            err = EBUSY;
     }
     if (err) {
         Close();
@@ -209,19 +355,37 @@ void PosixNetComDevice::Close()
 {
     {
         std::lock_guard lock(FMutex);
+        ++FCancelGeneration;
+        FCancelWake.Signal();
         if (FFd < 0 || FClosing)
             return;
         StopRequests();
+        FFlusherStop = true;
+        FFlushCv.notify_all();
     }
+    if (FFlusher.joinable())
+        FFlusher.join();
     // Every waiting request has been woken and leaves; none starts waiting any more. What
-    // was written still reaches the server: closing a TCP socket sends what it holds.
+    // was written still reaches the server as far as the socket takes it now: closing a TCP
+    // socket sends what it holds.
     std::unique_lock use(FUse);
     std::lock_guard send(FSendMutex);
     std::lock_guard lock(FMutex);
-    ::close(FFd);
-    FFd = -1;
+    if (FTelnet && !Gone())
+        FOut += FTelnetClient.TakeReplies();
+    size_t at = 0;
+    while (at < FOut.size() && !Gone()) {
+        const ssize_t n = ::send(FFd, FOut.data() + at, FOut.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            at += size_t(n);
+        else if (!(n < 0 && errno == EINTR))
+            break;
+    }
+    UniqueFd closing(std::exchange(FFd, -1));
+    closing.Reset();
     FInbox.clear();
-    FControl.clear();
+    FOut.clear();
+    FOut.shrink_to_fit();
     FClosing = false;
 }
 
@@ -231,7 +395,45 @@ bool PosixNetComDevice::ControlsLine() const
     return FFd >= 0 && FTelnet && FTelnetClient.ComPortAnswer() == TelnetClient::Answer::Accepted;
 }
 
+int PosixNetComDevice::GoneError() const
+{
+    if (RefusedInUse())
+        return EBUSY;
+    return FSocketError ? FSocketError : EIO;
+}
+
+bool PosixNetComDevice::RefusedInUse() const
+{
+    return Gone() && FDataTotal == FFirstData.size() && std::string_view(FFirstData).starts_with(kInUse);
+}
+
 void PosixNetComDevice::OnData(const char* Bytes, size_t Count)
+{
+    FDataTotal += Count;
+    if (FFirstData.size() < kFirstDataBytes)
+        FFirstData.append(Bytes, std::min(Count, kFirstDataBytes - FFirstData.size()));
+    if (FHoldUntil != 0) {
+        // The first bytes wait while they could be a server's refusal, which is no data of
+        // the line: until they differ from it, or the time for it is over.
+        FHeld.append(Bytes, Count);
+        const size_t common = std::min(FHeld.size(), kInUseLine.size());
+        if (FHeld.size() > kInUseLine.size() || FHeld.compare(0, common, kInUseLine, 0, common) != 0)
+            Release();
+        return;
+    }
+    Deliver(Bytes, Count);
+}
+
+void PosixNetComDevice::Release()
+{
+    FHoldUntil = 0;
+    std::string held;
+    held.swap(FHeld);
+    if (!held.empty())
+        Deliver(held.data(), held.size());
+}
+
+void PosixNetComDevice::Deliver(const char* Bytes, size_t Count)
 {
     // Discarded NULs go on arrival, so that the queue count is what a read will get.
     if (FDiscardNull)
@@ -296,12 +498,14 @@ void PosixNetComDevice::OnComPort(uint8_t Command, std::string_view Value)
 
 void PosixNetComDevice::Pump()
 {
+    if (FHoldUntil != 0 && MonotonicNow() >= FHoldUntil && !RefusedInUse())
+        Release();
     if (FFd < 0 || FClosing || Gone())
         return;
     const uint64_t arrived = FArrived;
     const LineLook counts = FCounts;
     char chunk[4096];
-    while (FInbox.size() < kInboxLimit) {
+    for (size_t taken = 0; FInbox.size() < kInboxLimit && taken < kPumpBytes;) {
         const ssize_t n = ::recv(FFd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
@@ -310,12 +514,26 @@ void PosixNetComDevice::Pump()
         if (n <= 0) {
             FPeerClosed = n == 0;
             FSocketError = n < 0 ? errno : 0;
+            if (!RefusedInUse())
+                Release();
             break;
         }
-        if (FTelnet)
-            FTelnetClient.Receive(chunk, size_t(n), *this, FControl);
-        else
+        taken += size_t(n);
+        if (!FTelnet) {
             OnData(chunk, size_t(n));
+            continue;
+        }
+        FTelnetClient.Receive(chunk, size_t(n), *this);
+        if (const int err = FTelnetClient.Error()) {
+            // A server that breaks the protocol is dropped: nothing it sends can be trusted.
+            FSocketError = err;
+            ::shutdown(FFd, SHUT_RDWR);
+            break;
+        }
+    }
+    if (FTelnet && FTelnetClient.HasReplies() && !Gone()) {
+        FFlushDue = true;
+        FFlushCv.notify_one();
     }
     // A request or event wait that sleeps on the socket would not see what this took.
     if (FArrived != arrived || Gone() || FCounts.ModemLines != counts.ModemLines || FCounts.Cts != counts.Cts
@@ -327,61 +545,129 @@ void PosixNetComDevice::Pump()
     }
 }
 
-int PosixNetComDevice::Send(const std::string& Bytes, size_t& Sent, std::optional<Nanos> Deadline,
-                             Overlapped* Ovl, bool WithControl)
+int PosixNetComDevice::Drain(std::optional<Nanos> Deadline, const Overlapped* Ovl, std::optional<uint64_t> Generation)
 {
-    Sent = 0;
     std::lock_guard sending(FSendMutex);
-    std::string control;
+    return DrainLocked(Deadline, Ovl, Generation);
+}
+
+int PosixNetComDevice::DrainLocked(std::optional<Nanos> Deadline, const Overlapped* Ovl,
+                                   std::optional<uint64_t> Generation)
+{
+    std::string piece;
     int fd = -1;
+    size_t at = 0;
+    // What did not go stays first in line, before what was queued meanwhile.
+    auto keepRest = [&] {
+        if (at < piece.size())
+            FOut.insert(0, piece, at);
+    };
+    for (;;) {
+        if (at >= piece.size()) {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0)
+                return EBADF;
+            if (Gone())
+                return GoneError();
+            if (const int stop = Stopped(Generation, Ovl))
+                return stop;
+            if (FTelnet && FTelnetClient.HasReplies())
+                FOut.insert(0, FTelnetClient.TakeReplies());
+            if (FOut.empty())
+                return 0;
+            piece.clear();
+            piece.swap(FOut);
+            at = 0;
+            fd = FFd;
+        }
+        const ssize_t n = ::send(fd, piece.data() + at, piece.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            at += size_t(n);
+            continue;
+        }
+        const int sendError = n < 0 ? errno : 0;
+        if (sendError == EINTR)
+            continue;
+        std::lock_guard lock(FMutex);
+        if (sendError && sendError != EAGAIN && sendError != EWOULDBLOCK) {
+            // What the server said before it went may say why.
+            Pump();
+            if (!Gone())
+                FSocketError = sendError;
+            return GoneError();
+        }
+        if (const int stop = Stopped(Generation, Ovl)) {
+            keepRest();
+            return stop;
+        }
+        if (Deadline && MonotonicNow() >= *Deadline) {
+            keepRest();
+            return ETIMEDOUT;
+        }
+        FMutex.unlock();
+        Nap(fd, POLLOUT, Deadline, Ovl);
+        FMutex.lock();
+    }
+}
+
+void PosixNetComDevice::FlushNow()
+{
+    {
+        std::lock_guard lock(FMutex);
+        if (FOut.empty() && !(FTelnet && FTelnetClient.HasReplies()))
+            return;
+    }
+    // A sender at work takes these bytes along; otherwise what the socket does not take at
+    // once is the flusher's.
+    if (FSendMutex.try_lock()) {
+        std::lock_guard sending(FSendMutex, std::adopt_lock);
+        if (DrainLocked(MonotonicNow(), nullptr, std::nullopt) != ETIMEDOUT)
+            return;
+    }
+    std::lock_guard lock(FMutex);
+    FFlushDue = true;
+    FFlushCv.notify_one();
+}
+
+int PosixNetComDevice::SendCommand(const std::string& Bytes, uint64_t Generation)
+{
     {
         std::lock_guard lock(FMutex);
         if (FFd < 0 || FClosing)
             return EBADF;
         if (Gone())
             return GoneError();
-        fd = FFd;
-        if (WithControl)
-            control.swap(FControl);
+        FOut += Bytes;
     }
-    const std::string& first = control;
-    size_t firstSent = 0;
-    for (;;) {
-        const bool inControl = firstSent < first.size();
-        const std::string& now = inControl ? first : Bytes;
-        size_t& at = inControl ? firstSent : Sent;
-        if (at >= now.size())
-            return 0;
-        const ssize_t n = ::send(fd, now.data() + at, now.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0) {
-            at += size_t(n);
+    return Drain(MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr, Generation);
+}
+
+void PosixNetComDevice::FlushLoop()
+{
+    std::unique_lock lock(FMutex);
+    while (!FFlusherStop) {
+        const bool work = !Gone() && (!FOut.empty() || (FTelnet && FTelnetClient.HasReplies()));
+        if (!work) {
+            FFlushCv.wait(lock);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        const Nanos due = FLastWriteNs + kCoalesceNs;
+        if (!FFlushDue && MonotonicNow() < due) {
+            FFlushCv.wait_for(lock, std::chrono::nanoseconds(due - MonotonicNow()));
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            const int err = errno;
-            std::lock_guard lock(FMutex);
-            FSocketError = err;
-            return err;
         }
-        const std::optional<Nanos> left = Deadline ? std::optional(*Deadline - MonotonicNow()) : std::nullopt;
-        if (left && *left <= 0)
-            return ETIMEDOUT;
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {Ovl ? Ovl->hEvent : -1, POLLIN, 0}};
-        if (::poll(fds, 2, left ? PollMs(*left) : -1) < 0 && errno != EINTR)
-            return errno;
-        if (Ovl && fds[1].revents) {
-            std::lock_guard lock(FMutex);
-            if (IsCancelled(*Ovl))
-                return ECANCELED;
-            DrainWake(Ovl->hEvent);
-        }
+        FFlushDue = false;
+        lock.unlock();
+        const int err = Drain(std::nullopt, nullptr, std::nullopt);
+        lock.lock();
+        // A server that went away takes nothing more; what waited for it is dropped.
+        if (err && err != ECANCELED)
+            FOut.clear();
     }
 }
 
 template <typename Pred>
-int PosixNetComDevice::AwaitServer(Pred Done)
+int PosixNetComDevice::AwaitServer(Pred Done, uint64_t Generation)
 {
     std::shared_lock use(FUse);
     const Nanos deadline = MonotonicNow() + Nanos(kAnswerMs) * kMs;
@@ -390,26 +676,30 @@ int PosixNetComDevice::AwaitServer(Pred Done)
         bool reply = false;
         {
             std::lock_guard lock(FMutex);
-            if (FFd < 0 || FClosing)
+            if (FFd < 0)
                 return EBADF;
+            if (const int stop = Stopped(Generation, nullptr))
+                return stop;
             Pump();
             if (Done())
                 return 0;
             if (Gone())
                 return GoneError();
             fd = FFd;
-            reply = !FControl.empty();
+            reply = FTelnet && FTelnetClient.HasReplies();
         }
-        size_t sent = 0;
         if (reply) {
-            if (const int err = Send({}, sent, deadline, nullptr))
+            if (const int err = Drain(deadline, nullptr, Generation))
                 return err;
         }
-        const Nanos left = deadline - MonotonicNow();
-        if (left <= 0)
+        if (MonotonicNow() >= deadline)
             return ETIMEDOUT;
         pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, std::min(PollMs(left), kAnswerSliceMs));
+        pollfd c{FCancelWake.Fd(), POLLIN, 0};
+        pollfd fds[2] = {p, c};
+        const int ms = std::min(PollMs(deadline - MonotonicNow()), kAnswerSliceMs);
+        if (::poll(fds, 2, ms) > 0 && fds[1].revents)
+            FCancelWake.Drain();
     }
 }
 
@@ -422,29 +712,41 @@ int PosixNetComDevice::SetCommState(const DCB& Dcb)
     const NetLineState line = NetLineStateFromDCB(Dcb);
     std::string commands;
     uint32_t asked = 0;
+    uint64_t generation = 0;
     if (ControlsLine()) {
         std::lock_guard lock(FMutex);
         commands = NetLineCommands(line, FLine ? &*FLine : nullptr, asked);
         FAnswered = 0;
+        generation = FCancelGeneration;
     }
     if (!commands.empty()) {
-        size_t sent = 0;
-        if (const int err = Send(commands, sent, MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr))
+        if (const int err = SendCommand(commands, generation))
             return err;
         // Trust only what the server took: a line that does not run as asked would not work.
         // A server that does not answer keeps its own, as a raw connection does.
-        int err = AwaitServer([&] { return (FAnswered & asked) == asked; });
+        int err = AwaitServer([&] { return (FAnswered & asked) == asked; }, generation);
         if (err && err != ETIMEDOUT)
             return err;
         std::lock_guard lock(FMutex);
         using namespace comport;
         const bool stopOk = FTaken.StopSize == line.StopSize || (line.StopSize == 3 && FTaken.StopSize == 2);
-        if (((FAnswered & (1u << SET_BAUDRATE))
-             && std::abs(double(FTaken.Baud) - double(line.Baud)) > 0.03 * line.Baud)
-            || ((FAnswered & (1u << SET_DATASIZE)) && FTaken.DataSize != line.DataSize)
+        const bool baudOk = !(FAnswered & (1u << SET_BAUDRATE))
+                            || std::abs(double(FTaken.Baud) - double(line.Baud)) <= 0.03 * line.Baud;
+        if (!baudOk || ((FAnswered & (1u << SET_DATASIZE)) && FTaken.DataSize != line.DataSize)
             || ((FAnswered & (1u << SET_PARITY)) && FTaken.Parity != line.Parity)
             || ((FAnswered & (1u << SET_STOPSIZE)) && !stopOk)) {
             FLine.reset();
+            const std::optional<NetPortName> n = ParseNetPortName(FName);
+            const QString where = n ? QStringLiteral("%1 port %2").arg(n->Host).arg(n->Port) : FName;
+            NoteNetPortProblem(FName, EINVAL,
+                               baudOk ? QStringLiteral("The server at %1 did not set the data bits, parity and stop "
+                                                       "bits asked for.")
+                                            .arg(where)
+                                      : QStringLiteral("The server at %1 set the line to %2 baud instead of the %3 "
+                                                       "asked for.")
+                                            .arg(where)
+                                            .arg(FTaken.Baud)
+                                            .arg(line.Baud));
             return EINVAL;
         }
         FLine = line;
@@ -461,32 +763,41 @@ int PosixNetComDevice::PurgeComm(uint32_t Flags)
     const bool in = Flags & PURGE_RXCLEAR;
     const bool out = Flags & PURGE_TXCLEAR;
     uint32_t answers = 0;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(FMutex);
+        if (Flags & (PURGE_RXABORT | PURGE_TXABORT)) {
+            // Also ends what the device itself waits for: an open in progress, an answer.
+            ++FCancelGeneration;
+            FCancelWake.Signal();
+        }
         if (FFd < 0 || FClosing)
             return EBADF;
         AbortRequests(Flags);
         if (out)
             FLineFreeNs = std::min(FLineFreeNs, MonotonicNow());
         answers = FPurgeAnswers;
+        generation = FCancelGeneration;
     }
-    // A write that has returned counts as sent, as on a local line: the server is never asked
-    // to empty its transmit buffer, which would throw away bytes the device has not taken yet
-    // (the wake-up sequence just before the purge of an upgrade). Received data is dropped up
-    // to the server's answer to its own purge, so that nothing received before the purge
-    // survives it.
-    if (!in)
+    // A write that has returned counts as sent, as on a local line: what was gathered goes
+    // now, and the server is never asked to empty its transmit buffer, which would throw
+    // away bytes the device has not taken yet (the wake-up sequence just before the purge of
+    // an upgrade). Received data is dropped up to the server's answer to its own purge, so
+    // that nothing received before the purge survives it.
+    if (!in) {
+        FlushNow();
         return 0;
+    }
     if (ControlsLine()) {
         using namespace comport;
         const char what = static_cast<char>(PURGE_RECEIVED);
-        size_t sent = 0;
-        if (const int err = Send(ComPortCommand(PURGE_DATA, std::string_view(&what, 1)), sent,
-                                 MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr))
+        if (const int err = SendCommand(ComPortCommand(PURGE_DATA, std::string_view(&what, 1)), generation))
             return err;
-        const int err = AwaitServer([&] { return FPurgeAnswers != answers; });
+        const int err = AwaitServer([&] { return FPurgeAnswers != answers; }, generation);
         if (err && err != ETIMEDOUT)
             return err;
+    } else {
+        FlushNow();
     }
     std::lock_guard lock(FMutex);
     Pump();
@@ -547,9 +858,29 @@ int PosixNetComDevice::EscapeCommFunction(uint32_t Function)
     if (!ControlsLine())
         return ENOTTY;
     const char v = static_cast<char>(value);
-    size_t sent = 0;
-    return Send(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), sent, MonotonicNow() + Nanos(kAnswerMs) * kMs,
-                nullptr);
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(FMutex);
+        generation = FCancelGeneration;
+    }
+    return SendCommand(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), generation);
+}
+
+int PosixNetComDevice::SetCommBreak(bool On)
+{
+    using namespace comport;
+    if (!IsOpen())
+        return EBADF;
+    if (!ControlsLine())
+        return ENOTTY;
+    // The break follows the bytes written before it, and the line's data resumes after it.
+    const char v = static_cast<char>(On ? BREAK_ON : BREAK_OFF);
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(FMutex);
+        generation = FCancelGeneration;
+    }
+    return SendCommand(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), generation);
 }
 
 Nanos PosixNetComDevice::LineQuietAt() const
@@ -559,12 +890,15 @@ Nanos PosixNetComDevice::LineQuietAt() const
 
 int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
 {
+    // What was written before a read is what the read waits to be answered.
+    FlushNow();
     ReadTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int got = 0;
     for (;;) {
         int fd = -1;
         bool gone = false;
         int goneError = 0;
+        Nanos holdUntil = 0;
         {
             std::lock_guard lock(FMutex);
             if (IsCancelled(Ovl)) {
@@ -587,6 +921,7 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
                 timer.BytesArrived(got, MonotonicNow());
             gone = FInbox.empty() && Gone();
             goneError = GoneError();
+            holdUntil = FHoldUntil;
             fd = FFd;
         }
         // Bytes already received complete this read; the next one fails.
@@ -599,7 +934,9 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
             Transferred = got;
             return 0;
         }
-        const std::optional<Nanos> left = timer.Remaining(now);
+        std::optional<Nanos> left = timer.Remaining(now);
+        if (holdUntil != 0)
+            left = std::min(left.value_or(holdUntil - now), holdUntil - now);
         pollfd fds[2] = {{fd, POLLIN, 0}, {Ovl.hEvent, POLLIN, 0}};
         if (::poll(fds, 2, left ? PollMs(*left) : -1) < 0 && errno != EINTR) {
             Transferred = got;
@@ -610,40 +947,53 @@ int PosixNetComDevice::RunRead(Overlapped& Ovl, int, bool, int& Transferred)
     }
 }
 
+void PosixNetComDevice::Gather(const std::string& Wire)
+{
+    // The flusher sleeps while nothing waits; later bytes only move its deadline.
+    if (FOut.empty())
+        FFlushCv.notify_one();
+    FOut += Wire;
+    FLastWriteNs = MonotonicNow();
+}
+
 int PosixNetComDevice::RunWrite(Overlapped& Ovl, int, int& Transferred)
 {
+    Transferred = 0;
     std::string wire;
-    bool binary = true;
-    bool telnet = false;
     {
         std::lock_guard lock(FMutex);
-        telnet = FTelnet;
-        binary = !FTelnet || FTelnetClient.BinaryOut();
         if (FTelnet)
-            EscapeData(Ovl.Buffer, size_t(Ovl.Count), binary, wire);
+            EscapeData(Ovl.Buffer, size_t(Ovl.Count), FTelnetClient.BinaryOut(), wire);
         else
             wire.assign(Ovl.Buffer, size_t(Ovl.Count));
-    }
-    WriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
-    const std::optional<Nanos> left = timer.Remaining(Ovl.StartNs);
-    size_t sent = 0;
-    int err = Send(wire, sent, left ? std::optional(Ovl.StartNs + *left) : std::nullopt, &Ovl);
-    Transferred = WholeDataBytes(Ovl.Buffer, Ovl.Count, sent, telnet, binary);
-    if (sent > 0 && (FEventMask & EV_TXEMPTY) && !FTxSent.exchange(true))
-        FEventWake.Signal();
-    if (err == ETIMEDOUT) {
-        // The write time-out gives a short count, not an error. Half an escape would garble
-        // the stream: its second byte follows.
-        if (sent > 0 && WholeDataBytes(Ovl.Buffer, Ovl.Count, sent - 1, telnet, binary) == Transferred
-            && sent < wire.size()) {
-            const std::string rest(1, wire[sent]);
-            size_t more = 0;
-            if (Send(rest, more, MonotonicNow() + Nanos(kAnswerMs) * kMs, nullptr, false) == 0)
-                ++Transferred;
+        if (IsCancelled(Ovl))
+            return ECANCELED;
+        if (Gone())
+            return GoneError();
+        if (FOut.size() + wire.size() <= kOutLimit) {
+            Gather(wire);
+            wire.clear();
         }
-        return 0;
     }
-    return err;
+    if (!wire.empty()) {
+        // Too much gathered: what waits goes first, within the write's time.
+        WriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
+        const std::optional<Nanos> left = timer.Remaining(Ovl.StartNs);
+        const int err = Drain(left ? std::optional(Ovl.StartNs + *left) : std::nullopt, &Ovl, std::nullopt);
+        // The write time-out gives a short count, not an error.
+        if (err == ETIMEDOUT)
+            return 0;
+        if (err)
+            return err;
+        std::lock_guard lock(FMutex);
+        if (IsCancelled(Ovl))
+            return ECANCELED;
+        Gather(wire);
+    }
+    Transferred = Ovl.Count;
+    if (Transferred > 0 && (FEventMask & EV_TXEMPTY) && !FTxSent.exchange(true))
+        FEventWake.Signal();
+    return 0;
 }
 
 LineLook PosixNetComDevice::Look() const
@@ -654,6 +1004,7 @@ LineLook PosixNetComDevice::Look() const
     look.Arrived = FArrived;
     if (::ioctl(FFd, TIOCOUTQ, &look.OutQueue) != 0)
         look.OutQueue = 0;
+    look.OutQueue += static_cast<int>(FOut.size());
     return look;
 }
 
@@ -678,6 +1029,8 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
     if (!Stop.Valid())
         return EINVAL;
     std::shared_lock use(FUse);
+    // Whoever waits for what the line does next wants what was written on its way.
+    FlushNow();
     LineLook last;
     {
         std::lock_guard lock(FMutex);
@@ -696,6 +1049,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
         const uint32_t mask = FEventMask;
         int fd = -1;
         bool gone = false;
+        bool holding = false;
         bool flagged = false;
         LineLook now;
         int rx80Full = 0;
@@ -708,6 +1062,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
             rx80Full = Rx80FullBytes(FInputSize);
             flagged = std::exchange(FFlagSeen, false);
             gone = Gone();
+            holding = FHoldUntil != 0;
             fd = FFd;
         }
         Events = LineEvents(last, now, mask, rx80Full) | (flagged ? EV_RXFLAG & mask : 0u);
@@ -724,7 +1079,7 @@ int PosixNetComDevice::WaitCommEvent(uint32_t& Events, const StopEvent& Stop)
         if (gone)
             return finish(EIO);
         short revents = 0;
-        if (const int err = SleepForEvent(Stop, fd, POLLIN, draining ? kLookIntervalMs : -1, revents)) {
+        if (const int err = SleepForEvent(Stop, fd, POLLIN, draining || holding ? kLookIntervalMs : -1, revents)) {
             if (err == EINTR)
                 continue;
             return finish(err);

@@ -1,6 +1,7 @@
 // The Telnet client's negotiation and stream codec, and the COM port option's commands.
 #include "Rfc2217.h"
 
+#include <cerrno>
 #include <tuple>
 
 namespace zentrop {
@@ -8,9 +9,6 @@ namespace zentrop {
 using namespace telnet;
 
 namespace {
-
-// Longer subnegotiations than any the COM port option has are cut, never grown without end.
-constexpr size_t kSubLimit = 256;
 
 bool WeDo(uint8_t Option)
 {
@@ -124,19 +122,45 @@ TelnetClient::Answer TelnetClient::ComPortAnswer() const
     }
 }
 
-// Answers only what changes a state, so that two sides never answer each other for ever.
-void TelnetClient::Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply)
+std::string TelnetClient::TakeReplies()
 {
+    std::string out;
+    out.reserve(FReplyOrder.size() * 3);
+    for (uint16_t slot : FReplyOrder) {
+        Put(out, {IAC, FReplyVerb[slot], static_cast<uint8_t>(slot & 0xFF)});
+        FReplyVerb[slot] = 0;
+    }
+    FReplyOrder.clear();
+    return out;
+}
+
+void TelnetClient::Reply(uint8_t Verb, uint8_t Option)
+{
+    // Our own options are answered with WILL/WONT, the server's with DO/DONT: one slot each,
+    // holding the latest answer, which is the state the server is to learn.
+    const uint16_t slot = static_cast<uint16_t>(((Verb == WILL || Verb == WONT) ? 0 : 256) + Option);
+    if (FReplyVerb[slot] == 0)
+        FReplyOrder.push_back(slot);
+    FReplyVerb[slot] = Verb;
+}
+
+// Answers only what changes a state, so that two sides never answer each other for ever.
+void TelnetClient::Negotiate(uint8_t Verb, uint8_t Option)
+{
+    if (++FNegotiations[Option] > kNegotiationLimit) {
+        FError = EPROTO;
+        return;
+    }
     if (Verb == DO || Verb == DONT) {
         State& s = FUs[Option];
         const bool want = Verb == DO && WeDo(Option);
         if (want && s != State::Yes) {
             if (s == State::No)
-                Put(Reply, {IAC, WILL, Option});
+                Reply(WILL, Option);
             s = State::Yes;
         } else if (!want) {
             if (s == State::Yes || (Verb == DO && s == State::No))
-                Put(Reply, {IAC, WONT, Option});
+                Reply(WONT, Option);
             s = State::No;
         }
     } else {
@@ -144,11 +168,11 @@ void TelnetClient::Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply)
         const bool want = Verb == WILL && ServerMay(Option);
         if (want && s != State::Yes) {
             if (s == State::No)
-                Put(Reply, {IAC, DO, Option});
+                Reply(DO, Option);
             s = State::Yes;
         } else if (!want) {
             if (s == State::Yes || (Verb == WILL && s == State::No))
-                Put(Reply, {IAC, DONT, Option});
+                Reply(DONT, Option);
             s = State::No;
         }
     }
@@ -166,6 +190,14 @@ void TelnetClient::EndSub(TelnetSink& Sink)
     FSub.clear();
 }
 
+void TelnetClient::AddSub(char Byte)
+{
+    if (FSub.size() >= kSubLimit)
+        FError = EMSGSIZE;
+    else
+        FSub += Byte;
+}
+
 void TelnetClient::Command(uint8_t Byte)
 {
     if (Byte >= WILL) {
@@ -179,9 +211,9 @@ void TelnetClient::Command(uint8_t Byte)
     }
 }
 
-void TelnetClient::Receive(const char* Bytes, size_t Count, TelnetSink& Sink, std::string& Reply)
+void TelnetClient::Receive(const char* Bytes, size_t Count, TelnetSink& Sink)
 {
-    for (size_t i = 0; i < Count; ++i) {
+    for (size_t i = 0; i < Count && !FError; ++i) {
         const uint8_t b = static_cast<uint8_t>(Bytes[i]);
         switch (FParse) {
         case Parse::DataCr:
@@ -208,19 +240,18 @@ void TelnetClient::Receive(const char* Bytes, size_t Count, TelnetSink& Sink, st
             }
             break;
         case Parse::Option:
-            Negotiate(FVerb, b, Reply);
+            Negotiate(FVerb, b);
             FParse = Parse::Data;
             break;
         case Parse::Sub:
             if (b == IAC)
                 FParse = Parse::SubIac;
-            else if (FSub.size() < kSubLimit)
-                FSub += static_cast<char>(b);
+            else
+                AddSub(static_cast<char>(b));
             break;
         case Parse::SubIac:
             if (b == IAC) {
-                if (FSub.size() < kSubLimit)
-                    FSub += static_cast<char>(IAC);
+                AddSub(static_cast<char>(IAC));
                 FParse = Parse::Sub;
             } else {
                 // SE ends it; any other command ends a subnegotiation that lost its end.

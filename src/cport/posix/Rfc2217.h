@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zentrop {
 
@@ -26,8 +27,9 @@ inline constexpr uint8_t SET_BAUDRATE = 1, SET_DATASIZE = 2, SET_PARITY = 3, SET
                          SET_MODEMSTATE_MASK = 11, PURGE_DATA = 12;
 inline constexpr uint8_t kServerOffset = 100;
 // Values of SET-CONTROL.
-inline constexpr uint8_t FLOW_NONE = 1, FLOW_XONXOFF = 2, FLOW_HARDWARE = 3, DTR_ON = 8, DTR_OFF = 9, RTS_ON = 11,
-                         RTS_OFF = 12, INFLOW_NONE = 14, INFLOW_XONXOFF = 15, INFLOW_HARDWARE = 16;
+inline constexpr uint8_t FLOW_NONE = 1, FLOW_XONXOFF = 2, FLOW_HARDWARE = 3, BREAK_ON = 5, BREAK_OFF = 6,
+                         DTR_ON = 8, DTR_OFF = 9, RTS_ON = 11, RTS_OFF = 12, INFLOW_NONE = 14, INFLOW_XONXOFF = 15,
+                         INFLOW_HARDWARE = 16;
 // Bits of NOTIFY-LINESTATE.
 inline constexpr uint8_t LINE_BREAK = 16, LINE_FRAME = 8, LINE_PARITY = 4, LINE_OVERRUN = 2;
 // Bits of NOTIFY-MODEMSTATE: the states have the values of the MS_ bits, the deltas below them.
@@ -70,16 +72,32 @@ public:
     virtual void OnComPort(uint8_t Command, std::string_view Value) = 0;
 };
 
-// The client's side of one Telnet connection.
+// The client's side of one Telnet connection: bytes in, data and the COM port option's
+// commands out to the sink, and the answers the negotiation calls for kept until taken.
+// Whatever a server sends, what the client keeps stays bounded: one answer waits per option
+// and direction, a subnegotiation has a size limit, and a server that keeps negotiating an
+// option past a small count is taken as broken.
 class TelnetClient {
 public:
     enum class Answer { Pending, Accepted, Refused };
 
+    // How often a server may negotiate one option, and how long a subnegotiation may be,
+    // before the connection counts as broken.
+    static constexpr int kNegotiationLimit = 16;
+    static constexpr size_t kSubLimit = 1024;
+
     // What the client opens with: it offers the COM port option and binary transmission in
     // both directions, and asks the server not to send go-aheads.
     std::string Start();
-    // Takes received bytes; the server's negotiation is answered in Reply, to be sent.
-    void Receive(const char* Bytes, size_t Count, TelnetSink& Sink, std::string& Reply);
+    // Takes received bytes, up to the first fault of the server.
+    void Receive(const char* Bytes, size_t Count, TelnetSink& Sink);
+    // The answers to the server's negotiation that wait to be sent, in the order they arose;
+    // taking them lets the same options be answered again.
+    bool HasReplies() const { return !FReplyOrder.empty(); }
+    std::string TakeReplies();
+    // 0, or why the server broke the protocol: EPROTO for endless negotiation, EMSGSIZE for a
+    // subnegotiation without end. Nothing more is taken after it.
+    int Error() const { return FError; }
 
     // Whether the server took the COM port option; a refusal leaves a raw byte stream.
     Answer ComPortAnswer() const;
@@ -90,13 +108,21 @@ private:
     enum class State : uint8_t { No, WantYes, Yes };
     enum class Parse : uint8_t { Data, DataCr, Iac, Option, Sub, SubIac };
 
-    void Negotiate(uint8_t Verb, uint8_t Option, std::string& Reply);
+    void Negotiate(uint8_t Verb, uint8_t Option);
+    // Queues the answer Verb for Option, replacing one of the same direction not yet taken.
+    void Reply(uint8_t Verb, uint8_t Option);
     void EndSub(TelnetSink& Sink);
+    void AddSub(char Byte);
     // The command byte after an IAC (other than a doubled IAC).
     void Command(uint8_t Byte);
 
     std::array<State, 256> FUs{};    // options this side performs (WILL/WONT)
     std::array<State, 256> FHim{};   // options the server performs (DO/DONT)
+    std::array<uint8_t, 256> FNegotiations{};   // the server's negotiations per option, up to the limit
+    // The answers not yet taken: the verb per option and direction (0 for none), and their order.
+    std::array<uint8_t, 512> FReplyVerb{};
+    std::vector<uint16_t> FReplyOrder;
+    int FError = 0;
     Parse FParse = Parse::Data;
     uint8_t FVerb = 0;
     std::string FSub;                // the subnegotiation being received, bounded

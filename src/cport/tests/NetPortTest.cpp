@@ -82,12 +82,11 @@ TEST(Telnet, EveryByteSurvivesEscapingInBothModes)
         EXPECT_EQ(wire.size(), all.size() + 2 + (binary ? 0 : 256 + 2));
         for (size_t cut : {size_t(1), size_t(2), size_t(7), wire.size()}) {
             TelnetClient client;
-            std::string reply;
             Heard heard;
             if (binary)
-                client.Receive("\xff\xfb\x00", 3, heard, reply);   // the server sends binary
+                client.Receive("\xff\xfb\x00", 3, heard);   // the server sends binary
             for (size_t at = 0; at < wire.size(); at += cut)
-                client.Receive(wire.data() + at, std::min(cut, wire.size() - at), heard, reply);
+                client.Receive(wire.data() + at, std::min(cut, wire.size() - at), heard);
             EXPECT_EQ(heard.Data, all) << "binary " << binary << " cut " << cut;
         }
     }
@@ -101,25 +100,22 @@ TEST(Telnet, NegotiationAnswersOnlyChanges)
     EXPECT_EQ(client.Start(), Bytes({IAC, WILL, COM_PORT, IAC, WILL, BINARY, IAC, WILL, SGA, IAC, DO, BINARY, IAC, DO, SGA}));
     EXPECT_EQ(client.ComPortAnswer(), TelnetClient::Answer::Pending);
     Heard heard;
-    std::string reply;
     // What the server opens with: go-aheads suppressed both ways, echo offered, binary both
     // ways, and a request for the COM port option.
     const std::string offers = Bytes({IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, 1, IAC, DONT, 1, IAC, DO, BINARY,
                                       IAC, WILL, BINARY, IAC, DO, COM_PORT, IAC, DO, 24});
-    client.Receive(offers.data(), offers.size(), heard, reply);
-    EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));
+    client.Receive(offers.data(), offers.size(), heard);
+    EXPECT_EQ(client.TakeReplies(), Bytes({IAC, DONT, 1, IAC, WONT, 24}));
     EXPECT_EQ(client.ComPortAnswer(), TelnetClient::Answer::Accepted);
     EXPECT_TRUE(client.BinaryIn() && client.BinaryOut());
-    reply.clear();
-    client.Receive(offers.data(), offers.size(), heard, reply);
-    EXPECT_EQ(reply, Bytes({IAC, DONT, 1, IAC, WONT, 24}));   // nothing else changed
+    client.Receive(offers.data(), offers.size(), heard);
+    EXPECT_EQ(client.TakeReplies(), Bytes({IAC, DONT, 1, IAC, WONT, 24}));   // nothing else changed
 
     TelnetClient refused;
     refused.Start();
-    reply.clear();
     const std::string no = Bytes({IAC, DONT, COM_PORT, IAC, WONT, BINARY, IAC, DONT, BINARY});
-    refused.Receive(no.data(), no.size(), heard, reply);
-    EXPECT_EQ(reply, "");
+    refused.Receive(no.data(), no.size(), heard);
+    EXPECT_FALSE(refused.HasReplies());
     EXPECT_EQ(refused.ComPortAnswer(), TelnetClient::Answer::Refused);
     EXPECT_FALSE(refused.BinaryIn() || refused.BinaryOut());
     EXPECT_TRUE(heard.Data.empty());
@@ -153,13 +149,69 @@ TEST(Telnet, ComPortCommandsAndAnswers)
     TelnetClient client;
     client.Start();
     Heard heard;
-    std::string reply;
     const std::string in = Bytes({'a', IAC, SB, 44, 101, 0, 1, IAC, IAC, IAC, IAC, IAC, SE, 'b', IAC, SB, 44, 107,
                                   0x31, IAC, SE, IAC, IAC});
     for (char c : in)
-        client.Receive(&c, 1, heard, reply);
+        client.Receive(&c, 1, heard);
     EXPECT_EQ(heard.Data, "ab\xff");
     ASSERT_EQ(heard.Commands.size(), 2u);
     EXPECT_EQ(heard.Commands[0], (std::pair<uint8_t, std::string>{101, Bytes({0, 1, 0xFF, 0xFF})}));
     EXPECT_EQ(heard.Commands[1], (std::pair<uint8_t, std::string>{107, Bytes({0x31})}));
+}
+
+// A server that keeps negotiating gets at most one waiting answer per option and direction,
+// the latest, and is taken as broken past a small count; a subnegotiation without end is
+// bounded and breaks the connection too. Nothing after the fault is taken.
+TEST(Telnet, HostileServersStayBounded)
+{
+    TelnetClient client;
+    client.Start();
+    Heard heard;
+    std::string flood;
+    for (int i = 0; i < TelnetClient::kNegotiationLimit; ++i)
+        flood += Bytes({IAC, WILL, 1, IAC, DO, 24});
+    client.Receive(flood.data(), flood.size(), heard);
+    EXPECT_EQ(client.Error(), 0);
+    EXPECT_EQ(client.TakeReplies(), Bytes({IAC, DONT, 1, IAC, WONT, 24}));
+    // A change of mind keeps the option's one slot, with the latest answer in it; the other
+    // direction has a slot of its own.
+    TelnetClient mind;
+    mind.Start();
+    const std::string change = Bytes({IAC, DO, BINARY, IAC, DONT, BINARY, IAC, WILL, 1, IAC, DO, BINARY});
+    mind.Receive(change.data(), change.size(), heard);
+    EXPECT_EQ(mind.TakeReplies(), Bytes({IAC, WILL, BINARY, IAC, DONT, 1}));
+    EXPECT_FALSE(mind.HasReplies());
+
+    const std::string more = Bytes({IAC, WILL, 1, 'x'});
+    client.Receive(more.data(), more.size(), heard);
+    EXPECT_EQ(client.Error(), EPROTO);
+    EXPECT_EQ(heard.Data, "");
+
+    TelnetClient endless;
+    endless.Start();
+    Heard quiet;
+    const std::string open = Bytes({'a', IAC, SB, COM_PORT, 107});
+    endless.Receive(open.data(), open.size(), quiet);
+    const std::string body(4096, 'z');
+    for (int i = 0; i < 4 && !endless.Error(); ++i)
+        endless.Receive(body.data(), body.size(), quiet);
+    EXPECT_EQ(endless.Error(), EMSGSIZE);
+    EXPECT_EQ(quiet.Data, "a");
+    EXPECT_TRUE(quiet.Commands.empty());
+}
+
+// Every spelling of one server port is one name; other names stay as they are.
+TEST(NetPortName, CanonicalNames)
+{
+    for (const char* name : {"socket://127.0.0.1:4000", "SOCKET://localhost:4000/", "net:LocalHost.:4000",
+                             "socket://[::1]:4000"})
+        EXPECT_EQ(CanonicalNetPortName(name), "socket://127.0.0.1:4000") << name;
+    EXPECT_EQ(CanonicalNetPortName("RFC2217://Rack-7.Lab:2217/"), "rfc2217://rack-7.lab:2217");
+    EXPECT_EQ(CanonicalNetPortName("rfc2217://[FE80::1]:9"), "rfc2217://[fe80::1]:9");
+    EXPECT_EQ(CanonicalNetPortName("ttyUSB0"), "ttyUSB0");
+    // A device's word about a failure is the hint for that failure only.
+    NoteNetPortProblem("rfc2217://localhost:4000", EINVAL, "set 9600 baud");
+    EXPECT_EQ(NetPortProblem("RFC2217://127.0.0.1:4000/", EINVAL), "set 9600 baud");
+    EXPECT_TRUE(NetPortProblem("rfc2217://127.0.0.1:4000", EBUSY).contains("Another client holds"));
+    EXPECT_TRUE(NetPortProblem("rfc2217://ns.example:1", ETIME).contains("timed out"));
 }

@@ -24,8 +24,16 @@ bool IsNetPortName(const QString& Name);
 // The parts of a well-made network name; nothing for any other name.
 std::optional<NetPortName> ParseNetPortName(const QString& Name);
 
+// One spelling for every name of the same server port: the scheme in lower case ("net:" as
+// "socket://"), the host in lower case without a final dot, the loopback's names
+// ("localhost", "::1") as 127.0.0.1, no trailing "/". Any other name is given back as it is.
+QString CanonicalNetPortName(const QString& Name);
+
 // What the system error of a network port's failure means for its user, naming host and
-// port: "Nothing listens on 127.0.0.1 port 4000 (connection refused)."
+// port: "Nothing listens on 127.0.0.1 port 4000 (connection refused)." A device that knows
+// more about a failure than its error code says (the rate a server set instead of the one
+// asked for) notes it for the port first.
 QString NetPortProblem(const QString& Name, int SystemCode);
+void NoteNetPortProblem(const QString& Name, int SystemCode, const QString& Text);
 
 } // namespace zentrop
