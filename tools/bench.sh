@@ -2,7 +2,8 @@
 # Runs the benchmarks: the port's read time-out and one-byte round trip on a pseudo-terminal,
 # event delivery (latency to OnRxData, sustained rate and its CPU, idle CPU, Close while
 # bytes keep arriving),
-# then the upgrade against the simulated bootloader at 115200 baud, then the terminal's
+# then the upgrade against the simulated bootloader at 115200 and 1,000,000 baud with its system
+# calls per byte, then the terminal's
 # parse-and-buffer throughput, then the language file reader on a file of about 1 MB, the
 # command line upgrading eight simulated devices at once against one, the upgrade directly
 # and through ser2net side by side, the terminal window's received text to pixels, and
@@ -16,6 +17,8 @@ echo
 "$BIN/bench_upgrade"
 echo
 "$BIN/bench_upgrade" --eeprom-page-size 32
+echo
+"$BIN/bench_upgrade" --baud 1000000
 echo
 "$BIN/bench_terminal"
 echo

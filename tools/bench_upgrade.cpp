@@ -1,6 +1,7 @@
 // bench_upgrade: times an upgrade of 64 KiB of Flash and 4 KiB of EEProm against the simulated
-// bootloader pacing its line at 115200 baud, and shows where the time beyond the line's own
-// goes: the pauses' overshoot, the waits for the answers, the writes. It runs the same upgrade
+// bootloader pacing its line at 115200 baud (or --baud), and shows where the time beyond the
+// line's own goes: the pauses' overshoot, the waits for the answers, the writes, and the
+// system calls per byte sent (counted by strace). It runs the same upgrade
 // as the command line does (no window messages), as the window does (its messages processed
 // as the run paces them, and after every byte for comparison), with the default timer slack,
 // and through a lean port that writes and reads the pseudo-terminal directly, as a minimal
@@ -9,14 +10,19 @@
 #include "upgrade/Bootloader.h"
 #include "upgrade/UpgradeFile.h"
 #include "base/Format.h"
+#include "base/UniqueFd.h"
 #include "testsupport/BootSim.h"
 #include "testsupport/SampleUpgrade.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,7 +43,7 @@ using namespace zentrop;
 
 namespace {
 
-constexpr int kBaud = 115200;
+int gBaud = 115200;   // the simulated line's pace; --baud sets it
 constexpr int kBitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr int kReadTimeoutMs = 510;
 
@@ -85,18 +91,13 @@ private:
 class LeanPort : public BootPort {
 public:
     explicit LeanPort(const QString& path)
-        : FFd(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+        : FOpened(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), FFd(FOpened.Get())
     {
         termios t{};
         if (FFd >= 0 && tcgetattr(FFd, &t) == 0) {
             cfmakeraw(&t);
             tcsetattr(FFd, TCSANOW, &t);
         }
-    }
-    ~LeanPort() override
-    {
-        if (FFd >= 0)
-            ::close(FFd);
     }
     bool Connected() const override { return FFd >= 0; }
     void Open() override {}
@@ -129,6 +130,7 @@ public:
     }
 
 private:
+    UniqueFd FOpened;
     int FFd;
 };
 
@@ -191,7 +193,7 @@ struct Measured {
 std::optional<Measured> Run(const Variant& v, const UpgradeFile& file, const sample::Layout& layout)
 {
     bootsim::SimOptions options;
-    options.Baud = kBaud;
+    options.Baud = gBaud;
     options.Device.FlashPageSize = layout.FlashPageSize;
     options.Device.EEPromPageSize = layout.EEPromPageSize;
     bootsim::Simulator sim(options);
@@ -205,7 +207,7 @@ std::optional<Measured> Run(const Variant& v, const UpgradeFile& file, const sam
             lean = std::make_unique<LeanPort>(path);
         } else {
             port.SetPort(path);
-            SetUpgradeLineSettings(port, kBaud);
+            SetUpgradeLineSettings(port, gBaud);
             port.Open();
             engine = std::make_unique<ComPortLine>(port);
         }
@@ -242,11 +244,54 @@ std::optional<Measured> Run(const Variant& v, const UpgradeFile& file, const sam
         std::fprintf(stderr, "bench_upgrade: the upgrade failed: %s\n", observer.Messages.join("; ").toLocal8Bit().constData());
         return std::nullopt;
     }
-    m.Line = static_cast<double>(timed.Sent + timed.Received) * kBitsPerByte / kBaud;
+    m.Line = static_cast<double>(timed.Sent + timed.Received) * kBitsPerByte / gBaud;
     m.Writes = timed.WriteSeconds;
     m.Reads = timed.ReadSeconds;
     m.Sent = timed.Sent;
     return m;
+}
+
+// The system calls of the upgrading thread, counted by strace in a child that runs one
+// upgrade of the variant (strace without -f follows only that thread, not the simulator's):
+// the total, the most frequent calls, and the bytes sent, which the child prints.
+struct SyscallCount {
+    long long Calls = 0;
+    long long Sent = 0;
+    QString Top;
+};
+
+std::optional<SyscallCount> CountSyscalls(const QString& self, const QStringList& args)
+{
+    QTemporaryDir dir;
+    const QString summary = dir.filePath("strace.txt");
+    QProcess child;
+    child.start(QStringLiteral("strace"), QStringList{"-c", "-o", summary, "--", self} + args);
+    if (!child.waitForFinished(600000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return std::nullopt;
+    SyscallCount count;
+    count.Sent = QString::fromLatin1(child.readAllStandardOutput()).trimmed().toLongLong();
+    QFile file(summary);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::vector<std::pair<long long, QString>> calls;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QStringList f = QString::fromLatin1(raw).simplified().split(' ', Qt::SkipEmptyParts);
+        // % time, seconds, usecs/call, calls, [errors], name
+        if (f.size() < 5 || !f[0].front().isDigit())
+            continue;
+        if (f.last() == "total")
+            count.Calls = f[3].toLongLong();
+        else
+            calls.emplace_back(f[3].toLongLong(), f.last());
+    }
+    std::sort(calls.begin(), calls.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    QStringList top;
+    for (size_t i = 0; i < calls.size() && i < 4; ++i)
+        top << QStringLiteral("%1 %2").arg(calls[i].second).arg(calls[i].first);
+    count.Top = top.join(", ");
+    if (count.Calls == 0 || count.Sent == 0)
+        return std::nullopt;
+    return count;
 }
 
 } // namespace
@@ -258,11 +303,25 @@ int main(int argc, char** argv)
     layout.FlashPageSize = 256;
     layout.FlashPages = 64 * 1024 / layout.FlashPageSize;
     layout.EEPromPageSize = 256;
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() == 3 && args[1] == "--eeprom-page-size")
-        layout.EEPromPageSize = args[2].toInt();
-    if (args.size() != 1 && (args.size() != 3 || layout.EEPromPageSize < 1 || layout.EEPromPageSize > 512)) {
-        std::fprintf(stderr, "usage: bench_upgrade [--eeprom-page-size 1..512]\n");
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    // --count VARIANT: one upgrade of that variant, the bytes sent on standard output (the
+    // child whose system calls strace counts).
+    int countVariant = -1;
+    bool ok = true;
+    for (int i = 0; i + 1 < args.size() && ok; i += 2) {
+        const int value = args[i + 1].toInt(&ok);
+        if (args[i] == "--eeprom-page-size")
+            layout.EEPromPageSize = value;
+        else if (args[i] == "--baud")
+            gBaud = value;
+        else if (args[i] == "--count")
+            countVariant = value;
+        else
+            ok = false;
+    }
+    if (!ok || args.size() % 2 || layout.EEPromPageSize < 1 || layout.EEPromPageSize > 512 || gBaud < 300) {
+        std::fprintf(stderr, "usage: bench_upgrade [--eeprom-page-size 1..512] [--baud RATE]\n");
         return 2;
     }
     layout.EEPromPages = 4 * 1024 / layout.EEPromPageSize;
@@ -278,11 +337,6 @@ int main(int argc, char** argv)
     if (file.Load(path) != UpgradeFile::Result::Loaded)
         return 1;
 
-    std::printf("upgrade: %zu Flash pages of %d bytes, %zu EEProm pages of %d bytes, %d baud\n",
-                file.FlashPages().size(), layout.FlashPageSize, file.EEPromPages().size(), layout.EEPromPageSize,
-                kBaud);
-    std::printf("%-38s %8s %8s %8s %9s %8s %8s %8s\n", "run (best of 3, taken in turns)", "seconds", "/ideal", "line",
-                "overshoot", "in write", "in read", "us/byte");
     const Variant variants[] = {
         {"lean port (direct writes)", Events::None, true, 1},
         {"command line", Events::None, false, 1},
@@ -290,6 +344,21 @@ int main(int argc, char** argv)
         {"window (messages as paced)", Events::Paced, false, 1},
         {"window, messages after every byte", Events::EveryByte, false, 1},
     };
+    if (countVariant >= 0) {
+        if (countVariant >= static_cast<int>(std::size(variants)))
+            return 2;
+        const std::optional<Measured> m = Run(variants[countVariant], file, layout);
+        if (!m)
+            return 1;
+        std::printf("%lld\n", m->Sent);
+        return 0;
+    }
+
+    std::printf("upgrade: %zu Flash pages of %d bytes, %zu EEProm pages of %d bytes, %d baud\n",
+                file.FlashPages().size(), layout.FlashPageSize, file.EEPromPages().size(), layout.EEPromPageSize,
+                gBaud);
+    std::printf("%-38s %8s %8s %8s %9s %8s %8s %8s\n", "run (best of 3, taken in turns)", "seconds", "/ideal", "line",
+                "overshoot", "in write", "in read", "us/byte");
     constexpr int kRounds = 3;
     std::vector<Measured> best(std::size(variants));
     // In turns, so that a load that comes and goes on the machine falls on every variant alike.
@@ -310,9 +379,29 @@ int main(int argc, char** argv)
                     m.Line, m.Overshoot, m.Writes, m.Reads, m.Cpu * 1e6 / static_cast<double>(m.Sent));
     }
     const double lean = best[0].Seconds, commandLine = best[1].Seconds, window = best[3].Seconds;
+    const double ideal = best[1].Line + best[1].Paused;
     std::printf("command line over lean port: %+.2f %% (goal: at most +0.5 %%)\n", (commandLine / lean - 1) * 100);
+    std::printf("command line over the line's time and the pauses: %+.2f %%\n", (commandLine / ideal - 1) * 100);
     std::printf("window over command line: %+.2f %% (goal: at most +1 %%)\n", (window / commandLine - 1) * 100);
     std::printf("columns: overshoot = time the pauses slept beyond what they asked; in write / in read = time in\n"
                 "the port's calls (read: waiting for the answers); us/byte = CPU of the upgrade thread per byte sent\n");
+
+    // System calls per byte sent, of the upgrading thread (start-up of the child included).
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty()) {
+        std::printf("system calls per byte: strace is not installed (tools/setup.sh installs it)\n");
+        return 0;
+    }
+    const QStringList common{"--eeprom-page-size", QString::number(layout.EEPromPageSize), "--baud", QString::number(gBaud)};
+    for (int variant : {0, 1, 3}) {
+        const std::optional<SyscallCount> c =
+            CountSyscalls(QCoreApplication::applicationFilePath(), common + QStringList{"--count", QString::number(variant)});
+        if (!c) {
+            std::printf("system calls per byte, %s: strace could not count them\n", variants[variant].Name);
+            continue;
+        }
+        std::printf("system calls per byte, %s: %.2f (%lld calls for %lld bytes; most: %s)%s\n", variants[variant].Name,
+                    static_cast<double>(c->Calls) / static_cast<double>(c->Sent), c->Calls, c->Sent,
+                    c->Top.toLocal8Bit().constData(), variant == 1 ? " (goal: at most 2)" : "");
+    }
     return 0;
 }

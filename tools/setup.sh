@@ -8,9 +8,10 @@ set -eu
 # libgettextpo-dev reads translators' PO files; the MinGW binutils build language files for tests;
 # libvterm-dev is the reference terminal that only the terminal's test tool and benchmark link;
 # ser2net is the real network serial server the tests of the network ports run against;
-# the terminal's tests run with each of the two fonts as the machine's monospace font.
+# the terminal's tests run with each of the two fonts as the machine's monospace font; strace
+# counts the upgrade benchmark's system calls.
 PACKAGES="cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev libgettextpo-dev binutils-mingw-w64-i686
-    libvterm-dev ser2net fonts-dejavu-core fonts-noto-mono"
+    libvterm-dev ser2net fonts-dejavu-core fonts-noto-mono strace"
 case "${1:-}" in
     fuzz | sanitize) PACKAGES="$PACKAGES clang libclang-rt-dev" ;;
     screens) PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool" ;;

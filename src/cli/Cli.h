@@ -4,6 +4,7 @@
 #include "cmdline/CommandLine.h"
 #include "cmdline/Options.h"
 
+#include "cport/ComDevice.h"
 #include "upgrade/UpgradeFile.h"
 
 #include <QStringList>
@@ -44,6 +45,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts);
 void FlashUsageJson(const QString& error);
 int Probe(const ParsedOptions& options, InterruptWatch& interrupts);
 void ProbeUsageJson(const QString& error);
+// How an open port sends with --rs485, for the user.
+QString RS485Description(RS485Mode mode);
 
 // Parses the arguments after the command's name and runs it, or prints its help or the usage error.
 int RunCommand(const Command& command, const QStringList& args, InterruptWatch& interrupts);

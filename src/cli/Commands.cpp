@@ -4,6 +4,7 @@
 #include "upgrade/UpgradeFile.h"
 #include "base/Ansi.h"
 #include "base/FileName.h"
+#include "base/UniqueFd.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -30,11 +31,9 @@ namespace {
 QString NotAnUpgradeFile(const QString& path)
 {
     QByteArray head(16, 0);
-    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    const ssize_t got = fd >= 0 ? ::read(fd, head.data(), static_cast<size_t>(head.size())) : -1;
+    const UniqueFd fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const ssize_t got = fd ? ::read(fd.Get(), head.data(), static_cast<size_t>(head.size())) : -1;
     head.resize(std::max<qsizetype>(got, 0));
-    if (fd >= 0)
-        ::close(fd);
     const QString pack = QStringLiteral("\"zentrop-cli pack --flash FW.hex --flash-page-size N -o FW.upg\"");
     if (head.startsWith("\x7F" "ELF"))
         return QStringLiteral("%1 is an ELF program, not an upgrade file: convert it to Intel HEX (objcopy -O ihex) "

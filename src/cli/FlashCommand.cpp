@@ -18,9 +18,10 @@
 #include "upgrade/ResetSequence.h"
 #include "base/FileName.h"
 #include "base/Format.h"
+#include "base/UniqueFd.h"
 #include "cport/NetPortName.h"
-#include "cport/PosixComDevice.h"
-#include "cport/PosixPortDetails.h"
+#include "cport/PortNames.h"
+#include "cport/PortDetails.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -52,6 +53,7 @@ struct FlashSettings {
     int Baud = 115200;
     bool Verbose = false;
     bool Force = false;
+    bool RS485 = false;
     ResetSequence Reset;
     int WakeRetries = 0;
     int Retries = 0;
@@ -103,8 +105,12 @@ void ResetDevice(TCustomComPort& port, const ResetSequence& steps, const QString
     const int err = RunResetSequence(
         steps,
         [&port](ResetStep::Kind line, bool raised) {
-            const uint32_t function = line == ResetStep::Kind::Dtr ? (raised ? SETDTR : CLRDTR) : (raised ? SETRTS : CLRRTS);
-            return port.Device().EscapeCommFunction(function);
+            try {
+                line == ResetStep::Kind::Dtr ? port.SetDTR(raised) : port.SetRTS(raised);
+                return 0;
+            } catch (const EComPortExt& e) {
+                return static_cast<int>(e.SystemCode());
+            }
         },
         [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }, &failed);
     if (err)
@@ -374,6 +380,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
     bool deviceGone = false;
     try {
         SetUpgradeLineSettings(port, s.Baud);
+        if (s.RS485)
+            port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
         port.SetPort(portName);
         if (const QString problem = SerialDeviceProblem(device); !problem.isEmpty())
             throw Exception(problem);
@@ -388,6 +396,8 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
             const UpgradeResult result = s.Probe ? upgrade.Run(s.Mode, none, none)
                                                  : upgrade.Run(s.Mode, pages.Flash, pages.EEProm);
             trace.Flush();
+            if (s.RS485 && s.Verbose && port.Connected())
+                PrintLine(stderr, portName + QStringLiteral(": ") + RS485Description(port.GetRS485Mode()));
             if (result == UpgradeResult::Done) {
                 r.Status = ExitSuccess;
                 r.Result = Outcome::Ok;
@@ -704,13 +714,12 @@ std::optional<QStringList> PortsFrom(const QString& path, QString* error)
         return std::nullopt;
     }
     QFile f;
-    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    UniqueFd fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd || !f.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        if (fd >= 0)
-            ::close(fd);
         return std::nullopt;
     }
+    fd.Release();   // the file closes it now
     QStringList ports;
     // Port names are file names: bytes, whatever their encoding.
     for (QByteArray raw : f.read(1024 * 1024).split('\n')) {
@@ -818,6 +827,9 @@ const CommandSyntax& FlashSyntax()
              QStringLiteral("the bootloader's start-up time after dtr, rts or both (default 100)")},
             {QStringLiteral("reset-inverted"), 0, QString(),
              QStringLiteral("the board resets while dtr, rts or both are lowered, not raised")},
+            {QStringLiteral("rs485"), 0, QString(),
+             QStringLiteral("RS-485: RTS raised while sending, by the driver's RS-485 mode or, where the driver "
+                            "has none, around each write (-v says which)")},
             {QStringLiteral("retries"), 0, QStringLiteral("N"),
              QStringLiteral("after a device's failure, or a network connection that dropped during the run, wake "
                             "it again and start over, up to N times (default 0). A device left in the middle of a "
@@ -926,7 +938,7 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
     // a second run on the same device could only fail as its port is taken.
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
-        const QString device = QFileInfo(PosixComDevice::DevicePath(port)).canonicalFilePath();
+        const QString device = QFileInfo(PortDevicePath(port)).canonicalFilePath();
         const QString key = IsNetPortName(port) ? CanonicalNetPortName(port) : device.isEmpty() ? port : device;
         if (devices.contains(key))
             return true;
@@ -1001,6 +1013,7 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
     record.Baud = s.Baud;
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
+    s.RS485 = options.Has(QStringLiteral("rs485"));
     ResetTiming timing;
     timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
     for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},

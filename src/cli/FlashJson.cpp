@@ -5,8 +5,8 @@
 
 #include "base/Ansi.h"
 #include "base/FileName.h"
-#include "cport/PosixComDevice.h"
-#include "cport/PosixPortDetails.h"
+#include "cport/PortNames.h"
+#include "cport/PortDetails.h"
 #include "upgrade/UpgradeFile.h"
 
 #include <QCryptographicHash>
@@ -103,7 +103,7 @@ QJsonObject IdentityJson(const RunRecord& record)
 
 QJsonObject PortJson(const PortResult& r)
 {
-    const std::vector<PortDetails> details = DescribePorts({PosixComDevice::DevicePath(r.Port)});
+    const std::vector<PortDetails> details = DescribePorts({PortDevicePath(r.Port)});
     const QString byId = details.empty() ? QString() : details.front().ById;
     const std::optional<PageProgress>& page = r.FailedPage;
     QJsonArray attempts;

@@ -5,6 +5,8 @@
 #include "Cli.h"
 #include "cmdline/Interrupts.h"
 #include "RawTerminal.h"
+#include "base/UniqueFd.h"
+#include "base/WakeUp.h"
 #include "cport/ComError.h"
 #include "cport/NetPortName.h"
 
@@ -18,7 +20,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -205,26 +206,15 @@ public:
     TSession(TCustomComPort& port, const MonitorOptions& options, TScreen& screen, int log)
         : FPort(port), FOptions(options), FScreen(screen), FLog(log), FEcho(false)
     {
-        FWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
-    ~TSession()
-    {
-        StopReader();
-        if (FWake >= 0)
-            ::close(FWake);
-    }
+    ~TSession() { StopReader(); }
 
     int Run(InterruptWatch& interrupts);
 
 private:
     // The session on the raw terminal, until the exit key, a signal or an error.
     int Loop();
-    void Wake()
-    {
-        const uint64_t one = 1;
-        while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
-        }
-    }
+    void Wake() { FWake.Signal(); }
     void StartReader();
     void StopReader();
     void ReaderLoop();
@@ -256,7 +246,7 @@ private:
     bool FOutage = false;
     std::chrono::steady_clock::time_point FReopenedAt;
     std::atomic<bool> FReceived{false};
-    int FWake = -1;
+    WakeUp FWake;
     std::thread FReader;
     std::atomic<bool> FStopReader{false};
     std::atomic<bool> FReadFailed{false};
@@ -376,18 +366,18 @@ void TSession::Send(const QByteArray& bytes)
 
 void TSession::Pulse(bool dtr)
 {
-    TComFlowControl* flow = FPort.FlowControl();
     try {
+        const TComFlowControl* flow = FPort.FlowControl();
         if (dtr) {
-            const TDTRFlowControl was = flow->ControlDTR();
-            flow->SetControlDTR(was == TDTRFlowControl::dtrEnable ? TDTRFlowControl::dtrDisable : TDTRFlowControl::dtrEnable);
+            const bool raised = flow->ControlDTR() != TDTRFlowControl::dtrDisable;
+            FPort.SetDTR(!raised);
             std::this_thread::sleep_for(std::chrono::milliseconds(kPulseMs));
-            flow->SetControlDTR(was);
+            FPort.SetDTR(raised);
         } else {
-            const TRTSFlowControl was = flow->ControlRTS();
-            flow->SetControlRTS(was == TRTSFlowControl::rtsEnable ? TRTSFlowControl::rtsDisable : TRTSFlowControl::rtsEnable);
+            const bool raised = flow->ControlRTS() == TRTSFlowControl::rtsEnable;
+            FPort.SetRTS(!raised);
             std::this_thread::sleep_for(std::chrono::milliseconds(kPulseMs));
-            flow->SetControlRTS(was);
+            FPort.SetRTS(raised);
         }
         FScreen.Notice(dtr ? QStringLiteral("DTR pulsed") : QStringLiteral("RTS pulsed"));
     } catch (const Exception& e) {
@@ -397,15 +387,15 @@ void TSession::Pulse(bool dtr)
 
 void TSession::Switch(bool dtr)
 {
-    TComFlowControl* flow = FPort.FlowControl();
+    const TComFlowControl* flow = FPort.FlowControl();
     try {
         bool on;
         if (dtr) {
             on = flow->ControlDTR() != TDTRFlowControl::dtrEnable;
-            flow->SetControlDTR(on ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable);
+            FPort.SetDTR(on);
         } else {
             on = flow->ControlRTS() != TRTSFlowControl::rtsEnable;
-            flow->SetControlRTS(on ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable);
+            FPort.SetRTS(on);
         }
         FScreen.Notice(QStringLiteral("%1 %2").arg(dtr ? QStringLiteral("DTR") : QStringLiteral("RTS"),
                                                    on ? QStringLiteral("on") : QStringLiteral("off")));
@@ -508,7 +498,7 @@ bool TSession::Keys(const char* keys, int count)
 
 int TSession::Run(InterruptWatch& interrupts)
 {
-    if (FWake < 0) {
+    if (!FWake.Valid()) {
         FScreen.Notice(QStringLiteral("the monitor cannot start: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
         return ExitPortError;
     }
@@ -553,15 +543,13 @@ int TSession::Loop()
             break;
         }
         const int confirming = ConfirmBack();
-        pollfd fds[2] = {{FWake, POLLIN, 0}, {keyboard ? STDIN_FILENO : -1, POLLIN, 0}};
+        pollfd fds[2] = {{FWake.Fd(), POLLIN, 0}, {keyboard ? STDIN_FILENO : -1, POLLIN, 0}};
         const int ready = ::poll(fds, 2, FAway ? kRetryMs : confirming);
         if (ready < 0 && errno != EINTR) {
             status = ExitPortError;
             break;
         }
-        uint64_t count = 0;
-        while (::read(FWake, &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        FWake.Drain();
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             char keys[256];
             const ssize_t n = ::read(STDIN_FILENO, keys, sizeof keys);
@@ -584,10 +572,10 @@ int TSession::Loop()
 
 int RunMonitor(TCustomComPort& port, const MonitorOptions& options, InterruptWatch& interrupts)
 {
-    int log = -1;
+    UniqueFd log;
     if (!options.Log.isEmpty()) {
-        log = ::open(QFile::encodeName(options.Log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (log < 0) {
+        log.Reset(::open(QFile::encodeName(options.Log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        if (!log) {
             PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Log, QString::fromLocal8Bit(std::strerror(errno))));
             return ExitFileRejected;
         }
@@ -603,11 +591,9 @@ int RunMonitor(TCustomComPort& port, const MonitorOptions& options, InterruptWat
     TScreen screen(options);
     int status;
     {
-        TSession session(port, options, screen, log);
+        TSession session(port, options, screen, log.Get());
         status = session.Run(interrupts);
     }
-    if (log >= 0)
-        ::close(log);
     return status;
 }
 

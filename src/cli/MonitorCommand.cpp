@@ -3,7 +3,7 @@
 #include "cmdline/Interrupts.h"
 #include "Monitor.h"
 
-#include "cport/PosixPortDetails.h"
+#include "cport/PortDetails.h"
 #include "upgrade/BootComPort.h"
 #include "cport/ComError.h"
 #include "cport/NetPortName.h"
@@ -132,8 +132,24 @@ const CommandSyntax& MonitorSyntax()
             {QStringLiteral("reconnect"), 'r', QString(),
              QStringLiteral("when the device goes away, wait for it to come back under the same name;\n"
                             "keys typed meanwhile are not sent")},
+            {QStringLiteral("rs485"), 0, QString(),
+             QStringLiteral("RS-485: RTS raised while sending, by the driver's RS-485 mode or, where the driver\n"
+                            "has none, around each write; which of the two is said at the start")},
         }};
     return syntax;
+}
+
+QString RS485Description(RS485Mode mode)
+{
+    switch (mode) {
+    case RS485Mode::Driver:
+        return QStringLiteral("RS-485: the driver raises RTS while sending");
+    case RS485Mode::Port:
+        return QStringLiteral("RS-485: the driver has no RS-485 mode; RTS is raised around each write");
+    case RS485Mode::Off:
+        break;
+    }
+    return QStringLiteral("RS-485: off");
 }
 
 int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
@@ -154,6 +170,9 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
 
     TComPort port;
     SetUpgradeLineSettings(port, static_cast<int>(*rate));
+    const bool rs485 = options.Has(QStringLiteral("rs485"));
+    if (rs485)
+        port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
     port.SetPort(portName);
     bool told = false;
     for (;;) {
@@ -175,6 +194,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
+    if (rs485)
+        PrintLine(stderr, RS485Description(port.GetRS485Mode()));
     status = RunMonitor(port, *m, interrupts);
     try {
         port.Close();

@@ -2,7 +2,7 @@
 // depends on the device's owner, group and mode, and on who the holder is.
 #pragma once
 
-#include "cport/PosixPortDetails.h"
+#include "cport/PortDetails.h"
 
 #include <QString>
 

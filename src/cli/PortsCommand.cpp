@@ -4,7 +4,7 @@
 #include "base/Exception.h"
 #include "base/Strings.h"
 #include "cport/ComPortList.h"
-#include "cport/PosixPortDetails.h"
+#include "cport/PortDetails.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,6 +2,7 @@
 // without a display.
 #include "Cli.h"
 #include "FlashJson.h"
+#include "base/Debug.h"
 #include "cmdline/Console.h"
 #include "cmdline/Interrupts.h"
 
@@ -41,7 +42,8 @@ QString Help()
     text += QStringLiteral("\nThe translators' tools are the program zentrop-lcf; \"zentrop-cli lcf ...\" still runs it.\n");
     text += QStringLiteral(
         "\n\"zentrop-cli COMMAND --help\" (or \"zentrop-cli help COMMAND\") shows a command's options;\n"
-        "\"zentrop-cli --version\" the version; \"zentrop-cli help json\" the JSON output of --json.\n"
+        "\"zentrop-cli --version\" the version; \"zentrop-cli help json\" the JSON output of --json;\n"
+        "\"zentrop-cli --debug COMMAND ...\" writes the port's debug texts to standard error.\n"
         "\nexit status:\n"
         "  0    done\n"
         "  1    the device did not answer correctly (after its retries, if any)\n"
@@ -140,6 +142,11 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << DecodeFileName(QByteArray(argv[i]));
+    // --debug before the command writes the port's debug texts to standard error.
+    while (!args.isEmpty() && args.first() == QLatin1String("--debug")) {
+        EnableDebugOutput();
+        args.removeFirst();
+    }
     if (args.isEmpty())
         return TopUsageError(QStringLiteral("no command given"));
     const QString& first = args.first();

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -41,8 +40,7 @@ InterruptWatch::InterruptWatch()
 {
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    FSignalFd = signalfd(-1, &set, SFD_CLOEXEC);
-    FStopFd = eventfd(0, EFD_CLOEXEC);
+    FSignalFd.Reset(signalfd(-1, &set, SFD_CLOEXEC));
     // A signal that came before the program started (sent to the program that started this
     // one, say) ends it at once, instead of racing with the command's first steps.
     sigset_t pending;
@@ -51,22 +49,16 @@ InterruptWatch::InterruptWatch()
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             if (sigismember(&pending, signal) == 1)
                 EndInterrupted();
-    if (FSignalFd >= 0 && FStopFd >= 0)
+    if (FSignalFd.Valid() && FStop.Valid())
         FThread = std::thread([this] { Watch(); });
 }
 
 InterruptWatch::~InterruptWatch()
 {
     if (FThread.joinable()) {
-        const uint64_t one = 1;
-        while (::write(FStopFd, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        FStop.Signal();
         FThread.join();
     }
-    if (FSignalFd >= 0)
-        ::close(FSignalFd);
-    if (FStopFd >= 0)
-        ::close(FStopFd);
     // The signals stay blocked: one that comes after the thread has ended stays pending, and
     // the process still ends with the status its caller returns.
 }
@@ -82,7 +74,7 @@ void InterruptWatch::SetHandler(std::function<void()> handler)
 void InterruptWatch::Watch()
 {
     for (;;) {
-        pollfd fds[2] = {{FSignalFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
+        pollfd fds[2] = {{FSignalFd.Get(), POLLIN, 0}, {FStop.Fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -91,7 +83,7 @@ void InterruptWatch::Watch()
         if (fds[1].revents)
             return;
         signalfd_siginfo info{};
-        if (::read(FSignalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+        if (::read(FSignalFd.Get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info))
             continue;
         int none = 0;
         FSignal.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));

@@ -1,5 +1,5 @@
 // The event thread: the wait for device events and the three ways of handing them over.
-#include "cport/ComThread.h"
+#include "ComThread.h"
 
 #include "cport/ComConvert.h"
 #include "PortPrivate.h"

@@ -188,8 +188,30 @@ void TCustomComPort::ApplyLineSettings()
 {
     if (!d->CanApply())
         return;
+    // The record has no room for RS-485's pauses: the device takes them just before it.
+    if (d->Settings.FlowControl.ControlRTS == TRTSFlowControl::rtsToggle)
+        if (const int err = d->Device->SetRS485Delays(d->RS485Before, d->RS485After))
+            d->RaiseDevice(ComErr::SetStateFailed, err);
     if (const int err = d->Device->SetCommState(LineState(d->Settings)))
         d->RaiseDevice(ComErr::SetStateFailed, err);
+}
+
+void TCustomComPort::SetRS485Delays(int BeforeMs, int AfterMs)
+{
+    if (d->RS485Before == BeforeMs && d->RS485After == AfterMs)
+        return;
+    d->RS485Before = BeforeMs;
+    d->RS485After = AfterMs;
+    if (d->Settings.FlowControl.ControlRTS == TRTSFlowControl::rtsToggle)
+        ApplyLineSettings();
+}
+
+int TCustomComPort::RS485DelayBefore() const { return d->RS485Before; }
+int TCustomComPort::RS485DelayAfter() const { return d->RS485After; }
+
+RS485Mode TCustomComPort::GetRS485Mode() const
+{
+    return d->Connected ? d->Device->GetRS485Mode() : RS485Mode::Off;
 }
 
 void TCustomComPort::ApplyTimeoutSettings()

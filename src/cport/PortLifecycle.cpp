@@ -33,6 +33,7 @@ void TCustomComPort::Open()
     FireBeforeOpen();
     OpenDevice();
     ++d->OpenGeneration;
+    d->PendingErrors = 0;
     d->Connected = true;
     try {
         ApplyAllSettings();
@@ -234,6 +235,8 @@ void TCustomComPort::Private::DeviceLost(uint64_t Generation)
     } catch (...) {
         // The error that told of the loss is the one the caller hears.
     }
+    if (Owner.OnDeviceLost && !Connected)
+        Owner.OnDeviceLost(&Owner);
 }
 
 } // namespace zentrop

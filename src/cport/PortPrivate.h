@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cport/ComPort.h"
+#include "ComThread.h"
 #include "LinkList.h"
 
 #include <atomic>
@@ -74,6 +75,10 @@ struct TCustomComPort::Private {
     std::condition_variable CloseDone;
     std::thread::id Closer;
 
+    // Line errors a queue count took from the device: they wait here for the error report
+    // (TakeLineErrors), which a count must not rob. Both threads count.
+    std::atomic<uint32_t> PendingErrors{0};
+
     PortSettings Settings;
     QString Port = QStringLiteral("COM1");
     TComEvents Events = AllComEvents;
@@ -81,6 +86,8 @@ struct TCustomComPort::Private {
     bool AnnounceRxCount = true;
     QThread::Priority ThreadPriority = QThread::NormalPriority;
     TStoredGroups StoredGroups = {TStoredGroup::sgBasic};
+    int RS485Before = 0;   // ms, RTS raised before the first bit while sending (rtsToggle)
+    int RS485After = 0;    // ms, after the last
 
     // Created after the links, in this order, each owned by the port.
     std::unique_ptr<TComParity> Parity;

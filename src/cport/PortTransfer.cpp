@@ -1,6 +1,6 @@
 // The line: device requests, the blocking Read and Write built on them, the queues, the line
-// errors, the modem signals and the break, with the links told of sends and of a drained
-// input queue.
+// errors, the modem signals, the modem output lines and the break, with the links told of
+// sends and of a drained input queue.
 #include "PortPrivate.h"
 
 #include "base/Debug.h"
@@ -138,6 +138,7 @@ int TCustomComPort::InputQueueCount()
     COMSTAT stat;
     if (const int err = d->Device->ClearCommError(errors, stat))
         d->RaiseDevice(ComErr::ClearComFailed, err);
+    d->PendingErrors.fetch_or(errors);
     return static_cast<int>(stat.cbInQue);
 }
 
@@ -147,6 +148,7 @@ TComErrors TCustomComPort::TakeLineErrors()
     COMSTAT stat;
     if (const int err = d->Device->ClearCommError(errors, stat))
         d->RaiseDevice(ComErr::ClearComFailed, err);
+    errors |= d->PendingErrors.exchange(0);
     TComErrors result;
     if (errors & CE_FRAME)
         result.Include(TComError::ceFrame);
@@ -182,6 +184,31 @@ TLineSignals TCustomComPort::LineSignals()
     if (status & MS_RLSD_ON)
         lines.Include(TLineSignal::lsRLSD);
     return lines;
+}
+
+void TCustomComPort::SetDTR(bool On)
+{
+    PortSettings settings = d->Settings;
+    if (settings.FlowControl.ControlDTR != TDTRFlowControl::dtrHandshake)
+        settings.FlowControl.ControlDTR = On ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable;
+    StoreSettings(settings, {});
+    if (!d->Connected)
+        return;
+    if (const int err = d->Device->EscapeCommFunction(On ? SETDTR : CLRDTR))
+        d->RaiseDevice(ComErr::EscapeComFailed, err);
+}
+
+void TCustomComPort::SetRTS(bool On)
+{
+    PortSettings settings = d->Settings;
+    TRTSFlowControl& rts = settings.FlowControl.ControlRTS;
+    if (rts == TRTSFlowControl::rtsDisable || rts == TRTSFlowControl::rtsEnable)
+        rts = On ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable;
+    StoreSettings(settings, {});
+    if (!d->Connected)
+        return;
+    if (const int err = d->Device->EscapeCommFunction(On ? SETRTS : CLRRTS))
+        d->RaiseDevice(ComErr::EscapeComFailed, err);
 }
 
 void TCustomComPort::SetBreak(bool On)

@@ -1,5 +1,5 @@
 // The time-out rules of reads and writes as deadlines on the monotonic clock.
-#include "cport/TransferTimer.h"
+#include "TransferTimer.h"
 
 #include <algorithm>
 #include <ctime>

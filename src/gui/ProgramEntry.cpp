@@ -1,7 +1,7 @@
 // The program entry: settings file, main window and message loop.
 #include "ProgramEntry.h"
 
-#include "ExitSignals.h"
+#include "forms/ExitSignals.h"
 #include "gui/MainWindow.h"
 #include "base/SettingsFile.h"
 #include "gui/Terminal.h"

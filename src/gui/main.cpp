@@ -1,6 +1,7 @@
 // Zentrop: loads firmware into a device through its serial bootloader.
 #include "icon/AppIcon.h"
 #include "ProgramEntry.h"
+#include "base/Debug.h"
 #include "base/SettingsFile.h"
 #include "cport/ComPort.h"
 #include "cportctl/ComSetup.h"
@@ -29,6 +30,7 @@ const char* const kHelp =
     "               otherwise in $XDG_CONFIG_HOME/zentrop/ or the installed share/zentrop/\n"
     "\n"
     "options:\n"
+    "      --debug    write the port's debug texts to standard error\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  -style NAME, -platform NAME and the other options of the Qt toolkit are taken as well.\n"
@@ -54,7 +56,9 @@ using namespace zentrop;
 int main(int argc, char** argv)
 {
     // Answered before the toolkit starts, so they work without a display.
+    bool debug = false;
     for (int i = 1; i < argc; ++i) {
+        debug = debug || std::strcmp(argv[i], "--debug") == 0;
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kHelp, stdout);
             return 0;
@@ -70,6 +74,8 @@ int main(int argc, char** argv)
     // frame line; "-style" or QT_STYLE_OVERRIDE still choose another.
     QApplication::setStyle(QStringLiteral("Windows"));
     TApplication application(argc, argv);
+    if (debug)
+        EnableDebugOutput();
     application.SetTitle(QStringLiteral("Zentrop"));
     QApplication::setWindowIcon(AppIcon());
     // Lets the desktop match the window to the installed entry and its icon.

@@ -3,6 +3,8 @@
 // new end (SIGBUS); such reads find zeros instead, which the readers take as no text.
 #include "lc/MappedFile.h"
 
+#include "base/UniqueFd.h"
+
 #include <QFile>
 
 #include <array>
@@ -118,7 +120,8 @@ void Unguard(const void* Data)
 bool MappedFile::Open(const QString& fileName)
 {
     // Non-blocking, so that a FIFO put in the file's place cannot stall the opening.
-    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const UniqueFd file(::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.Get();
     if (fd < 0) {
         FError = QString::fromLocal8Bit(std::strerror(errno));
         return false;
@@ -142,7 +145,6 @@ bool MappedFile::Open(const QString& fileName)
             ok = true;
         }
     }
-    ::close(fd);
     return ok;
 }
 

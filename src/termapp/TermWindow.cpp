@@ -6,8 +6,6 @@
 #include "TermSettings.h"
 #include "termapp/TermSetupDialog.h"
 #include "base/IniFile.h"
-#include "cport/ComThread.h"
-#include "cport/PosixComDevice.h"
 #include "cportctl/ComTrmSet.h"
 
 #include <QApplication>
@@ -98,6 +96,8 @@ TermWindow::TermWindow(const QString& SettingsFile, const StartOptions& Options,
     FPort->OnDSRChange = lines;
     FPort->OnRLSDChange = lines;
     FPort->OnRing = [this](QObject*) { UpdateStatus(); };
+    // The port closes itself when its device hangs up, and says so.
+    FPort->OnDeviceLost = [this](QObject*) { DeviceGone(QStringLiteral("hung up")); };
     const bool stored = termsettings::HasStoredPort(*FIni);
     FPort->LoadFromIniFile(*FIni);
     if (!Options.Port.isEmpty())
@@ -469,13 +469,8 @@ void TermWindow::WatchConnection()
     // received piece, which at full speed would cost more than the terminal itself.
     UpdateStatus();
     switch (FConnection) {
-    case ConnectionState::Connected: {
-        // The event thread ends when the device hangs up.
-        const TComThread* thread = FPort->EventWatcher();
-        if (!FPort->Connected() || (thread && thread->isFinished()))
-            DeviceGone(QStringLiteral("hung up"));
+    case ConnectionState::Connected:
         break;
-    }
     case ConnectionState::Waiting:
         if (++FWaitTicks >= kRetryTicks)
             Open(true);
@@ -558,7 +553,7 @@ void TermWindow::SendBreak()
 void TermWindow::SetDTR(bool On)
 {
     try {
-        FPort->FlowControl()->SetControlDTR(On ? TDTRFlowControl::dtrEnable : TDTRFlowControl::dtrDisable);
+        FPort->SetDTR(On);
         FMessage = On ? QStringLiteral("DTR set on") : QStringLiteral("DTR set off");
     } catch (const Exception& e) {
         FMessage = e.Message();
@@ -569,7 +564,7 @@ void TermWindow::SetDTR(bool On)
 void TermWindow::SetRTS(bool On)
 {
     try {
-        FPort->FlowControl()->SetControlRTS(On ? TRTSFlowControl::rtsEnable : TRTSFlowControl::rtsDisable);
+        FPort->SetRTS(On);
         FMessage = On ? QStringLiteral("RTS set on") : QStringLiteral("RTS set off");
     } catch (const Exception& e) {
         FMessage = e.Message();

@@ -2,9 +2,11 @@
 // settings from one start to the next.
 #include "termapp/TermWindow.h"
 #include "icon/AppIcon.h"
+#include "base/Debug.h"
 #include "base/SettingsFile.h"
 #include "cportctl/ComSetup.h"
 #include "forms/Application.h"
+#include "forms/ExitSignals.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,7 +17,7 @@ namespace zentrop {
 namespace {
 
 const char* const kHelp =
-    "usage: zentrop-term [PORT] [--baud RATE] [--settings FILE] [QT-OPTIONS]\n"
+    "usage: zentrop-term [PORT] [--baud RATE] [--settings FILE] [--debug] [QT-OPTIONS]\n"
     "\n"
     "A serial terminal window: shows what the device on PORT sends, with VT102 escape codes and colours,\n"
     "and sends what you type. The Port menu connects, disconnects, sets up the line, sends a\n"
@@ -47,6 +49,7 @@ const char* const kHelp =
     "options:\n"
     "  -b, --baud RATE      the line speed in bits per second, instead of the stored one\n"
     "  -s, --settings FILE  read and write the settings in FILE\n"
+    "      --debug          write the port's debug texts to standard error\n"
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "  -style NAME, -platform NAME and the other options of the Qt toolkit are taken as well.\n";
@@ -92,6 +95,8 @@ std::optional<Arguments> Parse(const QStringList& args, int& status)
             }
         } else if (takesValue(QStringLiteral("--settings"), QStringLiteral("-s"))) {
             a.Settings = value;
+        } else if (arg == QLatin1String("--debug")) {
+            EnableDebugOutput();
         } else if (status != 0) {
             return std::nullopt;
         } else if (arg.startsWith(u'-') && arg != QLatin1String("-")) {
@@ -139,7 +144,16 @@ int main(int argc, char** argv)
         const QString settings = args->Settings.isEmpty()
                                      ? settings::SettingsFileName(QCoreApplication::applicationFilePath())
                                      : args->Settings;
+        // SIGTERM, SIGINT and SIGHUP end the window as closing it does: the settings are
+        // written and the port is given back as it was found. Taken from before the port
+        // opens, so that no signal finds the program without its handling.
+        TermWindow* shown = nullptr;
+        const ExitSignals exitSignals([&shown] {
+            if (shown)
+                shown->close();
+        });
         TermWindow window(settings, args->Start);
+        shown = &window;
         window.show();
         return application.exec();
     } catch (const std::exception& e) {

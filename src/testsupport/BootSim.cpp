@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -78,37 +77,32 @@ Simulator::~Simulator()
 {
     Stop();
     Join();
-    if (FLine >= 0)
-        ::close(FLine);
-    if (FStopEvent >= 0)
-        ::close(FStopEvent);
 }
 
 QString Simulator::Open()
 {
-    FStopEvent = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (FStopEvent < 0)
+    if (!FStop.Valid())
         Fail(QStringLiteral("eventfd"));
     QString path;
     FPty = FOptions.DevicePath.isEmpty();
     if (FPty) {
-        FLine = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (FLine < 0 || grantpt(FLine) != 0 || unlockpt(FLine) != 0)
+        FLine.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!FLine.Valid() || grantpt(FLine.Get()) != 0 || unlockpt(FLine.Get()) != 0)
             Fail(QStringLiteral("pseudo-terminal"));
         char name[256];
-        if (ptsname_r(FLine, name, sizeof name) != 0)
+        if (ptsname_r(FLine.Get(), name, sizeof name) != 0)
             Fail(QStringLiteral("pseudo-terminal name"));
         path = QString::fromLocal8Bit(name);
     } else {
         path = FOptions.DevicePath;
-        FLine = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (FLine < 0)
+        FLine.Reset(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!FLine.Valid())
             Fail(path);
     }
     // Raw from the start, so no echo or translation touches the first bytes. On a
     // pseudo-terminal the settings made through this end are those of the far end.
     termios tio{};
-    if (tcgetattr(FLine, &tio) != 0)
+    if (tcgetattr(FLine.Get(), &tio) != 0)
         Fail(QStringLiteral("tcgetattr ") + path);
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -120,7 +114,7 @@ QString Simulator::Open()
         }
         cfsetspeed(&tio, speed);
     }
-    if (tcsetattr(FLine, TCSANOW, &tio) != 0)
+    if (tcsetattr(FLine.Get(), TCSANOW, &tio) != 0)
         Fail(QStringLiteral("tcsetattr ") + path);
     FByteNs = FPty && FOptions.Baud > 0 ? 10'000'000'000LL / FOptions.Baud : 0;
     return path;
@@ -128,24 +122,21 @@ QString Simulator::Open()
 
 void Simulator::Run()
 {
-    if (FLine < 0)
+    if (!FLine.Valid())
         throw SimError("the line is not open");
     Loop();
 }
 
 void Simulator::Start()
 {
-    if (FLine < 0)
+    if (!FLine.Valid())
         throw SimError("the line is not open");
     FThread = std::thread([this] { Loop(); });
 }
 
 void Simulator::Stop()
 {
-    if (FStopEvent >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(FStopEvent, &one, sizeof one);
-    }
+    FStop.Signal();
 }
 
 void Simulator::Join()
@@ -179,7 +170,7 @@ void Simulator::Loop()
             std::lock_guard<std::mutex> lock(FMutex);
             gap = FDevice.WaitsForIdleGap();
         }
-        pollfd fds[2] = {{FLine, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
+        pollfd fds[2] = {{FLine.Get(), POLLIN, 0}, {FStop.Fd(), POLLIN, 0}};
         const int n = poll(fds, 2, gap ? MsUntil(rxEnd + gapNs) : -1);
         if (n < 0 && errno != EINTR)
             break;
@@ -188,7 +179,7 @@ void Simulator::Loop()
         bool received = false;
         if (n > 0 && (fds[0].revents & POLLIN)) {
             uint8_t buf[4096];
-            const ssize_t k = ::read(FLine, buf, sizeof buf);
+            const ssize_t k = ::read(FLine.Get(), buf, sizeof buf);
             if (k > 0) {
                 received = true;
                 const int64_t now = Now();
@@ -211,7 +202,7 @@ void Simulator::Loop()
             break;
         if (n > 0 && !received && (fds[0].revents & (POLLHUP | POLLERR))) {
             // Nobody has the far end open (yet, or any more): look again shortly.
-            pollfd stop{FStopEvent, POLLIN, 0};
+            pollfd stop{FStop.Fd(), POLLIN, 0};
             if (poll(&stop, 1, gap ? std::min(kNoHostRecheckMs, MsUntil(rxEnd + gapNs)) : kNoHostRecheckMs) > 0)
                 break;
         }
@@ -252,7 +243,7 @@ void Simulator::WriteReply(const QByteArray& reply)
 {
     qsizetype done = 0;
     while (done < reply.size()) {
-        const ssize_t k = ::write(FLine, reply.constData() + done, static_cast<size_t>(reply.size() - done));
+        const ssize_t k = ::write(FLine.Get(), reply.constData() + done, static_cast<size_t>(reply.size() - done));
         if (k > 0) {
             done += k;
             continue;
@@ -261,7 +252,7 @@ void Simulator::WriteReply(const QByteArray& reply)
             continue;
         if (k < 0 && errno == EAGAIN) {
             // The host does not read: wait for room, but not past a stop.
-            pollfd fds[2] = {{FLine, POLLOUT, 0}, {FStopEvent, POLLIN, 0}};
+            pollfd fds[2] = {{FLine.Get(), POLLOUT, 0}, {FStop.Fd(), POLLIN, 0}};
             if (poll(fds, 2, -1) < 0 || fds[1].revents || (fds[0].revents & (POLLHUP | POLLERR)))
                 return;
             continue;
@@ -273,8 +264,7 @@ void Simulator::WriteReply(const QByteArray& reply)
 void Simulator::HangUp()
 {
     // Closing the line is what tells the host: its reads and writes fail from now on.
-    ::close(FLine);
-    FLine = -1;
+    FLine.Reset();
     std::lock_guard<std::mutex> lock(FMutex);
     FEnded = true;
 }

@@ -174,6 +174,12 @@ int RecordingComDevice::EscapeCommFunction(uint32_t Function)
     return FOpen ? 0 : EBADF;
 }
 
+int RecordingComDevice::SetRS485Delays(int BeforeMs, int AfterMs)
+{
+    std::lock_guard lock(FMutex);
+    return Record(QStringLiteral("SetRS485Delays %1 %2").arg(BeforeMs).arg(AfterMs));
+}
+
 int RecordingComDevice::ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl)
 {
     std::lock_guard lock(FMutex);

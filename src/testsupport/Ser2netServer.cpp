@@ -2,6 +2,8 @@
 // them (a probe would open the device behind them).
 #include "testsupport/Ser2netServer.h"
 
+#include "base/UniqueFd.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
@@ -44,7 +46,8 @@ bool Listening(int port)
 
 int FreePort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int fd = socket.Get();
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -53,8 +56,6 @@ int FreePort()
     if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
         port = ntohs(a.sin_port);
-    if (fd >= 0)
-        ::close(fd);
     return port;
 }
 

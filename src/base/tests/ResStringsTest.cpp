@@ -1,5 +1,5 @@
 // Resource strings go through one loader that can be replaced and restored; debug texts
-// reach an installed sink; 8-bit texts convert both ways.
+// reach an installed sink, or the log only when asked for; 8-bit texts convert both ways.
 #include "base/Ansi.h"
 #include "base/Debug.h"
 #include "base/ResStrings.h"
@@ -50,6 +50,26 @@ TEST(Debug, SinkCapturesTexts)
     SetDebugSink(previous);
     OutputDebugString("not captured");
     EXPECT_EQ(seen, QStringList({"CreateFile /dev/ttyUSB9"}));
+}
+
+static QStringList gLogged;
+
+static void KeepMessage(QtMsgType, const QMessageLogContext& context, const QString& text)
+{
+    gLogged.append(QString::fromUtf8(context.category) + ": " + text);
+}
+
+TEST(Debug, TextsReachTheLogOnlyWhenAskedFor)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(&KeepMessage);
+    OutputDebugString("TCustomComPort.WriteStr");
+    const QStringList byDefault = gLogged;
+    EnableDebugOutput();
+    OutputDebugString("TCustomComPort.WriteStr");
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(byDefault.isEmpty()) << byDefault.join('\n').toStdString();
+    EXPECT_EQ(gLogged, QStringList({"zentrop.debugstring: TCustomComPort.WriteStr"}));
 }
 
 TEST(Ansi, CodePageRoundTrip)

@@ -1,9 +1,13 @@
-// The POSIX serial device: exclusive raw-mode open, line settings through termios, the
-// system's time-out rules on poll and the monotonic clock, cancellation of waiting
-// requests through each request's wake descriptor, and a close that never waits long.
-#include "cport/PosixComDevice.h"
+// The POSIX serial device: exclusive raw-mode open, line settings through termios, RTS while
+// sending through the driver's RS-485 mode or around each write, the system's time-out rules
+// on poll and the monotonic clock, cancellation of waiting requests through their thread's
+// wake-up, and a close that never waits long.
+#include "PosixComDevice.h"
+
+#include "cport/PortNames.h"
 
 #include "PosixBaudRate.h"
+#include "base/UniqueFd.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -20,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace zentrop {
 
@@ -161,8 +166,11 @@ void SettleOutput(int fd, const COMMTIMEOUTS& timeouts)
 //   fRtsControl handshake          CRTSCTS                directions: either flag turns on
 //                                                         both
 //   fRtsControl disable, enable    RTS lowered, raised
-//   fRtsControl toggle             RTS lowered            a tty has no "RTS while sending";
-//                                                         the line keeps toggle's idle state
+//   fRtsControl toggle             the driver's RS-485    RTS raised while sending, with the
+//                                  mode (TIOCSRS485)      delays the port set; where the
+//                                                         driver has none, the device raises
+//                                                         RTS around each write and lowers it
+//                                                         once the output has drained
 //   fDtrControl disable, enable    DTR lowered, raised
 //   fDtrControl handshake          DTR raised             there is no DTR input handshake;
 //                                                         the other side sees us ready
@@ -236,6 +244,11 @@ PosixComDevice::~PosixComDevice()
 
 QString PosixComDevice::DevicePath(const QString& Port)
 {
+    return PortDevicePath(Port);
+}
+
+QString PortDevicePath(const QString& Port)
+{
     if (Port.startsWith(u'/'))
         return Port;
     static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,8})$"),
@@ -263,14 +276,14 @@ int PosixComDevice::Open(const QString& Port)
     if (!ReservedTerminalReason(QFile::decodeName(path), FRoots).isEmpty())
         return EBUSY;
 
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd opened(::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!opened)
         return errno;
+    const int fd = opened.Get();
     bool exclusive = false;
     auto fail = [&](int err) {
         if (exclusive)
             ::ioctl(fd, TIOCNXCL);
-        ::close(fd);
         return err;
     };
 
@@ -317,8 +330,10 @@ int PosixComDevice::Open(const QString& Port)
         FRestoreClosingWait = ::ioctl(fd, TIOCSSERIAL, &wait) == 0;
     }
 
-    FFd = fd;
+    FFd = opened.Release();
     FIsPty = IsPtySlave(st);
+    FRS485 = RS485Mode::Off;
+    FRS485Saved = false;
     FSaved = saved;
     ResetRequests();
     FInbox.clear();
@@ -359,11 +374,13 @@ void PosixComDevice::Close()
             ::ioctl(FFd, TIOCSSERIAL, &serial);
         }
     }
+    RestoreRS485(FFd);
+    FRS485 = RS485Mode::Off;
+    FRS485Saved = false;
     TcSetAttr(FFd, FSaved);
     ::ioctl(FFd, TIOCNXCL);
     ::flock(FFd, LOCK_UN);
-    ::close(FFd);
-    FFd = -1;
+    UniqueFd closing(std::exchange(FFd, -1));
     FInbox.clear();
     FClosing = false;
 }
@@ -403,6 +420,8 @@ int PosixComDevice::SetCommState(const DCB& Dcb)
         && std::abs(double(actual) - double(Dcb.BaudRate)) > 0.03 * Dcb.BaudRate)
         err = EINVAL;
     if (!err)
+        err = ApplyRS485(FFd, (Dcb.Flags & DCB::fRtsControlMask) == DCB::fRtsControlToggle);
+    if (!err)
         err = ApplyModemLines(FFd, Dcb);
     if (err) {
         TcSetAttr(FFd, old);
@@ -421,6 +440,99 @@ int PosixComDevice::ApplyModemLines(int Fd, const DCB& Dcb)
     if (int err = OptionalIoctl(Fd, TIOCMBIS, &set, supported))
         return err;
     return OptionalIoctl(Fd, TIOCMBIC, &clear, supported);
+}
+
+int PosixComDevice::SerialIoctl(int Fd, unsigned long Request, void* Arg) const
+{
+    return Ioctl(Fd, Request, Arg);
+}
+
+int PosixComDevice::SetRS485Delays(int BeforeMs, int AfterMs)
+{
+    std::lock_guard lock(FMutex);
+    FRS485Before = std::max(BeforeMs, 0);
+    FRS485After = std::max(AfterMs, 0);
+    return 0;
+}
+
+RS485Mode PosixComDevice::GetRS485Mode() const
+{
+    std::lock_guard lock(FMutex);
+    return FRS485;
+}
+
+int PosixComDevice::ApplyRS485(int Fd, bool On)
+{
+    if (!On) {
+        RestoreRS485(Fd);
+        FRS485 = RS485Mode::Off;
+        return 0;
+    }
+    // The driver's own settings are kept once, from before the first change, for the close.
+    if (!FRS485Saved) {
+        serial_rs485 now{};
+        if (const int err = SerialIoctl(Fd, TIOCGRS485, &now)) {
+            if (Classify(err) != ErrorKind::Unsupported)
+                return err;
+            FRS485 = RS485Mode::Port;
+            return 0;
+        }
+        FSavedRS485 = now;
+        FRS485Saved = true;
+    }
+    serial_rs485 rs = FSavedRS485;
+    rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    rs.flags &= ~SER_RS485_RTS_AFTER_SEND;
+    rs.delay_rts_before_send = static_cast<__u32>(FRS485Before);
+    rs.delay_rts_after_send = static_cast<__u32>(FRS485After);
+    if (const int err = SerialIoctl(Fd, TIOCSRS485, &rs)) {
+        if (Classify(err) != ErrorKind::Unsupported)
+            return err;
+        FRS485 = RS485Mode::Port;
+        return 0;
+    }
+    FRS485 = RS485Mode::Driver;
+    return 0;
+}
+
+void PosixComDevice::RestoreRS485(int Fd)
+{
+    if (FRS485 == RS485Mode::Driver && FRS485Saved)
+        SerialIoctl(Fd, TIOCSRS485, &FSavedRS485);
+}
+
+void PosixComDevice::DriveSendRts(int Fd, bool On)
+{
+    int line = TIOCM_RTS;
+    // A line without RTS has nothing to drive; the write goes out all the same.
+    SerialIoctl(Fd, On ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+void PosixComDevice::WaitSent(int Fd, Nanos Deadline)
+{
+    Nanos character = 0;
+    {
+        std::lock_guard lock(FMutex);
+        character = FCharacterNs;
+    }
+    for (;;) {
+        int queued = 0;
+        if (SerialIoctl(Fd, TIOCOUTQ, &queued) != 0)
+            queued = 0;
+        if (queued <= 0) {
+            // The queue is empty; the last byte may still be in the transmitter. A driver
+            // that cannot say so has only its queue to tell.
+            unsigned int status = 0;
+            if (SerialIoctl(Fd, TIOCSERGETLSR, &status) != 0 || (status & TIOCSER_TEMT))
+                return;
+        }
+        const Nanos left = Deadline - MonotonicNow();
+        if (left <= 0)
+            return;
+        const Nanos step = std::clamp<Nanos>(Nanos(std::max(queued, 1)) * character, 100000, left);
+        const timespec wait{static_cast<time_t>(step / 1000000000), static_cast<long>(step % 1000000000)};
+        ::nanosleep(&wait, nullptr);
+    }
 }
 
 int PosixComDevice::PurgeComm(uint32_t Flags)
@@ -679,6 +791,34 @@ int PosixComDevice::RunRead(Overlapped& Ovl, int Fd, bool DiscardNull, int& Tran
 }
 
 int PosixComDevice::RunWrite(Overlapped& Ovl, int Fd, int& Transferred)
+{
+    int before = 0;
+    int after = 0;
+    bool aroundWrite = false;
+    {
+        std::lock_guard lock(FMutex);
+        aroundWrite = FRS485 == RS485Mode::Port;
+        before = FRS485Before;
+        after = FRS485After;
+    }
+    if (!aroundWrite)
+        return SendBytes(Ovl, Fd, Transferred);
+    // RTS goes up before the first bit and down once the last has left the line.
+    const auto pause = [](int ms) {
+        const timespec wait{ms / 1000, (ms % 1000) * 1000000L};
+        if (ms > 0)
+            ::nanosleep(&wait, nullptr);
+    };
+    DriveSendRts(Fd, true);
+    pause(before);
+    const int err = SendBytes(Ovl, Fd, Transferred);
+    WaitSent(Fd, MonotonicNow() + kCloseDrainLimit);
+    pause(after);
+    DriveSendRts(Fd, false);
+    return err;
+}
+
+int PosixComDevice::SendBytes(Overlapped& Ovl, int Fd, int& Transferred)
 {
     WriteTimer timer(Ovl.Timeouts, Ovl.Count, Ovl.StartNs);
     int done = 0;

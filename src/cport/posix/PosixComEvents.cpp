@@ -5,7 +5,7 @@
 // counter the driver keeps is watched. A line with nothing to watch costs no CPU while idle.
 // While the event character is watched, the wait takes arriving bytes into the device's
 // inbox to look for it, as a tty has no way to peek at its queue.
-#include "cport/PosixComDevice.h"
+#include "PosixComDevice.h"
 
 #include "cport/ComConvert.h"
 
@@ -14,7 +14,6 @@
 #include <cstring>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -52,28 +51,6 @@ bool Unsupported(int err)
 }
 
 } // namespace
-
-WakeFd::WakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-WakeFd::~WakeFd()
-{
-    if (FFd >= 0)
-        ::close(FFd);
-}
-
-void WakeFd::Signal() const
-{
-    const uint64_t one = 1;
-    while (::write(FFd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void WakeFd::Drain() const
-{
-    uint64_t value = 0;
-    while (::read(FFd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
 
 int Rx80FullBytes(int InputSize)
 {

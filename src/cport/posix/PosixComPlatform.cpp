@@ -1,14 +1,11 @@
-// What the portable engine takes from the POSIX side: the descriptors behind its request
-// records and stop events, and the factory of the devices ports create.
+// What the portable engine takes from the POSIX side: which errors mean a device went away,
+// and the factory of the devices ports create.
 #include "cport/ComDevice.h"
 
 #include "PosixPortDevice.h"
 
 #include <cerrno>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace zentrop {
 
@@ -18,36 +15,6 @@ std::mutex gFactoryMutex;
 ComDeviceFactory gFactory;
 
 } // namespace
-
-Overlapped::Overlapped() = default;
-
-Overlapped::~Overlapped()
-{
-    if (hEvent >= 0)
-        ::close(hEvent);
-}
-
-// An eventfd that is never drained: once set, it stays readable.
-StopEvent::StopEvent() : FHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-StopEvent::~StopEvent()
-{
-    if (FHandle >= 0)
-        ::close(FHandle);
-}
-
-void StopEvent::Set()
-{
-    const uint64_t one = 1;
-    while (FHandle >= 0 && ::write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-bool StopEvent::IsSet() const
-{
-    pollfd p{FHandle, POLLIN, 0};
-    return FHandle < 0 || ::poll(&p, 1, 0) > 0;
-}
 
 bool DeviceGone(int Error)
 {

@@ -1,6 +1,7 @@
 // Installed serial ports on Linux: the tty devices of the kernel's tty class in sysfs that
 // have hardware behind them.
 #include "PosixComPortList.h"
+#include "base/UniqueFd.h"
 
 #include "cport/ComError.h"
 
@@ -30,14 +31,12 @@ int UartType(const QString& entryDir, const QString& devicePath)
         const int type = QString::fromLatin1(typeFile.readAll()).trimmed().toInt(&ok);
         return ok ? type : -1;
     }
-    const int fd = ::open(QFile::encodeName(devicePath).constData(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(QFile::encodeName(devicePath).constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
         return -1;
     serial_struct info{};
-    const int type = ::ioctl(fd, TIOCGSERIAL, &info) == 0 ? info.type : -1;
-    ::close(fd);
-    return type;
+    return ::ioctl(fd.Get(), TIOCGSERIAL, &info) == 0 ? info.type : -1;
 }
 
 // Legacy UART entries are created for every possible port of the platform driver whether

@@ -4,6 +4,8 @@
 // event wait that reports arrived bytes and the server's modem and line notifications.
 #include "PosixNetComDevice.h"
 
+#include "base/UniqueFd.h"
+
 #include "cport/ComConvert.h"
 
 #include <QByteArray>
@@ -22,6 +24,7 @@
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace zentrop {
 
@@ -96,7 +99,7 @@ struct Lookup {
     int Gai = 0;
     int SystemError = 0;
     addrinfo* Found = nullptr;
-    WakeFd Finished;
+    WakeUp Finished;
 };
 
 addrinfo LookupHints()
@@ -199,14 +202,14 @@ int PosixNetComDevice::Resolve(const NetPortName& Name, Nanos Deadline, uint64_t
 
 int PosixNetComDevice::ConnectOne(const addrinfo& Ai, Nanos Deadline, uint64_t Generation, int& Err)
 {
-    const int fd = ::socket(Ai.ai_family, Ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai.ai_protocol);
+    UniqueFd socket(::socket(Ai.ai_family, Ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai.ai_protocol));
+    const int fd = socket.Get();
     if (fd < 0) {
         Err = errno;
         return -1;
     }
     if (::connect(fd, Ai.ai_addr, Ai.ai_addrlen) != 0 && errno != EINPROGRESS) {
         Err = errno;
-        ::close(fd);
         return -1;
     }
     for (;;) {
@@ -220,7 +223,6 @@ int PosixNetComDevice::ConnectOne(const addrinfo& Ai, Nanos Deadline, uint64_t G
         }
         if (stop || MonotonicNow() >= Deadline) {
             Err = stop ? stop : ETIMEDOUT;
-            ::close(fd);
             return -1;
         }
         Nap(fd, POLLOUT, Deadline, nullptr);
@@ -231,10 +233,9 @@ int PosixNetComDevice::ConnectOne(const addrinfo& Ai, Nanos Deadline, uint64_t G
         soError = errno;
     if (soError != 0) {
         Err = soError;
-        ::close(fd);
         return -1;
     }
-    return fd;
+    return socket.Release();
 }
 
 int PosixNetComDevice::Connect(const NetPortName& Name, Nanos Deadline, uint64_t Generation, int& Err)
@@ -278,7 +279,7 @@ int PosixNetComDevice::Open(const QString& Port)
         std::lock_guard lock(FMutex);
         FOpening = false;
         if (fd >= 0 && generation != FCancelGeneration) {
-            ::close(fd);
+            UniqueFd abandoned(fd);
             return ECANCELED;
         }
         if (fd < 0)
@@ -380,8 +381,8 @@ void PosixNetComDevice::Close()
         else if (!(n < 0 && errno == EINTR))
             break;
     }
-    ::close(FFd);
-    FFd = -1;
+    UniqueFd closing(std::exchange(FFd, -1));
+    closing.Reset();
     FInbox.clear();
     FOut.clear();
     FOut.shrink_to_fit();
@@ -708,13 +709,13 @@ int PosixNetComDevice::SetCommState(const DCB& Dcb)
         return EINVAL;
     if (!IsOpen())
         return EBADF;
-    const ComPortLine line = ComPortLineFromDCB(Dcb);
+    const NetLineState line = NetLineStateFromDCB(Dcb);
     std::string commands;
     uint32_t asked = 0;
     uint64_t generation = 0;
     if (ControlsLine()) {
         std::lock_guard lock(FMutex);
-        commands = ComPortLineCommands(line, FLine ? &*FLine : nullptr, asked);
+        commands = NetLineCommands(line, FLine ? &*FLine : nullptr, asked);
         FAnswered = 0;
         generation = FCancelGeneration;
     }

@@ -5,7 +5,7 @@
 // once the writer pauses or waits for an answer.
 #pragma once
 
-#include "cport/PosixRequestDevice.h"
+#include "PosixRequestDevice.h"
 #include "Rfc2217.h"
 #include "cport/NetPortName.h"
 
@@ -107,7 +107,7 @@ private:
     QString FName;
     bool FOpening = false;
     uint64_t FCancelGeneration = 0;   // counts the purges that abort and the closes
-    WakeFd FCancelWake;               // wakes the device's own waits on a cancel
+    WakeUp FCancelWake;               // wakes the device's own waits on a cancel
     bool FTelnet = false;
     TelnetClient FTelnetClient;
     std::string FOut;            // bytes on their way to the server: escaped data and commands
@@ -125,8 +125,8 @@ private:
     uint64_t FDataTotal = 0;     // data bytes ever received, held ones too
     uint64_t FArrived = 0;       // data bytes ever handed to the inbox
     bool FFlagSeen = false;
-    std::optional<ComPortLine> FLine;        // what the server last took
-    ComPortLine FTaken;                      // the values of the server's answers
+    std::optional<NetLineState> FLine;        // what the server last took
+    NetLineState FTaken;                      // the values of the server's answers
     uint32_t FAnswered = 0;                   // bits (1 << command) of the answers in FTaken
     uint32_t FPurgeAnswers = 0;
     // The server's modem state, and its notifications counted as a driver counts them.

@@ -1,5 +1,5 @@
 // Port details from sysfs, the by-id links and /proc.
-#include "cport/PosixPortDetails.h"
+#include "cport/PortDetails.h"
 
 #include <QDir>
 #include <QFile>

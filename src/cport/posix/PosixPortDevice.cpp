@@ -2,7 +2,7 @@
 #include "PosixPortDevice.h"
 
 #include "cport/NetPortName.h"
-#include "cport/PosixComDevice.h"
+#include "PosixComDevice.h"
 #include "PosixNetComDevice.h"
 
 #include <cerrno>
@@ -53,6 +53,16 @@ int PosixPortDevice::SetCommTimeouts(const COMMTIMEOUTS& Timeouts)
 int PosixPortDevice::SetupComm(int InputSize, int OutputSize)
 {
     return FDevice ? FDevice->SetupComm(InputSize, OutputSize) : EBADF;
+}
+
+int PosixPortDevice::SetRS485Delays(int BeforeMs, int AfterMs)
+{
+    return FDevice ? FDevice->SetRS485Delays(BeforeMs, AfterMs) : EBADF;
+}
+
+RS485Mode PosixPortDevice::GetRS485Mode() const
+{
+    return FDevice ? FDevice->GetRS485Mode() : RS485Mode::Off;
 }
 
 int PosixPortDevice::PurgeComm(uint32_t Flags)

@@ -22,6 +22,8 @@ public:
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
     int SetCommBreak(bool On) override;
+    int SetRS485Delays(int BeforeMs, int AfterMs) override;
+    RS485Mode GetRS485Mode() const override;
 
     int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
     int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;

@@ -1,11 +1,10 @@
-// The requests of a POSIX device: each waits on its own wake descriptor, so that a purge or a
+// The requests of a POSIX device: each waits on its thread's wake-up, so that a purge or a
 // close ends it at once, and counts its time-outs from when the line is quiet.
-#include "cport/PosixRequestDevice.h"
+#include "PosixRequestDevice.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace zentrop {
@@ -21,6 +20,15 @@ void PosixRequestDevice::DrainWake(int Fd)
     uint64_t value = 0;
     while (::read(Fd, &value, sizeof value) < 0 && errno == EINTR) {
     }
+}
+
+const WakeUp& PosixRequestDevice::ThreadWake()
+{
+    // A thread waits for one request at a time, so one wake-up per thread serves all its
+    // requests on every device: none is made or closed per transfer. A wake that comes after
+    // its request ended is found by the thread's next wait, which drains it and goes on.
+    static thread_local const WakeUp wake;
+    return wake;
 }
 
 void PosixRequestDevice::ResetRequests()
@@ -87,13 +95,6 @@ int PosixRequestDevice::Start(Overlapped& Ovl, char* Buffer, int Count, bool IsW
         return EINVAL;
     if (Ovl.Pending)
         return EBUSY;
-    if (Ovl.hEvent < 0) {
-        Ovl.hEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (Ovl.hEvent < 0)
-            return errno;
-    } else {
-        DrainWake(Ovl.hEvent);
-    }
     std::lock_guard lock(FMutex);
     if (FFd < 0 || FClosing)
         return EBADF;
@@ -115,11 +116,9 @@ bool PosixRequestDevice::IsCancelled(const Overlapped& Ovl) const
 
 void PosixRequestDevice::WakeWaiting(bool Reads, bool Writes)
 {
-    const uint64_t one = 1;
-    for (Overlapped* ovl : FWaiting)
-        if (ovl->IsWrite ? Writes : Reads)
-            while (::write(ovl->hEvent, &one, sizeof one) < 0 && errno == EINTR) {
-            }
+    for (const Waiter& waiter : FWaiting)
+        if (waiter.Ovl->IsWrite ? Writes : Reads)
+            waiter.Wake->Signal();
 }
 
 void PosixRequestDevice::AbortRequests(uint32_t Flags)
@@ -161,6 +160,9 @@ int PosixRequestDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
         return 0;
     Ovl.Pending = false;
 
+    const WakeUp& wake = ThreadWake();
+    if (!wake.Valid())
+        return EMFILE;
     std::shared_lock use(FUse);
     int fd = -1;
     bool discardNull = false;
@@ -168,14 +170,16 @@ int PosixRequestDevice::GetOverlappedResult(Overlapped& Ovl, int& Transferred)
         std::lock_guard lock(FMutex);
         if (IsCancelled(Ovl))
             return ECANCELED;
-        FWaiting.push_back(&Ovl);
+        Ovl.hEvent = wake.Fd();
+        FWaiting.push_back({&Ovl, &wake});
         fd = FFd;
         discardNull = FDiscardNull;
     }
     const int err = Ovl.IsWrite ? RunWrite(Ovl, fd, Transferred)
                                 : RunRead(Ovl, fd, discardNull, Transferred);
     std::lock_guard lock(FMutex);
-    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), &Ovl));
+    FWaiting.erase(std::find_if(FWaiting.begin(), FWaiting.end(), [&](const Waiter& w) { return w.Ovl == &Ovl; }));
+    Ovl.hEvent = -1;
     // A write that returned counts as sent; its bytes leave at the line's pace.
     if (Ovl.IsWrite && Transferred > 0)
         FLineFreeNs = std::max(FLineFreeNs, Ovl.StartNs) + Nanos(Transferred) * FCharacterNs;

@@ -28,10 +28,10 @@ void Put(std::string& Out, std::initializer_list<uint8_t> Bytes)
 
 } // namespace
 
-ComPortLine ComPortLineFromDCB(const DCB& Dcb)
+NetLineState NetLineStateFromDCB(const DCB& Dcb)
 {
     using namespace comport;
-    ComPortLine l;
+    NetLineState l;
     l.Baud = Dcb.BaudRate;
     l.DataSize = Dcb.ByteSize;
     static constexpr uint8_t kParity[] = {1, 2, 3, 4, 5};
@@ -61,7 +61,7 @@ std::string ComPortCommand(uint8_t Command, std::string_view Value)
     return out;
 }
 
-std::string ComPortLineCommands(const ComPortLine& Line, const ComPortLine* Before, uint32_t& Answered)
+std::string NetLineCommands(const NetLineState& Line, const NetLineState* Before, uint32_t& Answered)
 {
     using namespace comport;
     Answered = 0;
@@ -71,8 +71,8 @@ std::string ComPortLineCommands(const ComPortLine& Line, const ComPortLine* Befo
         out += ComPortCommand(SET_BAUDRATE, std::string_view(baud, 4));
         Answered |= 1u << SET_BAUDRATE;
     }
-    const ComPortLine none{0, 0, 0, 0, 0, 0, 0, 0};
-    const ComPortLine& b = Before ? *Before : none;
+    const NetLineState none{0, 0, 0, 0, 0, 0, 0, 0};
+    const NetLineState& b = Before ? *Before : none;
     for (auto [command, value, before] :
          {std::tuple{SET_DATASIZE, Line.DataSize, b.DataSize}, {SET_PARITY, Line.Parity, b.Parity},
           {SET_STOPSIZE, Line.StopSize, b.StopSize}, {SET_CONTROL, Line.OutFlow, b.OutFlow},

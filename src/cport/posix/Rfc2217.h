@@ -39,7 +39,7 @@ inline constexpr uint8_t PURGE_RECEIVED = 1;
 } // namespace comport
 
 // The line settings of a line state record in the COM port option's values.
-struct ComPortLine {
+struct NetLineState {
     uint32_t Baud = 0;
     uint8_t DataSize = 8;
     uint8_t Parity = 1;      // 1 none, 2 odd, 3 even, 4 mark, 5 space
@@ -49,16 +49,16 @@ struct ComPortLine {
     uint8_t Dtr = comport::DTR_OFF;
     uint8_t Rts = comport::RTS_OFF;   // 0 while the hardware handshake drives RTS
 
-    bool operator==(const ComPortLine&) const = default;
+    bool operator==(const NetLineState&) const = default;
 };
-ComPortLine ComPortLineFromDCB(const DCB& Dcb);
+NetLineState NetLineStateFromDCB(const DCB& Dcb);
 
 // One command of the COM port option, its value escaped.
 std::string ComPortCommand(uint8_t Command, std::string_view Value);
 // The commands that give the server's line these settings, in the order the line takes them:
 // all of them, or those that differ from Before. Answered gets the bits (1 << command) of the
 // line settings among them, which the server answers with the value it took.
-std::string ComPortLineCommands(const ComPortLine& Line, const ComPortLine* Before, uint32_t& Answered);
+std::string NetLineCommands(const NetLineState& Line, const NetLineState* Before, uint32_t& Answered);
 // Data bytes as they go over the connection: 0xFF doubled, and CR followed by NUL while the
 // direction is not binary.
 void EscapeData(const char* Bytes, size_t Count, bool Binary, std::string& Out);

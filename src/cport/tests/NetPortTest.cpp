@@ -129,19 +129,19 @@ TEST(Telnet, ComPortCommandsAndAnswers)
     d.Parity = DCB::EVENPARITY;
     d.StopBits = DCB::ONE5STOPBITS;
     d.Flags = DCB::fBinary | DCB::fDtrControlEnable | DCB::fRtsControlHandshake | DCB::fInX;
-    const ComPortLine line = ComPortLineFromDCB(d);
-    EXPECT_EQ(line, (ComPortLine{0x1FFFF, 7, 3, 3, comport::FLOW_HARDWARE, comport::INFLOW_HARDWARE,
+    const NetLineState line = NetLineStateFromDCB(d);
+    EXPECT_EQ(line, (NetLineState{0x1FFFF, 7, 3, 3, comport::FLOW_HARDWARE, comport::INFLOW_HARDWARE,
                                   comport::DTR_ON, 0}));
     uint32_t answered = 0;
-    EXPECT_EQ(ComPortLineCommands(line, nullptr, answered),
+    EXPECT_EQ(NetLineCommands(line, nullptr, answered),
               Bytes({IAC, SB, 44, 1, 0, 1, IAC, IAC, IAC, IAC, IAC, SE, IAC, SB, 44, 2, 7, IAC, SE, IAC, SB, 44, 3, 3,
                      IAC, SE, IAC, SB, 44, 4, 3, IAC, SE, IAC, SB, 44, 5, 3, IAC, SE, IAC, SB, 44, 5, 16, IAC, SE,
                      IAC, SB, 44, 5, 8, IAC, SE}));
     EXPECT_EQ(answered, 0x1Eu);
     // A reset pulse changes DTR alone, and only DTR goes out.
-    ComPortLine pulse = line;
+    NetLineState pulse = line;
     pulse.Dtr = comport::DTR_OFF;
-    EXPECT_EQ(ComPortLineCommands(pulse, &line, answered), Bytes({IAC, SB, 44, 5, 9, IAC, SE}));
+    EXPECT_EQ(NetLineCommands(pulse, &line, answered), Bytes({IAC, SB, 44, 5, 9, IAC, SE}));
     EXPECT_EQ(answered, 0u);
 
     // Answers and notifications reach the sink in stream order with the data around them,

@@ -1,6 +1,6 @@
 // Port details from a sysfs, by-id and /proc tree built by the test: a USB adapter, a
 // port without USB, and a process holding a port open.
-#include "cport/PosixPortDetails.h"
+#include "cport/PortDetails.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 // gives by AnnounceRxCount and links, the thread each delivery method runs on, the
 // exception rules, closing from a handler, from other threads and during delivery, and
 // detaching links while they are called.
+#include "ComThread.h"
 #include "EventTestSupport.h"
 #include "PortFixture.h"
 #include "base/SyncQueue.h"
@@ -129,6 +130,19 @@ TEST_F(PortEvents, AnArrivalIsReadOnceForEveryLinkOrAnnouncedByCount)
         // Reading is one request however many links want the bytes.
         EXPECT_EQ(dev->Calls().filter("ReadFile").size(), c.expected.contains("RxChar 5") ? 0 : 1);
     }
+}
+
+TEST_F(PortEvents, AnErrorThatCameWithDataStillReachesOnError)
+{
+    // The arrival's queue count comes before the error's own report.
+    OpenQuietly();
+    dev->SetLineErrors(CE_FRAME);
+    dev->Receive("abc");
+    dev->RaiseEvents(EV_RXCHAR);
+    ASSERT_TRUE(ServeUntil([&] { return Delivered().contains("RxChar 3"); }));
+    dev->RaiseEvents(EV_ERR);
+    ASSERT_TRUE(ServeUntil([&] { return Delivered().size() >= 2; }));
+    EXPECT_EQ(Delivered(), Strings({"RxChar 3", "Error 1"}));
 }
 
 TEST_F(PortEvents, DisabledDeliveryLeavesArrivedBytesInTheQueue)

@@ -181,6 +181,59 @@ TEST_F(TransferFixture, LineErrorsMapToTheErrorSet)
     }
 }
 
+TEST_F(TransferFixture, AQueueCountKeepsTheLineErrorsForTheErrorReport)
+{
+    dev->Receive("abc");
+    dev->SetLineErrors(CE_FRAME | CE_OVERRUN);
+    EXPECT_EQ(port.InputQueueCount(), 3);
+    EXPECT_EQ(port.InputQueueCount(), 3);
+    EXPECT_EQ(port.TakeLineErrors(), (TComErrors{TComError::ceFrame, TComError::ceOverrun}));
+    EXPECT_TRUE(port.TakeLineErrors().Empty());
+}
+
+TEST_F(TransferFixture, ModemLinesAreDrivenAtOnceAndKeptAsTheLineSettings)
+{
+    port.SetDTR(true);
+    port.SetRTS(true);
+    port.SetDTR(false);
+    EXPECT_EQ(dev->Calls(), Strings({"EscapeCommFunction 5", "EscapeCommFunction 3", "EscapeCommFunction 6"}));
+    EXPECT_EQ(port.FlowControl()->ControlDTR(), TDTRFlowControl::dtrDisable);
+    EXPECT_EQ(port.FlowControl()->ControlRTS(), TRTSFlowControl::rtsEnable);
+    // A line a handshake drives keeps its setting; the line itself is still driven.
+    port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsHandshake);
+    dev->ClearCalls();
+    port.SetRTS(false);
+    EXPECT_EQ(dev->Calls(), Strings({"EscapeCommFunction 4"}));
+    EXPECT_EQ(port.FlowControl()->ControlRTS(), TRTSFlowControl::rtsHandshake);
+
+    dev->Fail("EscapeCommFunction 5", ENOTTY);
+    try {
+        port.SetDTR(true);
+        ADD_FAILURE() << "no exception";
+    } catch (const EComPortExt& e) {
+        EXPECT_EQ(e.Code(), 12);
+        EXPECT_EQ(e.SystemCode(), ENOTTY);
+    }
+    // On a closed port only the setting changes.
+    port.Close();
+    dev->ClearCalls();
+    port.SetDTR(true);
+    EXPECT_TRUE(dev->Calls().isEmpty());
+    EXPECT_EQ(port.FlowControl()->ControlDTR(), TDTRFlowControl::dtrEnable);
+}
+
+TEST_F(TransferFixture, RS485DelaysGoToTheDeviceBeforeEachToggleLineState)
+{
+    port.SetRS485Delays(2, 3);
+    EXPECT_TRUE(dev->Calls().isEmpty());   // no RS-485 line state yet
+    port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
+    EXPECT_EQ(dev->Calls(), Strings({"SetRS485Delays 2 3", "SetCommState 9600"}));
+    EXPECT_EQ(dev->LastDCB().Flags & DCB::fRtsControlMask, DCB::fRtsControlToggle);
+    dev->ClearCalls();
+    port.SetRS485Delays(0, 1);
+    EXPECT_EQ(dev->Calls(), Strings({"SetRS485Delays 0 1", "SetCommState 9600"}));
+}
+
 TEST_F(TransferFixture, OnAClosedPortReadsReportNothingAndOthersRaise)
 {
     NotingLink();

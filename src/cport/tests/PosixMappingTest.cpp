@@ -1,7 +1,7 @@
 // How the POSIX device reads port names, turns line state records into terminal flags and
 // tells events from two looks at a line.
 #include "cport/ComConvert.h"
-#include "cport/PosixComDevice.h"
+#include "posix/PosixComDevice.h"
 
 #include <sys/ioctl.h>
 

@@ -5,7 +5,7 @@
 #include "base/Debug.h"
 #include "cport/ComPort.h"
 #include "posix/PosixBaudRate.h"
-#include "cport/PosixComDevice.h"
+#include "posix/PosixComDevice.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -17,9 +17,11 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <future>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 
@@ -305,11 +307,20 @@ TEST_F(PtyPort, AllZeroTimeoutsWaitForTheFullCount)
 }
 
 // A pseudo-terminal whose driver, when told to, keeps another handshake than it was given,
-// and counts line errors as a UART's driver does.
+// counts line errors as a UART's driver does, and has an RS-485 mode or not; it notes its
+// RS-485 and RTS calls.
 class PlayedDriver : public PosixComDevice {
 public:
     std::atomic<bool> KeepsOtherHandshake{false};
     serial_icounter_struct Counters{};
+    bool HasRS485 = true;
+    serial_rs485 RS485{};   // what the driver holds
+
+    QStringList Calls() const
+    {
+        std::lock_guard lock(FCallsMutex);
+        return FCalls;
+    }
 
 protected:
     int ReadTermios(int Fd, termios& T) const override
@@ -325,7 +336,80 @@ protected:
         Supported = true;
         return 0;
     }
+    int SerialIoctl(int Fd, unsigned long Request, void* Arg) const override
+    {
+        std::lock_guard lock(FCallsMutex);
+        switch (Request) {
+        case TIOCGRS485:
+            FCalls << "TIOCGRS485";
+            if (!HasRS485)
+                return ENOTTY;
+            *static_cast<serial_rs485*>(Arg) = RS485;
+            return 0;
+        case TIOCSRS485: {
+            const auto* rs = static_cast<const serial_rs485*>(Arg);
+            FCalls << QStringLiteral("TIOCSRS485 flags %1 delays %2 %3")
+                          .arg(rs->flags).arg(rs->delay_rts_before_send).arg(rs->delay_rts_after_send);
+            if (!HasRS485)
+                return ENOTTY;
+            const_cast<PlayedDriver*>(this)->RS485 = *rs;
+            return 0;
+        }
+        case TIOCMBIS:
+        case TIOCMBIC:
+            FCalls << QStringLiteral("RTS %1").arg(Request == TIOCMBIS ? "on" : "off");
+            return 0;
+        case TIOCOUTQ:   // a UART that has sent everything
+            FCalls << "TIOCOUTQ";
+            *static_cast<int*>(Arg) = 0;
+            return 0;
+        case TIOCSERGETLSR:
+            FCalls << "TIOCSERGETLSR";
+            *static_cast<unsigned int*>(Arg) = TIOCSER_TEMT;
+            return 0;
+        default:
+            return PosixComDevice::SerialIoctl(Fd, Request, Arg);
+        }
+    }
+
+private:
+    mutable std::mutex FCallsMutex;
+    mutable QStringList FCalls;
 };
+
+TEST_F(PtyPort, RS485TakesTheDriversModeWithItsDelaysAndGivesItBackOnClose)
+{
+    struct Case {
+        bool hasRS485;
+        RS485Mode mode;
+        QStringList calls;
+    };
+    const Case cases[] = {
+        // The driver's own settings (RTS raised after sending) come back on close.
+        {true, RS485Mode::Driver,
+         {"TIOCGRS485", "TIOCSRS485 flags 3 delays 2 5", "TIOCSRS485 flags 4 delays 0 0"}},
+        // Without it, RTS goes up for each write and down once the line has sent it all.
+        {false, RS485Mode::Port,
+         {"TIOCGRS485", "RTS on", "TIOCOUTQ", "TIOCSERGETLSR", "RTS off"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hasRS485);
+        auto owned = std::make_unique<PlayedDriver>();
+        PlayedDriver* driver = owned.get();
+        driver->HasRS485 = c.hasRS485;
+        driver->RS485.flags = SER_RS485_RTS_AFTER_SEND;
+        ASSERT_TRUE(port.SetDevice(std::move(owned)));
+        port.FlowControl()->SetControlRTS(TRTSFlowControl::rtsToggle);
+        port.SetRS485Delays(2, 5);
+        port.Open();
+        EXPECT_EQ(port.GetRS485Mode(), c.mode);
+        EXPECT_EQ(port.WriteStr("ab"), 2);
+        EXPECT_EQ(pty.Receive(2), "ab");
+        port.Close();
+        EXPECT_EQ(port.GetRS485Mode(), RS485Mode::Off);
+        EXPECT_EQ(driver->Calls(), c.calls);
+    }
+}
 
 TEST_F(PtyPort, SettingTheDriverDoesNotTakeFailsAndKeepsThePreviousOnes)
 {
@@ -385,6 +469,11 @@ TEST_F(PtyPort, DriverErrorCountersBecomeLineErrors)
     port.Parity()->SetCheck(false);
     ++driver->Counters.parity;
     EXPECT_EQ(port.TakeLineErrors(), TComErrors());
+    // An error that came with data outlasts the looks at the queue.
+    ++driver->Counters.frame;
+    pty.Send("x");
+    ASSERT_TRUE(QueueReaches(1));
+    EXPECT_EQ(port.TakeLineErrors(), TComErrors{TComError::ceFrame});
 }
 
 // A write that returned counts as sent: clearing the output afterwards must not take back
@@ -537,12 +626,18 @@ TEST_F(PtyPort, AGoneDeviceIsClosedWithItsNotificationsAndOpenedAgainByName)
     port.AttachLink(&comLink);
     int afterClose = 0;
     port.OnAfterClose = [&](QObject*) { ++afterClose; };
+    int lost = 0;
+    port.OnDeviceLost = [&](QObject*) {
+        EXPECT_EQ(afterClose, 1);   // told once the port is closed
+        ++lost;
+    };
 
     pty.CloseMaster();
     EXPECT_EQ(CodeOf([&] { port.WriteStr("ab"); }), 2);
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(states, std::vector<bool>{false});
     EXPECT_EQ(afterClose, 1);
+    EXPECT_EQ(lost, 1);
 
     // Not back: the open fails as for any missing port.
     QFile::remove(link);
@@ -556,6 +651,7 @@ TEST_F(PtyPort, AGoneDeviceIsClosedWithItsNotificationsAndOpenedAgainByName)
     port.DetachLink(&comLink);
     // The fixture closes the port after this body's locals are gone.
     port.OnAfterClose = nullptr;
+    port.OnDeviceLost = nullptr;
 }
 
 // The kernel's console and a line a login program holds are never taken, however they are

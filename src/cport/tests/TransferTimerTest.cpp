@@ -1,5 +1,5 @@
 // The time-out rules of reads and writes, at chosen points in time.
-#include "cport/TransferTimer.h"
+#include "TransferTimer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The port property selectors and the setup dialog, against ports on the recording device
 // and a list of installed ports the tests name.
-#include "cport/PosixComDevice.h"
+#include "cport/PortNames.h"
 #include "testsupport/PtyPair.h"
 #include "testsupport/RecordingComDevice.h"
 #include "cportctl/ComComboBox.h"
@@ -53,7 +53,7 @@ private:
 // The recording device, naming devices as the system's device does ("COM1" is /dev/ttyS0).
 class SystemNamedDevice : public RecordingComDevice {
 public:
-    QString DeviceName(const QString& Port) const override { return PosixComDevice::DevicePath(Port); }
+    QString DeviceName(const QString& Port) const override { return PortDevicePath(Port); }
 };
 
 // A port at 115200 baud, 8 data bits, 1 stop bit, no parity and hardware flow control,

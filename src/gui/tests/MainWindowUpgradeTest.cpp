@@ -3,7 +3,7 @@
 // meanwhile, closing the window during a run, communication errors with "Exit on finish", and
 // errors raised by the port.
 #include "upgrade/Bootloader.h"
-#include "ExitSignals.h"
+#include "forms/ExitSignals.h"
 #include "gui/MainWindow.h"
 #include "testsupport/UpgradeFileBuilder.h"
 #include "base/IniFile.h"

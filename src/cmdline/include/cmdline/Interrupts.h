@@ -3,6 +3,9 @@
 // with the port still locked and set up for the run.
 #pragma once
 
+#include "base/UniqueFd.h"
+#include "base/WakeUp.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -32,8 +35,8 @@ public:
 private:
     void Watch();
 
-    int FSignalFd = -1;
-    int FStopFd = -1;
+    UniqueFd FSignalFd;
+    WakeUp FStop;
     std::atomic<bool> FInterrupted{false};
     std::atomic<int> FSignal{0};
     std::mutex FMutex;

@@ -2,6 +2,8 @@
 // the port is written against, which each platform's device turns into its own calls.
 #pragma once
 
+#include "base/WakeUp.h"
+
 #include <QString>
 #include <cerrno>
 #include <cstdint>
@@ -112,17 +114,16 @@ enum : uint32_t {
     CLRDTR = 6,
 };
 
-// The device's record of one request, kept by the caller from start to completion. Besides
-// the transfer in progress it holds the request's own wake descriptor, through which a
-// cancel reaches a waiting request at once.
+// The device's record of one request, kept by the caller from start to completion. While
+// the request is waited for it names the waiting thread's wake descriptor, through which a
+// cancel reaches it at once.
 class Overlapped {
 public:
-    Overlapped();
-    ~Overlapped();
+    Overlapped() = default;
     Overlapped(const Overlapped&) = delete;
     Overlapped& operator=(const Overlapped&) = delete;
 
-    int hEvent = -1;            // the request's wake descriptor; -1 when none could be made
+    int hEvent = -1;            // the waiter's wake descriptor; -1 while nobody waits
 
     // The transfer a device started and has not yet completed.
     bool Pending = false;
@@ -138,21 +139,20 @@ public:
 // once set, every wait on it ends at once.
 class StopEvent {
 public:
-    StopEvent();
-    ~StopEvent();
-    StopEvent(const StopEvent&) = delete;
-    StopEvent& operator=(const StopEvent&) = delete;
-
     // False when the system could not make one; a wait on it then ends at once.
-    bool Valid() const { return FHandle >= 0; }
-    void Set();
-    bool IsSet() const;
+    bool Valid() const { return FWake.Valid(); }
+    void Set() { FWake.Signal(); }
+    bool IsSet() const { return FWake.IsSet(); }
     // What a device waits on besides itself.
-    int Handle() const { return FHandle; }
+    int Handle() const { return FWake.Fd(); }
 
 private:
-    int FHandle = -1;
+    WakeUp FWake;   // never drained: once set, every wait ends
 };
+
+// How a line whose RTS is raised while sending (rtsToggle) is driven: not at all (no such
+// line state), by the driver's RS-485 mode, or by the port raising RTS around each write.
+enum class RS485Mode { Off, Driver, Port };
 
 // Every operation returns 0 or the system's error code (errno).
 class ComDevice {
@@ -184,6 +184,17 @@ public:
         (void)On;
         return ENOTSUP;
     }
+
+    // The pauses between raising RTS and the first bit sent, and between the last bit and
+    // lowering RTS, while RTS is raised for sending (ms); taken by the next line state.
+    virtual int SetRS485Delays(int BeforeMs, int AfterMs)
+    {
+        (void)BeforeMs;
+        (void)AfterMs;
+        return 0;
+    }
+    // How the line state in force drives RTS while sending.
+    virtual RS485Mode GetRS485Mode() const { return RS485Mode::Off; }
 
     // Start a transfer under the time-outs in force; Transferred is what completed at once.
     // The buffer must stay valid until GetOverlappedResult returns.

@@ -9,7 +9,7 @@
 #include "ComError.h"
 #include "ComPortList.h"
 #include "ComSettings.h"
-#include "ComThread.h"
+#include "PortNames.h"
 #include "PortSettings.h"
 
 #include <QObject>
@@ -19,6 +19,7 @@
 
 namespace zentrop {
 
+class TComThread;
 class TCustomComPort;
 class TIniFile;
 class TRegistry;
@@ -147,6 +148,9 @@ public:
     TNotifyEvent OnRxFlag;
     TComErrorEvent OnError;
     TNotifyEvent OnRx80Full;
+    // Called on the port's own thread once the port has closed itself because its device
+    // went away (unplugged, hung up, the server gone), after the close's own handlers.
+    TNotifyEvent OnDeviceLost;
 
     // ---- lifecycle. Close may be called from a handler, on another thread, or while the
     // event thread delivers; it never waits for a delivery that waits for it. Of several
@@ -167,8 +171,23 @@ public:
     // Ends every pending read and write of the device.
     void CancelRequests();
     TLineSignals LineSignals();
+    // The modem output lines and the break, each one operation for every caller (a reset, a
+    // menu, a key). SetDTR and SetRTS raise or lower the line at once and keep it as the
+    // port's DTR or RTS setting (unless a handshake or RS-485 drives the line), so that the
+    // next line settings and the settings file keep it too; on a closed port they only
+    // store it. A device without the line raises code 12 with its system code.
+    void SetDTR(bool On);
+    void SetRTS(bool On);
     // Starts (true) or ends a break on the line; raises code 12 when the device refuses.
     void SetBreak(bool On);
+    // RS-485 (ControlRTS rtsToggle, RTS raised while sending): the pauses in ms between RTS
+    // going up and the first bit, and between the last bit and RTS going down; 0 and 0 at
+    // first. GetRS485Mode says how the open port does it: by the driver's RS-485 mode, or by
+    // raising RTS around each write where the driver has none (Off when closed or not set).
+    void SetRS485Delays(int BeforeMs, int AfterMs);
+    int RS485DelayBefore() const;
+    int RS485DelayAfter() const;
+    RS485Mode GetRS485Mode() const;
 
     // Shows the port setup dialog through the hook its library installs; nothing without one.
     void ShowSetupDialog();

@@ -3,6 +3,8 @@
 // pages of unknown length, and a loop that runs on its own thread or on the caller's.
 #pragma once
 
+#include "base/UniqueFd.h"
+#include "base/WakeUp.h"
 #include "testsupport/BootDevice.h"
 
 #include <QString>
@@ -68,8 +70,8 @@ private:
 
     SimOptions FOptions;
     Device FDevice;
-    int FLine = -1;
-    int FStopEvent = -1;
+    UniqueFd FLine;
+    WakeUp FStop;
     bool FPty = true;
     int64_t FByteNs = 0;
     bool FEnded = false;

@@ -2,6 +2,8 @@
 // plays the device on the master.
 #pragma once
 
+#include "base/UniqueFd.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,34 +21,29 @@ public:
     explicit PtyPair(bool KeepSlave = false)
     {
         char name[256] = {};
+        int master = -1;
         int slave = -1;
-        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0)
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
             return;
+        FMaster.Reset(master);
+        UniqueFd opened(slave);
         FSlaveName = QString::fromLocal8Bit(name);
         if (KeepSlave)
-            FSlave = slave;
-        else
-            ::close(slave);
-    }
-    ~PtyPair()
-    {
-        CloseMaster();
-        if (FSlave >= 0)
-            ::close(FSlave);
+            FSlave = std::move(opened);
     }
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 
-    bool Valid() const { return FMaster >= 0; }
+    bool Valid() const { return FMaster.Valid(); }
     const QString& SlaveName() const { return FSlaveName; }
-    int Master() const { return FMaster; }
-    int Slave() const { return FSlave; }
+    int Master() const { return FMaster.Get(); }
+    int Slave() const { return FSlave.Get(); }
 
     void Send(const QByteArray& bytes) const
     {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(FMaster, bytes.constData() + done, size_t(bytes.size() - done));
+            const ssize_t n = ::write(FMaster.Get(), bytes.constData() + done, size_t(bytes.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -60,11 +57,11 @@ public:
     {
         QByteArray out;
         while (out.size() < Count) {
-            pollfd p{FMaster, POLLIN, 0};
+            pollfd p{FMaster.Get(), POLLIN, 0};
             if (::poll(&p, 1, TimeoutMs) <= 0)
                 break;
             char buf[4096];
-            const ssize_t n = ::read(FMaster, buf, std::min<size_t>(sizeof buf, size_t(Count - out.size())));
+            const ssize_t n = ::read(FMaster.Get(), buf, std::min<size_t>(sizeof buf, size_t(Count - out.size())));
             if (n <= 0)
                 break;
             out.append(buf, n);
@@ -72,16 +69,11 @@ public:
         return out;
     }
 
-    void CloseMaster()
-    {
-        if (FMaster >= 0)
-            ::close(FMaster);
-        FMaster = -1;
-    }
+    void CloseMaster() { FMaster.Reset(); }
 
 private:
-    int FMaster = -1;
-    int FSlave = -1;
+    UniqueFd FMaster;
+    UniqueFd FSlave;
     QString FSlaveName;
 };
 

@@ -17,7 +17,8 @@ class RecordingComDevice : public ComDevice {
 public:
     // Names of the calls in the log and for Fail(): "Open", "Close", "SetCommState",
     // "SetCommTimeouts", "SetupComm", "PurgeComm", "ClearCommError", "GetCommModemStatus",
-    // "ReadFile", "WriteFile", "GetOverlappedResult", "SetCommMask" (waits are not logged).
+    // "EscapeCommFunction", "SetRS485Delays", "ReadFile", "WriteFile", "GetOverlappedResult",
+    // "SetCommMask" (waits are not logged).
     QStringList Calls() const;
     void ClearCalls();
     // Adds a line of the test's own to the log, to check the order of calls and callbacks.
@@ -49,6 +50,7 @@ public:
     int ClearCommError(uint32_t& Errors, COMSTAT& Stat) override;
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
+    int SetRS485Delays(int BeforeMs, int AfterMs) override;
     int ReadFile(char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
     int WriteFile(const char* Buffer, int Count, int& Transferred, Overlapped& Ovl) override;
     int GetOverlappedResult(Overlapped& Ovl, int& Transferred) override;

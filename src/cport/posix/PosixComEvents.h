@@ -31,20 +31,4 @@ int Rx80FullBytes(int InputSize);
 // on what was sent.
 uint32_t LineEvents(const LineLook& Before, const LineLook& Now, uint32_t Mask, int Rx80Full);
 
-// A wake-up descriptor that other threads signal and the waiting thread drains.
-class WakeFd {
-public:
-    WakeFd();
-    ~WakeFd();
-    WakeFd(const WakeFd&) = delete;
-    WakeFd& operator=(const WakeFd&) = delete;
-
-    int Fd() const { return FFd; }
-    void Signal() const;
-    void Drain() const;
-
-private:
-    int FFd = -1;
-};
-
 } // namespace zentrop

@@ -1,28 +1,24 @@
-// The exit signals reach the event loop through a pipe that their handler writes to.
-#include "ExitSignals.h"
+// The exit signals reach the event loop through a wake-up object that their handler sets.
+#include "forms/ExitSignals.h"
 
 #include <QSocketNotifier>
 
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace zentrop {
 
 namespace {
 
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
-int gPipe[2] = {-1, -1};
+const WakeUp* gWake = nullptr;
 std::array<struct sigaction, kSignals.size()> gPrevious{};
 
-void OnExitSignal(int Signal)
+void OnExitSignal(int)
 {
     const int saved = errno;
-    const char byte = static_cast<char>(Signal);
-    // A full pipe already holds a request to exit.
-    [[maybe_unused]] const ssize_t n = ::write(gPipe[1], &byte, 1);
+    gWake->Signal();
     errno = saved;
 }
 
@@ -31,13 +27,12 @@ void OnExitSignal(int Signal)
 ExitSignals::ExitSignals(std::function<void()> OnSignal, QObject* Parent)
     : QObject(Parent), FOnSignal(std::move(OnSignal))
 {
-    if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!FWake.Valid())
         return;
-    FNotifier = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
+    gWake = &FWake;
+    FNotifier = new QSocketNotifier(FWake.Fd(), QSocketNotifier::Read, this);
     connect(FNotifier, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(gPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        FWake.Drain();
         if (FOnSignal)
             FOnSignal();
     });
@@ -56,9 +51,7 @@ ExitSignals::~ExitSignals()
     for (size_t i = 0; i < kSignals.size(); ++i)
         ::sigaction(kSignals[i], &gPrevious[i], nullptr);
     delete FNotifier;
-    ::close(gPipe[0]);
-    ::close(gPipe[1]);
-    gPipe[0] = gPipe[1] = -1;
+    gWake = nullptr;
 }
 
 } // namespace zentrop

@@ -1,7 +1,9 @@
-// SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl-C in the starting terminal) for the window:
-// taken in the event loop, so that the program ends as "Exit" ends it instead of dying with
-// the port left set up for a run and the settings unwritten.
+// SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl-C in the starting terminal) for a window
+// program: taken in the event loop, so that the program ends as its "Exit" ends it instead of
+// dying with its port left set up and its settings unwritten.
 #pragma once
+
+#include "base/WakeUp.h"
 
 #include <QObject>
 
@@ -21,6 +23,7 @@ public:
 
 private:
     std::function<void()> FOnSignal;
+    WakeUp FWake;
     QSocketNotifier* FNotifier = nullptr;
 };
 

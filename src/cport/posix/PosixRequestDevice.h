@@ -3,9 +3,10 @@
 // and the event wait's state. Each device reads and writes its descriptor its own way.
 #pragma once
 
+#include "base/WakeUp.h"
 #include "cport/ComDevice.h"
-#include "cport/PosixComEvents.h"
-#include "cport/TransferTimer.h"
+#include "PosixComEvents.h"
+#include "TransferTimer.h"
 
 #include <atomic>
 #include <mutex>
@@ -27,6 +28,8 @@ protected:
     // Whether a line state asks for a character size, parity, stop bits and speed at all.
     static bool ValidLine(const DCB& Dcb);
     static void DrainWake(int Fd);
+    // The calling thread's wake-up, on which its waiting request also polls.
+    static const WakeUp& ThreadWake();
 
     // All with FMutex held.
     // The settings of a newly opened device: none the port made yet.
@@ -56,7 +59,12 @@ protected:
     char FEventChar = 0;
     uint64_t FReadGeneration = 0;
     uint64_t FWriteGeneration = 0;
-    std::vector<Overlapped*> FWaiting;
+    // The requests waiting now, each with the wake-up of the thread that waits.
+    struct Waiter {
+        Overlapped* Ovl;
+        const WakeUp* Wake;
+    };
+    std::vector<Waiter> FWaiting;
     // A read's time-outs count from the moment the bytes written before it have left, as
     // they would if a write ended when its bytes were sent: the other side gets its full
     // time to answer at every speed.
@@ -65,7 +73,7 @@ protected:
 
     // The event wait.
     std::atomic<uint32_t> FEventMask{0};
-    WakeFd FEventWake;                     // a new mask, a write or closing wakes the wait
+    WakeUp FEventWake;                     // a new mask, a write or closing wakes the wait
     std::atomic<bool> FTxSent{false};       // bytes went out since the last empty queue
     LineLook FLastLook;                    // the wait's last look, kept between waits
 

@@ -2,8 +2,8 @@
 // the port engine is written against.
 #pragma once
 
-#include "cport/PosixPortDetails.h"
-#include "cport/PosixRequestDevice.h"
+#include "cport/PortDetails.h"
+#include "PosixRequestDevice.h"
 
 #include <string>
 #include <linux/serial.h>
@@ -24,7 +24,7 @@ public:
     explicit PosixComDevice(PortDetailsRoots Roots = {}) : FRoots(std::move(Roots)) {}
     ~PosixComDevice() override;
 
-    // "/..." is a path as given, "COMn" is /dev/ttyS(n-1), any other name is under /dev/.
+    // The device a port name opens (PortDevicePath).
     static QString DevicePath(const QString& Port);
 
     QString DeviceName(const QString& Port) const override { return DevicePath(Port); }
@@ -37,6 +37,8 @@ public:
     int GetCommModemStatus(uint32_t& Status) override;
     int EscapeCommFunction(uint32_t Function) override;
     int SetCommBreak(bool On) override;
+    int SetRS485Delays(int BeforeMs, int AfterMs) override;
+    RS485Mode GetRS485Mode() const override;
 
     int SetCommMask(uint32_t Mask) override;
     int WaitCommEvent(uint32_t& Events, const StopEvent& Stop) override;
@@ -48,6 +50,10 @@ protected:
     // does neither.
     virtual int ReadTermios(int Fd, termios& T) const;
     virtual int ReadErrorCounters(int Fd, serial_icounter_struct& Counters, bool& Supported) const;
+    // The driver calls of RS-485 and of RTS around a write (TIOCGRS485, TIOCSRS485, TIOCMBIS,
+    // TIOCMBIC, TIOCOUTQ, TIOCSERGETLSR): 0 or errno. Tests play a driver with or without
+    // RS-485 through it and see the calls in order.
+    virtual int SerialIoctl(int Fd, unsigned long Request, void* Arg) const;
 
 private:
     // ---- the event wait (PosixComEvents.cpp)
@@ -71,12 +77,21 @@ private:
     // with Err set.
     ssize_t TakeInput(int Fd, char* Into, size_t Want, int& Err);
     int RunWrite(Overlapped& Ovl, int Fd, int& Transferred) override;
+    int SendBytes(Overlapped& Ovl, int Fd, int& Transferred);
     // Waits for the device or the request's wake descriptor; tells whether the request
     // was cancelled meanwhile (or the device is closing).
     int WaitReady(Overlapped& Ovl, int Fd, short Events, const Nanos* Left, bool& Cancelled,
                   bool& Hangup);
     Nanos LineQuietAt() const override;
     int ApplyModemLines(int Fd, const DCB& Dcb);
+    // ---- RS-485 (rtsToggle): the driver's mode where it has one, else RTS raised by the
+    // writes themselves. Both with FMutex held.
+    int ApplyRS485(int Fd, bool On);
+    void RestoreRS485(int Fd);
+    // Raises or lowers RTS for a write in the port's own RS-485 mode.
+    void DriveSendRts(int Fd, bool On);
+    // Waits until the bytes written have left the line, within Deadline.
+    void WaitSent(int Fd, Nanos Deadline);
     int ReadErrorCounts(int Fd, ErrorCounts& Counts) const;
 
     // With FMutex held.
@@ -87,6 +102,11 @@ private:
     bool FRestoreClosingWait = false;
     unsigned short FSavedClosingWait = 0;
     ErrorCounts FLastCounts;
+    RS485Mode FRS485 = RS485Mode::Off;
+    int FRS485Before = 0;       // ms
+    int FRS485After = 0;
+    bool FRS485Saved = false;   // FSavedRS485 holds the driver's own settings, put back on close
+    serial_rs485 FSavedRS485{};
     // A tty cannot be peeked at: to tell when the event character arrives, the event wait
     // takes the received bytes from the driver into this inbox, and reads take from it
     // before the driver. Only while the event character is watched, and while NULs are

@@ -1,5 +1,5 @@
-// What Linux tells about a serial port beyond its name: the stable name under
-// /dev/serial/by-id, the USB device behind it from sysfs, and the programs that hold it open.
+// What the system tells about a serial port beyond its name: the stable name under
+// /dev/serial/by-id, the USB device behind it, and the programs that hold it open.
 #pragma once
 
 #include <QString>
