@@ -699,9 +699,15 @@ void TermWindow::SaveSettings()
     }
 }
 
+void TermWindow::CloseWithoutAsking()
+{
+    FCloseWithoutAsking = true;
+    close();
+}
+
 void TermWindow::closeEvent(QCloseEvent* Event)
 {
-    if (FConnection == ConnectionState::Connected) {
+    if (FConnection == ConnectionState::Connected && !FCloseWithoutAsking) {
         const bool leave = ConfirmExit ? ConfirmExit()
                                        : QMessageBox::question(this, QStringLiteral("Exit"),
                                                                QStringLiteral("%1 is connected. Disconnect and exit?")

@@ -150,7 +150,7 @@ int main(int argc, char** argv)
         TermWindow* shown = nullptr;
         const ExitSignals exitSignals([&shown] {
             if (shown)
-                shown->close();
+                shown->CloseWithoutAsking();
         });
         TermWindow window(settings, args->Start);
         shown = &window;

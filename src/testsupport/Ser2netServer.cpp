@@ -59,6 +59,20 @@ int FreePort()
     return port;
 }
 
+UniqueFd ListenOnLoopback(int* port)
+{
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (!socket || ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(socket.Get(), 16) != 0 ||
+        ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return UniqueFd();
+    *port = ntohs(a.sin_port);
+    return socket;
+}
+
 Server::~Server()
 {
     Kill();

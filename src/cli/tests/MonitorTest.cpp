@@ -6,6 +6,7 @@
 // the modem lines in the menu, another exit key, and a busy port's holder named.
 #include "testsupport/UpgradeFileBuilder.h"
 #include "testsupport/BootSim.h"
+#include "testsupport/Ser2netServer.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -13,13 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <netinet/in.h>
 #include <pty.h>
 #include <string>
 #include <sys/file.h>
@@ -329,15 +328,10 @@ TEST_F(MonitorTest, ReconnectsWhenTheSameNameComesBack)
 // outage, told once, and never "back".
 TEST_F(MonitorTest, AnOutageIsToldOnceHoweverOftenTheServerDropsTheConnection)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 16), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int serverPort = 0;
+    const UniqueFd listening = ser2net::ListenOnLoopback(&serverPort);
+    ASSERT_TRUE(listening);
+    const int listener = listening.Get();
     std::atomic<bool> dropFirst{false}, stop{false};
     std::atomic<int> accepted{0};
     std::thread server([&] {
@@ -354,7 +348,7 @@ TEST_F(MonitorTest, AnOutageIsToldOnceHoweverOftenTheServerDropsTheConnection)
             }
         }
     });
-    Program p({"monitor", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port)), "--reconnect"});
+    Program p({"monitor", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(serverPort), "--reconnect"});
     ASSERT_TRUE(p.ErrorShows("exit with Ctrl-]")) << p.err.constData();
     dropFirst = true;
     ASSERT_TRUE(p.ErrorShows("went away")) << p.err.constData();
@@ -368,7 +362,6 @@ TEST_F(MonitorTest, AnOutageIsToldOnceHoweverOftenTheServerDropsTheConnection)
     EXPECT_FALSE(p.err.contains("is back")) << p.err.constData();
     stop = true;
     server.join();
-    ::close(listener);
 }
 
 TEST_F(MonitorTest, WithoutReconnectADeviceThatGoesAwayEndsTheMonitor)

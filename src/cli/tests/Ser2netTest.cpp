@@ -18,7 +18,6 @@
 #include <atomic>
 #include <future>
 #include <mutex>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -453,15 +452,10 @@ TEST(Ser2net, CommandLineFlashesThroughTheServer)
 // again and the run starts over on the same device, which then takes every page.
 TEST(Ser2net, RetriesConnectAgainAfterADroppedConnection)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int serverPort = 0;
+    const UniqueFd listening = ser2net::ListenOnLoopback(&serverPort);
+    ASSERT_TRUE(listening);
+    const int listener = listening.Get();
     bootsim::DeviceOptions options;
     options.FlashPageSize = 16;
     bootsim::Device device(options);
@@ -493,7 +487,7 @@ TEST(Ser2net, RetriesConnectAgainAfterADroppedConnection)
     out.write(upgtest::Builder().Flash().Page(0, QByteArray(16, 'a')).Page(16, QByteArray(16, 'b')).Bytes());
     out.close();
     QProcess p;
-    p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port)),
+    p.start(QStringLiteral(ZENTROP_CLI), {"flash", "--port", QStringLiteral("socket://127.0.0.1:%1").arg(serverPort),
                                           "--retries", "1", file});
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(30000));
@@ -503,7 +497,6 @@ TEST(Ser2net, RetriesConnectAgainAfterADroppedConnection)
     // A run that did not come back leaves the server waiting for it: wake it.
     ::shutdown(listener, SHUT_RDWR);
     server.join();
-    ::close(listener);
     EXPECT_EQ(device.Record().Jumps, 1);
     EXPECT_EQ(device.Record().Pages.size(), 2u);
 }

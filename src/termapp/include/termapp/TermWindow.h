@@ -105,6 +105,9 @@ public:
     // Asked before the window closes while a port is open; true lets it close. By default
     // a question box; tests replace it.
     std::function<bool()> ConfirmExit;
+    // Closes the window without asking: a signal to end the program may come when nobody is
+    // there to answer (a logout, a shutdown).
+    void CloseWithoutAsking();
     // The key that opens the menus (the terminal passes every other key to the device).
     QKeySequence MenuKey() const;
     void SetMenuKey(const QKeySequence& Key);
@@ -145,6 +148,7 @@ private:
     qint64 FSendOthers = 0;        // bytes of other writes queued while the file went
     QTimer* FWatch = nullptr;
     int FWaitTicks = 0;
+    bool FCloseWithoutAsking = false;
     QAction* aMenuKey = nullptr;
     QString FFind;
 

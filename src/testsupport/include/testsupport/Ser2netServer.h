@@ -3,6 +3,8 @@
 // through a raw TCP accepter and a Telnet accepter with the COM port option.
 #pragma once
 
+#include "base/UniqueFd.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -40,6 +42,10 @@ private:
 
 // A loopback TCP port that nothing listened on a moment ago.
 int FreePort();
+
+// A socket listening on a free loopback port, whose number goes to *port; empty when none
+// could be made.
+UniqueFd ListenOnLoopback(int* port);
 
 } // namespace ser2net
 
