@@ -5,6 +5,7 @@
 
 #include "base/Ansi.h"
 #include "base/FileName.h"
+#include "base/UniqueFd.h"
 #include "cport/PortNames.h"
 #include "cport/PortDetails.h"
 #include "upgrade/UpgradeFile.h"
@@ -46,12 +47,10 @@ QByteArray ReadWhole(const QString& path)
 {
     QFile f;
     // Non-blocking, so a FIFO named by mistake cannot hold the run; the file was checked before.
-    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
+    UniqueFd fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd || !f.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return QByteArray();
-    }
+    fd.Release();
     return f.readAll();
 }
 

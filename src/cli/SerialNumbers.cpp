@@ -5,6 +5,7 @@
 
 #include "base/Exception.h"
 #include "base/FileName.h"
+#include "base/UniqueFd.h"
 
 #include <QRegularExpression>
 
@@ -68,24 +69,18 @@ class LockedCounter {
 public:
     explicit LockedCounter(const QString& path) : FPath(path)
     {
-        FFd = ::open(EncodeFileName(path).constData(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-        if (FFd < 0)
+        FFd.Reset(::open(EncodeFileName(path).constData(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+        if (!FFd)
             Fail(QString::fromLocal8Bit(std::strerror(errno)));
-        if (::flock(FFd, LOCK_EX) != 0)
+        // Closing the descriptor releases the lock.
+        if (::flock(FFd.Get(), LOCK_EX) != 0)
             Fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
-    ~LockedCounter()
-    {
-        if (FFd >= 0)
-            ::close(FFd); // releases the lock
-    }
-    LockedCounter(const LockedCounter&) = delete;
-    LockedCounter& operator=(const LockedCounter&) = delete;
 
     Counter Read()
     {
         QByteArray text(4096, 0);
-        const ssize_t got = ::pread(FFd, text.data(), static_cast<size_t>(text.size()), 0);
+        const ssize_t got = ::pread(FFd.Get(), text.data(), static_cast<size_t>(text.size()), 0);
         if (got < 0)
             Fail(QString::fromLocal8Bit(std::strerror(errno)));
         text.resize(got);
@@ -97,8 +92,8 @@ public:
     void Write(const Counter& c)
     {
         const QByteArray text = CounterText(c);
-        if (::pwrite(FFd, text.constData(), static_cast<size_t>(text.size()), 0) != text.size() ||
-            ::ftruncate(FFd, text.size()) != 0 || ::fsync(FFd) != 0)
+        if (::pwrite(FFd.Get(), text.constData(), static_cast<size_t>(text.size()), 0) != text.size() ||
+            ::ftruncate(FFd.Get(), text.size()) != 0 || ::fsync(FFd.Get()) != 0)
             Fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
 
@@ -109,7 +104,7 @@ private:
     }
 
     QString FPath;
-    int FFd = -1;
+    UniqueFd FFd;
 };
 
 QByteArray Encode(qint64 n, DeviceData::Encoding e, int width, QString* error)

@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,27 +59,27 @@ QString Server::Url() const
 
 bool Server::Start(QString* Error)
 {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FListen.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     const bool noAccept = FOptions.What == Behaviour::NoAccept;
-    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-        || ::listen(FListen, noAccept ? 0 : 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (!FListen || ::bind(FListen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
+        || ::listen(FListen.Get(), noAccept ? 0 : 4) != 0
+        || ::getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         *Error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     FPort = ntohs(a.sin_port);
     if (noAccept) {
         // A full accept queue: the kernel drops further handshakes, and a connect waits.
-        for (int& f : FFillers) {
-            f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        for (UniqueFd& f : FFillers) {
+            f.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            ::connect(f.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
         }
         return true;
     }
-    FStop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     FThread = std::thread([this] { Loop(); });
     return true;
 }
@@ -88,20 +87,12 @@ bool Server::Start(QString* Error)
 void Server::Stop()
 {
     if (FThread.joinable()) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(FStop, &one, sizeof one);
+        FStop.Signal();
         FThread.join();
     }
-    for (int& fd : FFillers) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-    for (int* fd : {&FListen, &FStop}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    for (UniqueFd& fd : FFillers)
+        fd.Reset();
+    FListen.Reset();
 }
 
 bootsim::DeviceRecord Server::Record() const
@@ -113,31 +104,32 @@ bootsim::DeviceRecord Server::Record() const
 void Server::Loop()
 {
     for (;;) {
-        pollfd p[2] = {{FListen, POLLIN, 0}, {FStop, POLLIN, 0}};
+        pollfd p[2] = {{FListen.Get(), POLLIN, 0}, {FStop.Fd(), POLLIN, 0}};
         if (::poll(p, 2, -1) < 0 && errno != EINTR)
             return;
         if (p[1].revents)
             return;
         if (!p[0].revents)
             continue;
-        const int client = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (client < 0)
+        UniqueFd client(::accept4(FListen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!client)
             continue;
         ++FAccepted;
-        Serve(client);
+        Serve(std::move(client));
     }
 }
 
-void Server::Serve(int c)
+void Server::Serve(UniqueFd client)
 {
     const Options& o = FOptions;
+    const int c = client.Get();
     bool open = true;
     auto hangUp = [&] {
         if (o.How == HowHangUp::Reset) {
             const linger l{1, 0};
             ::setsockopt(c, SOL_SOCKET, SO_LINGER, &l, sizeof l);
         }
-        ::close(c);
+        client.Reset();
         open = false;
     };
     if (o.When == HangUp::AtConnect) {
@@ -226,7 +218,7 @@ void Server::Serve(int c)
     while (open) {
         if (flood && out.size() < block.size())
             out += block;
-        pollfd p[2] = {{c, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {FStop, POLLIN, 0}};
+        pollfd p[2] = {{c, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {FStop.Fd(), POLLIN, 0}};
         if (::poll(p, 2, -1) < 0 && errno != EINTR)
             break;
         if (p[1].revents)
@@ -309,8 +301,6 @@ void Server::Serve(int c)
             hangUp();
         }
     }
-    if (open)
-        ::close(c);
 }
 
 } // namespace hostile

@@ -5,6 +5,7 @@
 #include "base/FileName.h"
 
 #include "base/Format.h"
+#include "base/UniqueFd.h"
 #include "base/ResStrings.h"
 
 #include <QFileInfo>
@@ -52,22 +53,6 @@ int32_t ReadI32(const uint8_t* p)
     throw EUpgradeFileError(Format("Damaged upgrade file: record %d of %d (type %d, at offset %d) %s",
                                    {record, count, type, static_cast<long long>(offset), what}));
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : FFd(fd) {}
-    ~FileDescriptor()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
 
 [[noreturn]] void CannotOpen(const QString& fileName, const QString& reason)
 {
@@ -161,7 +146,7 @@ UpgradeFile::Result UpgradeFile::Load(const QString& fileName)
     CheckIsUpgradeFile(fileName, st);
     // Opened without blocking all the same, and looked at again, in case the name was given
     // to something else meanwhile.
-    FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.Get() < 0)
         CannotOpen(fileName, errno);
     if (::fstat(fd.Get(), &st) != 0)

@@ -5,6 +5,8 @@
 // silent, a simulated bootloader answers the upgrade.
 #pragma once
 
+#include "base/WakeUp.h"
+
 #include "testsupport/BootDevice.h"
 
 #include <QString>
@@ -68,14 +70,14 @@ public:
 
 private:
     void Loop();
-    void Serve(int Client);
+    void Serve(UniqueFd Client);
 
     Options FOptions;
-    int FListen = -1;
+    UniqueFd FListen;
     int FPort = 0;
-    int FStop = -1;
+    WakeUp FStop;
     // Connections the listener holds but never accepts (NoAccept), so that its queue is full.
-    int FFillers[4] = {-1, -1, -1, -1};
+    UniqueFd FFillers[4];
     std::atomic<int> FAccepted{0};
     std::atomic<long long> FTaken{0};
     mutable std::mutex FMutex;
