@@ -5,10 +5,11 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zentrop)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware loader for serial bootloaders, with a terminal and a command line")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Zentrop loads new firmware into a microcontroller through its serial bootloader, from a\n"
-    "window (zentrop), a terminal program (zentrop-term) or the command line (zentrop-cli),\n"
-    "which also runs production stations.")
+set(CPACK_PACKAGE_DESCRIPTION "Zentrop loads new firmware into a microcontroller through its serial \
+bootloader, from a window (zentrop), a terminal program (zentrop-term) or the command line \
+(zentrop-cli), which also runs production stations.")
+# Station PCs need the programs, not the debugger's information.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
