@@ -1,6 +1,6 @@
 #!/bin/sh
 # Sets up, builds and runs Zentrop's jobs:
-#   ./run.sh demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX
+#   ./run.sh demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX | package
 set -eu
 cd "$(dirname "$0")"
 
@@ -63,8 +63,14 @@ case "${1:-demo}" in
         build
         cmake --install "$BUILD" --prefix "$2"
         ;;
+    package)
+        # The programs the package holds, not the tests; then the .deb into the build directory.
+        build zentrop zentrop-cli zentrop-lcf zentrop-term zentrop_install_files
+        (cd "$BUILD" && cpack -G DEB) >"$BUILD/cpack.log" 2>&1 || { cat "$BUILD/cpack.log" >&2; exit 1; }
+        ls -t "$(cd "$BUILD" && pwd)"/zentrop_*.deb | head -n 1
+        ;;
     *)
-        echo "usage: $0 demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX" >&2
+        echo "usage: $0 demo | test | gui | gui-hu | term [PORT] | fuzz [runs] [seconds] | bench | sanitize | install PREFIX | package" >&2
         exit 2
         ;;
 esac

@@ -10,7 +10,7 @@ _zentrop_cli()
     command=("${COMP_WORDS[1]}")
 
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "info flash probe config ports pack monitor lcf --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "info flash probe station config ports pack monitor lcf --help --version" -- "$cur"))
         return
     fi
     if [ "${command[0]}" = lcf ]; then
@@ -27,6 +27,11 @@ _zentrop_cli()
     fi
     case $prev in
         -p|--port)
+            # A station waits for boards under their by-id names, which a pattern may widen.
+            if [ "${command[0]}" = station ]; then
+                COMPREPLY=($(compgen -f -- "${cur:-/dev/serial/by-id/}"))
+                return
+            fi
             COMPREPLY=($(compgen -W "$(zentrop-cli ports 2>/dev/null | awk '{print $1}')" -- "$cur"))
             return ;;
         -m|--mode)
@@ -53,7 +58,7 @@ _zentrop_cli()
         return
     fi
     case ${command[*]} in
-        info|flash|probe) COMPREPLY=($(compgen -f -X '!*.upg' -- "$cur") $(compgen -d -- "$cur")) ;;
+        info|flash|probe|station) COMPREPLY=($(compgen -f -X '!*.upg' -- "$cur") $(compgen -d -- "$cur")) ;;
         "lcf dump") COMPREPLY=($(compgen -f -X '!*.lcf' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }

@@ -35,6 +35,9 @@ const CommandSyntax& PackSyntax();
 const CommandSyntax& MonitorSyntax();
 const CommandSyntax& ProbeSyntax();
 const CommandSyntax& ConfigSyntax();
+const CommandSyntax& StationSyntax();
+int Station(const ParsedOptions& options, InterruptWatch& interrupts);
+void StationUsageJson(const QString& error);
 int Config(const ParsedOptions& options, InterruptWatch& interrupts);
 
 int Info(const ParsedOptions& options, InterruptWatch& interrupts);

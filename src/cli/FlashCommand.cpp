@@ -12,6 +12,7 @@
 #include "PortAdvice.h"
 #include "ProgressDisplay.h"
 #include "SerialNumbers.h"
+#include "Station.h"
 
 #include "upgrade/BootComPort.h"
 #include "upgrade/BootProtocol.h"
@@ -569,6 +570,39 @@ void Collect(const FlashSettings& s, const std::vector<PortResult>& results, con
         LogResults(s.Log, results, totals);
 }
 
+// One port's runs as a flash run shows them on the display's line for it, with its events
+// and byte trace; several: the port is one of several shown at once.
+PortResult FlashPort(const QString& port, qsizetype line, bool several, const FlashSettings& s, const UpgradeFile& file,
+                     ProgressDisplay& display, RunSet& runs)
+{
+    PortProgress progress(display, line);
+    std::optional<PortEvents> events;
+    if (s.Events) {
+        events.emplace(*s.Events, port);
+        progress.SetAlso(&*events);
+        s.Events->Emit("port", {{"port", port}, {"state", QStringLiteral("start")}});
+    }
+    LineTrace trace(s.Verbose ? stderr : nullptr, several ? port + QStringLiteral(" ") : QString());
+    // The log holds the results; the bytes only when they are asked for.
+    if (s.Verbose)
+        trace.SetLog(s.Log, port);
+    PortResult r = RunWithDeviceData(port, s, file, progress, trace, runs);
+    if (s.Events)
+        s.Events->Emit("port", {{"port", port},
+                                {"state", QStringLiteral("end")},
+                                {"result", OutcomeName(r.Result)},
+                                {"status", r.Status},
+                                {"message", r.Status == ExitSuccess ? QJsonValue() : QJsonValue(r.Lines.value(0))},
+                                {"pages", r.Pages},
+                                {"retries", r.Retries}});
+    // With several ports, a failure the run did not report (a port that could not even be
+    // opened) is said as it happens, too.
+    if (several && r.Status != ExitSuccess && !r.MessageShown && !r.Lines.isEmpty())
+        progress.Message(r.Lines.first());
+    display.Finished(line, r.Status == ExitSuccess);
+    return r;
+}
+
 // Every port's runs at once under one display, each port on a thread of its own; a single
 // port runs on this thread.
 std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file,
@@ -586,31 +620,7 @@ std::vector<PortResult> RunPorts(const QStringList& ports, const FlashSettings& 
     RunSet runs;
     interrupts.SetHandler([&runs] { runs.InterruptAll(); });
     const auto runPort = [&](qsizetype i) {
-        PortProgress progress(display, i);
-        std::optional<PortEvents> events;
-        if (s.Events) {
-            events.emplace(*s.Events, ports[i]);
-            progress.SetAlso(&*events);
-            s.Events->Emit("port", {{"port", ports[i]}, {"state", QStringLiteral("start")}});
-        }
-        LineTrace trace(s.Verbose ? stderr : nullptr, ports.size() > 1 ? ports[i] + QStringLiteral(" ") : QString());
-        // The log holds the results; the bytes only when they are asked for.
-        if (s.Verbose)
-            trace.SetLog(s.Log, ports[i]);
-        const PortResult& r = results[static_cast<size_t>(i)] = RunWithDeviceData(ports[i], s, file, progress, trace, runs);
-        if (s.Events)
-            s.Events->Emit("port", {{"port", ports[i]},
-                                    {"state", QStringLiteral("end")},
-                                    {"result", OutcomeName(r.Result)},
-                                    {"status", r.Status},
-                                    {"message", r.Status == ExitSuccess ? QJsonValue() : QJsonValue(r.Lines.value(0))},
-                                    {"pages", r.Pages},
-                                    {"retries", r.Retries}});
-        // With several ports, a failure the run did not report (a port that could not even be
-        // opened) is said as it happens, too.
-        if (ports.size() > 1 && r.Status != ExitSuccess && !r.MessageShown && !r.Lines.isEmpty())
-            progress.Message(r.Lines.first());
-        display.Finished(i, r.Status == ExitSuccess);
+        results[static_cast<size_t>(i)] = FlashPort(ports[i], i, ports.size() > 1, s, file, display, runs);
     };
     if (ports.size() == 1) {
         runPort(0);
@@ -781,6 +791,31 @@ std::optional<UpgradeMode> PhasesFor(ModeChoice choice, const UpgradeFile& file,
     return toFlash ? UpgradeMode::Flash : UpgradeMode::EEProm;
 }
 
+// A station: each fixture port flashes board after board, each board as one port of a flash run.
+int StationRuns(const QStringList& fixtures, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
+{
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
+        PrintLine(stderr, s.LeftOut);
+    RunSet runs;
+    StationSetup setup;
+    setup.Slots = fixtures;
+    setup.Json = s.Json;
+    setup.Quiet = s.Quiet;
+    setup.Record = s.Record;
+    setup.Events = s.Events;
+    setup.FlashBoard = [&](const QString& device, qsizetype slot, ProgressDisplay& display) {
+        return FlashPort(device, slot, fixtures.size() > 1, s, file, display, runs);
+    };
+    setup.InterruptBoards = [&runs] { runs.InterruptAll(); };
+    std::vector<PortResult> results;
+    QElapsedTimer clock;
+    clock.start();
+    const int status = RunStation(setup, interrupts, &results);
+    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    Collect(s, results, totals);
+    return status;
+}
+
 } // namespace
 
 const CommandSyntax& FlashSyntax()
@@ -921,7 +956,8 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
 {
     // A probe runs the same way with no page to write: wake, mode letter, jump.
     const bool probe = record.Command == QLatin1String("probe");
-    const CommandSyntax& syntax = probe ? ProbeSyntax() : FlashSyntax();
+    const bool station = record.Command == QLatin1String("station");
+    const CommandSyntax& syntax = probe ? ProbeSyntax() : station ? StationSyntax() : FlashSyntax();
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
         QString error;
@@ -1134,8 +1170,9 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
                       id.Packed ? ", packed from images" : "");
     }
     events.Emit("run", IdentityJson(record));
-    const int status =
-        ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts) : FlashMany(ports, s, *file, interrupts);
+    const int status = station             ? StationRuns(ports, s, *file, interrupts)
+                       : ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts)
+                                           : FlashMany(ports, s, *file, interrupts);
     // A log with a line missing cannot be trusted as the record of the run: said, not hidden.
     if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
         record.LogComplete = false;
@@ -1147,9 +1184,7 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
 
 } // namespace
 
-namespace {
-
-int FlashOrProbe(const ParsedOptions& given, InterruptWatch& interrupts, const QString& command)
+int FlashCommandRun(const ParsedOptions& given, InterruptWatch& interrupts, const QString& command)
 {
     RunRecord record;
     record.Command = command;
@@ -1196,21 +1231,20 @@ int FlashOrProbe(const ParsedOptions& given, InterruptWatch& interrupts, const Q
                         {"message", summary.value("message")},
                         {"devices", summary.value("devices")},
                         {"done", summary.value("done")}});
-    if (options.Has(QStringLiteral("json")))
+    // A station that ran has printed an object for each board and its totals.
+    if (options.Has(QStringLiteral("json")) && !(command == QLatin1String("station") && record.File && status == ExitInterrupted))
         ConsolePrintf(stdout, "%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     return status;
 }
 
-} // namespace
-
 int Flash(const ParsedOptions& options, InterruptWatch& interrupts)
 {
-    return FlashOrProbe(options, interrupts, QStringLiteral("flash"));
+    return FlashCommandRun(options, interrupts, QStringLiteral("flash"));
 }
 
 int Probe(const ParsedOptions& options, InterruptWatch& interrupts)
 {
-    return FlashOrProbe(options, interrupts, QStringLiteral("probe"));
+    return FlashCommandRun(options, interrupts, QStringLiteral("probe"));
 }
 
 const CommandSyntax& ProbeSyntax()

@@ -26,6 +26,7 @@ const cli::Command kCommands[] = {
     {cli::InfoSyntax(), cli::Info},
     {cli::FlashSyntax(), cli::Flash, cli::FlashUsageJson},
     {cli::ProbeSyntax(), cli::Probe, cli::ProbeUsageJson},
+    {cli::StationSyntax(), cli::Station, cli::StationUsageJson},
     {cli::ConfigSyntax(), cli::Config},
     {cli::PortsSyntax(), cli::Ports},
     {cli::PackSyntax(), cli::Pack},

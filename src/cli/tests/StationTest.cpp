@@ -5,6 +5,7 @@
 #include "testsupport/BootSim.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 using namespace zentrop;
@@ -513,4 +515,81 @@ TEST_F(StationTest, FixtureDefaultsFromFileAndEnvironment)
     EXPECT_EQ(o.value("mode").toString(), "both");
     EXPECT_EQ(Json(run({"flash", "--json", "-m", "flash", "-b", "57600", Sample()}, {})).value("baud").toInt(), 57600);
     EXPECT_EQ(run({"flash", "--config", dir.filePath("missing.ini"), Sample()}, {}).status, 3);
+}
+
+// Boards come and go under one link name: each is flashed once, a failing one does not stop
+// the station, and SIGTERM ends it with the totals and status 130.
+TEST_F(StationTest, StationFlashesBoardAfterBoardUnderALinkName)
+{
+    const Schema schema = Schema::FromHelp();
+    const QString link = dir.filePath("fixture-board");
+    QProcess p;
+    p.start(QStringLiteral(ZENTROP_CLI),
+            {"station", "--port", dir.filePath("fixture-*"), "--json", "--events", "-", "-q", Sample()});
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForStarted(60000));
+    QByteArray pending;
+    // The next line on standard output that passes the test; an empty object when the guard ends.
+    const auto next = [&](const std::function<bool(const QJsonObject&)>& wanted) {
+        QElapsedTimer guard;
+        guard.start();
+        while (guard.elapsed() < 60000) {
+            while (pending.contains('\n')) {
+                const qsizetype end = pending.indexOf('\n');
+                const QJsonObject o = QJsonDocument::fromJson(pending.left(end)).object();
+                pending.remove(0, end + 1);
+                if (wanted(o))
+                    return o;
+            }
+            if (p.state() == QProcess::NotRunning && !p.bytesAvailable())
+                break;
+            p.waitForReadyRead(1000);
+            pending += p.readAllStandardOutput();
+        }
+        return QJsonObject();
+    };
+    const auto board = [](const QJsonObject& o) { return o.contains("board"); };
+    const auto gone = [](const QJsonObject& o) {
+        return o.value("event") == QLatin1String("board") && o.value("state") == QLatin1String("gone");
+    };
+
+    struct Case {
+        const char* fault;
+        const char* result;
+    } boards[] = {{nullptr, "ok"}, {"F:silent", "no_answer"}, {nullptr, "ok"}};
+    int number = 0;
+    for (const Case& c : boards) {
+        SCOPED_TRACE(number + 1);
+        Device d(c.fault);
+        ASSERT_TRUE(QFile::link(d.path, link));
+        const QJsonObject o = next(board);
+        ASSERT_FALSE(o.isEmpty()) << p.readAllStandardError().toStdString();
+        EXPECT_EQ(o.value("board").toInt(), ++number);
+        EXPECT_EQ(o.value("result").toString(), c.result);
+        // A station's object is flash's with the board's number and its fixture port added.
+        QJsonObject run = o;
+        EXPECT_EQ(run.take("slot").toString(), dir.filePath("fixture-*"));
+        run.remove("board");
+        EXPECT_EQ(schema.Check("run", run), QStringList());
+        const QJsonArray ports = o.value("ports").toArray();
+        ASSERT_EQ(ports.size(), 1);
+        EXPECT_EQ(ports[0].toObject().value("port").toString(), link);
+        if (!c.fault) {
+            const bootsim::DeviceRecord rec = d.sim->Snapshot();
+            EXPECT_EQ(rec.Pages.size(), 2u);
+            EXPECT_EQ(rec.Jumps, 1);
+        }
+        // Unplugged: the station notices before the next board comes under the same name.
+        ASSERT_TRUE(QFile::remove(link));
+        ASSERT_FALSE(next(gone).isEmpty());
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const QJsonObject totals = next([](const QJsonObject& o) { return o.contains("totals"); });
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_EQ(totals.value("boards").toInt(), 3);
+    EXPECT_EQ(totals.value("done").toInt(), 2);
+    EXPECT_EQ(totals.value("failed").toInt(), 1);
+    EXPECT_EQ(totals.value("status").toInt(), 130);
 }
