@@ -70,7 +70,15 @@ int ComPortLine::Read(void* buffer, int count)
 
 int ComPortLine::InputWaiting()
 {
-    return Guarded([this] { return FPort.InputQueueCount(); });
+    return Guarded([this] {
+        try {
+            return FPort.InputQueueCount();
+        } catch (const EComPort&) {
+            // Only a look: a device that went away is reported by the write or read that
+            // follows, as that request's own error.
+            return 0;
+        }
+    });
 }
 
 void ComPortLine::Interrupt()
