@@ -111,7 +111,7 @@ public:
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
     // damages them once; the cells must all lie inside the grid.
-    void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
+    [[gnu::always_inline]] void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
     {
         if (Count <= 0)
             return;
