@@ -17,13 +17,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 using namespace zentrop;
 
 namespace {
 
-constexpr qsizetype StreamSize = 32 << 20;
+// Set from the command line: a small stream and one run suit an instruction counter.
+qsizetype StreamSize = 32 << 20;
+int Runs = 3;
+const char* Only = nullptr;   // only the streams whose name holds this text
 
 // Lines of 70 printable characters, each closed by CR LF: the screen scrolls every line.
 QByteArray PlainText()
@@ -94,7 +99,7 @@ QByteArray Recorded()
 Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback)
 {
     Rate best;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < Runs; ++run) {
         ComTermCore term;
         term.SetScrollbackLines(scrollback);
         term.SetEmulation(emulation);
@@ -120,7 +125,7 @@ Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback)
 Rate MeasureReference(const QByteArray& stream)
 {
     Rate best;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < Runs; ++run) {
         VTerm* vt = vterm_new(24, 80);
         vterm_set_utf8(vt, 0);
         VTermScreen* screen = vterm_obtain_screen(vt);
@@ -144,6 +149,8 @@ Rate MeasureReference(const QByteArray& stream)
 Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation, int goal,
            int scrollback = TComTermBuffer::DefaultScrollbackLines)
 {
+    if (Only && !std::strstr(name, Only))
+        return {};
     const Rate r = Measure(stream, emulation, scrollback);
     std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
     return r;
@@ -151,10 +158,17 @@ Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation,
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    std::printf("terminal parse and buffer, 80 x 24, chunks of %d bytes, best of 3 runs over %lld MB:\n",
-                ComTermCore::MaxChunk, static_cast<long long>(StreamSize >> 20));
+    // bench_terminal [MB [runs [name part]]]
+    if (argc > 1)
+        StreamSize = static_cast<qsizetype>(std::clamp(std::atoi(argv[1]), 1, 1024)) << 20;
+    if (argc > 2)
+        Runs = std::clamp(std::atoi(argv[2]), 1, 100);
+    if (argc > 3)
+        Only = argv[3];
+    std::printf("terminal parse and buffer, 80 x 24, chunks of %d bytes, best of %d runs over %lld MB:\n",
+                ComTermCore::MaxChunk, Runs, static_cast<long long>(StreamSize >> 20));
     const QByteArray plain = PlainText();
     const QByteArray heavy = EscapeHeavy();
     Print("VT100 plain text with line feeds", plain, TTermEmulation::teVT100orANSI, 800);
@@ -170,6 +184,8 @@ int main()
         return 0;
     const Rate ours = Print("VT102 recorded programs' output", recorded, TTermEmulation::teVT102, 0);
 #ifdef ZENTROP_HAVE_VTERM
+    if (Only && !std::strstr("reference library", Only) && ours.cpu == 0)
+        return 0;
     const Rate reference = MeasureReference(recorded);
     std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock\n", "reference library, same bytes",
                 reference.cpu, reference.wall);

@@ -49,18 +49,19 @@ void TComTermBuffer::Init(int Columns, int Rows)
     // Rows of the same width are used again.
     if (columns != FColumns)
         FFree.clear();
-    for (std::vector<RowBlock>* lines : {&FLines, &FOtherLines})
+    for (RowTable* lines : {&FLines, &FOtherLines})
         for (RowBlock& row : *lines)
             if (columns == FColumns)
                 FFree.push_back(std::move(row));
     FColumns = columns;
     FRows = std::clamp(Rows, 1, MaxGridRows);
-    FLines.clear();
-    FOtherLines.clear();
+    std::vector<RowBlock> shown, other;
     for (int y = 0; y < FRows; ++y) {
-        FLines.push_back(NewRow());
-        FOtherLines.push_back(NewRow());
+        shown.push_back(NewRow());
+        other.push_back(NewRow());
     }
+    FLines.Assign(std::move(shown));
+    FOtherLines.Assign(std::move(other));
     FTabs.assign(static_cast<size_t>(FColumns), false);
     for (int x = 1; x <= FColumns; x += 8)
         FTabs[static_cast<size_t>(x - 1)] = true;
@@ -81,13 +82,21 @@ void TComTermBuffer::ClearRow(int Row, int FromColumn)
     Damage(FromColumn, FColumns, Row);
 }
 
+void TComTermBuffer::RowTable::Assign(std::vector<RowBlock>&& Rows)
+{
+    FCount = static_cast<int>(Rows.size());
+    FTop = 0;
+    // Room for the window to move on for a few screens before its rows go back to the start.
+    Rows.resize(Rows.size() * 4 + 16);
+    FSlots = std::move(Rows);
+}
+
 void TComTermBuffer::ScrollUp()
 {
     if (FRows == 0)
         return;
-    std::rotate(FLines.begin(), FLines.begin() + 1, FLines.end());
-    if (!FAlternate && FHistoryLimit > 0)
-        FLines.back() = PushHistory(std::move(FLines.back()));
+    RowBlock top = FLines.ShiftUp();
+    FLines.Rows()[FRows - 1] = !FAlternate && FHistoryLimit > 0 ? PushHistory(std::move(top)) : std::move(top);
     ScrollDamage(1);
     ClearRow(FRows, 1);
 }
@@ -108,18 +117,22 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
     if (Top > Bottom || Count <= 0)
         return;
     Count = std::min(Count, Bottom - Top + 1);
-    const auto first = FLines.begin() + (Top - 1);
-    std::rotate(first, first + Count, FLines.begin() + Bottom);
-    // The rows that left the top are now the last Count of the band.
-    if (ToHistory && Top == 1 && !FAlternate && FHistoryLimit > 0)
-        for (int y = Bottom - Count + 1; y <= Bottom; ++y)
-            FLines[static_cast<size_t>(y - 1)] = PushHistory(std::move(FLines[static_cast<size_t>(y - 1)]));
+    RowBlock* const lines = FLines.Rows();
     if (Top == 1 && Bottom == FRows && Count == 1) {
-        // The whole screen: the display moves its pixels instead of repainting.
+        // The whole screen: the row table moves on, and the display moves its pixels
+        // instead of repainting.
+        RowBlock top = FLines.ShiftUp();
+        FLines.Rows()[FRows - 1] = ToHistory && !FAlternate && FHistoryLimit > 0 ? PushHistory(std::move(top)) : std::move(top);
         ScrollDamage(1);
         FillCells(1, FColumns, Bottom, Blank);
         return;
     }
+    RowBlock* const first = lines + (Top - 1);
+    std::rotate(first, first + Count, lines + Bottom);
+    // The rows that left the top are now the last Count of the band.
+    if (ToHistory && Top == 1 && !FAlternate && FHistoryLimit > 0)
+        for (int y = Bottom - Count + 1; y <= Bottom; ++y)
+            lines[y - 1] = PushHistory(std::move(lines[y - 1]));
     for (int y = Bottom - Count + 1; y <= Bottom; ++y)
         FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
@@ -132,8 +145,8 @@ void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTer
     if (Top > Bottom || Count <= 0)
         return;
     Count = std::min(Count, Bottom - Top + 1);
-    const auto last = FLines.begin() + Bottom;
-    std::rotate(FLines.begin() + (Top - 1), last - Count, last);
+    RowBlock* const lines = FLines.Rows();
+    std::rotate(lines + (Top - 1), lines + Bottom - Count, lines + Bottom);
     if (Top == 1 && Bottom == FRows && Count == 1) {
         ScrollDamage(-1);
         FillCells(1, FColumns, Top, Blank);
@@ -341,7 +354,7 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
     const int up = std::clamp(KeepRow - Rows, 0, std::max(FRows - Rows, 0));
     std::vector<RowBlock> shown, other;
     for (int y = 1; y <= FRows; ++y) {
-        RowBlock& row = FLines[static_cast<size_t>(y - 1)];
+        RowBlock& row = FLines.Rows()[y - 1];
         if (y <= up) {
             // The grid not shown loses the same rows, without a scrollback of its own.
             if (!FAlternate && FHistoryLimit > 0)
@@ -351,7 +364,7 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
         if (y - up > Rows)
             break;
         shown.push_back(std::move(row));
-        other.push_back(std::move(FOtherLines[static_cast<size_t>(y - 1)]));
+        other.push_back(std::move(FOtherLines.Rows()[y - 1]));
     }
     FFree.clear();
     for (RowBlock& row : shown)
@@ -363,8 +376,8 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
         shown.push_back(NewRow());
         other.push_back(NewRow());
     }
-    FLines = std::move(shown);
-    FOtherLines = std::move(other);
+    FLines.Assign(std::move(shown));
+    FOtherLines.Assign(std::move(other));
     FRows = Rows;
     FTabs.resize(static_cast<size_t>(Columns), false);
     for (int x = oldColumns + 1; x <= Columns; ++x)

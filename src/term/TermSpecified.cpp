@@ -44,9 +44,7 @@ qsizetype SpecifiedEmulation::Receive(const char* bytes, qsizetype size)
     while (i < size) {
         TEscapeCodes* codes = T.FEscapeCodes.get();
         if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
-            qsizetype end = i;
-            while (end < size && static_cast<unsigned char>(bytes[end]) >= 32)
-                ++end;
+            const qsizetype end = i + RunInRange<32, 255>(bytes + i, size - i);
             if (end > i) {
                 i += PutText(bytes + i, end - i, codes);
                 if (!Current())

@@ -297,9 +297,7 @@ qsizetype VT102Emulation::Receive(const char* Text, qsizetype Count)
         if (!P.InSequence()) {
             const auto c = static_cast<uint8_t>(Text[i]);
             if (c >= 0x20 && c < 0x7F && !bytewise) {
-                qsizetype end = i + 1;
-                while (end < Count && static_cast<uint8_t>(Text[end] - 0x20) < 0x5F)
-                    ++end;
+                const qsizetype end = i + 1 + RunInRange<0x20, 0x7E>(Text + i + 1, Count - i - 1);
                 PrintAscii(Text + i, end - i);
                 P.Character = Text[end - 1];
                 i = end;

@@ -5,6 +5,7 @@
 #include "term/TermTypes.h"
 
 #include <QRect>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -110,19 +111,37 @@ public:
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
     // damages them once; the cells must all lie inside the grid.
-    void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
+    [[gnu::always_inline]] void WriteRun(int Column, int Row, const char* Text, int Count, const TTermChar& Cell)
     {
         if (Count <= 0)
             return;
-        TTermChar* c = RowCells(Row) + (Column - 1);
         TTermChar pen = Cell;
+        pen.Ch = 0;
         pen.Part = CellPart::Single;
         pen.Unicode = 0;
-        // Whole-cell copies: the compiler stores a plain assignment field by field.
-        for (int i = 0; i < Count; ++i) {
-            std::memcpy(static_cast<void*>(c + i), &pen, sizeof pen);
-            c[i].Ch = static_cast<uint8_t>(Text[i]);
+        // The cell in two stores: its first word (Ch and the padding after it, zero in the
+        // pen) with the byte put in, and the rest of the pen as one block. A plain
+        // assignment is stored field by field, several times the instructions.
+        static_assert(sizeof(TTermChar) == 20 && offsetof(TTermChar, FrontColor) == 4);
+        unsigned char rest[16];
+        std::memcpy(rest, reinterpret_cast<const unsigned char*>(&pen) + 4, sizeof rest);
+        auto* c = reinterpret_cast<unsigned char*>(RowCells(Row) + (Column - 1));
+        const auto* text = reinterpret_cast<const unsigned char*>(Text);
+        const auto put = [&](int i) {
+            const uint32_t head = text[i];
+            std::memcpy(c + i * sizeof(TTermChar), &head, sizeof head);
+            std::memcpy(c + i * sizeof(TTermChar) + 4, rest, sizeof rest);
+        };
+        // Four at a time: the loop's own counting is then a small share.
+        int i = 0;
+        for (; i + 4 <= Count; i += 4) {
+            put(i);
+            put(i + 1);
+            put(i + 2);
+            put(i + 3);
         }
+        for (; i < Count; ++i)
+            put(i);
         Damage(Column, Column + Count - 1, Row);
     }
     // The cells of one row, Columns() of them, column 1 first.
@@ -195,8 +214,8 @@ public:
 
 private:
     using RowBlock = std::unique_ptr<TTermChar[]>;
-    TTermChar* RowCells(int Row) { return FLines[static_cast<size_t>(Row - 1)].get(); }
-    const TTermChar* RowCells(int Row) const { return FLines[static_cast<size_t>(Row - 1)].get(); }
+    TTermChar* RowCells(int Row) { return FLines.Rows()[Row - 1].get(); }
+    const TTermChar* RowCells(int Row) const { return FLines.Rows()[Row - 1].get(); }
     void ClearRow(int Row, int FromColumn);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
@@ -230,9 +249,40 @@ private:
 
     int FColumns = 0;
     int FRows = 0;
-    std::vector<RowBlock> FLines;   // the screen's rows, row 1 first
+    // A grid's rows, row 1 first, as a window into a longer table of slots: a scroll of the
+    // whole screen moves the window on by one slot instead of moving every row; only when
+    // the window reaches the table's end are the rows moved back to its start.
+    class RowTable {
+    public:
+        RowBlock* Rows() { return FSlots.data() + FTop; }
+        const RowBlock* Rows() const { return FSlots.data() + FTop; }
+        RowBlock* begin() { return Rows(); }
+        RowBlock* end() { return Rows() + FCount; }
+        int Count() const { return FCount; }
+        // Takes Rows as the grid's rows, row 1 first.
+        void Assign(std::vector<RowBlock>&& Rows);
+        void Clear() { Assign({}); }
+        // Row 1 leaves the window and is returned; the last row's slot is empty, for the
+        // caller to fill.
+        RowBlock ShiftUp()
+        {
+            RowBlock top = std::move(FSlots[FTop]);
+            ++FTop;
+            if (FTop + static_cast<size_t>(FCount) > FSlots.size()) {
+                std::move(FSlots.begin() + static_cast<std::ptrdiff_t>(FTop), FSlots.end(), FSlots.begin());
+                FTop = 0;
+            }
+            return top;
+        }
+
+    private:
+        std::vector<RowBlock> FSlots;
+        size_t FTop = 0;
+        int FCount = 0;
+    };
+    RowTable FLines;
     // The grid not shown: the main screen's while the alternate one is, and the other way.
-    std::vector<RowBlock> FOtherLines;
+    RowTable FOtherLines;
     std::vector<RowBlock> FFree;    // rows of the current width not in use
     bool FAlternate = false;
     // A ring of rows, FHistoryFirst the oldest; a full ring hands its oldest row back to the
