@@ -170,7 +170,7 @@ void ComTermCore::CreateEscapeCodes()
         break;
     }
     }
-    FEmulationObject = MakeSpecifiedEmulation(*this);
+    FEmulationObject = MakeClassicEmulation(*this);
 }
 
 // ---- received data

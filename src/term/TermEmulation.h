@@ -35,8 +35,8 @@ protected:
 };
 
 // The VT52, the VT100/ANSI and no emulation, or a parser handed in by OnGetEscapeCodes: the
-// received bytes and codes exactly as the terminal control is specified to carry them out.
-std::unique_ptr<TermEmulation> MakeSpecifiedEmulation(ComTermCore& Term);
+// received bytes and codes carried out exactly as the terminal control always has.
+std::unique_ptr<TermEmulation> MakeClassicEmulation(ComTermCore& Term);
 // The VT102 with the sequences of today's full-screen programs. Parser is its own parser,
 // which the terminal owns.
 std::unique_ptr<TermEmulation> MakeVT102Emulation(ComTermCore& Term, class EscapeCodesVT102& Parser);

@@ -166,7 +166,7 @@ TEST(Modern, HandlerChangesEmulationMidChunk)
 
 TEST(Scrollback, LinesLeavingTheTopOfTheMainScreen)
 {
-    // The specified emulation's line feed and the VT102's index alike.
+    // The classic emulation's line feed and the VT102's index alike.
     for (const auto emulation : {TTermEmulation::teVT100orANSI, TTermEmulation::teVT102}) {
         TestTerm t(emulation);
         t.Receive("1\r\n2\r\n3\r\n4\r\n5\r\n6");

@@ -18,7 +18,7 @@ class QObject;
 namespace zentrop {
 
 class TermEmulation;
-class SpecifiedEmulation;
+class ClassicEmulation;
 class VT102Emulation;
 
 // The VT102's colours: colour Index 0..255 (the eight ANSI colours, their bright forms, a
@@ -91,7 +91,7 @@ public:
     // byte is one character, the upper half Latin-1. True: text is decoded as UTF-8, also
     // when a character is split between two chunks; a byte that cannot start or continue a
     // character shows as U+FFFD and the bytes after it are read as usual; a wide character
-    // takes two cells (see CellPart). The specified emulations always take each byte as a
+    // takes two cells (see CellPart). The classic emulations always take each byte as a
     // character of the 8-bit code page, whatever this says.
     bool Utf8() const { return FUtf8; }
     void SetUtf8(bool Value);
@@ -118,7 +118,7 @@ public:
     const TTermAttributes& SavedAttr() const { return FSavedAttr; }
     bool AppCursorKeys() const { return FAppCursorKeys; }
     // Modes the VT102 emulation takes from the device, for the display and the keyboard;
-    // the specified emulations leave them at their defaults. The display reads them again
+    // the classic emulations leave them at their defaults. The display reads them again
     // whenever DisplayDamaged is called.
     // The program shows the caret (CSI ?25 h / l).
     bool CaretVisible() const { return FCaretVisible; }
@@ -221,7 +221,7 @@ protected:
 
 private:
     friend class TermEmulation;
-    friend class SpecifiedEmulation;
+    friend class ClassicEmulation;
     friend class VT102Emulation;
     class CaretHidden;
     void ReceiveChunk(const char* Buffer, int Count);

@@ -1,7 +1,7 @@
-// The specified emulations (VT52, VT100/ANSI, none, or a parser of the application's own):
+// The classic emulations (VT52, VT100/ANSI, none, or a parser of the application's own):
 // every received byte through the parser, and the codes carried out as the terminal control
-// is specified to, with runs of printable bytes written a row's stretch at a time while
-// nobody watches single bytes.
+// always has, with runs of printable bytes written a row's stretch at a time while nobody
+// watches single bytes.
 #include "TermEmulation.h"
 #include "TermShared.h"
 
@@ -17,7 +17,7 @@ constexpr char CR = 13;
 
 } // namespace
 
-class SpecifiedEmulation final : public TermEmulation {
+class ClassicEmulation final : public TermEmulation {
 public:
     using TermEmulation::TermEmulation;
 
@@ -33,12 +33,12 @@ private:
     qsizetype PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes);
 };
 
-std::unique_ptr<TermEmulation> MakeSpecifiedEmulation(ComTermCore& Term)
+std::unique_ptr<TermEmulation> MakeClassicEmulation(ComTermCore& Term)
 {
-    return std::make_unique<SpecifiedEmulation>(Term);
+    return std::make_unique<ClassicEmulation>(Term);
 }
 
-qsizetype SpecifiedEmulation::Receive(const char* bytes, qsizetype size)
+qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 {
     qsizetype i = 0;
     while (i < size) {
@@ -80,7 +80,7 @@ qsizetype SpecifiedEmulation::Receive(const char* bytes, qsizetype size)
     return i;
 }
 
-qsizetype SpecifiedEmulation::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+qsizetype ClassicEmulation::PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
     if (T.BytewiseText())
         return PutTextBytewise(Text, Count, Codes);
@@ -108,7 +108,7 @@ qsizetype SpecifiedEmulation::PutText(const char* Text, qsizetype Count, TEscape
     return Count;
 }
 
-qsizetype SpecifiedEmulation::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
+qsizetype ClassicEmulation::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
     qsizetype done = 0;
     while (done < Count) {
@@ -131,7 +131,7 @@ qsizetype SpecifiedEmulation::PutTextBytewise(const char* Text, qsizetype Count,
     return done;
 }
 
-void SpecifiedEmulation::PutChar(char Ch)
+void ClassicEmulation::PutChar(char Ch)
 {
     switch (Ch) {
     case BS:
@@ -158,7 +158,7 @@ void SpecifiedEmulation::PutChar(char Ch)
     }
 }
 
-bool SpecifiedEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
+bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
 {
     // Replies build their parameters in the given list, or in one of their own without.
     EscapeParams own;
