@@ -276,9 +276,10 @@ void TCustomComTerminal::DrawChars(QPainter& Painter, const QRect& View)
     // the background beyond it.
     const int right = std::min(View.right(), Columns() - origin.x() + 1);
     const int bottom = std::min(View.bottom(), Rows() - origin.y() + 1);
+    std::vector<TTermChar> scratch;
     for (int r = View.top(); r <= bottom; ++r) {
-        int count = 0;
-        const TTermChar* row = LineCells(r + origin.y() - 1, count);
+        const std::span<const TTermChar> row = LineCells(r + origin.y() - 1, scratch);
+        const int count = static_cast<int>(row.size());
         // A scrollback line may be shorter than the screen: nothing beyond it is drawn.
         const int lineRight = std::min(right, count - origin.x() + 1);
         // A view that starts on the right half of a wide character paints the whole of it.
@@ -708,9 +709,10 @@ QString TCustomComTerminal::SelectedText() const
         return {};
     const auto [from, to] = SelectionRange();
     QStringList lines;
+    std::vector<TTermChar> scratch;
     for (int y = std::max(1, from.y()); y <= std::min(Rows(), to.y()); ++y) {
-        int count = 0;
-        const TTermChar* cells = LineCells(y, count);
+        const std::span<const TTermChar> cells = LineCells(y, scratch);
+        const int count = static_cast<int>(cells.size());
         const int first = y == from.y() ? from.x() : 1;
         const int last = std::min(y == to.y() ? to.x() : Columns(), count);
         QString line;
@@ -777,16 +779,14 @@ void TCustomComTerminal::FitGrid()
     viewport()->update();
 }
 
-const TTermChar* TCustomComTerminal::LineCells(int Y, int& Count) const
+std::span<const TTermChar> TCustomComTerminal::LineCells(int Y, std::vector<TTermChar>& Scratch) const
 {
     const int row = Y - FScrollBack;
-    if (row >= 1) {
-        Count = row <= Rows() ? Columns() : 0;
-        return row <= Rows() ? Buffer().Row(row) : nullptr;
-    }
-    const std::span<const TTermChar> line = Buffer().HistoryLine(1 - row);
-    Count = static_cast<int>(line.size());
-    return line.data();
+    if (row >= 1)
+        return row <= Rows() ? std::span<const TTermChar>(Buffer().Row(row), static_cast<size_t>(Columns()))
+                             : std::span<const TTermChar>();
+    Scratch = Buffer().HistoryLine(1 - row);
+    return Scratch;
 }
 
 void TCustomComTerminal::ScrollBack(int Lines)
@@ -825,19 +825,18 @@ bool TCustomComTerminal::FindText(const QString& Text)
     const int history = Buffer().HistoryCount();
     const int total = history + Rows();
     // Lines counted from the oldest scrollback line (1) to the screen's last row (total).
-    const auto lineText = [this, history](int n, int& count) {
+    std::vector<TTermChar> scratch;
+    const auto lineText = [this, history, &scratch](int n) -> std::span<const TTermChar> {
         if (n <= history) {
-            const std::span<const TTermChar> line = Buffer().HistoryLine(history - n + 1);
-            count = static_cast<int>(line.size());
-            return line.data();
+            scratch = Buffer().HistoryLine(history - n + 1);
+            return scratch;
         }
-        count = Columns();
-        return Buffer().Row(n - history);
+        return {Buffer().Row(n - history), static_cast<size_t>(Columns())};
     };
     const int start = FFoundLine > 1 && FFoundLine <= total ? FFoundLine - 1 : total;
     for (int n = start; n >= 1; --n) {
-        int count = 0;
-        const TTermChar* cells = lineText(n, count);
+        const std::span<const TTermChar> cells = lineText(n);
+        const int count = static_cast<int>(cells.size());
         QString line;
         for (int x = 0; x < count; ++x) {
             const char32_t c = cells[x].Ch == 0 && cells[x].Unicode == 0 ? U' ' : CellCharacter(cells[x]);

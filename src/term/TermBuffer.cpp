@@ -96,7 +96,9 @@ void TComTermBuffer::ScrollUp()
     if (FRows == 0)
         return;
     RowBlock top = FLines.ShiftUp();
-    FLines.Rows()[FRows - 1] = !FAlternate && FHistoryLimit > 0 ? PushHistory(std::move(top)) : std::move(top);
+    if (!FAlternate && FHistoryLimit > 0)
+        PushHistory(top.get());
+    FLines.Rows()[FRows - 1] = std::move(top);
     ScrollDamage(1);
     ClearRow(FRows, 1);
 }
@@ -122,7 +124,9 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
         // The whole screen: the row table moves on, and the display moves its pixels
         // instead of repainting.
         RowBlock top = FLines.ShiftUp();
-        FLines.Rows()[FRows - 1] = ToHistory && !FAlternate && FHistoryLimit > 0 ? PushHistory(std::move(top)) : std::move(top);
+        if (ToHistory && !FAlternate && FHistoryLimit > 0)
+            PushHistory(top.get());
+        FLines.Rows()[FRows - 1] = std::move(top);
         ScrollDamage(1);
         FillCells(1, FColumns, Bottom, Blank);
         return;
@@ -132,7 +136,7 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
     // The rows that left the top are now the last Count of the band.
     if (ToHistory && Top == 1 && !FAlternate && FHistoryLimit > 0)
         for (int y = Bottom - Count + 1; y <= Bottom; ++y)
-            lines[y - 1] = PushHistory(std::move(lines[y - 1]));
+            PushHistory(lines[y - 1].get());
     for (int y = Bottom - Count + 1; y <= Bottom; ++y)
         FillRow(RowCells(y), Blank);
     DamageRows(Top, Bottom);
@@ -271,30 +275,136 @@ void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank) const
         std::fill(Row, Row + FColumns, Blank);
 }
 
-TComTermBuffer::RowBlock TComTermBuffer::PushHistory(RowBlock Row)
+namespace {
+
+// A cell's bytes as the scrollback packs them: the character, then the attributes (colours,
+// styles and which part of a wide character), then the Unicode character.
+constexpr size_t AttrOffset = offsetof(TTermChar, FrontColor);
+constexpr size_t AttrSize = offsetof(TTermChar, Unicode) - AttrOffset;
+constexpr size_t RunSize = sizeof(uint16_t) + AttrSize;
+static_assert(offsetof(TTermChar, Ch) == 0 && offsetof(TTermChar, Part) + 1 == offsetof(TTermChar, Unicode)
+              && AttrSize == 12);
+
+const unsigned char* CellBytes(const TTermChar* Cell)
+{
+    return reinterpret_cast<const unsigned char*>(Cell);
+}
+
+} // namespace
+
+namespace {
+
+uint64_t Load64(const unsigned char* At)
+{
+    uint64_t v;
+    std::memcpy(&v, At, sizeof v);
+    return v;
+}
+
+uint32_t Load32(const unsigned char* At)
+{
+    uint32_t v;
+    std::memcpy(&v, At, sizeof v);
+    return v;
+}
+
+// An empty cell: all its fields zero (the padding after Ch is not looked at).
+bool EmptyCell(const unsigned char* Cell)
+{
+    return (Cell[0] | Load64(Cell + AttrOffset) | Load64(Cell + AttrOffset + 8)) == 0;
+}
+
+} // namespace
+
+void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
+{
+    int used = FColumns;
+    while (used > 0 && EmptyCell(CellBytes(Row + used - 1)))
+        --used;
+    // Worst case: a run per cell and a Unicode character per cell.
+    FPackBuffer.resize(static_cast<size_t>(FColumns) * (1 + RunSize + sizeof(char32_t)));
+    uint8_t* const chars = FPackBuffer.data();
+    uint8_t* const runs = chars + used;
+    uint8_t* end = runs;
+    uint32_t anyUnicode = 0;
+    if (used > 0) {
+        // Most lines have one set of attributes: the characters are taken and the
+        // attributes compared with the first cell's in one pass without branches, and
+        // only a line with more than one run is looked at again.
+        const unsigned char* first = CellBytes(Row);
+        const uint64_t attrLow = Load64(first + AttrOffset);
+        const uint32_t attrHigh = Load32(first + AttrOffset + 8);
+        uint64_t differs = 0;
+        for (int i = 0; i < used; ++i) {
+            const unsigned char* cell = CellBytes(Row + i);
+            chars[i] = cell[0];
+            differs |= (Load64(cell + AttrOffset) ^ attrLow) | (Load32(cell + AttrOffset + 8) ^ attrHigh);
+            anyUnicode |= Load32(cell + AttrOffset + AttrSize);
+        }
+        int from = 0;
+        while (from < used) {
+            const unsigned char* head = CellBytes(Row + from);
+            int to = from + 1;
+            if (differs == 0)
+                to = used;
+            else
+                while (to < used && std::memcmp(CellBytes(Row + to) + AttrOffset, head + AttrOffset, AttrSize) == 0)
+                    ++to;
+            const auto length = static_cast<uint16_t>(to - from);
+            std::memcpy(end, &length, sizeof length);
+            std::memcpy(end + sizeof length, head + AttrOffset, AttrSize);
+            end += RunSize;
+            from = to;
+        }
+    }
+    Into.Runs = static_cast<uint16_t>((end - runs) / static_cast<std::ptrdiff_t>(RunSize));
+    Into.HasUnicode = anyUnicode != 0;
+    if (Into.HasUnicode)
+        for (int i = 0; i < used; ++i, end += sizeof(char32_t))
+            std::memcpy(end, &Row[i].Unicode, sizeof(char32_t));
+    Into.Bytes.assign(chars, end);
+    Into.Width = static_cast<uint16_t>(FColumns);
+    Into.Used = static_cast<uint16_t>(used);
+}
+
+void TComTermBuffer::PushHistory(const TTermChar* Row)
 {
     ++FHistoryAdded;
     if (FHistoryCount < FHistoryLimit) {
         // Until the ring is full its slots are in order from 0.
-        FHistory.push_back({std::move(Row), FColumns});
+        FHistory.emplace_back();
+        PackRow(Row, FHistory.back());
         ++FHistoryCount;
-        return NewRow();
+        return;
     }
-    HistoryRow& slot = FHistory[FHistoryFirst];
-    RowBlock oldest = std::move(slot.Cells);
-    const bool reusable = slot.Width == FColumns;
-    slot = {std::move(Row), FColumns};
+    PackRow(Row, FHistory[FHistoryFirst]);
     FHistoryFirst = (FHistoryFirst + 1) % FHistory.size();
-    // A line from before a change of width is not the screen's width.
-    return reusable ? std::move(oldest) : NewRow();
 }
 
-std::span<const TTermChar> TComTermBuffer::HistoryLine(int Back) const
+std::vector<TTermChar> TComTermBuffer::HistoryLine(int Back) const
 {
     if (Back < 1 || Back > FHistoryCount)
         return {};
     const HistoryRow& row = FHistory[HistorySlot(Back)];
-    return {row.Cells.get(), static_cast<size_t>(row.Width)};
+    std::vector<TTermChar> cells(row.Width);
+    const uint8_t* const chars = row.Bytes.data();
+    const uint8_t* run = chars + row.Used;
+    const uint8_t* const unicode = run + static_cast<size_t>(row.Runs) * RunSize;
+    size_t at = 0;
+    for (int r = 0; r < row.Runs; ++r, run += RunSize) {
+        uint16_t length = 0;
+        std::memcpy(&length, run, sizeof length);
+        TTermChar pen;
+        std::memcpy(reinterpret_cast<unsigned char*>(&pen) + AttrOffset, run + sizeof(uint16_t), AttrSize);
+        for (; length > 0; --length, ++at) {
+            TTermChar& cell = cells[at];
+            cell = pen;
+            cell.Ch = chars[at];
+            if (row.HasUnicode)
+                std::memcpy(&cell.Unicode, unicode + at * sizeof(char32_t), sizeof(char32_t));
+        }
+    }
+    return cells;
 }
 
 void TComTermBuffer::SetScrollbackLines(int Lines)
@@ -358,7 +468,7 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
         if (y <= up) {
             // The grid not shown loses the same rows, without a scrollback of its own.
             if (!FAlternate && FHistoryLimit > 0)
-                PushHistory(std::move(row));
+                PushHistory(row.get());
             continue;
         }
         if (y - up > Rows)

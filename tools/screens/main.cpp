@@ -161,7 +161,15 @@ bool TermApp(const QString& dir)
     QTest::keyClicks(window.Terminal(), QStringLiteral("status"));
     // A selection, as the mouse leaves it.
     window.Terminal()->Select(QPoint(1, 2), QPoint(4, 2));
-    const bool saved = wrote && Save(window, dir, QStringLiteral("zentrop-term"));
+    bool saved = wrote && Save(window, dir, QStringLiteral("zentrop-term"));
+    // The same log scrolled back, after enough lines that it left the screen.
+    QByteArray more;
+    for (int i = 1; i <= 80; ++i)
+        more += "line " + QByteArray::number(i) + (i % 10 == 0 ? " \x1b[1;31mten\x1b[0m\r\n" : "\r\n");
+    saved = saved && ::write(master, more.constData(), more.size()) == more.size();
+    QTest::qWait(300);
+    window.Terminal()->ScrollBack(window.Terminal()->Buffer().HistoryCount() - 2);
+    saved = saved && Save(window, dir, QStringLiteral("zentrop-term-scrollback"));
     ::close(master);
     return saved;
 }

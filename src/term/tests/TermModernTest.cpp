@@ -203,6 +203,56 @@ TEST(Scrollback, BoundedAndCleared)
     EXPECT_EQ(t->Buffer().HistoryCount(), 0);
 }
 
+TEST(Scrollback, KeepsEveryCellAsItWas)
+{
+    // Rows of every kind of cell, and random rows of them, go through a ring of three lines
+    // (so that long and short lines take over each other's storage) and come back whole.
+    TTermChar plain;
+    plain.Ch = 'a';
+    TTermChar styled = plain;
+    styled.FrontColor = 0x123456;
+    styled.BackColor = 0x654321;
+    styled.Bold = styled.Underline = true;
+    TTermChar graphic = plain;
+    graphic.Ch = 'q';
+    graphic.Graphic = true;
+    TTermChar wide;
+    wide.Ch = '?';
+    wide.Unicode = U'\u4E2D';
+    wide.Part = CellPart::WideLeft;
+    TTermChar wideRight;
+    wideRight.Part = CellPart::WideRight;
+    TTermChar erased;   // no character, but the background of an erase
+    erased.BackColor = 0x0000FF;
+    const std::vector<TTermChar> kinds = {plain, styled, graphic, wide, wideRight, erased, TTermChar()};
+
+    std::vector<std::vector<TTermChar>> rows = {
+        {plain, styled, styled, graphic, wide, wideRight, erased, plain, TTermChar(), TTermChar()},
+        std::vector<TTermChar>(10, TTermChar()),
+        std::vector<TTermChar>(10, erased),
+        {plain, TTermChar(), TTermChar(), TTermChar(), TTermChar(), TTermChar(), TTermChar(), TTermChar(), TTermChar(), plain},
+    };
+    unsigned seed = 7;
+    for (int n = 0; n < 200; ++n) {
+        std::vector<TTermChar> row;
+        for (int x = 0; x < 10; ++x) {
+            seed = seed * 1103515245 + 12345;
+            row.push_back(kinds[(seed >> 16) % kinds.size()]);
+        }
+        rows.push_back(row);
+    }
+    TComTermBuffer b;
+    b.Init(10, 2);
+    b.SetScrollbackLines(3);
+    for (size_t n = 0; n < rows.size(); ++n) {
+        for (int x = 1; x <= 10; ++x)
+            b.SetChar(x, 1, rows[n][static_cast<size_t>(x - 1)]);
+        b.ScrollUp();
+        for (size_t back = 1; back <= std::min<size_t>(n + 1, 3); ++back)
+            ASSERT_EQ(b.HistoryLine(static_cast<int>(back)), rows[n + 1 - back]) << "row " << n << ", line " << back;
+    }
+}
+
 TEST(Resize, KeepsTheScreen)
 {
     auto t = Vt();

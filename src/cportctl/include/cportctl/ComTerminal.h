@@ -198,8 +198,9 @@ private:
     void ApplyCharset();
 
     // The cells shown on view row Y (1-based from the view's top, TopLeft's row included):
-    // a screen row, or a scrollback line while the view is scrolled back; Count cells.
-    const TTermChar* LineCells(int Y, int& Count) const;
+    // a screen row, or a scrollback line while the view is scrolled back (unpacked into
+    // Scratch, which the result then points into).
+    std::span<const TTermChar> LineCells(int Y, std::vector<TTermChar>& Scratch) const;
     // The selection's cells in reading order.
     std::pair<QPoint, QPoint> SelectionRange() const;
     void DrawSelection(QPainter& Painter);

@@ -69,8 +69,8 @@ struct TermDamage {
 
 // All coordinates are 1-based: column X, row Y. Each row is a block of its own reached through
 // a table of rows, so a scroll moves no cells: it turns the table and clears the row that
-// comes in; a row that goes to the scrollback is handed over whole, and the scrollback's
-// oldest row, once it is full, comes back as the new one.
+// comes in. A row that goes to the scrollback is kept packed (see HistoryRow), so that ten
+// thousand lines cost little memory and storing one touches little of it.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
@@ -185,8 +185,8 @@ public:
     int HistoryCount() const { return FHistoryCount; }
     // Scrollback line Back: 1 is the line just above screen row 1, HistoryCount() the
     // oldest: as many cells as the screen had columns when the line left it, column 1
-    // first. Empty outside 1..HistoryCount().
-    std::span<const TTermChar> HistoryLine(int Back) const;
+    // first, each as it was on the screen. Empty outside 1..HistoryCount().
+    std::vector<TTermChar> HistoryLine(int Back) const;
     // How many lines ever went to the scrollback: a view that shows old lines keeps its
     // place by the change of this count while new lines come in.
     uint64_t HistoryAdded() const { return FHistoryAdded; }
@@ -220,9 +220,9 @@ private:
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
     void FillRow(TTermChar* Row, const TTermChar& Blank) const;
-    // Hands Row to the scrollback and returns the row to use in its place (its cells are
-    // to be cleared): the oldest line when the scrollback is full.
-    RowBlock PushHistory(RowBlock Row);
+    // Stores a packed copy of a row of Columns() cells as the newest scrollback line,
+    // dropping the oldest when the scrollback is full; the row itself stays the caller's.
+    void PushHistory(const TTermChar* Row);
     // Size of the ring: the slots in use until it is full.
     size_t HistorySlot(int Back) const
     {
@@ -285,12 +285,22 @@ private:
     RowTable FOtherLines;
     std::vector<RowBlock> FFree;    // rows of the current width not in use
     bool FAlternate = false;
-    // A ring of rows, FHistoryFirst the oldest; a full ring hands its oldest row back to the
-    // screen, so a full scrollback allocates nothing more.
+    // A scrollback line, packed: the cells up to the last non-empty one, as their
+    // characters (Used bytes), then the runs of equal attributes (Runs records of a count
+    // and the attribute bytes of a cell), then, when any cell has one, the Unicode
+    // characters (Used of them). A line of plain text takes about a byte a cell instead of
+    // a whole cell. A ring of these, FHistoryFirst the oldest; a full ring packs the newest
+    // line into the oldest one's storage.
     struct HistoryRow {
-        RowBlock Cells;
-        int Width = 0;
+        std::vector<uint8_t> Bytes;
+        uint16_t Width = 0;     // the screen's columns when the line left it
+        uint16_t Used = 0;
+        uint16_t Runs = 0;
+        bool HasUnicode = false;
     };
+    // Packs Row into Into, with the help of FPackBuffer.
+    void PackRow(const TTermChar* Row, HistoryRow& Into);
+    std::vector<uint8_t> FPackBuffer;
     std::vector<HistoryRow> FHistory;
     size_t FHistoryFirst = 0;
     int FHistoryCount = 0;
