@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <malloc.h>
 
 using namespace zentrop;
 
@@ -156,6 +157,18 @@ Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation,
     return r;
 }
 
+// The heap a full default scrollback of the plain text's lines takes.
+double ScrollbackMegabytes(const QByteArray& stream)
+{
+    const size_t before = mallinfo2().uordblks;
+    ComTermCore term;
+    term.SetEmulation(TTermEmulation::teVT102);
+    const qsizetype lines = TComTermBuffer::DefaultScrollbackLines + 100;
+    for (qsizetype at = 0; at < std::min<qsizetype>(stream.size(), lines * 72); at += ComTermCore::MaxChunk)
+        term.HandleRxData(nullptr, stream.constData() + at, static_cast<int>(std::min<qsizetype>(ComTermCore::MaxChunk, stream.size() - at)));
+    return static_cast<double>(mallinfo2().uordblks - before) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -179,6 +192,9 @@ int main(int argc, char** argv)
     Print("VT100 plain text, no scrollback", plain, TTermEmulation::teVT100orANSI, 800, 0);
     Print("VT102 plain text, no scrollback", plain, TTermEmulation::teVT102, 800, 0);
     Print("VT102 cursor moves and attributes", heavy, TTermEmulation::teVT102, 250);
+    if (!Only)
+        std::printf("  heap of a full scrollback (%d lines of 70 characters): %.1f MB\n",
+                    TComTermBuffer::DefaultScrollbackLines, ScrollbackMegabytes(plain));
     const QByteArray recorded = Recorded();
     if (recorded.isEmpty())
         return 0;
