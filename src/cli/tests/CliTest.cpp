@@ -1,7 +1,7 @@
 // zentrop-cli as scripts see it: exit statuses, the info and --json output, the status lines
 // on standard error, and upgrades against the simulated bootloader.
+#include "CliTestSupport.h"
 #include "testsupport/UpgradeFileBuilder.h"
-#include "testsupport/BootSim.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,41 +30,14 @@
 using namespace zentrop;
 
 using upgtest::Builder;
+using clitest::Cli;
+using clitest::CliRun;
+using clitest::Device;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliRun Cli(const QStringList& args, const std::function<void()>& childSetup = {})
-{
-    QProcess p;
-    if (childSetup)
-        p.setChildProcessModifier(childSetup);
-    p.start(QStringLiteral(ZENTROP_CLI), args);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(30000));
-    CliRun r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
-class CliTest : public testing::Test {
+class CliTest : public clitest::FileTest {
 protected:
-    QString Write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
-
     // Two Flash pages and one EEProm page; the name holds a character of the 8-bit code page.
     QString Sample()
     {
@@ -87,27 +60,8 @@ protected:
         return Write("broken.upg", bytes);
     }
 
-    QTemporaryDir dir;
 };
 
-// A simulator with 16-byte Flash and 4-byte EEProm pages, on its own thread.
-struct Device {
-    explicit Device(const char* fault = nullptr)
-    {
-        bootsim::SimOptions o;
-        o.Device.FlashPageSize = 16;
-        o.Device.EEPromPageSize = 4;
-        if (fault) {
-            QString error;
-            o.Device.Faults.push_back(*bootsim::Fault::Parse(QString::fromLatin1(fault), &error));
-        }
-        sim = std::make_unique<bootsim::Simulator>(o);
-        path = sim->Open();
-        sim->Start();
-    }
-    std::unique_ptr<bootsim::Simulator> sim;
-    QString path;
-};
 
 } // namespace
 

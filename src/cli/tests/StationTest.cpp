@@ -1,8 +1,8 @@
 // What a production station reads from zentrop-cli flash: the JSON object of every exit
 // status checked against the schema the manual documents, the event lines, the attempts of a
 // retried port, the application check, quiet runs and the log's header.
+#include "CliTestSupport.h"
 #include "testsupport/UpgradeFileBuilder.h"
-#include "testsupport/BootSim.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,27 +25,11 @@
 using namespace zentrop;
 
 using upgtest::Builder;
+using clitest::Cli;
+using clitest::CliRun;
+using clitest::Device;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliRun Cli(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral(ZENTROP_CLI), args);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000));
-    CliRun r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
 
 // The documented schema, read from "zentrop-cli help json": for each "NAME object:" block its
 // fields with their types ("string|null"), and the names of the results.
@@ -119,37 +103,8 @@ struct Schema {
     }
 };
 
-struct Device {
-    explicit Device(const char* fault = nullptr, const QByteArray& banner = QByteArray(), int baud = 0)
-    {
-        bootsim::SimOptions o;
-        o.Device.FlashPageSize = 16;
-        o.Device.EEPromPageSize = 4;
-        o.Device.AppBanner = banner;
-        o.Baud = baud;
-        if (fault) {
-            QString error;
-            o.Device.Faults.push_back(*bootsim::Fault::Parse(QString::fromLatin1(fault), &error));
-        }
-        sim = std::make_unique<bootsim::Simulator>(o);
-        path = sim->Open();
-        sim->Start();
-    }
-    std::unique_ptr<bootsim::Simulator> sim;
-    QString path;
-};
-
-class StationTest : public testing::Test {
+class StationTest : public clitest::FileTest {
 protected:
-    QString Write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
-
     QString Sample(int flashPages = 2)
     {
         Builder b;
@@ -167,7 +122,6 @@ protected:
         return lines.isEmpty() ? QJsonObject() : QJsonDocument::fromJson(lines.last().toUtf8()).object();
     }
 
-    QTemporaryDir dir;
 };
 
 } // namespace
