@@ -189,13 +189,8 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     case ENODEV:
     case ENXIO:
         return QStringLiteral("There is no such port; \"zentrop-cli ports\" lists the installed ones.");
-    case EBUSY: {
-        if (const QString reason = ReservedTerminalReason(device); !reason.isEmpty())
-            return QStringLiteral("Zentrop does not take this port: %1.").arg(reason);
-        const QString holders = DescribeHolders(FindPortHolders(device));
-        return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
-                                 : QStringLiteral("Another program is using the port: %1.").arg(holders);
-    }
+    case EBUSY:
+        return BusyPortAdvice(device);
     default:
         return ext->SystemText();
     }

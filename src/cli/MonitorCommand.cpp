@@ -2,6 +2,7 @@
 #include "Cli.h"
 #include "cmdline/Interrupts.h"
 #include "Monitor.h"
+#include "PortAdvice.h"
 
 #include "cport/PortDetails.h"
 #include "upgrade/BootComPort.h"
@@ -84,19 +85,6 @@ std::optional<MonitorOptions> ParseMonitorOptions(const ParsedOptions& options, 
         return std::nullopt;
     }
     return m;
-}
-
-// A port another program holds is refused by the open; the message names that program.
-QString BusyHint(const Exception& e, const QString& device)
-{
-    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
-    if (!ext || ext->SystemCode() != EBUSY)
-        return QString();
-    if (const QString reason = ReservedTerminalReason(device); !reason.isEmpty())
-        return QStringLiteral("Zentrop does not take this port: %1.").arg(reason);
-    const QString holders = DescribeHolders(FindPortHolders(device));
-    return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
-                             : QStringLiteral("Another program is using the port: %1.").arg(holders);
 }
 
 } // namespace
@@ -184,8 +172,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
                 PrintLine(stderr, e.Message());
                 if (const auto* ext = dynamic_cast<const EComPortExt*>(&e); ext && IsNetPortName(portName))
                     PrintLine(stderr, NetPortProblem(portName, ext->SystemCode()));
-                else if (const QString hint = BusyHint(e, portName); !hint.isEmpty())
-                    PrintLine(stderr, hint);
+                else if (const auto* busy = dynamic_cast<const EComPortExt*>(&e); busy && busy->SystemCode() == EBUSY)
+                    PrintLine(stderr, BusyPortAdvice(portName));
                 return ExitPortError;
             }
             if (!told)

@@ -65,6 +65,15 @@ bool HeldByZentrop(const std::vector<PortHolder>& holders)
     return true;
 }
 
+QString BusyPortAdvice(const QString& device)
+{
+    if (const QString reason = ReservedTerminalReason(device); !reason.isEmpty())
+        return QStringLiteral("Zentrop does not take this port: %1.").arg(reason);
+    const QString holders = DescribeHolders(FindPortHolders(device));
+    return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
+                             : QStringLiteral("Another program is using the port: %1.").arg(holders);
+}
+
 } // namespace cli
 
 } // namespace zentrop

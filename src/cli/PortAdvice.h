@@ -16,6 +16,10 @@ namespace cli {
 // (or logging in again when the user joined it already), otherwise a rule that gives it to one.
 QString PermissionAdvice(const QString& device);
 
+// Why a port that refused to open as busy is not free: the console or a login line, which
+// this program does not take, or the programs that hold it.
+QString BusyPortAdvice(const QString& device);
+
 // Every holder is another run of this project's programs, whose lock refuses a second run
 // anyway: --force would not help.
 bool HeldByZentrop(const std::vector<PortHolder>& holders);
