@@ -1,5 +1,6 @@
 // "pack": an upgrade file made from a build's Intel HEX or raw binary images.
 #include "Cli.h"
+#include "FlashResults.h"
 #include "cmdline/Options.h"
 
 #include "upgrade/UpgradePack.h"
@@ -125,7 +126,7 @@ int PageSize(const ParsedOptions& o, const QString& name, int fallback)
 
 QString Describe(const QString& memory, const PageList& pages, int pageSize)
 {
-    return QStringLiteral("%1: %2 pages of %3 bytes").arg(memory).arg(pages.size()).arg(pageSize);
+    return QStringLiteral("%1: %2 of %3 bytes").arg(memory, Counted(static_cast<qint64>(pages.size()), "page", "pages")).arg(pageSize);
 }
 
 struct Packed {
