@@ -67,7 +67,8 @@ const CommandSyntax& PortsSyntax()
                        "numbers, maker and product names, serial number and driver, the stable name under\n"
                        "/dev/serial/by-id/ (which stays the same whichever USB socket is used), and the program\n"
                        "holding the port, when the system lets this user see it. The system's console and login\n"
-                       "lines, which flash and monitor refuse, are left out (said on standard error)."),
+                       "lines, which flash and monitor refuse, are left out (said on standard error), and so is\n"
+                       "a machine without any port (said on standard error; the JSON array is then empty)."),
         {{QStringLiteral("json"), 'j', QString(), QStringLiteral("print a JSON array instead of lines")}}};
     return syntax;
 }
@@ -103,6 +104,9 @@ int Ports(const ParsedOptions& options, InterruptWatch&)
     }
     for (const PortDetails& d : details)
         PrintLine(stdout, ToLine(d));
+    // Said where a person reads it; a script reading standard output sees no line.
+    if (details.empty())
+        PrintLine(stderr, QStringLiteral("No serial port found; a USB adapter shows up here once it is plugged in."));
     return ExitSuccess;
 }
 
