@@ -15,6 +15,9 @@ constexpr int kReadWaitMs = 100;
 constexpr int kReadSize = 1024;
 // What the message shows of the application's output.
 constexpr int kSeenShown = 200;
+// The longest line matched: a line beyond it keeps its newest bytes, so an application that
+// never ends a line costs neither memory nor a match over all it ever sent.
+constexpr int kLineKept = 4096;
 
 QString Printable(const QByteArray& bytes)
 {
@@ -57,7 +60,6 @@ AppCheckResult CheckApplication(TCustomComPort& port, const QRegularExpression& 
         const int got = port.Read(buffer, kReadSize);
         for (int i = 0; i < got; ++i) {
             const char c = buffer[i];
-            all += c;
             if (c == '\n' || c == '\r') {
                 if (matches(line))
                     return result;
@@ -65,6 +67,13 @@ AppCheckResult CheckApplication(TCustomComPort& port, const QRegularExpression& 
             } else {
                 line += c;
             }
+        }
+        if (got > 0) {
+            all.append(buffer, got);
+            if (all.size() > 2 * kSeenShown)
+                all.remove(0, all.size() - kSeenShown);
+            if (line.size() > kLineKept)
+                line.remove(0, line.size() - kLineKept);
         }
         // A prompt ends without a line end.
         if (got > 0 && matches(line))

@@ -265,7 +265,8 @@ QStringList DeviceHints(const RunEnd& end, int pageBytes, int baud)
                                            "run, or that run fails too.");
     if (end.Answer == AnswerFault::Early)
         return {QStringLiteral("The device ended %1 before its %2 bytes were sent: its pages are shorter than the "
-                               "file's. Make the upgrade file with the device's page size (zentrop-cli pack %3).")
+                               "file's, unless it answered the address twice. Make the upgrade file with the "
+                               "device's page size (zentrop-cli pack %3).")
                     .arg(page)
                     .arg(pageBytes)
                     .arg(packOption),

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -245,6 +246,8 @@ private:
     // From the device going away until it is back for good, however often it is reopened.
     bool FOutage = false;
     std::chrono::steady_clock::time_point FReopenedAt;
+    // While the device is away: when the port is tried again, keys typed or not.
+    std::chrono::steady_clock::time_point FNextTry;
     std::atomic<bool> FReceived{false};
     WakeUp FWake;
     std::thread FReader;
@@ -308,6 +311,8 @@ void TSession::Gone(const QString& why)
         FPort.Close();
     } catch (const Exception&) {
     }
+    if (!FAway)
+        FNextTry = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs);
     FAway = true;
     if (FOutage)
         return;
@@ -358,7 +363,11 @@ void TSession::Send(const QByteArray& bytes)
     if (FEcho)
         FScreen.Show(bytes.constData(), static_cast<int>(bytes.size()));
     try {
-        FPort.Write(bytes.constData(), static_cast<int>(bytes.size()));
+        const int sent = FPort.Write(bytes.constData(), static_cast<int>(bytes.size()));
+        if (sent < bytes.size() && !FInterrupted)
+            FScreen.Notice(QStringLiteral("the device is not taking data: %1 of %2 bytes not sent")
+                               .arg(bytes.size() - sent)
+                               .arg(bytes.size()));
     } catch (const Exception& e) {
         Gone(WithNetHint(e, FPort.Port()));
     }
@@ -507,6 +516,12 @@ int TSession::Run(InterruptWatch& interrupts)
     interrupts.SetHandler([this] {
         FInterrupted = true;
         Wake();
+        // A reopen (a network connect) or a write the device does not take ends at once.
+        try {
+            FPort.CancelRequests();
+        } catch (const Exception&) {
+            // A closed port has nothing in progress.
+        }
     });
     const int status = Loop();
     interrupts.SetHandler({});
@@ -544,7 +559,8 @@ int TSession::Loop()
         }
         const int confirming = ConfirmBack();
         pollfd fds[2] = {{FWake.Fd(), POLLIN, 0}, {keyboard ? STDIN_FILENO : -1, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, FAway ? kRetryMs : confirming);
+        const auto untilTry = std::chrono::ceil<std::chrono::milliseconds>(FNextTry - std::chrono::steady_clock::now());
+        const int ready = ::poll(fds, 2, FAway ? static_cast<int>(std::clamp<int64_t>(untilTry.count(), 0, kRetryMs)) : confirming);
         if (ready < 0 && errno != EINTR) {
             status = ExitPortError;
             break;
@@ -560,8 +576,9 @@ int TSession::Loop()
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
                 keyboard = false;
         }
-        if (FAway && ready == 0)
-            TryReopen();
+        // Tried on time even while keys keep coming.
+        if (FAway && std::chrono::steady_clock::now() >= FNextTry && !TryReopen())
+            FNextTry = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs);
     }
     StopReader();
     FScreen.EndLine();
