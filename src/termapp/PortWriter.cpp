@@ -57,7 +57,7 @@ void PortWriter::Stop(bool Discard)
     }
 }
 
-bool PortWriter::Enqueue(const QByteArray& Bytes)
+bool PortWriter::Enqueue(const QByteArray& Bytes, bool File)
 {
     if (Bytes.isEmpty())
         return true;
@@ -67,11 +67,31 @@ bool PortWriter::Enqueue(const QByteArray& Bytes)
             return false;
         if (FQueued + FInFlight == 0)
             FLastTaken = std::chrono::steady_clock::now();
-        FQueue.push_back(Bytes);
+        FQueue.push_back({Bytes, File});
         FQueued += Bytes.size();
     }
     FWake.notify_one();
     return true;
+}
+
+qsizetype PortWriter::DropFile()
+{
+    const std::lock_guard lock(FMutex);
+    qsizetype dropped = 0;
+    for (auto it = FQueue.begin(); it != FQueue.end();) {
+        if (it->File) {
+            dropped += it->Bytes.size();
+            it = FQueue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    FQueued -= dropped;
+    if (FInFlightFile && FInFlight > 0) {
+        dropped += FInFlight;
+        FDropInFlight = true;
+    }
+    return dropped;
 }
 
 qsizetype PortWriter::Pending() const
@@ -122,20 +142,25 @@ void PortWriter::Run()
             return;
         // Take the front of the queue, at most one chunk.
         QByteArray chunk;
-        if (FQueue.front().size() <= kChunk) {
-            chunk = std::move(FQueue.front());
+        const bool file = FQueue.front().File;
+        if (FQueue.front().Bytes.size() <= kChunk) {
+            chunk = std::move(FQueue.front().Bytes);
             FQueue.pop_front();
         } else {
-            chunk = FQueue.front().left(kChunk);
-            FQueue.front().remove(0, kChunk);
+            chunk = FQueue.front().Bytes.left(kChunk);
+            FQueue.front().Bytes.remove(0, kChunk);
         }
         FQueued -= chunk.size();
         FInFlight = chunk.size();
+        FInFlightFile = file;
+        FDropInFlight = false;
         qsizetype done = 0;
         while (done < chunk.size()) {
+            if (FDropInFlight)
+                break;
             if (FStop) {
                 // What the device has not taken goes back to the front, in order.
-                FQueue.push_front(chunk.mid(done));
+                FQueue.push_front({chunk.mid(done), file});
                 FQueued += chunk.size() - done;
                 FInFlight = 0;
                 return;
@@ -152,7 +177,7 @@ void PortWriter::Run()
             }
             lock.lock();
             if (!failure.isEmpty()) {
-                FQueue.push_front(chunk.mid(done));
+                FQueue.push_front({chunk.mid(done), file});
                 FQueued += chunk.size() - done;
                 FInFlight = 0;
                 FFailure = failure;
@@ -168,6 +193,7 @@ void PortWriter::Run()
             }
         }
         FInFlight = 0;
+        FInFlightFile = false;
     }
 }
 

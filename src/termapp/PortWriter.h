@@ -40,8 +40,12 @@ public:
     void Stop(bool Discard);
     bool Running() const { return FThread.joinable(); }
 
-    // Queues Bytes; false, with nothing queued, when the queue would pass MaxQueued.
-    bool Enqueue(const QByteArray& Bytes);
+    // Queues Bytes; false, with nothing queued, when the queue would pass MaxQueued. Bytes of
+    // a file being sent are marked File, so that a cancel can take them back.
+    bool Enqueue(const QByteArray& Bytes, bool File = false);
+    // Takes back every file byte not yet written, the rest of a running file write included
+    // (it ends within a slice); typed bytes stay. Returns how many bytes were taken back.
+    qsizetype DropFile();
     // Bytes queued or in the running write, not yet taken by the device.
     qsizetype Pending() const;
     // Bytes the device has taken since the writer was made.
@@ -64,9 +68,15 @@ private:
     TCustomComPort* FPort;
     mutable std::mutex FMutex;
     std::condition_variable FWake;
-    std::deque<QByteArray> FQueue;
+    struct Entry {
+        QByteArray Bytes;
+        bool File = false;
+    };
+    std::deque<Entry> FQueue;
     qsizetype FQueued = 0;          // bytes in FQueue
     qsizetype FInFlight = 0;        // bytes of the write running now, not yet taken
+    bool FInFlightFile = false;     // the running write is a file's
+    bool FDropInFlight = false;     // its rest is not to be written
     qint64 FWritten = 0;
     std::chrono::steady_clock::time_point FLastTaken;
     bool FStop = false;

@@ -506,20 +506,23 @@ void TermWindow::DisconnectPort()
 void TermWindow::PortSetup()
 {
     // The writer stays out of the port while the dialog may reconfigure or reopen it; what
-    // waits is written afterwards.
-    const bool writing = FWriter->Running();
+    // waits is written afterwards, to the same device only.
+    const QString device = FPort->Port();
     FWriter->Stop(false);
     try {
         FPort->ShowSetupDialog();
     } catch (const Exception& e) {
         SetMessage(e.Message());
     }
+    if (FPort->Port() != device) {
+        StopSending(QStringLiteral("sending the file stopped: the port changed"));
+        FWriter->Stop(true);
+    }
     // Like the main window, the port is connected after the dialog; a port it reopened under
     // a new name is connected already.
     if (FPort->Connected()) {
         FConnection = ConnectionState::Connected;
-        if (writing || !FWriter->Running())
-            StartWriter();
+        StartWriter();
     } else if (HasPort()) {
         Open(false);
     }
@@ -617,7 +620,7 @@ void TermWindow::TopUpFile()
     const qint64 queuedNotSent = FSendQueued - FileBytesSent();
     if (queuedNotSent < kFileWindow / 2 && FSendQueued < FSendData.size()) {
         const qsizetype count = std::min<qsizetype>(kFileWindow, FSendData.size() - FSendQueued);
-        if (FWriter->Enqueue(FSendData.mid(FSendQueued, count)))
+        if (FWriter->Enqueue(FSendData.mid(FSendQueued, count), true))
             FSendQueued += count;
     }
     UpdateStatus();
@@ -632,6 +635,8 @@ void TermWindow::StopSending(const QString& Why)
 {
     if (!SendingFile())
         return;
+    // A send that ended sends nothing more, now or to a device that comes back.
+    FWriter->DropFile();
     FSendData.clear();
     FSendQueued = 0;
     if (!Why.isEmpty())
