@@ -707,6 +707,11 @@ void TermWindow::SaveSettings()
 void TermWindow::CloseWithoutAsking()
 {
     FCloseWithoutAsking = true;
+    // Nobody is there to answer an open dialog or question: it is closed as cancelled, so
+    // that its own event loop ends and the program with it.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget != this && widget->isModal() && widget->isVisible())
+            widget->close();
     close();
 }
 

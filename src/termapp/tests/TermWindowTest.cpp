@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFile>
 #include <QMenu>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QStatusBar>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -517,6 +519,21 @@ private slots:
         // Only what was already queued still goes out: far less than the file.
         const QByteArray got = dev.Read(1000000, 3000);
         QVERIFY(got.size() < 100000);
+    }
+
+    // A signal while a dialog waits for an answer ends the dialog and the window.
+    void SignalEndsAnOpenDialog()
+    {
+        Device dev;
+        TermWindow w(Settings(), {dev.path, 0});
+        w.show();
+        QDialog dialog(&w);
+        dialog.setModal(true);
+        QTimer::singleShot(0, &w, [&w] { w.CloseWithoutAsking(); });
+        // Only a guard: without the signal's close the dialog would wait for a user.
+        QTimer::singleShot(10000, &dialog, [&dialog] { dialog.done(2); });
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QVERIFY(!w.isVisible());
     }
 
     void MissingDeviceIsWaitedFor()
