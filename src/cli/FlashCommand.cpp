@@ -196,13 +196,6 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     }
 }
 
-// A network port's failure in its user's words, naming host and port.
-QString NetPortHint(const Exception& e, const QString& portName)
-{
-    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
-    return ext ? NetPortProblem(portName, ext->SystemCode()) : QString();
-}
-
 // The runs in progress, so that a signal stops every one of them.
 class RunSet {
 public:

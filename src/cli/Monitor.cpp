@@ -4,6 +4,7 @@
 
 #include "Cli.h"
 #include "cmdline/Interrupts.h"
+#include "PortAdvice.h"
 #include "RawTerminal.h"
 #include "base/UniqueFd.h"
 #include "base/WakeUp.h"
@@ -120,10 +121,8 @@ namespace {
 // A network port's failure with its host and port in the user's words, as flash gives it.
 QString WithNetHint(const Exception& e, const QString& port)
 {
-    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
-    if (!ext || !IsNetPortName(port))
-        return e.Message();
-    return e.Message() + QLatin1Char(' ') + NetPortProblem(port, ext->SystemCode());
+    const QString hint = NetPortHint(e, port);
+    return hint.isEmpty() ? e.Message() : e.Message() + QLatin1Char(' ') + hint;
 }
 
 // The reader waits this long for a first byte before it looks whether it should stop; a

@@ -170,8 +170,8 @@ int Monitor(const ParsedOptions& options, InterruptWatch& interrupts)
         } catch (const Exception& e) {
             if (!m->Reconnect || !DeviceAbsent(e)) {
                 PrintLine(stderr, e.Message());
-                if (const auto* ext = dynamic_cast<const EComPortExt*>(&e); ext && IsNetPortName(portName))
-                    PrintLine(stderr, NetPortProblem(portName, ext->SystemCode()));
+                if (const QString hint = NetPortHint(e, portName); !hint.isEmpty())
+                    PrintLine(stderr, hint);
                 else if (const auto* busy = dynamic_cast<const EComPortExt*>(&e); busy && busy->SystemCode() == EBUSY)
                     PrintLine(stderr, BusyPortAdvice(portName));
                 return ExitPortError;

@@ -2,6 +2,8 @@
 #include "PortAdvice.h"
 
 #include "base/FileName.h"
+#include "cport/ComError.h"
+#include "cport/NetPortName.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -72,6 +74,12 @@ QString BusyPortAdvice(const QString& device)
     const QString holders = DescribeHolders(FindPortHolders(device));
     return holders.isEmpty() ? QStringLiteral("Another program is using the port.")
                              : QStringLiteral("Another program is using the port: %1.").arg(holders);
+}
+
+QString NetPortHint(const Exception& e, const QString& portName)
+{
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    return ext && IsNetPortName(portName) ? NetPortProblem(portName, ext->SystemCode()) : QString();
 }
 
 } // namespace cli

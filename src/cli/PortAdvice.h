@@ -2,6 +2,7 @@
 // depends on the device's owner, group and mode, and on who the holder is.
 #pragma once
 
+#include "base/Exception.h"
 #include "cport/PortDetails.h"
 
 #include <QString>
@@ -19,6 +20,10 @@ QString PermissionAdvice(const QString& device);
 // Why a port that refused to open as busy is not free: the console or a login line, which
 // this program does not take, or the programs that hold it.
 QString BusyPortAdvice(const QString& device);
+
+// A network port's failure in its user's words, naming host and port; empty for a local port
+// or an error that is not the port's.
+QString NetPortHint(const Exception& e, const QString& portName);
 
 // Every holder is another run of this project's programs, whose lock refuses a second run
 // anyway: --force would not help.

@@ -51,6 +51,10 @@ InterruptWatch::InterruptWatch()
                 EndInterrupted();
     if (FSignalFd.Valid() && FStop.Valid())
         FThread = std::thread([this] { Watch(); });
+    else
+        // Without a watch (no descriptor left to make one) the signals keep their default:
+        // they end the program, which is better than being ignored.
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 InterruptWatch::~InterruptWatch()
