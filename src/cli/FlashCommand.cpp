@@ -354,6 +354,25 @@ void CheckTheApplication(TCustomComPort& port, const FlashSettings& s, RunSet& r
         s.Events->Emit("app", {{"port", r.Port}, {"matched", check.Matched}, {"line", check.Line}});
 }
 
+// A port's failure in a run: its status and result, the hint for the user, and whether
+// another attempt may help. A network that dropped the connection during the run is worth
+// another try; a local port that failed, and a server that broke the protocol or gave the
+// port to another client, are not.
+void PortFailure(const Exception& e, const QString& portName, const QString& device, bool runStarted, PortResult& r,
+                 bool& deviceGone, bool& retryable)
+{
+    r.Status = ExitPortError;
+    const bool network = IsNetPortName(portName);
+    deviceGone = !network && DeviceWentAway(e);
+    r.Result = deviceGone && runStarted ? Outcome::DeviceGone : Outcome::PortError;
+    const QString hint = network ? NetPortHint(e, portName) : PortErrorHint(e, device, runStarted);
+    if (!hint.isEmpty())
+        r.Lines << hint;
+    const auto* ext = dynamic_cast<const EComPortExt*>(&e);
+    const int code = ext ? ext->SystemCode() : 0;
+    retryable = network && runStarted && code != EPROTO && code != EMSGSIZE && code != EBUSY;
+}
+
 // One attempt on a port: open, reset, upgrade, close. Never raises. A page that the device
 // ended early is marked as not worth a retry: the next attempt would fail the same way.
 PortResult RunOnce(const QString& portName, const FlashSettings& s, const DevicePages& pages, PortProgress& progress,
@@ -377,11 +396,12 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
             throw Exception(problem);
         if (!s.Force)
             RefuseOtherHolders(device);
-        ResetDevice(port, s.Reset, device);
         PortUpgrade upgrade(port, progress, {}, &trace);
         upgrade.SetWakeRetries(s.WakeRetries);
+        // Known to a signal from here on: the reset's open (a network connect) ends at once too.
         runs.Add(&upgrade);
         try {
+            ResetDevice(port, s.Reset, device);
             const PageList none;
             const UpgradeResult result = s.Probe ? upgrade.Run(s.Mode, none, none)
                                                  : upgrade.Run(s.Mode, pages.Flash, pages.EEProm);
@@ -416,22 +436,14 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
         r.Result = Outcome::Interrupted;
         r.Lines << e.Message();
     } catch (const Exception& e) {
-        r.Status = ExitPortError;
         r.Lines << e.Message();
-        const bool network = IsNetPortName(portName);
-        deviceGone = !network && DeviceWentAway(e);
-        r.Result = deviceGone && trace.BytesWritten() > bytesBefore ? Outcome::DeviceGone : Outcome::PortError;
-        const QString hint = network ? NetPortHint(e, portName)
-                                     : PortErrorHint(e, device, trace.BytesWritten() > bytesBefore);
-        if (!hint.isEmpty())
-            r.Lines << hint;
-        // A network that dropped the connection during the run is worth another try; a local
-        // port that failed, and a server that broke the protocol or gave the port to another
-        // client, are not.
-        const auto* ext = dynamic_cast<const EComPortExt*>(&e);
-        const int code = ext ? ext->SystemCode() : 0;
-        *retryable = network && trace.BytesWritten() > bytesBefore && code != EPROTO && code != EMSGSIZE &&
-                     code != EBUSY;
+        if (runs.Interrupted()) {
+            // A request the signal cut short (the reset's open) fails as a port error would.
+            r.Status = ExitInterrupted;
+            r.Result = Outcome::Interrupted;
+        } else {
+            PortFailure(e, portName, device, trace.BytesWritten() > bytesBefore, r, deviceGone, *retryable);
+        }
     }
     trace.Flush();
     // Closing gives the port back as it was found: its settings, its exclusive use.

@@ -253,7 +253,9 @@ TEST_F(HostileServerTest, AConnectionCutAtAnyStepIsAPortError)
 // times are hang guards only.
 TEST_F(HostileServerTest, SigtermEndsEveryPhase)
 {
-    {
+    // The connect of the upgrade, and the one of the reset before it.
+    for (const QStringList& reset : {QStringList(), QStringList{"--reset", "dtr"}}) {
+        SCOPED_TRACE(reset.join(' ').toStdString());
         hostile::Options o = Fair();
         o.What = hostile::Behaviour::NoAccept;
         hostile::Server server(o);
@@ -264,7 +266,7 @@ TEST_F(HostileServerTest, SigtermEndsEveryPhase)
         }();
         // The server's own queue fillers may wait too: the child's connect is one more.
         const int before = Connecting(port);
-        const ChildRun r = RunCli({"flash", "-p", server.Url(), "--json", upgrade},
+        const ChildRun r = RunCli(QStringList{"flash", "-p", server.Url(), "--json", upgrade} + reset,
                                   [port, before](pid_t) { return Connecting(port) > before; });
         EXPECT_EQ(r.status, 130) << r.err.toStdString();
         EXPECT_EQ(QJsonDocument::fromJson(r.out).object().value("status").toInt(), 130) << r.out.toStdString();
