@@ -149,7 +149,11 @@ public:
             FStatus = Format(QStringLiteral("Write Flash Page at 0x%04x"), {page.Address});
         StatusChanged();
     }
-    void ApplicationStarting() override { StatusChanged(); }
+    void ApplicationStarting() override
+    {
+        StatusChanged();
+        AnswerAwaited();
+    }
     void RunEnded(const RunEnd& end) override
     {
         if (!end.Message.isEmpty())
@@ -157,7 +161,12 @@ public:
     }
     void ByteSent() override
     {
-        if (FEvents == Events::EveryByte || (FEvents == Events::Paced && FPacer.Due()))
+        if (FEvents == Events::EveryByte || (FEvents == Events::Paced && FPacer.DueWhileSending()))
+            QCoreApplication::processEvents();
+    }
+    void AnswerAwaited() override
+    {
+        if (FEvents == Events::Paced && FPacer.DueBeforeAnswer())
             QCoreApplication::processEvents();
     }
     QStringList Messages;

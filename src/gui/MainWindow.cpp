@@ -70,7 +70,8 @@ public:
     void RunStarted(const RunPlan&) override
     {
         SetStatus(QString());
-        ProcessDue();
+        if (FPacer.DueBeforeAnswer())
+            QCoreApplication::processEvents();
     }
     void MemoryStarted(Memory memory, int pages) override
     {
@@ -83,21 +84,31 @@ public:
         SetStatus(PageStatus(page.Where, page.Address));
         FWindow.pbar->StepIt();
     }
-    void ApplicationStarting() override { SetStatus(QStringLiteral("Jump to Application!")); }
+    void ApplicationStarting() override
+    {
+        // The jump is never answered: no wait for an answer would show the line.
+        SetStatus(QStringLiteral("Jump to Application!"));
+        if (FPacer.DueBeforeAnswer())
+            QCoreApplication::processEvents();
+    }
     void RunEnded(const RunEnd& end) override
     {
         // A port error is not the run's to report: it reaches the application's error report.
         if (end.Result == UpgradeResult::CommunicationError)
             zentrop::ShowMessage(end.Message);
     }
-    void ByteSent() override { ProcessDue(); }
-
-private:
-    void ProcessDue()
+    void ByteSent() override
     {
-        if (FPacer.Due())
+        if (FPacer.DueWhileSending())
             QCoreApplication::processEvents();
     }
+    void AnswerAwaited() override
+    {
+        if (FPacer.DueBeforeAnswer())
+            QCoreApplication::processEvents();
+    }
+
+private:
     void SetStatus(const QString& text)
     {
         FWindow.SetStatus(text);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -161,6 +162,10 @@ bool Simulator::WaitFor(const std::function<bool(const DeviceRecord&)>& conditio
 
 void Simulator::Loop()
 {
+    // A device answers as soon as the last bit of the command is in; the default timer slack
+    // (50 us) would make every paced answer late by more than a byte's time at high rates.
+    const int oldSlack = prctl(PR_GET_TIMERSLACK);
+    prctl(PR_SET_TIMERSLACK, 1UL);
     const int64_t gapNs = static_cast<int64_t>(FOptions.Device.IdleGapMs) * kNsPerMs;
     int64_t rxEnd = 0; // when the last byte received has fully arrived on the (paced) wire
     int published = 0;
@@ -217,6 +222,8 @@ void Simulator::Loop()
             FChanged.notify_all();
         }
     }
+    if (oldSlack > 0)
+        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(oldSlack));
     std::lock_guard<std::mutex> lock(FMutex);
     FEnded = true;
     FChanged.notify_all();

@@ -31,15 +31,31 @@ void SleepMs(int milliseconds)
 
 } // namespace
 
-bool EventPacer::Due()
+bool EventPacer::Elapsed(qint64 intervalNs) const
+{
+    return !FLast.isValid() || FLast.nsecsElapsed() >= intervalNs;
+}
+
+bool EventPacer::Take()
+{
+    FStatusChanged = false;
+    FLast.start();
+    return true;
+}
+
+bool EventPacer::DueBeforeAnswer()
 {
     // 2 ms: some 23 bytes at 115200 baud, and far more often than a screen refreshes.
     constexpr qint64 kIntervalNs = 2'000'000;
-    if (!FDue && FLast.isValid() && FLast.nsecsElapsed() < kIntervalNs)
-        return false;
-    FDue = false;
-    FLast.start();
-    return true;
+    return (FStatusChanged || Elapsed(kIntervalNs)) && Take();
+}
+
+bool EventPacer::DueWhileSending()
+{
+    // About a screen refresh: between answers only a page that is long for its line's rate
+    // sends for that long.
+    constexpr qint64 kIntervalNs = 16'000'000;
+    return Elapsed(kIntervalNs) && Take();
 }
 
 Bootloader::Bootloader(BootPort& port, UpgradeObserver& observer, PauseFunction pause)
@@ -173,6 +189,7 @@ uint8_t Bootloader::ReceiveByte()
     // The port marks the buffer itself; marking it here too keeps a port that does not
     // from turning a missing answer into a stale one.
     uint8_t b = 0xFF;
+    FObserver.AnswerAwaited();
     const bool answered = FPort.Read(&b, 1) > 0;
     FAnswer = !answered ? AnswerFault::Silent : b == boot::Ack ? AnswerFault::None : AnswerFault::Wrong;
     FGot = b;

@@ -107,21 +107,32 @@ public:
     virtual void RunEnded(const RunEnd&) {}
     // After every byte sent, so a window can repaint and take input during the run.
     virtual void ByteSent() {}
+    // Before each wait for the device's answer. The command's last bytes are still on the line
+    // and the answer takes its own time, so work done here costs the run nothing.
+    virtual void AnswerAwaited() {}
 };
 
 // When a window lets its messages be processed during a run. Processing them after every byte
-// costs more than the byte takes on the line and slows the upgrade; a round at most every
-// couple of milliseconds, and at once after the status line changed, keeps the window just as
-// responsive and its status and progress just as current.
+// costs more than the byte takes on the line and slows the upgrade. A round before a wait for
+// an answer costs nothing, as the host would only wait there: it comes every couple of
+// milliseconds, and at the first such wait after the status line changed, which keeps the window
+// responsive and its status and progress current. Between answers, while the bytes of a long
+// page go out, a round comes at most once a screen refresh.
 class EventPacer {
 public:
-    void StatusChanged() { FDue = true; }
-    // True when a round is due now; the next one then waits for the interval or a new status.
-    bool Due();
+    void StatusChanged() { FStatusChanged = true; }
+    // True when a round is due before a wait for the answer; the next one then waits for the
+    // interval or a new status.
+    bool DueBeforeAnswer();
+    // True when a round is due after a byte sent.
+    bool DueWhileSending();
 
 private:
+    bool Elapsed(qint64 intervalNs) const;
+    bool Take();
+
     QElapsedTimer FLast;
-    bool FDue = true;
+    bool FStatusChanged = true;
 };
 
 class Bootloader {
