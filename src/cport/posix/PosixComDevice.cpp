@@ -508,7 +508,7 @@ void PosixComDevice::DriveSendRts(int Fd, bool On)
     SerialIoctl(Fd, On ? TIOCMBIS : TIOCMBIC, &line);
 }
 
-void PosixComDevice::WaitSent(int Fd, Nanos Deadline)
+void PosixComDevice::WaitSent(Overlapped& Ovl, int Fd, Nanos Deadline)
 {
     Nanos character = 0;
     {
@@ -530,8 +530,10 @@ void PosixComDevice::WaitSent(int Fd, Nanos Deadline)
         if (left <= 0)
             return;
         const Nanos step = std::clamp<Nanos>(Nanos(std::max(queued, 1)) * character, 100000, left);
-        const timespec wait{static_cast<time_t>(step / 1000000000), static_cast<long>(step % 1000000000)};
-        ::nanosleep(&wait, nullptr);
+        bool cancelled = false;
+        bool hangup = false;
+        if (WaitReady(Ovl, Fd, 0, &step, cancelled, hangup) != 0 || cancelled || hangup)
+            return;
     }
 }
 
@@ -812,8 +814,11 @@ int PosixComDevice::RunWrite(Overlapped& Ovl, int Fd, int& Transferred)
     DriveSendRts(Fd, true);
     pause(before);
     const int err = SendBytes(Ovl, Fd, Transferred);
-    WaitSent(Fd, MonotonicNow() + kCloseDrainLimit);
-    pause(after);
+    // A cancelled or failed write does not wait for the line: RTS falls at once.
+    if (err == 0) {
+        WaitSent(Ovl, Fd, MonotonicNow() + kCloseDrainLimit);
+        pause(after);
+    }
     DriveSendRts(Fd, false);
     return err;
 }

@@ -90,8 +90,9 @@ private:
     void RestoreRS485(int Fd);
     // Raises or lowers RTS for a write in the port's own RS-485 mode.
     void DriveSendRts(int Fd, bool On);
-    // Waits until the bytes written have left the line, within Deadline.
-    void WaitSent(int Fd, Nanos Deadline);
+    // Waits until the bytes written have left the line, within Deadline; a cancel of the
+    // request or a hang-up ends the wait at once.
+    void WaitSent(Overlapped& Ovl, int Fd, Nanos Deadline);
     int ReadErrorCounts(int Fd, ErrorCounts& Counts) const;
 
     // With FMutex held.
