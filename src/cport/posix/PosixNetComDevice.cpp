@@ -844,43 +844,35 @@ int PosixNetComDevice::GetCommModemStatus(uint32_t& Status)
 int PosixNetComDevice::EscapeCommFunction(uint32_t Function)
 {
     using namespace comport;
-    uint8_t value = 0;
     switch (Function) {
-    case SETDTR: value = DTR_ON; break;
-    case CLRDTR: value = DTR_OFF; break;
-    case SETRTS: value = RTS_ON; break;
-    case CLRRTS: value = RTS_OFF; break;
+    case SETDTR: return SendControl(DTR_ON);
+    case CLRDTR: return SendControl(DTR_OFF);
+    case SETRTS: return SendControl(RTS_ON);
+    case CLRRTS: return SendControl(RTS_OFF);
     default: return EINVAL;
     }
+}
+
+int PosixNetComDevice::SetCommBreak(bool On)
+{
+    // The break follows the bytes written before it, and the line's data resumes after it.
+    return SendControl(On ? comport::BREAK_ON : comport::BREAK_OFF);
+}
+
+int PosixNetComDevice::SendControl(uint8_t Value)
+{
     if (!IsOpen())
         return EBADF;
     // A raw connection carries the data only: there are no lines at the far end to drive.
     if (!ControlsLine())
         return ENOTTY;
-    const char v = static_cast<char>(value);
+    const char v = static_cast<char>(Value);
     uint64_t generation = 0;
     {
         std::lock_guard lock(FMutex);
         generation = FCancelGeneration;
     }
-    return SendCommand(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), generation);
-}
-
-int PosixNetComDevice::SetCommBreak(bool On)
-{
-    using namespace comport;
-    if (!IsOpen())
-        return EBADF;
-    if (!ControlsLine())
-        return ENOTTY;
-    // The break follows the bytes written before it, and the line's data resumes after it.
-    const char v = static_cast<char>(On ? BREAK_ON : BREAK_OFF);
-    uint64_t generation = 0;
-    {
-        std::lock_guard lock(FMutex);
-        generation = FCancelGeneration;
-    }
-    return SendCommand(ComPortCommand(SET_CONTROL, std::string_view(&v, 1)), generation);
+    return SendCommand(ComPortCommand(comport::SET_CONTROL, std::string_view(&v, 1)), generation);
 }
 
 Nanos PosixNetComDevice::LineQuietAt() const

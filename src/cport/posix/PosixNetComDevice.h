@@ -89,6 +89,8 @@ private:
     void FlushNow();
     // Queues Bytes after what waits and sends all within the time for an answer.
     int SendCommand(const std::string& Bytes, uint64_t Generation);
+    // Sets a line or the break at the far end (a SET-CONTROL value).
+    int SendControl(uint8_t Value);
     // Adds escaped data to what waits to go; with FMutex held.
     void Gather(const std::string& Wire);
     // The flusher: sends written bytes once the writer paused, and answers the server.
