@@ -291,10 +291,11 @@ QString TIniFile::ReadString(const QString& section, const QString& ident, const
     return StoredValue(LoadLines().text, section, ident).value_or(def).left(MaxValueLength);
 }
 
-bool TIniFile::ValueCut(const QString& section, const QString& ident) const
+bool TIniFile::ValueCut(const QString& section, const QString& ident, QChar Separator) const
 {
     const std::optional<QString> value = StoredValue(LoadLines().text, section, ident);
-    return value && value->size() > MaxValueLength;
+    return value && value->size() > MaxValueLength && value->at(MaxValueLength) != Separator
+           && value->at(MaxValueLength - 1) != Separator;
 }
 
 int TIniFile::ReadInteger(const QString& section, const QString& ident, int def) const

@@ -335,7 +335,7 @@ void TwMain::FormCreate()
     QStringList files = SplitCommaText(FSettings.ReadString(settings::Upgrade, settings::FileList, QString()));
     // A list longer than one value holds (an older version wrote it) is read cut in the middle
     // of its last name; that name is no file and would be written back as one.
-    if (FSettings.ValueCut(settings::Upgrade, settings::FileList) && !files.isEmpty())
+    if (FSettings.ValueCut(settings::Upgrade, settings::FileList, u',') && !files.isEmpty())
         files.removeLast();
     cbFile->Items()->Assign(files);
     cbFile->SetText(FSettings.ReadString(settings::Upgrade, settings::UpgradeFile, QString()));

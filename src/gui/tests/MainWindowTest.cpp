@@ -199,6 +199,9 @@ void MainWindowTest::fileListIsReadFromTheSettings_data()
     QTest::addRow("over 2047 characters drops the cut name")
         << QStringLiteral("/a.upg,") + QString(3000, u'b') << QStringList{"/a.upg"};
     QTest::addRow("one name over 2047 characters") << QString(3000, u'a') << QStringList{};
+    QTest::addRow("cut at a separator keeps every name")
+        << QStringLiteral("/a.upg,") + QString(2040, u'b') + QStringLiteral(",/c.upg")
+        << QStringList{"/a.upg", QString(2040, u'b')};
     QTest::addRow("exactly 2047 characters is whole")
         << QStringLiteral("/a.upg,") + QString(2040, u'b') << QStringList{"/a.upg", QString(2040, u'b')};
 }

@@ -20,9 +20,10 @@ public:
     const QString& FileName() const { return FFileName; }
 
     QString ReadString(const QString& section, const QString& ident, const QString& def) const;
-    // True when the stored value is longer than ReadString gives back, so that a list kept in
-    // it can drop its cut last entry.
-    bool ValueCut(const QString& section, const QString& ident) const;
+    // True when the stored value is longer than ReadString gives back and the cut falls inside
+    // an entry of the Separator-separated list it holds, so that the list can drop that cut
+    // last entry; a cut next to a separator leaves every entry read whole.
+    bool ValueCut(const QString& section, const QString& ident, QChar Separator) const;
     int ReadInteger(const QString& section, const QString& ident, int def) const;
     bool ReadBool(const QString& section, const QString& ident, bool def) const;
     // The key names of a section, in file order.
