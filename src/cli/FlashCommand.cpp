@@ -827,6 +827,15 @@ QString ModeKey(UpgradeMode mode)
     return QString();
 }
 
+// The runs of a command on its ports: a station's fixtures, one port, or several at once.
+int RunDevices(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts,
+               bool station)
+{
+    if (station)
+        return StationRuns(ports, s, file, interrupts);
+    return ports.size() == 1 ? FlashOne(ports.first(), s, file, interrupts) : FlashMany(ports, s, file, interrupts);
+}
+
 // A probe without a file: the memories --mode names ("all" as "flash"), with no page.
 int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettings& s, RunRecord& record,
                         EventStream& events, InterruptWatch& interrupts)
@@ -836,30 +845,41 @@ int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettin
                                           : UpgradeMode::Flash;
     record.Mode = ModeKey(s.Mode);
     events.Emit("run", IdentityJson(record));
-    const UpgradeFile none;
-    return ports.size() == 1 ? FlashOne(ports.first(), s, none, interrupts) : FlashMany(ports, s, none, interrupts);
+    return RunDevices(ports, s, UpgradeFile(), interrupts, false);
 }
 
-int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
+// A log or an event file, appended to and closed when it goes.
+using AppendFile = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+// Null after saying why the file cannot be appended to.
+AppendFile OpenForAppend(const QString& path)
 {
-    // A probe runs the same way with no page to write: wake, mode letter, jump.
-    const bool probe = record.Command == QLatin1String("probe");
-    const bool station = record.Command == QLatin1String("station");
-    const CommandSyntax& syntax = probe ? ProbeSyntax() : station ? StationSyntax() : FlashSyntax();
+    if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
+        PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
+        return AppendFile(nullptr, std::fclose);
+    }
+    AppendFile file(std::fopen(EncodeFileName(path).constData(), "ae"), std::fclose);
+    if (!file)
+        PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    return file;
+}
+
+// The ports of --port and --ports-from, one run for each device however it was named
+// ("/dev/ttyUSB0", "ttyUSB0", a by-id link): a second run on the same device could only fail
+// as its port is taken. Nullopt after saying why a --ports-from file cannot be read.
+std::optional<QStringList> GivenPorts(const ParsedOptions& options)
+{
     QStringList ports = options.Values(QStringLiteral("port"));
     for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
         QString error;
         const std::optional<QStringList> listed = PortsFrom(from, &error);
         if (!listed) {
-            // A file that cannot be read, like an upgrade file that cannot.
             PrintLine(stderr, error);
-            return ExitFileRejected;
+            return std::nullopt;
         }
         ports += *listed;
     }
     ports.removeAll(QString());
-    // One run for each device, however it was named ("/dev/ttyUSB0", "ttyUSB0", a by-id link):
-    // a second run on the same device could only fail as its port is taken.
     QSet<QString> devices;
     ports.removeIf([&devices](const QString& port) {
         const QString device = QFileInfo(PortDevicePath(port)).canonicalFilePath();
@@ -869,16 +889,26 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
         devices.insert(key);
         return false;
     });
-    record.Ports = ports;
-    if (ports.isEmpty())
-        return UsageError(QStringLiteral("%1 needs --port PORT").arg(syntax.Name), syntax);
-    FlashSettings s;
-    s.Probe = probe;
-    s.Record = &record;
-    s.Events = events.Enabled() ? &events : nullptr;
-    s.Quiet = options.Has(QStringLiteral("quiet"));
-    if (s.Quiet && options.Has(QStringLiteral("verbose")))
-        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), syntax);
+    return ports;
+}
+
+// An option's whole number from 0 to max, its fallback when it is not given; a usage error
+// that names the unit otherwise.
+int ParseBounded(const ParsedOptions& options, const CommandSyntax& syntax, const QString& name, int fallback, int max,
+                 const QString& unit, int& value)
+{
+    const std::optional<qint64> n = ParseNumber(options.Value(name, QString::number(fallback)));
+    if (!n || *n < 0 || *n > max)
+        return UsageError(QStringLiteral("--%1 needs %2 from 0 to %3, not \"%4\"")
+                              .arg(name, unit, QString::number(max), options.Value(name)),
+                          syntax);
+    value = static_cast<int>(*n);
+    return ExitSuccess;
+}
+
+// --expect and --expect-timeout: the line the started application must print, and how long it may take.
+int ParseExpect(const ParsedOptions& options, const CommandSyntax& syntax, FlashSettings& s)
+{
     if (options.Has(QStringLiteral("expect"))) {
         const QString pattern = options.Value(QStringLiteral("expect"));
         QRegularExpression re(pattern);
@@ -887,7 +917,7 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
                                   .arg(pattern.isEmpty() ? QStringLiteral("it is empty") : re.errorString()),
                               syntax);
         s.Expect = re;
-        record.Expect = pattern;
+        s.Record->Expect = pattern;
     }
     if (options.Has(QStringLiteral("expect-timeout"))) {
         bool ok = false;
@@ -900,173 +930,250 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
             return UsageError(QStringLiteral("--expect-timeout goes with --expect"), syntax);
         s.ExpectMs = static_cast<int>(seconds * 1000);
     }
-    if (options.Has(QStringLiteral("monitor"))) {
-        if (ports.size() > 1)
-            return UsageError(QStringLiteral("--monitor takes one port"), syntax);
-        s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
-    }
+    return ExitSuccess;
+}
+
+// --mode, which must keep every image that --flash and --eeprom name: without --mode, the named
+// images choose the memories.
+int ParseModeChoice(const ParsedOptions& options, const CommandSyntax& syntax, ModeChoice& choice)
+{
     const bool fromImages = options.Has(QStringLiteral("flash"));
     const bool eepromImage = options.Has(QStringLiteral("eeprom"));
     if (eepromImage && !fromImages)
         return UsageError(QStringLiteral("--eeprom goes with --flash; an upgrade file brings its own EEProm pages"),
                           syntax);
-    // Every image the user names is written: without --mode, the named images choose the memories.
     const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash")).toLower();
-    const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
-                                             : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
-                                             : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
-                                             : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
-                                                                            : std::nullopt;
-    if (!choice)
+    const std::optional<ModeChoice> given = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
+                                            : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
+                                            : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
+                                            : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
+                                                                           : std::nullopt;
+    if (!given)
         return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
                           syntax);
-    if (fromImages && *choice == ModeChoice::EEProm)
+    if (fromImages && *given == ModeChoice::EEProm)
         return UsageError(QStringLiteral("--mode eeprom leaves out the Flash image %1 that you named; give --mode both")
                               .arg(options.Value(QStringLiteral("flash"))),
                           syntax);
-    if (fromImages && *choice == ModeChoice::Flash && eepromImage)
+    if (fromImages && *given == ModeChoice::Flash && eepromImage)
         return UsageError(QStringLiteral("--mode flash leaves out the EEProm image %1 that you named; give --mode both, "
                                          "or leave out --eeprom")
                               .arg(options.Value(QStringLiteral("eeprom"))),
                           syntax);
+    choice = *given;
+    return ExitSuccess;
+}
+
+// --reset and the timing of its short forms.
+int ParseReset(const ParsedOptions& options, const CommandSyntax& syntax, ResetSequence& reset)
+{
+    ResetTiming timing;
+    timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
+    for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},
+                               std::pair{QStringLiteral("reset-wait"), &timing.StartMs}})
+        if (const int status = ParseBounded(options, syntax, name, *field, 10000, QStringLiteral("milliseconds"), *field);
+            status != ExitSuccess)
+            return status;
+    QString error;
+    const std::optional<ResetSequence> steps =
+        ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &error);
+    if (!steps)
+        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(error), syntax);
+    reset = *steps;
+    return ExitSuccess;
+}
+
+// The options of a run into its settings, with their usage errors, in the order a user meets
+// them; the mode as given into choice ("all" needs the file). ExitSuccess when all are right.
+int ParseFlashSettings(const ParsedOptions& options, const CommandSyntax& syntax, const QStringList& ports,
+                       InterruptWatch& interrupts, FlashSettings& s, ModeChoice& choice)
+{
+    s.Quiet = options.Has(QStringLiteral("quiet"));
+    if (s.Quiet && options.Has(QStringLiteral("verbose")))
+        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), syntax);
+    if (const int status = ParseExpect(options, syntax, s); status != ExitSuccess)
+        return status;
+    if (options.Has(QStringLiteral("monitor"))) {
+        if (ports.size() > 1)
+            return UsageError(QStringLiteral("--monitor takes one port"), syntax);
+        s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
+    }
+    if (const int status = ParseModeChoice(options, syntax, choice); status != ExitSuccess)
+        return status;
     const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
     if (!rate || *rate <= 0 || *rate > INT32_MAX)
         return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
                           syntax);
     s.Baud = static_cast<int>(*rate);
-    record.Baud = s.Baud;
+    s.Record->Baud = s.Baud;
     s.Verbose = options.Has(QStringLiteral("verbose"));
     s.Force = options.Has(QStringLiteral("force"));
     s.RS485 = options.Has(QStringLiteral("rs485"));
-    ResetTiming timing;
-    timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
-    for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},
-                               std::pair{QStringLiteral("reset-wait"), &timing.StartMs}}) {
-        const std::optional<qint64> ms = ParseNumber(options.Value(name, QString::number(*field)));
-        if (!ms || *ms < 0 || *ms > 10000)
-            return UsageError(QStringLiteral("--%1 needs milliseconds from 0 to 10000, not \"%2\"").arg(name, options.Value(name)),
-                              syntax);
-        *field = static_cast<int>(*ms);
-    }
-    QString resetError;
-    const std::optional<ResetSequence> reset =
-        ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &resetError);
-    if (!reset)
-        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), syntax);
-    s.Reset = *reset;
-    const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
-    if (!retries || *retries < 0 || *retries > 100)
-        return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
-                              .arg(options.Value(QStringLiteral("wake-retries"))),
-                          syntax);
-    s.WakeRetries = static_cast<int>(*retries);
-    const std::optional<qint64> runs = ParseNumber(options.Value(QStringLiteral("retries"), QStringLiteral("0")));
-    if (!runs || *runs < 0 || *runs > 100)
-        return UsageError(QStringLiteral("--retries needs a number from 0 to 100, not \"%1\"").arg(options.Value(QStringLiteral("retries"))),
-                          syntax);
-    s.Retries = static_cast<int>(*runs);
-    s.Json = options.Has(QStringLiteral("json"));
-    if (fromImages && !options.Positional().isEmpty())
-        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
-    if (probe && !fromImages && options.Positional().isEmpty())
-        return RunProbeWithoutFile(ports, *choice, s, record, events, interrupts);
-    if (!fromImages && options.Positional().size() != 1)
-        return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
-                                                         : QStringLiteral("flash takes one upgrade file"),
-                          syntax);
-
-    std::optional<UpgradeFile> file;
-    const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
-    if (fromImages) {
-        int status = ExitSuccess;
-        const std::optional<QByteArray> bytes = PackInMemory(options, syntax, &status);
-        if (!bytes)
+    if (const int status = ParseReset(options, syntax, s.Reset); status != ExitSuccess)
+        return status;
+    for (auto [name, field] : {std::pair{QStringLiteral("wake-retries"), &s.WakeRetries},
+                               std::pair{QStringLiteral("retries"), &s.Retries}})
+        if (const int status = ParseBounded(options, syntax, name, 0, 100, QStringLiteral("a number"), *field);
+            status != ExitSuccess)
             return status;
-        file.emplace();
-        // Read back as any upgrade file is, so the run sees exactly what "pack" would have written.
-        if (file->LoadFromBytes(*bytes) != UpgradeFile::Result::Loaded) {
-            PrintLine(stderr, QStringLiteral("CRC error!"));
+    s.Json = options.Has(QStringLiteral("json"));
+    const bool fromImages = options.Has(QStringLiteral("flash"));
+    const QStringList files = options.Positional();
+    if (fromImages && !files.isEmpty())
+        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
+    // A probe needs no file.
+    if (!fromImages && files.size() != 1 && !(s.Probe && files.isEmpty()))
+        return UsageError(files.isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
+                                          : QStringLiteral("flash takes one upgrade file"),
+                          syntax);
+    return ExitSuccess;
+}
+
+// The upgrade file named, or the images of --flash and --eeprom packed in memory and read
+// back as any upgrade file is, so the run sees exactly what "pack" would have written; its
+// identity into the record. Nullopt after saying why, with the exit status in *status.
+std::optional<UpgradeFile> LoadUpgradeSource(const ParsedOptions& options, const CommandSyntax& syntax,
+                                             const QString& source, RunRecord& record, int* status)
+{
+    *status = ExitFileRejected;
+    if (!options.Has(QStringLiteral("flash"))) {
+        std::optional<UpgradeFile> file = Prepare(source);
+        if (file)
+            record.File = IdentifyFile(source, ReadWhole(source), false, *file);
+        return file;
+    }
+    const std::optional<QByteArray> bytes = PackInMemory(options, syntax, status);
+    if (!bytes)
+        return std::nullopt;
+    std::optional<UpgradeFile> file(std::in_place);
+    if (file->LoadFromBytes(*bytes) != UpgradeFile::Result::Loaded) {
+        PrintLine(stderr, QStringLiteral("CRC error!"));
+        *status = ExitFileRejected;
+        return std::nullopt;
+    }
+    record.File = IdentifyFile(source, *bytes, true, *file);
+    return file;
+}
+
+// The per-device data of --serial-file, --serial-at and --patch, checked against the mode and
+// the file before any device is touched; s.Data points to it. ExitSuccess when there is none.
+int PrepareDeviceData(const ParsedOptions& options, const CommandSyntax& syntax, const UpgradeFile& file,
+                      FlashSettings& s, std::optional<DeviceData>& data)
+{
+    if (!options.Has(QStringLiteral("serial-file")) && !options.Has(QStringLiteral("serial-at")) &&
+        !options.Has(QStringLiteral("patch")))
+        return ExitSuccess;
+    const std::optional<qint64> eepromPage = ParseNumber(options.Value(QStringLiteral("eeprom-page-size"), QStringLiteral("0")));
+    QString error;
+    data = DeviceData::FromOptions(options.Value(QStringLiteral("serial-file")), options.Value(QStringLiteral("serial-at")),
+                                   options.Values(QStringLiteral("patch")),
+                                   eepromPage && *eepromPage > 0 && *eepromPage <= 512 ? static_cast<int>(*eepromPage) : 0,
+                                   &error);
+    if (!data)
+        return UsageError(error, syntax);
+    const bool eepromWritten = s.Mode != UpgradeMode::Flash;
+    const bool flashWritten = s.Mode != UpgradeMode::EEProm;
+    for (const DeviceData::Patch& p : data->Patches())
+        if ((p.Flash && !flashWritten) || (!p.Flash && !eepromWritten))
+            return UsageError(QStringLiteral("--patch %1: the mode does not write that memory").arg(p.Text), syntax);
+    if (data->HasSerial() && !eepromWritten)
+        return UsageError(QStringLiteral("--serial-at writes the EEProm: give --mode both (or eeprom)"), syntax);
+    if (data->HasSerial()) {
+        if (const QString problem = InputFileProblem(options.Value(QStringLiteral("serial-file"))); !problem.isEmpty()) {
+            PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Value(QStringLiteral("serial-file")), problem));
             return ExitFileRejected;
         }
-        record.File = IdentifyFile(source, *bytes, true, *file);
-    } else {
-        file = Prepare(source);
-        if (!file)
-            return ExitFileRejected;
-        record.File = IdentifyFile(source, ReadWhole(source), false, *file);
     }
-    const std::optional<UpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
+    DevicePages check;
+    if (const QString problem = data->Apply(file, data->HasSerial() ? std::optional<qint64>(0) : std::nullopt, &check);
+        !problem.isEmpty())
+        return UsageError(problem, syntax);
+    s.Data = &*data;
+    for (const DeviceData::Patch& p : data->Patches())
+        s.Record->Patches << p.Text;
+    s.Record->SerialAt = data->SerialAt();
+    return ExitSuccess;
+}
+
+// The --log file, opened for the run with its header: what is flashed where, and the file's
+// identity. ExitSuccess also when no log is asked for.
+int OpenRunLog(const ParsedOptions& options, const QString& source, const QStringList& ports, FlashSettings& s,
+               AppendFile& log)
+{
+    if (!options.Has(QStringLiteral("log")))
+        return ExitSuccess;
+    const QString path = options.Value(QStringLiteral("log"));
+    log = OpenForAppend(path);
+    if (!log)
+        return ExitFileRejected;
+    s.Log = log.get();
+    RunRecord& record = *s.Record;
+    record.LogPath = path;
+    const FileIdentity& id = *record.File;
+    ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
+                  source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
+    ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
+                  LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
+                  static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
+                  id.Version.toLocal8Bit().constData(),
+                  id.User ? QByteArray::number(*id.User).constData() : "none",
+                  id.Packed ? ", packed from images" : "");
+    return ExitSuccess;
+}
+
+// A log with a line missing cannot be trusted as the record of the run: said, not hidden.
+void CheckRunLog(const FlashSettings& s)
+{
+    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
+        s.Record->LogComplete = false;
+        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
+                              .arg(s.Record->LogPath, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+}
+
+int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
+{
+    // A probe runs the same way with no page to write: wake, mode letter, jump.
+    const bool probe = record.Command == QLatin1String("probe");
+    const bool station = record.Command == QLatin1String("station");
+    const CommandSyntax& syntax = probe ? ProbeSyntax() : station ? StationSyntax() : FlashSyntax();
+    const std::optional<QStringList> ports = GivenPorts(options);
+    // A --ports-from file that cannot be read, like an upgrade file that cannot.
+    if (!ports)
+        return ExitFileRejected;
+    record.Ports = *ports;
+    if (ports->isEmpty())
+        return UsageError(QStringLiteral("%1 needs --port PORT").arg(syntax.Name), syntax);
+    FlashSettings s;
+    s.Probe = probe;
+    s.Record = &record;
+    s.Events = events.Enabled() ? &events : nullptr;
+    ModeChoice choice = ModeChoice::Flash;
+    if (const int status = ParseFlashSettings(options, syntax, *ports, interrupts, s, choice); status != ExitSuccess)
+        return status;
+    const bool fromImages = options.Has(QStringLiteral("flash"));
+    if (probe && !fromImages && options.Positional().isEmpty())
+        return RunProbeWithoutFile(*ports, choice, s, record, events, interrupts);
+
+    const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
+    int status = ExitSuccess;
+    const std::optional<UpgradeFile> file = LoadUpgradeSource(options, syntax, source, record, &status);
+    if (!file)
+        return status;
+    const std::optional<UpgradeMode> phases = PhasesFor(choice, *file, source, &s.LeftOut);
     if (!phases)
         return ExitNothingWritten;
     s.Mode = *phases;
     record.Mode = ModeKey(s.Mode);
     std::optional<DeviceData> data;
-    if (options.Has(QStringLiteral("serial-file")) || options.Has(QStringLiteral("serial-at")) ||
-        options.Has(QStringLiteral("patch"))) {
-        const std::optional<qint64> eepromPage = ParseNumber(options.Value(QStringLiteral("eeprom-page-size"), QStringLiteral("0")));
-        QString error;
-        data = DeviceData::FromOptions(options.Value(QStringLiteral("serial-file")), options.Value(QStringLiteral("serial-at")),
-                                       options.Values(QStringLiteral("patch")),
-                                       eepromPage && *eepromPage > 0 && *eepromPage <= 512 ? static_cast<int>(*eepromPage) : 0,
-                                       &error);
-        if (!data)
-            return UsageError(error, syntax);
-        const bool eepromWritten = s.Mode != UpgradeMode::Flash;
-        const bool flashWritten = s.Mode != UpgradeMode::EEProm;
-        for (const DeviceData::Patch& p : data->Patches())
-            if ((p.Flash && !flashWritten) || (!p.Flash && !eepromWritten))
-                return UsageError(QStringLiteral("--patch %1: the mode does not write that memory").arg(p.Text), syntax);
-        if (data->HasSerial() && !eepromWritten)
-            return UsageError(QStringLiteral("--serial-at writes the EEProm: give --mode both (or eeprom)"), syntax);
-        if (data->HasSerial()) {
-            if (const QString problem = InputFileProblem(options.Value(QStringLiteral("serial-file"))); !problem.isEmpty()) {
-                PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Value(QStringLiteral("serial-file")), problem));
-                return ExitFileRejected;
-            }
-        }
-        DevicePages check;
-        if (const QString problem = data->Apply(*file, data->HasSerial() ? std::optional<qint64>(0) : std::nullopt, &check);
-            !problem.isEmpty())
-            return UsageError(problem, syntax);
-        s.Data = &*data;
-        for (const DeviceData::Patch& p : data->Patches())
-            record.Patches << p.Text;
-        record.SerialAt = data->SerialAt();
-    }
-    std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, std::fclose);
-    if (options.Has(QStringLiteral("log"))) {
-        const QString path = options.Value(QStringLiteral("log"));
-        if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
-            return ExitFileRejected;
-        }
-        log.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
-        if (!log) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-            return ExitFileRejected;
-        }
-        s.Log = log.get();
-        record.LogPath = path;
-        const FileIdentity& id = *record.File;
-        ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
-                      source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
-        ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
-                      LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
-                      static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
-                      id.Version.toLocal8Bit().constData(),
-                      id.User ? QByteArray::number(*id.User).constData() : "none",
-                      id.Packed ? ", packed from images" : "");
-    }
+    if (status = PrepareDeviceData(options, syntax, *file, s, data); status != ExitSuccess)
+        return status;
+    AppendFile log(nullptr, std::fclose);
+    if (status = OpenRunLog(options, source, *ports, s, log); status != ExitSuccess)
+        return status;
     events.Emit("run", IdentityJson(record));
-    const int status = station             ? StationRuns(ports, s, *file, interrupts)
-                       : ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts)
-                                           : FlashMany(ports, s, *file, interrupts);
-    // A log with a line missing cannot be trusted as the record of the run: said, not hidden.
-    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
-        record.LogComplete = false;
-        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
-                              .arg(record.LogPath, QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    status = RunDevices(*ports, s, *file, interrupts, station);
+    CheckRunLog(s);
     return status;
 }
 
@@ -1082,22 +1189,17 @@ int FlashCommandRun(const ParsedOptions& given, InterruptWatch& interrupts, cons
     const std::optional<std::vector<ConfigSetting>> defaults =
         FixtureSettings(given.Value(QStringLiteral("config")), &configError);
     ErrorCapture errors;
-    std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
+    AppendFile eventsFile(nullptr, std::fclose);
     FILE* eventsOut = nullptr;
     int status = ExitSuccess;
     if (options.Has(QStringLiteral("events"))) {
         const QString path = options.Value(QStringLiteral("events"));
         if (path == QLatin1String("-")) {
             eventsOut = stdout;
-        } else if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
-            status = ExitFileRejected;
         } else {
-            eventsFile.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
-            if (!eventsFile) {
-                PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            eventsFile = OpenForAppend(path);
+            if (!eventsFile)
                 status = ExitFileRejected;
-            }
             eventsOut = eventsFile.get();
         }
     }
