@@ -170,17 +170,9 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     const auto* ext = dynamic_cast<const EComPortExt*>(&e);
     if (!ext)
         return QString();
-    switch (ext->SystemCode()) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-        if (runStarted)
-            return QStringLiteral("The device disconnected; the upgrade is incomplete. Connect it again and run the "
-                                  "upgrade again.");
-        break;
-    default:
-        break;
-    }
+    if (runStarted && DeviceWentAway(e))
+        return QStringLiteral("The device disconnected; the upgrade is incomplete. Connect it again and run the "
+                              "upgrade again.");
     switch (ext->SystemCode()) {
     case EACCES:
     case EPERM:
@@ -431,14 +423,10 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
             r.Status = s.AfterUpgrade(port);
             r.Result = OutcomeOfStatus(r.Status);
         }
-    } catch (const EUpgradeInterrupted& e) {
-        r.Status = ExitInterrupted;
-        r.Result = Outcome::Interrupted;
-        r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Lines << e.Message();
-        if (runs.Interrupted()) {
-            // A request the signal cut short (the reset's open) fails as a port error would.
+        // A request the signal cut short (the reset's open) fails as a port error would.
+        if (dynamic_cast<const EUpgradeInterrupted*>(&e) || runs.Interrupted()) {
             r.Status = ExitInterrupted;
             r.Result = Outcome::Interrupted;
         } else {
@@ -508,6 +496,17 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Devi
     return r;
 }
 
+// A port whose device data could not be made: no run, the counter's or the data's problem.
+PortResult DeviceDataFailure(const QString& portName, const QString& message)
+{
+    PortResult r;
+    r.Port = portName;
+    r.Status = ExitFileRejected;
+    r.Result = Outcome::FileError;
+    r.Lines << message;
+    return r;
+}
+
 // A port's run with its own pages: the device's number taken from the counter before, and
 // given back after a failure.
 PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, const UpgradeFile& file,
@@ -523,23 +522,13 @@ PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, co
         if (s.Data->HasSerial())
             number = s.Data->Reserve();
     } catch (const Exception& e) {
-        PortResult r;
-        r.Port = portName;
-        r.Status = ExitFileRejected;
-        r.Result = Outcome::FileError;
-        r.Lines << e.Message();
-        return r;
+        return DeviceDataFailure(portName, e.Message());
     }
     // Checked with every number before the run: a number that no longer fits fails here.
     if (const QString problem = s.Data->Apply(file, number, &pages); !problem.isEmpty()) {
-        PortResult r;
-        r.Port = portName;
-        r.Status = ExitFileRejected;
-        r.Result = Outcome::FileError;
-        r.Lines << problem;
         if (number)
             s.Data->Release(*number, false);
-        return r;
+        return DeviceDataFailure(portName, problem);
     }
     PortResult r = RunOnPort(portName, s, pages, progress, trace, runs);
     r.Serial = number;
@@ -560,15 +549,17 @@ PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, co
     return r;
 }
 
-// What a production line collects: the results for the JSON object, the log's lines.
-void Collect(const FlashSettings& s, const std::vector<PortResult>& results, const RunTotals& totals)
+// What a production line collects: the results for the JSON object, the log's lines; the totals.
+RunTotals Collect(const FlashSettings& s, const std::vector<PortResult>& results, double seconds)
 {
+    const RunTotals totals = Totals(results, seconds);
     if (s.Record) {
         s.Record->Results = results;
         s.Record->Seconds = totals.Seconds;
     }
     if (s.Log)
         LogResults(s.Log, results, totals);
+    return totals;
 }
 
 // One port's runs as a flash run shows them on the display's line for it, with its events
@@ -680,9 +671,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
         if (!r.AppLine.isEmpty())
             PrintLine(stderr, QStringLiteral("The application printed: %1").arg(r.AppLine));
     }
-    const RunTotals totals = Totals(results, r.Seconds);
-    Collect(s, results, totals);
-    return totals.Status;
+    return Collect(s, results, r.Seconds).Status;
 }
 
 int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
@@ -696,8 +685,7 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     int width = 4;
     for (const QString& p : ports)
         width = std::max(width, static_cast<int>(p.size()));
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    Collect(s, results, totals);
+    const RunTotals totals = Collect(s, results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
     // Errors only: the table's failed rows.
     if (!s.Quiet)
         ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
@@ -758,15 +746,14 @@ std::optional<UpgradeMode> PhasesFor(ModeChoice choice, const UpgradeFile& file,
     const int eeprom = static_cast<int>(file.EEPromPages().size());
     switch (choice) {
     case ModeChoice::All:
-        if (flash > 0 || eeprom > 0)
-            return flash == 0 ? UpgradeMode::EEProm : eeprom == 0 ? UpgradeMode::Flash : UpgradeMode::Both;
-        PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
-        return std::nullopt;
     case ModeChoice::Both:
-        if (flash > 0 || eeprom > 0)
-            return UpgradeMode::Both;
-        PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
-        return std::nullopt;
+        if (flash == 0 && eeprom == 0) {
+            PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
+            return std::nullopt;
+        }
+        if (choice == ModeChoice::All && (flash == 0 || eeprom == 0))
+            return flash == 0 ? UpgradeMode::EEProm : UpgradeMode::Flash;
+        return UpgradeMode::Both;
     case ModeChoice::Flash:
     case ModeChoice::EEProm:
         break;
@@ -812,8 +799,7 @@ int StationRuns(const QStringList& fixtures, const FlashSettings& s, const Upgra
     QElapsedTimer clock;
     clock.start();
     const int status = RunStation(setup, interrupts, &results);
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    Collect(s, results, totals);
+    Collect(s, results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
     return status;
 }
 
@@ -1237,17 +1223,21 @@ int Probe(const ParsedOptions& options, InterruptWatch& interrupts)
     return FlashCommandRun(options, interrupts, QStringLiteral("probe"));
 }
 
-void ProbeUsageJson(const QString& error)
+void PrintUsageJson(const QString& command, const QString& error)
 {
     RunRecord record;
-    record.Command = QStringLiteral("probe");
+    record.Command = command;
     ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+}
+
+void ProbeUsageJson(const QString& error)
+{
+    PrintUsageJson(QStringLiteral("probe"), error);
 }
 
 void FlashUsageJson(const QString& error)
 {
-    RunRecord record;
-    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+    PrintUsageJson(QStringLiteral("flash"), error);
 }
 
 } // namespace cli
