@@ -428,6 +428,11 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
     return r;
 }
 
+double SecondsOn(const QElapsedTimer& clock)
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+}
+
 // A port's whole run: the first attempt and the retries that a device's failure allows.
 PortResult RunOnPort(const QString& portName, const FlashSettings& s, const DevicePages& file, PortProgress& progress,
                      LineTrace& trace, RunSet& runs)
@@ -460,7 +465,7 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Devi
     }
     r.Started = started;
     r.Attempts = std::move(attempts);
-    r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    r.Seconds = SecondsOn(clock);
     r.Bytes = trace.BytesWritten();
     return r;
 }
@@ -516,6 +521,13 @@ PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, co
             s.Events->Emit("serial", {{"port", portName}, {"serial", *number}, {"used", r.Status == ExitSuccess}});
     }
     return r;
+}
+
+// What the mode leaves out of the file, said before the run unless the user asked for errors only.
+void SayLeftOut(const FlashSettings& s)
+{
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
+        PrintLine(stderr, s.LeftOut);
 }
 
 // What a production line collects: the results for the JSON object, the log's lines; the totals.
@@ -616,8 +628,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
     else if (!s.Quiet)
         PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
                                  {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     const std::vector<PortResult> results = RunPorts({portName}, s, file, interrupts);
     const PortResult& r = results.front();
     // The run's own message has been shown; what follows it is the command line's detail.
@@ -645,8 +656,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
 
 int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     QElapsedTimer clock;
     clock.start();
     const std::vector<PortResult> results = RunPorts(ports, s, file, interrupts);
@@ -654,7 +664,7 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     int width = 4;
     for (const QString& p : ports)
         width = std::max(width, static_cast<int>(p.size()));
-    const RunTotals totals = Collect(s, results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    const RunTotals totals = Collect(s, results, SecondsOn(clock));
     // Errors only: the table's failed rows.
     if (!s.Quiet)
         ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
@@ -678,8 +688,7 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
 // A station: each fixture port flashes board after board, each board as one port of a flash run.
 int StationRuns(const QStringList& fixtures, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     RunSet runs;
     StationSetup setup;
     setup.Slots = fixtures;
@@ -695,7 +704,7 @@ int StationRuns(const QStringList& fixtures, const FlashSettings& s, const Upgra
     QElapsedTimer clock;
     clock.start();
     const int status = RunStation(setup, interrupts, &results);
-    Collect(s, results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    Collect(s, results, SecondsOn(clock));
     return status;
 }
 
