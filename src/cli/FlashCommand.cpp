@@ -6,9 +6,9 @@
 #include "Events.h"
 #include "FlashJson.h"
 #include "FlashResults.h"
+#include "FlashSettings.h"
 #include "cmdline/Interrupts.h"
 #include "LineTrace.h"
-#include "Monitor.h"
 #include "PortAdvice.h"
 #include "ProgressDisplay.h"
 #include "SerialNumbers.h"
@@ -19,28 +19,21 @@
 #include "upgrade/ResetSequence.h"
 #include "base/FileName.h"
 #include "base/Format.h"
-#include "base/UniqueFd.h"
 #include "cport/NetPortName.h"
-#include "cport/PortNames.h"
 #include "cport/PortDetails.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QRegularExpression>
-#include <QSet>
 
 #include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace zentrop {
@@ -48,30 +41,6 @@ namespace zentrop {
 namespace cli {
 
 namespace {
-
-struct FlashSettings {
-    UpgradeMode Mode = UpgradeMode::Flash;
-    int Baud = 115200;
-    bool Verbose = false;
-    bool Force = false;
-    bool RS485 = false;
-    ResetSequence Reset;
-    int WakeRetries = 0;
-    int Retries = 0;
-    bool Json = false;
-    FILE* Log = nullptr;
-    QString LeftOut; // what the mode leaves out of the file, said before the run
-    // Runs on the still open port after a successful upgrade and gives the status.
-    std::function<int(TCustomComPort&)> AfterUpgrade;
-    bool Quiet = false;
-    EventStream* Events = nullptr;
-    // The application check: a line the started application prints within the time.
-    std::optional<QRegularExpression> Expect;
-    int ExpectMs = 5000;
-    RunRecord* Record = nullptr;
-    bool Probe = false; // wake, mode letters and jump, no page
-    const DeviceData* Data = nullptr; // per-device data written into each device's pages
-};
 
 // A program that holds the port without a lock (a terminal left open, a plain read) would
 // take the device's answers, and the run would fail later with "no answer"; refused here
@@ -170,17 +139,9 @@ QString PortErrorHint(const Exception& e, const QString& device, bool runStarted
     const auto* ext = dynamic_cast<const EComPortExt*>(&e);
     if (!ext)
         return QString();
-    switch (ext->SystemCode()) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-        if (runStarted)
-            return QStringLiteral("The device disconnected; the upgrade is incomplete. Connect it again and run the "
-                                  "upgrade again.");
-        break;
-    default:
-        break;
-    }
+    if (runStarted && DeviceWentAway(e))
+        return QStringLiteral("The device disconnected; the upgrade is incomplete. Connect it again and run the "
+                              "upgrade again.");
     switch (ext->SystemCode()) {
     case EACCES:
     case EPERM:
@@ -431,14 +392,10 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
             r.Status = s.AfterUpgrade(port);
             r.Result = OutcomeOfStatus(r.Status);
         }
-    } catch (const EUpgradeInterrupted& e) {
-        r.Status = ExitInterrupted;
-        r.Result = Outcome::Interrupted;
-        r.Lines << e.Message();
     } catch (const Exception& e) {
         r.Lines << e.Message();
-        if (runs.Interrupted()) {
-            // A request the signal cut short (the reset's open) fails as a port error would.
+        // A request the signal cut short (the reset's open) fails as a port error would.
+        if (dynamic_cast<const EUpgradeInterrupted*>(&e) || runs.Interrupted()) {
             r.Status = ExitInterrupted;
             r.Result = Outcome::Interrupted;
         } else {
@@ -469,6 +426,11 @@ PortResult RunOnce(const QString& portName, const FlashSettings& s, const Device
     r.Ended = QDateTime::currentDateTimeUtc();
     r.Attempts.push_back({r.Result, r.Status == ExitSuccess ? QString() : r.Lines.value(0), r.Step, r.Started, r.Ended});
     return r;
+}
+
+double SecondsOn(const QElapsedTimer& clock)
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
 // A port's whole run: the first attempt and the retries that a device's failure allows.
@@ -503,8 +465,19 @@ PortResult RunOnPort(const QString& portName, const FlashSettings& s, const Devi
     }
     r.Started = started;
     r.Attempts = std::move(attempts);
-    r.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    r.Seconds = SecondsOn(clock);
     r.Bytes = trace.BytesWritten();
+    return r;
+}
+
+// A port whose device data could not be made: no run, the counter's or the data's problem.
+PortResult DeviceDataFailure(const QString& portName, const QString& message)
+{
+    PortResult r;
+    r.Port = portName;
+    r.Status = ExitFileRejected;
+    r.Result = Outcome::FileError;
+    r.Lines << message;
     return r;
 }
 
@@ -523,23 +496,13 @@ PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, co
         if (s.Data->HasSerial())
             number = s.Data->Reserve();
     } catch (const Exception& e) {
-        PortResult r;
-        r.Port = portName;
-        r.Status = ExitFileRejected;
-        r.Result = Outcome::FileError;
-        r.Lines << e.Message();
-        return r;
+        return DeviceDataFailure(portName, e.Message());
     }
     // Checked with every number before the run: a number that no longer fits fails here.
     if (const QString problem = s.Data->Apply(file, number, &pages); !problem.isEmpty()) {
-        PortResult r;
-        r.Port = portName;
-        r.Status = ExitFileRejected;
-        r.Result = Outcome::FileError;
-        r.Lines << problem;
         if (number)
             s.Data->Release(*number, false);
-        return r;
+        return DeviceDataFailure(portName, problem);
     }
     PortResult r = RunOnPort(portName, s, pages, progress, trace, runs);
     r.Serial = number;
@@ -560,15 +523,24 @@ PortResult RunWithDeviceData(const QString& portName, const FlashSettings& s, co
     return r;
 }
 
-// What a production line collects: the results for the JSON object, the log's lines.
-void Collect(const FlashSettings& s, const std::vector<PortResult>& results, const RunTotals& totals)
+// What the mode leaves out of the file, said before the run unless the user asked for errors only.
+void SayLeftOut(const FlashSettings& s)
 {
+    if (!s.LeftOut.isEmpty() && !s.Quiet)
+        PrintLine(stderr, s.LeftOut);
+}
+
+// What a production line collects: the results for the JSON object, the log's lines; the totals.
+RunTotals Collect(const FlashSettings& s, const std::vector<PortResult>& results, double seconds)
+{
+    const RunTotals totals = Totals(results, seconds);
     if (s.Record) {
         s.Record->Results = results;
         s.Record->Seconds = totals.Seconds;
     }
     if (s.Log)
         LogResults(s.Log, results, totals);
+    return totals;
 }
 
 // One port's runs as a flash run shows them on the display's line for it, with its events
@@ -656,8 +628,7 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
     else if (!s.Quiet)
         PrintLine(stderr, Format(QStringLiteral("Ready for Upgrade (Flash: %d pages, EEProm: %d pages"),
                                  {static_cast<int>(file.FlashPages().size()), static_cast<int>(file.EEPromPages().size())}));
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     const std::vector<PortResult> results = RunPorts({portName}, s, file, interrupts);
     const PortResult& r = results.front();
     // The run's own message has been shown; what follows it is the command line's detail.
@@ -680,15 +651,12 @@ int FlashOne(const QString& portName, const FlashSettings& s, const UpgradeFile&
         if (!r.AppLine.isEmpty())
             PrintLine(stderr, QStringLiteral("The application printed: %1").arg(r.AppLine));
     }
-    const RunTotals totals = Totals(results, r.Seconds);
-    Collect(s, results, totals);
-    return totals.Status;
+    return Collect(s, results, r.Seconds).Status;
 }
 
 int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     QElapsedTimer clock;
     clock.start();
     const std::vector<PortResult> results = RunPorts(ports, s, file, interrupts);
@@ -696,8 +664,7 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     int width = 4;
     for (const QString& p : ports)
         width = std::max(width, static_cast<int>(p.size()));
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    Collect(s, results, totals);
+    const RunTotals totals = Collect(s, results, SecondsOn(clock));
     // Errors only: the table's failed rows.
     if (!s.Quiet)
         ConsolePrintf(stderr, "\n%-*s  %-6s  %s\n", width, "port", "time", "result");
@@ -718,85 +685,10 @@ int FlashMany(const QStringList& ports, const FlashSettings& s, const UpgradeFil
     return totals.Status;
 }
 
-std::optional<QStringList> PortsFrom(const QString& path, QString* error)
-{
-    if (const QString problem = InputFileProblem(path); !problem.isEmpty()) {
-        *error = QStringLiteral("%1: %2").arg(path, problem);
-        return std::nullopt;
-    }
-    QFile f;
-    UniqueFd fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd || !f.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return std::nullopt;
-    }
-    fd.Release();   // the file closes it now
-    QStringList ports;
-    // Port names are file names: bytes, whatever their encoding.
-    for (QByteArray raw : f.read(1024 * 1024).split('\n')) {
-        // A comment after a port, "ttyUSB0  # left fixture", starts at a blank and "#".
-        for (qsizetype at = raw.indexOf('#'); at >= 0; at = raw.indexOf('#', at + 1))
-            if (at == 0 || raw[at - 1] == ' ' || raw[at - 1] == '\t') {
-                raw.truncate(at);
-                break;
-            }
-        const QString line = DecodeFileName(raw.trimmed());
-        if (!line.isEmpty() && !line.startsWith(u'#'))
-            ports << line;
-    }
-    return ports;
-}
-
-enum class ModeChoice { Flash, EEProm, Both, All };
-
-// The phases to run: "all" becomes the memories the file holds. What the mode leaves out is
-// said before the run, so that a log shows it; nullopt, after saying so, when the mode would
-// write nothing at all, which a production line must not count as an upgrade.
-std::optional<UpgradeMode> PhasesFor(ModeChoice choice, const UpgradeFile& file, const QString& path, QString* leftOut)
-{
-    const int flash = static_cast<int>(file.FlashPages().size());
-    const int eeprom = static_cast<int>(file.EEPromPages().size());
-    switch (choice) {
-    case ModeChoice::All:
-        if (flash > 0 || eeprom > 0)
-            return flash == 0 ? UpgradeMode::EEProm : eeprom == 0 ? UpgradeMode::Flash : UpgradeMode::Both;
-        PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
-        return std::nullopt;
-    case ModeChoice::Both:
-        if (flash > 0 || eeprom > 0)
-            return UpgradeMode::Both;
-        PrintLine(stderr, QStringLiteral("Nothing to write: %1 holds no pages.").arg(path));
-        return std::nullopt;
-    case ModeChoice::Flash:
-    case ModeChoice::EEProm:
-        break;
-    }
-    const bool toFlash = choice == ModeChoice::Flash;
-    const int chosen = toFlash ? flash : eeprom;
-    const int other = toFlash ? eeprom : flash;
-    const QString chosenName = toFlash ? QStringLiteral("Flash") : QStringLiteral("EEProm");
-    const QString otherName = toFlash ? QStringLiteral("EEProm") : QStringLiteral("Flash");
-    if (chosen == 0) {
-        QString text = QStringLiteral("Nothing to write: %1 holds no %2 pages.").arg(path, chosenName);
-        if (other > 0)
-            text += QStringLiteral(" Its %1 %2 pages are written with --mode %3 or --mode all.")
-                        .arg(other)
-                        .arg(otherName, otherName.toLower());
-        PrintLine(stderr, text);
-        return std::nullopt;
-    }
-    if (other > 0)
-        *leftOut = QStringLiteral("Left out: the file's %1 %2 pages (--mode both or --mode all writes them).")
-                       .arg(other)
-                       .arg(otherName);
-    return toFlash ? UpgradeMode::Flash : UpgradeMode::EEProm;
-}
-
 // A station: each fixture port flashes board after board, each board as one port of a flash run.
 int StationRuns(const QStringList& fixtures, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts)
 {
-    if (!s.LeftOut.isEmpty() && !s.Quiet)
-        PrintLine(stderr, s.LeftOut);
+    SayLeftOut(s);
     RunSet runs;
     StationSetup setup;
     setup.Slots = fixtures;
@@ -812,123 +704,9 @@ int StationRuns(const QStringList& fixtures, const FlashSettings& s, const Upgra
     QElapsedTimer clock;
     clock.start();
     const int status = RunStation(setup, interrupts, &results);
-    const RunTotals totals = Totals(results, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    Collect(s, results, totals);
+    Collect(s, results, SecondsOn(clock));
     return status;
 }
-
-} // namespace
-
-const CommandSyntax& FlashSyntax()
-{
-    static const CommandSyntax syntax{
-        QStringLiteral("flash"),
-        QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] FILE.upg\n"
-                       "       zentrop-cli flash --port PORT [OPTIONS] --flash FW.hex [--eeprom EE.hex] --flash-page-size N"),
-        QStringLiteral("runs the upgrade on one port or on several at once"),
-        QStringLiteral(
-            "Runs the upgrade on PORT: a device path, COMn (/dev/ttyS(n-1)) or a name under /dev.\n"
-            "The line runs at 8 data bits, no parity, 1 stop bit, no flow control. With several ports\n"
-            "every device is upgraded at the same time, each on its own thread with its own progress line\n"
-            "and result; a table ends the run, and the exit status is 0 only when every device succeeded.\n"
-            "The progress names each memory's mode and every page as \"Flash page 7/16 at 0x0700\" (its\n"
-            "number among the memory's pages and its address): a line each when standard error is no\n"
-            "terminal (with the port in front when there are several), otherwise one redrawn line per port.\n"
-            "When a device fails, the message of the step is followed by what the device did: no answer\n"
-            "within the time-out, a wrong answer (expected 0x0D, got ...), or an answer before the page's\n"
-            "last byte was sent (its pages are shorter than the file's: the page fails, never counts as\n"
-            "written), and what is likely to help.\n"
-            "With --flash (and --eeprom) instead of an upgrade file, the build's Intel HEX or raw binary\n"
-            "images are packed in memory as \"zentrop-cli pack\" would pack them, and flashed: no upgrade\n"
-            "file is written. Every image named is written: with --eeprom the mode is both, and a --mode\n"
-            "that leaves out a named image is wrong usage (status 2). --mode takes its word in any case.\n"
-            "\"flash --version\" alone prints the program's version."),
-        {
-            {QStringLiteral("port"), 'p', QStringLiteral("PORT"), QStringLiteral("a port a device is on (ttyUSB0, /dev/ttyACM0, socket://HOST:PORT, rfc2217://HOST:PORT); repeat for several")},
-            {QStringLiteral("ports-from"), 0, QStringLiteral("FILE"), QStringLiteral("ports from a file, one a line; blank lines and comments (from a \"#\" at a line's start or after a blank) are left out")},
-            {QStringLiteral("mode"), 'm', QStringLiteral("MODE"),
-             QStringLiteral("flash, eeprom, both or all: the memories to write; all writes every memory the file "
-                            "holds. The default is flash, as in the window and in scripts of earlier versions: "
-                            "data memory often holds a device's own settings, which an upgrade must not replace "
-                            "unless asked. What the mode leaves out is said; a run that would write nothing "
-                            "fails with status 5")},
-            {QStringLiteral("baud"), 'b', QStringLiteral("RATE"), QStringLiteral("line speed in bits per second (default 115200)")},
-            {QStringLiteral("reset"), 0, QStringLiteral("SEQUENCE"),
-             QStringLiteral("restart the board into its bootloader through the modem lines: dtr, rts or both (raise "
-                            "the lines, hold them the pulse time, lower them, wait the start-up time), or steps "
-                            "such as dtr=0,rts=1,wait=50,rts=0 (default none). A line that cannot be driven "
-                            "ends the run with status 4")},
-            {QStringLiteral("reset-pulse"), 0, QStringLiteral("MS"), QStringLiteral("how long dtr, rts or both hold the reset (default 50)")},
-            {QStringLiteral("reset-wait"), 0, QStringLiteral("MS"),
-             QStringLiteral("the bootloader's start-up time after dtr, rts or both (default 100)")},
-            {QStringLiteral("reset-inverted"), 0, QString(),
-             QStringLiteral("the board resets while dtr, rts or both are lowered, not raised")},
-            {QStringLiteral("rs485"), 0, QString(),
-             QStringLiteral("RS-485: RTS raised while sending, by the driver's RS-485 mode or, where the driver "
-                            "has none, around each write (-v says which)")},
-            {QStringLiteral("retries"), 0, QStringLiteral("N"),
-             QStringLiteral("after a device's failure, or a network connection that dropped during the run, wake "
-                            "it again and start over, up to N times (default 0). A device left in the middle of a "
-                            "page's data takes the opening sequence as data: with --reset each retry restarts it "
-                            "first. A device that answered a page early and a local port's error are final")},
-            {QStringLiteral("json"), 'j', QString(),
-             QStringLiteral("print one JSON object on standard output when the command ends, for every exit "
-                            "status: the run's identity (program version, file path, size, SHA-256, name, "
-                            "version and user, mode, baud, start time), and for each port its result (ok, "
-                            "no_answer, wrong_answer, early_answer, page_size, port_error, device_gone, "
-                            "interrupted, ...), message, status, failing step and page, pages, bytes, times "
-                            "and every attempt; and the totals. \"zentrop-cli help json\" describes the schema")},
-            {QStringLiteral("events"), 0, QStringLiteral("FILE"),
-             QStringLiteral("write JSON Lines as the run goes on (event run, port, memory, page, retry, app, "
-                            "end) to FILE, appended, or to standard output with \"-\"")},
-            {QStringLiteral("quiet"), 'q', QString(),
-             QStringLiteral("errors only: no progress, no \"Ready\" and \"Done\" lines")},
-            {QStringLiteral("log"), 0, QStringLiteral("FILE"),
-             QStringLiteral("append the run's header (ports, mode, baud, the file's size, SHA-256, name, version "
-                            "and user) and the results to FILE, with -v also the byte trace, each line with the "
-                            "time of day (UTC); a failed page is named as the progress names it. A log that "
-                            "could not be written in full is said at the end")},
-            {QStringLiteral("expect"), 0, QStringLiteral("REGEX"),
-             QStringLiteral("after the upgrade, read what the started application prints on the same open port "
-                            "and fail with status 6 unless a line matches REGEX in time; the line goes into "
-                            "the JSON and the log")},
-            {QStringLiteral("expect-timeout"), 0, QStringLiteral("S"),
-             QStringLiteral("how long --expect waits, in seconds (default 5)")},
-            {QStringLiteral("serial-file"), 0, QStringLiteral("FILE"),
-             QStringLiteral("a counter file (the next number on its first line): each device gets the next "
-                            "number, written into its EEProm image at --serial-at. The file is locked while a "
-                            "number is taken; a device that fails gives its number back for the next one, so "
-                            "the counter moves on only for devices that succeeded")},
-            {QStringLiteral("serial-at"), 0, QStringLiteral("ADDR[:FORM]"),
-             QStringLiteral("where the number goes in the EEProm and how: u16le, u32le (default), u32be or "
-                            "ascii:N (N digits with leading zeros). A page the file lacks is made, filled with "
-                            "0xFF, of --eeprom-page-size bytes")},
-            {QStringLiteral("patch"), 0, QStringLiteral("MEM:ADDR=HEX"),
-             QStringLiteral("write fixed bytes into flash or eeprom before the run, such as "
-                            "eeprom:0x10=CAFE; may be given more than once")},
-            {QStringLiteral("force"), 0, QString(),
-             QStringLiteral("upgrade even when another program has the port open (it may take the device's answers)")},
-            {QStringLiteral("wake-retries"), 0, QStringLiteral("N"),
-             QStringLiteral("send the opening sequence again up to N times while the mode command gets no answer")},
-            {QStringLiteral("verbose"), 'v', QString(),
-             QStringLiteral("trace every byte sent and received, with the time since the start")},
-            {QStringLiteral("config"), 0, QStringLiteral("FILE"),
-             QStringLiteral("the fixture's defaults from FILE instead of $XDG_CONFIG_HOME/zentrop/cli.ini; "
-                            "\"zentrop-cli config\" shows them")},
-            {QStringLiteral("monitor"), 0, QString(),
-             QStringLiteral("one port only: after the upgrade, show what the started application sends and\n"
-                            "send what you type, on the same open port, as \"zentrop-cli monitor\" does")},
-        }};
-    static const CommandSyntax withImages = [] {
-        CommandSyntax full = syntax;
-        for (OptionSyntax& o : PackOptions())
-            full.Options.push_back(std::move(o));
-        return full;
-    }();
-    return withImages;
-}
-
-namespace {
 
 QString ModeKey(UpgradeMode mode)
 {
@@ -940,6 +718,15 @@ QString ModeKey(UpgradeMode mode)
     return QString();
 }
 
+// The runs of a command on its ports: a station's fixtures, one port, or several at once.
+int RunDevices(const QStringList& ports, const FlashSettings& s, const UpgradeFile& file, InterruptWatch& interrupts,
+               bool station)
+{
+    if (station)
+        return StationRuns(ports, s, file, interrupts);
+    return ports.size() == 1 ? FlashOne(ports.first(), s, file, interrupts) : FlashMany(ports, s, file, interrupts);
+}
+
 // A probe without a file: the memories --mode names ("all" as "flash"), with no page.
 int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettings& s, RunRecord& record,
                         EventStream& events, InterruptWatch& interrupts)
@@ -949,8 +736,85 @@ int RunProbeWithoutFile(const QStringList& ports, ModeChoice choice, FlashSettin
                                           : UpgradeMode::Flash;
     record.Mode = ModeKey(s.Mode);
     events.Emit("run", IdentityJson(record));
-    const UpgradeFile none;
-    return ports.size() == 1 ? FlashOne(ports.first(), s, none, interrupts) : FlashMany(ports, s, none, interrupts);
+    return RunDevices(ports, s, UpgradeFile(), interrupts, false);
+}
+
+// A log or an event file, appended to and closed when it goes.
+using AppendFile = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+// Null after saying why the file cannot be appended to.
+AppendFile OpenForAppend(const QString& path)
+{
+    if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
+        PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
+        return AppendFile(nullptr, std::fclose);
+    }
+    AppendFile file(std::fopen(EncodeFileName(path).constData(), "ae"), std::fclose);
+    if (!file)
+        PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    return file;
+}
+
+// The upgrade file named, or the images of --flash and --eeprom packed in memory and read
+// back as any upgrade file is, so the run sees exactly what "pack" would have written; its
+// identity into the record. Nullopt after saying why, with the exit status in *status.
+std::optional<UpgradeFile> LoadUpgradeSource(const ParsedOptions& options, const CommandSyntax& syntax,
+                                             const QString& source, RunRecord& record, int* status)
+{
+    *status = ExitFileRejected;
+    if (!options.Has(QStringLiteral("flash"))) {
+        std::optional<UpgradeFile> file = Prepare(source);
+        if (file)
+            record.File = IdentifyFile(source, ReadWhole(source), false, *file);
+        return file;
+    }
+    const std::optional<QByteArray> bytes = PackInMemory(options, syntax, status);
+    if (!bytes)
+        return std::nullopt;
+    std::optional<UpgradeFile> file(std::in_place);
+    if (file->LoadFromBytes(*bytes) != UpgradeFile::Result::Loaded) {
+        PrintLine(stderr, QStringLiteral("CRC error!"));
+        *status = ExitFileRejected;
+        return std::nullopt;
+    }
+    record.File = IdentifyFile(source, *bytes, true, *file);
+    return file;
+}
+
+// The --log file, opened for the run with its header: what is flashed where, and the file's
+// identity. ExitSuccess also when no log is asked for.
+int OpenRunLog(const ParsedOptions& options, const QString& source, const QStringList& ports, FlashSettings& s,
+               AppendFile& log)
+{
+    if (!options.Has(QStringLiteral("log")))
+        return ExitSuccess;
+    const QString path = options.Value(QStringLiteral("log"));
+    log = OpenForAppend(path);
+    if (!log)
+        return ExitFileRejected;
+    s.Log = log.get();
+    RunRecord& record = *s.Record;
+    record.LogPath = path;
+    const FileIdentity& id = *record.File;
+    ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
+                  source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
+    ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
+                  LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
+                  static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
+                  id.Version.toLocal8Bit().constData(),
+                  id.User ? QByteArray::number(*id.User).constData() : "none",
+                  id.Packed ? ", packed from images" : "");
+    return ExitSuccess;
+}
+
+// A log with a line missing cannot be trusted as the record of the run: said, not hidden.
+void CheckRunLog(const FlashSettings& s)
+{
+    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
+        s.Record->LogComplete = false;
+        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
+                              .arg(s.Record->LogPath, QString::fromLocal8Bit(std::strerror(errno))));
+    }
 }
 
 int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord& record, EventStream& events)
@@ -959,227 +823,43 @@ int FlashRun(const ParsedOptions& options, InterruptWatch& interrupts, RunRecord
     const bool probe = record.Command == QLatin1String("probe");
     const bool station = record.Command == QLatin1String("station");
     const CommandSyntax& syntax = probe ? ProbeSyntax() : station ? StationSyntax() : FlashSyntax();
-    QStringList ports = options.Values(QStringLiteral("port"));
-    for (const QString& from : options.Values(QStringLiteral("ports-from"))) {
-        QString error;
-        const std::optional<QStringList> listed = PortsFrom(from, &error);
-        if (!listed) {
-            // A file that cannot be read, like an upgrade file that cannot.
-            PrintLine(stderr, error);
-            return ExitFileRejected;
-        }
-        ports += *listed;
-    }
-    ports.removeAll(QString());
-    // One run for each device, however it was named ("/dev/ttyUSB0", "ttyUSB0", a by-id link):
-    // a second run on the same device could only fail as its port is taken.
-    QSet<QString> devices;
-    ports.removeIf([&devices](const QString& port) {
-        const QString device = QFileInfo(PortDevicePath(port)).canonicalFilePath();
-        const QString key = IsNetPortName(port) ? CanonicalNetPortName(port) : device.isEmpty() ? port : device;
-        if (devices.contains(key))
-            return true;
-        devices.insert(key);
-        return false;
-    });
-    record.Ports = ports;
-    if (ports.isEmpty())
+    const std::optional<QStringList> ports = GivenPorts(options);
+    // A --ports-from file that cannot be read, like an upgrade file that cannot.
+    if (!ports)
+        return ExitFileRejected;
+    record.Ports = *ports;
+    if (ports->isEmpty())
         return UsageError(QStringLiteral("%1 needs --port PORT").arg(syntax.Name), syntax);
     FlashSettings s;
     s.Probe = probe;
     s.Record = &record;
     s.Events = events.Enabled() ? &events : nullptr;
-    s.Quiet = options.Has(QStringLiteral("quiet"));
-    if (s.Quiet && options.Has(QStringLiteral("verbose")))
-        return UsageError(QStringLiteral("--quiet and --verbose exclude each other"), syntax);
-    if (options.Has(QStringLiteral("expect"))) {
-        const QString pattern = options.Value(QStringLiteral("expect"));
-        QRegularExpression re(pattern);
-        if (pattern.isEmpty() || !re.isValid())
-            return UsageError(QStringLiteral("--expect needs a regular expression: %1")
-                                  .arg(pattern.isEmpty() ? QStringLiteral("it is empty") : re.errorString()),
-                              syntax);
-        s.Expect = re;
-        record.Expect = pattern;
-    }
-    if (options.Has(QStringLiteral("expect-timeout"))) {
-        bool ok = false;
-        const double seconds = options.Value(QStringLiteral("expect-timeout")).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600)
-            return UsageError(QStringLiteral("--expect-timeout needs seconds from 0 to 3600, not \"%1\"")
-                                  .arg(options.Value(QStringLiteral("expect-timeout"))),
-                              syntax);
-        if (!s.Expect)
-            return UsageError(QStringLiteral("--expect-timeout goes with --expect"), syntax);
-        s.ExpectMs = static_cast<int>(seconds * 1000);
-    }
-    if (options.Has(QStringLiteral("monitor"))) {
-        if (ports.size() > 1)
-            return UsageError(QStringLiteral("--monitor takes one port"), syntax);
-        s.AfterUpgrade = [&interrupts](TCustomComPort& port) { return RunMonitor(port, MonitorOptions(), interrupts); };
-    }
+    ModeChoice choice = ModeChoice::Flash;
+    if (const int status = ParseFlashSettings(options, syntax, *ports, interrupts, s, choice); status != ExitSuccess)
+        return status;
     const bool fromImages = options.Has(QStringLiteral("flash"));
-    const bool eepromImage = options.Has(QStringLiteral("eeprom"));
-    if (eepromImage && !fromImages)
-        return UsageError(QStringLiteral("--eeprom goes with --flash; an upgrade file brings its own EEProm pages"),
-                          syntax);
-    // Every image the user names is written: without --mode, the named images choose the memories.
-    const QString m = options.Value(QStringLiteral("mode"), eepromImage ? QStringLiteral("both") : QStringLiteral("flash")).toLower();
-    const std::optional<ModeChoice> choice = m == QLatin1String("flash")    ? std::optional(ModeChoice::Flash)
-                                             : m == QLatin1String("eeprom") ? std::optional(ModeChoice::EEProm)
-                                             : m == QLatin1String("both")   ? std::optional(ModeChoice::Both)
-                                             : m == QLatin1String("all")    ? std::optional(ModeChoice::All)
-                                                                            : std::nullopt;
-    if (!choice)
-        return UsageError(QStringLiteral("--mode is flash, eeprom, both or all, not \"%1\"").arg(options.Value(QStringLiteral("mode"))),
-                          syntax);
-    if (fromImages && *choice == ModeChoice::EEProm)
-        return UsageError(QStringLiteral("--mode eeprom leaves out the Flash image %1 that you named; give --mode both")
-                              .arg(options.Value(QStringLiteral("flash"))),
-                          syntax);
-    if (fromImages && *choice == ModeChoice::Flash && eepromImage)
-        return UsageError(QStringLiteral("--mode flash leaves out the EEProm image %1 that you named; give --mode both, "
-                                         "or leave out --eeprom")
-                              .arg(options.Value(QStringLiteral("eeprom"))),
-                          syntax);
-    const std::optional<qint64> rate = ParseNumber(options.Value(QStringLiteral("baud"), QStringLiteral("115200")));
-    if (!rate || *rate <= 0 || *rate > INT32_MAX)
-        return UsageError(QStringLiteral("--baud needs a positive number, not \"%1\"").arg(options.Value(QStringLiteral("baud"))),
-                          syntax);
-    s.Baud = static_cast<int>(*rate);
-    record.Baud = s.Baud;
-    s.Verbose = options.Has(QStringLiteral("verbose"));
-    s.Force = options.Has(QStringLiteral("force"));
-    s.RS485 = options.Has(QStringLiteral("rs485"));
-    ResetTiming timing;
-    timing.Inverted = options.Has(QStringLiteral("reset-inverted"));
-    for (auto [name, field] : {std::pair{QStringLiteral("reset-pulse"), &timing.PulseMs},
-                               std::pair{QStringLiteral("reset-wait"), &timing.StartMs}}) {
-        const std::optional<qint64> ms = ParseNumber(options.Value(name, QString::number(*field)));
-        if (!ms || *ms < 0 || *ms > 10000)
-            return UsageError(QStringLiteral("--%1 needs milliseconds from 0 to 10000, not \"%2\"").arg(name, options.Value(name)),
-                              syntax);
-        *field = static_cast<int>(*ms);
-    }
-    QString resetError;
-    const std::optional<ResetSequence> reset =
-        ParseResetSequence(options.Value(QStringLiteral("reset"), QStringLiteral("none")), timing, &resetError);
-    if (!reset)
-        return UsageError(QStringLiteral("--reset is none, dtr, rts, both or a list of steps: %1").arg(resetError), syntax);
-    s.Reset = *reset;
-    const std::optional<qint64> retries = ParseNumber(options.Value(QStringLiteral("wake-retries"), QStringLiteral("0")));
-    if (!retries || *retries < 0 || *retries > 100)
-        return UsageError(QStringLiteral("--wake-retries needs a number from 0 to 100, not \"%1\"")
-                              .arg(options.Value(QStringLiteral("wake-retries"))),
-                          syntax);
-    s.WakeRetries = static_cast<int>(*retries);
-    const std::optional<qint64> runs = ParseNumber(options.Value(QStringLiteral("retries"), QStringLiteral("0")));
-    if (!runs || *runs < 0 || *runs > 100)
-        return UsageError(QStringLiteral("--retries needs a number from 0 to 100, not \"%1\"").arg(options.Value(QStringLiteral("retries"))),
-                          syntax);
-    s.Retries = static_cast<int>(*runs);
-    s.Json = options.Has(QStringLiteral("json"));
-    if (fromImages && !options.Positional().isEmpty())
-        return UsageError(QStringLiteral("flash takes an upgrade file or --flash, not both"), syntax);
     if (probe && !fromImages && options.Positional().isEmpty())
-        return RunProbeWithoutFile(ports, *choice, s, record, events, interrupts);
-    if (!fromImages && options.Positional().size() != 1)
-        return UsageError(options.Positional().isEmpty() ? QStringLiteral("flash needs an upgrade file or --flash FW.hex")
-                                                         : QStringLiteral("flash takes one upgrade file"),
-                          syntax);
+        return RunProbeWithoutFile(*ports, choice, s, record, events, interrupts);
 
-    std::optional<UpgradeFile> file;
     const QString source = fromImages ? options.Value(QStringLiteral("flash")) : options.Positional().first();
-    if (fromImages) {
-        int status = ExitSuccess;
-        const std::optional<QByteArray> bytes = PackInMemory(options, syntax, &status);
-        if (!bytes)
-            return status;
-        file.emplace();
-        // Read back as any upgrade file is, so the run sees exactly what "pack" would have written.
-        if (file->LoadFromBytes(*bytes) != UpgradeFile::Result::Loaded) {
-            PrintLine(stderr, QStringLiteral("CRC error!"));
-            return ExitFileRejected;
-        }
-        record.File = IdentifyFile(source, *bytes, true, *file);
-    } else {
-        file = Prepare(source);
-        if (!file)
-            return ExitFileRejected;
-        record.File = IdentifyFile(source, ReadWhole(source), false, *file);
-    }
-    const std::optional<UpgradeMode> phases = PhasesFor(*choice, *file, source, &s.LeftOut);
+    int status = ExitSuccess;
+    const std::optional<UpgradeFile> file = LoadUpgradeSource(options, syntax, source, record, &status);
+    if (!file)
+        return status;
+    const std::optional<UpgradeMode> phases = PhasesFor(choice, *file, source, &s.LeftOut);
     if (!phases)
         return ExitNothingWritten;
     s.Mode = *phases;
     record.Mode = ModeKey(s.Mode);
     std::optional<DeviceData> data;
-    if (options.Has(QStringLiteral("serial-file")) || options.Has(QStringLiteral("serial-at")) ||
-        options.Has(QStringLiteral("patch"))) {
-        const std::optional<qint64> eepromPage = ParseNumber(options.Value(QStringLiteral("eeprom-page-size"), QStringLiteral("0")));
-        QString error;
-        data = DeviceData::FromOptions(options.Value(QStringLiteral("serial-file")), options.Value(QStringLiteral("serial-at")),
-                                       options.Values(QStringLiteral("patch")),
-                                       eepromPage && *eepromPage > 0 && *eepromPage <= 512 ? static_cast<int>(*eepromPage) : 0,
-                                       &error);
-        if (!data)
-            return UsageError(error, syntax);
-        const bool eepromWritten = s.Mode != UpgradeMode::Flash;
-        const bool flashWritten = s.Mode != UpgradeMode::EEProm;
-        for (const DeviceData::Patch& p : data->Patches())
-            if ((p.Flash && !flashWritten) || (!p.Flash && !eepromWritten))
-                return UsageError(QStringLiteral("--patch %1: the mode does not write that memory").arg(p.Text), syntax);
-        if (data->HasSerial() && !eepromWritten)
-            return UsageError(QStringLiteral("--serial-at writes the EEProm: give --mode both (or eeprom)"), syntax);
-        if (data->HasSerial()) {
-            if (const QString problem = InputFileProblem(options.Value(QStringLiteral("serial-file"))); !problem.isEmpty()) {
-                PrintLine(stderr, QStringLiteral("%1: %2").arg(options.Value(QStringLiteral("serial-file")), problem));
-                return ExitFileRejected;
-            }
-        }
-        DevicePages check;
-        if (const QString problem = data->Apply(*file, data->HasSerial() ? std::optional<qint64>(0) : std::nullopt, &check);
-            !problem.isEmpty())
-            return UsageError(problem, syntax);
-        s.Data = &*data;
-        for (const DeviceData::Patch& p : data->Patches())
-            record.Patches << p.Text;
-        record.SerialAt = data->SerialAt();
-    }
-    std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, std::fclose);
-    if (options.Has(QStringLiteral("log"))) {
-        const QString path = options.Value(QStringLiteral("log"));
-        if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
-            return ExitFileRejected;
-        }
-        log.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
-        if (!log) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-            return ExitFileRejected;
-        }
-        s.Log = log.get();
-        record.LogPath = path;
-        const FileIdentity& id = *record.File;
-        ConsolePrintf(s.Log, "%s flash %s on %s\n", LineTrace::TimeOfDay().constData(),
-                      source.toLocal8Bit().constData(), ports.join(u' ').toLocal8Bit().constData());
-        ConsolePrintf(s.Log, "%s mode %s, baud %d, file %lld bytes, sha256 %s, name \"%s\", version \"%s\", user %s%s\n",
-                      LineTrace::TimeOfDay().constData(), record.Mode.toLatin1().constData(), s.Baud,
-                      static_cast<long long>(id.Size), id.Sha256.constData(), id.Name.toLocal8Bit().constData(),
-                      id.Version.toLocal8Bit().constData(),
-                      id.User ? QByteArray::number(*id.User).constData() : "none",
-                      id.Packed ? ", packed from images" : "");
-    }
+    if (status = PrepareDeviceData(options, syntax, *file, s, data); status != ExitSuccess)
+        return status;
+    AppendFile log(nullptr, std::fclose);
+    if (status = OpenRunLog(options, source, *ports, s, log); status != ExitSuccess)
+        return status;
     events.Emit("run", IdentityJson(record));
-    const int status = station             ? StationRuns(ports, s, *file, interrupts)
-                       : ports.size() == 1 ? FlashOne(ports.first(), s, *file, interrupts)
-                                           : FlashMany(ports, s, *file, interrupts);
-    // A log with a line missing cannot be trusted as the record of the run: said, not hidden.
-    if (s.Log && (std::fflush(s.Log) != 0 || std::ferror(s.Log))) {
-        record.LogComplete = false;
-        PrintLine(stderr, QStringLiteral("%1: the log could not be written in full (%2).")
-                              .arg(record.LogPath, QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    status = RunDevices(*ports, s, *file, interrupts, station);
+    CheckRunLog(s);
     return status;
 }
 
@@ -1195,22 +875,17 @@ int FlashCommandRun(const ParsedOptions& given, InterruptWatch& interrupts, cons
     const std::optional<std::vector<ConfigSetting>> defaults =
         FixtureSettings(given.Value(QStringLiteral("config")), &configError);
     ErrorCapture errors;
-    std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, std::fclose);
+    AppendFile eventsFile(nullptr, std::fclose);
     FILE* eventsOut = nullptr;
     int status = ExitSuccess;
     if (options.Has(QStringLiteral("events"))) {
         const QString path = options.Value(QStringLiteral("events"));
         if (path == QLatin1String("-")) {
             eventsOut = stdout;
-        } else if (const QString problem = OutputFileProblem(path); !problem.isEmpty()) {
-            PrintLine(stderr, QStringLiteral("%1: %2").arg(path, problem));
-            status = ExitFileRejected;
         } else {
-            eventsFile.reset(std::fopen(EncodeFileName(path).constData(), "ae"));
-            if (!eventsFile) {
-                PrintLine(stderr, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            eventsFile = OpenForAppend(path);
+            if (!eventsFile)
                 status = ExitFileRejected;
-            }
             eventsOut = eventsFile.get();
         }
     }
@@ -1248,44 +923,21 @@ int Probe(const ParsedOptions& options, InterruptWatch& interrupts)
     return FlashCommandRun(options, interrupts, QStringLiteral("probe"));
 }
 
-const CommandSyntax& ProbeSyntax()
+void PrintUsageJson(const QString& command, const QString& error)
 {
-    static const CommandSyntax syntax = [] {
-        CommandSyntax probe{
-            QStringLiteral("probe"),
-            QStringLiteral("--port PORT [--port PORT ...] [OPTIONS] [FILE.upg]"),
-            QStringLiteral("checks a station's set-up without writing a page"),
-            QStringLiteral(
-                "Checks what a flash run needs, as it would run, without writing a page: the upgrade file\n"
-                "when one is given (and that --mode selects pages of it), the port, this user's permission\n"
-                "and other programs holding it; then it resets the board when --reset says so, wakes the\n"
-                "bootloader, checks that it acknowledges the mode command of each memory --mode names\n"
-                "(flash when no file is given), and sends the jump, so the device starts its application\n"
-                "again. The exit statuses are those of flash; --json prints the same object, with the\n"
-                "command \"probe\"."),
-            {}};
-        // The run's options of flash that mean something without pages.
-        const QStringList kept{"port", "ports-from", "mode", "baud", "reset", "reset-pulse", "reset-wait",
-                               "reset-inverted", "json", "events", "quiet", "force", "config", "wake-retries", "verbose"};
-        for (const OptionSyntax& o : FlashSyntax().Options)
-            if (kept.contains(o.Long))
-                probe.Options.push_back(o);
-        return probe;
-    }();
-    return syntax;
+    RunRecord record;
+    record.Command = command;
+    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
 }
 
 void ProbeUsageJson(const QString& error)
 {
-    RunRecord record;
-    record.Command = QStringLiteral("probe");
-    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+    PrintUsageJson(QStringLiteral("probe"), error);
 }
 
 void FlashUsageJson(const QString& error)
 {
-    RunRecord record;
-    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+    PrintUsageJson(QStringLiteral("flash"), error);
 }
 
 } // namespace cli

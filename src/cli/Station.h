@@ -38,6 +38,8 @@ int RunStation(const StationSetup& setup, InterruptWatch& interrupts, std::vecto
 // The flash command's run ("flash", "probe" or "station"): fixture defaults, events, the
 // options checked and the file prepared, the ports run, the JSON object.
 int FlashCommandRun(const ParsedOptions& options, InterruptWatch& interrupts, const QString& command);
+// The object --json promises for a usage error that the options' parsing found.
+void PrintUsageJson(const QString& command, const QString& error);
 
 } // namespace cli
 

@@ -306,9 +306,7 @@ int Station(const ParsedOptions& options, InterruptWatch& interrupts)
 
 void StationUsageJson(const QString& error)
 {
-    RunRecord record;
-    record.Command = QStringLiteral("station");
-    ConsolePrintf(stdout, "%s\n", QJsonDocument(RunObject(record, ExitUsage, {error})).toJson(QJsonDocument::Compact).constData());
+    PrintUsageJson(QStringLiteral("station"), error);
 }
 
 } // namespace cli
