@@ -3,7 +3,9 @@
 
 #include <QMetaEnum>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace zentrop {
@@ -178,26 +180,78 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
     if (TakeOutsideSequence(Ch, result))
         return result;
     Collect(Ch);
-    TEscapeCode code;
-    if (FInCSI) {
-        if (!IsLetter(Ch))
-            return TEscapeResult::erNothing;
-        if (FOverlong) {
-            Params.Clear();
-            code = TEscapeCode::ecUnknown;
-        } else {
-            code = ClassifyCSI();
-        }
-    } else if (Data.size() == 1 && Data.at(0) == '[') {
+    if (FInCSI)
+        return IsLetter(Ch) ? FinishCSI() : TEscapeResult::erNothing;
+    if (Data.size() == 1 && Data.at(0) == '[') {
         FInCSI = true;
         return TEscapeResult::erNothing;
+    }
+    const TEscapeCode code = ClassifySimple();
+    if (code == TEscapeCode::ecNotCompleted)
+        return TEscapeResult::erNothing;
+    return Finish(code);
+}
+
+TEscapeResult TEscapeCodesVT100::FinishCSI()
+{
+    TEscapeCode code;
+    if (FOverlong) {
+        Params.Clear();
+        code = TEscapeCode::ecUnknown;
     } else {
-        code = ClassifySimple();
-        if (code == TEscapeCode::ecNotCompleted)
-            return TEscapeResult::erNothing;
+        code = ClassifyCSI();
     }
     FInCSI = false;
     return Finish(code);
+}
+
+qsizetype TEscapeCodesVT100::ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result)
+{
+    qsizetype i = 0;
+    if (!ExactType()) {
+        while (i < Count)
+            if ((Result = ProcessChar(Bytes[i++])) != TEscapeResult::erNothing)
+                return i;
+        Result = TEscapeResult::erNothing;
+        return i;
+    }
+    if (!FInSequence && Count >= 3 && Bytes[0] == 27 && Bytes[1] == '[') {
+        // A whole CSI sequence that fits the bound, as nearly every one is: its bytes after
+        // the ESC, up to the letter, become Data at once.
+        const qsizetype limit = std::min<qsizetype>(Count, MaxSequenceLength + 1);
+        qsizetype end = 2;
+        while (end < limit && !IsLetter(Bytes[end]))
+            ++end;
+        if (end < limit) {
+            Data.resize(end);
+            std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
+            FInSequence = true;
+            FOverlong = false;
+            Result = FinishCSI();
+            return end + 1;
+        }
+    }
+    while (i < Count) {
+        if (!FInCSI) {
+            Result = TEscapeCodesVT100::ProcessChar(Bytes[i++]);
+            if (Result != TEscapeResult::erNothing)
+                return i;
+            continue;
+        }
+        // Every byte up to the letter only joins the sequence.
+        qsizetype end = i;
+        while (end < Count && !IsLetter(Bytes[end]))
+            ++end;
+        if (end == Count) {
+            CollectRun(Bytes + i, Count - i);
+            break;
+        }
+        CollectRun(Bytes + i, end + 1 - i);
+        Result = FinishCSI();
+        return end + 1;
+    }
+    Result = TEscapeResult::erNothing;
+    return Count;
 }
 
 TEscapeCode TEscapeCodesVT100::ClassifySimple() const

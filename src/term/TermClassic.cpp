@@ -40,10 +40,14 @@ std::unique_ptr<TermEmulation> MakeClassicEmulation(ComTermCore& Term)
 
 qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 {
+    // Only a handler that replaces the emulation replaces the parser, and then this loop ends.
+    TEscapeCodes* codes = T.FEscapeCodes.get();
+    // The VT100 parser takes a sequence's bytes in one call, not one call per byte.
+    auto* vt100 = dynamic_cast<TEscapeCodesVT100*>(codes);
+    const bool plainBytes = !codes || codes->PassesPlainBytes();
     qsizetype i = 0;
     while (i < size) {
-        TEscapeCodes* codes = T.FEscapeCodes.get();
-        if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
+        if (plainBytes && (!codes || !codes->InSequence())) {
             const qsizetype end = i + RunInRange<32, 255>(bytes + i, size - i);
             if (end > i) {
                 i += PutText(bytes + i, end - i, codes);
@@ -52,27 +56,33 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
                 continue;
             }
         }
-        const char ch = bytes[i++];
+        TEscapeResult result;
         if (!codes) {
-            T.PutChar(ch);
-        } else if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
+            T.PutChar(bytes[i++]);
+            result = TEscapeResult::erNothing;
+        } else if (vt100 && (bytes[i] == 27 || vt100->InSequence())) {
+            i += vt100->ProcessChars(bytes + i, size - i, result);
+        } else if (bytes[i] != 27 && plainBytes && !codes->InSequence()) {
             // A control byte outside a sequence is a plain character: no need to ask the parser.
+            const char ch = bytes[i++];
             codes->Character = ch;
             T.PutChar(ch);
+            result = TEscapeResult::erNothing;
         } else {
-            switch (codes->ProcessChar(ch)) {
-            case TEscapeResult::erChar:
-                T.PutChar(codes->Character);
-                break;
-            case TEscapeResult::erCode:
-                if (!T.PerformCode(codes->Code, &codes->Params))
-                    T.DoUnhandledCode(codes->Code, codes->Data);
-                if (TEscapeCodes* now = T.FEscapeCodes.get())
-                    now->Params.Clear();
-                break;
-            case TEscapeResult::erNothing:
-                break;
-            }
+            result = codes->ProcessChar(bytes[i++]);
+        }
+        switch (result) {
+        case TEscapeResult::erChar:
+            T.PutChar(codes->Character);
+            break;
+        case TEscapeResult::erCode:
+            if (!T.PerformCode(codes->Code, &codes->Params))
+                T.DoUnhandledCode(codes->Code, codes->Data);
+            if (TEscapeCodes* now = T.FEscapeCodes.get())
+                now->Params.Clear();
+            break;
+        case TEscapeResult::erNothing:
+            break;
         }
         if (!Current())
             return i;

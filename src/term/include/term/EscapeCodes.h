@@ -5,8 +5,10 @@
 #include "term/TermTypes.h"
 
 #include <QByteArray>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 namespace zentrop {
@@ -88,6 +90,20 @@ protected:
         else
             FOverlong = true;
     }
+    // Collect for each of Count bytes, in one append.
+    void CollectRun(const char* Bytes, qsizetype Count)
+    {
+        const qsizetype room = MaxSequenceLength - Data.size();
+        if (Count > room) {
+            FOverlong = true;
+            Count = room;
+        }
+        if (Count > 0) {
+            const qsizetype size = Data.size();
+            Data.resize(size + Count);
+            std::memcpy(Data.data() + size, Bytes, static_cast<size_t>(Count));
+        }
+    }
     // A finished classification ends the sequence and gives erCode.
     TEscapeResult Finish(TEscapeCode Result);
 
@@ -116,11 +132,28 @@ public:
 
     bool InCSI() const { return FInCSI; }
 
+    // Feeds the bytes from Bytes on as ProcessChar would one at a time, up to and including
+    // the first that gives erChar or erCode; returns how many it took, and in Result that
+    // byte's result (erNothing when all Count went into an unfinished sequence). The
+    // parameter bytes of a CSI sequence are taken in one step. A class derived from this one
+    // gets each byte through its own ProcessChar.
+    qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result);
+
 private:
     TEscapeCode ClassifySimple() const;
     TEscapeCode ClassifyCSI();
+    // The end of a CSI sequence, its letter collected.
+    TEscapeResult FinishCSI();
+    // This object is of this very class, not of one derived from it: -1 not yet known.
+    bool ExactType()
+    {
+        if (FExactType < 0)
+            FExactType = typeid(*this) == typeid(TEscapeCodesVT100) ? 1 : 0;
+        return FExactType > 0;
+    }
 
     bool FInCSI = false;
+    int8_t FExactType = -1;
     EscapeParams FNewParams;
 };
 
