@@ -16,19 +16,35 @@ const char* EscapeCodeName(TEscapeCode Code)
     return name ? name : "";
 }
 
-void EscapeParams::Add(std::string_view Text)
+const std::string& EscapeParams::operator[](int Index) const
+{
+    // Every string of the list at once, so that taking one never moves another.
+    if (FStrings.size() < static_cast<size_t>(FCount))
+        FStrings.resize(static_cast<size_t>(FCount));
+    const Item& item = FItems[static_cast<size_t>(Index)];
+    std::string& s = FStrings[static_cast<size_t>(Index)];
+    if (!item.Made) {
+        s.assign(Text(Index));
+        item.Made = true;
+    }
+    return s;
+}
+
+void EscapeParams::Grow(size_t Bytes)
 {
     if (static_cast<size_t>(FCount) == FItems.size())
-        FItems.emplace_back(Text);
-    else
-        FItems[static_cast<size_t>(FCount)].assign(Text);
-    ++FCount;
+        FItems.resize(std::max<size_t>(8, 2 * FItems.size()));
+    if (FUsed + Bytes > FChars.size())
+        FChars.resize(std::max<size_t>({64, 2 * FChars.size(), FUsed + Bytes}));
 }
 
 void EscapeParams::Swap(EscapeParams& Other)
 {
+    FChars.swap(Other.FChars);
+    std::swap(FUsed, Other.FUsed);
     FItems.swap(Other.FItems);
     std::swap(FCount, Other.FCount);
+    FStrings.swap(Other.FStrings);
 }
 
 namespace {
@@ -37,17 +53,6 @@ namespace {
 // digits or hexadecimal ones after "$" or "0x"; nothing may follow, and the value must fit.
 bool ToInteger(std::string_view s, int& Value)
 {
-    // Nearly every parameter is a few plain digits, which always fit.
-    if (!s.empty() && s.size() <= 9) {
-        int v = 0;
-        size_t n = 0;
-        while (n < s.size() && s[n] >= '0' && s[n] <= '9')
-            v = v * 10 + (s[n++] - '0');
-        if (n == s.size()) {
-            Value = v;
-            return true;
-        }
-    }
     size_t i = 0;
     while (i < s.size() && s[i] == ' ')
         ++i;
@@ -78,7 +83,8 @@ bool ToInteger(std::string_view s, int& Value)
 
 bool IsLetter(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    // Setting bit 5 makes an upper-case letter lower case and nothing else a letter.
+    return static_cast<uint8_t>((static_cast<uint8_t>(c) | 0x20) - 'a') < 26;
 }
 
 QByteArray Esc(const char* rest)
@@ -88,12 +94,10 @@ QByteArray Esc(const char* rest)
 
 } // namespace
 
-int TEscapeCodes::GetParam(int Num, const EscapeParams* Params)
+int TEscapeCodes::ParamOf(std::string_view Text)
 {
     int value = 1;
-    if (!Params || Num < 1 || Num > Params->Count() || !ToInteger((*Params)[Num - 1], value))
-        return 1;
-    return value;
+    return ToInteger(Text, value) ? value : 1;
 }
 
 TEscapeResult TEscapeCodes::Finish(TEscapeCode Result)
@@ -199,7 +203,7 @@ TEscapeResult TEscapeCodesVT100::FinishCSI()
         Params.Clear();
         code = TEscapeCode::ecUnknown;
     } else {
-        code = ClassifyCSI();
+        code = ClassifyCSI(Data.constData() + 1, Data.size() - 2);
     }
     FInCSI = false;
     return Finish(code);
@@ -210,7 +214,7 @@ qsizetype TEscapeCodesVT100::ProcessChars(const char* Bytes, qsizetype Count, TE
     qsizetype i = 0;
     if (!ExactType()) {
         while (i < Count)
-            if ((Result = ProcessChar(Bytes[i++])) != TEscapeResult::erNothing)
+            if ((Result = ProcessChar(Bytes[i++])) != TEscapeResult::erNothing || !FInSequence)
                 return i;
         Result = TEscapeResult::erNothing;
         return i;
@@ -225,9 +229,7 @@ qsizetype TEscapeCodesVT100::ProcessChars(const char* Bytes, qsizetype Count, TE
         if (end < limit) {
             Data.resize(end);
             std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
-            FInSequence = true;
-            FOverlong = false;
-            Result = FinishCSI();
+            Result = Finish(ClassifyCSI(Bytes + 2, end - 2));
             return end + 1;
         }
     }
@@ -281,27 +283,39 @@ TEscapeCode TEscapeCodesVT100::ClassifySimple() const
     return TEscapeCode::ecUnknown;
 }
 
-TEscapeCode TEscapeCodesVT100::ClassifyCSI()
+TEscapeCode TEscapeCodesVT100::ClassifyCSI(const char* text, qsizetype size)
 {
     // The parameter text lies between "[" and the final letter. A ";" closes a non-empty
-    // field; met while the field is empty it becomes the field's first byte instead.
-    const std::string_view text(Data.constData() + 1, static_cast<size_t>(Data.size() - 2));
-    FNewParams.Clear();
-    size_t start = std::string_view::npos;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (start == std::string_view::npos)
-            start = i;
-        else if (text[i] == ';') {
-            FNewParams.Add(text.substr(start, i - start));
-            start = std::string_view::npos;
+    // field; met while the field is empty it becomes the field's first byte instead. The
+    // new fields replace the list's contents; each is read as a number on the way.
+    Params.SetBlock(text, static_cast<size_t>(size));
+    qsizetype start = -1;
+    int value = 0;
+    bool plain = true;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (start >= 0 && c == ';') {
+            Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(i - start), plain ? value : -1);
+            start = -1;
+            continue;
         }
+        if (start < 0) {
+            start = i;
+            value = 0;
+            plain = true;
+        }
+        const unsigned digit = static_cast<unsigned>(static_cast<uint8_t>(c) - '0');
+        if (digit < 10 && i - start < 9)
+            value = value * 10 + static_cast<int>(digit);
+        else
+            plain = false;
     }
-    if (start != std::string_view::npos)
-        FNewParams.Add(text.substr(start));
+    if (start >= 0)
+        Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(size - start), plain ? value : -1);
 
-    const char first = FNewParams.Count() > 0 ? FNewParams[0][0] : 0;
+    const char first = Params.Count() > 0 ? Params.Front(0) : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;
-    switch (Data.at(Data.size() - 1)) {
+    switch (text[size]) {
     case 'A': code = TEscapeCode::ecCursorUp; break;
     case 'B': code = TEscapeCode::ecCursorDown; break;
     case 'C': code = TEscapeCode::ecCursorRight; break;
@@ -312,19 +326,19 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
         code = first == 0 || first == '0' ? TEscapeCode::ecEraseScreenFrom
             : first == '2'                ? TEscapeCode::ecEraseScreen
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'K':
         code = first == 0 || first == '0' ? TEscapeCode::ecEraseLineFrom
             : first == '2'                ? TEscapeCode::ecEraseLine
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'g':
         code = first == 0 || first == '0' ? TEscapeCode::ecClearTab
             : first == '3'                ? TEscapeCode::ecClearAllTabs
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'n':
         switch (first) {
@@ -334,12 +348,12 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
         case '6': code = TEscapeCode::ecQueryCursorPos; break;
         default: code = TEscapeCode::ecUnknown; break;
         }
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'c':
-        if (FNewParams.Count() == 0 || (FNewParams.Count() == 1 && FNewParams[0] == "0"))
+        if (Params.Count() == 0 || (Params.Count() == 1 && Params.Text(0) == "0"))
             code = TEscapeCode::ecIdentify;
-        else if (FNewParams.Count() == 2 && FNewParams[0] == "?1")
+        else if (Params.Count() == 2 && Params.Text(0) == "?1")
             code = TEscapeCode::ecIdentResponse;
         break;
     case 'R': code = TEscapeCode::ecReportCursorPos; break;
@@ -350,7 +364,6 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
     case 'u': code = TEscapeCode::ecRestoreCaret; break;
     default: break;
     }
-    Params.Swap(FNewParams);
     return code;
 }
 

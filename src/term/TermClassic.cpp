@@ -26,6 +26,17 @@ public:
     bool Perform(TEscapeCode Code, EscapeParams* Params) override;
 
 private:
+    // Receive with the VT100 parser: its sequences are taken whole, not a byte at a time.
+    qsizetype ReceiveVT100(const char* Text, qsizetype Count, TEscapeCodesVT100& Codes);
+    // Carries out the code the parser has just finished, or reports it as unhandled.
+    void Act(TEscapeCodes& Codes)
+    {
+        // What PerformCode does: this is the terminal's emulation.
+        if (!Perform(Codes.Code, &Codes.Params))
+            T.DoUnhandledCode(Codes.Code, Codes.Data);
+        if (TEscapeCodes* now = T.FEscapeCodes.get())
+            now->Params.Clear();
+    }
     // Prints a run of printable bytes; returns how many it took (fewer when a handler
     // replaced the emulation).
     qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
@@ -42,12 +53,11 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 {
     // Only a handler that replaces the emulation replaces the parser, and then this loop ends.
     TEscapeCodes* codes = T.FEscapeCodes.get();
-    // The VT100 parser takes a sequence's bytes in one call, not one call per byte.
-    auto* vt100 = dynamic_cast<TEscapeCodesVT100*>(codes);
-    const bool plainBytes = !codes || codes->PassesPlainBytes();
+    if (auto* vt100 = dynamic_cast<TEscapeCodesVT100*>(codes))
+        return ReceiveVT100(bytes, size, *vt100);
     qsizetype i = 0;
     while (i < size) {
-        if (plainBytes && (!codes || !codes->InSequence())) {
+        if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
             const qsizetype end = i + RunInRange<32, 255>(bytes + i, size - i);
             if (end > i) {
                 i += PutText(bytes + i, end - i, codes);
@@ -56,33 +66,50 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
                 continue;
             }
         }
-        TEscapeResult result;
+        const char ch = bytes[i++];
         if (!codes) {
-            T.PutChar(bytes[i++]);
-            result = TEscapeResult::erNothing;
-        } else if (vt100 && (bytes[i] == 27 || vt100->InSequence())) {
-            i += vt100->ProcessChars(bytes + i, size - i, result);
-        } else if (bytes[i] != 27 && plainBytes && !codes->InSequence()) {
+            T.PutChar(ch);
+        } else if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
             // A control byte outside a sequence is a plain character: no need to ask the parser.
-            const char ch = bytes[i++];
             codes->Character = ch;
             T.PutChar(ch);
-            result = TEscapeResult::erNothing;
         } else {
-            result = codes->ProcessChar(bytes[i++]);
+            switch (codes->ProcessChar(ch)) {
+            case TEscapeResult::erChar:
+                T.PutChar(codes->Character);
+                break;
+            case TEscapeResult::erCode:
+                Act(*codes);
+                break;
+            case TEscapeResult::erNothing:
+                break;
+            }
         }
-        switch (result) {
-        case TEscapeResult::erChar:
-            T.PutChar(codes->Character);
-            break;
-        case TEscapeResult::erCode:
-            if (!T.PerformCode(codes->Code, &codes->Params))
-                T.DoUnhandledCode(codes->Code, codes->Data);
-            if (TEscapeCodes* now = T.FEscapeCodes.get())
-                now->Params.Clear();
-            break;
-        case TEscapeResult::erNothing:
-            break;
+        if (!Current())
+            return i;
+    }
+    return i;
+}
+
+qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEscapeCodesVT100& codes)
+{
+    qsizetype i = 0;
+    while (i < size) {
+        const auto c = static_cast<uint8_t>(bytes[i]);
+        if (c == 27 || codes.InSequence()) {
+            TEscapeResult result;
+            i += codes.ProcessChars(bytes + i, size - i, result);
+            if (result == TEscapeResult::erCode)
+                Act(codes);
+            else if (result == TEscapeResult::erChar)
+                T.PutChar(codes.Character);
+        } else if (c >= 32) {
+            i += PutText(bytes + i, 1 + RunInRange<32, 255>(bytes + i + 1, size - i - 1), &codes);
+        } else {
+            // A control byte outside a sequence is a plain character: no need to ask the parser.
+            codes.Character = static_cast<char>(c);
+            T.PutChar(static_cast<char>(c));
+            ++i;
         }
         if (!Current())
             return i;
@@ -171,8 +198,12 @@ void ClassicEmulation::PutChar(char Ch)
 bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
 {
     // Replies build their parameters in the given list, or in one of their own without.
-    EscapeParams own;
-    EscapeParams& reply = Params ? *Params : own;
+    const auto reply = [Params](auto Use) {
+        if (Params)
+            return Use(*Params);
+        EscapeParams own;
+        return Use(own);
+    };
     const int x = T.FCaretPos.x();
     const int y = T.FCaretPos.y();
     switch (Code) {
@@ -194,15 +225,19 @@ bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
         T.MoveCaret(1, 1);
         break;
     case TEscapeCode::ecIdentify:
-        reply.Clear();
-        reply.Add("2");
-        T.SendCodeNoEcho(TEscapeCode::ecIdentResponse, &reply);
+        reply([this](EscapeParams& List) {
+            List.Clear();
+            List.Add("2");
+            T.SendCodeNoEcho(TEscapeCode::ecIdentResponse, &List);
+        });
         break;
     case TEscapeCode::ecQueryCursorPos:
-        reply.Clear();
-        reply.Add(std::to_string(y));
-        reply.Add(std::to_string(x));
-        T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
+        reply([this, x, y](EscapeParams& List) {
+            List.Clear();
+            List.Add(std::to_string(y));
+            List.Add(std::to_string(x));
+            T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &List);
+        });
         break;
     case TEscapeCode::ecAttributes:
         T.SetAttributes(Params);
@@ -215,9 +250,11 @@ bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
         break;
     case TEscapeCode::ecReset:
         // Only the attributes: screen, caret, tab stops and modes stay.
-        reply.Clear();
-        reply.Add("0");
-        T.SetAttributes(&reply);
+        reply([this](EscapeParams& List) {
+            List.Clear();
+            List.Add("0");
+            T.SetAttributes(&List);
+        });
         break;
     case TEscapeCode::ecSaveCaretAndAttr:
         T.SaveCaret();

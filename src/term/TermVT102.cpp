@@ -597,7 +597,7 @@ bool VT102Emulation::Perform(TEscapeCode Code, EscapeParams* Params)
     // The character sets' designations carry the set as their text.
     if (Code == TEscapeCode::ecDesignateG0 || Code == TEscapeCode::ecDesignateG1) {
         FVT.Charsets[Code == TEscapeCode::ecDesignateG0 ? 0 : 1] =
-            Params && Params->Count() > 0 && !(*Params)[0].empty() ? (*Params)[0][0] : 'B';
+            Params && Params->Count() > 0 && !Params->Text(0).empty() ? Params->Text(0)[0] : 'B';
         return true;
     }
     return Act(Code, a);

@@ -13,20 +13,91 @@
 
 namespace zentrop {
 
-// The parameters of a sequence, each as its text, parameter 1 first. Cleared items keep
-// their storage, so a stream of sequences allocates nothing once warmed up.
+// The parameters of a sequence, each as its text, parameter 1 first. The texts lie in one
+// block, each with its value when it is a plain number, so that a stream of sequences
+// allocates nothing once warmed up and reading a number needs no conversion; a text is made
+// a string only when asked for as one.
 class EscapeParams {
 public:
     int Count() const { return FCount; }
-    const std::string& operator[](int Index) const { return FItems[static_cast<size_t>(Index)]; }
-    void Add(std::string_view Text);
-    void Clear() { FCount = 0; }
+    // Stays valid until the list next changes.
+    const std::string& operator[](int Index) const;
+    std::string_view Text(int Index) const
+    {
+        const Item& item = FItems[static_cast<size_t>(Index)];
+        return {FChars.data() + item.Begin, item.Size};
+    }
+    // The first byte of the text, 0 when it is empty.
+    char Front(int Index) const
+    {
+        const Item& item = FItems[static_cast<size_t>(Index)];
+        return item.Size > 0 ? FChars[item.Begin] : 0;
+    }
+    // The value of a text of one to nine decimal digits, else -1.
+    int PlainNumber(int Index) const { return FItems[static_cast<size_t>(Index)].Number; }
+    void Add(std::string_view Text)
+    {
+        if (static_cast<size_t>(FCount) == FItems.size() || FUsed + Text.size() > FChars.size())
+            Grow(Text.size());
+        if (!Text.empty())
+            std::memcpy(FChars.data() + FUsed, Text.data(), Text.size());
+        FItems[static_cast<size_t>(FCount++)] = Item{static_cast<uint32_t>(FUsed), static_cast<uint32_t>(Text.size()), Plain(Text)};
+        FUsed += Text.size();
+    }
+    void Clear()
+    {
+        FCount = 0;
+        FUsed = 0;
+    }
     // Takes Other's items in place of its own.
     void Swap(EscapeParams& Other);
 
 private:
-    std::vector<std::string> FItems;
+    friend class TEscapeCodesVT100;
+    // Empties the list and takes Size bytes of Text as the block that AddSpan's items lie in.
+    void SetBlock(const char* Text, size_t Size)
+    {
+        FCount = 0;
+        FUsed = 0;
+        if (Size > FChars.size())
+            Grow(Size);
+        if (Size > 0)
+            std::memcpy(FChars.data(), Text, Size);
+        FUsed = Size;
+    }
+    // An item of the block, with its value when it is a plain number (else -1).
+    void AddSpan(size_t Begin, size_t Size, int Number)
+    {
+        if (static_cast<size_t>(FCount) == FItems.size())
+            Grow(0);
+        FItems[static_cast<size_t>(FCount++)] = Item{static_cast<uint32_t>(Begin), static_cast<uint32_t>(Size), Number};
+    }
+
+    struct Item {
+        uint32_t Begin;
+        uint32_t Size;
+        int Number;
+        mutable bool Made = false;   // its string in FStrings is up to date
+    };
+    static int Plain(std::string_view Text)
+    {
+        if (Text.empty() || Text.size() > 9)
+            return -1;
+        int v = 0;
+        for (const char c : Text) {
+            if (c < '0' || c > '9')
+                return -1;
+            v = v * 10 + (c - '0');
+        }
+        return v;
+    }
+    void Grow(size_t Bytes);
+
+    std::vector<char> FChars;
+    size_t FUsed = 0;
+    std::vector<Item> FItems;
     int FCount = 0;
+    mutable std::vector<std::string> FStrings;
 };
 
 class TEscapeCodes {
@@ -46,7 +117,13 @@ public:
     // Parameter Num (1-based) as a number: 1 when Params is null, shorter than Num, or the
     // entry is not an integer (decimal with an optional sign, or hexadecimal written with
     // "$" or "0x"); a given 0 stays 0 and negative values pass.
-    static int GetParam(int Num, const EscapeParams* Params);
+    static int GetParam(int Num, const EscapeParams* Params)
+    {
+        if (!Params || Num < 1 || Num > Params->Count())
+            return 1;
+        const int plain = Params->PlainNumber(Num - 1);
+        return plain >= 0 ? plain : ParamOf(Params->Text(Num - 1));
+    }
 
     // An ESC has been seen and its sequence has not finished.
     bool InSequence() const { return FInSequence; }
@@ -63,6 +140,9 @@ public:
     EscapeParams Params;                           // the user clears it after acting on a code
 
 protected:
+    // A text that is not a plain number, read by GetParam's rule.
+    static int ParamOf(std::string_view Text);
+
     explicit TEscapeCodes(bool PassesPlainBytes = false) : FPassesPlainBytes(PassesPlainBytes) {}
 
     // Starts a sequence on ESC (erNothing) or reports a plain byte (erChar). False when the
@@ -133,15 +213,17 @@ public:
     bool InCSI() const { return FInCSI; }
 
     // Feeds the bytes from Bytes on as ProcessChar would one at a time, up to and including
-    // the first that gives erChar or erCode; returns how many it took, and in Result that
-    // byte's result (erNothing when all Count went into an unfinished sequence). The
+    // the first that gives erChar or erCode or leaves no sequence open; returns how many it
+    // took, and in Result the last one's result. The
     // parameter bytes of a CSI sequence are taken in one step. A class derived from this one
     // gets each byte through its own ProcessChar.
     qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result);
 
 private:
     TEscapeCode ClassifySimple() const;
-    TEscapeCode ClassifyCSI();
+    // The parameters and code of a CSI sequence whose Size parameter bytes lie at Text,
+    // followed by its letter.
+    TEscapeCode ClassifyCSI(const char* Text, qsizetype Size);
     // The end of a CSI sequence, its letter collected.
     TEscapeResult FinishCSI();
     // This object is of this very class, not of one derived from it: -1 not yet known.
@@ -154,7 +236,6 @@ private:
 
     bool FInCSI = false;
     int8_t FExactType = -1;
-    EscapeParams FNewParams;
 };
 
 } // namespace zentrop
