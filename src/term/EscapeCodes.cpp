@@ -81,12 +81,6 @@ bool ToInteger(std::string_view s, int& Value)
     return true;
 }
 
-bool IsLetter(char c)
-{
-    // Setting bit 5 makes an upper-case letter lower case and nothing else a letter.
-    return static_cast<uint8_t>((static_cast<uint8_t>(c) | 0x20) - 'a') < 26;
-}
-
 QByteArray Esc(const char* rest)
 {
     return QByteArray("\x1b") + rest;
@@ -98,14 +92,6 @@ int TEscapeCodes::ParamOf(std::string_view Text)
 {
     int value = 1;
     return ToInteger(Text, value) ? value : 1;
-}
-
-TEscapeResult TEscapeCodes::Finish(TEscapeCode Result)
-{
-    Code = Result;
-    FInSequence = false;
-    FOverlong = false;
-    return TEscapeResult::erCode;
 }
 
 // ---- VT52
@@ -209,7 +195,7 @@ TEscapeResult TEscapeCodesVT100::FinishCSI()
     return Finish(code);
 }
 
-qsizetype TEscapeCodesVT100::ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result)
+qsizetype TEscapeCodesVT100::ProcessCharsOneByOne(const char* Bytes, qsizetype Count, TEscapeResult& Result)
 {
     qsizetype i = 0;
     if (!ExactType()) {
@@ -218,20 +204,6 @@ qsizetype TEscapeCodesVT100::ProcessChars(const char* Bytes, qsizetype Count, TE
                 return i;
         Result = TEscapeResult::erNothing;
         return i;
-    }
-    if (!FInSequence && Count >= 3 && Bytes[0] == 27 && Bytes[1] == '[') {
-        // A whole CSI sequence that fits the bound, as nearly every one is: its bytes after
-        // the ESC, up to the letter, become Data at once.
-        const qsizetype limit = std::min<qsizetype>(Count, MaxSequenceLength + 1);
-        qsizetype end = 2;
-        while (end < limit && !IsLetter(Bytes[end]))
-            ++end;
-        if (end < limit) {
-            Data.resize(end);
-            std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
-            Result = Finish(ClassifyCSI(Bytes + 2, end - 2));
-            return end + 1;
-        }
     }
     while (i < Count) {
         if (!FInCSI) {
@@ -289,29 +261,26 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI(const char* text, qsizetype size)
     // field; met while the field is empty it becomes the field's first byte instead. The
     // new fields replace the list's contents; each is read as a number on the way.
     Params.SetBlock(text, static_cast<size_t>(size));
-    qsizetype start = -1;
-    int value = 0;
+    qsizetype start = 0;   // where the open field begins
+    unsigned value = 0;
     bool plain = true;
     for (qsizetype i = 0; i < size; ++i) {
         const char c = text[i];
-        if (start >= 0 && c == ';') {
-            Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(i - start), plain ? value : -1);
-            start = -1;
-            continue;
-        }
-        if (start < 0) {
-            start = i;
+        if (c == ';' && i > start) {
+            Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(i - start), plain && i - start <= 9 ? static_cast<int>(value) : -1);
+            start = i + 1;
             value = 0;
             plain = true;
+            continue;
         }
         const unsigned digit = static_cast<unsigned>(static_cast<uint8_t>(c) - '0');
-        if (digit < 10 && i - start < 9)
-            value = value * 10 + static_cast<int>(digit);
+        if (digit < 10)
+            value = value * 10 + digit;
         else
             plain = false;
     }
-    if (start >= 0)
-        Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(size - start), plain ? value : -1);
+    if (size > start)
+        Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(size - start), plain && size - start <= 9 ? static_cast<int>(value) : -1);
 
     const char first = Params.Count() > 0 ? Params.Front(0) : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;

@@ -185,7 +185,13 @@ protected:
         }
     }
     // A finished classification ends the sequence and gives erCode.
-    TEscapeResult Finish(TEscapeCode Result);
+    TEscapeResult Finish(TEscapeCode Result)
+    {
+        Code = Result;
+        FInSequence = false;
+        FOverlong = false;
+        return TEscapeResult::erCode;
+    }
 
     bool FInSequence = false;
     bool FOverlong = false;
@@ -217,13 +223,34 @@ public:
     // took, and in Result the last one's result. The
     // parameter bytes of a CSI sequence are taken in one step. A class derived from this one
     // gets each byte through its own ProcessChar.
-    qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result);
+    qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result)
+    {
+        if (FExactType > 0 && !FInSequence && Count >= 3 && Bytes[0] == 27 && Bytes[1] == '[') {
+            // A whole CSI sequence that fits the bound, as nearly every one is: its bytes
+            // after the ESC, up to the letter, become Data at once.
+            const qsizetype limit = Count < MaxSequenceLength + 1 ? Count : MaxSequenceLength + 1;
+            qsizetype end = 2;
+            while (end < limit && !IsLetter(Bytes[end]))
+                ++end;
+            if (end < limit) {
+                Data.resize(end);
+                std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
+                Result = Finish(ClassifyCSI(Bytes + 2, end - 2));
+                return end + 1;
+            }
+        }
+        return ProcessCharsOneByOne(Bytes, Count, Result);
+    }
 
 private:
+    // A to Z or a to z: setting bit 5 makes an upper-case letter lower case and nothing else
+    // a letter.
+    static bool IsLetter(char c) { return static_cast<uint8_t>((static_cast<uint8_t>(c) | 0x20) - 'a') < 26; }
     TEscapeCode ClassifySimple() const;
     // The parameters and code of a CSI sequence whose Size parameter bytes lie at Text,
     // followed by its letter.
     TEscapeCode ClassifyCSI(const char* Text, qsizetype Size);
+    qsizetype ProcessCharsOneByOne(const char* Bytes, qsizetype Count, TEscapeResult& Result);
     // The end of a CSI sequence, its letter collected.
     TEscapeResult FinishCSI();
     // This object is of this very class, not of one derived from it: -1 not yet known.
