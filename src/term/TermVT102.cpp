@@ -160,7 +160,8 @@ TColor VT102BoldColor(TColor Normal)
 
 class VT102Emulation final : public TermEmulation {
 public:
-    VT102Emulation(ComTermCore& Term, EscapeCodesVT102& Parser) : TermEmulation(Term), P(Parser)
+    VT102Emulation(ComTermCore& Term, EscapeCodesVT102& Parser)
+        : TermEmulation(Term), P(Parser), FFontColor(Term.FFontColor), FBrightFontColor(Brighten(Term.FFontColor))
     {
         FVT.Bottom = T.FRows;
         UpdatePen();
@@ -278,6 +279,9 @@ private:
     bool FSavedWrap = false;
     bool FHasSaved = false;
     TTermChar FPen;
+    // The font's colour made bright, for bold text, and the colour it was made from.
+    TColor FFontColor;
+    TColor FBrightFontColor;
     Utf8Decoder FDecoder;
     char32_t FLast = 0;     // the last printed character, for the repeat
 };
@@ -362,8 +366,9 @@ qsizetype VT102Emulation::TakeCsi(const char* Text, qsizetype Count)
     int v = -1;
     for (; i < limit; ++i) {
         const auto c = static_cast<uint8_t>(Text[i]);
-        if (c >= '0' && c <= '9') {
-            v = v < 0 ? c - '0' : v < 9999 ? std::min(v * 10 + (c - '0'), 9999) : 9999;
+        if (const unsigned digit = c - '0'; digit < 10) {
+            // Held at 9999: v is never above it, so the product cannot overflow.
+            v = std::min(std::max(v, 0) * 10 + static_cast<int>(digit), 9999);
         } else if (c == ';') {
             if (a.Count == MaxArgs)
                 return 0;
@@ -635,11 +640,12 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
 {
     const int x = T.FCaretPos.x();
     const int y = T.FCaretPos.y();
-    const int top = FVT.OriginMode ? FVT.Top : 1;
-    const int bottom = FVT.OriginMode ? FVT.Bottom : T.FRows;
-    // Steps stop at the region's edge from inside it, at the screen's from outside.
-    const int upStop = y >= FVT.Top ? FVT.Top : 1;
-    const int downStop = y <= FVT.Bottom ? FVT.Bottom : T.FRows;
+    // Where cursor addresses count from, and where steps stop: at the region's edge from
+    // inside it, at the screen's from outside.
+    const auto top = [this] { return FVT.OriginMode ? FVT.Top : 1; };
+    const auto bottom = [this] { return FVT.OriginMode ? FVT.Bottom : T.FRows; };
+    const auto upStop = [this, y] { return y >= FVT.Top ? FVT.Top : 1; };
+    const auto downStop = [this, y] { return y <= FVT.Bottom ? FVT.Bottom : T.FRows; };
     switch (Code) {
     case TEscapeCode::ecIndex:
         Index();
@@ -702,13 +708,13 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         T.MoveCaret(A.N(1), y);
         break;
     case TEscapeCode::ecCursorRow:
-        T.MoveCaret(x, std::clamp(top - 1 + A.N(1), top, bottom));
+        T.MoveCaret(x, std::clamp(top() - 1 + A.N(1), top(), bottom()));
         break;
     case TEscapeCode::ecNextLineDown:
-        T.MoveCaret(1, std::min(y + A.N(1), downStop));
+        T.MoveCaret(1, std::min(y + A.N(1), downStop()));
         break;
     case TEscapeCode::ecPrevLineUp:
-        T.MoveCaret(1, std::max(y - A.N(1), upStop));
+        T.MoveCaret(1, std::max(y - A.N(1), upStop()));
         break;
     case TEscapeCode::ecForwardTab: {
         int to = x;
@@ -753,7 +759,7 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         break;
     case TEscapeCode::ecQueryCursorPos: {
         EscapeParams reply;
-        reply.Add(std::to_string(y - top + 1));
+        reply.Add(std::to_string(y - top() + 1));
         reply.Add(std::to_string(x));
         T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
         break;
@@ -805,7 +811,7 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         break;
     default: {
         const auto read = [](int Num, const void* List) { return static_cast<const Args*>(List)->N(Num); };
-        return T.PerformCommon(Code, &A, read, ComTermCore::CaretLimits{top, bottom, upStop, downStop});
+        return T.PerformCommon(Code, &A, read, ComTermCore::CaretLimits{top(), bottom(), upStop(), downStop()});
     }
     }
     return true;
@@ -814,7 +820,11 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
 void VT102Emulation::UpdatePen()
 {
     const bool bright = FVT.Bold || FVT.Blink;
-    TColor fore = FVT.Fore < 0 ? (bright ? Brighten(T.FFontColor) : T.FFontColor)
+    if (bright && FFontColor != T.FFontColor) {
+        FFontColor = T.FFontColor;
+        FBrightFontColor = Brighten(FFontColor);
+    }
+    TColor fore = FVT.Fore < 0 ? (bright ? FBrightFontColor : T.FFontColor)
                                : Color(FVT.Fore < 8 && bright ? FVT.Fore + 8 : FVT.Fore);
     TColor back = FVT.Back < 0 ? T.FColor : Color(FVT.Back);
     if (FVT.Inverse)
