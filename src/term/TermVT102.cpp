@@ -380,6 +380,17 @@ qsizetype VT102Emulation::TakeCsi(const char* Text, qsizetype Count)
                     return 0;
                 a.V[a.Count++] = v;
             }
+            // The two sequences that full-screen programs send most, straight to their work.
+            if (marker == 0 && c == 'm') {
+                SetAttributes(a);
+                return i + 1;
+            }
+            if (marker == 0 && (c == 'H' || c == 'f')) {
+                const int top = FVT.OriginMode ? FVT.Top : 1;
+                const int bottom = FVT.OriginMode ? FVT.Bottom : T.FRows;
+                T.MoveCaret(a.N(2), std::clamp(top - 1 + a.N(1), top, bottom));
+                return i + 1;
+            }
             const TEscapeCode code = EscapeCodesVT102::CsiCode(marker, c, a(1, 0), a.Count);
             if (code == TEscapeCode::ecUnknown)
                 return 0;
