@@ -218,7 +218,7 @@ private:
     bool Act(TEscapeCode Code, const Args& A);
     // A whole CSI sequence of numbers at Text (ESC "[" ...) carried out at once; 0 when it is
     // not one (split, unusual or unknown), for the parser to read.
-    qsizetype TakeCsi(const char* Text, qsizetype Count);
+    [[gnu::always_inline]] inline qsizetype TakeCsi(const char* Text, qsizetype Count);
     void PrintAscii(const char* Text, qsizetype Count);
     void PrintByte(uint8_t Ch);
     void Print(char32_t Ch);
