@@ -1,9 +1,11 @@
 // The classic emulations (VT52, VT100/ANSI, none, or a parser of the application's own):
-// every received byte through the parser, and the codes carried out as the terminal control
-// always has, with runs of printable bytes written a row's stretch at a time while nobody
-// watches single bytes.
+// the received bytes through the parser (the VT100 one takes a sequence's bytes in one call),
+// and the codes carried out as the terminal control always has, with runs of printable bytes
+// written a row's stretch at a time while nobody watches single bytes.
 #include "TermEmulation.h"
 #include "TermShared.h"
+
+#include <typeinfo>
 
 namespace zentrop {
 
@@ -53,8 +55,9 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 {
     // Only a handler that replaces the emulation replaces the parser, and then this loop ends.
     TEscapeCodes* codes = T.FEscapeCodes.get();
-    if (auto* vt100 = dynamic_cast<TEscapeCodesVT100*>(codes))
-        return ReceiveVT100(bytes, size, *vt100);
+    // A parser derived from it goes the general way, a byte at a time through its override.
+    if (codes && typeid(*codes) == typeid(TEscapeCodesVT100))
+        return ReceiveVT100(bytes, size, static_cast<TEscapeCodesVT100&>(*codes));
     qsizetype i = 0;
     while (i < size) {
         if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
