@@ -840,7 +840,11 @@ void VT102Emulation::UpdatePen()
     TColor back = FVT.Back < 0 ? T.FColor : Color(FVT.Back);
     if (FVT.Inverse)
         std::swap(fore, back);
-    FPen = TTermChar{0, fore, back, FVT.Underline, bright, false};
+    // The pen's other fields never change from those of an empty cell.
+    FPen.FrontColor = fore;
+    FPen.BackColor = back;
+    FPen.Underline = FVT.Underline;
+    FPen.Bold = bright;
     T.FTermAttr = TTermAttributes{fore, back, FVT.Inverse, FVT.Bold, FVT.Underline};
 }
 
