@@ -1,5 +1,6 @@
-// The escape-code parsers: bytes in, one at a time, plain characters and recognised VT52 or
-// VT100/ANSI sequences out; and a code turned back into the bytes to send for it.
+// The escape-code parsers: bytes in, one at a time (or, for the VT100 parser, a sequence's
+// worth in one call), plain characters and recognised VT52 or VT100/ANSI sequences out; and a
+// code turned back into the bytes to send for it.
 #pragma once
 
 #include "term/TermTypes.h"
