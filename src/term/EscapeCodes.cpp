@@ -260,12 +260,13 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI(const char* text, qsizetype size)
     // The parameter text lies between "[" and the final letter. A ";" closes a non-empty
     // field; met while the field is empty it becomes the field's first byte instead. The
     // new fields replace the list's contents; each is read as a number on the way.
-    Params.SetBlock(text, static_cast<size_t>(size));
+    char* block = Params.NewBlock(static_cast<size_t>(size));
     qsizetype start = 0;   // where the open field begins
     unsigned value = 0;
     bool plain = true;
     for (qsizetype i = 0; i < size; ++i) {
         const char c = text[i];
+        block[i] = c;
         if (c == ';' && i > start) {
             Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(i - start), plain && i - start <= 9 ? static_cast<int>(value) : -1);
             start = i + 1;

@@ -55,16 +55,16 @@ public:
 
 private:
     friend class TEscapeCodesVT100;
-    // Empties the list and takes Size bytes of Text as the block that AddSpan's items lie in.
-    void SetBlock(const char* Text, size_t Size)
+    // Empties the list and makes room for a block of Size bytes, which the caller writes,
+    // for AddSpan's items to lie in.
+    char* NewBlock(size_t Size)
     {
         FCount = 0;
         FUsed = 0;
         if (Size > FChars.size())
             Grow(Size);
-        if (Size > 0)
-            std::memcpy(FChars.data(), Text, Size);
         FUsed = Size;
+        return FChars.data();
     }
     // An item of the block, with its value when it is a plain number (else -1).
     void AddSpan(size_t Begin, size_t Size, int Number)
