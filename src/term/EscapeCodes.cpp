@@ -283,9 +283,16 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI(const char* text, qsizetype size)
     if (size > start)
         Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(size - start), plain && size - start <= 9 ? static_cast<int>(value) : -1);
 
+    // The letters full-screen programs send most are tested first: a branch that is taken
+    // or not is foreseen by the processor far better than a jump through a table.
+    const char letter = text[size];
+    if (letter == 'm')
+        return TEscapeCode::ecAttributes;
+    if (letter == 'H')
+        return TEscapeCode::ecCursorHome;
     const char first = Params.Count() > 0 ? Params.Front(0) : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;
-    switch (text[size]) {
+    switch (letter) {
     case 'A': code = TEscapeCode::ecCursorUp; break;
     case 'B': code = TEscapeCode::ecCursorDown; break;
     case 'C': code = TEscapeCode::ecCursorRight; break;

@@ -33,9 +33,18 @@ private:
     // Carries out the code the parser has just finished, or reports it as unhandled.
     void Act(TEscapeCodes& Codes)
     {
-        // What PerformCode does: this is the terminal's emulation.
-        if (!Perform(Codes.Code, &Codes.Params))
+        // The codes full-screen programs send most go straight to their work, as Perform
+        // would carry them out: a branch that is taken or not is foreseen by the processor
+        // far better than a jump through a table.
+        if (Codes.Code == TEscapeCode::ecAttributes) {
+            T.SetAttributes(&Codes.Params);
+        } else if (Codes.Code == TEscapeCode::ecCursorHome) {
+            const int row = TEscapeCodes::GetParam(1, &Codes.Params);
+            T.MoveCaret(TEscapeCodes::GetParam(2, &Codes.Params), std::clamp(row, 1, T.FRows));
+        } else if (!Perform(Codes.Code, &Codes.Params)) {
+            // What PerformCode does: this is the terminal's emulation.
             T.DoUnhandledCode(Codes.Code, Codes.Data);
+        }
         if (TEscapeCodes* now = T.FEscapeCodes.get())
             now->Params.Clear();
     }
