@@ -853,9 +853,16 @@ void VT102Emulation::SetAttributes(const Args& A)
     const int count = std::max(1, A.Count);
     for (int n = 1; n <= count; ++n) {
         const int p = A(n, 0);
+        // The commonest first, by branches the processor foresees better than a table's jump.
+        if (p == 0) {
+            ClearPen();
+            continue;
+        }
+        if (p == 1) {
+            FVT.Bold = true;
+            continue;
+        }
         switch (p) {
-        case 0: ClearPen(); break;
-        case 1: FVT.Bold = true; break;
         case 4:
         case 21: FVT.Underline = true; break;
         case 5: FVT.Blink = true; break;
