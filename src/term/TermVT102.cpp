@@ -862,11 +862,25 @@ void VT102Emulation::SetAttributes(const Args& A)
             FVT.Bold = true;
             continue;
         }
+        if (p >= 30 && p <= 37) {
+            FVT.Fore = p - 30;
+            continue;
+        }
+        if (p >= 40 && p <= 47) {
+            FVT.Back = p - 40;
+            continue;
+        }
+        if (p == 7) {
+            FVT.Inverse = true;
+            continue;
+        }
+        if (p == 4) {
+            FVT.Underline = true;
+            continue;
+        }
         switch (p) {
-        case 4:
         case 21: FVT.Underline = true; break;
         case 5: FVT.Blink = true; break;
-        case 7: FVT.Inverse = true; break;
         case 22: FVT.Bold = false; break;
         case 24: FVT.Underline = false; break;
         case 25: FVT.Blink = false; break;
@@ -890,11 +904,7 @@ void VT102Emulation::SetAttributes(const Args& A)
             break;
         }
         default:
-            if (p >= 30 && p <= 37)
-                FVT.Fore = p - 30;
-            else if (p >= 40 && p <= 47)
-                FVT.Back = p - 40;
-            else if (p >= 90 && p <= 97)
+            if (p >= 90 && p <= 97)
                 FVT.Fore = p - 90 + 8;
             else if (p >= 100 && p <= 107)
                 FVT.Back = p - 100 + 8;
