@@ -3,7 +3,9 @@
 
 #include <QMetaEnum>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace zentrop {
@@ -14,19 +16,35 @@ const char* EscapeCodeName(TEscapeCode Code)
     return name ? name : "";
 }
 
-void EscapeParams::Add(std::string_view Text)
+const std::string& EscapeParams::operator[](int Index) const
+{
+    // Every string of the list at once, so that taking one never moves another.
+    if (FStrings.size() < static_cast<size_t>(FCount))
+        FStrings.resize(static_cast<size_t>(FCount));
+    const Item& item = FItems[static_cast<size_t>(Index)];
+    std::string& s = FStrings[static_cast<size_t>(Index)];
+    if (!item.Made) {
+        s.assign(Text(Index));
+        item.Made = true;
+    }
+    return s;
+}
+
+void EscapeParams::Grow(size_t Bytes)
 {
     if (static_cast<size_t>(FCount) == FItems.size())
-        FItems.emplace_back(Text);
-    else
-        FItems[static_cast<size_t>(FCount)].assign(Text);
-    ++FCount;
+        FItems.resize(std::max<size_t>(8, 2 * FItems.size()));
+    if (FUsed + Bytes > FChars.size())
+        FChars.resize(std::max<size_t>({64, 2 * FChars.size(), FUsed + Bytes}));
 }
 
 void EscapeParams::Swap(EscapeParams& Other)
 {
+    FChars.swap(Other.FChars);
+    std::swap(FUsed, Other.FUsed);
     FItems.swap(Other.FItems);
     std::swap(FCount, Other.FCount);
+    FStrings.swap(Other.FStrings);
 }
 
 namespace {
@@ -35,17 +53,6 @@ namespace {
 // digits or hexadecimal ones after "$" or "0x"; nothing may follow, and the value must fit.
 bool ToInteger(std::string_view s, int& Value)
 {
-    // Nearly every parameter is a few plain digits, which always fit.
-    if (!s.empty() && s.size() <= 9) {
-        int v = 0;
-        size_t n = 0;
-        while (n < s.size() && s[n] >= '0' && s[n] <= '9')
-            v = v * 10 + (s[n++] - '0');
-        if (n == s.size()) {
-            Value = v;
-            return true;
-        }
-    }
     size_t i = 0;
     while (i < s.size() && s[i] == ' ')
         ++i;
@@ -74,11 +81,6 @@ bool ToInteger(std::string_view s, int& Value)
     return true;
 }
 
-bool IsLetter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 QByteArray Esc(const char* rest)
 {
     return QByteArray("\x1b") + rest;
@@ -86,20 +88,10 @@ QByteArray Esc(const char* rest)
 
 } // namespace
 
-int TEscapeCodes::GetParam(int Num, const EscapeParams* Params)
+int TEscapeCodes::ParamOf(std::string_view Text)
 {
     int value = 1;
-    if (!Params || Num < 1 || Num > Params->Count() || !ToInteger((*Params)[Num - 1], value))
-        return 1;
-    return value;
-}
-
-TEscapeResult TEscapeCodes::Finish(TEscapeCode Result)
-{
-    Code = Result;
-    FInSequence = false;
-    FOverlong = false;
-    return TEscapeResult::erCode;
+    return ToInteger(Text, value) ? value : 1;
 }
 
 // ---- VT52
@@ -178,26 +170,62 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char Ch)
     if (TakeOutsideSequence(Ch, result))
         return result;
     Collect(Ch);
-    TEscapeCode code;
-    if (FInCSI) {
-        if (!IsLetter(Ch))
-            return TEscapeResult::erNothing;
-        if (FOverlong) {
-            Params.Clear();
-            code = TEscapeCode::ecUnknown;
-        } else {
-            code = ClassifyCSI();
-        }
-    } else if (Data.size() == 1 && Data.at(0) == '[') {
+    if (FInCSI)
+        return IsLetter(Ch) ? FinishCSI() : TEscapeResult::erNothing;
+    if (Data.size() == 1 && Data.at(0) == '[') {
         FInCSI = true;
         return TEscapeResult::erNothing;
+    }
+    const TEscapeCode code = ClassifySimple();
+    if (code == TEscapeCode::ecNotCompleted)
+        return TEscapeResult::erNothing;
+    return Finish(code);
+}
+
+TEscapeResult TEscapeCodesVT100::FinishCSI()
+{
+    TEscapeCode code;
+    if (FOverlong) {
+        Params.Clear();
+        code = TEscapeCode::ecUnknown;
     } else {
-        code = ClassifySimple();
-        if (code == TEscapeCode::ecNotCompleted)
-            return TEscapeResult::erNothing;
+        code = ClassifyCSI(Data.constData() + 1, Data.size() - 2);
     }
     FInCSI = false;
     return Finish(code);
+}
+
+qsizetype TEscapeCodesVT100::ProcessCharsOneByOne(const char* Bytes, qsizetype Count, TEscapeResult& Result)
+{
+    qsizetype i = 0;
+    if (!ExactType()) {
+        while (i < Count)
+            if ((Result = ProcessChar(Bytes[i++])) != TEscapeResult::erNothing || !FInSequence)
+                return i;
+        Result = TEscapeResult::erNothing;
+        return i;
+    }
+    while (i < Count) {
+        if (!FInCSI) {
+            Result = TEscapeCodesVT100::ProcessChar(Bytes[i++]);
+            if (Result != TEscapeResult::erNothing)
+                return i;
+            continue;
+        }
+        // Every byte up to the letter only joins the sequence.
+        qsizetype end = i;
+        while (end < Count && !IsLetter(Bytes[end]))
+            ++end;
+        if (end == Count) {
+            CollectRun(Bytes + i, Count - i);
+            break;
+        }
+        CollectRun(Bytes + i, end + 1 - i);
+        Result = FinishCSI();
+        return end + 1;
+    }
+    Result = TEscapeResult::erNothing;
+    return Count;
 }
 
 TEscapeCode TEscapeCodesVT100::ClassifySimple() const
@@ -227,27 +255,44 @@ TEscapeCode TEscapeCodesVT100::ClassifySimple() const
     return TEscapeCode::ecUnknown;
 }
 
-TEscapeCode TEscapeCodesVT100::ClassifyCSI()
+TEscapeCode TEscapeCodesVT100::ClassifyCSI(const char* text, qsizetype size)
 {
     // The parameter text lies between "[" and the final letter. A ";" closes a non-empty
-    // field; met while the field is empty it becomes the field's first byte instead.
-    const std::string_view text(Data.constData() + 1, static_cast<size_t>(Data.size() - 2));
-    FNewParams.Clear();
-    size_t start = std::string_view::npos;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (start == std::string_view::npos)
-            start = i;
-        else if (text[i] == ';') {
-            FNewParams.Add(text.substr(start, i - start));
-            start = std::string_view::npos;
+    // field; met while the field is empty it becomes the field's first byte instead. The
+    // new fields replace the list's contents; each is read as a number on the way.
+    char* block = Params.NewBlock(static_cast<size_t>(size));
+    qsizetype start = 0;   // where the open field begins
+    unsigned value = 0;
+    bool plain = true;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = text[i];
+        block[i] = c;
+        if (c == ';' && i > start) {
+            Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(i - start), plain && i - start <= 9 ? static_cast<int>(value) : -1);
+            start = i + 1;
+            value = 0;
+            plain = true;
+            continue;
         }
+        const unsigned digit = static_cast<unsigned>(static_cast<uint8_t>(c) - '0');
+        if (digit < 10)
+            value = value * 10 + digit;
+        else
+            plain = false;
     }
-    if (start != std::string_view::npos)
-        FNewParams.Add(text.substr(start));
+    if (size > start)
+        Params.AddSpan(static_cast<size_t>(start), static_cast<size_t>(size - start), plain && size - start <= 9 ? static_cast<int>(value) : -1);
 
-    const char first = FNewParams.Count() > 0 ? FNewParams[0][0] : 0;
+    // The letters full-screen programs send most are tested first: a branch that is taken
+    // or not is foreseen by the processor far better than a jump through a table.
+    const char letter = text[size];
+    if (letter == 'm')
+        return TEscapeCode::ecAttributes;
+    if (letter == 'H')
+        return TEscapeCode::ecCursorHome;
+    const char first = Params.Count() > 0 ? Params.Front(0) : 0;
     TEscapeCode code = TEscapeCode::ecUnknown;
-    switch (Data.at(Data.size() - 1)) {
+    switch (letter) {
     case 'A': code = TEscapeCode::ecCursorUp; break;
     case 'B': code = TEscapeCode::ecCursorDown; break;
     case 'C': code = TEscapeCode::ecCursorRight; break;
@@ -258,19 +303,19 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
         code = first == 0 || first == '0' ? TEscapeCode::ecEraseScreenFrom
             : first == '2'                ? TEscapeCode::ecEraseScreen
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'K':
         code = first == 0 || first == '0' ? TEscapeCode::ecEraseLineFrom
             : first == '2'                ? TEscapeCode::ecEraseLine
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'g':
         code = first == 0 || first == '0' ? TEscapeCode::ecClearTab
             : first == '3'                ? TEscapeCode::ecClearAllTabs
                                           : TEscapeCode::ecUnknown;
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'n':
         switch (first) {
@@ -280,12 +325,12 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
         case '6': code = TEscapeCode::ecQueryCursorPos; break;
         default: code = TEscapeCode::ecUnknown; break;
         }
-        FNewParams.Clear();
+        Params.Clear();
         break;
     case 'c':
-        if (FNewParams.Count() == 0 || (FNewParams.Count() == 1 && FNewParams[0] == "0"))
+        if (Params.Count() == 0 || (Params.Count() == 1 && Params.Text(0) == "0"))
             code = TEscapeCode::ecIdentify;
-        else if (FNewParams.Count() == 2 && FNewParams[0] == "?1")
+        else if (Params.Count() == 2 && Params.Text(0) == "?1")
             code = TEscapeCode::ecIdentResponse;
         break;
     case 'R': code = TEscapeCode::ecReportCursorPos; break;
@@ -296,7 +341,6 @@ TEscapeCode TEscapeCodesVT100::ClassifyCSI()
     case 'u': code = TEscapeCode::ecRestoreCaret; break;
     default: break;
     }
-    Params.Swap(FNewParams);
     return code;
 }
 

@@ -25,7 +25,7 @@ int EscapeCodesVT102::Number(const EscapeParams& Params, int Num, int Default)
 {
     if (Num < 1 || Num > Params.Count())
         return Default;
-    const std::string_view text = Params[Num - 1];
+    const std::string_view text = Params.Text(Num - 1);
     int value = 0;
     size_t i = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)

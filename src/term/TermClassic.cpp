@@ -1,9 +1,11 @@
 // The classic emulations (VT52, VT100/ANSI, none, or a parser of the application's own):
-// every received byte through the parser, and the codes carried out as the terminal control
-// always has, with runs of printable bytes written a row's stretch at a time while nobody
-// watches single bytes.
+// the received bytes through the parser (the VT100 one takes a sequence's bytes in one call),
+// and the codes carried out as the terminal control always has, with runs of printable bytes
+// written a row's stretch at a time while nobody watches single bytes.
 #include "TermEmulation.h"
 #include "TermShared.h"
+
+#include <typeinfo>
 
 namespace zentrop {
 
@@ -26,6 +28,26 @@ public:
     bool Perform(TEscapeCode Code, EscapeParams* Params) override;
 
 private:
+    // Receive with the VT100 parser: its sequences are taken whole, not a byte at a time.
+    qsizetype ReceiveVT100(const char* Text, qsizetype Count, TEscapeCodesVT100& Codes);
+    // Carries out the code the parser has just finished, or reports it as unhandled.
+    void Act(TEscapeCodes& Codes)
+    {
+        // The codes full-screen programs send most go straight to their work, as Perform
+        // would carry them out: a branch that is taken or not is foreseen by the processor
+        // far better than a jump through a table.
+        if (Codes.Code == TEscapeCode::ecAttributes) {
+            T.SetAttributes(&Codes.Params);
+        } else if (Codes.Code == TEscapeCode::ecCursorHome) {
+            const int row = TEscapeCodes::GetParam(1, &Codes.Params);
+            T.MoveCaret(TEscapeCodes::GetParam(2, &Codes.Params), std::clamp(row, 1, T.FRows));
+        } else if (!Perform(Codes.Code, &Codes.Params)) {
+            // What PerformCode does: this is the terminal's emulation.
+            T.DoUnhandledCode(Codes.Code, Codes.Data);
+        }
+        if (TEscapeCodes* now = T.FEscapeCodes.get())
+            now->Params.Clear();
+    }
     // Prints a run of printable bytes; returns how many it took (fewer when a handler
     // replaced the emulation).
     qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
@@ -40,9 +62,13 @@ std::unique_ptr<TermEmulation> MakeClassicEmulation(ComTermCore& Term)
 
 qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 {
+    // Only a handler that replaces the emulation replaces the parser, and then this loop ends.
+    TEscapeCodes* codes = T.FEscapeCodes.get();
+    // A parser derived from it goes the general way, a byte at a time through its override.
+    if (codes && typeid(*codes) == typeid(TEscapeCodesVT100))
+        return ReceiveVT100(bytes, size, static_cast<TEscapeCodesVT100&>(*codes));
     qsizetype i = 0;
     while (i < size) {
-        TEscapeCodes* codes = T.FEscapeCodes.get();
         if (!codes || (codes->PassesPlainBytes() && !codes->InSequence())) {
             const qsizetype end = i + RunInRange<32, 255>(bytes + i, size - i);
             if (end > i) {
@@ -65,14 +91,37 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
                 T.PutChar(codes->Character);
                 break;
             case TEscapeResult::erCode:
-                if (!T.PerformCode(codes->Code, &codes->Params))
-                    T.DoUnhandledCode(codes->Code, codes->Data);
-                if (TEscapeCodes* now = T.FEscapeCodes.get())
-                    now->Params.Clear();
+                Act(*codes);
                 break;
             case TEscapeResult::erNothing:
                 break;
             }
+        }
+        if (!Current())
+            return i;
+    }
+    return i;
+}
+
+qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEscapeCodesVT100& codes)
+{
+    qsizetype i = 0;
+    while (i < size) {
+        const auto c = static_cast<uint8_t>(bytes[i]);
+        if (c == 27 || codes.InSequence()) {
+            TEscapeResult result;
+            i += codes.ProcessChars(bytes + i, size - i, result);
+            if (result == TEscapeResult::erCode)
+                Act(codes);
+            else if (result == TEscapeResult::erChar)
+                T.PutChar(codes.Character);
+        } else if (c >= 32) {
+            i += PutText(bytes + i, 1 + RunInRange<32, 255>(bytes + i + 1, size - i - 1), &codes);
+        } else {
+            // A control byte outside a sequence is a plain character: no need to ask the parser.
+            codes.Character = static_cast<char>(c);
+            T.PutChar(static_cast<char>(c));
+            ++i;
         }
         if (!Current())
             return i;
@@ -161,8 +210,12 @@ void ClassicEmulation::PutChar(char Ch)
 bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
 {
     // Replies build their parameters in the given list, or in one of their own without.
-    EscapeParams own;
-    EscapeParams& reply = Params ? *Params : own;
+    const auto reply = [Params](auto Use) {
+        if (Params)
+            return Use(*Params);
+        EscapeParams own;
+        return Use(own);
+    };
     const int x = T.FCaretPos.x();
     const int y = T.FCaretPos.y();
     switch (Code) {
@@ -184,15 +237,19 @@ bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
         T.MoveCaret(1, 1);
         break;
     case TEscapeCode::ecIdentify:
-        reply.Clear();
-        reply.Add("2");
-        T.SendCodeNoEcho(TEscapeCode::ecIdentResponse, &reply);
+        reply([this](EscapeParams& List) {
+            List.Clear();
+            List.Add("2");
+            T.SendCodeNoEcho(TEscapeCode::ecIdentResponse, &List);
+        });
         break;
     case TEscapeCode::ecQueryCursorPos:
-        reply.Clear();
-        reply.Add(std::to_string(y));
-        reply.Add(std::to_string(x));
-        T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
+        reply([this, x, y](EscapeParams& List) {
+            List.Clear();
+            List.Add(std::to_string(y));
+            List.Add(std::to_string(x));
+            T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &List);
+        });
         break;
     case TEscapeCode::ecAttributes:
         T.SetAttributes(Params);
@@ -205,9 +262,11 @@ bool ClassicEmulation::Perform(TEscapeCode Code, EscapeParams* Params)
         break;
     case TEscapeCode::ecReset:
         // Only the attributes: screen, caret, tab stops and modes stay.
-        reply.Clear();
-        reply.Add("0");
-        T.SetAttributes(&reply);
+        reply([this](EscapeParams& List) {
+            List.Clear();
+            List.Add("0");
+            T.SetAttributes(&List);
+        });
         break;
     case TEscapeCode::ecSaveCaretAndAttr:
         T.SaveCaret();

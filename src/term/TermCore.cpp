@@ -302,16 +302,17 @@ void ComTermCore::SetAttributes(const EscapeParams* Params)
     if (count == 0)
         ResetAttributes();
     for (int n = 1; n <= count; ++n) {
-        switch (TEscapeCodes::GetParam(n, Params)) {
-        case 0: ResetAttributes(); break;
-        case 1: FTermAttr.Bold = true; break;
-        case 4: FTermAttr.Underline = true; break;
-        case 7: FTermAttr.Invert = true; break;
-        case 21: FTermAttr.Bold = false; break;
-        case 24: FTermAttr.Underline = false; break;
-        case 27: FTermAttr.Invert = false; break;
-        default: break;
-        }
+        const int p = TEscapeCodes::GetParam(n, Params);
+        // Branches the processor foresees better than a jump through a table; other values
+        // (colours among them) change nothing.
+        if (p == 0)
+            ResetAttributes();
+        else if (p == 1 || p == 21)
+            FTermAttr.Bold = p == 1;
+        else if (p == 4 || p == 24)
+            FTermAttr.Underline = p == 4;
+        else if (p == 7 || p == 27)
+            FTermAttr.Invert = p == 7;
     }
 }
 

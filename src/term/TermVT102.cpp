@@ -160,7 +160,8 @@ TColor VT102BoldColor(TColor Normal)
 
 class VT102Emulation final : public TermEmulation {
 public:
-    VT102Emulation(ComTermCore& Term, EscapeCodesVT102& Parser) : TermEmulation(Term), P(Parser)
+    VT102Emulation(ComTermCore& Term, EscapeCodesVT102& Parser)
+        : TermEmulation(Term), P(Parser), FFontColor(Term.FFontColor), FBrightFontColor(Brighten(Term.FFontColor))
     {
         FVT.Bottom = T.FRows;
         UpdatePen();
@@ -217,7 +218,7 @@ private:
     bool Act(TEscapeCode Code, const Args& A);
     // A whole CSI sequence of numbers at Text (ESC "[" ...) carried out at once; 0 when it is
     // not one (split, unusual or unknown), for the parser to read.
-    qsizetype TakeCsi(const char* Text, qsizetype Count);
+    [[gnu::always_inline]] inline qsizetype TakeCsi(const char* Text, qsizetype Count);
     void PrintAscii(const char* Text, qsizetype Count);
     void PrintByte(uint8_t Ch);
     void Print(char32_t Ch);
@@ -278,6 +279,9 @@ private:
     bool FSavedWrap = false;
     bool FHasSaved = false;
     TTermChar FPen;
+    // The font's colour made bright, for bold text, and the colour it was made from.
+    TColor FFontColor;
+    TColor FBrightFontColor;
     Utf8Decoder FDecoder;
     char32_t FLast = 0;     // the last printed character, for the repeat
 };
@@ -362,8 +366,9 @@ qsizetype VT102Emulation::TakeCsi(const char* Text, qsizetype Count)
     int v = -1;
     for (; i < limit; ++i) {
         const auto c = static_cast<uint8_t>(Text[i]);
-        if (c >= '0' && c <= '9') {
-            v = v < 0 ? c - '0' : v < 9999 ? std::min(v * 10 + (c - '0'), 9999) : 9999;
+        if (const unsigned digit = c - '0'; digit < 10) {
+            // Held at 9999: v is never above it, so the product cannot overflow.
+            v = std::min(std::max(v, 0) * 10 + static_cast<int>(digit), 9999);
         } else if (c == ';') {
             if (a.Count == MaxArgs)
                 return 0;
@@ -374,6 +379,17 @@ qsizetype VT102Emulation::TakeCsi(const char* Text, qsizetype Count)
                 if (a.Count == MaxArgs)
                     return 0;
                 a.V[a.Count++] = v;
+            }
+            // The two sequences that full-screen programs send most, straight to their work.
+            if (marker == 0 && c == 'm') {
+                SetAttributes(a);
+                return i + 1;
+            }
+            if (marker == 0 && (c == 'H' || c == 'f')) {
+                const int top = FVT.OriginMode ? FVT.Top : 1;
+                const int bottom = FVT.OriginMode ? FVT.Bottom : T.FRows;
+                T.MoveCaret(a.N(2), std::clamp(top - 1 + a.N(1), top, bottom));
+                return i + 1;
             }
             const TEscapeCode code = EscapeCodesVT102::CsiCode(marker, c, a(1, 0), a.Count);
             if (code == TEscapeCode::ecUnknown)
@@ -597,7 +613,7 @@ bool VT102Emulation::Perform(TEscapeCode Code, EscapeParams* Params)
     // The character sets' designations carry the set as their text.
     if (Code == TEscapeCode::ecDesignateG0 || Code == TEscapeCode::ecDesignateG1) {
         FVT.Charsets[Code == TEscapeCode::ecDesignateG0 ? 0 : 1] =
-            Params && Params->Count() > 0 && !(*Params)[0].empty() ? (*Params)[0][0] : 'B';
+            Params && Params->Count() > 0 && !Params->Text(0).empty() ? Params->Text(0)[0] : 'B';
         return true;
     }
     return Act(Code, a);
@@ -635,11 +651,12 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
 {
     const int x = T.FCaretPos.x();
     const int y = T.FCaretPos.y();
-    const int top = FVT.OriginMode ? FVT.Top : 1;
-    const int bottom = FVT.OriginMode ? FVT.Bottom : T.FRows;
-    // Steps stop at the region's edge from inside it, at the screen's from outside.
-    const int upStop = y >= FVT.Top ? FVT.Top : 1;
-    const int downStop = y <= FVT.Bottom ? FVT.Bottom : T.FRows;
+    // Where cursor addresses count from, and where steps stop: at the region's edge from
+    // inside it, at the screen's from outside.
+    const auto top = [this] { return FVT.OriginMode ? FVT.Top : 1; };
+    const auto bottom = [this] { return FVT.OriginMode ? FVT.Bottom : T.FRows; };
+    const auto upStop = [this, y] { return y >= FVT.Top ? FVT.Top : 1; };
+    const auto downStop = [this, y] { return y <= FVT.Bottom ? FVT.Bottom : T.FRows; };
     switch (Code) {
     case TEscapeCode::ecIndex:
         Index();
@@ -702,13 +719,13 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         T.MoveCaret(A.N(1), y);
         break;
     case TEscapeCode::ecCursorRow:
-        T.MoveCaret(x, std::clamp(top - 1 + A.N(1), top, bottom));
+        T.MoveCaret(x, std::clamp(top() - 1 + A.N(1), top(), bottom()));
         break;
     case TEscapeCode::ecNextLineDown:
-        T.MoveCaret(1, std::min(y + A.N(1), downStop));
+        T.MoveCaret(1, std::min(y + A.N(1), downStop()));
         break;
     case TEscapeCode::ecPrevLineUp:
-        T.MoveCaret(1, std::max(y - A.N(1), upStop));
+        T.MoveCaret(1, std::max(y - A.N(1), upStop()));
         break;
     case TEscapeCode::ecForwardTab: {
         int to = x;
@@ -753,7 +770,7 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         break;
     case TEscapeCode::ecQueryCursorPos: {
         EscapeParams reply;
-        reply.Add(std::to_string(y - top + 1));
+        reply.Add(std::to_string(y - top() + 1));
         reply.Add(std::to_string(x));
         T.SendCodeNoEcho(TEscapeCode::ecReportCursorPos, &reply);
         break;
@@ -805,7 +822,7 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
         break;
     default: {
         const auto read = [](int Num, const void* List) { return static_cast<const Args*>(List)->N(Num); };
-        return T.PerformCommon(Code, &A, read, ComTermCore::CaretLimits{top, bottom, upStop, downStop});
+        return T.PerformCommon(Code, &A, read, ComTermCore::CaretLimits{top(), bottom(), upStop(), downStop()});
     }
     }
     return true;
@@ -814,12 +831,20 @@ bool VT102Emulation::Act(TEscapeCode Code, const Args& A)
 void VT102Emulation::UpdatePen()
 {
     const bool bright = FVT.Bold || FVT.Blink;
-    TColor fore = FVT.Fore < 0 ? (bright ? Brighten(T.FFontColor) : T.FFontColor)
+    if (bright && FFontColor != T.FFontColor) {
+        FFontColor = T.FFontColor;
+        FBrightFontColor = Brighten(FFontColor);
+    }
+    TColor fore = FVT.Fore < 0 ? (bright ? FBrightFontColor : T.FFontColor)
                                : Color(FVT.Fore < 8 && bright ? FVT.Fore + 8 : FVT.Fore);
     TColor back = FVT.Back < 0 ? T.FColor : Color(FVT.Back);
     if (FVT.Inverse)
         std::swap(fore, back);
-    FPen = TTermChar{0, fore, back, FVT.Underline, bright, false};
+    // The pen's other fields never change from those of an empty cell.
+    FPen.FrontColor = fore;
+    FPen.BackColor = back;
+    FPen.Underline = FVT.Underline;
+    FPen.Bold = bright;
     T.FTermAttr = TTermAttributes{fore, back, FVT.Inverse, FVT.Bold, FVT.Underline};
 }
 
@@ -828,13 +853,34 @@ void VT102Emulation::SetAttributes(const Args& A)
     const int count = std::max(1, A.Count);
     for (int n = 1; n <= count; ++n) {
         const int p = A(n, 0);
+        // The commonest first, by branches the processor foresees better than a table's jump.
+        if (p == 0) {
+            ClearPen();
+            continue;
+        }
+        if (p == 1) {
+            FVT.Bold = true;
+            continue;
+        }
+        if (p >= 30 && p <= 37) {
+            FVT.Fore = p - 30;
+            continue;
+        }
+        if (p >= 40 && p <= 47) {
+            FVT.Back = p - 40;
+            continue;
+        }
+        if (p == 7) {
+            FVT.Inverse = true;
+            continue;
+        }
+        if (p == 4) {
+            FVT.Underline = true;
+            continue;
+        }
         switch (p) {
-        case 0: ClearPen(); break;
-        case 1: FVT.Bold = true; break;
-        case 4:
         case 21: FVT.Underline = true; break;
         case 5: FVT.Blink = true; break;
-        case 7: FVT.Inverse = true; break;
         case 22: FVT.Bold = false; break;
         case 24: FVT.Underline = false; break;
         case 25: FVT.Blink = false; break;
@@ -858,11 +904,7 @@ void VT102Emulation::SetAttributes(const Args& A)
             break;
         }
         default:
-            if (p >= 30 && p <= 37)
-                FVT.Fore = p - 30;
-            else if (p >= 40 && p <= 47)
-                FVT.Back = p - 40;
-            else if (p >= 90 && p <= 97)
+            if (p >= 90 && p <= 97)
                 FVT.Fore = p - 90 + 8;
             else if (p >= 100 && p <= 107)
                 FVT.Back = p - 100 + 8;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 using namespace zentrop;
 
@@ -149,6 +151,105 @@ TEST(Parsers, OverlongSequenceIsBoundedAndEndsUnknown)
     EXPECT_EQ(Trace(p, "\x1b[2;3Hz"), ".....<ecCursorHome [2,3] [2;3H>z");
 }
 
+// The parser's state and the last sequence's parameters, as GetParam reads them.
+std::string State(const TEscapeCodesVT100& p)
+{
+    std::string out = p.Data.toStdString() + (p.InSequence() ? " in" : " out") + (p.InCSI() ? " csi" : "");
+    for (int i = 1; i <= p.Params.Count(); ++i)
+        out += " " + p.Params[i - 1] + "=" + std::to_string(TEscapeCodes::GetParam(i, &p.Params));
+    return out;
+}
+
+// Taking bytes several at a time gives what feeding them one by one gives, however the stream
+// is cut: every code with its data and parameters, and the state between the pieces.
+TEST(Parsers, Vt100ManyBytesAtOnceAsOneByOne)
+{
+    const QByteArray streams[] = {
+        "ab\x1b[12;34Hc\x1b[1;7m\x1b[m\x1b[K\r\n",
+        "\x1b[;;5;;H\x1b[1;;2f\x1b[?1;2c\x1b[0c\x1b[20J\x1b[6n\x1b[5q",
+        "\x1b[000000012;1234567890;99999999999H\x1b[-3A\x1b[$1FB",
+        "\x1b[1\x1b[2J\x1b[3\r\n\x07;4H\x1b[\x80\xff" "7m",
+        "\x1b#8\x1bOA\x1bOx\x1b" "7\x1bx\x1b\x1b[A\x1b",
+        "\x1b[" + QByteArray(300, '1') + "Hz\x1b[" + QByteArray(254, ';') + "m\x1b[" + QByteArray(255, '2') + "Jq",
+    };
+    for (const QByteArray& in : streams) {
+        TEscapeCodesVT100 one;
+        std::vector<TEscapeResult> results;
+        std::vector<std::string> states;   // after each byte
+        for (const char c : in) {
+            results.push_back(one.ProcessChar(c));
+            states.push_back(std::string(EscapeCodeName(one.Code)) + " " + State(one));
+            one.Params.Clear();
+        }
+        for (qsizetype piece = 1; piece <= in.size(); piece += piece < 8 ? 1 : 37) {
+            TEscapeCodesVT100 many;
+            for (qsizetype at = 0; at < in.size();) {
+                const qsizetype count = std::min(piece - at % piece, in.size() - at);
+                TEscapeResult r;
+                const qsizetype n = many.ProcessChars(in.constData() + at, count, r);
+                ASSERT_GE(n, 1);
+                ASSERT_LE(n, count);
+                const auto last = static_cast<size_t>(at + n - 1);
+                // The bytes before the last one only joined a sequence; the last one ends
+                // the call by a result, or by being the last of the piece.
+                for (size_t k = static_cast<size_t>(at); k < last; ++k)
+                    ASSERT_EQ(results[k], TEscapeResult::erNothing) << "byte " << k << ", pieces of " << piece;
+                EXPECT_TRUE(r != TEscapeResult::erNothing || n == count) << "byte " << last;
+                EXPECT_EQ(r, results[last]) << "byte " << last << ", pieces of " << piece;
+                EXPECT_EQ(std::string(EscapeCodeName(many.Code)) + " " + State(many), states[last])
+                    << "byte " << last << ", pieces of " << piece;
+                many.Params.Clear();
+                at += n;
+            }
+        }
+    }
+}
+
+// A parser derived from the VT100 one gets every byte through its own ProcessChar.
+TEST(Parsers, Vt100ManyBytesGoThroughAnOverride)
+{
+    struct Counting : TEscapeCodesVT100 {
+        int Fed = 0;
+        TEscapeResult ProcessChar(char Ch) override
+        {
+            ++Fed;
+            return TEscapeCodesVT100::ProcessChar(Ch);
+        }
+    } p;
+    TEscapeResult r;
+    EXPECT_EQ(p.ProcessChars("\x1b[12;34Hx", 9, r), 8);
+    EXPECT_EQ(r, TEscapeResult::erCode);
+    EXPECT_EQ(p.Fed, 8);
+    EXPECT_EQ(p.ProcessChars("x", 1, r), 1);
+    EXPECT_EQ(r, TEscapeResult::erChar);
+    EXPECT_EQ(p.Fed, 9);
+}
+
+TEST(Parsers, ParamsKeepTheirTexts)
+{
+    EscapeParams list;
+    list.Add("12");
+    list.Add("?1");
+    list.Add("");
+    const std::string& first = list[0];
+    const std::string& second = list[1];
+    EXPECT_EQ(first, "12");
+    EXPECT_EQ(second, "?1");
+    EXPECT_EQ(list[2], "");
+    EXPECT_EQ(first, "12") << "taking one text keeps the others";
+    list.Clear();
+    list.Add("7");
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list[0], "7");
+    EscapeParams other;
+    other.Add("x");
+    other.Add("y");
+    list.Swap(other);
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[1], "y");
+    EXPECT_EQ(other[0], "7");
+}
+
 struct ParamCase {
     const char* text;   // nullptr: no list
     int num;
@@ -160,7 +261,8 @@ TEST(Parsers, GetParam)
     const ParamCase cases[] = {
         {nullptr, 1, 1}, {"", 1, 1}, {"5", 2, 1}, {"x", 1, 1}, {"0", 1, 0}, {"-3", 1, -3},
         {"+7", 1, 7}, {"$1F", 1, 31}, {"0x10", 1, 16}, {"?1", 1, 1}, {"12a", 1, 1},
-        {"99999999999", 1, 1}, {"5", 0, 1},
+        {"99999999999", 1, 1}, {"5", 0, 1}, {"000000012", 1, 12}, {"1234567890", 1, 1234567890},
+        {" 5", 1, 5}, {"2147483648", 1, 1},
     };
     for (const ParamCase& c : cases) {
         EscapeParams list;

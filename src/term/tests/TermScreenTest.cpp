@@ -126,6 +126,67 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
     }
 }
 
+// A stream cut into two chunks anywhere leaves the cells, caret, attributes, replies and
+// unhandled codes that it leaves in one piece.
+TEST(Terminal, SequencesCutAnywhereLeaveWhatWholeLeaves)
+{
+    struct Cut {
+        TTermEmulation emulation;
+        QByteArray in;
+    };
+    const Cut cuts[] = {
+        {TTermEmulation::teVT100orANSI,
+         "ab\x1b[2;5Hc\x1b[1;7mde\x1b[m\x1b[K\r\n\x1b[?7h0123456789wrap\x1b[6n\x1b[1J\x1b[5q\x1b[c"
+         "\x1b[3;3H\x1b[1\r\n;2H\x1b#8\x1bOA\x1b[4m\x1b" "7\x1b[H\x1b" "8x\x1b[" + QByteArray(300, '9') + "Hy\x1b[5n"},
+        {TTermEmulation::teVT52, "ab\x1bY%(cd\x1b" "A\x1bKz\x1bZ\x1b/Xq\x1bJ"},
+    };
+    for (const Cut& c : cuts) {
+        const auto run = [&](qsizetype at, std::vector<std::pair<TEscapeCode, QByteArray>>& unhandled) {
+            auto t = std::make_unique<TestTerm>(c.emulation);
+            t->Port = t->Open = true;
+            t->OnUnhandledCode = [&](QObject*, TEscapeCode code, const QByteArray& d) { unhandled.emplace_back(code, d); };
+            t->Receive(c.in.left(at));
+            t->Receive(c.in.mid(at));
+            return t;
+        };
+        std::vector<std::pair<TEscapeCode, QByteArray>> want;
+        const auto whole = run(c.in.size(), want);
+        for (qsizetype at = 0; at < c.in.size(); ++at) {
+            std::vector<std::pair<TEscapeCode, QByteArray>> got;
+            const auto cut = run(at, got);
+            EXPECT_EQ(cut->Screen(), whole->Screen()) << "cut at " << at;
+            EXPECT_EQ(cut->CaretPos(), whole->CaretPos()) << "cut at " << at;
+            EXPECT_EQ(cut->Sent, whole->Sent) << "cut at " << at;
+            EXPECT_EQ(got, want) << "cut at " << at;
+            EXPECT_EQ(cut->Buffer().GetChar(1, 1), whole->Buffer().GetChar(1, 1)) << "cut at " << at;
+            EXPECT_EQ(cut->EscapeCodes()->Data, whole->EscapeCodes()->Data) << "cut at " << at;
+        }
+    }
+}
+
+// A parser of the application's own, derived from the VT100 one, gets every byte of a
+// sequence through its ProcessChar, and the plain bytes around sequences not.
+TEST(Terminal, AnOwnParserSeesTheBytesOfSequences)
+{
+    struct Recording : TEscapeCodesVT100 {
+        QByteArray* Fed;
+        explicit Recording(QByteArray* f) : Fed(f) {}
+        TEscapeResult ProcessChar(char Ch) override
+        {
+            Fed->append(Ch);
+            return TEscapeCodesVT100::ProcessChar(Ch);
+        }
+    };
+    QByteArray fed;
+    TestTerm t(TTermEmulation::teVT52);
+    t.OnGetEscapeCodes = [&](QObject*, TEscapeCodes*& codes) { codes = new Recording(&fed); };
+    t.SetEmulation(TTermEmulation::teNone);
+    t.Receive("ab\x1b[2;3Hc\r\x1b[1");
+    t.Receive("mde\x1b[K");
+    EXPECT_EQ(fed, "\x1b[2;3H\x1b[1m\x1b[K");
+    EXPECT_EQ(t.Screen(), (Rows{"ab", "de"}));
+}
+
 // A class derived elsewhere that overrides DoChar sees every byte, those of runs of text too.
 TEST(Terminal, AnOverriddenDoCharSeesEveryByte)
 {

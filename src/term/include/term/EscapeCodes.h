@@ -1,30 +1,104 @@
-// The escape-code parsers: bytes in, one at a time, plain characters and recognised VT52 or
-// VT100/ANSI sequences out; and a code turned back into the bytes to send for it.
+// The escape-code parsers: bytes in, one at a time (or, for the VT100 parser, a sequence's
+// worth in one call), plain characters and recognised VT52 or VT100/ANSI sequences out; and a
+// code turned back into the bytes to send for it.
 #pragma once
 
 #include "term/TermTypes.h"
 
 #include <QByteArray>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 namespace zentrop {
 
-// The parameters of a sequence, each as its text, parameter 1 first. Cleared items keep
-// their storage, so a stream of sequences allocates nothing once warmed up.
+// The parameters of a sequence, each as its text, parameter 1 first. The texts lie in one
+// block, each with its value when it is a plain number, so that a stream of sequences
+// allocates nothing once warmed up and reading a number needs no conversion; a text is made
+// a string only when asked for as one.
 class EscapeParams {
 public:
     int Count() const { return FCount; }
-    const std::string& operator[](int Index) const { return FItems[static_cast<size_t>(Index)]; }
-    void Add(std::string_view Text);
-    void Clear() { FCount = 0; }
+    // Stays valid until the list next changes.
+    const std::string& operator[](int Index) const;
+    std::string_view Text(int Index) const
+    {
+        const Item& item = FItems[static_cast<size_t>(Index)];
+        return {FChars.data() + item.Begin, item.Size};
+    }
+    // The first byte of the text, 0 when it is empty.
+    char Front(int Index) const
+    {
+        const Item& item = FItems[static_cast<size_t>(Index)];
+        return item.Size > 0 ? FChars[item.Begin] : 0;
+    }
+    // The value of a text of one to nine decimal digits, else -1.
+    int PlainNumber(int Index) const { return FItems[static_cast<size_t>(Index)].Number; }
+    void Add(std::string_view Text)
+    {
+        if (static_cast<size_t>(FCount) == FItems.size() || FUsed + Text.size() > FChars.size())
+            Grow(Text.size());
+        if (!Text.empty())
+            std::memcpy(FChars.data() + FUsed, Text.data(), Text.size());
+        FItems[static_cast<size_t>(FCount++)] = Item{static_cast<uint32_t>(FUsed), static_cast<uint32_t>(Text.size()), Plain(Text)};
+        FUsed += Text.size();
+    }
+    void Clear()
+    {
+        FCount = 0;
+        FUsed = 0;
+    }
     // Takes Other's items in place of its own.
     void Swap(EscapeParams& Other);
 
 private:
-    std::vector<std::string> FItems;
+    friend class TEscapeCodesVT100;
+    // Empties the list and makes room for a block of Size bytes, which the caller writes,
+    // for AddSpan's items to lie in.
+    char* NewBlock(size_t Size)
+    {
+        FCount = 0;
+        FUsed = 0;
+        if (Size > FChars.size())
+            Grow(Size);
+        FUsed = Size;
+        return FChars.data();
+    }
+    // An item of the block, with its value when it is a plain number (else -1).
+    void AddSpan(size_t Begin, size_t Size, int Number)
+    {
+        if (static_cast<size_t>(FCount) == FItems.size())
+            Grow(0);
+        FItems[static_cast<size_t>(FCount++)] = Item{static_cast<uint32_t>(Begin), static_cast<uint32_t>(Size), Number};
+    }
+
+    struct Item {
+        uint32_t Begin;
+        uint32_t Size;
+        int Number;
+        mutable bool Made = false;   // its string in FStrings is up to date
+    };
+    static int Plain(std::string_view Text)
+    {
+        if (Text.empty() || Text.size() > 9)
+            return -1;
+        int v = 0;
+        for (const char c : Text) {
+            if (c < '0' || c > '9')
+                return -1;
+            v = v * 10 + (c - '0');
+        }
+        return v;
+    }
+    void Grow(size_t Bytes);
+
+    std::vector<char> FChars;
+    size_t FUsed = 0;
+    std::vector<Item> FItems;
     int FCount = 0;
+    mutable std::vector<std::string> FStrings;
 };
 
 class TEscapeCodes {
@@ -44,7 +118,13 @@ public:
     // Parameter Num (1-based) as a number: 1 when Params is null, shorter than Num, or the
     // entry is not an integer (decimal with an optional sign, or hexadecimal written with
     // "$" or "0x"); a given 0 stays 0 and negative values pass.
-    static int GetParam(int Num, const EscapeParams* Params);
+    static int GetParam(int Num, const EscapeParams* Params)
+    {
+        if (!Params || Num < 1 || Num > Params->Count())
+            return 1;
+        const int plain = Params->PlainNumber(Num - 1);
+        return plain >= 0 ? plain : ParamOf(Params->Text(Num - 1));
+    }
 
     // An ESC has been seen and its sequence has not finished.
     bool InSequence() const { return FInSequence; }
@@ -61,6 +141,9 @@ public:
     EscapeParams Params;                           // the user clears it after acting on a code
 
 protected:
+    // A text that is not a plain number, read by GetParam's rule.
+    static int ParamOf(std::string_view Text);
+
     explicit TEscapeCodes(bool PassesPlainBytes = false) : FPassesPlainBytes(PassesPlainBytes) {}
 
     // Starts a sequence on ESC (erNothing) or reports a plain byte (erChar). False when the
@@ -88,8 +171,28 @@ protected:
         else
             FOverlong = true;
     }
+    // Collect for each of Count bytes, in one append.
+    void CollectRun(const char* Bytes, qsizetype Count)
+    {
+        const qsizetype room = MaxSequenceLength - Data.size();
+        if (Count > room) {
+            FOverlong = true;
+            Count = room;
+        }
+        if (Count > 0) {
+            const qsizetype size = Data.size();
+            Data.resize(size + Count);
+            std::memcpy(Data.data() + size, Bytes, static_cast<size_t>(Count));
+        }
+    }
     // A finished classification ends the sequence and gives erCode.
-    TEscapeResult Finish(TEscapeCode Result);
+    TEscapeResult Finish(TEscapeCode Result)
+    {
+        Code = Result;
+        FInSequence = false;
+        FOverlong = false;
+        return TEscapeResult::erCode;
+    }
 
     bool FInSequence = false;
     bool FOverlong = false;
@@ -116,12 +219,51 @@ public:
 
     bool InCSI() const { return FInCSI; }
 
+    // Feeds the bytes from Bytes on as ProcessChar would one at a time, up to and including
+    // the first that gives erChar or erCode or leaves no sequence open; returns how many it
+    // took, and in Result the last one's result. The
+    // parameter bytes of a CSI sequence are taken in one step. A class derived from this one
+    // gets each byte through its own ProcessChar.
+    qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result)
+    {
+        if (FExactType > 0 && !FInSequence && Count >= 3 && Bytes[0] == 27 && Bytes[1] == '[') {
+            // A whole CSI sequence that fits the bound, as nearly every one is: its bytes
+            // after the ESC, up to the letter, become Data at once.
+            const qsizetype limit = Count < MaxSequenceLength + 1 ? Count : MaxSequenceLength + 1;
+            qsizetype end = 2;
+            while (end < limit && !IsLetter(Bytes[end]))
+                ++end;
+            if (end < limit) {
+                Data.resize(end);
+                std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
+                Result = Finish(ClassifyCSI(Bytes + 2, end - 2));
+                return end + 1;
+            }
+        }
+        return ProcessCharsOneByOne(Bytes, Count, Result);
+    }
+
 private:
+    // A to Z or a to z: setting bit 5 makes an upper-case letter lower case and nothing else
+    // a letter.
+    static bool IsLetter(char c) { return static_cast<uint8_t>((static_cast<uint8_t>(c) | 0x20) - 'a') < 26; }
     TEscapeCode ClassifySimple() const;
-    TEscapeCode ClassifyCSI();
+    // The parameters and code of a CSI sequence whose Size parameter bytes lie at Text,
+    // followed by its letter.
+    TEscapeCode ClassifyCSI(const char* Text, qsizetype Size);
+    qsizetype ProcessCharsOneByOne(const char* Bytes, qsizetype Count, TEscapeResult& Result);
+    // The end of a CSI sequence, its letter collected.
+    TEscapeResult FinishCSI();
+    // This object is of this very class, not of one derived from it: -1 not yet known.
+    bool ExactType()
+    {
+        if (FExactType < 0)
+            FExactType = typeid(*this) == typeid(TEscapeCodesVT100) ? 1 : 0;
+        return FExactType > 0;
+    }
 
     bool FInCSI = false;
-    EscapeParams FNewParams;
+    int8_t FExactType = -1;
 };
 
 } // namespace zentrop
