@@ -308,6 +308,8 @@ qsizetype VT102Emulation::Receive(const char* Text, qsizetype Count)
                 continue;
             }
             if (c == 27) {
+                // A sequence ends an unfinished character, as a control does.
+                BreakCharacter();
                 if (i + 1 < Count && Text[i + 1] == '[') {
                     if (const qsizetype n = TakeCsi(Text + i, Count - i); n > 0) {
                         i += n;

@@ -72,6 +72,7 @@ const Case cases[] = {
     {"utf8_text", "h\xc3\xa9llo \xe2\x82\xac", {"h\xc3\xa9llo \xe2\x82\xac"}, {8, 1}},
     {"invalid_bytes_replaced_rest_kept", "a\xff" "b\xc3(c\xe2\x82", {"a\xef\xbf\xbd" "b\xef\xbf\xbd(c"}, {7, 1}},
     {"broken_character_before_control", "\xe2\x82\r\n", {"\xef\xbf\xbd"}, {1, 2}},
+    {"broken_character_before_sequence", "\xc3\x1b[1m\xa9", {"\xef\xbf\xbd\xef\xbf\xbd"}, {3, 1}},
     {"wide_characters_take_two_cells", "\xe4\xb8\xad\xe6\x96\x87x", {"\xe4\xb8\xad\xe6\x96\x87x"}, {6, 1}},
     {"emoji_is_wide", "\xf0\x9f\x98\x80!", {"\xf0\x9f\x98\x80!"}, {4, 1}},
     {"wide_at_last_column_wraps", "123456789\xe4\xb8\xad", {"123456789", "\xe4\xb8\xad"}, {3, 2}},
