@@ -78,6 +78,13 @@ public:
         return n;
     }
     int InputWaiting() override { return FInner.InputWaiting(); }
+    int StrayBytes(int quietMs) override
+    {
+        const auto start = Clock::now();
+        const int n = FInner.StrayBytes(quietMs);
+        ReadSeconds += Since(start);
+        return n;
+    }
     long long Sent = 0;
     long long Received = 0;
     double WriteSeconds = 0;
@@ -127,6 +134,12 @@ public:
     {
         int waiting = 0;
         return ::ioctl(FFd, FIONREAD, &waiting) == 0 ? waiting : 0;
+    }
+    // The same look before the jump, so that both runs wait for it alike.
+    int StrayBytes(int quietMs) override
+    {
+        pollfd p{FFd, POLLIN, 0};
+        return ::poll(&p, 1, quietMs) > 0 ? 1 : 0;
     }
 
 private:

@@ -81,6 +81,34 @@ int ComPortLine::InputWaiting()
     });
 }
 
+int ComPortLine::StrayBytes(int quietMs)
+{
+    // A read's time counts from when the line is quiet: one that returns at the first byte or
+    // after quietMs with none, under the run's own time-outs again afterwards.
+    TComTimeouts* timeouts = FPort.Timeouts();
+    const int interval = timeouts->ReadInterval();
+    const int multiplier = timeouts->ReadTotalMultiplier();
+    const int constant = timeouts->ReadTotalConstant();
+    timeouts->SetReadInterval(static_cast<int>(MAXDWORD));
+    timeouts->SetReadTotalMultiplier(static_cast<int>(MAXDWORD));
+    timeouts->SetReadTotalConstant(quietMs);
+    const auto restore = [&] {
+        timeouts->SetReadInterval(interval);
+        timeouts->SetReadTotalMultiplier(multiplier);
+        timeouts->SetReadTotalConstant(constant);
+    };
+    uint8_t b = 0;
+    int got = 0;
+    try {
+        got = Read(&b, 1);
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    return got;
+}
+
 void ComPortLine::Interrupt()
 {
     FInterrupted = true;

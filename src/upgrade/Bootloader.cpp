@@ -100,6 +100,14 @@ UpgradeResult Bootloader::Run(UpgradeMode mode, const PageList& flashPages, cons
             return UpgradeResult::CommunicationError;
     }
 
+    // A device whose pages are shorter than the file's answers the last page before its end
+    // and takes the rest as commands; what it says to them comes once the line is quiet, and
+    // after the jump nothing would read it.
+    if (FAt.Step == UpgradeStep::Data && FPort.StrayBytes(boot::StrayQuietMs) > 0) {
+        AnsweredEarly();
+        Fail(FAt.Where == Memory::Flash ? kFlashFailures.Data : kEEPromFailures.Data);
+        return UpgradeResult::CommunicationError;
+    }
     FAt = RunEnd{};
     FObserver.ApplicationStarting();
     SendByte(boot::CmdJump);

@@ -241,6 +241,16 @@ TEST_F(CliTest, AnAnswerBeforeThePagesEndOrSilenceInItIsNamed)
         EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
     }
     {
+        // The run's last page, one byte longer than the device's, on a slow paced line: the
+        // device's refusal of that byte comes a millisecond after its answer, and before the jump.
+        Device d(nullptr, QByteArray(), 9600);
+        const CliRun r = Cli({"flash", "-p", d.path, "-b", "9600",
+                              Write("last.upg", Builder().Flash().Page(0x100, QByteArray(17, 'x')).Bytes())});
+        EXPECT_EQ(r.status, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("Send Flash Page: Communication Error!")) << r.err.toStdString();
+        EXPECT_EQ(d.sim->Snapshot().Jumps, 0);
+    }
+    {
         Device d;
         const CliRun r = Cli({"flash", "-p", d.path,
                               Write("short.upg", Builder().Flash().Page(0x100, QByteArray(8, 'x')).Bytes())});

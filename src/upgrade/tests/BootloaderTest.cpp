@@ -207,7 +207,8 @@ TEST(Bootloader, AnAnswerBeforeThePagesEndFailsThePage)
         const char* what;
         Memory memory;
         int pageBytes;
-        int answerAfter; // data bytes after which the answer waits; -1: a second answer after the first
+        int answerAfter; // data bytes after which the answer waits; -1: a second answer after the first;
+                         // -2: a refusal of the page's rest that comes once the line is quiet
     };
     const Case cases[] = {
         {"one byte early", Memory::Flash, 16, 15},
@@ -216,6 +217,7 @@ TEST(Bootloader, AnAnswerBeforeThePagesEndFailsThePage)
         {"right after D, a one-byte page", Memory::EEProm, 1, 0},
         {"one byte early", Memory::EEProm, 4, 3},
         {"answered twice", Memory::Flash, 16, -1},
+        {"rest refused before the jump", Memory::EEProm, 4, -2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -223,7 +225,10 @@ TEST(Bootloader, AnAnswerBeforeThePagesEndFailsThePage)
         const bool flash = c.memory == Memory::Flash;
         // Wake (3), mode, address (3), data command: the page's data starts after 8 bytes.
         const size_t dataStart = 8;
+        r.port.Stray = [&] { return c.answerAfter == -2 ? 1 : 0; };
         r.port.Waiting = [&] {
+            if (c.answerAfter == -2)
+                return 0;
             if (c.answerAfter < 0)
                 return r.port.Reads == 3 ? 1 : 0;
             return r.port.Reads == 2 && r.port.Sent.size() >= dataStart + static_cast<size_t>(c.answerAfter) ? 1 : 0;
@@ -238,6 +243,7 @@ TEST(Bootloader, AnAnswerBeforeThePagesEndFailsThePage)
         EXPECT_EQ(r.rec.End->Step, UpgradeStep::Data);
         EXPECT_EQ(r.rec.End->Answer, AnswerFault::Early);
         EXPECT_EQ(r.port.Sent.size(), c.answerAfter < 0 ? dataStart + c.pageBytes : dataStart + c.pageBytes - 1);
+        EXPECT_EQ(r.rec.End->Page ? r.rec.End->Page->Index : -1, 0);
         EXPECT_NE(r.port.Sent.back(), 'J');
     }
     // A device that answers once, after the last byte, is not slowed down or failed by the look.

@@ -73,6 +73,8 @@ public:
     std::function<void()> OnOpen;
     // How many bytes wait unread; none unless a test's device has answered ahead of its read.
     std::function<int()> Waiting;
+    // How many bytes come while the line is quiet before the jump; none unless a test says.
+    std::function<int()> Stray;
 
     bool Connected() const override { return IsConnected; }
     void Open() override
@@ -111,6 +113,7 @@ public:
         return 1;
     }
     int InputWaiting() override { return Waiting ? Waiting() : 0; }
+    int StrayBytes(int) override { return Stray ? Stray() : 0; }
 
 private:
     Recorder& FLog;

@@ -36,6 +36,7 @@ public:
     int Write(const void* buffer, int count) override;
     int Read(void* buffer, int count) override;
     int InputWaiting() override;
+    int StrayBytes(int quietMs) override;
 
     // Ends the run soon; safe from any thread. A read or write in progress is cancelled, and
     // every request after it raises EUpgradeInterrupted instead of reaching the device.

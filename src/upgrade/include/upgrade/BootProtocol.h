@@ -34,6 +34,9 @@ constexpr int WakePauseMs = 5;        // after each byte of the opening sequence
 constexpr int ModePauseMs = 5;        // after a mode command's answer
 constexpr int AddressPauseMs = 1;     // between an address's answer and the data command
 constexpr int DataCommandPauseMs = 1; // between "D" and the first data byte
+// Before the jump: how long the line must stay quiet after the last byte has left it, long
+// enough for a USB adapter to pass on an answer the device gave to that byte.
+constexpr int StrayQuietMs = 20;
 
 } // namespace boot
 

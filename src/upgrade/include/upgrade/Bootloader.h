@@ -31,6 +31,9 @@ public:
     virtual int Read(void* buffer, int count) = 0;
     // How many received bytes wait to be read, without waiting for any.
     virtual int InputWaiting() = 0;
+    // Waits until the line has been quiet for quietMs after the last byte written left it,
+    // reading what comes meanwhile; returns how many bytes came (0 or 1: it stops at the first).
+    virtual int StrayBytes(int quietMs) = 0;
 };
 
 // The memories a run writes, in the order it writes them.
