@@ -77,8 +77,17 @@ TTermChar TComTermBuffer::GetChar(int Column, int Row) const
 void TComTermBuffer::ClearRow(int Row, int FromColumn)
 {
     TTermChar* cells = RowCells(Row);
+    RowText t = TextOf(cells);
+    // Past the text of a plain row the cells are empty already.
+    const int to = t.Mixed ? FColumns : t.Filled;
     // An empty cell is all zero bytes.
-    std::memset(static_cast<void*>(cells + FromColumn - 1), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns - FromColumn + 1));
+    if (to >= FromColumn)
+        std::memset(static_cast<void*>(cells + FromColumn - 1), 0, sizeof(TTermChar) * static_cast<size_t>(to - FromColumn + 1));
+    if (FromColumn == 1)
+        t = RowText();
+    else
+        t.Filled = static_cast<uint16_t>(std::min(t.Filled, static_cast<uint16_t>(FromColumn - 1)));
+    SetText(cells, t);
     Damage(FromColumn, FColumns, Row);
 }
 
@@ -169,6 +178,7 @@ void TComTermBuffer::InsertCells(int Column, int Row, int Count, const TTermChar
     TTermChar* cells = RowCells(Row);
     std::move_backward(cells + Column - 1, cells + FColumns - Count, cells + FColumns);
     std::fill(cells + Column - 1, cells + Column - 1 + Count, Blank);
+    MarkMixed(cells);
     Damage(Column, FColumns, Row);
 }
 
@@ -180,6 +190,7 @@ void TComTermBuffer::DeleteCells(int Column, int Row, int Count, const TTermChar
     TTermChar* cells = RowCells(Row);
     std::move(cells + Column - 1 + Count, cells + FColumns, cells + Column - 1);
     std::fill(cells + FColumns - Count, cells + FColumns, Blank);
+    MarkMixed(cells);
     Damage(Column, FColumns, Row);
 }
 
@@ -190,10 +201,20 @@ void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank
     if (Row < 1 || Row > FRows || From > To)
         return;
     TTermChar* cells = RowCells(Row);
-    if (Blank == TTermChar())
+    if (Blank == TTermChar()) {
         std::memset(static_cast<void*>(cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));
-    else
+        RowText t = TextOf(cells);
+        if (From == 1 && To == FColumns)
+            t = RowText();
+        else if (From <= t.Filled && To >= t.Filled)
+            t.Filled = static_cast<uint16_t>(From - 1);
+        else if (From <= t.Filled)
+            t.Mixed = true;     // a gap in the text
+        SetText(cells, t);
+    } else {
         std::fill(cells + From - 1, cells + To, Blank);
+        MarkMixed(cells);
+    }
     Damage(From, To, Row);
 }
 
@@ -226,7 +247,7 @@ void TComTermBuffer::EraseScreenFrom(int Column, int Row)
 void TComTermBuffer::Fill(const TTermChar& Cell)
 {
     for (int y = 1; y <= FRows; ++y)
-        std::fill(RowCells(y), RowCells(y) + FColumns, Cell);
+        FillRow(RowCells(y), Cell);
     DamageAll();
 }
 
@@ -259,40 +280,41 @@ int TComTermBuffer::NextTab(int Column) const
 TComTermBuffer::RowBlock TComTermBuffer::NewRow()
 {
     if (FFree.empty())
-        return std::make_unique<TTermChar[]>(static_cast<size_t>(FColumns));
+        return std::make_unique<TTermChar[]>(BlockCells(FColumns));
     RowBlock row = std::move(FFree.back());
     FFree.pop_back();
     FillRow(row.get(), TTermChar());
     return row;
 }
 
-void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank) const
+void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank)
 {
     // An empty cell is all zero bytes.
-    if (Blank == TTermChar())
+    if (Blank == TTermChar()) {
         std::memset(static_cast<void*>(Row), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns));
-    else
+        SetText(Row, RowText());
+    } else {
         std::fill(Row, Row + FColumns, Blank);
+        MarkMixed(Row);
+    }
 }
 
 namespace {
 
-// A cell's bytes as the scrollback packs them: the character, then the attributes (colours,
-// styles and which part of a wide character), then the Unicode character.
-constexpr size_t AttrOffset = offsetof(TTermChar, FrontColor);
-constexpr size_t AttrSize = offsetof(TTermChar, Unicode) - AttrOffset;
-constexpr size_t RunSize = sizeof(uint16_t) + AttrSize;
-static_assert(offsetof(TTermChar, Ch) == 0 && offsetof(TTermChar, Part) + 1 == offsetof(TTermChar, Unicode)
-              && AttrSize == 12);
+// A cell's bytes as the scrollback reads them: the character, the two colours, the word with
+// the styles, the part and the Unicode character. A run of cells keeps the colours and the
+// styles and part as one byte.
+constexpr size_t ColoursOffset = offsetof(TTermChar, FrontColor);
+constexpr size_t WordOffset = 12;
+constexpr size_t RunSize = sizeof(uint16_t) + 8 + 1;
+static_assert(offsetof(TTermChar, Ch) == 0 && ColoursOffset == 4 && offsetof(TTermChar, BackColor) == 8);
+
+using Block = uint64_t __attribute__((vector_size(16)));
 
 const unsigned char* CellBytes(const TTermChar* Cell)
 {
     return reinterpret_cast<const unsigned char*>(Cell);
 }
-
-} // namespace
-
-namespace {
 
 uint64_t Load64(const unsigned char* At)
 {
@@ -308,16 +330,51 @@ uint32_t Load32(const unsigned char* At)
     return v;
 }
 
-// An empty cell: all its fields zero (the padding after Ch is not looked at).
+uint32_t CellWord(const unsigned char* Cell)
+{
+    return Load32(Cell + WordOffset);
+}
+
+char32_t WordUnicode(uint32_t Word)
+{
+    return (Word >> CellUnicodeShift) & CellUnicodeMask;
+}
+
+constexpr uint32_t WordUsed = CellAttributeMask | CellUnicodeMask << CellUnicodeShift;
+
+// An empty cell: all its fields zero (padding is not looked at).
 bool EmptyCell(const unsigned char* Cell)
 {
-    return (Cell[0] | Load64(Cell + AttrOffset) | Load64(Cell + AttrOffset + 8)) == 0;
+    return Cell[0] == 0 && Load64(Cell + ColoursOffset) == 0 && (CellWord(Cell) & WordUsed) == 0;
+}
+
+bool SameAttributes(const unsigned char* A, const unsigned char* B)
+{
+    return Load64(A + ColoursOffset) == Load64(B + ColoursOffset)
+           && ((CellWord(A) ^ CellWord(B)) & CellAttributeMask) == 0;
 }
 
 } // namespace
 
 void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
 {
+    Into.Width = static_cast<uint16_t>(FColumns);
+    if (const RowText t = TextOf(Row); !t.Mixed) {
+        // Plain text: its characters and one run, without a look at the cells.
+        const size_t used = t.Filled;
+        Into.Used = t.Filled;
+        Into.Runs = used > 0 ? 1 : 0;
+        Into.HasUnicode = false;
+        Into.Bytes.resize(used + Into.Runs * RunSize);
+        uint8_t* const at = Into.Bytes.data();
+        std::memcpy(at, CharsOf(Row), used);
+        if (used > 0) {
+            std::memcpy(at + used, &t.Filled, sizeof t.Filled);
+            std::memcpy(at + used + sizeof t.Filled, &t.Colours, sizeof t.Colours);
+            at[used + sizeof t.Filled + sizeof t.Colours] = t.Style;
+        }
+        return;
+    }
     int used = FColumns;
     while (used > 0 && EmptyCell(CellBytes(Row + used - 1)))
         --used;
@@ -326,44 +383,50 @@ void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
     uint8_t* const chars = FPackBuffer.data();
     uint8_t* const runs = chars + used;
     uint8_t* end = runs;
-    uint32_t anyUnicode = 0;
+    bool anyUnicode = false;
     if (used > 0) {
-        // Most lines have one set of attributes: the characters are taken and the
-        // attributes compared with the first cell's in one pass without branches, and
-        // only a line with more than one run is looked at again.
-        const unsigned char* first = CellBytes(Row);
-        const uint64_t attrLow = Load64(first + AttrOffset);
-        const uint32_t attrHigh = Load32(first + AttrOffset + 8);
-        uint64_t differs = 0;
+        // Most lines have one set of attributes: the characters are taken and every cell's
+        // bytes compared with the first cell's in one pass without branches, a whole cell
+        // at a time, and only a line with more than one run is looked at again.
+        Block first;
+        std::memcpy(&first, Row, sizeof first);
+        Block differs{}, seen{};
         for (int i = 0; i < used; ++i) {
-            const unsigned char* cell = CellBytes(Row + i);
-            chars[i] = cell[0];
-            differs |= (Load64(cell + AttrOffset) ^ attrLow) | (Load32(cell + AttrOffset + 8) ^ attrHigh);
-            anyUnicode |= Load32(cell + AttrOffset + AttrSize);
+            Block cell;
+            std::memcpy(&cell, Row + i, sizeof cell);
+            chars[i] = CellBytes(Row + i)[0];
+            differs |= cell ^ first;
+            seen |= cell;
         }
+        // The colours lie in the first block's upper half and the second's lower half, the
+        // styles and part at the bottom of the second's upper half.
+        const bool oneRun = (differs[0] >> 32 | (differs[1] & (uint64_t{CellAttributeMask} << 32 | 0xFFFFFFFF))) == 0;
+        anyUnicode = WordUnicode(static_cast<uint32_t>(seen[1] >> 32)) != 0;
         int from = 0;
         while (from < used) {
             const unsigned char* head = CellBytes(Row + from);
             int to = from + 1;
-            if (differs == 0)
+            if (oneRun)
                 to = used;
             else
-                while (to < used && std::memcmp(CellBytes(Row + to) + AttrOffset, head + AttrOffset, AttrSize) == 0)
+                while (to < used && SameAttributes(CellBytes(Row + to), head))
                     ++to;
             const auto length = static_cast<uint16_t>(to - from);
             std::memcpy(end, &length, sizeof length);
-            std::memcpy(end + sizeof length, head + AttrOffset, AttrSize);
+            std::memcpy(end + sizeof length, head + ColoursOffset, 8);
+            end[sizeof length + 8] = static_cast<uint8_t>(CellWord(head) & CellAttributeMask);
             end += RunSize;
             from = to;
         }
     }
     Into.Runs = static_cast<uint16_t>((end - runs) / static_cast<std::ptrdiff_t>(RunSize));
-    Into.HasUnicode = anyUnicode != 0;
-    if (Into.HasUnicode)
-        for (int i = 0; i < used; ++i, end += sizeof(char32_t))
-            std::memcpy(end, &Row[i].Unicode, sizeof(char32_t));
+    Into.HasUnicode = anyUnicode;
+    if (anyUnicode)
+        for (int i = 0; i < used; ++i, end += sizeof(char32_t)) {
+            const char32_t c = WordUnicode(CellWord(CellBytes(Row + i)));
+            std::memcpy(end, &c, sizeof c);
+        }
     Into.Bytes.assign(chars, end);
-    Into.Width = static_cast<uint16_t>(FColumns);
     Into.Used = static_cast<uint16_t>(used);
 }
 
@@ -394,14 +457,19 @@ std::vector<TTermChar> TComTermBuffer::HistoryLine(int Back) const
     for (int r = 0; r < row.Runs; ++r, run += RunSize) {
         uint16_t length = 0;
         std::memcpy(&length, run, sizeof length);
-        TTermChar pen;
-        std::memcpy(reinterpret_cast<unsigned char*>(&pen) + AttrOffset, run + sizeof(uint16_t), AttrSize);
+        unsigned char pen[sizeof(TTermChar)] = {};
+        std::memcpy(pen + ColoursOffset, run + sizeof length, 8);
+        const uint32_t attributes = run[sizeof length + 8];
         for (; length > 0; --length, ++at) {
-            TTermChar& cell = cells[at];
-            cell = pen;
-            cell.Ch = chars[at];
-            if (row.HasUnicode)
-                std::memcpy(&cell.Unicode, unicode + at * sizeof(char32_t), sizeof(char32_t));
+            uint32_t word = attributes;
+            if (row.HasUnicode) {
+                char32_t c = 0;
+                std::memcpy(&c, unicode + at * sizeof c, sizeof c);
+                word |= c << CellUnicodeShift;
+            }
+            pen[0] = chars[at];
+            std::memcpy(pen + WordOffset, &word, sizeof word);
+            std::memcpy(static_cast<void*>(&cells[at]), pen, sizeof pen);
         }
     }
     return cells;
@@ -454,10 +522,11 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
     const auto rewidth = [&](RowBlock& Row) {
         if (Columns == oldColumns || !Row)
             return;
-        RowBlock row = std::make_unique<TTermChar[]>(static_cast<size_t>(Columns));
+        RowBlock row = std::make_unique<TTermChar[]>(BlockCells(Columns));
         std::copy(Row.get(), Row.get() + std::min(Columns, oldColumns), row.get());
         if (Columns < oldColumns && row[static_cast<size_t>(Columns - 1)].Part == CellPart::WideLeft)
             row[static_cast<size_t>(Columns - 1)] = TTermChar();
+        SetTextAt(row.get(), Columns, RowText{.Mixed = true});
         Row = std::move(row);
     };
     // Rows that leave at the top: enough to keep KeepRow, no more than the shrink.

@@ -254,6 +254,73 @@ TEST(Scrollback, KeepsEveryCellAsItWas)
     }
 }
 
+TEST(Scrollback, KeepsRowsWrittenEveryWay)
+{
+    // The buffer keeps track of rows of plain text to pack them without reading their cells;
+    // every way of changing a row, in random order, must leave a line that comes back as the
+    // row was when it scrolled off.
+    TTermChar pen;
+    TTermChar styled;
+    styled.FrontColor = 0x112233;
+    styled.Bold = true;
+    TTermChar erased;
+    erased.BackColor = 0x0000FF;
+    TTermChar wide;
+    wide.Ch = '?';
+    wide.Unicode = U'\u4E2D';
+    const TTermChar pens[] = {pen, styled, erased};
+    const char text[] = "abcdefghijklmnopqrstuvwxyz";
+    unsigned seed = 11;
+    const auto next = [&](int Below) {
+        seed = seed * 1103515245 + 12345;
+        return static_cast<int>((seed >> 16) % static_cast<unsigned>(Below));
+    };
+    TComTermBuffer b;
+    b.Init(12, 3);
+    for (int step = 0; step < 20000; ++step) {
+        const int columns = b.Columns();
+        const int x = 1 + next(columns);
+        const int y = 1 + next(b.Rows());
+        const TTermChar& blank = pens[next(3)];
+        switch (next(12)) {
+        case 0:
+        case 1:
+        case 2:
+            b.WriteRun(x, y, text + next(10), 1 + next(columns - x + 1), pens[next(2)]);
+            break;
+        case 3:
+            b.WriteRun(1, y, text, 1 + next(columns), pens[next(2)]);
+            break;
+        case 4:
+            b.SetChar(x, y, next(2) == 0 ? wide : styled);
+            break;
+        case 5:
+            b.FillCells(x, x + next(4), y, next(2) == 0 ? TTermChar() : blank);
+            break;
+        case 6:
+            b.EraseLineFrom(x, y);
+            break;
+        case 7:
+            next(2) == 0 ? b.InsertCells(x, y, 1 + next(3), blank) : b.DeleteCells(x, y, 1 + next(3), blank);
+            break;
+        case 8:
+            next(2) == 0 ? b.ScrollRegionDown(1, b.Rows(), 1, blank) : b.ScrollRegionUp(2, b.Rows(), 1, blank);
+            break;
+        case 9:
+            if (next(50) == 0)
+                b.Resize(8 + next(8), 3, 3);
+            else if (next(20) == 0)
+                b.Fill(blank);
+            break;
+        default: {
+            const std::vector<TTermChar> top(b.Row(1), b.Row(1) + columns);
+            b.ScrollUp();
+            ASSERT_EQ(b.HistoryLine(1), top) << "step " << step;
+        }
+        }
+    }
+}
+
 TEST(Resize, KeepsTheScreen)
 {
     auto t = Vt();

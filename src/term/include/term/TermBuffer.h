@@ -5,6 +5,8 @@
 #include "term/TermTypes.h"
 
 #include <QRect>
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,7 +21,9 @@ namespace zentrop {
 // drawn on its own; the display paints the left cell's character and background over both.
 enum class CellPart : uint8_t { Single, WideLeft, WideRight };
 
-// One screen cell; an all-zero cell is empty and never drawn.
+// One screen cell, 16 bytes; an all-zero cell is empty and never drawn. The styles, the part
+// and the Unicode character share the last word, so that a cell is stored in one move and a
+// screen of them stays in the processor's nearest cache.
 //
 // Ch is the 8-bit character: received bytes in the code page of the program's other texts.
 // A character that was decoded from UTF-8 and lies outside ASCII also has Unicode set; the
@@ -29,14 +33,24 @@ struct TTermChar {
     uint8_t Ch = 0;
     TColor FrontColor = 0;
     TColor BackColor = 0;
-    bool Underline = false;
-    bool Bold = false;      // drawn with a heavier font
-    bool Graphic = false;   // Ch is a character of the line-drawing set: a box piece or symbol
-    CellPart Part = CellPart::Single;
-    char32_t Unicode = 0;   // 0: the cell shows Ch
+    bool Underline : 1 = false;
+    bool Bold : 1 = false;      // drawn with a heavier font
+    bool Graphic : 1 = false;   // Ch is a character of the line-drawing set: a box piece or symbol
+    CellPart Part : 2 = CellPart::Single;
+    char32_t Unicode : 21 = 0;  // 0: the cell shows Ch; every code point fits
 
     bool operator==(const TTermChar&) const = default;
 };
+static_assert(sizeof(TTermChar) == 16);
+
+// The last word of a cell as the buffer reads it raw (little-endian, bit-fields from the low
+// bit up): the styles, the part above them, the Unicode character above that; the top bits are
+// padding and never looked at.
+constexpr uint32_t CellStyleMask = 0x07;
+constexpr uint32_t CellAttributeMask = 0x1F;
+constexpr int CellUnicodeShift = 5;
+constexpr uint32_t CellUnicodeMask = 0x1FFFFF;
+static_assert(std::endian::native == std::endian::little);
 
 // The character a cell shows, as a code point: Unicode when set, a line-drawing piece, the
 // byte in the 8-bit code page, a blank for an empty cell or the right half of a wide one.
@@ -97,16 +111,8 @@ public:
     {
         if (!Contains(Column, Row))
             return;
-        // Field by field: a copy of the padded record is slower.
-        TTermChar& c = RowCells(Row)[Column - 1];
-        c.Ch = Cell.Ch;
-        c.FrontColor = Cell.FrontColor;
-        c.BackColor = Cell.BackColor;
-        c.Underline = Cell.Underline;
-        c.Bold = Cell.Bold;
-        c.Graphic = Cell.Graphic;
-        c.Part = Cell.Part;
-        c.Unicode = Cell.Unicode;
+        RowCells(Row)[Column - 1] = Cell;
+        MarkMixed(RowCells(Row));
         Damage(Column, Column, Row);
     }
     // Stores Count cells from (Column, Row) on, each as Cell with its Ch taken from Text, and
@@ -115,22 +121,20 @@ public:
     {
         if (Count <= 0)
             return;
-        TTermChar pen = Cell;
-        pen.Ch = 0;
-        pen.Part = CellPart::Single;
-        pen.Unicode = 0;
-        // The cell in two stores: its first word (Ch and the padding after it, zero in the
-        // pen) with the byte put in, and the rest of the pen as one block. A plain
-        // assignment is stored field by field, several times the instructions.
-        static_assert(sizeof(TTermChar) == 20 && offsetof(TTermChar, FrontColor) == 4);
-        unsigned char rest[16];
-        std::memcpy(rest, reinterpret_cast<const unsigned char*>(&pen) + 4, sizeof rest);
-        auto* c = reinterpret_cast<unsigned char*>(RowCells(Row) + (Column - 1));
+        // Each cell in one store: the pen's bytes with the character in the first one. The
+        // pen's first word holds only Ch and padding, its last only the styles, so that
+        // clearing them leaves a single-cell pen without a character or Unicode.
+        using Block = uint64_t __attribute__((vector_size(16)));
+        Block pen;
+        std::memcpy(&pen, &Cell, sizeof pen);
+        pen[0] &= ~uint64_t{0xFFFFFFFF};
+        pen[1] &= uint64_t{CellStyleMask} << 32 | 0xFFFFFFFF;
+        TTermChar* const cells = RowCells(Row);
+        auto* c = reinterpret_cast<unsigned char*>(cells + (Column - 1));
         const auto* text = reinterpret_cast<const unsigned char*>(Text);
         const auto put = [&](int i) {
-            const uint32_t head = text[i];
-            std::memcpy(c + i * sizeof(TTermChar), &head, sizeof head);
-            std::memcpy(c + i * sizeof(TTermChar) + 4, rest, sizeof rest);
+            const Block cell = pen | Block{text[i], 0};
+            std::memcpy(c + i * sizeof(TTermChar), &cell, sizeof cell);
         };
         // Four at a time: the loop's own counting is then a small share.
         int i = 0;
@@ -142,6 +146,23 @@ public:
         }
         for (; i < Count; ++i)
             put(i);
+        RowText t = TextOf(cells);
+        if (!t.Mixed) {
+            const uint64_t colours = pen[0] >> 32 | pen[1] << 32;
+            const auto style = static_cast<uint8_t>(pen[1] >> 32);
+            // Plain text stays plain when it goes on without a gap in the same attributes,
+            // or covers every cell written before.
+            const bool keepsOld = Column > 1 || Count < t.Filled;
+            if (Column - 1 > t.Filled || (keepsOld && (colours != t.Colours || style != t.Style))) {
+                t.Mixed = true;
+            } else {
+                t.Colours = colours;
+                t.Style = style;
+                t.Filled = static_cast<uint16_t>(std::max<int>(t.Filled, Column - 1 + Count));
+                std::memcpy(CharsOf(cells) + (Column - 1), Text, static_cast<size_t>(Count));
+            }
+            SetText(cells, t);
+        }
         Damage(Column, Column + Count - 1, Row);
     }
     // The cells of one row, Columns() of them, column 1 first.
@@ -213,13 +234,46 @@ public:
     void DamageAll();
 
 private:
+    // A row's block: its cells, then a RowText in the room of one cell, then room for a
+    // character per cell.
     using RowBlock = std::unique_ptr<TTermChar[]>;
+    static size_t BlockCells(int Columns) { return static_cast<size_t>(Columns + 1 + (Columns + 15) / 16); }
+    // What the buffer knows of a row's text, kept in the row's block so that it moves with
+    // the row. Unless Mixed, columns 1..Filled hold characters written in one set of
+    // attributes (Colours and Style as a cell's bytes hold them), none with a Unicode
+    // character, the rest is empty, and the block also holds those characters: the
+    // scrollback then packs the row without reading its cells. All zero: an empty row.
+    struct RowText {
+        uint64_t Colours = 0;
+        uint16_t Filled = 0;
+        uint8_t Style = 0;
+        bool Mixed = false;
+    };
+    static_assert(sizeof(RowText) <= sizeof(TTermChar));
+    static RowText TextAt(const TTermChar* Cells, int Columns)
+    {
+        RowText t;
+        std::memcpy(static_cast<void*>(&t), Cells + Columns, sizeof t);
+        return t;
+    }
+    static void SetTextAt(TTermChar* Cells, int Columns, const RowText& Text)
+    {
+        std::memcpy(static_cast<void*>(Cells + Columns), &Text, sizeof Text);
+    }
+    RowText TextOf(const TTermChar* Cells) const { return TextAt(Cells, FColumns); }
+    void SetText(TTermChar* Cells, const RowText& Text) const { SetTextAt(Cells, FColumns, Text); }
+    void MarkMixed(TTermChar* Cells) const { SetText(Cells, RowText{.Mixed = true}); }
+    unsigned char* CharsOf(TTermChar* Cells) const { return reinterpret_cast<unsigned char*>(Cells + FColumns + 1); }
+    const unsigned char* CharsOf(const TTermChar* Cells) const
+    {
+        return reinterpret_cast<const unsigned char*>(Cells + FColumns + 1);
+    }
     TTermChar* RowCells(int Row) { return FLines.Rows()[Row - 1].get(); }
     const TTermChar* RowCells(int Row) const { return FLines.Rows()[Row - 1].get(); }
     void ClearRow(int Row, int FromColumn);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
-    void FillRow(TTermChar* Row, const TTermChar& Blank) const;
+    void FillRow(TTermChar* Row, const TTermChar& Blank);
     // Stores a packed copy of a row of Columns() cells as the newest scrollback line,
     // dropping the oldest when the scrollback is full; the row itself stays the caller's.
     void PushHistory(const TTermChar* Row);
