@@ -366,9 +366,9 @@ void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
         Into.Runs = used > 0 ? 1 : 0;
         Into.HasUnicode = false;
         Into.Bytes.resize(used + Into.Runs * RunSize);
-        uint8_t* const at = Into.Bytes.data();
-        std::memcpy(at, CharsOf(Row), used);
         if (used > 0) {
+            uint8_t* const at = Into.Bytes.data();
+            std::memcpy(at, CharsOf(Row), used);
             std::memcpy(at + used, &t.Filled, sizeof t.Filled);
             std::memcpy(at + used + sizeof t.Filled, &t.Colours, sizeof t.Colours);
             at[used + sizeof t.Filled + sizeof t.Colours] = t.Style;
