@@ -84,7 +84,8 @@ struct TermDamage {
 // All coordinates are 1-based: column X, row Y. Each row is a block of its own reached through
 // a table of rows, so a scroll moves no cells: it turns the table and clears the row that
 // comes in. A row that goes to the scrollback is kept packed (see HistoryRow), so that ten
-// thousand lines cost little memory and storing one touches little of it.
+// thousand lines cost little memory; a row of plain text is packed from the copy of its
+// characters its block keeps (see RowText), without reading its cells again.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
