@@ -37,7 +37,7 @@ inline qsizetype RunInRange(const char* Text, qsizetype Count)
     return i;
 }
 
-inline qsizetype ComTermCore::WriteRowStretch(const char* Text, qsizetype Count, const TTermChar& Cell)
+[[gnu::always_inline]] inline qsizetype ComTermCore::WriteRowStretch(const char* Text, qsizetype Count, const TTermChar& Cell)
 {
     const int x = FCaretPos.x();
     const qsizetype room = FColumns - x + 1;

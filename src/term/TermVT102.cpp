@@ -842,11 +842,9 @@ void VT102Emulation::UpdatePen()
     TColor back = FVT.Back < 0 ? T.FColor : Color(FVT.Back);
     if (FVT.Inverse)
         std::swap(fore, back);
-    // The pen's other fields never change from those of an empty cell.
-    FPen.FrontColor = fore;
-    FPen.BackColor = back;
-    FPen.Underline = FVT.Underline;
-    FPen.Bold = bright;
+    // The pen's other fields are those of an empty cell; made whole, its styles are stored
+    // at once instead of bit by bit.
+    FPen = TTermChar{.FrontColor = fore, .BackColor = back, .Underline = FVT.Underline, .Bold = bright};
     T.FTermAttr = TTermAttributes{fore, back, FVT.Inverse, FVT.Bold, FVT.Underline};
 }
 
