@@ -4,6 +4,9 @@
 // one byte per chunk.
 #include "TermTestSupport.h"
 
+#include <bit>
+#include <cstring>
+
 using namespace zentrop;
 
 namespace {
@@ -254,6 +257,27 @@ TEST(Scrollback, KeepsEveryCellAsItWas)
     }
 }
 
+TEST(Scrollback, CellWordAsTheBufferReadsIt)
+{
+    // The buffer reads a cell's last word raw, with masks; a compiler or an edit that lays the
+    // bit-fields out otherwise must show here.
+    const auto word = [](const TTermChar& Cell) {
+        uint32_t w = 0;
+        std::memcpy(&w, reinterpret_cast<const unsigned char*>(&Cell) + 12, sizeof w);
+        return w & (CellAttributeMask | CellUnicodeMask << CellUnicodeShift);
+    };
+    TTermChar c;
+    EXPECT_EQ(word(c), 0u);
+    c.Underline = c.Bold = c.Graphic = true;
+    EXPECT_EQ(word(c), CellStyleMask);
+    c.Part = CellPart::WideRight;
+    // The part lies in the attribute bits above the styles.
+    EXPECT_EQ(word(c), CellStyleMask | 2u << std::countr_zero(CellAttributeMask & ~CellStyleMask));
+    c = TTermChar();
+    c.Unicode = U'\U0010FFFF';
+    EXPECT_EQ(word(c), 0x10FFFFu << CellUnicodeShift);
+}
+
 TEST(Scrollback, KeepsRowsWrittenEveryWay)
 {
     // The buffer keeps track of rows of plain text to pack them without reading their cells;
@@ -277,7 +301,18 @@ TEST(Scrollback, KeepsRowsWrittenEveryWay)
     };
     TComTermBuffer b;
     b.Init(12, 3);
-    for (int step = 0; step < 20000; ++step) {
+    int step = 0;
+    // Row 1 leaves the top: the scrollback's newest line must be it, cell for cell.
+    const auto scrollOff = [&](const auto& Scroll) {
+        const std::vector<TTermChar> top(b.Row(1), b.Row(1) + b.Columns());
+        const int lines = b.HistoryCount();
+        Scroll();
+        if (!b.Alternate())
+            ASSERT_EQ(b.HistoryLine(1), top) << "step " << step;
+        else
+            ASSERT_EQ(b.HistoryCount(), lines) << "the alternate screen keeps no lines";
+    };
+    for (; step < 20000 && !HasFatalFailure(); ++step) {
         const int columns = b.Columns();
         const int x = 1 + next(columns);
         const int y = 1 + next(b.Rows());
@@ -307,16 +342,18 @@ TEST(Scrollback, KeepsRowsWrittenEveryWay)
             next(2) == 0 ? b.ScrollRegionDown(1, b.Rows(), 1, blank) : b.ScrollRegionUp(2, b.Rows(), 1, blank);
             break;
         case 9:
-            if (next(50) == 0)
-                b.Resize(8 + next(8), 3, 3);
-            else if (next(20) == 0)
-                b.Fill(blank);
+            switch (next(40)) {
+            case 0: b.Resize(8 + next(8), 3, 3); break;
+            case 1: b.Fill(blank); break;
+            case 2: b.Init(b.Columns(), 3); break;     // takes its rows back from its pool
+            case 3: b.SetAlternate(!b.Alternate()); break;
+            case 4: b.ScrollDown(); break;
+            case 5: b.EraseScreenFrom(x, y); break;
+            case 6: scrollOff([&] { b.ScrollRegionUp(1, 2, 1, blank, true); }); break;
+            }
             break;
-        default: {
-            const std::vector<TTermChar> top(b.Row(1), b.Row(1) + columns);
-            b.ScrollUp();
-            ASSERT_EQ(b.HistoryLine(1), top) << "step " << step;
-        }
+        default:
+            scrollOff([&] { b.ScrollUp(); });
         }
     }
 }
