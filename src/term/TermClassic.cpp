@@ -41,9 +41,11 @@ private:
         } else if (Codes.Code == TEscapeCode::ecCursorHome) {
             const int row = TEscapeCodes::GetParam(1, &Codes.Params);
             T.MoveCaret(TEscapeCodes::GetParam(2, &Codes.Params), std::clamp(row, 1, T.FRows));
-        } else if (!Perform(Codes.Code, &Codes.Params)) {
+        } else {
+            Codes.TakePendingData();
             // What PerformCode does: this is the terminal's emulation.
-            T.DoUnhandledCode(Codes.Code, Codes.Data);
+            if (!Perform(Codes.Code, &Codes.Params))
+                T.DoUnhandledCode(Codes.Code, Codes.Data);
         }
         if (TEscapeCodes* now = T.FEscapeCodes.get())
             now->Params.Clear();
@@ -111,21 +113,27 @@ qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEsc
         if (c == 27 || codes.InSequence()) {
             TEscapeResult result;
             i += codes.ProcessChars(bytes + i, size - i, result);
-            if (result == TEscapeResult::erCode)
+            if (result == TEscapeResult::erCode) {
                 Act(codes);
-            else if (result == TEscapeResult::erChar)
+            } else if (result == TEscapeResult::erChar) {
+                codes.TakePendingData();
                 T.PutChar(codes.Character);
+            }
         } else if (c >= 32) {
+            // Text goes a byte at a time to whoever watches single bytes, with Data filled.
             i += PutText(bytes + i, 1 + RunInRange<32, 255>(bytes + i + 1, size - i - 1), &codes);
         } else {
             // A control byte outside a sequence is a plain character: no need to ask the parser.
             codes.Character = static_cast<char>(c);
+            codes.TakePendingData();
             T.PutChar(static_cast<char>(c));
             ++i;
         }
         if (!Current())
-            return i;
+            break;
     }
+    // Data must not point into bytes that are about to go.
+    codes.TakePendingData();
     return i;
 }
 
@@ -159,6 +167,8 @@ qsizetype ClassicEmulation::PutText(const char* Text, qsizetype Count, TEscapeCo
 
 qsizetype ClassicEmulation::PutTextBytewise(const char* Text, qsizetype Count, TEscapeCodes* Codes)
 {
+    if (Codes)
+        Codes->TakePendingData();
     qsizetype done = 0;
     while (done < Count) {
         const char ch = Text[done++];

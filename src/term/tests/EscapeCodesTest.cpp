@@ -196,6 +196,7 @@ TEST(Parsers, Vt100ManyBytesAtOnceAsOneByOne)
                     ASSERT_EQ(results[k], TEscapeResult::erNothing) << "byte " << k << ", pieces of " << piece;
                 EXPECT_TRUE(r != TEscapeResult::erNothing || n == count) << "byte " << last;
                 EXPECT_EQ(r, results[last]) << "byte " << last << ", pieces of " << piece;
+                many.TakePendingData();
                 EXPECT_EQ(std::string(EscapeCodeName(many.Code)) + " " + State(many), states[last])
                     << "byte " << last << ", pieces of " << piece;
                 many.Params.Clear();

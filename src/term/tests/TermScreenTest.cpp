@@ -275,6 +275,11 @@ TEST(Terminal, UnhandledCodesReachTheEvent)
         {TEscapeCode::ecUnknown, "[1J"}, {TEscapeCode::ecReportDeviceOK, "[0n"}, {TEscapeCode::ecUnknown, "[5q"}};
     EXPECT_EQ(seen, want);
     EXPECT_EQ(t.EscapeCodes()->Params.Count(), 0) << "parameters cleared after each code";
+    // The parser's Data holds the last sequence once a chunk is done, though the terminal
+    // took it whole; the next chunk's control byte must not read the gone bytes again.
+    t.Receive("\x1b[2;3H");
+    t.Receive("\r");
+    EXPECT_EQ(t.EscapeCodes()->Data, "[2;3H");
 }
 
 // ---- received data

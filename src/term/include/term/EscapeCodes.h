@@ -134,6 +134,17 @@ public:
     // run of plain bytes without feeding them one by one. A parser of another kind keeps
     // this false.
     bool PassesPlainBytes() const { return FPassesPlainBytes; }
+    // The terminal takes whole sequences from its received bytes without filling Data, which
+    // few ever read; this fills it when a sequence taken so is still waiting, and must come
+    // before Data is read and before those bytes are gone.
+    void TakePendingData()
+    {
+        if (!FPendingData)
+            return;
+        Data.resize(FPendingSize);
+        std::memcpy(Data.data(), FPendingData, static_cast<size_t>(FPendingSize));
+        FPendingData = nullptr;
+    }
 
     char Character = 0;                             // the last plain character
     TEscapeCode Code = TEscapeCode::ecUnknown;      // the last finished sequence
@@ -153,6 +164,7 @@ protected:
         if (FInSequence)
             return false;
         if (Ch == 27) {
+            FPendingData = nullptr;
             Data.resize(0);
             FInSequence = true;
             FOverlong = false;
@@ -196,6 +208,10 @@ protected:
 
     bool FInSequence = false;
     bool FOverlong = false;
+    // The bytes of the last sequence after its ESC, in the caller's buffer, while Data does
+    // not hold them yet.
+    const char* FPendingData = nullptr;
+    qsizetype FPendingSize = 0;
 
 private:
     bool FPassesPlainBytes;
@@ -222,20 +238,21 @@ public:
     // Feeds the bytes from Bytes on as ProcessChar would one at a time, up to and including
     // the first that gives erChar or erCode or leaves no sequence open; returns how many it
     // took, and in Result the last one's result. The
-    // parameter bytes of a CSI sequence are taken in one step. A class derived from this one
-    // gets each byte through its own ProcessChar.
+    // parameter bytes of a CSI sequence are taken in one step, and a sequence taken whole
+    // leaves Data to TakePendingData. A class derived from this one gets each byte through
+    // its own ProcessChar.
     qsizetype ProcessChars(const char* Bytes, qsizetype Count, TEscapeResult& Result)
     {
         if (FExactType > 0 && !FInSequence && Count >= 3 && Bytes[0] == 27 && Bytes[1] == '[') {
             // A whole CSI sequence that fits the bound, as nearly every one is: its bytes
-            // after the ESC, up to the letter, become Data at once.
+            // after the ESC, up to the letter, become Data when someone looks.
             const qsizetype limit = Count < MaxSequenceLength + 1 ? Count : MaxSequenceLength + 1;
             qsizetype end = 2;
             while (end < limit && !IsLetter(Bytes[end]))
                 ++end;
             if (end < limit) {
-                Data.resize(end);
-                std::memcpy(Data.data(), Bytes + 1, static_cast<size_t>(end));
+                FPendingData = Bytes + 1;
+                FPendingSize = end;
                 Result = Finish(ClassifyCSI(Bytes + 2, end - 2));
                 return end + 1;
             }
