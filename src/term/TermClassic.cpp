@@ -132,8 +132,10 @@ qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEsc
         if (!Current())
             break;
     }
-    // Data must not point into bytes that are about to go.
-    codes.TakePendingData();
+    // Data must not point into bytes that are about to go. A handler that replaced the
+    // emulation may have replaced the parser too, which is then gone.
+    if (T.FEscapeCodes.get() == &codes)
+        codes.TakePendingData();
     return i;
 }
 
