@@ -309,8 +309,6 @@ constexpr size_t WordOffset = 12;
 constexpr size_t RunSize = sizeof(uint16_t) + 8 + 1;
 static_assert(offsetof(TTermChar, Ch) == 0 && ColoursOffset == 4 && offsetof(TTermChar, BackColor) == 8);
 
-using Block = uint64_t __attribute__((vector_size(16)));
-
 const unsigned char* CellBytes(const TTermChar* Cell)
 {
     return reinterpret_cast<const unsigned char*>(Cell);
@@ -388,11 +386,11 @@ void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
         // Most lines have one set of attributes: the characters are taken and every cell's
         // bytes compared with the first cell's in one pass without branches, a whole cell
         // at a time, and only a line with more than one run is looked at again.
-        Block first;
+        CellBlock first;
         std::memcpy(&first, Row, sizeof first);
-        Block differs{}, seen{};
+        CellBlock differs{}, seen{};
         for (int i = 0; i < used; ++i) {
-            Block cell;
+            CellBlock cell;
             std::memcpy(&cell, Row + i, sizeof cell);
             chars[i] = CellBytes(Row + i)[0];
             differs |= cell ^ first;

@@ -125,8 +125,7 @@ public:
         // Each cell in one store: the pen's bytes with the character in the first one. The
         // pen's first word holds only Ch and padding, its last only the styles, so that
         // clearing them leaves a single-cell pen without a character or Unicode.
-        using Block = uint64_t __attribute__((vector_size(16)));
-        Block pen;
+        CellBlock pen;
         std::memcpy(&pen, &Cell, sizeof pen);
         pen[0] &= ~uint64_t{0xFFFFFFFF};
         pen[1] &= uint64_t{CellStyleMask} << 32 | 0xFFFFFFFF;
@@ -134,7 +133,7 @@ public:
         auto* c = reinterpret_cast<unsigned char*>(cells + (Column - 1));
         const auto* text = reinterpret_cast<const unsigned char*>(Text);
         const auto put = [&](int i) {
-            const Block cell = pen | Block{text[i], 0};
+            const CellBlock cell = pen | CellBlock{text[i], 0};
             std::memcpy(c + i * sizeof(TTermChar), &cell, sizeof cell);
         };
         // Four at a time: the loop's own counting is then a small share.
@@ -235,6 +234,8 @@ public:
     void DamageAll();
 
 private:
+    // A cell's 16 bytes as two words, for moving and comparing whole cells.
+    using CellBlock = uint64_t __attribute__((vector_size(16)));
     // A row's block: its cells, then a RowText in the room of one cell, then room for a
     // character per cell.
     using RowBlock = std::unique_ptr<TTermChar[]>;
