@@ -107,10 +107,20 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
 
 qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEscapeCodesVT100& codes)
 {
+    TEscapeCodesVT100::CsiNumbers numbers;
     qsizetype i = 0;
     while (i < size) {
         const auto c = static_cast<uint8_t>(bytes[i]);
-        if (c == 27 || codes.InSequence()) {
+        if (const qsizetype taken = c == 27 ? codes.TakeNumericCSI(bytes + i, size - i, numbers) : 0) {
+            // Attributes and cursor moves, the codes full-screen programs send most, go
+            // straight to their work with their numbers.
+            i += taken;
+            if (codes.Code == TEscapeCode::ecAttributes)
+                T.SetAttributes(numbers.Values, numbers.Count);
+            else
+                T.MoveCaret(numbers.Count > 1 ? numbers.Values[1] : 1,
+                            std::clamp(numbers.Count > 0 ? numbers.Values[0] : 1, 1, T.FRows));
+        } else if (c == 27 || codes.InSequence()) {
             TEscapeResult result;
             i += codes.ProcessChars(bytes + i, size - i, result);
             if (result == TEscapeResult::erCode) {

@@ -301,19 +301,30 @@ void ComTermCore::SetAttributes(const EscapeParams* Params)
     const int count = Params ? Params->Count() : 0;
     if (count == 0)
         ResetAttributes();
-    for (int n = 1; n <= count; ++n) {
-        const int p = TEscapeCodes::GetParam(n, Params);
-        // Branches the processor foresees better than a jump through a table; other values
-        // (colours among them) change nothing.
-        if (p == 0)
-            ResetAttributes();
-        else if (p == 1 || p == 21)
-            FTermAttr.Bold = p == 1;
-        else if (p == 4 || p == 24)
-            FTermAttr.Underline = p == 4;
-        else if (p == 7 || p == 27)
-            FTermAttr.Invert = p == 7;
-    }
+    for (int n = 1; n <= count; ++n)
+        SetAttribute(TEscapeCodes::GetParam(n, Params));
+}
+
+void ComTermCore::SetAttributes(const int* Values, int Count)
+{
+    if (Count == 0)
+        ResetAttributes();
+    for (int n = 0; n < Count; ++n)
+        SetAttribute(Values[n]);
+}
+
+void ComTermCore::SetAttribute(int P)
+{
+    // Branches the processor foresees better than a jump through a table; other values
+    // (colours among them) change nothing.
+    if (P == 0)
+        ResetAttributes();
+    else if (P == 1 || P == 21)
+        FTermAttr.Bold = P == 1;
+    else if (P == 4 || P == 24)
+        FTermAttr.Underline = P == 4;
+    else if (P == 7 || P == 27)
+        FTermAttr.Invert = P == 7;
 }
 
 void ComTermCore::SetMode(const EscapeParams* Params, bool Value)

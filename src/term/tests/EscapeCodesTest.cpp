@@ -206,6 +206,46 @@ TEST(Parsers, Vt100ManyBytesAtOnceAsOneByOne)
     }
 }
 
+// A sequence of numbers taken whole gives the code, Data and numbers that the same bytes give
+// one by one; anything else is left untouched for ProcessChars.
+TEST(Parsers, Vt100NumericSequencesAsOneByOne)
+{
+    const struct {
+        QByteArray in;
+        bool taken;
+    } cases[] = {
+        {"\x1b[m", true}, {"\x1b[H", true}, {"\x1b[12;34H", true}, {"\x1b[0;1;4;7m", true},
+        {"\x1b[000000012;999999999H", true}, {"\x1b[" + QByteArray("1;").repeated(15) + "7m", true},
+        {"\x1b[" + QByteArray("1;").repeated(16) + "7m", false}, {"\x1b[1234567890H", false},
+        {"\x1b[;5H", false}, {"\x1b[5;H", false}, {"\x1b[1;;7m", false}, {"\x1b[2J", false},
+        {"\x1b[12;34f", false}, {"\x1b[?1h", false}, {"\x1b[-3H", false}, {"\x1b[12;34", false},
+        {"\x1b[", false}, {"\x1bM", false}, {"x\x1b[m", false},
+    };
+    for (const auto& c : cases) {
+        TEscapeCodesVT100 one, fast;
+        for (const char b : c.in)
+            one.ProcessChar(b);
+        fast.ProcessChar('x');
+        TEscapeCodesVT100::CsiNumbers numbers;
+        const qsizetype n = fast.TakeNumericCSI(c.in.constData(), c.in.size(), numbers);
+        if (!c.taken) {
+            EXPECT_EQ(n, 0) << c.in.toStdString();
+            EXPECT_FALSE(fast.InSequence());
+            EXPECT_EQ(fast.Code, TEscapeCode::ecUnknown);
+            continue;
+        }
+        EXPECT_EQ(n, c.in.size()) << c.in.toStdString();
+        EXPECT_EQ(fast.Code, one.Code) << c.in.toStdString();
+        EXPECT_FALSE(fast.InSequence());
+        EXPECT_EQ(fast.Params.Count(), 0);
+        fast.TakePendingData();
+        EXPECT_EQ(fast.Data, one.Data);
+        ASSERT_EQ(numbers.Count, one.Params.Count()) << c.in.toStdString();
+        for (int k = 0; k < numbers.Count; ++k)
+            EXPECT_EQ(numbers.Values[k], TEscapeCodes::GetParam(k + 1, &one.Params)) << c.in.toStdString();
+    }
+}
+
 // A parser derived from the VT100 one gets every byte through its own ProcessChar.
 TEST(Parsers, Vt100ManyBytesGoThroughAnOverride)
 {

@@ -87,6 +87,10 @@ TEST(Terminal, RunsOfTextLeaveWhatSingleBytesLeave)
         {"starts_in_last_column_wrapping", "\x1b[4;10HXYZ", true},
         {"tabs_and_controls", "ab\tcd\b\be\a\x7f\x01" "f\r\ng\x0bh\fi\t\t\tj", true},
         {"attributes_inside", "a\x1b[1mbc\x1b[7mde\x1b[4;21mfg\x1b[0mh\x1b[1;7mij"},
+        {"numbers_of_every_shape",
+         "\x1b[2;3Ha\x1b[;5Hb\x1b[3;Hc\x1b[04;007Hd\x1b[4294967303;2He\x1b[5;6;Hf\x1b[;Hg\x1b[0Hh"
+         "\x1b[1;;7mi\x1b[4;mj\x1b[;7mk\x1b[0;1;4;7;21;24;27ml\x1b[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;7mm"
+         "\x1b[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;7mn\x1b[0000000001mo\x1b[99;99Hp\x1b[2;3fq"},
         {"eight_bit_bytes", "\xc1\xe2\xff\x80 \x9b" "2J"},
         {"eight_bit_bytes_force7", "\xc1\xe2\xff\x80 \x9b" "2J\x9b[3;4H\xf8", false, 0, true},
         {"sequence_split_across_chunks", "abc\x1b[2;5Hxyz\x1b[1mqrstuvwxyz\x1b[6n", true, 3},
@@ -137,7 +141,8 @@ TEST(Terminal, SequencesCutAnywhereLeaveWhatWholeLeaves)
     const Cut cuts[] = {
         {TTermEmulation::teVT100orANSI,
          "ab\x1b[2;5Hc\x1b[1;7mde\x1b[m\x1b[K\r\n\x1b[?7h0123456789wrap\x1b[6n\x1b[1J\x1b[5q\x1b[c"
-         "\x1b[3;3H\x1b[1\r\n;2H\x1b#8\x1bOA\x1b[4m\x1b" "7\x1b[H\x1b" "8x\x1b[" + QByteArray(300, '9') + "Hy\x1b[5n"},
+         "\x1b[3;3H\x1b[1\r\n;2H\x1b#8\x1bOA\x1b[4m\x1b" "7\x1b[H\x1b" "8x\x1b[" + QByteArray(300, '9') + "Hy\x1b[5n"
+         "\x1b[;5Hz\x1b[04;007H\x1b[1;;7m\x1b[3;Hw"},
         {TTermEmulation::teVT52, "ab\x1bY%(cd\x1b" "A\x1bKz\x1bZ\x1b/Xq\x1bJ"},
     };
     for (const Cut& c : cuts) {

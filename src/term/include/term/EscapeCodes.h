@@ -260,7 +260,53 @@ public:
         return ProcessCharsOneByOne(Bytes, Count, Result);
     }
 
+    // The numbers of a sequence of the most common kind, for TakeNumericCSI.
+    struct CsiNumbers {
+        static constexpr int Max = 16;
+        int Count = 0;
+        int Values[Max];
+    };
+    // For a caller that carries out the codes full-screen programs send most without the
+    // parameters' texts, which then nobody can read: a whole CSI sequence at Bytes whose
+    // parameters are plain numbers (up to CsiNumbers::Max of one to nine digits each, one
+    // ";" between two) and whose letter is "m" or "H" is taken as ProcessChars takes it
+    // (Code set, Data left to TakePendingData), except that Params is left empty and its
+    // numbers go to Numbers. Returns how many bytes it took; 0, having changed nothing,
+    // when Bytes do not start such a sequence.
+    qsizetype TakeNumericCSI(const char* Bytes, qsizetype Count, CsiNumbers& Numbers)
+    {
+        if (FInSequence || !ExactType() || Count < 3 || Bytes[0] != 27 || Bytes[1] != '[')
+            return 0;
+        int n = 0;
+        qsizetype i = 2;
+        if (Digit(Bytes[i]) < 10) {
+            for (;;) {
+                unsigned value = 0;
+                const qsizetype start = i;
+                for (unsigned d; i < Count && (d = Digit(Bytes[i])) < 10; ++i)
+                    value = value * 10 + d;
+                if (i == Count || i - start > 9 || n == CsiNumbers::Max)
+                    return 0;
+                Numbers.Values[n++] = static_cast<int>(value);
+                if (Bytes[i] != ';')
+                    break;
+                if (++i == Count || Digit(Bytes[i]) >= 10)
+                    return 0;
+            }
+        }
+        const char letter = Bytes[i];
+        if (letter != 'm' && letter != 'H')
+            return 0;
+        Numbers.Count = n;
+        Params.Clear();
+        FPendingData = Bytes + 1;
+        FPendingSize = i;
+        Finish(letter == 'm' ? TEscapeCode::ecAttributes : TEscapeCode::ecCursorHome);
+        return i + 1;
+    }
+
 private:
+    static unsigned Digit(char c) { return static_cast<unsigned>(static_cast<uint8_t>(c) - '0'); }
     // A to Z or a to z: setting bit 5 makes an upper-case letter lower case and nothing else
     // a letter.
     static bool IsLetter(char c) { return static_cast<uint8_t>((static_cast<uint8_t>(c) | 0x20) - 'a') < 26; }

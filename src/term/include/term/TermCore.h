@@ -151,6 +151,8 @@ public:
     // Carries out a code; false for codes the terminal does not act on.
     bool PerformCode(TEscapeCode Code, EscapeParams* Params);
     void SetAttributes(const EscapeParams* Params);
+    // The same for parameters already read as numbers, Count of them.
+    void SetAttributes(const int* Values, int Count);
     void SetMode(const EscapeParams* Params, bool Value);
     void ResetAttributes();
     // The cell the next printed character gets (its Ch is 0): bold text takes AltColor,
@@ -237,6 +239,8 @@ private:
     // Returns how many it wrote.
     inline qsizetype WriteRowStretch(const char* Text, qsizetype Count, const TTermChar& Cell);
     void ResizeBuffer();
+    // One attribute parameter: 0 resets, 1/21 bold, 4/24 underline, 7/27 inverse on or off.
+    void SetAttribute(int P);
 
     // How an emulation reads parameter Num of a code as a number from its own list.
     using ParamReader = int (*)(int Num, const void* Params);
