@@ -273,7 +273,7 @@ public:
     // (Code set, Data left to TakePendingData), except that Params is left empty and its
     // numbers go to Numbers. Returns how many bytes it took; 0, having changed nothing,
     // when Bytes do not start such a sequence.
-    qsizetype TakeNumericCSI(const char* Bytes, qsizetype Count, CsiNumbers& Numbers)
+    [[gnu::always_inline]] qsizetype TakeNumericCSI(const char* Bytes, qsizetype Count, CsiNumbers& Numbers)
     {
         if (FInSequence || !ExactType() || Count < 3 || Bytes[0] != 27 || Bytes[1] != '[')
             return 0;
