@@ -74,21 +74,43 @@ TTermChar TComTermBuffer::GetChar(int Column, int Row) const
     return Contains(Column, Row) ? RowCells(Row)[Column - 1] : TTermChar();
 }
 
+void TComTermBuffer::BuildCells(TTermChar* Cells, int Columns)
+{
+    RowText t = TextAt(Cells, Columns);
+    const CellBlock pen{t.Colours << 32, t.Colours >> 32 | uint64_t{t.Style} << 32};
+    PutCells(Cells, reinterpret_cast<const char*>(Cells + Columns + 1), t.Filled, pen);
+    // An empty cell is all zero bytes.
+    std::memset(static_cast<void*>(Cells + t.Filled), 0, sizeof(TTermChar) * static_cast<size_t>(Columns - t.Filled));
+    t.Built = true;
+    SetTextAt(Cells, Columns, t);
+}
+
 void TComTermBuffer::ClearRow(int Row, int FromColumn)
 {
-    TTermChar* cells = RowCells(Row);
-    RowText t = TextOf(cells);
-    // Past the text of a plain row the cells are empty already.
-    const int to = t.Mixed ? FColumns : t.Filled;
-    // An empty cell is all zero bytes.
-    if (to >= FromColumn)
-        std::memset(static_cast<void*>(cells + FromColumn - 1), 0, sizeof(TTermChar) * static_cast<size_t>(to - FromColumn + 1));
-    if (FromColumn == 1)
-        t = RowText();
-    else
-        t.Filled = static_cast<uint16_t>(std::min(t.Filled, static_cast<uint16_t>(FromColumn - 1)));
-    SetText(cells, t);
+    ClearCells(FLines.Rows()[Row - 1].get(), FromColumn, FColumns);
     Damage(FromColumn, FColumns, Row);
+}
+
+void TComTermBuffer::ClearCells(TTermChar* Cells, int From, int To)
+{
+    RowText t = TextOf(Cells);
+    if (!t.Mixed && (From > t.Filled || To >= t.Filled)) {
+        // Plain text loses its end, or nothing: the cells follow when read.
+        if (From <= t.Filled) {
+            t.Filled = static_cast<uint16_t>(From - 1);
+            t.Built = false;
+            if (t.Filled == 0)
+                t = RowText();
+            SetText(Cells, t);
+        }
+        return;
+    }
+    // A gap in plain text makes the row mixed; its cells must hold the text first.
+    if (!t.Mixed && !t.Built)
+        BuildCells(Cells, FColumns);
+    // An empty cell is all zero bytes.
+    std::memset(static_cast<void*>(Cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));
+    SetText(Cells, From == 1 && To == FColumns ? RowText{.Built = true} : RowText{.Mixed = true});
 }
 
 void TComTermBuffer::RowTable::Assign(std::vector<RowBlock>&& Rows)
@@ -147,7 +169,7 @@ void TComTermBuffer::ScrollRegionUp(int Top, int Bottom, int Count, const TTermC
         for (int y = Bottom - Count + 1; y <= Bottom; ++y)
             PushHistory(lines[y - 1].get());
     for (int y = Bottom - Count + 1; y <= Bottom; ++y)
-        FillRow(RowCells(y), Blank);
+        FillRow(FLines.Rows()[y - 1].get(), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -166,7 +188,7 @@ void TComTermBuffer::ScrollRegionDown(int Top, int Bottom, int Count, const TTer
         return;
     }
     for (int y = Top; y < Top + Count; ++y)
-        FillRow(RowCells(y), Blank);
+        FillRow(FLines.Rows()[y - 1].get(), Blank);
     DamageRows(Top, Bottom);
 }
 
@@ -200,18 +222,10 @@ void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank
     To = std::min(To, FColumns);
     if (Row < 1 || Row > FRows || From > To)
         return;
-    TTermChar* cells = RowCells(Row);
     if (Blank == TTermChar()) {
-        std::memset(static_cast<void*>(cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));
-        RowText t = TextOf(cells);
-        if (From == 1 && To == FColumns)
-            t = RowText();
-        else if (From <= t.Filled && To >= t.Filled)
-            t.Filled = static_cast<uint16_t>(From - 1);
-        else if (From <= t.Filled)
-            t.Mixed = true;     // a gap in the text
-        SetText(cells, t);
+        ClearCells(FLines.Rows()[Row - 1].get(), From, To);
     } else {
+        TTermChar* cells = RowCells(Row);
         std::fill(cells + From - 1, cells + To, Blank);
         MarkMixed(cells);
     }
@@ -247,7 +261,7 @@ void TComTermBuffer::EraseScreenFrom(int Column, int Row)
 void TComTermBuffer::Fill(const TTermChar& Cell)
 {
     for (int y = 1; y <= FRows; ++y)
-        FillRow(RowCells(y), Cell);
+        FillRow(FLines.Rows()[y - 1].get(), Cell);
     DamageAll();
 }
 
@@ -292,7 +306,7 @@ void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank)
     // An empty cell is all zero bytes.
     if (Blank == TTermChar()) {
         std::memset(static_cast<void*>(Row), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns));
-        SetText(Row, RowText());
+        SetText(Row, RowText{.Built = true});
     } else {
         std::fill(Row, Row + FColumns, Blank);
         MarkMixed(Row);
@@ -521,7 +535,8 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
         if (Columns == oldColumns || !Row)
             return;
         RowBlock row = std::make_unique<TTermChar[]>(BlockCells(Columns));
-        std::copy(Row.get(), Row.get() + std::min(Columns, oldColumns), row.get());
+        const TTermChar* const old = CellsOf(Row.get(), oldColumns);
+        std::copy(old, old + std::min(Columns, oldColumns), row.get());
         if (Columns < oldColumns && row[static_cast<size_t>(Columns - 1)].Part == CellPart::WideLeft)
             row[static_cast<size_t>(Columns - 1)] = TTermChar();
         SetTextAt(row.get(), Columns, RowText{.Mixed = true});

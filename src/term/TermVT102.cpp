@@ -236,10 +236,9 @@ private:
     void SplitWide(int From, int To)
     {
         const int y = T.FCaretPos.y();
-        const TTermChar* row = T.FBuffer.Row(y);
-        if (row[From - 1].Part == CellPart::WideRight && From > 1) [[unlikely]]
+        if (T.FBuffer.Part(From, y) == CellPart::WideRight && From > 1) [[unlikely]]
             T.FBuffer.SetChar(From - 1, y, Blank());
-        if (row[To - 1].Part == CellPart::WideLeft && To < T.FColumns) [[unlikely]]
+        if (T.FBuffer.Part(To, y) == CellPart::WideLeft && To < T.FColumns) [[unlikely]]
             T.FBuffer.SetChar(To + 1, y, Blank());
     }
     void SetAttributes(const Args& A);

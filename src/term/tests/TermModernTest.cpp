@@ -280,9 +280,10 @@ TEST(Scrollback, CellWordAsTheBufferReadsIt)
 
 TEST(Scrollback, KeepsRowsWrittenEveryWay)
 {
-    // The buffer keeps track of rows of plain text to pack them without reading their cells;
-    // every way of changing a row, in random order, must leave a line that comes back as the
-    // row was when it scrolled off.
+    // The buffer keeps track of rows of plain text to pack them without reading their cells,
+    // and builds their cells only when they are read. Every way of changing a row, in random
+    // order, must leave a line that comes back as the row was when it scrolled off, and a
+    // buffer read after every change must show what one read now and then shows.
     TTermChar pen;
     TTermChar styled;
     styled.FrontColor = 0x112233;
@@ -292,6 +293,7 @@ TEST(Scrollback, KeepsRowsWrittenEveryWay)
     TTermChar wide;
     wide.Ch = '?';
     wide.Unicode = U'\u4E2D';
+    wide.Part = CellPart::WideLeft;
     const TTermChar pens[] = {pen, styled, erased};
     const char text[] = "abcdefghijklmnopqrstuvwxyz";
     unsigned seed = 11;
@@ -299,61 +301,63 @@ TEST(Scrollback, KeepsRowsWrittenEveryWay)
         seed = seed * 1103515245 + 12345;
         return static_cast<int>((seed >> 16) % static_cast<unsigned>(Below));
     };
-    TComTermBuffer b;
-    b.Init(12, 3);
-    int step = 0;
-    // Row 1 leaves the top: the scrollback's newest line must be it, cell for cell.
-    const auto scrollOff = [&](const auto& Scroll) {
-        const std::vector<TTermChar> top(b.Row(1), b.Row(1) + b.Columns());
-        const int lines = b.HistoryCount();
-        Scroll();
-        if (!b.Alternate())
-            ASSERT_EQ(b.HistoryLine(1), top) << "step " << step;
-        else
-            ASSERT_EQ(b.HistoryCount(), lines) << "the alternate screen keeps no lines";
+    TComTermBuffer lazy, read;
+    for (TComTermBuffer* b : {&lazy, &read})
+        b->Init(12, 3);
+    const auto rows = [](const TComTermBuffer& b) {
+        std::vector<std::vector<TTermChar>> all;
+        for (int y = 1; y <= b.Rows(); ++y)
+            all.emplace_back(b.Row(y), b.Row(y) + b.Columns());
+        return all;
     };
-    for (; step < 20000 && !HasFatalFailure(); ++step) {
-        const int columns = b.Columns();
+    for (int step = 0; step < 20000 && !HasFatalFailure(); ++step) {
+        const int columns = lazy.Columns();
         const int x = 1 + next(columns);
-        const int y = 1 + next(b.Rows());
+        const int y = 1 + next(lazy.Rows());
         const TTermChar& blank = pens[next(3)];
-        switch (next(12)) {
-        case 0:
-        case 1:
-        case 2:
-            b.WriteRun(x, y, text + next(10), 1 + next(columns - x + 1), pens[next(2)]);
-            break;
-        case 3:
-            b.WriteRun(1, y, text, 1 + next(columns), pens[next(2)]);
-            break;
-        case 4:
-            b.SetChar(x, y, next(2) == 0 ? wide : styled);
-            break;
-        case 5:
-            b.FillCells(x, x + next(4), y, next(2) == 0 ? TTermChar() : blank);
-            break;
-        case 6:
-            b.EraseLineFrom(x, y);
-            break;
-        case 7:
-            next(2) == 0 ? b.InsertCells(x, y, 1 + next(3), blank) : b.DeleteCells(x, y, 1 + next(3), blank);
-            break;
-        case 8:
-            next(2) == 0 ? b.ScrollRegionDown(1, b.Rows(), 1, blank) : b.ScrollRegionUp(2, b.Rows(), 1, blank);
-            break;
-        case 9:
-            switch (next(40)) {
-            case 0: b.Resize(8 + next(8), 3, 3); break;
-            case 1: b.Fill(blank); break;
-            case 2: b.Init(b.Columns(), 3); break;     // takes its rows back from its pool
-            case 3: b.SetAlternate(!b.Alternate()); break;
-            case 4: b.ScrollDown(); break;
-            case 5: b.EraseScreenFrom(x, y); break;
-            case 6: scrollOff([&] { b.ScrollRegionUp(1, 2, 1, blank, true); }); break;
+        const int op = next(12), a = next(40), c = next(columns), d = next(4), e = next(10);
+        const TTermChar& runPen = pens[next(2)];
+        const bool either = next(2) == 0;
+        // Row 1 of the buffer read after every change is what leaves the top.
+        const std::vector<TTermChar> top(read.Row(1), read.Row(1) + columns);
+        const int lines = read.HistoryCount();
+        bool scrolled = false;
+        for (TComTermBuffer* b : {&lazy, &read}) {
+            switch (op) {
+            case 0:
+            case 1:
+            case 2: b->WriteRun(x, y, text + e, 1 + c % (columns - x + 1), runPen); break;
+            case 3: b->WriteRun(1, y, text, 1 + c, runPen); break;
+            case 4: b->SetChar(x, y, either ? wide : styled); break;
+            case 5: b->FillCells(x, x + d, y, either ? TTermChar() : blank); break;
+            case 6: b->EraseLineFrom(x, y); break;
+            case 7: either ? b->InsertCells(x, y, 1 + d, blank) : b->DeleteCells(x, y, 1 + d, blank); break;
+            case 8: either ? b->ScrollRegionDown(1, b->Rows(), 1, blank) : b->ScrollRegionUp(2, b->Rows(), 1, blank); break;
+            case 9:
+                switch (a) {
+                case 0: b->Resize(8 + d * 2 + e % 2, 3, 3); break;
+                case 1: b->Fill(blank); break;
+                case 2: b->Init(b->Columns(), 3); break;     // takes its rows back from its pool
+                case 3: b->SetAlternate(!b->Alternate()); break;
+                case 4: b->ScrollDown(); break;
+                case 5: b->EraseScreenFrom(x, y); break;
+                case 6: b->ScrollRegionUp(1, 2, 1, blank, true); scrolled = true; break;
+                }
+                break;
+            default: b->ScrollUp(); scrolled = true;
             }
-            break;
-        default:
-            scrollOff([&] { b.ScrollUp(); });
+        }
+        if (scrolled) {
+            if (!read.Alternate()) {
+                ASSERT_EQ(read.HistoryLine(1), top) << "step " << step;
+                ASSERT_EQ(lazy.HistoryLine(1), top) << "step " << step;
+            } else {
+                ASSERT_EQ(read.HistoryCount(), lines) << "the alternate screen keeps no lines";
+            }
+        }
+        const auto shown = rows(read);
+        if (next(16) == 0) {
+            ASSERT_EQ(rows(lazy), shown) << "step " << step;
         }
     }
 }

@@ -122,48 +122,45 @@ public:
     {
         if (Count <= 0)
             return;
-        // Each cell in one store: the pen's bytes with the character in the first one. The
-        // pen's first word holds only Ch and padding, its last only the styles, so that
+        // The pen's first word holds only Ch and padding, its last only the styles, so that
         // clearing them leaves a single-cell pen without a character or Unicode.
         CellBlock pen;
         std::memcpy(&pen, &Cell, sizeof pen);
         pen[0] &= ~uint64_t{0xFFFFFFFF};
         pen[1] &= uint64_t{CellStyleMask} << 32 | 0xFFFFFFFF;
-        TTermChar* const cells = RowCells(Row);
-        auto* c = reinterpret_cast<unsigned char*>(cells + (Column - 1));
-        const auto* text = reinterpret_cast<const unsigned char*>(Text);
-        const auto put = [&](int i) {
-            const CellBlock cell = pen | CellBlock{text[i], 0};
-            std::memcpy(c + i * sizeof(TTermChar), &cell, sizeof cell);
-        };
-        // Four at a time: the loop's own counting is then a small share.
-        int i = 0;
-        for (; i + 4 <= Count; i += 4) {
-            put(i);
-            put(i + 1);
-            put(i + 2);
-            put(i + 3);
-        }
-        for (; i < Count; ++i)
-            put(i);
+        TTermChar* const cells = FLines.Rows()[Row - 1].get();
         RowText t = TextOf(cells);
         if (!t.Mixed) {
             const uint64_t colours = pen[0] >> 32 | pen[1] << 32;
             const auto style = static_cast<uint8_t>(pen[1] >> 32);
             // Plain text stays plain when it goes on without a gap in the same attributes,
-            // or covers every cell written before.
+            // or covers every cell written before. Then only the text changes: the cells
+            // follow when someone reads them, and text that scrolls on before that is
+            // never spread into cells at all.
             const bool keepsOld = Column > 1 || Count < t.Filled;
-            if (Column - 1 > t.Filled || (keepsOld && (colours != t.Colours || style != t.Style))) {
-                t.Mixed = true;
-            } else {
+            if (Column - 1 <= t.Filled && (!keepsOld || (colours == t.Colours && style == t.Style))) {
                 t.Colours = colours;
                 t.Style = style;
                 t.Filled = static_cast<uint16_t>(std::max<int>(t.Filled, Column - 1 + Count));
+                t.Built = false;
                 std::memcpy(CharsOf(cells) + (Column - 1), Text, static_cast<size_t>(Count));
+                SetText(cells, t);
+                Damage(Column, Column + Count - 1, Row);
+                return;
             }
-            SetText(cells, t);
+            if (!t.Built)
+                BuildCells(cells, FColumns);
+            MarkMixed(cells);
         }
+        PutCells(cells + (Column - 1), Text, Count, pen);
         Damage(Column, Column + Count - 1, Row);
+    }
+    // Which part of a character the cell at (Column, Row), inside the grid, holds; plain
+    // text has only single cells, which this tells without building them.
+    CellPart Part(int Column, int Row) const
+    {
+        const TTermChar* const cells = FLines.Rows()[Row - 1].get();
+        return TextOf(cells).Mixed ? cells[Column - 1].Part : CellPart::Single;
     }
     // The cells of one row, Columns() of them, column 1 first.
     const TTermChar* Row(int Row) const { return RowCells(Row); }
@@ -236,20 +233,44 @@ public:
 private:
     // A cell's 16 bytes as two words, for moving and comparing whole cells.
     using CellBlock = uint64_t __attribute__((vector_size(16)));
+    // Count cells at To, each the pen (without a character) with its Ch from Text, each in
+    // one store.
+    [[gnu::always_inline]] static void PutCells(TTermChar* To, const char* Text, int Count, CellBlock Pen)
+    {
+        auto* const c = reinterpret_cast<unsigned char*>(To);
+        const auto* const text = reinterpret_cast<const unsigned char*>(Text);
+        const auto put = [&](int i) {
+            const CellBlock cell = Pen | CellBlock{text[i], 0};
+            std::memcpy(c + i * sizeof(TTermChar), &cell, sizeof cell);
+        };
+        // Four at a time: the loop's own counting is then a small share.
+        int i = 0;
+        for (; i + 4 <= Count; i += 4) {
+            put(i);
+            put(i + 1);
+            put(i + 2);
+            put(i + 3);
+        }
+        for (; i < Count; ++i)
+            put(i);
+    }
     // A row's block: its cells, then a RowText in the room of one cell, then room for a
     // character per cell.
     using RowBlock = std::unique_ptr<TTermChar[]>;
     static size_t BlockCells(int Columns) { return static_cast<size_t>(Columns + 1 + (Columns + 15) / 16); }
     // What the buffer knows of a row's text, kept in the row's block so that it moves with
-    // the row. Unless Mixed, columns 1..Filled hold characters written in one set of
-    // attributes (Colours and Style as a cell's bytes hold them), none with a Unicode
-    // character, the rest is empty, and the block also holds those characters: the
-    // scrollback then packs the row without reading its cells. All zero: an empty row.
+    // the row. Unless Mixed, the row is plain text: columns 1..Filled hold characters
+    // written in one set of attributes (Colours and Style as a cell's bytes hold them), none
+    // with a Unicode character, and the rest is empty. The block then holds those
+    // characters, and they, not the cells, are the row: the cells hold the same only when
+    // Built, and are built from the text when first read. The scrollback packs such a row
+    // from its text alone. A Mixed row is its cells. All zero: an empty row.
     struct RowText {
         uint64_t Colours = 0;
         uint16_t Filled = 0;
         uint8_t Style = 0;
         bool Mixed = false;
+        bool Built = false;
     };
     static_assert(sizeof(RowText) <= sizeof(TTermChar));
     static RowText TextAt(const TTermChar* Cells, int Columns)
@@ -270,9 +291,20 @@ private:
     {
         return reinterpret_cast<const unsigned char*>(Cells + FColumns + 1);
     }
-    TTermChar* RowCells(int Row) { return FLines.Rows()[Row - 1].get(); }
-    const TTermChar* RowCells(int Row) const { return FLines.Rows()[Row - 1].get(); }
+    // A row's cells, built from its text first when they do not hold it yet. Building
+    // changes no content, so readers may do it too.
+    TTermChar* RowCells(int Row) const { return CellsOf(FLines.Rows()[Row - 1].get(), FColumns); }
+    static TTermChar* CellsOf(TTermChar* Cells, int Columns)
+    {
+        if (const RowText t = TextAt(Cells, Columns); !t.Mixed && !t.Built)
+            BuildCells(Cells, Columns);
+        return Cells;
+    }
+    // Spreads a plain row's text into its cells.
+    static void BuildCells(TTermChar* Cells, int Columns);
     void ClearRow(int Row, int FromColumn);
+    // Clears the cells From..To of a row, keeping its text where it can.
+    void ClearCells(TTermChar* Cells, int From, int To);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
     void FillRow(TTermChar* Row, const TTermChar& Blank);
