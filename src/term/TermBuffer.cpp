@@ -85,28 +85,33 @@ void TComTermBuffer::BuildCells(TTermChar* Cells, int Columns)
     SetTextAt(Cells, Columns, t);
 }
 
-void TComTermBuffer::ClearRow(int Row, int FromColumn)
+inline void TComTermBuffer::ClearRow(int Row, int FromColumn)
 {
     ClearCells(FLines.Rows()[Row - 1].get(), FromColumn, FColumns);
     Damage(FromColumn, FColumns, Row);
 }
 
-void TComTermBuffer::ClearCells(TTermChar* Cells, int From, int To)
+inline void TComTermBuffer::ClearCells(TTermChar* Cells, int From, int To)
 {
     RowText t = TextOf(Cells);
-    if (!t.Mixed && (From > t.Filled || To >= t.Filled)) {
-        // Plain text loses its end, or nothing: the cells follow when read.
-        if (From <= t.Filled) {
-            t.Filled = static_cast<uint16_t>(From - 1);
-            t.Built = false;
-            if (t.Filled == 0)
-                t = RowText();
-            SetText(Cells, t);
-        }
+    if (t.Mixed || (From <= t.Filled && To < t.Filled)) {
+        ClearCellsOfMixed(Cells, From, To);
         return;
     }
+    // Plain text loses its end, or nothing: the cells follow when read.
+    if (From <= t.Filled) {
+        t.Filled = static_cast<uint16_t>(From - 1);
+        t.Built = false;
+        if (t.Filled == 0)
+            t = RowText();
+        SetText(Cells, t);
+    }
+}
+
+void TComTermBuffer::ClearCellsOfMixed(TTermChar* Cells, int From, int To)
+{
     // A gap in plain text makes the row mixed; its cells must hold the text first.
-    if (!t.Mixed && !t.Built)
+    if (const RowText t = TextOf(Cells); !t.Mixed && !t.Built)
         BuildCells(Cells, FColumns);
     // An empty cell is all zero bytes.
     std::memset(static_cast<void*>(Cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));

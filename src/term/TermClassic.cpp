@@ -136,7 +136,9 @@ qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEsc
             // A control byte outside a sequence is a plain character: no need to ask the parser.
             codes.Character = static_cast<char>(c);
             codes.TakePendingData();
-            T.PutChar(static_cast<char>(c));
+            // What T.PutChar does, without asking which emulation is the terminal's: this one.
+            PutChar(static_cast<char>(c));
+            T.DoChar(static_cast<char>(c));
             ++i;
         }
         if (!Current())

@@ -155,13 +155,10 @@ public:
         PutCells(cells + (Column - 1), Text, Count, pen);
         Damage(Column, Column + Count - 1, Row);
     }
-    // Which part of a character the cell at (Column, Row), inside the grid, holds; plain
-    // text has only single cells, which this tells without building them.
-    CellPart Part(int Column, int Row) const
-    {
-        const TTermChar* const cells = FLines.Rows()[Row - 1].get();
-        return TextOf(cells).Mixed ? cells[Column - 1].Part : CellPart::Single;
-    }
+    // Which part of a character the cell at (Column, Row), inside the grid, holds, without
+    // building the row: the cells of plain text not yet built hold only single cells or
+    // empty ones, as the row's text does.
+    CellPart Part(int Column, int Row) const { return FLines.Rows()[Row - 1].get()[Column - 1].Part; }
     // The cells of one row, Columns() of them, column 1 first.
     const TTermChar* Row(int Row) const { return RowCells(Row); }
 
@@ -305,6 +302,8 @@ private:
     void ClearRow(int Row, int FromColumn);
     // Clears the cells From..To of a row, keeping its text where it can.
     void ClearCells(TTermChar* Cells, int From, int To);
+    // The same for a row that is mixed, or becomes so by a gap in its text.
+    void ClearCellsOfMixed(TTermChar* Cells, int From, int To);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
     void FillRow(TTermChar* Row, const TTermChar& Blank);
