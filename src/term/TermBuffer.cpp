@@ -65,7 +65,7 @@ void TComTermBuffer::Init(int Columns, int Rows)
     FTabs.assign(static_cast<size_t>(FColumns), false);
     for (int x = 1; x <= FColumns; x += 8)
         FTabs[static_cast<size_t>(x - 1)] = true;
-    FDamage.assign(static_cast<size_t>(FRows), RowSpan());
+    FDamage.assign(static_cast<size_t>(FRows) * 3, RowSpan());
     DamageAll();
 }
 
@@ -579,7 +579,7 @@ int TComTermBuffer::Resize(int Columns, int Rows, int KeepRow)
     FTabs.resize(static_cast<size_t>(Columns), false);
     for (int x = oldColumns + 1; x <= Columns; ++x)
         FTabs[static_cast<size_t>(x - 1)] = (x - 1) % 8 == 0;
-    FDamage.assign(static_cast<size_t>(FRows), RowSpan());
+    FDamage.assign(static_cast<size_t>(FRows) * 3, RowSpan());
     FAnyRowDamaged = false;
     DamageAll();
     return up;
@@ -602,14 +602,9 @@ void TComTermBuffer::ScrollDamage(int Rows)
         DamageAll();
         return;
     }
+    // The screen's window on the record moves with the rows. It moves one way only until the
+    // record is taken, so the rows that come in meet spans not used since then.
     FScrolled += Rows;
-    if (!FAnyRowDamaged)
-        return;
-    if (Rows > 0)
-        std::move(FDamage.begin() + 1, FDamage.end(), FDamage.begin());
-    else
-        std::move_backward(FDamage.begin(), FDamage.end() - 1, FDamage.end());
-    FDamage[Rows > 0 ? FDamage.size() - 1 : 0] = RowSpan();
 }
 
 TermDamage TComTermBuffer::TakeDamage()
@@ -622,7 +617,7 @@ TermDamage TComTermBuffer::TakeDamage()
         d.ScrolledRows = FScrolled;
         // Neighbouring rows with the same changed columns become one rectangle.
         for (int y = 1; y <= FRows; ++y) {
-            const RowSpan s = FDamage[static_cast<size_t>(y - 1)];
+            const RowSpan s = DamageOf(y);
             if (s.From == 0)
                 continue;
             QRect r(QPoint(s.From, y), QPoint(s.To, y));

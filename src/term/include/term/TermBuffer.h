@@ -315,11 +315,20 @@ private:
     {
         return (FHistoryFirst + static_cast<size_t>(FHistoryCount - Back)) % FHistory.size();
     }
+
+    struct RowSpan {
+        int16_t From = 0;   // 0: row unchanged
+        int16_t To = 0;
+    };
     // Damages every cell of rows From..To.
     void DamageRows(int From, int To);
+    // Row's span in the record: the screen is a window of Rows spans that starts Rows
+    // plus the rows scrolled up since the record was taken into it (never further than
+    // the screen's height either way, or all of it is damaged).
+    RowSpan& DamageOf(int Row) { return FDamage[static_cast<size_t>(FRows + FScrolled + Row - 1)]; }
     void Damage(int FromColumn, int ToColumn, int Row)
     {
-        RowSpan& s = FDamage[static_cast<size_t>(Row - 1)];
+        RowSpan& s = DamageOf(Row);
         if (s.From == 0 || FromColumn < s.From)
             s.From = static_cast<int16_t>(FromColumn);
         if (ToColumn > s.To)
@@ -328,11 +337,6 @@ private:
     }
     // Moves the damage record with the rows a scroll moved.
     void ScrollDamage(int Rows);
-
-    struct RowSpan {
-        int16_t From = 0;   // 0: row unchanged
-        int16_t To = 0;
-    };
 
     int FColumns = 0;
     int FRows = 0;
@@ -394,7 +398,7 @@ private:
     int FHistoryLimit = DefaultScrollbackLines;
     uint64_t FHistoryAdded = 0;
     std::vector<bool> FTabs;
-    std::vector<RowSpan> FDamage;   // per screen row
+    std::vector<RowSpan> FDamage;   // three screens' rows, see DamageOf
     bool FAnyRowDamaged = false;
     bool FAllDamaged = false;
     int FScrolled = 0;
