@@ -458,7 +458,8 @@ void TComTermBuffer::PushHistory(const TTermChar* Row)
         return;
     }
     PackRow(Row, FHistory[FHistoryFirst]);
-    FHistoryFirst = (FHistoryFirst + 1) % FHistory.size();
+    if (++FHistoryFirst == FHistory.size())
+        FHistoryFirst = 0;
 }
 
 std::vector<TTermChar> TComTermBuffer::HistoryLine(int Back) const
