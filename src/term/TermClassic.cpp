@@ -50,6 +50,12 @@ private:
         if (TEscapeCodes* now = T.FEscapeCodes.get())
             now->Params.Clear();
     }
+    // What T.PutChar does, without asking which emulation is the terminal's: this one.
+    void PutOwnChar(char Ch)
+    {
+        PutChar(Ch);
+        T.DoChar(Ch);
+    }
     // Prints a run of printable bytes; returns how many it took (fewer when a handler
     // replaced the emulation).
     qsizetype PutText(const char* Text, qsizetype Count, TEscapeCodes* Codes);
@@ -81,12 +87,11 @@ qsizetype ClassicEmulation::Receive(const char* bytes, qsizetype size)
             }
         }
         const char ch = bytes[i++];
-        if (!codes) {
-            T.PutChar(ch);
-        } else if (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence()) {
+        if (!codes || (ch != 27 && codes->PassesPlainBytes() && !codes->InSequence())) {
             // A control byte outside a sequence is a plain character: no need to ask the parser.
-            codes->Character = ch;
-            T.PutChar(ch);
+            if (codes)
+                codes->Character = ch;
+            PutOwnChar(ch);
         } else {
             switch (codes->ProcessChar(ch)) {
             case TEscapeResult::erChar:
@@ -136,9 +141,7 @@ qsizetype ClassicEmulation::ReceiveVT100(const char* bytes, qsizetype size, TEsc
             // A control byte outside a sequence is a plain character: no need to ask the parser.
             codes.Character = static_cast<char>(c);
             codes.TakePendingData();
-            // What T.PutChar does, without asking which emulation is the terminal's: this one.
-            PutChar(static_cast<char>(c));
-            T.DoChar(static_cast<char>(c));
+            PutOwnChar(static_cast<char>(c));
             ++i;
         }
         if (!Current())
