@@ -373,25 +373,32 @@ bool SameAttributes(const unsigned char* A, const unsigned char* B)
 
 } // namespace
 
-void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
+inline void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
 {
-    Into.Width = static_cast<uint16_t>(FColumns);
-    if (const RowText t = TextOf(Row); !t.Mixed) {
-        // Plain text: its characters and one run, without a look at the cells.
-        const size_t used = t.Filled;
-        Into.Used = t.Filled;
-        Into.Runs = used > 0 ? 1 : 0;
-        Into.HasUnicode = false;
-        Into.Bytes.resize(used + Into.Runs * RunSize);
-        if (used > 0) {
-            uint8_t* const at = Into.Bytes.data();
-            std::memcpy(at, CharsOf(Row), used);
-            std::memcpy(at + used, &t.Filled, sizeof t.Filled);
-            std::memcpy(at + used + sizeof t.Filled, &t.Colours, sizeof t.Colours);
-            at[used + sizeof t.Filled + sizeof t.Colours] = t.Style;
-        }
+    const RowText t = TextOf(Row);
+    if (t.Mixed) {
+        PackMixedRow(Row, Into);
         return;
     }
+    // Plain text: its characters and one run, without a look at the cells.
+    Into.Width = static_cast<uint16_t>(FColumns);
+    const size_t used = t.Filled;
+    Into.Used = t.Filled;
+    Into.Runs = used > 0 ? 1 : 0;
+    Into.HasUnicode = false;
+    Into.Bytes.resize(used + Into.Runs * RunSize);
+    if (used > 0) {
+        uint8_t* const at = Into.Bytes.data();
+        std::memcpy(at, CharsOf(Row), used);
+        std::memcpy(at + used, &t.Filled, sizeof t.Filled);
+        std::memcpy(at + used + sizeof t.Filled, &t.Colours, sizeof t.Colours);
+        at[used + sizeof t.Filled + sizeof t.Colours] = t.Style;
+    }
+}
+
+void TComTermBuffer::PackMixedRow(const TTermChar* Row, HistoryRow& Into)
+{
+    Into.Width = static_cast<uint16_t>(FColumns);
     int used = FColumns;
     while (used > 0 && EmptyCell(CellBytes(Row + used - 1)))
         --used;

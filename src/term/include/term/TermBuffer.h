@@ -391,6 +391,7 @@ private:
     };
     // Packs Row into Into, with the help of FPackBuffer.
     void PackRow(const TTermChar* Row, HistoryRow& Into);
+    void PackMixedRow(const TTermChar* Row, HistoryRow& Into);
     std::vector<uint8_t> FPackBuffer;
     std::vector<HistoryRow> FHistory;
     size_t FHistoryFirst = 0;
