@@ -10,6 +10,61 @@
 
 namespace zentrop {
 
+namespace {
+
+// A cell's bytes as the scrollback reads them: the character, the two colours, the word with
+// the styles, the part and the Unicode character. A run of cells keeps the colours and the
+// styles and part as one byte.
+constexpr size_t ColoursOffset = offsetof(TTermChar, FrontColor);
+constexpr size_t WordOffset = 12;
+constexpr size_t RunSize = sizeof(uint16_t) + 8 + 1;
+static_assert(offsetof(TTermChar, Ch) == 0 && ColoursOffset == 4 && offsetof(TTermChar, BackColor) == 8);
+
+const unsigned char* CellBytes(const TTermChar* Cell)
+{
+    return reinterpret_cast<const unsigned char*>(Cell);
+}
+
+uint64_t Load64(const unsigned char* At)
+{
+    uint64_t v;
+    std::memcpy(&v, At, sizeof v);
+    return v;
+}
+
+uint32_t Load32(const unsigned char* At)
+{
+    uint32_t v;
+    std::memcpy(&v, At, sizeof v);
+    return v;
+}
+
+uint32_t CellWord(const unsigned char* Cell)
+{
+    return Load32(Cell + WordOffset);
+}
+
+char32_t WordUnicode(uint32_t Word)
+{
+    return (Word >> CellUnicodeShift) & CellUnicodeMask;
+}
+
+constexpr uint32_t WordUsed = CellAttributeMask | CellUnicodeMask << CellUnicodeShift;
+
+// An empty cell: all its fields zero (padding is not looked at).
+bool EmptyCell(const unsigned char* Cell)
+{
+    return Cell[0] == 0 && Load64(Cell + ColoursOffset) == 0 && (CellWord(Cell) & WordUsed) == 0;
+}
+
+bool SameAttributes(const unsigned char* A, const unsigned char* B)
+{
+    return Load64(A + ColoursOffset) == Load64(B + ColoursOffset)
+           && ((CellWord(A) ^ CellWord(B)) & CellAttributeMask) == 0;
+}
+
+} // namespace
+
 char16_t GraphicCharacter(uint8_t Ch)
 {
     static constexpr char16_t Table[32] = {
@@ -227,7 +282,7 @@ void TComTermBuffer::FillCells(int From, int To, int Row, const TTermChar& Blank
     To = std::min(To, FColumns);
     if (Row < 1 || Row > FRows || From > To)
         return;
-    if (Blank == TTermChar()) {
+    if (EmptyCell(CellBytes(&Blank))) {
         ClearCells(FLines.Rows()[Row - 1].get(), From, To);
     } else {
         TTermChar* cells = RowCells(Row);
@@ -309,7 +364,7 @@ TComTermBuffer::RowBlock TComTermBuffer::NewRow()
 void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank)
 {
     // An empty cell is all zero bytes.
-    if (Blank == TTermChar()) {
+    if (EmptyCell(CellBytes(&Blank))) {
         std::memset(static_cast<void*>(Row), 0, sizeof(TTermChar) * static_cast<size_t>(FColumns));
         SetText(Row, RowText{.Built = true});
     } else {
@@ -317,61 +372,6 @@ void TComTermBuffer::FillRow(TTermChar* Row, const TTermChar& Blank)
         MarkMixed(Row);
     }
 }
-
-namespace {
-
-// A cell's bytes as the scrollback reads them: the character, the two colours, the word with
-// the styles, the part and the Unicode character. A run of cells keeps the colours and the
-// styles and part as one byte.
-constexpr size_t ColoursOffset = offsetof(TTermChar, FrontColor);
-constexpr size_t WordOffset = 12;
-constexpr size_t RunSize = sizeof(uint16_t) + 8 + 1;
-static_assert(offsetof(TTermChar, Ch) == 0 && ColoursOffset == 4 && offsetof(TTermChar, BackColor) == 8);
-
-const unsigned char* CellBytes(const TTermChar* Cell)
-{
-    return reinterpret_cast<const unsigned char*>(Cell);
-}
-
-uint64_t Load64(const unsigned char* At)
-{
-    uint64_t v;
-    std::memcpy(&v, At, sizeof v);
-    return v;
-}
-
-uint32_t Load32(const unsigned char* At)
-{
-    uint32_t v;
-    std::memcpy(&v, At, sizeof v);
-    return v;
-}
-
-uint32_t CellWord(const unsigned char* Cell)
-{
-    return Load32(Cell + WordOffset);
-}
-
-char32_t WordUnicode(uint32_t Word)
-{
-    return (Word >> CellUnicodeShift) & CellUnicodeMask;
-}
-
-constexpr uint32_t WordUsed = CellAttributeMask | CellUnicodeMask << CellUnicodeShift;
-
-// An empty cell: all its fields zero (padding is not looked at).
-bool EmptyCell(const unsigned char* Cell)
-{
-    return Cell[0] == 0 && Load64(Cell + ColoursOffset) == 0 && (CellWord(Cell) & WordUsed) == 0;
-}
-
-bool SameAttributes(const unsigned char* A, const unsigned char* B)
-{
-    return Load64(A + ColoursOffset) == Load64(B + ColoursOffset)
-           && ((CellWord(A) ^ CellWord(B)) & CellAttributeMask) == 0;
-}
-
-} // namespace
 
 inline void TComTermBuffer::PackRow(const TTermChar* Row, HistoryRow& Into)
 {
