@@ -113,10 +113,10 @@ unsigned ReadDamaged(const ComTermCore& term, const TermDamage& damage)
     return sum;
 }
 
-Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback, bool read = false)
+Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback, bool read = false, int runs = Runs)
 {
     Rate best;
-    for (int run = 0; run < Runs; ++run) {
+    for (int run = 0; run < runs; ++run) {
         ComTermCore term;
         term.SetScrollbackLines(scrollback);
         term.SetEmulation(emulation);
@@ -141,10 +141,10 @@ Rate Measure(const QByteArray& stream, TTermEmulation emulation, int scrollback,
 
 #ifdef ZENTROP_HAVE_VTERM
 // The reference library on the same chunks, its screen kept as the terminal's is.
-Rate MeasureReference(const QByteArray& stream)
+Rate MeasureReference(const QByteArray& stream, int runs)
 {
     Rate best;
-    for (int run = 0; run < Runs; ++run) {
+    for (int run = 0; run < runs; ++run) {
         VTerm* vt = vterm_new(24, 80);
         vterm_set_utf8(vt, 0);
         VTermScreen* screen = vterm_obtain_screen(vt);
@@ -165,13 +165,18 @@ Rate MeasureReference(const QByteArray& stream)
 }
 #endif
 
+void PrintRate(const char* name, const Rate& r, int goal)
+{
+    std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
+}
+
 Rate Print(const char* name, const QByteArray& stream, TTermEmulation emulation, int goal,
            int scrollback = TComTermBuffer::DefaultScrollbackLines, bool read = false)
 {
     if (Only && !std::strstr(name, Only))
         return {};
     const Rate r = Measure(stream, emulation, scrollback, read);
-    std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock   (goal %d)\n", name, r.cpu, r.wall, goal);
+    PrintRate(name, r, goal);
     return r;
 }
 
@@ -220,14 +225,24 @@ int main(int argc, char** argv)
     const QByteArray recorded = Recorded();
     if (recorded.isEmpty())
         return 0;
-    const Rate ours = Print("VT102 recorded programs' output", recorded, TTermEmulation::teVT102, 0);
 #ifdef ZENTROP_HAVE_VTERM
-    if (Only && !std::strstr("reference library", Only) && ours.cpu == 0)
+    if (Only && !std::strstr("VT102 recorded programs' output, reference library", Only))
         return 0;
-    const Rate reference = MeasureReference(recorded);
+    // The two in turns, a run each, so that both meet the machine as it is at the time: on a
+    // shared machine the ratio is the figure that holds.
+    Rate ours, reference;
+    for (int run = 0; run < Runs; ++run) {
+        const Rate o = Measure(recorded, TTermEmulation::teVT102, TComTermBuffer::DefaultScrollbackLines, false, 1);
+        const Rate r = MeasureReference(recorded, 1);
+        ours = {std::max(ours.cpu, o.cpu), std::max(ours.wall, o.wall)};
+        reference = {std::max(reference.cpu, r.cpu), std::max(reference.wall, r.wall)};
+    }
+    PrintRate("VT102 recorded programs' output", ours, 0);
     std::printf("  %-34s %8.1f MB/s of processor time, %8.1f MB/s wall clock\n", "reference library, same bytes",
                 reference.cpu, reference.wall);
     std::printf("  VT102 against the reference: %.1f times by processor time (goal 4)\n", ours.cpu / reference.cpu);
+#else
+    Print("VT102 recorded programs' output", recorded, TTermEmulation::teVT102, 0);
 #endif
     return 0;
 }
