@@ -83,9 +83,11 @@ struct TermDamage {
 
 // All coordinates are 1-based: column X, row Y. Each row is a block of its own reached through
 // a table of rows, so a scroll moves no cells: it turns the table and clears the row that
-// comes in. A row that goes to the scrollback is kept packed (see HistoryRow), so that ten
-// thousand lines cost little memory; a row of plain text is packed from the copy of its
-// characters its block keeps (see RowText), without reading its cells again.
+// comes in. A row of plain text is kept as its characters in one set of attributes (see
+// RowText): its cells are built only when someone reads them, so text that scrolls past
+// faster than the display looks never costs a cell. A row that goes to the scrollback is kept
+// packed (see HistoryRow), so that ten thousand lines cost little memory; a row of plain text
+// is packed from its characters.
 class TComTermBuffer {
 public:
     static constexpr int MaxColumns = 256;
@@ -322,9 +324,9 @@ private:
     };
     // Damages every cell of rows From..To.
     void DamageRows(int From, int To);
-    // Row's span in the record: the screen is a window of Rows spans that starts Rows
-    // plus the rows scrolled up since the record was taken into it (never further than
-    // the screen's height either way, or all of it is damaged).
+    // Row's span in the record. The record holds three screens' worth of spans; the screen
+    // is a window on them that starts at Rows plus the rows scrolled up since the record
+    // was last taken (less than a screen's height either way: a longer scroll damages all).
     RowSpan& DamageOf(int Row) { return FDamage[static_cast<size_t>(FRows + FScrolled + Row - 1)]; }
     void Damage(int FromColumn, int ToColumn, int Row)
     {
