@@ -150,7 +150,7 @@ inline void TComTermBuffer::ClearCells(TTermChar* Cells, int From, int To)
 {
     RowText t = TextOf(Cells);
     if (t.Mixed || (From <= t.Filled && To < t.Filled)) {
-        ClearCellsOfMixed(Cells, From, To);
+        ClearCellsOfMixed(Cells, From, To, t);
         return;
     }
     // Plain text loses its end, or nothing: the cells follow when read.
@@ -163,10 +163,10 @@ inline void TComTermBuffer::ClearCells(TTermChar* Cells, int From, int To)
     }
 }
 
-void TComTermBuffer::ClearCellsOfMixed(TTermChar* Cells, int From, int To)
+void TComTermBuffer::ClearCellsOfMixed(TTermChar* Cells, int From, int To, const RowText& Text)
 {
     // A gap in plain text makes the row mixed; its cells must hold the text first.
-    if (const RowText t = TextOf(Cells); !t.Mixed && !t.Built)
+    if (!Text.Mixed && !Text.Built)
         BuildCells(Cells, FColumns);
     // An empty cell is all zero bytes.
     std::memset(static_cast<void*>(Cells + From - 1), 0, sizeof(TTermChar) * static_cast<size_t>(To - From + 1));

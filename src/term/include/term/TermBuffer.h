@@ -304,8 +304,9 @@ private:
     void ClearRow(int Row, int FromColumn);
     // Clears the cells From..To of a row, keeping its text where it can.
     void ClearCells(TTermChar* Cells, int From, int To);
-    // The same for a row that is mixed, or becomes so by a gap in its text.
-    void ClearCellsOfMixed(TTermChar* Cells, int From, int To);
+    // The same for a row that is mixed, or becomes so by a gap in its text; Text is its
+    // record as it was.
+    void ClearCellsOfMixed(TTermChar* Cells, int From, int To, const RowText& Text);
     // An empty row of Columns() cells, a freed one when there is one.
     RowBlock NewRow();
     void FillRow(TTermChar* Row, const TTermChar& Blank);
